@@ -1,0 +1,15 @@
+#ifndef VELVANE_NR_OUTPUT_H
+#define VELVANE_NR_OUTPUT_H
+
+#include <stdint.h>
+
+#include "velvane/filter.h"
+
+namespace velvane {
+
+// Doubles the processed rows back to the host's scale and draws the black borders.
+void finishOutput(const FrameJob *job, const int32_t *trackValues, const int32_t *checkValues);
+
+} // namespace velvane
+
+#endif

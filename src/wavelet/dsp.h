@@ -1,0 +1,19 @@
+#ifndef VELVANE_WAVELET_DSP_H
+#define VELVANE_WAVELET_DSP_H
+
+namespace velvane {
+
+// Kernel table of this stage family. Every slot holds the scalar reference
+// (suffix C) after init, then the fastest version the CPU flags allow.
+struct WaveletDsp {
+    int placeholder; // replaced by the kernel slots
+};
+
+// Module-wide table, written once at start-up by selectKernels().
+extern WaveletDsp waveletDsp;
+
+void waveletDspInit(WaveletDsp *table, unsigned cpuFlags);
+
+} // namespace velvane
+
+#endif
