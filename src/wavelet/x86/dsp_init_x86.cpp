@@ -5,12 +5,20 @@ namespace velvane {
 
 void waveletDspInitX86(WaveletDsp *table, unsigned cpuFlags)
 {
-    (void)table;
     if (!(cpuFlags & CPU_SSE2))
         return;
-    // SIMD versions are hooked in here as they land.
+    table->d4Forward = d4ForwardSse2;
+    table->d4Inverse = d4InverseSse2;
+    table->d4OddLowForward = d4OddLowForwardSse2;
+    table->d4OddLowInverse = d4OddLowInverseSse2;
+    table->shrinkColumns = shrinkColumnsSse2;
     if (!(cpuFlags & CPU_AVX2))
         return;
+    table->d4Forward = d4ForwardAvx2;
+    table->d4Inverse = d4InverseAvx2;
+    table->d4OddLowForward = d4OddLowForwardAvx2;
+    table->d4OddLowInverse = d4OddLowInverseAvx2;
+    table->shrinkColumns = shrinkColumnsAvx2;
 }
 
 } // namespace velvane
