@@ -4,6 +4,7 @@
 
 #include "wavelet/x86/column_lanes.h"
 #include "wavelet/x86/dsp_x86.h"
+#include "wavelet/x86/pixel_rows.h"
 
 namespace velvane {
 namespace {
@@ -159,6 +160,24 @@ void shrinkColumnsSse2(float *plane, int32_t column, int32_t count, int32_t h)
         ColumnLanes<LanesSse2>::shrinkStrip(plane, c, h, shrinkWork);
     for (; c < end; c++)
         ColumnLanes<LanesScalar>::shrinkStrip(plane, c, h, shrinkWork);
+}
+
+void dotDifferenceRowSse2(const YcPixel *prev, const YcPixel *cur, const YcPixel *next, int32_t w, float *s)
+{
+    int32_t j = 0;
+    for (; j + 4 <= w; j += 4)
+        difference4(prev, cur, next, s, j);
+    for (; j < w; j++)
+        differencePixel(prev, cur, next, s, j);
+}
+
+void dotWriteBackRowSse2(const YcPixel *prev, const YcPixel *next, const float *t, int32_t w, YcPixel *cur)
+{
+    int32_t j = 0;
+    for (; j + 4 <= w; j += 4)
+        writeBack4(prev, next, t, cur, j);
+    for (; j < w; j++)
+        writeBackPixel(prev, next, t, cur, j);
 }
 
 } // namespace velvane
