@@ -169,7 +169,7 @@ struct Scratch {
 void checkShrink(checkasm::Context &ctx, ShrinkColumnsFn ref, ShrinkColumnsFn fn)
 {
     std::vector<float> p1((size_t)N * N), p2;
-    const int32_t heights[] = {1, 2, 3, 479, 480, 800, ctx.randInt(4, 799)};
+    const int32_t heights[] = {1, 2, 3, 479, 480, 760, 761, 800, ctx.randInt(4, 799)};
     int trial = 0;
     for (int32_t h : heights)
         for (int s = 0; s < kSignals; s++, trial++) {
