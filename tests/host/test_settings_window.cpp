@@ -225,37 +225,22 @@ TEST_F(SettingsWindow, CacheResetWhileActiveEmptiesEveryTag)
     EXPECT_EQ(calls()[0].message, 8u);
 }
 
-TEST_F(SettingsWindow, CacheResetWhileInactiveKeepsTheTags)
+TEST_F(SettingsWindow, FirstAnswerDecidesTheResetAndTheSecondIsReturned)
 {
-    host.activeAnswers = {0};
-    EXPECT_EQ(send(273, 40001), 0);
-    EXPECT_EQ(tags(), (Tags{10, 11, 7, 8, 9}));
-    // The window is refreshed all the same.
-    EXPECT_EQ(host.calls, (std::vector<std::string>{"active", "refresh", "active"}));
-}
-
-TEST_F(SettingsWindow, OnlyExactlyOneCountsAsActive)
-{
-    host.activeAnswers = {2};
-    EXPECT_EQ(send(273, 40001), 2);
-    EXPECT_EQ(tags(), (Tags{10, 11, 7, 8, 9}));
-    host.activeAnswers = {-1};
-    host.activeCalls = 0;
-    EXPECT_EQ(send(273, 40001), -1);
-    EXPECT_EQ(tags(), (Tags{10, 11, 7, 8, 9}));
-}
-
-TEST_F(SettingsWindow, PressReturnsTheSecondAnswer)
-{
-    host.activeAnswers = {1, 0};
-    EXPECT_EQ(send(273, 40001), 0);
-    EXPECT_EQ(tags(), Tags(5, -1)); // the first answer decides the reset
-
-    setTags({10, 11, 7, 8, 9});
-    host.activeAnswers = {0, 1};
-    host.activeCalls = 0;
-    EXPECT_EQ(send(273, 40001), 1);
-    EXPECT_EQ(tags(), (Tags{10, 11, 7, 8, 9}));
+    const struct {
+        int32_t first, second;
+        bool emptied;
+    } cases[] = {{0, 0, false}, {2, 2, false}, {-1, -1, false}, {1, 0, true}, {0, 1, false}};
+    for (const auto &c : cases) {
+        setTags({10, 11, 7, 8, 9});
+        host.activeAnswers = {c.first, c.second};
+        host.activeCalls = 0;
+        host.calls.clear();
+        EXPECT_EQ(send(273, 40001), c.second) << c.first << " " << c.second;
+        EXPECT_EQ(tags(), c.emptied ? Tags(5, -1) : (Tags{10, 11, 7, 8, 9})) << c.first << " " << c.second;
+        // The window is refreshed whatever the answer.
+        EXPECT_EQ(host.calls, (std::vector<std::string>{"active", "refresh", "active"}));
+    }
 }
 
 TEST_F(SettingsWindow, NotificationCodeInTheHighWordIsIgnored)
@@ -272,9 +257,11 @@ TEST_F(SettingsWindow, OtherCommandsAndMessagesDoNothing)
     const struct {
         uint32_t message;
         uintptr_t wparam;
-    } others[] = {{273, 40000}, {273, 40002}, {273, 0}, {273, 40001u + 0x10000u * 0 + 1}, {273, 0x9C41u ^ 0x8000u},
-                  {0, 40001},   {1, 0},       {2, 0},   {15, 0},  {111, 40001}, {1126, 0}, {1129, 0}, {274, 40001},
-                  {0x0111u + 0x10000u, 40001}};
+    } others[] = {
+        {273, 40000}, {273, 40002}, {273, 0}, {273, 0x9C41u ^ 0x8000u}, // other controls
+        {0, 40001},   {1, 0},       {15, 0},  {1126, 0},  {1129, 0},     // other messages
+        {274, 40001}, {0x10111u, 40001},                                 // near misses of WM_COMMAND
+    };
     for (const auto &m : others) {
         EXPECT_EQ(send(m.message, m.wparam), 0) << m.message << " " << m.wparam;
     }
