@@ -2,12 +2,14 @@
 
 namespace velvane {
 
-NrDsp nrDsp;
+NrDsp nrDsp = {averageRowC, doubleSamplesC, fillPixelsC};
 
 void nrDspInit(NrDsp *table, unsigned cpuFlags)
 {
     (void)cpuFlags;
-    table->placeholder = 0;
+    table->averageRow = averageRowC;
+    table->doubleSamples = doubleSamplesC;
+    table->fillPixels = fillPixelsC;
 }
 
 } // namespace velvane

@@ -2,12 +2,16 @@
 
 namespace velvane {
 
-PipelineDsp pipelineDsp;
+PipelineDsp pipelineDsp = {adjustColourRowC, interpolate411RowC, halveSamplesC, lowPassRowC, residualRowC};
 
 void pipelineDspInit(PipelineDsp *table, unsigned cpuFlags)
 {
     (void)cpuFlags;
-    table->placeholder = 0;
+    table->adjustColourRow = adjustColourRowC;
+    table->interpolate411Row = interpolate411RowC;
+    table->halveSamples = halveSamplesC;
+    table->lowPassRow = lowPassRowC;
+    table->residualRow = residualRowC;
 }
 
 } // namespace velvane
