@@ -2,6 +2,8 @@
 
 #include <math.h>
 
+#include <initializer_list>
+
 #include "host/entry_points.h"
 #include "nr/borders.h"
 #include "nr/dsp.h"
