@@ -22,7 +22,8 @@ void dotPassWith(const WaveletDsp &dsp, const FrameJob *job, const YcPixel *prev
         return;
 
     // Difference signal and row analysis. The signal row goes through a work
-    // row instead of planeA: it is read only by the first transform.
+    // row instead of planeA: it is read only by the first transform. cur's
+    // luma keeps the neighbours' mean until the write-back.
     for (int32_t i = 0; i < h; i++) {
         const ptrdiff_t r = (ptrdiff_t)i * stride;
         float *a = planeA + (ptrdiff_t)i * n, *b = planeB + (ptrdiff_t)i * n;
@@ -44,7 +45,7 @@ void dotPassWith(const WaveletDsp &dsp, const FrameJob *job, const YcPixel *prev
         dsp.d4Inverse(a, a + m, m, rowA);
         dsp.d4OddLowForward(rowA, n, rowC);  // the new approximations
         dsp.d4Inverse(rowC, b + m, m, rowB); // the processed signal row
-        dsp.dotWriteBackRow(prev + r, next + r, rowB, w, cur + r);
+        dsp.dotWriteBackRow(rowB, w, cur + r);
     }
 }
 

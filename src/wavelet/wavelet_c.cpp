@@ -109,19 +109,19 @@ void shrinkColumnsC(float *plane, int32_t column, int32_t count, int32_t h)
         twoPhaseShrink(plane, c, h);
 }
 
-void dotDifferenceRowC(const YcPixel *prev, const YcPixel *cur, const YcPixel *next, int32_t w, float *s)
+void dotDifferenceRowC(const YcPixel *prev, YcPixel *cur, const YcPixel *next, int32_t w, float *s)
 {
     for (int32_t j = 0; j < w; j++) {
         const int32_t mean = ((int32_t)prev[j].y + (int32_t)next[j].y) >> 1;
         s[j] = (float)((int32_t)cur[j].y - mean);
+        cur[j].y = (int16_t)mean;
     }
 }
 
-void dotWriteBackRowC(const YcPixel *prev, const YcPixel *next, const float *t, int32_t w, YcPixel *cur)
+void dotWriteBackRowC(const float *t, int32_t w, YcPixel *cur)
 {
     for (int32_t j = 0; j < w; j++) {
-        const int32_t mean = ((int32_t)prev[j].y + (int32_t)next[j].y) >> 1;
-        const uint32_t sum = (uint32_t)mean + (uint32_t)truncateToInt(t[j]);
+        const uint32_t sum = (uint32_t)(int32_t)cur[j].y + (uint32_t)truncateToInt(t[j]);
         cur[j].y = (int16_t)(uint16_t)sum;
     }
 }

@@ -269,12 +269,14 @@ void shrinkColumnsAvx2(float *plane, int32_t column, int32_t count, int32_t h)
     }
 }
 
-void dotDifferenceRowAvx2(const YcPixel *prev, const YcPixel *cur, const YcPixel *next, int32_t w, float *s)
+void dotDifferenceRowAvx2(const YcPixel *prev, YcPixel *cur, const YcPixel *next, int32_t w, float *s)
 {
     int32_t j = 0;
     for (; j + 8 <= w; j += 8) {
-        const __m256i d = _mm256_sub_epi32(EightPixels(cur + j).luma(), mean8(prev + j, next + j));
-        _mm256_storeu_ps(s + j, _mm256_cvtepi32_ps(d));
+        const EightPixels c(cur + j);
+        const __m256i mean = mean8(prev + j, next + j);
+        _mm256_storeu_ps(s + j, _mm256_cvtepi32_ps(_mm256_sub_epi32(c.luma(), mean)));
+        c.storeY(cur + j, mean);
     }
     for (; j + 4 <= w; j += 4)
         difference4(prev, cur, next, s, j);
@@ -282,17 +284,17 @@ void dotDifferenceRowAvx2(const YcPixel *prev, const YcPixel *cur, const YcPixel
         differencePixel(prev, cur, next, s, j);
 }
 
-void dotWriteBackRowAvx2(const YcPixel *prev, const YcPixel *next, const float *t, int32_t w, YcPixel *cur)
+void dotWriteBackRowAvx2(const float *t, int32_t w, YcPixel *cur)
 {
     int32_t j = 0;
     for (; j + 8 <= w; j += 8) {
         const EightPixels c(cur + j);
-        c.storeY(cur + j, _mm256_add_epi32(mean8(prev + j, next + j), _mm256_cvttps_epi32(_mm256_loadu_ps(t + j))));
+        c.storeY(cur + j, _mm256_add_epi32(c.luma(), _mm256_cvttps_epi32(_mm256_loadu_ps(t + j))));
     }
     for (; j + 4 <= w; j += 4)
-        writeBack4(prev, next, t, cur, j);
+        writeBack4(t, cur, j);
     for (; j < w; j++)
-        writeBackPixel(prev, next, t, cur, j);
+        writeBackPixel(t, cur, j);
 }
 
 } // namespace velvane

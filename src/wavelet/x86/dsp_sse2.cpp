@@ -175,7 +175,7 @@ void shrinkColumnsSse2(float *plane, int32_t column, int32_t count, int32_t h)
     }
 }
 
-void dotDifferenceRowSse2(const YcPixel *prev, const YcPixel *cur, const YcPixel *next, int32_t w, float *s)
+void dotDifferenceRowSse2(const YcPixel *prev, YcPixel *cur, const YcPixel *next, int32_t w, float *s)
 {
     int32_t j = 0;
     for (; j + 4 <= w; j += 4)
@@ -184,13 +184,13 @@ void dotDifferenceRowSse2(const YcPixel *prev, const YcPixel *cur, const YcPixel
         differencePixel(prev, cur, next, s, j);
 }
 
-void dotWriteBackRowSse2(const YcPixel *prev, const YcPixel *next, const float *t, int32_t w, YcPixel *cur)
+void dotWriteBackRowSse2(const float *t, int32_t w, YcPixel *cur)
 {
     int32_t j = 0;
     for (; j + 4 <= w; j += 4)
-        writeBack4(prev, next, t, cur, j);
+        writeBack4(t, cur, j);
     for (; j < w; j++)
-        writeBackPixel(prev, next, t, cur, j);
+        writeBackPixel(t, cur, j);
 }
 
 } // namespace velvane

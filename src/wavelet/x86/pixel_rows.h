@@ -19,16 +19,16 @@ inline int32_t truncateToInt(float f)
     return INT32_MIN;
 }
 
-inline void differencePixel(const YcPixel *prev, const YcPixel *cur, const YcPixel *next, float *s, int32_t j)
+inline void differencePixel(const YcPixel *prev, YcPixel *cur, const YcPixel *next, float *s, int32_t j)
 {
     const int32_t mean = ((int32_t)prev[j].y + (int32_t)next[j].y) >> 1;
     s[j] = (float)((int32_t)cur[j].y - mean);
+    cur[j].y = (int16_t)mean;
 }
 
-inline void writeBackPixel(const YcPixel *prev, const YcPixel *next, const float *t, YcPixel *cur, int32_t j)
+inline void writeBackPixel(const float *t, YcPixel *cur, int32_t j)
 {
-    const int32_t mean = ((int32_t)prev[j].y + (int32_t)next[j].y) >> 1;
-    cur[j].y = (int16_t)(uint16_t)((uint32_t)mean + (uint32_t)truncateToInt(t[j]));
+    cur[j].y = (int16_t)(uint16_t)((uint32_t)(int32_t)cur[j].y + (uint32_t)truncateToInt(t[j]));
 }
 
 // Four pixels are six dwords; dwords 0, 1, 3 and 4 carry y0 in their low
@@ -61,16 +61,18 @@ inline __m128i mean4(const YcPixel *prev, const YcPixel *next)
     return _mm_srai_epi32(_mm_add_epi32(FourPixels(prev).y(), FourPixels(next).y()), 1);
 }
 
-inline void difference4(const YcPixel *prev, const YcPixel *cur, const YcPixel *next, float *s, int32_t j)
-{
-    const __m128i d = _mm_sub_epi32(FourPixels(cur + j).y(), mean4(prev + j, next + j));
-    _mm_storeu_ps(s + j, _mm_cvtepi32_ps(d));
-}
-
-inline void writeBack4(const YcPixel *prev, const YcPixel *next, const float *t, YcPixel *cur, int32_t j)
+inline void difference4(const YcPixel *prev, YcPixel *cur, const YcPixel *next, float *s, int32_t j)
 {
     const FourPixels c(cur + j);
-    c.storeY(cur + j, _mm_add_epi32(mean4(prev + j, next + j), _mm_cvttps_epi32(_mm_loadu_ps(t + j))));
+    const __m128i mean = mean4(prev + j, next + j);
+    _mm_storeu_ps(s + j, _mm_cvtepi32_ps(_mm_sub_epi32(c.y(), mean)));
+    c.storeY(cur + j, mean);
+}
+
+inline void writeBack4(const float *t, YcPixel *cur, int32_t j)
+{
+    const FourPixels c(cur + j);
+    c.storeY(cur + j, _mm_add_epi32(c.y(), _mm_cvttps_epi32(_mm_loadu_ps(t + j))));
 }
 
 } // namespace
