@@ -102,7 +102,6 @@ struct LiveRanges {
     int32_t fwd2End, fwd2Wrap; // a', d' (and the pairs tested for halving)
     int32_t inv1End, inv1Wrap; // the delayed low-pass part again
     int32_t oddFwdEnd;         // the new approximations (boundary four always)
-    int32_t inv2End;           // the output, rows 0..h-1
 
     explicit LiveRanges(int32_t h)
     {
@@ -125,7 +124,6 @@ struct LiveRanges {
             inv1Wrap = M - 2;
             oddFwdEnd = k1 + 4;
         }
-        inv2End = (h + 1) / 2;
     }
 };
 
@@ -225,14 +223,81 @@ template <class T> struct ColumnLanes {
         put(d, k, dk);
     }
 
+    // The first analysis reads the column straight from the plane: rows at
+    // and below h are zero.
+    static V sample(const float *col, int32_t h, int32_t i)
+    {
+        return i < h ? T::load(col + (ptrdiff_t)i * N) : T::zero();
+    }
+    static void forwardColumn(const float *col, int32_t h, float *out, int32_t end, int32_t wrap)
+    {
+        auto pair = [&](int32_t k, V x0, V x1, V x2, V x3) {
+            put(out, k, T::add(T::add(T::add(T::mul(T::set1(kD4H0), x0), T::mul(T::set1(kD4H1), x1)),
+                                      T::mul(T::set1(kD4H2), x2)),
+                               T::mul(T::set1(kD4H3), x3)));
+            put(out, M + k, T::add(T::add(T::add(T::mul(T::set1(-kD4H2), x1), T::mul(T::set1(kD4H3), x0)),
+                                          T::mul(T::set1(-kD4H0), x3)),
+                                   T::mul(T::set1(kD4H1), x2)));
+        };
+        const int32_t interior = end < M - 1 ? end : M - 1;
+        const int32_t inside = h >= 4 ? (h - 4) / 2 + 1 : 0; // pairs whose four rows are all above h
+        int32_t k = 0;
+        for (const float *p = col; k < interior && k < inside; k++, p += 2 * N)
+            pair(k, T::load(p), T::load(p + N), T::load(p + 2 * N), T::load(p + 3 * N));
+        auto slow = [&](int32_t k) {
+            pair(k, sample(col, h, 2 * k), sample(col, h, 2 * k + 1), sample(col, h, 2 * k + 2),
+                 sample(col, h, 2 * k + 3));
+        };
+        for (; k < interior; k++)
+            slow(k);
+        for (k = wrap > interior ? wrap : interior; k < M - 1; k++)
+            slow(k);
+        pair(M - 1, sample(col, h, N - 2), sample(col, h, N - 1), sample(col, h, 0), sample(col, h, 1));
+    }
+
+    // The second analysis, halving each detail pair d'[k], d[k] of opposite
+    // signs as soon as d'[k] is known.
+    static void forwardShrink(const float *x, float *out, float *d, int32_t end, int32_t wrap)
+    {
+        auto pair = [&](int32_t k, int32_t i2, int32_t i3) {
+            forwardPair(x, out, k, i2, i3);
+            halvePairs(out + M * L, d, k);
+        };
+        const int32_t interior = end < M - 1 ? end : M - 1;
+        for (int32_t k = 0; k < interior; k++)
+            pair(k, 2 * k + 2, 2 * k + 3);
+        for (int32_t k = wrap > interior ? wrap : interior; k < M - 1; k++)
+            pair(k, 2 * k + 2, 2 * k + 3);
+        pair(M - 1, 0, 1);
+    }
+
+    // The last synthesis writes rows 0..h-1 of the column straight back.
+    static void inverseColumn(const float *a, const float *d, float *col, int32_t h)
+    {
+        auto pair = [&](int32_t k, int32_t p) {
+            const V ak = at(a, k), ap = at(a, p), dk = at(d, k), dpv = at(d, p);
+            T::store(col + (ptrdiff_t)(2 * k) * N,
+                     T::add(T::add(T::add(T::mul(T::set1(kD4H0), ak), T::mul(T::set1(kD4H2), ap)),
+                                   T::mul(T::set1(kD4H3), dk)),
+                            T::mul(T::set1(kD4H1), dpv)));
+            if (2 * k + 1 < h)
+                T::store(col + (ptrdiff_t)(2 * k + 1) * N,
+                         T::add(T::add(T::add(T::mul(T::set1(kD4H1), ak), T::mul(T::set1(kD4H3), ap)),
+                                       T::mul(T::set1(-kD4H2), dk)),
+                                T::mul(T::set1(-kD4H0), dpv)));
+        };
+        pair(0, M - 1);
+        for (int32_t k = 1; 2 * k < h; k++)
+            pair(k, k - 1);
+    }
+
     // Work buffers of one lane width: each step writes a buffer of its own,
     // so that what a strip leaves behind is only ever in the live ranges.
     struct Work {
-        float *x, *ad, *low, *apdp, *low2, *a2; // N, N, N, N, N and M samples of L lanes
-        static constexpr size_t kFloats = (size_t)(5 * N + M) * L;
+        float *ad, *low, *apdp, *low2, *a2; // N, N, N, N and M samples of L lanes
+        static constexpr size_t kFloats = (size_t)(4 * N + M) * L;
         explicit Work(float *base)
-            : x(base), ad(base + N * L), low(base + 2 * N * L), apdp(base + 3 * N * L), low2(base + 4 * N * L),
-              a2(base + 5 * N * L)
+            : ad(base), low(base + N * L), apdp(base + 2 * N * L), low2(base + 3 * N * L), a2(base + 4 * N * L)
         {
         }
     };
@@ -241,24 +306,13 @@ template <class T> struct ColumnLanes {
     // them before the first strip of a call.
     static void shrinkStrip(float *plane, int32_t column, int32_t h, const LiveRanges &live, const Work &w)
     {
-        const float *src = plane + column;
-        for (int32_t i = 0; i < h; i++)
-            put(w.x, i, T::load(src + (ptrdiff_t)i * N));
-        forward(w.x, w.ad, live.fwd1End, live.fwd1Wrap);
+        float *col = plane + column;
+        forwardColumn(col, h, w.ad, live.fwd1End, live.fwd1Wrap);
         oddInverse(w.ad, w.low, live.oddInvEnd, live.oddInvBoundary);
-        forward(w.low, w.apdp, live.fwd2End, live.fwd2Wrap);
-        for (int32_t k = 0; k < live.fwd2End; k++)
-            halvePairs(w.apdp + M * L, w.ad + M * L, k);
-        for (int32_t k = live.fwd2Wrap > live.fwd2End ? live.fwd2Wrap : live.fwd2End; k < M; k++)
-            halvePairs(w.apdp + M * L, w.ad + M * L, k);
+        forwardShrink(w.low, w.apdp, w.ad + M * L, live.fwd2End, live.fwd2Wrap);
         inverse(w.apdp, w.apdp + M * L, w.low2, live.inv1End, live.inv1Wrap);
         oddForward(w.low2, w.a2, live.oddFwdEnd);
-        // The column goes to the start of low2, which the next strip rewrites
-        // before reading (x must keep its zeros below row h).
-        inverse(w.a2, w.ad + M * L, w.low2, live.inv2End, M);
-        float *dst = plane + column;
-        for (int32_t i = 0; i < h; i++)
-            T::store(dst + (ptrdiff_t)i * N, at(w.low2, i));
+        inverseColumn(w.a2, w.ad + M * L, col, h);
     }
 };
 
