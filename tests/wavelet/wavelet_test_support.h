@@ -14,8 +14,6 @@
 
 namespace velvane::test {
 
-inline void *alignUp16(void *p) { return (void *)(((uintptr_t)p + 15) & ~(uintptr_t)15); }
-
 // Allocates the reducer's scratch memory as start-up does (15 bytes over,
 // rounded up to 16) and frees it again.
 class ScratchGuard {
