@@ -302,10 +302,99 @@ template <class T> struct ColumnLanes {
         }
     };
 
+    static V evenOut(V ak, V ap, V dk, V dp)
+    {
+        return T::add(T::add(T::add(T::mul(T::set1(kD4H0), ak), T::mul(T::set1(kD4H2), ap)),
+                             T::mul(T::set1(kD4H3), dk)),
+                      T::mul(T::set1(kD4H1), dp));
+    }
+    static V oddOut(V ak, V ap, V dk, V dp)
+    {
+        return T::add(T::add(T::add(T::mul(T::set1(kD4H1), ak), T::mul(T::set1(kD4H3), ap)),
+                             T::mul(T::set1(-kD4H2), dk)),
+                      T::mul(T::set1(-kD4H0), dp));
+    }
+
+    // A column of at most kShortColumn rows with the steps after the first
+    // analysis fused, so that only the two coefficient buffers are stored:
+    // the delayed low-pass parts and the new approximations live in
+    // registers. Each value is formed exactly as in the separate steps; the
+    // samples those steps leave at +0 are read as +0 or formed from +0.
+    static void shrinkStripShort(float *plane, int32_t column, int32_t h, const LiveRanges &live, const Work &w)
+    {
+        float *col = plane + column;
+        forwardColumn(col, h, w.ad, live.fwd1End, live.fwd1Wrap);
+        const float *a = w.ad;
+        float *d = w.ad + M * L, *ap = w.apdp, *dp = w.apdp + M * L;
+
+        // Delayed low-pass part (odd-phase synthesis of a) feeding the second
+        // analysis and the halving, pair by pair.
+        auto analyse = [&](int32_t k, V x0, V x1, V x2, V x3) {
+            V apk = T::add(T::add(T::add(T::mul(T::set1(kD4H0), x0), T::mul(T::set1(kD4H1), x1)),
+                                  T::mul(T::set1(kD4H2), x2)),
+                           T::mul(T::set1(kD4H3), x3));
+            V dpk = T::add(T::add(T::add(T::mul(T::set1(-kD4H2), x1), T::mul(T::set1(kD4H3), x0)),
+                                  T::mul(T::set1(-kD4H0), x3)),
+                           T::mul(T::set1(kD4H1), x2));
+            V dk = at(d, k);
+            T::halveOpposite(dpk, dk);
+            put(ap, k, apk);
+            put(dp, k, dpk);
+            put(d, k, dk);
+        };
+        const V aEnd = at(a, M - 1), aEnd2 = at(a, M - 2);
+        const V lowZero = T::dot2(aEnd2, aEnd, kD4H3, kD4H1); // out[0] of j = m-1
+        const V lowLast = T::dot2(aEnd2, aEnd, kD4H2, kD4H0); // out[n-1]
+        const V lowOne = T::dot2(aEnd, at(a, 0), kD4H2, kD4H0);
+        V l0 = lowZero, l1 = lowOne, l2 = T::dot2(aEnd, at(a, 0), kD4H3, kD4H1);
+        V l3 = T::add(T::mul(T::set1(kD4H2), at(a, 0)), T::mul(T::set1(kD4H0), at(a, 1)));
+        analyse(0, l0, l1, l2, l3);
+        l0 = l2;
+        l1 = l3;
+        for (int32_t k = 1; k < live.fwd2End; k++) {
+            const V ak = at(a, k);
+            l2 = T::add(T::mul(T::set1(kD4H3), at(a, k - 1)), T::mul(T::set1(kD4H1), ak));
+            l3 = T::add(T::mul(T::set1(kD4H2), ak), T::mul(T::set1(kD4H0), at(a, k + 1)));
+            analyse(k, l0, l1, l2, l3);
+            l0 = l2;
+            l1 = l3;
+        }
+        analyse(M - 2, T::zero(), T::zero(), T::zero(), lowLast);
+        analyse(M - 1, T::zero(), lowLast, lowZero, lowOne);
+
+        // Delayed low-pass part again, its odd-phase analysis (the new
+        // approximations) and the synthesis of the column, row pair by row pair.
+        auto pairE = [&](int32_t k, int32_t p) { return evenOut(at(ap, k), at(ap, p), at(dp, k), at(dp, p)); };
+        auto pairO = [&](int32_t k, int32_t p) { return oddOut(at(ap, k), at(ap, p), at(dp, k), at(dp, p)); };
+        V e1 = pairE(1, 0), o1 = pairO(1, 0), o0 = pairO(0, M - 1);
+        const V e0 = pairE(0, M - 1);
+        V aPrev = T::dot4(pairO(M - 1, M - 2), e0, o0, e1, kD4H0, kD4H1, kD4H2, kD4H3); // new a[m-1]
+        V dPrev = at(d, M - 1);
+        for (int32_t k = 0; 2 * k < h; k++) {
+            const V e2 = pairE(k + 2, k + 1), o2 = pairO(k + 2, k + 1);
+            const V ak = T::add(T::add(T::add(T::mul(T::set1(kD4H0), o0), T::mul(T::set1(kD4H1), e1)),
+                                       T::mul(T::set1(kD4H2), o1)),
+                                T::mul(T::set1(kD4H3), e2));
+            const V dk = at(d, k);
+            T::store(col + (ptrdiff_t)(2 * k) * N, evenOut(ak, aPrev, dk, dPrev));
+            if (2 * k + 1 < h)
+                T::store(col + (ptrdiff_t)(2 * k + 1) * N, oddOut(ak, aPrev, dk, dPrev));
+            o0 = o1;
+            e1 = e2;
+            o1 = o2;
+            aPrev = ak;
+            dPrev = dk;
+        }
+    }
+
     // The work buffers must hold +0 outside the live ranges of `live`: clear
     // them before the first strip of a call.
     static void shrinkStrip(float *plane, int32_t column, int32_t h, const LiveRanges &live, const Work &w)
     {
+        if (h <= kShortColumn) {
+            shrinkStripShort(plane, column, h, live, w);
+            return;
+        }
         float *col = plane + column;
         forwardColumn(col, h, w.ad, live.fwd1End, live.fwd1Wrap);
         oddInverse(w.ad, w.low, live.oddInvEnd, live.oddInvBoundary);
