@@ -1,9 +1,6 @@
 // AVX2 versions of the wavelet kernels: eight outputs at a time along a row,
 // eight columns at a time down the planes. Only this file is built with -mavx2.
 #include <immintrin.h>
-#include <string.h>
-
-#include <algorithm>
 
 #include "wavelet/x86/column_lanes.h"
 #include "wavelet/x86/dsp_x86.h"
@@ -207,8 +204,7 @@ inline __m256i mean8(const YcPixel *prev, const YcPixel *next)
     return _mm256_srai_epi32(_mm256_add_epi32(EightPixels(prev).luma(), EightPixels(next).luma()), 1);
 }
 
-// Column work buffers for every lane width used here, cleared per call.
-alignas(32) float shrinkWork[ColumnLanes<LanesAvx2>::Work::kFloats];
+alignas(32) float shrinkWork[ColumnLanes<LanesAvx2>::kWorkFloats];
 
 } // namespace
 
@@ -246,27 +242,10 @@ void d4OddLowInverseAvx2(const float *b, int32_t m, float *out)
 
 void shrinkColumnsAvx2(float *plane, int32_t column, int32_t count, int32_t h)
 {
-    const LiveRanges live(h);
-    const int32_t end = column + count;
-    int32_t c = column;
-    if (c + 8 <= end) {
-        memset(shrinkWork, 0, sizeof shrinkWork);
-        const ColumnLanes<LanesAvx2>::Work w(shrinkWork);
-        for (; c + 8 <= end; c += 8)
-            ColumnLanes<LanesAvx2>::shrinkStrip(plane, c, h, live, w);
-    }
-    if (c + 4 <= end) {
-        std::fill_n(shrinkWork, ColumnLanes<LanesSse2>::Work::kFloats, 0.0f);
-        const ColumnLanes<LanesSse2>::Work w(shrinkWork);
-        for (; c + 4 <= end; c += 4)
-            ColumnLanes<LanesSse2>::shrinkStrip(plane, c, h, live, w);
-    }
-    if (c < end) {
-        std::fill_n(shrinkWork, ColumnLanes<LanesScalar>::Work::kFloats, 0.0f);
-        const ColumnLanes<LanesScalar>::Work w(shrinkWork);
-        for (; c < end; c++)
-            ColumnLanes<LanesScalar>::shrinkStrip(plane, c, h, live, w);
-    }
+    const int32_t eights = count / 8 * 8, fours = (count - eights) / 4 * 4;
+    ColumnLanes<LanesAvx2>::shrinkColumns(plane, column, eights, h, shrinkWork);
+    ColumnLanes<LanesSse2>::shrinkColumns(plane, column + eights, fours, h, shrinkWork);
+    ColumnLanes<LanesScalar>::shrinkColumns(plane, column + eights + fours, count - eights - fours, h, shrinkWork);
 }
 
 void dotDifferenceRowAvx2(const YcPixel *prev, YcPixel *cur, const YcPixel *next, int32_t w, float *s)

@@ -1,9 +1,6 @@
 // SSE2 versions of the wavelet kernels: four outputs at a time along a row,
 // four columns at a time down the planes.
 #include <emmintrin.h>
-#include <string.h>
-
-#include <algorithm>
 
 #include "wavelet/x86/column_lanes.h"
 #include "wavelet/x86/dsp_x86.h"
@@ -119,8 +116,7 @@ template <class F, class G> inline void groupsOf4(int32_t first, int32_t end, F 
         f(end - 4);
 }
 
-// Column work buffers for every lane width used here, cleared per call.
-alignas(32) float shrinkWork[ColumnLanes<LanesSse2>::Work::kFloats];
+alignas(32) float shrinkWork[ColumnLanes<LanesSse2>::kWorkFloats];
 
 } // namespace
 
@@ -158,21 +154,9 @@ void d4OddLowInverseSse2(const float *b, int32_t m, float *out)
 
 void shrinkColumnsSse2(float *plane, int32_t column, int32_t count, int32_t h)
 {
-    const LiveRanges live(h);
-    const int32_t end = column + count;
-    int32_t c = column;
-    if (c + 4 <= end) {
-        memset(shrinkWork, 0, sizeof shrinkWork);
-        const ColumnLanes<LanesSse2>::Work w(shrinkWork);
-        for (; c + 4 <= end; c += 4)
-            ColumnLanes<LanesSse2>::shrinkStrip(plane, c, h, live, w);
-    }
-    if (c < end) {
-        std::fill_n(shrinkWork, ColumnLanes<LanesScalar>::Work::kFloats, 0.0f);
-        const ColumnLanes<LanesScalar>::Work w(shrinkWork);
-        for (; c < end; c++)
-            ColumnLanes<LanesScalar>::shrinkStrip(plane, c, h, live, w);
-    }
+    const int32_t vectors = count / 4 * 4;
+    ColumnLanes<LanesSse2>::shrinkColumns(plane, column, vectors, h, shrinkWork);
+    ColumnLanes<LanesScalar>::shrinkColumns(plane, column + vectors, count - vectors, h, shrinkWork);
 }
 
 void dotDifferenceRowSse2(const YcPixel *prev, YcPixel *cur, const YcPixel *next, int32_t w, float *s)
