@@ -1,6 +1,7 @@
 // velvane: the command-line host. Filters YUV4MPEG2 streams through the
 // plug-in, or runs the built-in demo.
 #include <errno.h>
+#include <malloc.h>
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
@@ -96,6 +97,11 @@ int main(int argc, char **argv)
 {
     // A closed pipe downstream becomes a write error with a message, not a silent death.
     signal(SIGPIPE, SIG_IGN);
+    // The plug-in allocates its frame temporaries afresh on every frame, as its
+    // host's heap made cheap. Here blocks that size would each be a new mapping,
+    // and every page of it a fault; kept in the heap, they are reused.
+    mallopt(M_MMAP_THRESHOLD, 64 << 20);
+    mallopt(M_TRIM_THRESHOLD, 256 << 20);
     try {
         FilterDescriptor *fd = GetFilterTable();
         const std::string modulePath = findModuleOption(argc, argv);
