@@ -69,10 +69,7 @@ void FrameConverter::upsample(int16_t *dst, const int16_t *c) const
     switch (horizontal_) {
     case Horizontal::Same: memcpy(dst, c, (size_t)w * sizeof(int16_t)); break;
     case Horizontal::Cosited2: {
-        for (int k = 0; k + 1 < cw; k++) {
-            dst[2 * k] = c[k];
-            dst[2 * k + 1] = (int16_t)((c[k] + c[k + 1]) >> 1);
-        }
+        k_.upsampleCosited2(dst, c, cw - 1);
         dst[2 * (cw - 1)] = c[cw - 1];
         if (2 * cw <= w)
             dst[2 * cw - 1] = c[cw - 1];
@@ -95,10 +92,7 @@ void FrameConverter::downsample(int16_t *dst, const int16_t *row) const
     const int cw = f_.chromaWidth();
     switch (horizontal_) {
     case Horizontal::Same: memcpy(dst, row, (size_t)w * sizeof(int16_t)); break;
-    case Horizontal::Cosited2:
-        for (int k = 0; k < cw; k++)
-            dst[k] = row[2 * k];
-        break;
+    case Horizontal::Cosited2: k_.downsampleCosited2(dst, row, cw); break;
     case Horizontal::Centred2:
         for (int k = 0; k < cw; k++) {
             const int b = std::min(2 * k + 1, w - 1);

@@ -50,6 +50,20 @@ void chromaFromHost8C(uint8_t *dst, const int16_t *src, int n)
         dst[i] = (uint8_t)std::clamp(((src[i] + 8) >> 4) + 128, 0, 255);
 }
 
+void upsampleCosited2C(int16_t *dst, const int16_t *c, int n)
+{
+    for (int k = 0; k < n; k++) {
+        dst[2 * k] = c[k];
+        dst[2 * k + 1] = (int16_t)((c[k] + c[k + 1]) >> 1);
+    }
+}
+
+void downsampleCosited2C(int16_t *dst, const int16_t *row, int n)
+{
+    for (int k = 0; k < n; k++)
+        dst[k] = row[2 * k];
+}
+
 #if defined(__SSE2__)
 
 // Eight pixels at a time, each built as a 64-bit {y, cb, cr, spare} lane
@@ -171,20 +185,52 @@ void chromaFromHost8Sse2(uint8_t *dst, const int16_t *src, int n)
     chromaFromHost8C(dst + i, src + i, n - i);
 }
 
+// The mean without a 17-bit sum: floor(a / 2) + floor(b / 2), plus one when
+// both are odd, is floor((a + b) / 2) for every pair of 16-bit values.
+void upsampleCosited2Sse2(int16_t *dst, const int16_t *c, int n)
+{
+    const __m128i one = _mm_set1_epi16(1);
+    int k = 0;
+    for (; k + 8 <= n; k += 8) {
+        __m128i a = _mm_loadu_si128((const __m128i *)(c + k));
+        __m128i b = _mm_loadu_si128((const __m128i *)(c + k + 1));
+        __m128i mean = _mm_add_epi16(_mm_add_epi16(_mm_srai_epi16(a, 1), _mm_srai_epi16(b, 1)),
+                                     _mm_and_si128(_mm_and_si128(a, b), one));
+        _mm_storeu_si128((__m128i *)(dst + 2 * k), _mm_unpacklo_epi16(a, mean));
+        _mm_storeu_si128((__m128i *)(dst + 2 * k + 8), _mm_unpackhi_epi16(a, mean));
+    }
+    upsampleCosited2C(dst + 2 * k, c + k, n - k);
+}
+
+void downsampleCosited2Sse2(int16_t *dst, const int16_t *row, int n)
+{
+    int k = 0;
+    for (; k + 8 <= n; k += 8) {
+        __m128i a = _mm_loadu_si128((const __m128i *)(row + 2 * k));
+        __m128i b = _mm_loadu_si128((const __m128i *)(row + 2 * k + 8));
+        a = _mm_srai_epi32(_mm_slli_epi32(a, 16), 16);
+        b = _mm_srai_epi32(_mm_slli_epi32(b, 16), 16);
+        _mm_storeu_si128((__m128i *)(dst + k), _mm_packs_epi32(a, b));
+    }
+    downsampleCosited2C(dst + k, row + 2 * k, n - k);
+}
+
 #endif
 
 const ConvertKernels &convertKernelsC()
 {
-    static const ConvertKernels k = {interleaveRowC, deinterleaveRowC, lumaToHost8C,
-                                     chromaToHost8C, lumaFromHost8C,   chromaFromHost8C};
+    static const ConvertKernels k = {interleaveRowC,    deinterleaveRowC,  lumaToHost8C,
+                                     chromaToHost8C,    lumaFromHost8C,    chromaFromHost8C,
+                                     upsampleCosited2C, downsampleCosited2C};
     return k;
 }
 
 const ConvertKernels &convertKernels()
 {
 #if defined(__SSE2__)
-    static const ConvertKernels k = {interleaveRowSse2, deinterleaveRowSse2, lumaToHost8Sse2,
-                                     chromaToHost8Sse2, lumaFromHost8Sse2,   chromaFromHost8Sse2};
+    static const ConvertKernels k = {interleaveRowSse2,    deinterleaveRowSse2,  lumaToHost8Sse2,
+                                     chromaToHost8Sse2,    lumaFromHost8Sse2,    chromaFromHost8Sse2,
+                                     upsampleCosited2Sse2, downsampleCosited2Sse2};
     return k;
 #else
     return convertKernelsC();

@@ -23,6 +23,12 @@ using ToHost8Fn = void (*)(int16_t *dst, const uint8_t *src, int n);
 // The host's scale to 8-bit samples, n samples, rounded and clamped.
 using FromHost8Fn = void (*)(uint8_t *dst, const int16_t *src, int n);
 
+// Co-sited chroma to one sample per pixel: dst[2k] = c[k] and dst[2k + 1] =
+// floor((c[k] + c[k + 1]) / 2) for k < n; reads c[0] .. c[n].
+using UpsampleFn = void (*)(int16_t *dst, const int16_t *c, int n);
+// And back: dst[k] = row[2k] for k < n.
+using DownsampleFn = void (*)(int16_t *dst, const int16_t *row, int n);
+
 struct ConvertKernels {
     InterleaveRowFn interleaveRow;
     DeinterleaveRowFn deinterleaveRow;
@@ -30,6 +36,8 @@ struct ConvertKernels {
     ToHost8Fn chromaToHost8;
     FromHost8Fn lumaFromHost8;
     FromHost8Fn chromaFromHost8;
+    UpsampleFn upsampleCosited2;
+    DownsampleFn downsampleCosited2;
 };
 
 void interleaveRowC(YcPixel *dst, const int16_t *y, const int16_t *cb, const int16_t *cr, int n);
@@ -38,6 +46,8 @@ void lumaToHost8C(int16_t *dst, const uint8_t *src, int n);
 void chromaToHost8C(int16_t *dst, const uint8_t *src, int n);
 void lumaFromHost8C(uint8_t *dst, const int16_t *src, int n);
 void chromaFromHost8C(uint8_t *dst, const int16_t *src, int n);
+void upsampleCosited2C(int16_t *dst, const int16_t *c, int n);
+void downsampleCosited2C(int16_t *dst, const int16_t *row, int n);
 
 #if defined(__SSE2__)
 #define VELVANE_CLI_HAVE_SSE2 1
@@ -47,6 +57,8 @@ void lumaToHost8Sse2(int16_t *dst, const uint8_t *src, int n);
 void chromaToHost8Sse2(int16_t *dst, const uint8_t *src, int n);
 void lumaFromHost8Sse2(uint8_t *dst, const int16_t *src, int n);
 void chromaFromHost8Sse2(uint8_t *dst, const int16_t *src, int n);
+void upsampleCosited2Sse2(int16_t *dst, const int16_t *c, int n);
+void downsampleCosited2Sse2(int16_t *dst, const int16_t *row, int n);
 #endif
 
 // The scalar table, and the fastest one this build has (SSE2 is part of x86-64).

@@ -18,11 +18,11 @@ const TrackOption kTracks[VV_TRACK_COUNT] = {
     {"--luma-high", "luma threshold, high band"},
     {"--chroma-low", "chroma threshold, low band"},
     {"--chroma-high", "chroma threshold, high band"},
-    {"--gain-y", "luma gain, in 256ths"},
-    {"--gain-cb", "Cb gain, in 256ths"},
-    {"--gain-cr", "Cr gain, in 256ths"},
-    {"--offset-y", "luma offset, in 8-bit steps / 4"},
-    {"--hue", "hue rotation"},
+    {"--gain-y", "luma gain: luma x (256 + N) / 256"},
+    {"--gain-cb", "Cb gain: Cb x (256 + N) / 256"},
+    {"--gain-cr", "Cr gain: Cr x (256 + N) / 256"},
+    {"--offset-y", "luma offset, a quarter of an 8-bit code a step"},
+    {"--hue", "hue rotation by N / 180 radians"},
     {"--balance", "colour balance: positive drives Cb and Cr apart"},
     {"--border-top", "black border at the top, rows (with --borders)"},
     {"--border-bottom", "black border at the bottom, rows (with --borders)"},
@@ -180,7 +180,7 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
             ->group("Input and output");
     int outDepth = 8;
     auto *depthOpt = app.add_option("--output-depth", outDepth, "write samples of this many bits instead of the input's")
-                         ->check(CLI::IsMember({8, 10, 12, 16}))
+                         ->check(CLI::IsMember({8, 10, 12, 16}).description(""))
                          ->type_name("8|10|12|16")
                          ->group("Input and output");
     app.add_flag("-q,--quiet", cl.quiet, "no progress line and no summary")->group("Input and output");

@@ -66,10 +66,34 @@ TEST(ConvertKernels, VectorVersionsMatchTheReferenceBitForBit)
             c.chromaFromHost8(oa.data() + offset, cb.data() + offset, n);
             v.chromaFromHost8(ob.data() + offset, cb.data() + offset, n);
             ASSERT_EQ(oa, ob) << "chromaFromHost8 n=" << n;
+
+            // Twice as many samples on one side; extremes check the mean cannot overflow.
+            std::vector<int16_t> wide = hostSamples(2 * total + 2, rng);
+            std::vector<int16_t> ua(2 * total + 2, 77), ub(2 * total + 2, 77);
+            c.upsampleCosited2(ua.data() + offset, y.data() + offset, n);
+            v.upsampleCosited2(ub.data() + offset, y.data() + offset, n);
+            ASSERT_EQ(ua, ub) << "upsampleCosited2 n=" << n;
+            std::vector<int16_t> da(total, 77), db(total, 77);
+            c.downsampleCosited2(da.data() + offset, wide.data() + offset, n);
+            v.downsampleCosited2(db.data() + offset, wide.data() + offset, n);
+            ASSERT_EQ(da, db) << "downsampleCosited2 n=" << n;
         }
     }
 }
 #endif
+
+TEST(ConvertKernels, CoSitedMeanIsTheFlooredMean)
+{
+    const int16_t c[] = {-32768, 32767, -1, 0, 1, 3, -3, -32768, -32768, 32767, 32767, 5, 6, 7, 8, 9, 10};
+    int16_t out[32];
+    for (const ConvertKernels *k : {&convertKernelsC(), &convertKernels()}) {
+        k->upsampleCosited2(out, c, 16);
+        for (int i = 0; i < 16; i++) {
+            EXPECT_EQ(out[2 * i], c[i]);
+            EXPECT_EQ(out[2 * i + 1], (int16_t)((c[i] + c[i + 1]) >> 1)) << i;
+        }
+    }
+}
 
 TEST(SampleScale, EightBitLandsOnTheHostScale)
 {
