@@ -1,6 +1,8 @@
 // The command with the real plug-in, linked in and loaded from its shared library.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "convert.h"
 #include "demo.h"
 #include "embedded_host.h"
@@ -17,24 +19,36 @@ using testing::TempDir;
 using testing::makeStream;
 using testing::writeFile;
 
-std::string runModule(FilterDescriptor *fd, FILE *in, const FilterRun &run = FilterRun())
-{
+// An output stream in memory, closed even when the run throws.
+struct MemoryOutput {
     char *buf = nullptr;
     size_t len = 0;
-    FILE *out = open_memstream(&buf, &len);
-    filterStream(fd, in, "input", out, "output", run);
-    fclose(out);
-    std::string s(buf, len);
-    free(buf);
-    return s;
+    FILE *f = open_memstream(&buf, &len);
+    ~MemoryOutput()
+    {
+        if (f)
+            fclose(f);
+        free(buf);
+    }
+    std::string take()
+    {
+        fclose(f);
+        f = nullptr;
+        return std::string(buf, len);
+    }
+};
+
+std::string runModule(FilterDescriptor *fd, FILE *in, const FilterRun &run = FilterRun())
+{
+    MemoryOutput out;
+    filterStream(fd, in, "input", out.f, "output", run);
+    return out.take();
 }
 
 std::string runModuleOnBytes(FilterDescriptor *fd, const std::string &bytes, const FilterRun &run = FilterRun())
 {
-    FILE *in = fmemopen((void *)bytes.data(), bytes.size(), "rb");
-    std::string s = runModule(fd, in, run);
-    fclose(in);
-    return s;
+    std::unique_ptr<FILE, int (*)(FILE *)> in(fmemopen((void *)bytes.data(), bytes.size(), "rb"), fclose);
+    return runModule(fd, in.get(), run);
 }
 
 // A small moving picture with noise, so that the filter has work in every stage.
