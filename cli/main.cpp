@@ -42,7 +42,8 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl)
             throw CliError("cannot open " + cl.input + ": " + strerror(errno));
         inName = cl.input;
     }
-    setvbuf(in, nullptr, _IOFBF, 1 << 20);
+    // Whole frames are larger than the buffer, so stdio reads them straight into place.
+    setvbuf(in, nullptr, _IOFBF, 1 << 16);
     RunStats stats;
     {
         OutputFile out(cl.output);

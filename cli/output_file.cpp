@@ -85,7 +85,7 @@ OutputFile::OutputFile(const std::string &path) : path_(path)
         pendingSet = 0;
         throw CliError("cannot write " + path + ": " + errnoText());
     }
-    setvbuf(file_, nullptr, _IOFBF, 1 << 20);
+    setvbuf(file_, nullptr, _IOFBF, 1 << 16); // frames are larger, and go straight to the file
 }
 
 OutputFile::~OutputFile()

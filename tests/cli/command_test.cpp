@@ -95,6 +95,17 @@ TEST(Command, ErrorsExitNonZeroAndLeaveNothingBehind)
     }
 }
 
+TEST(Command, AFullDiskIsAnError)
+{
+    TempDir dir;
+    writeFile(dir.file("in.y4m"), makeStream("YUV4MPEG2 W64 H32 C422", 4, 1));
+    const std::string cmd = "'" VELVANE_PATH "' -q '" + dir.file("in.y4m") + "' - > /dev/full 2> '" +
+                            dir.file("err") + "'";
+    int s = system(cmd.c_str());
+    EXPECT_TRUE(WIFEXITED(s) && WEXITSTATUS(s) == 1);
+    EXPECT_NE(readFile(dir.file("err")).find("cannot write standard output"), std::string::npos);
+}
+
 TEST(Command, TruncatedInputKeepsTheFramesBefore)
 {
     TempDir dir;
