@@ -2,6 +2,8 @@
 // leaves behind.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -93,6 +95,50 @@ TEST(Command, ErrorsExitNonZeroAndLeaveNothingBehind)
         const auto files = dir.list();
         EXPECT_EQ(files.size(), 5u) << c.args << " left a file behind";
     }
+}
+
+// The peak resident memory, in KiB, of velvane filtering `frames` frames fed
+// through a pipe, generated as they are written.
+long peakMemoryFiltering(int frames)
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        return -1;
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(fds[0], 0);
+        close(fds[0]);
+        close(fds[1]);
+        int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        execl(VELVANE_PATH, "velvane", "-q", "-", "-", (char *)nullptr);
+        _exit(127);
+    }
+    close(fds[0]);
+    const std::string one = makeStream("YUV4MPEG2 W360 H240 It C422", 1, 5);
+    const std::string header = one.substr(0, one.find('\n') + 1);
+    const std::string frame = one.substr(header.size());
+    FILE *w = fdopen(fds[1], "wb");
+    fwrite(header.data(), 1, header.size(), w);
+    for (int n = 0; n < frames; n++)
+        fwrite(frame.data(), 1, frame.size(), w);
+    fclose(w);
+    int status;
+    struct rusage usage;
+    if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return -1;
+    return usage.ru_maxrss;
+}
+
+TEST(Command, MemoryStaysFlatWhateverTheLength)
+{
+    const long shortClip = peakMemoryFiltering(10);
+    const long longClip = peakMemoryFiltering(400);
+    ASSERT_GT(shortClip, 0);
+    ASSERT_GT(longClip, 0);
+    // 400 frames of this size are 100 MiB of samples on the host's scale; a
+    // few MiB of difference is the allocator, not frames kept.
+    EXPECT_LT(longClip, shortClip + 8 * 1024) << shortClip << " KiB for 10 frames, " << longClip << " for 400";
 }
 
 TEST(Command, AFullDiskIsAnError)
