@@ -233,6 +233,11 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
         std::copy(stats.check, stats.check + VV_CHECK_COUNT, host.check);
         host.setFrameSource([&window](int32_t m) { return window.lookup(m); }, 0);
         host.init();
+        // However the loop ends, the module is told to finish.
+        struct ExitGuard {
+            EmbeddedHost &host;
+            ~ExitGuard() { host.exit(); }
+        } exitGuard{host};
         host.update();
         bool snapshotTaken = false;
         for (int64_t n = 0;; n++) {
@@ -267,7 +272,6 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
             while (window.first() < n + 1 - kWindowBefore)
                 inPool.release(window.dropFirst());
         }
-        host.exit();
         toWriter.close();
         if (run.snapshot.frame >= 0 && !snapshotTaken)
             stats.warning = "--snapshot: frame " + std::to_string(run.snapshot.frame) +
