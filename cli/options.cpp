@@ -207,7 +207,7 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
         return cl;
     } catch (const CLI::ParseError &e) {
         cl.action = CommandLine::Exit;
-        cl.exitCode = e.get_exit_code() ? e.get_exit_code() : 2;
+        cl.exitCode = 2; // every usage error alike, apart from the errors of a run (1)
         cl.message = std::string(e.what()) + "\nRun velvane --help for the options.";
         return cl;
     }
