@@ -1,5 +1,6 @@
 #include "png_write.h"
 
+#include <stddef.h>
 #include <stdio.h>
 
 namespace velvane {
