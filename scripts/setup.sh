@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build, the tests, the Windows cross builds
-# and the comparison need. Safe to run again: it only asks apt when something is missing.
+# and the comparison need (a Japanese font, so that the Windows test host's
+# picture of the settings window shows the Shift-JIS labels). Safe to run again: it only asks apt when something is missing.
 set -euo pipefail
 
 packages=(
@@ -10,6 +11,7 @@ packages=(
   ffmpeg
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine64 xvfb xauth imagemagick zip
+  fonts-ipafont-gothic
   python3
 )
 
