@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build, the tests, the Windows cross builds
 # and the comparison need (a Japanese font, so that the Windows test host's
-# picture of the settings window shows the Shift-JIS labels). Safe to run again: it only asks apt when something is missing.
+# picture of the settings window shows the Shift-JIS labels).
+# Safe to run again: it only asks apt when something is missing.
 set -euo pipefail
 
 packages=(
