@@ -16,6 +16,7 @@
 Prints one line per finding and exits 1 on any, 77 (skipped) with --skip.
 """
 import argparse
+import os
 import re
 import struct
 import subprocess
@@ -195,6 +196,9 @@ def main():
     if args.skip:
         print("check_pe: SKIP: " + args.skip)
         return 77
+    if not os.path.isfile(args.module):
+        print("check_pe: FAIL: %s was not built" % args.module)
+        return 1
     dump = run(args.objdump, "-p", args.module)
     check_headers(dump, args.machine)
     check_exports(dump)
