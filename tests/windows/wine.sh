@@ -26,6 +26,7 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEARCH=win64
 unset DISPLAY
+export HOME=${HOME:-$(dirname "$WINEPREFIX")}
 
 [ -x "$WINE" ] || skip "$WINE not found (the Debian package wine64 provides it)"
 [ -x "$WINESERVER" ] || skip "$WINESERVER not found"
