@@ -167,7 +167,7 @@ const char kWindowClass[] = "VelvaneTestHostSettings";
 
 HWND openSettingsWindow(HINSTANCE self)
 {
-    // A fixed-size tool window, as a settings dialog is: 320 x 480 outside.
+    // A fixed-size window with a caption, as a settings dialog is: 320 x 480 outside.
     return CreateWindowExA(0, kWindowClass, "VelvaneNR_SSE", WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU, 40, 40,
                            320, 480, nullptr, nullptr, self, nullptr);
 }
@@ -212,8 +212,9 @@ std::vector<HostCall::Kind> callKinds(const EmbeddedHost &host)
 }
 
 // Presses Cache Reset the way `press` does and checks what the module did:
-// focus dropped, isFilterActive asked, the settings window refreshed, asked
-// again, and the cache emptied exactly when the host said the filter is on.
+// WM_KILLFOCUS sent to its button, isFilterActive asked, the settings window
+// refreshed, asked again, and the cache emptied exactly when the host said the
+// filter is on.
 void checkCacheReset(EmbeddedHost &host, HWND window, HWND button, int32_t active, const char *how,
                      void (*press)(HWND window, HWND button))
 {
