@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build, the tests, the Windows cross builds
 # and the comparison need. Safe to run again: it only asks apt when something is missing.
+# Optional groups, named as arguments, add packages only some commands need:
+#   compare   the plot of bench/compare (gnuplot)
 set -euo pipefail
 
 packages=(
@@ -12,6 +14,13 @@ packages=(
   wine64 xvfb xauth imagemagick zip
   python3
 )
+
+for group in "$@"; do
+  case "$group" in
+    compare) packages+=(gnuplot-nox fonts-dejavu-core) ;;
+    *) echo "setup: unknown group '$group' (known: compare)" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
 for p in "${packages[@]}"; do
