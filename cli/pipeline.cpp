@@ -1,5 +1,7 @@
 #include "pipeline.h"
 
+#include <errno.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -112,6 +114,20 @@ int64_t expectedFrames(FILE *in, size_t headerBytes, size_t frameBytes)
     return (int64_t)(((size_t)st.st_size - headerBytes) / (frameBytes + 6));
 }
 
+// A picture asked for at frame N should not fail only once N is reached,
+// after the work before it.
+void checkWritable(const std::string &path)
+{
+    struct stat st;
+    const bool existed = stat(path.c_str(), &st) == 0;
+    FILE *f = fopen(path.c_str(), "ab");
+    if (!f)
+        throw CliError("cannot write " + path + ": " + strerror(errno));
+    fclose(f);
+    if (!existed)
+        unlink(path.c_str());
+}
+
 } // namespace
 
 RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName, FILE *out,
@@ -137,6 +153,9 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
     const int width = inFormat.width, height = inFormat.height;
     const int stride = (width + 3) & ~3; // the filter works on rows rounded up to 4 pixels
     const size_t samples = (size_t)stride * (size_t)height;
+
+    if (run.snapshot.frame >= 0)
+        checkWritable(run.snapshot.path);
 
     Y4mWriter writer(out, outName);
     writer.writeHeader(outFormat);
