@@ -132,6 +132,9 @@ long peakMemoryFiltering(int frames)
 
 TEST(Command, MemoryStaysFlatWhateverTheLength)
 {
+#if defined(VELVANE_SANITIZED)
+    GTEST_SKIP() << "the sanitizer's quarantine keeps freed blocks, so peak memory grows by design";
+#endif
     const long shortClip = peakMemoryFiltering(10);
     const long longClip = peakMemoryFiltering(400);
     ASSERT_GT(shortClip, 0);
