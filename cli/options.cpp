@@ -185,6 +185,9 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
                          ->group("Input and output");
     app.add_flag("-q,--quiet", cl.quiet, "no progress line and no summary")->group("Input and output");
     app.add_flag("--no-progress", cl.noProgress, "no progress line (the summary stays)")->group("Input and output");
+    app.add_flag("-v,--verbose", cl.verbose,
+                 "also say how the work went: settings used, and processor time of reading, filtering and writing")
+        ->group("Input and output");
     app.add_option("--module", cl.modulePath,
                    "load the plug-in from this shared library (libvelvane.so) instead of the built-in one")
         ->type_name("PATH")

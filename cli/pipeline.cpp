@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -105,6 +106,15 @@ private:
     std::deque<FramePtr> frames_;
     int64_t first_ = 0;
 };
+
+double threadSeconds()
+{
+    struct rusage u;
+    if (getrusage(RUSAGE_THREAD, &u) != 0)
+        return 0;
+    return (double)u.ru_utime.tv_sec + (double)u.ru_stime.tv_sec +
+           ((double)u.ru_utime.tv_usec + (double)u.ru_stime.tv_usec) * 1e-6;
+}
 
 int64_t expectedFrames(FILE *in, size_t headerBytes, size_t frameBytes)
 {
@@ -215,6 +225,7 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
                     return;
             }
             toFilter.close();
+            stats.readSeconds = threadSeconds();
         } catch (...) {
             fail(std::current_exception());
         }
@@ -235,12 +246,14 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
                 progress.frameDone(++written);
             }
             writer.finish();
+            stats.writeSeconds = threadSeconds();
         } catch (...) {
             fail(std::current_exception());
         }
     });
 
     // The filter, on this thread.
+    const double filterStart = threadSeconds();
     try {
         FrameWindow window;
         bool ended = false;
@@ -298,6 +311,7 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
     } catch (...) {
         fail(std::current_exception());
     }
+    stats.filterSeconds = threadSeconds() - filterStart;
     readThread.join();
     writeThread.join();
     progress.finish();
