@@ -39,7 +39,8 @@ __attribute__((always_inline)) inline __m256i quotient(__m256i sum, __m256i weig
 }
 
 template <bool usePrevious>
-__attribute__((always_inline)) inline __m256i averageVector(const AverageRowArgs *a, ptrdiff_t i, __m256i tLow, __m256i tHigh)
+__attribute__((always_inline)) inline __m256i averageVector(const AverageRowArgs *a, ptrdiff_t i, __m256i tLow,
+                                                           __m256i tHigh)
 {
     const __m256i two = _mm256_set1_epi16(2);
     __m256i ctr = load(a->lowCur + i);

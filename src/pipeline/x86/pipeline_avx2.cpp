@@ -9,11 +9,10 @@ namespace {
 
 inline __m256i load(const void *p) { return _mm256_loadu_si256(static_cast<const __m256i *>(p)); }
 inline void store(void *p, __m256i v) { _mm256_storeu_si256(static_cast<__m256i *>(p), v); }
-inline __m256i mulShift8(__m256i v, __m256i k)
-{
-    return _mm256_or_si256(_mm256_srli_epi16(_mm256_mullo_epi16(v, k), 8),
-                           _mm256_slli_epi16(_mm256_mulhi_epi16(v, k), 8));
-}
+// Low 16 bits of (v * k) >> 8 for k = 256 + g, |g| <= 127: v * 256 is a
+// multiple of 256, so this is v + ((v * g) >> 8), and (v * g) >> 8 is the
+// high half of v * (g << 8). The argument is g << 8.
+inline __m256i gainShift8(__m256i v, __m256i gShifted) { return _mm256_add_epi16(v, _mm256_mulhi_epi16(v, gShifted)); }
 
 // Chroma of eight pixels, at byte offsets from the cb of the first, gathered
 // as (cb, cr) pairs into 32-bit lanes, rotated, scaled and balanced; the
@@ -53,26 +52,35 @@ inline void storePairs(YcPixel *p, __m256i pairs, int step)
 
 void adjustColourRowAvx2(YcPixel *row, int32_t width, const ColourFactors *f)
 {
-    int16_t g[48], o[48], chroma[48];
-    for (int i = 0; i < 48; i++) {
-        const int c = i % 3;
-        g[i] = (int16_t)(c == 0 ? f->kY : c == 1 ? f->kCb : f->kCr);
-        o[i] = (int16_t)(c == 0 ? f->offsetY : 0);
-        chroma[i] = (int16_t)(c == 0 || f->mode == COLOUR_GAINS ? 0 : -1); // lanes left to the rotation
-    }
-    __m256i gain[3], offset[3], isChroma[3];
-    for (int r = 0; r < 3; r++) {
-        gain[r] = load(g + 16 * r);
-        offset[r] = load(o + 16 * r);
-        isChroma[r] = load(chroma + 16 * r);
-    }
+    // Sixteen pixels are three vectors of the y, cb, cr pattern, starting at
+    // lanes 0, 16 and 32: phases 0, 1 and 2.
+    // Gains as (k - 256) << 8 for gainShift8.
+    const int16_t gY = (int16_t)((f->kY - 256) * 256), gCb = (int16_t)((f->kCb - 256) * 256),
+                  gCr = (int16_t)((f->kCr - 256) * 256), oY = (int16_t)f->offsetY;
+    const __m256i gain[3] = {
+        _mm256_setr_epi16(gY, gCb, gCr, gY, gCb, gCr, gY, gCb, gCr, gY, gCb, gCr, gY, gCb, gCr, gY),
+        _mm256_setr_epi16(gCb, gCr, gY, gCb, gCr, gY, gCb, gCr, gY, gCb, gCr, gY, gCb, gCr, gY, gCb),
+        _mm256_setr_epi16(gCr, gY, gCb, gCr, gY, gCb, gCr, gY, gCb, gCr, gY, gCb, gCr, gY, gCb, gCr)};
+    const __m256i offset[3] = {
+        _mm256_setr_epi16(oY, 0, 0, oY, 0, 0, oY, 0, 0, oY, 0, 0, oY, 0, 0, oY),
+        _mm256_setr_epi16(0, 0, oY, 0, 0, oY, 0, 0, oY, 0, 0, oY, 0, 0, oY, 0),
+        _mm256_setr_epi16(0, oY, 0, 0, oY, 0, 0, oY, 0, 0, oY, 0, 0, oY, 0, 0)};
+    // The chroma lanes, which the rotation fills: every lane but the luma.
+    const __m256i ones = _mm256_set1_epi16(-1);
+    const __m256i lumaMark[3] = {
+        _mm256_setr_epi16(-1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1),
+        _mm256_setr_epi16(0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0),
+        _mm256_setr_epi16(0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0)};
+    __m256i isChroma[3];
+    for (int r = 0; r < 3; r++)
+        isChroma[r] = _mm256_xor_si256(lumaMark[r], ones);
     int32_t x = 0;
     if (f->mode == COLOUR_GAINS) {
         // Sixteen pixels, three vectors, per step.
         for (int16_t *s = &row->y; x + 16 <= width; x += 16, s += 48) {
-            store(s, _mm256_add_epi16(mulShift8(load(s), gain[0]), offset[0]));
-            store(s + 16, _mm256_add_epi16(mulShift8(load(s + 16), gain[1]), offset[1]));
-            store(s + 32, _mm256_add_epi16(mulShift8(load(s + 32), gain[2]), offset[2]));
+            store(s, _mm256_add_epi16(gainShift8(load(s), gain[0]), offset[0]));
+            store(s + 16, _mm256_add_epi16(gainShift8(load(s + 16), gain[1]), offset[1]));
+            store(s + 32, _mm256_add_epi16(gainShift8(load(s + 32), gain[2]), offset[2]));
         }
     } else if (f->mode == COLOUR_ROTATE) {
         // Sixteen pixels per step: their chroma pairs, gathered and rotated,
@@ -97,7 +105,7 @@ void adjustColourRowAvx2(YcPixel *row, int32_t width, const ColourFactors *f)
                 _mm256_permutevar8x32_epi32(_mm256_permute2x128_si256(p0, p1, 0x21), spread1), place1);
             spread[2] = _mm256_shuffle_epi8(_mm256_permutevar8x32_epi32(p1, spread2), place2);
             for (int r = 0; r < 3; r++) {
-                const __m256i adjusted = _mm256_add_epi16(mulShift8(load(s + 16 * r), gain[r]), offset[r]);
+                const __m256i adjusted = _mm256_add_epi16(gainShift8(load(s + 16 * r), gain[r]), offset[r]);
                 store(s + 16 * r, _mm256_blendv_epi8(adjusted, spread[r], isChroma[r]));
             }
         }
@@ -111,7 +119,7 @@ void adjustColourRowAvx2(YcPixel *row, int32_t width, const ColourFactors *f)
             const __m256i pairs = rotatePairs(s, offsets, f);
             for (int r = 0; r < 6; r++) {
                 const __m256i v = load(s + 16 * r);
-                const __m256i adjusted = _mm256_add_epi16(mulShift8(v, gain[r % 3]), offset[r % 3]);
+                const __m256i adjusted = _mm256_add_epi16(gainShift8(v, gain[r % 3]), offset[r % 3]);
                 store(s + 16 * r, _mm256_blendv_epi8(adjusted, v, isChroma[r % 3]));
             }
             storePairs(row + x, pairs, 4);
