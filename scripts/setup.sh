@@ -3,6 +3,8 @@
 # and the comparison need (a Japanese font, so that the Windows test host's
 # picture of the settings window shows the Shift-JIS labels).
 # Safe to run again: it only asks apt when something is missing.
+# Optional groups, named as arguments, add packages only some commands need:
+#   compare   the plot of bench/compare (gnuplot)
 set -euo pipefail
 
 packages=(
@@ -15,6 +17,13 @@ packages=(
   fonts-ipafont-gothic
   python3
 )
+
+for group in "$@"; do
+  case "$group" in
+    compare) packages+=(gnuplot-nox fonts-dejavu-core) ;;
+    *) echo "setup: unknown group '$group' (known: compare)" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
 for p in "${packages[@]}"; do

@@ -7,19 +7,6 @@
 
 namespace velvane {
 
-namespace {
-
-// Truncation toward zero as the processor's cvttss2si does it: values
-// outside the 32-bit range (and NaN) give INT32_MIN instead of being undefined.
-inline int32_t truncateToInt(float f)
-{
-    if (f >= -2147483648.0f && f < 2147483648.0f)
-        return (int32_t)f;
-    return INT32_MIN;
-}
-
-} // namespace
-
 void dotPassWith(const WaveletDsp &dsp, const FrameJob *job, const YcPixel *prev, YcPixel *cur,
                  const YcPixel *next)
 {
@@ -39,10 +26,7 @@ void dotPassWith(const WaveletDsp &dsp, const FrameJob *job, const YcPixel *prev
     for (int32_t i = 0; i < h; i++) {
         const ptrdiff_t r = (ptrdiff_t)i * stride;
         float *a = planeA + (ptrdiff_t)i * n, *b = planeB + (ptrdiff_t)i * n;
-        for (int32_t j = 0; j < w; j++) {
-            const int32_t mean = ((int32_t)prev[r + j].y + (int32_t)next[r + j].y) >> 1;
-            rowB[j] = (float)((int32_t)cur[r + j].y - mean);
-        }
+        dsp.dotDifferenceRow(prev + r, cur + r, next + r, w, rowB);
         memset(rowB + w, 0, sizeof(float) * (size_t)(n - w));
         dsp.d4Forward(rowB, n, b);         // a | d of the row
         dsp.d4OddLowInverse(b, m, rowA);   // its low-pass part, one sample later
@@ -60,11 +44,7 @@ void dotPassWith(const WaveletDsp &dsp, const FrameJob *job, const YcPixel *prev
         dsp.d4Inverse(a, a + m, m, rowA);
         dsp.d4OddLowForward(rowA, n, rowC);  // the new approximations
         dsp.d4Inverse(rowC, b + m, m, rowB); // the processed signal row
-        for (int32_t j = 0; j < w; j++) {
-            const int32_t mean = ((int32_t)prev[r + j].y + (int32_t)next[r + j].y) >> 1;
-            const uint32_t sum = (uint32_t)mean + (uint32_t)truncateToInt(rowB[j]);
-            cur[r + j].y = (int16_t)(uint16_t)sum;
-        }
+        dsp.dotWriteBackRow(prev + r, next + r, rowB, w, cur + r);
     }
 }
 

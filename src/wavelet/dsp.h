@@ -3,6 +3,8 @@
 
 #include <stdint.h>
 
+#include "velvane/filter.h"
+
 namespace velvane {
 
 // Daubechies-4 low-pass taps, rounded to single precision once and for all
@@ -38,6 +40,16 @@ using D4OddLowInverseFn = void (*)(const float *b, int32_t m, float *out);
 // only rows 0..h-1 of those columns. column + count <= 800. May use the work
 // rows of the scratch memory (the C version does) or storage of its own.
 using ShrinkColumnsFn = void (*)(float *plane, int32_t column, int32_t count, int32_t h);
+// Difference signal of one row of w >= 1 pixels: s[j] = cur.y - ((prev.y +
+// next.y) >> 1), the sum in 32 bits and the shift arithmetic. Reads only the
+// w pixels of each row (their y), writes s[0..w-1]; s need not be aligned.
+using DotDifferenceRowFn = void (*)(const YcPixel *prev, const YcPixel *cur, const YcPixel *next, int32_t w,
+                                    float *s);
+// Write-back of one row: cur.y = low 16 bits of ((prev.y + next.y) >> 1) +
+// t[j] truncated toward zero (out of the 32-bit range: INT32_MIN, as the
+// processor converts), no clamping. Writes only the y of the w pixels.
+using DotWriteBackRowFn = void (*)(const YcPixel *prev, const YcPixel *next, const float *t, int32_t w,
+                                   YcPixel *cur);
 
 struct WaveletDsp {
     D4ForwardFn d4Forward;
@@ -45,6 +57,8 @@ struct WaveletDsp {
     D4OddLowForwardFn d4OddLowForward;
     D4OddLowInverseFn d4OddLowInverse;
     ShrinkColumnsFn shrinkColumns;
+    DotDifferenceRowFn dotDifferenceRow;
+    DotWriteBackRowFn dotWriteBackRow;
 };
 
 // Module-wide table, written once at start-up by selectKernels().
@@ -58,6 +72,8 @@ void d4InverseC(const float *a, const float *d, int32_t m, float *out);
 void d4OddLowForwardC(const float *x, int32_t n, float *out);
 void d4OddLowInverseC(const float *b, int32_t m, float *out);
 void shrinkColumnsC(float *plane, int32_t column, int32_t count, int32_t h);
+void dotDifferenceRowC(const YcPixel *prev, const YcPixel *cur, const YcPixel *next, int32_t w, float *s);
+void dotWriteBackRowC(const YcPixel *prev, const YcPixel *next, const float *t, int32_t w, YcPixel *cur);
 
 // One column through the two-phase detail shrink, on the work rows of the
 // scratch memory with the C transforms: decompose at both phases, halve the

@@ -13,6 +13,8 @@ void waveletDspInit(WaveletDsp *table, unsigned cpuFlags)
     table->d4OddLowForward = d4OddLowForwardC;
     table->d4OddLowInverse = d4OddLowInverseC;
     table->shrinkColumns = shrinkColumnsC;
+    table->dotDifferenceRow = dotDifferenceRowC;
+    table->dotWriteBackRow = dotWriteBackRowC;
     waveletDspInitX86(table, cpuFlags);
 }
 

@@ -10,6 +10,15 @@ constexpr float H0 = kD4H0, H1 = kD4H1, H2 = kD4H2, H3 = kD4H3;
 // Products of two floats are exact in double precision.
 constexpr double D0 = kD4H0, D1 = kD4H1, D2 = kD4H2, D3 = kD4H3;
 
+// Truncation toward zero as cvttss2si does it: outside the 32-bit range
+// (and NaN) INT32_MIN instead of undefined behaviour.
+inline int32_t truncateToInt(float f)
+{
+    if (f >= -2147483648.0f && f < 2147483648.0f)
+        return (int32_t)f;
+    return INT32_MIN;
+}
+
 } // namespace
 
 void d4ForwardC(const float *x, int32_t n, float *out)
@@ -98,6 +107,23 @@ void shrinkColumnsC(float *plane, int32_t column, int32_t count, int32_t h)
 {
     for (int32_t c = column; c < column + count; c++)
         twoPhaseShrink(plane, c, h);
+}
+
+void dotDifferenceRowC(const YcPixel *prev, const YcPixel *cur, const YcPixel *next, int32_t w, float *s)
+{
+    for (int32_t j = 0; j < w; j++) {
+        const int32_t mean = ((int32_t)prev[j].y + (int32_t)next[j].y) >> 1;
+        s[j] = (float)((int32_t)cur[j].y - mean);
+    }
+}
+
+void dotWriteBackRowC(const YcPixel *prev, const YcPixel *next, const float *t, int32_t w, YcPixel *cur)
+{
+    for (int32_t j = 0; j < w; j++) {
+        const int32_t mean = ((int32_t)prev[j].y + (int32_t)next[j].y) >> 1;
+        const uint32_t sum = (uint32_t)mean + (uint32_t)truncateToInt(t[j]);
+        cur[j].y = (int16_t)(uint16_t)sum;
+    }
 }
 
 } // namespace velvane

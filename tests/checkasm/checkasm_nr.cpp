@@ -121,6 +121,54 @@ void checkAverage(checkasm::Context &ctx, AverageRowFn ref, AverageRowFn fn)
     }
 }
 
+// Every sum each weight can reach, through the low band: a centre of 0 with
+// the widest threshold selects the first weight - 2 neighbours, which share
+// the sum; the rest sit at 32767, outside. Weight 2 takes every centre.
+void checkQuotients(checkasm::Context &ctx, AverageRowFn ref, AverageRowFn fn)
+{
+    std::vector<int16_t> planes[9];
+    for (int weight = 2; weight <= 7; weight++)
+        for (int32_t s = -32768; s <= 32767; s++) {
+            const int k = weight - 2;
+            if (k == 1 && (s < -32766 || s > 32766))
+                continue;
+            planes[0].push_back(k == 0 ? (int16_t)s : 0);
+            for (int j = 0; j < 5; j++) {
+                int32_t v = 32767;
+                if (j < k)
+                    v = s / k + (j < (s % k < 0 ? -(s % k) : s % k) ? (s < 0 ? -1 : 1) : 0);
+                planes[1 + j].push_back((int16_t)v);
+            }
+            for (int j = 6; j < 9; j++)
+                planes[j].push_back(0);
+        }
+    while (planes[0].size() % 3)
+        for (auto &p : planes)
+            p.push_back(0);
+    AverageRowArgs a;
+    for (int k = 0; k < 3; k++) {
+        a.lowThreshold[k] = 32767;
+        a.highThreshold[k] = 0;
+    }
+    a.usePrevious = 1;
+    a.lowCur = planes[0].data();
+    a.lowPrev = planes[1].data();
+    a.lowNext = planes[2].data();
+    a.lowCurPartner = planes[3].data();
+    a.lowPrevPartner = planes[4].data();
+    a.lowNextPartner = planes[5].data();
+    a.highCur = planes[6].data();
+    a.highPrev = planes[7].data();
+    a.highNext = planes[8].data();
+    const int32_t pixels = (int32_t)(planes[0].size() / 3);
+    std::vector<int16_t> x(planes[0].size()), y(planes[0].size());
+    ref(x.data(), &a, pixels);
+    fn(y.data(), &a, pixels);
+    const long d = firstDifference(x, y);
+    if (d >= 0)
+        ctx.fail("averageRow", "quotient sweep, sample %ld: %d != %d", d, y[d], x[d]);
+}
+
 void checkDouble(checkasm::Context &ctx, DoubleSamplesFn ref, DoubleSamplesFn fn)
 {
     for (int iter = 0; iter < 500; iter++) {
@@ -174,8 +222,10 @@ CHECKASM_GROUP(nr)
     NrDsp ref, opt;
     nrDspInit(&ref, 0);
     nrDspInit(&opt, ctx.flags);
-    if (ctx.shouldCheck("averageRow", (const void *)opt.averageRow))
+    if (ctx.shouldCheck("averageRow", (const void *)opt.averageRow)) {
+        checkQuotients(ctx, ref.averageRow, opt.averageRow);
         checkAverage(ctx, ref.averageRow, opt.averageRow);
+    }
     if (ctx.shouldCheck("doubleSamples", (const void *)opt.doubleSamples))
         checkDouble(ctx, ref.doubleSamples, opt.doubleSamples);
     if (ctx.shouldCheck("fillPixels", (const void *)opt.fillPixels))

@@ -169,7 +169,7 @@ struct Scratch {
 void checkShrink(checkasm::Context &ctx, ShrinkColumnsFn ref, ShrinkColumnsFn fn)
 {
     std::vector<float> p1((size_t)N * N), p2;
-    const int32_t heights[] = {1, 2, 3, 479, 480, 800, ctx.randInt(4, 799)};
+    const int32_t heights[] = {1, 2, 3, 479, 480, 760, 761, 800, ctx.randInt(4, 799)};
     int trial = 0;
     for (int32_t h : heights)
         for (int s = 0; s < kSignals; s++, trial++) {
@@ -193,6 +193,53 @@ void checkShrink(checkasm::Context &ctx, ShrinkColumnsFn ref, ShrinkColumnsFn fn
                 return;
             }
         }
+}
+
+// Rows of every width up to 67 and the full ones, full-range luma and
+// chroma, with pixels beyond the width that must stay as they are, and
+// processed signals that include values to truncate either way, huge ones
+// and the 16-bit wrap.
+void checkPixelRows(checkasm::Context &ctx, const WaveletDsp &ref, const WaveletDsp &opt)
+{
+    std::vector<int32_t> widths;
+    for (int32_t w = 1; w <= 67; w++)
+        widths.push_back(w);
+    widths.push_back(720);
+    widths.push_back(800);
+    static const float specials[] = {0.0f, -0.0f, 0.5f, -0.5f, 0.99999994f, -0.99999994f, 4.9999995f,
+                                     -4.9999995f, 65535.0f, -65536.0f, 1e10f, -1e10f, 2147483520.0f, -2147483648.0f};
+    for (int32_t w : widths) {
+        const int32_t total = w + 9;
+        std::vector<YcPixel> f[3];
+        for (auto &v : f) {
+            v.resize(total);
+            for (auto &p : v)
+                p = YcPixel{(int16_t)ctx.randInt(-32768, 32767), (int16_t)ctx.randInt(-32768, 32767),
+                            (int16_t)ctx.randInt(-32768, 32767)};
+        }
+        Buf s1(w, ctx.randInt(0, 3)), s2(0, 0);
+        s2 = s1;
+        s2.p = s2.store.data() + (s1.p - s1.store.data());
+        ref.dotDifferenceRow(f[0].data(), f[1].data(), f[2].data(), w, s1.p);
+        opt.dotDifferenceRow(f[0].data(), f[1].data(), f[2].data(), w, s2.p);
+        if (!s1.same(s2)) {
+            ctx.fail("dotDifferenceRow", "w=%d first difference at buffer index %zu", w, s1.firstDiff(s2));
+            return;
+        }
+        std::vector<float> t(w);
+        for (int32_t j = 0; j < w; j++)
+            t[j] = ctx.randInt(0, 3) ? (float)ctx.randInt(-70000, 70000) * 0.37f : specials[ctx.randInt(0, 13)];
+        std::vector<YcPixel> c2 = f[1];
+        ref.dotWriteBackRow(f[0].data(), f[2].data(), t.data(), w, f[1].data());
+        opt.dotWriteBackRow(f[0].data(), f[2].data(), t.data(), w, c2.data());
+        if (memcmp(f[1].data(), c2.data(), total * sizeof(YcPixel))) {
+            int32_t j = 0;
+            while (!memcmp(&f[1][j], &c2[j], sizeof(YcPixel)))
+                j++;
+            ctx.fail("dotWriteBackRow", "w=%d first difference at pixel %d", w, j);
+            return;
+        }
+    }
 }
 
 // Frames whose difference signal is random, full-range, or one of the
@@ -288,6 +335,9 @@ CHECKASM_GROUP(wavelet)
         ctx.bench("shrinkColumns", [&] { ref.shrinkColumns(plane.data(), M, M, 480); },
                   [&] { opt.shrinkColumns(plane.data(), M, M, 480); });
     }
+    if (ctx.shouldCheck("dotDifferenceRow", (const void *)opt.dotDifferenceRow) |
+        ctx.shouldCheck("dotWriteBackRow", (const void *)opt.dotWriteBackRow))
+        checkPixelRows(ctx, ref, opt);
     // The pass is new whenever any kernel it uses is.
     const void *passKey = (const void *)opt.shrinkColumns;
     if (ctx.shouldCheck("dotPass", passKey)) {

@@ -16,16 +16,25 @@ inline void select(__m256i v, __m256i lo, __m256i hi, __m256i &sum, __m256i &wei
     weight = _mm256_sub_epi16(weight, m);
 }
 
-// The unpacks and the pack work within 128-bit halves alike, so the lanes
-// come back in their places.
+// round-to-even((float)sum / (float)weight) by a multiply instead of a
+// division. With r the single-precision reciprocal of the weight (2 to 7),
+// r = (1 + d) / w with |d| < 2^-24; the product sum x r then lies within 2^-9
+// of the exact quotient, and a quotient that is not a half lies at least 1/14
+// from one, so both round to the same integer. Halves arise for weights 2, 4
+// (exact reciprocals) and 6, where d = 2^-25.0: the product lies within a
+// quarter unit in the last place of the half, which is a float, and rounds to
+// it. checkasm compares every sum of every weight with the division. The
+// unpacks and the pack work within 128-bit halves alike, so the lanes come
+// back in their places.
 inline __m256i quotient(__m256i sum, __m256i weight)
 {
+    const __m256 reciprocals = _mm256_setr_ps(0.0f, 1.0f, 1.0f / 2, 1.0f / 3, 1.0f / 4, 1.0f / 5, 1.0f / 6, 1.0f / 7);
     const __m256i s0 = _mm256_srai_epi32(_mm256_unpacklo_epi16(sum, sum), 16);
     const __m256i s1 = _mm256_srai_epi32(_mm256_unpackhi_epi16(sum, sum), 16);
     const __m256i w0 = _mm256_unpacklo_epi16(weight, _mm256_setzero_si256());
     const __m256i w1 = _mm256_unpackhi_epi16(weight, _mm256_setzero_si256());
-    const __m256 q0 = _mm256_div_ps(_mm256_cvtepi32_ps(s0), _mm256_cvtepi32_ps(w0));
-    const __m256 q1 = _mm256_div_ps(_mm256_cvtepi32_ps(s1), _mm256_cvtepi32_ps(w1));
+    const __m256 q0 = _mm256_mul_ps(_mm256_cvtepi32_ps(s0), _mm256_permutevar8x32_ps(reciprocals, w0));
+    const __m256 q1 = _mm256_mul_ps(_mm256_cvtepi32_ps(s1), _mm256_permutevar8x32_ps(reciprocals, w1));
     return _mm256_packs_epi32(_mm256_cvtps_epi32(q0), _mm256_cvtps_epi32(q1));
 }
 

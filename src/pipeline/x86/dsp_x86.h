@@ -6,13 +6,11 @@
 namespace velvane {
 
 void adjustColourRowSse2(YcPixel *row, int32_t width, const ColourFactors *f);
-void interpolate411RowSse2(YcPixel *row, int32_t width);
 void halveSamplesSse2(int16_t *samples, size_t count);
 void lowPassRowSse2(int16_t *low, const int16_t *padded, ptrdiff_t rowPitch, int32_t count);
 void residualRowSse2(int16_t *high, const int16_t *low, int32_t count);
 
 void adjustColourRowAvx2(YcPixel *row, int32_t width, const ColourFactors *f);
-void interpolate411RowAvx2(YcPixel *row, int32_t width);
 void halveSamplesAvx2(int16_t *samples, size_t count);
 void lowPassRowAvx2(int16_t *low, const int16_t *padded, ptrdiff_t rowPitch, int32_t count);
 void residualRowAvx2(int16_t *high, const int16_t *low, int32_t count);

@@ -86,6 +86,49 @@ struct LanesSse2 {
     }
 };
 
+// Which outputs of each step of the column shrink can differ from +0. A
+// column is zero below row h, and every transform maps +0 inputs to +0 (a
+// product with a negative tap gives -0, but each sum has a +0 term, so it
+// comes out +0). For h up to kShortColumn the support of each step is its
+// first few hundred outputs plus a few next to the wrap; only those are
+// computed, the rest of the work buffers stays +0 from the clearing done
+// before the first strip. Longer columns are computed in full.
+constexpr int32_t kShortColumn = 760;
+
+struct LiveRanges {
+    // Ends of the leading runs and starts of the trailing ones, per step.
+    int32_t fwd1End, fwd1Wrap; // a, d of the column
+    int32_t oddInvEnd, oddInvBoundary; // its delayed low-pass part
+    int32_t fwd2End, fwd2Wrap; // a', d' (and the pairs tested for halving)
+    int32_t inv1End, inv1Wrap; // the delayed low-pass part again
+    int32_t oddFwdEnd;         // the new approximations (boundary four always)
+    int32_t inv2End;           // the output, rows 0..h-1
+
+    explicit LiveRanges(int32_t h)
+    {
+        constexpr int32_t M = kWaveLength / 2;
+        if (h > kShortColumn) {
+            fwd1End = fwd2End = inv1End = M;
+            fwd1Wrap = fwd2Wrap = inv1Wrap = M;
+            oddInvEnd = M - 3;
+            oddInvBoundary = M - 3;
+            oddFwdEnd = M - 4;
+        } else {
+            const int32_t k1 = (h - 1) / 2; // last pair that reads a row below h
+            fwd1End = k1 + 1;
+            fwd1Wrap = M - 1;
+            oddInvEnd = k1 + 2;
+            oddInvBoundary = M - 1;
+            fwd2End = k1 + 3;
+            fwd2Wrap = M - 2;
+            inv1End = k1 + 4;
+            inv1Wrap = M - 2;
+            oddFwdEnd = k1 + 4;
+        }
+        inv2End = (h + 1) / 2;
+    }
+};
+
 // The transforms of wavelet_c.cpp with every sample a vector of lanes, and
 // the two-phase shrink of one strip of kLanes columns built from them.
 template <class T> struct ColumnLanes {
@@ -95,9 +138,9 @@ template <class T> struct ColumnLanes {
     static V at(const float *buf, int32_t i) { return T::load(buf + (ptrdiff_t)i * L); }
     static void put(float *buf, int32_t i, V v) { T::store(buf + (ptrdiff_t)i * L, v); }
 
-    static void forwardPair(const float *x, float *out, int32_t k, int32_t i0, int32_t i1, int32_t i2, int32_t i3)
+    static void forwardPair(const float *x, float *out, int32_t k, int32_t i2, int32_t i3)
     {
-        const V x0 = at(x, i0), x1 = at(x, i1), x2 = at(x, i2), x3 = at(x, i3);
+        const V x0 = at(x, 2 * k), x1 = at(x, 2 * k + 1), x2 = at(x, i2), x3 = at(x, i3);
         const V a = T::add(T::add(T::add(T::mul(T::set1(kD4H0), x0), T::mul(T::set1(kD4H1), x1)),
                                   T::mul(T::set1(kD4H2), x2)),
                            T::mul(T::set1(kD4H3), x3));
@@ -107,11 +150,15 @@ template <class T> struct ColumnLanes {
         put(out, k, a);
         put(out, M + k, d);
     }
-    static void forward(const float *x, float *out)
+    // Pairs [0, end) and [wrap, M); the last one reads round the end.
+    static void forward(const float *x, float *out, int32_t end, int32_t wrap)
     {
-        for (int32_t k = 0; k < M - 1; k++)
-            forwardPair(x, out, k, 2 * k, 2 * k + 1, 2 * k + 2, 2 * k + 3);
-        forwardPair(x, out, M - 1, N - 2, N - 1, 0, 1);
+        const int32_t interior = end < M - 1 ? end : M - 1;
+        for (int32_t k = 0; k < interior; k++)
+            forwardPair(x, out, k, 2 * k + 2, 2 * k + 3);
+        for (int32_t k = wrap > interior ? wrap : interior; k < M - 1; k++)
+            forwardPair(x, out, k, 2 * k + 2, 2 * k + 3);
+        forwardPair(x, out, M - 1, 0, 1);
     }
 
     static void inversePair(const float *a, const float *d, float *out, int32_t k, int32_t p)
@@ -126,16 +173,20 @@ template <class T> struct ColumnLanes {
         put(out, 2 * k, e);
         put(out, 2 * k + 1, o);
     }
-    static void inverse(const float *a, const float *d, float *out)
+    // Pairs [0, end) and [wrap, M); the first one reads round the end.
+    static void inverse(const float *a, const float *d, float *out, int32_t end, int32_t wrap)
     {
         inversePair(a, d, out, 0, M - 1);
-        for (int32_t k = 1; k < M; k++)
+        for (int32_t k = 1; k < end; k++)
+            inversePair(a, d, out, k, k - 1);
+        for (int32_t k = wrap > end ? wrap : (end > 1 ? end : 1); k < M; k++)
             inversePair(a, d, out, k, k - 1);
     }
 
-    static void oddForward(const float *x, float *out)
+    // Outputs [0, end) in single precision, the last four in double.
+    static void oddForward(const float *x, float *out, int32_t end)
     {
-        for (int32_t k = 0; k < M - 4; k++) {
+        for (int32_t k = 0; k < end; k++) {
             const V s = T::add(T::add(T::add(T::mul(T::set1(kD4H0), at(x, 2 * k + 1)),
                                              T::mul(T::set1(kD4H1), at(x, 2 * k + 2))),
                                       T::mul(T::set1(kD4H2), at(x, 2 * k + 3))),
@@ -148,47 +199,66 @@ template <class T> struct ColumnLanes {
                         at(x, (2 * k + 4) % N), kD4H0, kD4H1, kD4H2, kD4H3));
     }
 
-    static void oddInverse(const float *b, float *out)
+    // j = 0 in double, [1, end) in single, [boundary, M) in double.
+    static void oddInverse(const float *b, float *out, int32_t end, int32_t boundary)
     {
-        auto boundary = [&](int32_t j) {
+        auto twoInDouble = [&](int32_t j) {
             const V p = at(b, j == 0 ? M - 1 : j - 1), c = at(b, j);
             put(out, 2 * j + 1, T::dot2(p, c, kD4H2, kD4H0));
             put(out, (2 * j + 2) % N, T::dot2(p, c, kD4H3, kD4H1));
         };
-        boundary(0);
-        for (int32_t j = 1; j < M - 3; j++) {
+        twoInDouble(0);
+        for (int32_t j = 1; j < end; j++) {
             const V p = at(b, j - 1), c = at(b, j);
             put(out, 2 * j + 1, T::add(T::mul(T::set1(kD4H2), p), T::mul(T::set1(kD4H0), c)));
             put(out, 2 * j + 2, T::add(T::mul(T::set1(kD4H3), p), T::mul(T::set1(kD4H1), c)));
         }
-        for (int32_t j = M - 3; j < M; j++)
-            boundary(j);
+        for (int32_t j = boundary; j < M; j++)
+            twoInDouble(j);
     }
 
-    // work: 3 x N x L floats.
-    static void shrinkStrip(float *plane, int32_t column, int32_t h, float *work)
+    static void halvePairs(float *dPrime, float *d, int32_t k)
     {
-        float *rowA = work, *rowB = work + N * L, *rowC = work + 2 * N * L;
+        V dp = at(dPrime, k), dk = at(d, k);
+        T::halveOpposite(dp, dk);
+        put(dPrime, k, dp);
+        put(d, k, dk);
+    }
+
+    // Work buffers of one lane width: each step writes a buffer of its own,
+    // so that what a strip leaves behind is only ever in the live ranges.
+    struct Work {
+        float *x, *ad, *low, *apdp, *low2, *a2; // N, N, N, N, N and M samples of L lanes
+        static constexpr size_t kFloats = (size_t)(5 * N + M) * L;
+        explicit Work(float *base)
+            : x(base), ad(base + N * L), low(base + 2 * N * L), apdp(base + 3 * N * L), low2(base + 4 * N * L),
+              a2(base + 5 * N * L)
+        {
+        }
+    };
+
+    // The work buffers must hold +0 outside the live ranges of `live`: clear
+    // them before the first strip of a call.
+    static void shrinkStrip(float *plane, int32_t column, int32_t h, const LiveRanges &live, const Work &w)
+    {
         const float *src = plane + column;
         for (int32_t i = 0; i < h; i++)
-            put(rowB, i, T::load(src + (ptrdiff_t)i * N));
-        for (int32_t i = h; i < N; i++)
-            put(rowB, i, T::zero());
-        forward(rowB, rowC);
-        oddInverse(rowC, rowA);
-        forward(rowA, rowB);
-        for (int32_t k = 0; k < M; k++) {
-            V dp = at(rowB, M + k), d = at(rowC, M + k);
-            T::halveOpposite(dp, d);
-            put(rowB, M + k, dp);
-            put(rowC, M + k, d);
-        }
-        inverse(rowB, rowB + M * L, rowA);
-        oddForward(rowA, rowC);
-        inverse(rowC, rowC + M * L, rowB);
+            put(w.x, i, T::load(src + (ptrdiff_t)i * N));
+        forward(w.x, w.ad, live.fwd1End, live.fwd1Wrap);
+        oddInverse(w.ad, w.low, live.oddInvEnd, live.oddInvBoundary);
+        forward(w.low, w.apdp, live.fwd2End, live.fwd2Wrap);
+        for (int32_t k = 0; k < live.fwd2End; k++)
+            halvePairs(w.apdp + M * L, w.ad + M * L, k);
+        for (int32_t k = live.fwd2Wrap > live.fwd2End ? live.fwd2Wrap : live.fwd2End; k < M; k++)
+            halvePairs(w.apdp + M * L, w.ad + M * L, k);
+        inverse(w.apdp, w.apdp + M * L, w.low2, live.inv1End, live.inv1Wrap);
+        oddForward(w.low2, w.a2, live.oddFwdEnd);
+        // The column goes to the start of low2, which the next strip rewrites
+        // before reading (x must keep its zeros below row h).
+        inverse(w.a2, w.ad + M * L, w.low2, live.inv2End, M);
         float *dst = plane + column;
         for (int32_t i = 0; i < h; i++)
-            T::store(dst + (ptrdiff_t)i * N, at(rowB, i));
+            T::store(dst + (ptrdiff_t)i * N, at(w.low2, i));
     }
 };
 

@@ -1,9 +1,13 @@
 // AVX2 versions of the wavelet kernels: eight outputs at a time along a row,
 // eight columns at a time down the planes. Only this file is built with -mavx2.
 #include <immintrin.h>
+#include <string.h>
+
+#include <algorithm>
 
 #include "wavelet/x86/column_lanes.h"
 #include "wavelet/x86/dsp_x86.h"
+#include "wavelet/x86/pixel_rows.h"
 
 namespace velvane {
 namespace {
@@ -167,7 +171,44 @@ template <class F, class G> inline void groupsOf8(int32_t first, int32_t end, F 
         f(end - 8);
 }
 
-alignas(32) float shrinkWork[3 * kWaveLength * 8];
+// Eight pixels are twelve dwords; dwords 0, 1, 3, 4, 6, 7, 9 and 10 carry
+// y0..y7, in the low half for even pixels and the high half for odd ones.
+struct EightPixels {
+    __m256i x, y; // dwords 0..7 and 4..11
+    __m256i z;    // dwords 0, 1, 3, 4, 6, 7, 9, 10
+    explicit EightPixels(const YcPixel *p)
+        : x(_mm256_loadu_si256((const __m256i *)(const void *)p)),
+          y(_mm256_loadu_si256((const __m256i *)(const void *)((const int32_t *)(const void *)p + 4)))
+    {
+        z = _mm256_blend_epi32(_mm256_permutevar8x32_epi32(x, _mm256_setr_epi32(0, 1, 3, 4, 6, 7, 0, 0)),
+                               _mm256_permutevar8x32_epi32(y, _mm256_setr_epi32(0, 0, 0, 0, 0, 0, 5, 6)), 0xC0);
+    }
+    __m256i luma() const
+    {
+        return _mm256_madd_epi16(z, _mm256_setr_epi16(1, 0, 0, 1, 1, 0, 0, 1, 1, 0, 0, 1, 1, 0, 0, 1));
+    }
+    // Replaces y0..y7 by the low 16 bits of r's lanes and stores the pixels.
+    void storeY(YcPixel *p, __m256i r) const
+    {
+        const __m256i ys = _mm256_blend_epi16(r, _mm256_slli_epi32(r, 16), 0xAA);
+        const __m256i nz = _mm256_blend_epi16(z, ys, 0x99);
+        const __m256i nx = _mm256_blend_epi32(
+            x, _mm256_permutevar8x32_epi32(nz, _mm256_setr_epi32(0, 1, 0, 2, 3, 0, 4, 5)), 0xDB);
+        const __m128i hi = _mm_blend_epi32(_mm256_extracti128_si256(y, 1),
+                                           _mm_shuffle_epi32(_mm256_extracti128_si256(nz, 1), _MM_SHUFFLE(0, 3, 2, 0)),
+                                           0x6);
+        _mm256_storeu_si256((__m256i *)(void *)p, nx);
+        _mm_storeu_si128((__m128i *)(void *)((int32_t *)(void *)p + 8), hi);
+    }
+};
+
+inline __m256i mean8(const YcPixel *prev, const YcPixel *next)
+{
+    return _mm256_srai_epi32(_mm256_add_epi32(EightPixels(prev).luma(), EightPixels(next).luma()), 1);
+}
+
+// Column work buffers for every lane width used here, cleared per call.
+alignas(32) float shrinkWork[ColumnLanes<LanesAvx2>::Work::kFloats];
 
 } // namespace
 
@@ -205,14 +246,53 @@ void d4OddLowInverseAvx2(const float *b, int32_t m, float *out)
 
 void shrinkColumnsAvx2(float *plane, int32_t column, int32_t count, int32_t h)
 {
-    int32_t c = column;
+    const LiveRanges live(h);
     const int32_t end = column + count;
-    for (; c + 8 <= end; c += 8)
-        ColumnLanes<LanesAvx2>::shrinkStrip(plane, c, h, shrinkWork);
-    for (; c + 4 <= end; c += 4)
-        ColumnLanes<LanesSse2>::shrinkStrip(plane, c, h, shrinkWork);
-    for (; c < end; c++)
-        ColumnLanes<LanesScalar>::shrinkStrip(plane, c, h, shrinkWork);
+    int32_t c = column;
+    if (c + 8 <= end) {
+        memset(shrinkWork, 0, sizeof shrinkWork);
+        const ColumnLanes<LanesAvx2>::Work w(shrinkWork);
+        for (; c + 8 <= end; c += 8)
+            ColumnLanes<LanesAvx2>::shrinkStrip(plane, c, h, live, w);
+    }
+    if (c + 4 <= end) {
+        std::fill_n(shrinkWork, ColumnLanes<LanesSse2>::Work::kFloats, 0.0f);
+        const ColumnLanes<LanesSse2>::Work w(shrinkWork);
+        for (; c + 4 <= end; c += 4)
+            ColumnLanes<LanesSse2>::shrinkStrip(plane, c, h, live, w);
+    }
+    if (c < end) {
+        std::fill_n(shrinkWork, ColumnLanes<LanesScalar>::Work::kFloats, 0.0f);
+        const ColumnLanes<LanesScalar>::Work w(shrinkWork);
+        for (; c < end; c++)
+            ColumnLanes<LanesScalar>::shrinkStrip(plane, c, h, live, w);
+    }
+}
+
+void dotDifferenceRowAvx2(const YcPixel *prev, const YcPixel *cur, const YcPixel *next, int32_t w, float *s)
+{
+    int32_t j = 0;
+    for (; j + 8 <= w; j += 8) {
+        const __m256i d = _mm256_sub_epi32(EightPixels(cur + j).luma(), mean8(prev + j, next + j));
+        _mm256_storeu_ps(s + j, _mm256_cvtepi32_ps(d));
+    }
+    for (; j + 4 <= w; j += 4)
+        difference4(prev, cur, next, s, j);
+    for (; j < w; j++)
+        differencePixel(prev, cur, next, s, j);
+}
+
+void dotWriteBackRowAvx2(const YcPixel *prev, const YcPixel *next, const float *t, int32_t w, YcPixel *cur)
+{
+    int32_t j = 0;
+    for (; j + 8 <= w; j += 8) {
+        const EightPixels c(cur + j);
+        c.storeY(cur + j, _mm256_add_epi32(mean8(prev + j, next + j), _mm256_cvttps_epi32(_mm256_loadu_ps(t + j))));
+    }
+    for (; j + 4 <= w; j += 4)
+        writeBack4(prev, next, t, cur, j);
+    for (; j < w; j++)
+        writeBackPixel(prev, next, t, cur, j);
 }
 
 } // namespace velvane

@@ -12,6 +12,8 @@ void waveletDspInitX86(WaveletDsp *table, unsigned cpuFlags)
     table->d4OddLowForward = d4OddLowForwardSse2;
     table->d4OddLowInverse = d4OddLowInverseSse2;
     table->shrinkColumns = shrinkColumnsSse2;
+    table->dotDifferenceRow = dotDifferenceRowSse2;
+    table->dotWriteBackRow = dotWriteBackRowSse2;
     if (!(cpuFlags & CPU_AVX2))
         return;
     table->d4Forward = d4ForwardAvx2;
@@ -19,6 +21,8 @@ void waveletDspInitX86(WaveletDsp *table, unsigned cpuFlags)
     table->d4OddLowForward = d4OddLowForwardAvx2;
     table->d4OddLowInverse = d4OddLowInverseAvx2;
     table->shrinkColumns = shrinkColumnsAvx2;
+    table->dotDifferenceRow = dotDifferenceRowAvx2;
+    table->dotWriteBackRow = dotWriteBackRowAvx2;
 }
 
 } // namespace velvane

@@ -1,9 +1,13 @@
 // SSE2 versions of the wavelet kernels: four outputs at a time along a row,
 // four columns at a time down the planes.
 #include <emmintrin.h>
+#include <string.h>
+
+#include <algorithm>
 
 #include "wavelet/x86/column_lanes.h"
 #include "wavelet/x86/dsp_x86.h"
+#include "wavelet/x86/pixel_rows.h"
 
 namespace velvane {
 namespace {
@@ -115,7 +119,8 @@ template <class F, class G> inline void groupsOf4(int32_t first, int32_t end, F 
         f(end - 4);
 }
 
-alignas(16) float shrinkWork[3 * kWaveLength * 4];
+// Column work buffers for every lane width used here, cleared per call.
+alignas(32) float shrinkWork[ColumnLanes<LanesSse2>::Work::kFloats];
 
 } // namespace
 
@@ -153,12 +158,39 @@ void d4OddLowInverseSse2(const float *b, int32_t m, float *out)
 
 void shrinkColumnsSse2(float *plane, int32_t column, int32_t count, int32_t h)
 {
-    int32_t c = column;
+    const LiveRanges live(h);
     const int32_t end = column + count;
-    for (; c + 4 <= end; c += 4)
-        ColumnLanes<LanesSse2>::shrinkStrip(plane, c, h, shrinkWork);
-    for (; c < end; c++)
-        ColumnLanes<LanesScalar>::shrinkStrip(plane, c, h, shrinkWork);
+    int32_t c = column;
+    if (c + 4 <= end) {
+        memset(shrinkWork, 0, sizeof shrinkWork);
+        const ColumnLanes<LanesSse2>::Work w(shrinkWork);
+        for (; c + 4 <= end; c += 4)
+            ColumnLanes<LanesSse2>::shrinkStrip(plane, c, h, live, w);
+    }
+    if (c < end) {
+        std::fill_n(shrinkWork, ColumnLanes<LanesScalar>::Work::kFloats, 0.0f);
+        const ColumnLanes<LanesScalar>::Work w(shrinkWork);
+        for (; c < end; c++)
+            ColumnLanes<LanesScalar>::shrinkStrip(plane, c, h, live, w);
+    }
+}
+
+void dotDifferenceRowSse2(const YcPixel *prev, const YcPixel *cur, const YcPixel *next, int32_t w, float *s)
+{
+    int32_t j = 0;
+    for (; j + 4 <= w; j += 4)
+        difference4(prev, cur, next, s, j);
+    for (; j < w; j++)
+        differencePixel(prev, cur, next, s, j);
+}
+
+void dotWriteBackRowSse2(const YcPixel *prev, const YcPixel *next, const float *t, int32_t w, YcPixel *cur)
+{
+    int32_t j = 0;
+    for (; j + 4 <= w; j += 4)
+        writeBack4(prev, next, t, cur, j);
+    for (; j < w; j++)
+        writeBackPixel(prev, next, t, cur, j);
 }
 
 } // namespace velvane
