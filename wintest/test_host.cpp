@@ -560,8 +560,7 @@ int main(int argc, char **argv)
         if (fclose(out) != 0)
             fail("writing %s failed", framesPath);
         else
-            say("%d frames of %d x %d written to %s", velvane::wintest::seriesFrameCount(), host.width(),
-                host.height(), framesPath);
+            say("%d frames written to %s", velvane::wintest::seriesFrameCount(), framesPath);
     }
 
     int32_t exitResult = host.exit();
