@@ -14,6 +14,7 @@ if(VELVANE_MINGW32)
     BUILD_ALWAYS ON
     INSTALL_COMMAND "")
   set(VELVANE_AUF ${CMAKE_BINARY_DIR}/win32/src/Velvane.auf CACHE INTERNAL "")
+  include(${CMAKE_CURRENT_LIST_DIR}/Release.cmake)
 else()
   message(STATUS "i686-w64-mingw32-g++ not found: Velvane.auf is not built")
 endif()

@@ -128,32 +128,38 @@ std::vector<int32_t> EmbeddedHost::requestedFrames() const
 
 int32_t VV_CDECL EmbeddedHost::refreshSettingsWindowThunk(FilterDescriptor *)
 {
-    attachedHost->calls.push_back({HostCall::RefreshSettingsWindow, {0, 0, 0, 0}});
+    if (attachedHost->recordCalls)
+        attachedHost->calls.push_back({HostCall::RefreshSettingsWindow, {0, 0, 0, 0}});
     return 1;
 }
 
 int32_t VV_CDECL EmbeddedHost::isFilterActiveThunk(FilterDescriptor *)
 {
-    attachedHost->calls.push_back({HostCall::IsFilterActive, {0, 0, 0, 0}});
+    if (attachedHost->recordCalls)
+        attachedHost->calls.push_back({HostCall::IsFilterActive, {0, 0, 0, 0}});
     return attachedHost->filterActive;
 }
 
 int32_t VV_CDECL EmbeddedHost::setFrameCacheSizeThunk(FilterDescriptor *, int32_t stride, int32_t maxHeight,
                                                       int32_t frames, int32_t flags)
 {
-    attachedHost->calls.push_back({HostCall::SetFrameCacheSize, {stride, maxHeight, frames, flags}});
+    if (attachedHost->recordCalls)
+        attachedHost->calls.push_back({HostCall::SetFrameCacheSize, {stride, maxHeight, frames, flags}});
     return attachedHost->refuseCacheSize ? 0 : 1;
 }
 
 YcPixel *VV_CDECL EmbeddedHost::getCachedFrameThunk(FilterDescriptor *, void *editHandle, int32_t frame)
 {
     EmbeddedHost *h = attachedHost;
-    h->calls.push_back({HostCall::GetCachedFrame, {frame, 0, 0, 0}});
+    if (h->recordCalls)
+        h->calls.push_back({HostCall::GetCachedFrame, {frame, 0, 0, 0}});
     if (editHandle != &editHandleTag || h->nullFrames.count(frame))
         return nullptr;
     const YcPixel *src = h->sourceFrame(frame);
     if (!src)
         return nullptr;
+    if (!h->copyServedFrames)
+        return const_cast<YcPixel *>(src);
     h->served_.assign(src, src + h->frameSamples());
     return h->served_.data();
 }

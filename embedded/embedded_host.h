@@ -69,7 +69,13 @@ public:
     std::set<int32_t> nullFrames;      // getCachedFrame answers null for these
     int32_t filterActive = 1;          // what isFilterActive answers
 
-    std::vector<HostCall> calls;       // every service call, in order
+    // A long-running host (the command line) turns these off: no record that
+    // grows with every frame, and frames served straight from the source
+    // instead of through a copy (the module only reads them).
+    bool recordCalls = true;
+    bool copyServedFrames = true;
+
+    std::vector<HostCall> calls;       // every service call, in order (when recordCalls)
     void clearCalls() { calls.clear(); }
     std::vector<int32_t> requestedFrames() const;
 

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build, the tests, the Windows cross builds
-# and the comparison need. Safe to run again: it only asks apt when something is missing.
+# and the comparison need (a Japanese font, so that the Windows test host's
+# picture of the settings window shows the Shift-JIS labels).
+# Safe to run again: it only asks apt when something is missing.
 # Optional groups, named as arguments, add packages only some commands need:
 #   compare   the plot of bench/compare (gnuplot)
 set -euo pipefail
@@ -12,6 +14,7 @@ packages=(
   ffmpeg
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine64 xvfb xauth imagemagick zip
+  fonts-ipafont-gothic
   python3
 )
 

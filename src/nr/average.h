@@ -11,6 +11,19 @@ namespace velvane {
 // into the processed rows of job->frame, at half scale. Reads the band cache.
 void selectiveAverage(const FrameJob *job, const int32_t *trackValues, const int32_t *checkValues);
 
+// The band planes one averaging reads: those of the current frame and of the
+// frames taken as its previous and next (the current one's own at the ends of
+// the clip), laid out as in band_cache.h.
+struct AverageBands {
+    const YcPixel *lowCur, *lowPrev, *lowNext;
+    const YcPixel *highCur, *highPrev, *highNext;
+    int32_t alignedWidth, alignedHeight; // rows are alignedWidth + 4 cells apart
+};
+
+// selectiveAverage on the given planes instead of the cache slots.
+void averageBands(const FrameJob *job, const AverageBands &bands, const int32_t *trackValues,
+                  const int32_t *checkValues);
+
 } // namespace velvane
 
 #endif

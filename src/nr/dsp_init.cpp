@@ -1,13 +1,17 @@
 #include "nr/dsp.h"
 
+#include "nr/x86/dsp_x86.h"
+
 namespace velvane {
 
-NrDsp nrDsp;
+NrDsp nrDsp = {averageRowC, doubleSamplesC, fillPixelsC};
 
 void nrDspInit(NrDsp *table, unsigned cpuFlags)
 {
-    (void)cpuFlags;
-    table->placeholder = 0;
+    table->averageRow = averageRowC;
+    table->doubleSamples = doubleSamplesC;
+    table->fillPixels = fillPixelsC;
+    nrDspInitX86(table, cpuFlags);
 }
 
 } // namespace velvane

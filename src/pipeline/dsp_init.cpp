@@ -1,13 +1,19 @@
 #include "pipeline/dsp.h"
 
+#include "pipeline/x86/dsp_x86.h"
+
 namespace velvane {
 
-PipelineDsp pipelineDsp;
+PipelineDsp pipelineDsp = {adjustColourRowC, interpolate411RowC, halveSamplesC, lowPassRowC, residualRowC};
 
 void pipelineDspInit(PipelineDsp *table, unsigned cpuFlags)
 {
-    (void)cpuFlags;
-    table->placeholder = 0;
+    table->adjustColourRow = adjustColourRowC;
+    table->interpolate411Row = interpolate411RowC;
+    table->halveSamples = halveSamplesC;
+    table->lowPassRow = lowPassRowC;
+    table->residualRow = residualRowC;
+    pipelineDspInitX86(table, cpuFlags);
 }
 
 } // namespace velvane

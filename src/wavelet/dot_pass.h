@@ -2,6 +2,7 @@
 #define VELVANE_WAVELET_DOT_PASS_H
 
 #include "velvane/filter.h"
+#include "wavelet/dsp.h"
 
 namespace velvane {
 
@@ -9,6 +10,12 @@ namespace velvane {
 // rows job->stride pixels apart) using its neighbours in time. prev and next
 // are only read, and only through their sum. Uses the scratch memory.
 void dotPass(const FrameJob *job, const YcPixel *prev, YcPixel *cur, const YcPixel *next);
+
+// The same with the kernels of `dsp` (dotPass uses waveletDsp). A frame
+// outside 1..800 x 1..800, a stride below the width, or missing scratch
+// memory leaves cur as it was.
+void dotPassWith(const WaveletDsp &dsp, const FrameJob *job, const YcPixel *prev, YcPixel *cur,
+                 const YcPixel *next);
 
 } // namespace velvane
 

@@ -1,18 +1,87 @@
 #ifndef VELVANE_WAVELET_DSP_H
 #define VELVANE_WAVELET_DSP_H
 
+#include <stdint.h>
+
+#include "velvane/filter.h"
+
 namespace velvane {
 
-// Kernel table of this stage family. Every slot holds the scalar reference
-// (suffix C) after init, then the fastest version the CPU flags allow.
+// Daubechies-4 low-pass taps, rounded to single precision once and for all
+// (bit patterns 0x3EF746EA, 0x3F5625EF, 0x3E6585F8, 0xBE0483EE). The high-pass
+// filter is (h3, -h2, h1, -h0).
+constexpr float kD4H0 = 0x1.ee8dd4p-2f;  //  (1+sqrt3)/(4 sqrt2)
+constexpr float kD4H1 = 0x1.ac4bdep-1f;  //  (3+sqrt3)/(4 sqrt2)
+constexpr float kD4H2 = 0x1.cb0bf0p-3f;  //  (3-sqrt3)/(4 sqrt2)
+constexpr float kD4H3 = -0x1.0907dcp-3f; //  (1-sqrt3)/(4 sqrt2)
+
+// All four transforms treat their signal as periodic (indices modulo the
+// length), keep no state, and never see input and output overlap. Every
+// version gives the same bits as the C reference: interior outputs in single
+// precision in the order written in wavelet_c.cpp, the listed boundary outputs
+// of the odd phase in double precision rounded to single once.
+
+// Even-phase analysis: x[0..n-1] -> approximations out[0..n/2-1], details
+// out[n/2..n-1]. n a multiple of 4, at least 8; x 16-byte aligned.
+using D4ForwardFn = void (*)(const float *x, int32_t n, float *out);
+// Even-phase synthesis, the transpose (and inverse) of d4Forward: a[0..m-1],
+// d[0..m-1] -> out[0..2m-1]. m even, at least 4; out 16-byte aligned.
+using D4InverseFn = void (*)(const float *a, const float *d, int32_t m, float *out);
+// Odd-phase (one sample later) low-pass analysis: x[0..n-1] -> out[0..n/2-1].
+// The last four outputs are formed in double precision. n a multiple of 8, at
+// least 16.
+using D4OddLowForwardFn = void (*)(const float *x, int32_t n, float *out);
+// Odd-phase low-pass synthesis, the transpose of d4OddLowForward: b[0..m-1] ->
+// out[0..2m-1]. The outputs of j = 0 and j = m-3..m-1 are formed in double
+// precision. m even, at least 6.
+using D4OddLowInverseFn = void (*)(const float *b, int32_t m, float *out);
+// twoPhaseShrink of the columns column..column+count-1 of a plane whose rows
+// are kWaveLength floats apart, each column h long (1 <= h <= 800). Touches
+// only rows 0..h-1 of those columns. column + count <= 800. May use the work
+// rows of the scratch memory (the C version does) or storage of its own.
+using ShrinkColumnsFn = void (*)(float *plane, int32_t column, int32_t count, int32_t h);
+// Difference signal of one row of w >= 1 pixels: s[j] = cur.y - ((prev.y +
+// next.y) >> 1), the sum in 32 bits and the shift arithmetic. Reads only the
+// w pixels of each row (their y), writes s[0..w-1]; s need not be aligned.
+using DotDifferenceRowFn = void (*)(const YcPixel *prev, const YcPixel *cur, const YcPixel *next, int32_t w,
+                                    float *s);
+// Write-back of one row: cur.y = low 16 bits of ((prev.y + next.y) >> 1) +
+// t[j] truncated toward zero (out of the 32-bit range: INT32_MIN, as the
+// processor converts), no clamping. Writes only the y of the w pixels.
+using DotWriteBackRowFn = void (*)(const YcPixel *prev, const YcPixel *next, const float *t, int32_t w,
+                                   YcPixel *cur);
+
 struct WaveletDsp {
-    int placeholder; // replaced by the kernel slots
+    D4ForwardFn d4Forward;
+    D4InverseFn d4Inverse;
+    D4OddLowForwardFn d4OddLowForward;
+    D4OddLowInverseFn d4OddLowInverse;
+    ShrinkColumnsFn shrinkColumns;
+    DotDifferenceRowFn dotDifferenceRow;
+    DotWriteBackRowFn dotWriteBackRow;
 };
 
 // Module-wide table, written once at start-up by selectKernels().
 extern WaveletDsp waveletDsp;
 
 void waveletDspInit(WaveletDsp *table, unsigned cpuFlags);
+
+// Scalar references.
+void d4ForwardC(const float *x, int32_t n, float *out);
+void d4InverseC(const float *a, const float *d, int32_t m, float *out);
+void d4OddLowForwardC(const float *x, int32_t n, float *out);
+void d4OddLowInverseC(const float *b, int32_t m, float *out);
+void shrinkColumnsC(float *plane, int32_t column, int32_t count, int32_t h);
+void dotDifferenceRowC(const YcPixel *prev, const YcPixel *cur, const YcPixel *next, int32_t w, float *s);
+void dotWriteBackRowC(const YcPixel *prev, const YcPixel *next, const float *t, int32_t w, YcPixel *cur);
+
+// One column through the two-phase detail shrink, on the work rows of the
+// scratch memory with the C transforms: decompose at both phases, halve the
+// detail pairs whose two estimates have opposite signs, resynthesise.
+void twoPhaseShrink(float *plane, int32_t column, int32_t h);
+
+// Halves both details of each pair k whose exact product is negative.
+void shrinkDetailPairsC(float *dPrime, float *d, int32_t count);
 
 } // namespace velvane
 

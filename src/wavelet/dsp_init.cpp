@@ -1,13 +1,21 @@
 #include "wavelet/dsp.h"
 
+#include "wavelet/x86/dsp_x86.h"
+
 namespace velvane {
 
 WaveletDsp waveletDsp;
 
 void waveletDspInit(WaveletDsp *table, unsigned cpuFlags)
 {
-    (void)cpuFlags;
-    table->placeholder = 0;
+    table->d4Forward = d4ForwardC;
+    table->d4Inverse = d4InverseC;
+    table->d4OddLowForward = d4OddLowForwardC;
+    table->d4OddLowInverse = d4OddLowInverseC;
+    table->shrinkColumns = shrinkColumnsC;
+    table->dotDifferenceRow = dotDifferenceRowC;
+    table->dotWriteBackRow = dotWriteBackRowC;
+    waveletDspInitX86(table, cpuFlags);
 }
 
 } // namespace velvane

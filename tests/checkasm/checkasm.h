@@ -14,7 +14,7 @@ struct Context {
     unsigned flags;
     const char *isa;
     uint64_t seed;
-    bool bench;
+    bool benchMode; // --bench given
     std::mt19937_64 rng;
     int failures = 0;
 
@@ -38,7 +38,7 @@ int registerGroup(const char *name, GroupFn fn);
 
 template <class F, class G> void Context::bench(const char *kernel, F &&ref, G &&fn)
 {
-    if (!bench)
+    if (!benchMode)
         return;
     auto thunkF = [](void *p) { (*static_cast<F *>(p))(); };
     auto thunkG = [](void *p) { (*static_cast<G *>(p))(); };

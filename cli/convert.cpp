@@ -1,0 +1,175 @@
+#include "convert.h"
+
+#include <string.h>
+
+#include <algorithm>
+
+namespace velvane {
+
+FrameConverter::FrameConverter(const Y4mFormat &format, int stride, const ConvertKernels &kernels)
+    : f_(format), stride_(stride), k_(kernels)
+{
+    switch (f_.chroma) {
+    case Chroma::C444: horizontal_ = Horizontal::Same; break;
+    case Chroma::C422:
+    case Chroma::C420mpeg2:
+    case Chroma::C420paldv: horizontal_ = Horizontal::Cosited2; break;
+    case Chroma::C420jpeg:
+    case Chroma::C420: horizontal_ = Horizontal::Centred2; break;
+    case Chroma::C411: horizontal_ = Horizontal::Repeat4; break;
+    case Chroma::Mono: horizontal_ = Horizontal::Same; break;
+    }
+    vertical_ = f_.hasChroma() && f_.chromaHeight() != f_.height;
+    const size_t w = (size_t)f_.width;
+    y_.resize(w);
+    cb_.resize(w);
+    cr_.resize(w);
+    cTmp_.resize(w + 4);
+    if (vertical_) {
+        planeCb_.resize((size_t)f_.chromaWidth() * (size_t)f_.height);
+        planeCr_.resize(planeCb_.size());
+    }
+}
+
+// Interlaced 4:2:0 keeps each field's chroma apart: chroma rows 0, 2, 4, ...
+// belong to the top field (frame rows 0, 2, 4, 6, ...), rows 1, 3, 5, ... to
+// the bottom field, and each serves two rows of its field.
+int FrameConverter::chromaRowFor(int row, bool interlaced) const
+{
+    const int ch = f_.chromaHeight();
+    if (!interlaced)
+        return std::min(row >> 1, ch - 1);
+    const int field = row & 1;
+    const int c = 2 * ((row >> 1) >> 1) + field;
+    int last = ch - 1;
+    if ((last & 1) != field && last > 0)
+        last--;
+    return std::min(c, last);
+}
+
+void FrameConverter::chromaRowPair(int crow, bool interlaced, int *r1, int *r2) const
+{
+    const int h = f_.height;
+    if (interlaced) {
+        const int field = crow & 1;
+        *r1 = 4 * (crow >> 1) + field;
+        *r2 = *r1 + 2;
+    } else {
+        *r1 = 2 * crow;
+        *r2 = *r1 + 1;
+    }
+    if (*r2 >= h)
+        *r2 = *r1;
+}
+
+void FrameConverter::upsample(int16_t *dst, const int16_t *c) const
+{
+    const int w = f_.width;
+    const int cw = f_.chromaWidth();
+    switch (horizontal_) {
+    case Horizontal::Same: memcpy(dst, c, (size_t)w * sizeof(int16_t)); break;
+    case Horizontal::Cosited2: {
+        k_.upsampleCosited2(dst, c, cw - 1);
+        dst[2 * (cw - 1)] = c[cw - 1];
+        if (2 * cw <= w)
+            dst[2 * cw - 1] = c[cw - 1];
+        break;
+    }
+    case Horizontal::Centred2:
+        for (int x = 0; x < w; x++)
+            dst[x] = c[x >> 1];
+        break;
+    case Horizontal::Repeat4:
+        for (int x = 0; x < w; x++)
+            dst[x] = c[x >> 2];
+        break;
+    }
+}
+
+void FrameConverter::downsample(int16_t *dst, const int16_t *row) const
+{
+    const int w = f_.width;
+    const int cw = f_.chromaWidth();
+    switch (horizontal_) {
+    case Horizontal::Same: memcpy(dst, row, (size_t)w * sizeof(int16_t)); break;
+    case Horizontal::Cosited2: k_.downsampleCosited2(dst, row, cw); break;
+    case Horizontal::Centred2:
+        for (int k = 0; k < cw; k++) {
+            const int b = std::min(2 * k + 1, w - 1);
+            dst[k] = (int16_t)((row[2 * k] + row[b] + 1) >> 1);
+        }
+        break;
+    case Horizontal::Repeat4:
+        for (int k = 0; k < cw; k++)
+            dst[k] = row[4 * k];
+        break;
+    }
+}
+
+void FrameConverter::toHost(const uint8_t *raw, bool interlaced, YcPixel *dst)
+{
+    const int w = f_.width, h = f_.height, cw = f_.chromaWidth(), d = f_.depth;
+    const size_t bps = (size_t)f_.bytesPerSample();
+    const uint8_t *lumaPlane = raw;
+    const uint8_t *cbPlane = raw + f_.lumaBytes();
+    const uint8_t *crPlane = cbPlane + f_.chromaPlaneBytes();
+    if (!f_.hasChroma()) {
+        std::fill(cb_.begin(), cb_.end(), 0);
+        std::fill(cr_.begin(), cr_.end(), 0);
+    }
+    int lastChromaRow = -1;
+    for (int r = 0; r < h; r++) {
+        lumaToHost(y_.data(), lumaPlane + (size_t)r * w * bps, w, d);
+        if (f_.hasChroma()) {
+            const int crow = vertical_ ? chromaRowFor(r, interlaced) : r;
+            if (crow != lastChromaRow) {
+                chromaToHost(cTmp_.data(), cbPlane + (size_t)crow * cw * bps, cw, d);
+                upsample(cb_.data(), cTmp_.data());
+                chromaToHost(cTmp_.data(), crPlane + (size_t)crow * cw * bps, cw, d);
+                upsample(cr_.data(), cTmp_.data());
+                lastChromaRow = crow;
+            }
+        }
+        k_.interleaveRow(dst + (size_t)r * stride_, y_.data(), cb_.data(), cr_.data(), w);
+    }
+}
+
+void FrameConverter::fromHost(const YcPixel *src, bool interlaced, uint8_t *raw)
+{
+    const int w = f_.width, h = f_.height, cw = f_.chromaWidth(), d = f_.depth;
+    const size_t bps = (size_t)f_.bytesPerSample();
+    uint8_t *lumaPlane = raw;
+    uint8_t *cbPlane = raw + f_.lumaBytes();
+    uint8_t *crPlane = cbPlane + f_.chromaPlaneBytes();
+    for (int r = 0; r < h; r++) {
+        k_.deinterleaveRow(y_.data(), cb_.data(), cr_.data(), src + (size_t)r * stride_, w);
+        lumaFromHost(lumaPlane + (size_t)r * w * bps, y_.data(), w, d);
+        if (!f_.hasChroma())
+            continue;
+        if (vertical_) {
+            downsample(planeCb_.data() + (size_t)r * cw, cb_.data());
+            downsample(planeCr_.data() + (size_t)r * cw, cr_.data());
+        } else {
+            downsample(cTmp_.data(), cb_.data());
+            chromaFromHost(cbPlane + (size_t)r * cw * bps, cTmp_.data(), cw, d);
+            downsample(cTmp_.data(), cr_.data());
+            chromaFromHost(crPlane + (size_t)r * cw * bps, cTmp_.data(), cw, d);
+        }
+    }
+    if (!vertical_)
+        return;
+    for (int c = 0; c < f_.chromaHeight(); c++) {
+        int r1, r2;
+        chromaRowPair(c, interlaced, &r1, &r2);
+        for (int plane = 0; plane < 2; plane++) {
+            const int16_t *p = plane ? planeCr_.data() : planeCb_.data();
+            const int16_t *a = p + (size_t)r1 * cw;
+            const int16_t *b = p + (size_t)r2 * cw;
+            for (int k = 0; k < cw; k++)
+                cTmp_[k] = (int16_t)((a[k] + b[k] + 1) >> 1);
+            chromaFromHost((plane ? crPlane : cbPlane) + (size_t)c * cw * bps, cTmp_.data(), cw, d);
+        }
+    }
+}
+
+} // namespace velvane

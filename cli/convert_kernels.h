@@ -1,0 +1,78 @@
+// Row kernels between 8-bit YUV4MPEG2 samples and the host's scale, and
+// between three sample rows and a row of YcPixel. Every kernel has a scalar
+// reference (...C); the vector versions give the same bytes.
+//
+// The host's scale: luma Y at Y x 16 (8-bit black 16 is 256), chroma C at
+// (C - 128) x 16. Going back, samples round to nearest (halves up) and clamp
+// to 0..255.
+#ifndef VELVANE_CLI_CONVERT_KERNELS_H
+#define VELVANE_CLI_CONVERT_KERNELS_H
+
+#include <stdint.h>
+
+#include "velvane/filter.h"
+
+namespace velvane {
+
+// dst[i] = {y[i], cb[i], cr[i]} for i < n.
+using InterleaveRowFn = void (*)(YcPixel *dst, const int16_t *y, const int16_t *cb, const int16_t *cr, int n);
+// The reverse: three rows out of one row of n pixels.
+using DeinterleaveRowFn = void (*)(int16_t *y, int16_t *cb, int16_t *cr, const YcPixel *src, int n);
+// 8-bit samples to the host's scale, n samples.
+using ToHost8Fn = void (*)(int16_t *dst, const uint8_t *src, int n);
+// The host's scale to 8-bit samples, n samples, rounded and clamped.
+using FromHost8Fn = void (*)(uint8_t *dst, const int16_t *src, int n);
+
+// Co-sited chroma to one sample per pixel: dst[2k] = c[k] and dst[2k + 1] =
+// floor((c[k] + c[k + 1]) / 2) for k < n; reads c[0] .. c[n].
+using UpsampleFn = void (*)(int16_t *dst, const int16_t *c, int n);
+// And back: dst[k] = row[2k] for k < n.
+using DownsampleFn = void (*)(int16_t *dst, const int16_t *row, int n);
+
+struct ConvertKernels {
+    InterleaveRowFn interleaveRow;
+    DeinterleaveRowFn deinterleaveRow;
+    ToHost8Fn lumaToHost8;
+    ToHost8Fn chromaToHost8;
+    FromHost8Fn lumaFromHost8;
+    FromHost8Fn chromaFromHost8;
+    UpsampleFn upsampleCosited2;
+    DownsampleFn downsampleCosited2;
+};
+
+void interleaveRowC(YcPixel *dst, const int16_t *y, const int16_t *cb, const int16_t *cr, int n);
+void deinterleaveRowC(int16_t *y, int16_t *cb, int16_t *cr, const YcPixel *src, int n);
+void lumaToHost8C(int16_t *dst, const uint8_t *src, int n);
+void chromaToHost8C(int16_t *dst, const uint8_t *src, int n);
+void lumaFromHost8C(uint8_t *dst, const int16_t *src, int n);
+void chromaFromHost8C(uint8_t *dst, const int16_t *src, int n);
+void upsampleCosited2C(int16_t *dst, const int16_t *c, int n);
+void downsampleCosited2C(int16_t *dst, const int16_t *row, int n);
+
+#if defined(__SSE2__)
+#define VELVANE_CLI_HAVE_SSE2 1
+void interleaveRowSse2(YcPixel *dst, const int16_t *y, const int16_t *cb, const int16_t *cr, int n);
+void deinterleaveRowSse2(int16_t *y, int16_t *cb, int16_t *cr, const YcPixel *src, int n);
+void lumaToHost8Sse2(int16_t *dst, const uint8_t *src, int n);
+void chromaToHost8Sse2(int16_t *dst, const uint8_t *src, int n);
+void lumaFromHost8Sse2(uint8_t *dst, const int16_t *src, int n);
+void chromaFromHost8Sse2(uint8_t *dst, const int16_t *src, int n);
+void upsampleCosited2Sse2(int16_t *dst, const int16_t *c, int n);
+void downsampleCosited2Sse2(int16_t *dst, const int16_t *row, int n);
+#endif
+
+// The scalar table, and the fastest one this build has (SSE2 is part of x86-64).
+const ConvertKernels &convertKernelsC();
+const ConvertKernels &convertKernels();
+
+// Samples of any depth (8, 10, 12 or 16 bits, deep ones as host-order 16-bit
+// words) to and from the host's scale. Deeper samples land on the same 12-bit
+// range: 10-bit x 4, 12-bit as is, 16-bit / 16 rounded.
+void lumaToHost(int16_t *dst, const uint8_t *src, int n, int depth);
+void chromaToHost(int16_t *dst, const uint8_t *src, int n, int depth);
+void lumaFromHost(uint8_t *dst, const int16_t *src, int n, int depth);
+void chromaFromHost(uint8_t *dst, const int16_t *src, int n, int depth);
+
+} // namespace velvane
+
+#endif

@@ -1,0 +1,266 @@
+#include "options.h"
+
+#include <iconv.h>
+#include <string.h>
+
+#include <CLI/CLI.hpp>
+
+namespace velvane {
+
+namespace {
+
+struct TrackOption {
+    const char *name;
+    const char *meaning;
+};
+const TrackOption kTracks[VV_TRACK_COUNT] = {
+    {"--luma-low", "luma threshold, low band"},
+    {"--luma-high", "luma threshold, high band"},
+    {"--chroma-low", "chroma threshold, low band"},
+    {"--chroma-high", "chroma threshold, high band"},
+    {"--gain-y", "luma gain: luma x (256 + N) / 256"},
+    {"--gain-cb", "Cb gain: Cb x (256 + N) / 256"},
+    {"--gain-cr", "Cr gain: Cr x (256 + N) / 256"},
+    {"--offset-y", "luma offset, a quarter of an 8-bit code a step"},
+    {"--hue", "hue rotation by N / 180 radians"},
+    {"--balance", "colour balance: positive drives Cb and Cr apart"},
+    {"--border-top", "black border at the top, rows (with --borders)"},
+    {"--border-bottom", "black border at the bottom, rows (with --borders)"},
+    {"--border-left", "black border at the left, pixels (with --borders)"},
+    {"--border-right", "black border at the right, pixels (with --borders)"},
+};
+
+struct CheckOption {
+    const char *on;
+    const char *off;
+    const char *meaning;
+    const char *offMeaning;
+};
+const CheckOption kChecks[VV_CHECK_COUNT] = {
+    {"--dot", "--no-dot", "reduce dot interference (a fine pattern inverting every frame)",
+     "leave dot interference alone"},
+    {"--411", "--no-411", "rebuild 4:2:2 chroma from 4:1:1 material; unless given, on for C411 input and off "
+                          "for every other chroma format",
+     "no 4:1:1 interpolation"},
+    {"--no-prev", "--prev", "leave the previous frame out of the averaging", "average with the previous frame too"},
+    {"--borders", "--no-borders", "draw black borders of the --border-* widths", "no black borders"},
+    {"--ccir-black", "--full-black", "borders at CCIR 601 black (Y 16)", "borders at full-range black (Y 0)"},
+};
+
+std::string rangeText(const FilterDescriptor &fd, int i)
+{
+    return std::to_string(fd.trackMinima[i]) + " to " + std::to_string(fd.trackMaxima[i]);
+}
+
+} // namespace
+
+const char *trackOptionName(int i) { return kTracks[i].name; }
+const char *checkOptionName(int i) { return kChecks[i].on; }
+const char *checkOffOptionName(int i) { return kChecks[i].off; }
+const char *trackMeaning(int i) { return kTracks[i].meaning; }
+const char *checkMeaning(int i) { return kChecks[i].meaning; }
+
+std::string labelUtf8(const char *shiftJis)
+{
+    iconv_t cd = iconv_open("UTF-8", "CP932");
+    if (cd == (iconv_t)-1)
+        cd = iconv_open("UTF-8", "SHIFT_JIS");
+    if (cd == (iconv_t)-1)
+        return shiftJis;
+    std::string in = shiftJis;
+    std::string out(in.size() * 4 + 4, '\0');
+    char *ip = &in[0], *op = &out[0];
+    size_t il = in.size(), ol = out.size();
+    size_t r = iconv(cd, &ip, &il, &op, &ol);
+    iconv_close(cd);
+    if (r == (size_t)-1)
+        return shiftJis;
+    out.resize(out.size() - ol);
+    return out;
+}
+
+void validateSettings(const FilterDescriptor &fd, const FilterSettings &s)
+{
+    for (int i = 0; i < VV_TRACK_COUNT; i++) {
+        if (!s.track[i])
+            continue;
+        const int32_t v = *s.track[i];
+        if (v < fd.trackMinima[i] || v > fd.trackMaxima[i])
+            throw CliError(std::string(kTracks[i].name) + ": " + std::to_string(v) + " is out of range; " +
+                           labelUtf8(fd.trackNames[i]) + " takes " + rangeText(fd, i));
+    }
+}
+
+void resolveSettings(const FilterDescriptor &fd, const FilterSettings &s, Chroma inputChroma, int32_t *track,
+                     int32_t *check)
+{
+    for (int i = 0; i < VV_TRACK_COUNT; i++)
+        track[i] = s.track[i] ? *s.track[i] : fd.trackDefaults[i];
+    for (int i = 0; i < VV_CHECK_COUNT; i++)
+        check[i] = s.check[i] ? *s.check[i] : fd.checkDefaults[i];
+    // The interpolation turns any chroma into 4:1:1-like steps; it is only
+    // right for material that really is 4:1:1.
+    if (!s.check[1])
+        check[1] = inputChroma == Chroma::C411 ? 1 : 0;
+}
+
+CommandLine parseCommandLine(const std::vector<std::string> &args, const FilterDescriptor &fd)
+{
+    std::vector<const char *> argv;
+    argv.push_back("velvane");
+    for (const auto &a : args)
+        argv.push_back(a.c_str());
+    return parseCommandLine((int)argv.size(), argv.data(), fd);
+}
+
+CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDescriptor &fd)
+{
+    CommandLine cl;
+    CLI::App app("Filters YUV4MPEG2 video through the Velvane noise reducer (" + labelUtf8(fd.name) +
+                     ").\nINPUT and OUTPUT are .y4m files or - for standard input and output, e.g.\n"
+                     "  ffmpeg -i capture.avi -f yuv4mpegpipe - | velvane - - | ffmpeg -i - out.mkv\n"
+                     "Frames may be up to " +
+                     std::to_string((int)VV_MAX_WIDTH) + " x " + std::to_string((int)VV_MAX_HEIGHT) + ".",
+                 "velvane");
+    app.get_formatter()->column_width(30);
+    app.add_option("INPUT", cl.input, "input .y4m file, or - for standard input");
+    app.add_option("OUTPUT", cl.output, "output .y4m file (written under a temporary name, renamed when "
+                                        "complete), or - for standard output");
+
+    // Track bars, each with its label, range and default from the descriptor.
+    int32_t trackValue[VV_TRACK_COUNT];
+    CLI::Option *trackOpt[VV_TRACK_COUNT];
+    for (int i = 0; i < VV_TRACK_COUNT; i++) {
+        std::string desc = labelUtf8(fd.trackNames[i]) + ": " + kTracks[i].meaning + " (" + rangeText(fd, i) +
+                           ", default " + std::to_string(fd.trackDefaults[i]) + ")";
+        const int32_t lo = fd.trackMinima[i], hi = fd.trackMaxima[i];
+        const std::string name = kTracks[i].name, label = labelUtf8(fd.trackNames[i]);
+        CLI::Validator range(
+            [lo, hi, label](std::string &text) -> std::string {
+                long long v;
+                if (!CLI::detail::lexical_cast(text, v))
+                    return "\"" + text + "\" is not a whole number";
+                if (v < lo || v > hi)
+                    return text + " is out of range; " + label + " takes " + std::to_string(lo) + " to " +
+                           std::to_string(hi);
+                return std::string();
+            },
+            "", "range");
+        trackOpt[i] = app.add_option(name, trackValue[i], desc)->type_name("N")->check(range)->group(
+            "Filter settings (track bars)");
+    }
+
+    // Check boxes: each has an option to set it and one to clear it; the last one given wins.
+    CLI::Option *checkOn[VV_CHECK_COUNT], *checkOff[VV_CHECK_COUNT];
+    for (int i = 0; i < VV_CHECK_COUNT; i++) {
+        const bool on = fd.checkDefaults[i] == 1;
+        std::string onDesc = labelUtf8(fd.checkNames[i]) + ": " + kChecks[i].meaning;
+        if (i != 1)
+            onDesc += on ? " (default)" : "";
+        std::string offDesc = kChecks[i].offMeaning;
+        if (i != 1)
+            offDesc += on ? "" : " (default)";
+        // Const, or CLI11 would take the text for the flag's result variable.
+        const std::string onText = onDesc, offText = offDesc;
+        checkOn[i] = app.add_flag(kChecks[i].on, onText)->group("Filter settings (check boxes)");
+        checkOff[i] = app.add_flag(kChecks[i].off, offText)->group("Filter settings (check boxes)");
+    }
+
+    std::pair<int64_t, std::string> snapshot;
+    auto *snapOpt = app.add_option("--snapshot", snapshot,
+                                   "write frame N before and after, side by side, to FILE.png")
+                        ->type_name("N FILE.png")
+                        ->group("Input and output");
+    std::string outChroma;
+    auto *chromaOpt =
+        app.add_option("--output-chroma", outChroma,
+                       "write this chroma format instead of the input's: 444, 422, 411, 420jpeg, 420mpeg2, "
+                       "420paldv, 420 or mono")
+            ->type_name("FMT")
+            ->group("Input and output");
+    int outDepth = 8;
+    auto *depthOpt = app.add_option("--output-depth", outDepth, "write samples of this many bits instead of the input's")
+                         ->check(CLI::IsMember({8, 10, 12, 16}).description(""))
+                         ->type_name("8|10|12|16")
+                         ->group("Input and output");
+    app.add_flag("-q,--quiet", cl.quiet, "no progress line and no summary")->group("Input and output");
+    app.add_flag("--no-progress", cl.noProgress, "no progress line (the summary stays)")->group("Input and output");
+    app.add_option("--module", cl.modulePath,
+                   "load the plug-in from this shared library (libvelvane.so) instead of the built-in one")
+        ->type_name("PATH")
+        ->group("Input and output");
+
+    auto *demo = app.add_subcommand("demo", "make a 720 x 480 interlaced test clip with noise and dot interference, "
+                                            "filter it, write clean, noisy and filtered clips and before/after PNGs "
+                                            "to DIR, and print PSNR against the clean clip");
+    demo->add_option("DIR", cl.demoDir, "where to write (default velvane-demo)");
+    demo->add_option("--frames", cl.demoFrames, "frames in the clip (default 40)")->check(CLI::Range(5, 2000));
+    demo->fallthrough();
+    app.require_subcommand(0, 1);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp &) {
+        cl.action = CommandLine::Exit;
+        cl.exitCode = 0;
+        cl.message = app.help();
+        return cl;
+    } catch (const CLI::ParseError &e) {
+        cl.action = CommandLine::Exit;
+        cl.exitCode = e.get_exit_code() ? e.get_exit_code() : 2;
+        cl.message = std::string(e.what()) + "\nRun velvane --help for the options.";
+        return cl;
+    }
+
+    for (int i = 0; i < VV_TRACK_COUNT; i++)
+        if (trackOpt[i]->count())
+            cl.settings.track[i] = trackValue[i];
+    // The last word counts: "--dot ... --no-dot" leaves it off.
+    for (const CLI::Option *o : app.parse_order())
+        for (int i = 0; i < VV_CHECK_COUNT; i++) {
+            if (o == checkOn[i])
+                cl.settings.check[i] = 1;
+            else if (o == checkOff[i])
+                cl.settings.check[i] = 0;
+        }
+    if (snapOpt->count()) {
+        if (snapshot.first < 0) {
+            cl.action = CommandLine::Exit;
+            cl.exitCode = 2;
+            cl.message = "--snapshot: the frame number must be 0 or more";
+            return cl;
+        }
+        cl.snapshot.frame = snapshot.first;
+        cl.snapshot.path = snapshot.second;
+    }
+    if (chromaOpt->count()) {
+        Chroma c;
+        int d;
+        if (!parseChromaTag(outChroma, &c, &d) || d != 8) {
+            cl.action = CommandLine::Exit;
+            cl.exitCode = 2;
+            cl.message = "--output-chroma: \"" + outChroma +
+                         "\" is not one of 444, 422, 411, 420jpeg, 420mpeg2, 420paldv, 420, mono (give the depth "
+                         "with --output-depth)";
+            return cl;
+        }
+        cl.outputChroma = c;
+    }
+    if (depthOpt->count())
+        cl.outputDepth = outDepth;
+
+    if (demo->parsed()) {
+        cl.action = CommandLine::Demo;
+        return cl;
+    }
+    if (cl.input.empty() || cl.output.empty()) {
+        cl.action = CommandLine::Exit;
+        cl.exitCode = 2;
+        cl.message = std::string("velvane needs an INPUT and an OUTPUT (a .y4m file or -), or the word demo.\n") +
+                     "  velvane [options] INPUT OUTPUT\n  velvane demo [DIR]\nRun velvane --help for the options.";
+        return cl;
+    }
+    return cl;
+}
+
+} // namespace velvane

@@ -1,0 +1,70 @@
+// The command line: one long option per track bar and check box of the
+// module's descriptor (labels, defaults and ranges come from the descriptor),
+// the streams, and the demo.
+#ifndef VELVANE_CLI_OPTIONS_H
+#define VELVANE_CLI_OPTIONS_H
+
+#include <stdint.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "velvane/filter.h"
+#include "y4m.h"
+
+namespace velvane {
+
+// What the user set; unset values take the descriptor's defaults.
+struct FilterSettings {
+    std::optional<int32_t> track[VV_TRACK_COUNT];
+    std::optional<int32_t> check[VV_CHECK_COUNT];
+};
+
+const char *trackOptionName(int i); // "--luma-low", ...
+// "--dot", "--411", "--no-prev", "--borders", "--ccir-black"; checkOffOptionName the opposite.
+const char *checkOptionName(int i);
+const char *checkOffOptionName(int i);
+// What each setting does, in English, for --help.
+const char *trackMeaning(int i);
+const char *checkMeaning(int i);
+
+// A descriptor text (Shift-JIS) in UTF-8, for the terminal.
+std::string labelUtf8(const char *shiftJis);
+
+// Throws CliError naming the option and its range when a value lies outside
+// the descriptor's range.
+void validateSettings(const FilterDescriptor &fd, const FilterSettings &s);
+// The values a run uses: the descriptor's defaults, except that 4:1:1
+// interpolation is on only for 4:1:1 input, then what the user set.
+void resolveSettings(const FilterDescriptor &fd, const FilterSettings &s, Chroma inputChroma, int32_t *track,
+                     int32_t *check);
+
+struct Snapshot {
+    int64_t frame = -1; // none
+    std::string path;
+};
+
+struct CommandLine {
+    enum Action { Filter, Demo, Exit } action = Filter;
+    int exitCode = 0;        // for Exit: --help (0) or a usage error (nonzero)
+    std::string message;     // for Exit: what to print (help on stdout, errors on stderr)
+    std::string input, output;
+    std::string demoDir = "velvane-demo";
+    int demoFrames = 40;
+    FilterSettings settings;
+    std::optional<Chroma> outputChroma;
+    std::optional<int> outputDepth;
+    Snapshot snapshot;
+    bool quiet = false;
+    bool noProgress = false;
+    std::string modulePath; // empty: the module linked into the program
+};
+
+// Parses argv against the descriptor's tables. Never exits the process.
+CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDescriptor &fd);
+CommandLine parseCommandLine(const std::vector<std::string> &args, const FilterDescriptor &fd); // args without argv[0]
+
+} // namespace velvane
+
+#endif

@@ -1,0 +1,295 @@
+#include "pipeline.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <thread>
+
+#include "channel.h"
+#include "convert.h"
+#include "embedded_host.h"
+#include "png_writer.h"
+
+namespace velvane {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct HostFrame {
+    std::vector<YcPixel> pixels;
+    std::string tags;    // the FRAME header's tags, passed through
+    bool interlaced = false;
+    int64_t index = 0;
+};
+using FramePtr = std::unique_ptr<HostFrame>;
+
+// Frames the filter may ask for around output frame n: n - 2 .. n + 2.
+const int kWindowBefore = 2;
+const int kWindowAfter = 2;
+
+class Progress {
+public:
+    Progress(bool enabled, int64_t expected) : enabled_(enabled), expected_(expected), start_(Clock::now()) {}
+
+    void frameDone(int64_t done)
+    {
+        if (!enabled_)
+            return;
+        auto now = Clock::now();
+        if (now - last_ < std::chrono::milliseconds(250))
+            return;
+        last_ = now;
+        const double s = std::chrono::duration<double>(now - start_).count();
+        const double fps = s > 0 ? done / s : 0;
+        char line[160];
+        if (expected_ > 0 && fps > 0) {
+            const double left = std::max<double>(0, (double)(expected_ - done) / fps);
+            snprintf(line, sizeof line, "\rvelvane: frame %lld of %lld, %.1f fps, %d:%02d left   ",
+                     (long long)done, (long long)expected_, fps, (int)left / 60, (int)left % 60);
+        } else {
+            snprintf(line, sizeof line, "\rvelvane: frame %lld, %.1f fps   ", (long long)done, fps);
+        }
+        fputs(line, stderr);
+        shown_ = true;
+    }
+
+    void finish()
+    {
+        if (shown_)
+            fputs("\r\033[K", stderr);
+        shown_ = false;
+    }
+
+private:
+    bool enabled_;
+    int64_t expected_;
+    Clock::time_point start_, last_{};
+    bool shown_ = false;
+};
+
+// The frames the filter is working on, by frame number.
+class FrameWindow {
+public:
+    int64_t first() const { return first_; }
+    int64_t end() const { return first_ + (int64_t)frames_.size(); } // frames read so far
+    void add(FramePtr f) { frames_.push_back(std::move(f)); }
+    HostFrame *at(int64_t n) { return frames_[(size_t)(n - first_)].get(); }
+    FramePtr dropFirst()
+    {
+        FramePtr f = std::move(frames_.front());
+        frames_.pop_front();
+        first_++;
+        return f;
+    }
+    bool empty() const { return frames_.empty(); }
+    // A real host answers every frame number; outside the clip it gives the
+    // nearest frame it has.
+    const YcPixel *lookup(int64_t n)
+    {
+        if (frames_.empty())
+            return nullptr;
+        n = std::min(std::max(n, first_), end() - 1);
+        return frames_[(size_t)(n - first_)]->pixels.data();
+    }
+
+private:
+    std::deque<FramePtr> frames_;
+    int64_t first_ = 0;
+};
+
+int64_t expectedFrames(FILE *in, size_t headerBytes, size_t frameBytes)
+{
+    struct stat st;
+    if (fstat(fileno(in), &st) != 0 || !S_ISREG(st.st_mode) || (size_t)st.st_size < headerBytes)
+        return -1;
+    return (int64_t)(((size_t)st.st_size - headerBytes) / (frameBytes + 6));
+}
+
+} // namespace
+
+RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName, FILE *out,
+                      const std::string &outName, const FilterRun &run)
+{
+    RunStats stats;
+    const auto start = Clock::now();
+
+    Y4mReader reader(in, inName);
+    const Y4mFormat inFormat = reader.readHeader();
+    if (inFormat.width > VV_MAX_WIDTH || inFormat.height > VV_MAX_HEIGHT)
+        throw CliError(inName + ": frames of " + std::to_string(inFormat.width) + " x " +
+                       std::to_string(inFormat.height) + " are larger than the filter's limit of " +
+                       std::to_string((int)VV_MAX_WIDTH) + " x " + std::to_string((int)VV_MAX_HEIGHT) +
+                       "; scale or crop first (for example ffmpeg -vf scale=720:480)");
+    const Y4mFormat outFormat = withSampling(inFormat, run.outputChroma.value_or(inFormat.chroma),
+                                             run.outputDepth.value_or(inFormat.depth));
+    stats.input = inFormat;
+    stats.output = outFormat;
+    validateSettings(*fd, run.settings);
+    resolveSettings(*fd, run.settings, inFormat.chroma, stats.track, stats.check);
+
+    const int width = inFormat.width, height = inFormat.height;
+    const int stride = (width + 3) & ~3; // the filter works on rows rounded up to 4 pixels
+    const size_t samples = (size_t)stride * (size_t)height;
+
+    Y4mWriter writer(out, outName);
+    writer.writeHeader(outFormat);
+
+    const size_t queue = (size_t)std::max(1, run.queueFrames);
+    // In use at once: the window, the frames queued to it, one being read.
+    const size_t inLimit = kWindowBefore + 1 + kWindowAfter + 1 + queue + 1;
+    const size_t outLimit = queue + 2;
+    auto makeFrame = [samples] {
+        FramePtr f(new HostFrame);
+        f->pixels.resize(samples);
+        return f;
+    };
+    Pool<HostFrame> inPool(inLimit, makeFrame), outPool(outLimit, makeFrame);
+    Channel<FramePtr> toFilter(queue), toWriter(queue);
+    stats.hostFrameLimit = inLimit + outLimit;
+
+    std::mutex errorLock;
+    std::exception_ptr failure; // the first failure that spoils the output
+    auto fail = [&](std::exception_ptr e) {
+        {
+            std::lock_guard<std::mutex> lock(errorLock);
+            if (!failure)
+                failure = e;
+        }
+        toFilter.abort();
+        toWriter.abort();
+        inPool.abort();
+        outPool.abort();
+    };
+
+    // Reader: bytes to host frames.
+    std::string inputError;
+    std::thread readThread([&] {
+        try {
+            FrameConverter conv(inFormat, stride);
+            std::vector<uint8_t> raw(inFormat.frameBytes());
+            std::string tags;
+            for (int64_t n = 0;; n++) {
+                bool got;
+                try {
+                    got = reader.readFrame(raw.data(), &tags);
+                } catch (const CliError &e) {
+                    inputError = e.what(); // the frames before it still go through
+                    break;
+                }
+                if (!got)
+                    break;
+                FramePtr f = inPool.acquire();
+                if (!f)
+                    return;
+                f->index = n;
+                f->interlaced = frameIsInterlaced(inFormat, tags);
+                f->tags = tags;
+                conv.toHost(raw.data(), f->interlaced, f->pixels.data());
+                if (!toFilter.push(std::move(f)))
+                    return;
+            }
+            toFilter.close();
+        } catch (...) {
+            fail(std::current_exception());
+        }
+    });
+
+    // Writer: host frames to bytes.
+    Progress progress(run.progress, expectedFrames(in, reader.headerBytes(), inFormat.frameBytes()));
+    std::atomic<int64_t> written{0};
+    std::thread writeThread([&] {
+        try {
+            FrameConverter conv(outFormat, stride);
+            std::vector<uint8_t> raw(outFormat.frameBytes());
+            FramePtr f;
+            while (toWriter.pop(f)) {
+                conv.fromHost(f->pixels.data(), f->interlaced, raw.data());
+                writer.writeFrame(raw.data(), f->tags);
+                outPool.release(std::move(f));
+                progress.frameDone(++written);
+            }
+            writer.finish();
+        } catch (...) {
+            fail(std::current_exception());
+        }
+    });
+
+    // The filter, on this thread.
+    try {
+        FrameWindow window;
+        bool ended = false;
+        EmbeddedHost host(width, height, stride, height);
+        host.recordCalls = false;
+        host.copyServedFrames = false;
+        host.attach(fd);
+        std::copy(stats.track, stats.track + VV_TRACK_COUNT, host.track);
+        std::copy(stats.check, stats.check + VV_CHECK_COUNT, host.check);
+        host.setFrameSource([&window](int32_t m) { return window.lookup(m); }, 0);
+        host.init();
+        // However the loop ends, the module is told to finish.
+        struct ExitGuard {
+            EmbeddedHost &host;
+            ~ExitGuard() { host.exit(); }
+        } exitGuard{host};
+        host.update();
+        bool snapshotTaken = false;
+        for (int64_t n = 0;; n++) {
+            // The filter needs frames up to n + 2, and whether the clip ends before them.
+            while (!ended && window.end() <= n + kWindowAfter) {
+                FramePtr f;
+                if (toFilter.pop(f))
+                    window.add(std::move(f));
+                else
+                    ended = true;
+            }
+            if (n >= window.end())
+                break;
+            // Until the end is known, the frames read so far stand for the clip:
+            // every frame the filter may ask about exists, so its choices are those
+            // it makes knowing the true count.
+            host.setFrameCount((int32_t)std::min<int64_t>(window.end(), INT32_MAX));
+            FramePtr o = outPool.acquire();
+            if (!o)
+                break;
+            HostFrame *src = window.at(n);
+            host.render((int32_t)n, o->pixels.data());
+            o->index = n;
+            o->tags = src->tags;
+            o->interlaced = src->interlaced;
+            if (n == run.snapshot.frame) {
+                writeSideBySidePng(run.snapshot.path, src->pixels.data(), o->pixels.data(), width, height, stride);
+                snapshotTaken = true;
+            }
+            if (!toWriter.push(std::move(o)))
+                break;
+            while (window.first() < n + 1 - kWindowBefore)
+                inPool.release(window.dropFirst());
+        }
+        toWriter.close();
+        if (run.snapshot.frame >= 0 && !snapshotTaken)
+            stats.warning = "--snapshot: frame " + std::to_string(run.snapshot.frame) +
+                            " is beyond the clip; no picture written";
+    } catch (...) {
+        fail(std::current_exception());
+    }
+    readThread.join();
+    writeThread.join();
+    progress.finish();
+    if (failure)
+        std::rethrow_exception(failure);
+
+    stats.frames = written;
+    stats.inputError = inputError;
+    stats.hostFrames = inPool.created() + outPool.created();
+    stats.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    return stats;
+}
+
+} // namespace velvane

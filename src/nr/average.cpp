@@ -1,0 +1,130 @@
+#include "nr/average.h"
+
+#include <math.h>
+
+#include <initializer_list>
+
+#include "host/entry_points.h"
+#include "nr/borders.h"
+#include "nr/dsp.h"
+#include "pipeline/band_cache.h"
+
+namespace velvane {
+namespace {
+
+inline int32_t sat16(int32_t v) { return v < -32768 ? -32768 : v > 32767 ? 32767 : v; }
+
+// Exact single-precision division, rounded to nearest with ties to even (the
+// default rounding mode), saturated: the same on every processor.
+inline int32_t quotient(int32_t sum, int32_t weight)
+{
+    const float q = (float)sum / (float)weight;
+    return sat16((int32_t)lrintf(q));
+}
+
+// One component: twice the centre plus every neighbour strictly within T.
+inline int32_t averageSample(int32_t ctr, int32_t t, const int16_t *const *neighbours, int count, int32_t i)
+{
+    const int32_t lo = sat16(ctr - t), hi = sat16(ctr + t);
+    int32_t sum = sat16(2 * ctr), weight = 2;
+    for (int k = 0; k < count; k++) {
+        const int32_t v = neighbours[k][i];
+        if (lo < v && v < hi) {
+            sum = sat16(sum + v);
+            weight++;
+        }
+    }
+    return quotient(sum, weight);
+}
+
+inline int16_t threshold(int32_t factor, int32_t track)
+{
+    if (track <= 0)
+        return 0;
+    return (int16_t)(track > 32767 / factor ? 32767 : factor * track);
+}
+
+} // namespace
+
+void averageRowC(int16_t *dst, const AverageRowArgs *a, int32_t pixels)
+{
+    const int16_t *lowList[5], *highList[2];
+    int lowCount = 0, highCount = 0;
+    if (a->usePrevious)
+        lowList[lowCount++] = a->lowPrev;
+    lowList[lowCount++] = a->lowNext;
+    lowList[lowCount++] = a->lowCurPartner;
+    if (a->usePrevious)
+        lowList[lowCount++] = a->lowPrevPartner;
+    lowList[lowCount++] = a->lowNextPartner;
+    if (a->usePrevious)
+        highList[highCount++] = a->highPrev;
+    highList[highCount++] = a->highNext;
+
+    for (int32_t i = 0; i < 3 * pixels; i++) {
+        const int k = i % 3;
+        // Pass 1 stores q1; pass 2 adds q2 to it with saturation.
+        const int32_t q1 = averageSample(a->lowCur[i], a->lowThreshold[k], lowList, lowCount, i);
+        const int32_t q2 = averageSample(a->highCur[i], a->highThreshold[k], highList, highCount, i);
+        dst[i] = (int16_t)sat16(q1 + q2);
+    }
+}
+
+void averageBands(const FrameJob *job, const AverageBands &bands, const int32_t *trackValues,
+                  const int32_t *checkValues)
+{
+    const FrameBorders rows = frameBorders(job, trackValues, checkValues);
+    if (job->stride <= 0 || rows.endRow > bands.alignedHeight)
+        return;
+    AverageRowArgs a;
+    const int16_t tyLow = threshold(4, trackValues[TRACK_LUMA_LOW]);
+    const int16_t tcLow = threshold(4, trackValues[TRACK_CHROMA_LOW]);
+    const int16_t tyHigh = threshold(8, trackValues[TRACK_LUMA_HIGH]);
+    const int16_t tcHigh = threshold(4, trackValues[TRACK_CHROMA_HIGH]);
+    a.lowThreshold[0] = tyLow;
+    a.lowThreshold[1] = a.lowThreshold[2] = tcLow;
+    a.highThreshold[0] = tyHigh;
+    a.highThreshold[1] = a.highThreshold[2] = tcHigh;
+    a.usePrevious = !checkOn(checkValues, CHECK_NO_PREVIOUS);
+
+    // Columns from the stride on would land in the next row.
+    const int32_t pixels = bands.alignedWidth < job->stride ? bands.alignedWidth : job->stride;
+    const int32_t paddedWidth = bands.alignedWidth + 4;
+    auto row = [paddedWidth](const YcPixel *plane, int32_t j) {
+        return &bandRow(const_cast<YcPixel *>(plane), paddedWidth, j)->y;
+    };
+    for (int32_t j = rows.firstRow; j < rows.endRow; j++) {
+        const int32_t p = j ^ 1; // the other field's row of the same pair
+        a.lowCur = row(bands.lowCur, j);
+        a.lowPrev = row(bands.lowPrev, j);
+        a.lowNext = row(bands.lowNext, j);
+        a.lowCurPartner = row(bands.lowCur, p);
+        a.lowPrevPartner = row(bands.lowPrev, p);
+        a.lowNextPartner = row(bands.lowNext, p);
+        a.highCur = row(bands.highCur, j);
+        a.highPrev = row(bands.highPrev, j);
+        a.highNext = row(bands.highNext, j);
+        nrDsp.averageRow(&job->frame[(ptrdiff_t)j * job->stride].y, &a, pixels);
+    }
+}
+
+void selectiveAverage(const FrameJob *job, const int32_t *trackValues, const int32_t *checkValues)
+{
+    const int32_t n = job->frameIndex;
+    if (n < 0 || bandCache.alignedWidth != ((job->width + 3) & ~3) ||
+        bandCache.alignedHeight != ((job->height + 1) & ~1))
+        return;
+    const int32_t cur = cacheSlotOf(n);
+    const int32_t prev = n > 0 ? cacheSlotOf(n - 1) : cur;
+    const int32_t next = n < job->frameCount - 1 ? cacheSlotOf(n + 1) : cur;
+    AverageBands bands = {bandCache.lowBand[cur],  bandCache.lowBand[prev],  bandCache.lowBand[next],
+                          bandCache.highBand[cur], bandCache.highBand[prev], bandCache.highBand[next],
+                          bandCache.alignedWidth,  bandCache.alignedHeight};
+    for (const YcPixel *plane : {bands.lowCur, bands.lowPrev, bands.lowNext, bands.highCur, bands.highPrev,
+                                 bands.highNext})
+        if (!plane)
+            return;
+    averageBands(job, bands, trackValues, checkValues);
+}
+
+} // namespace velvane

@@ -1,0 +1,56 @@
+#include "wavelet/dot_pass.h"
+
+#include <stddef.h>
+#include <string.h>
+
+#include "host/module_state.h"
+
+namespace velvane {
+
+void dotPassWith(const WaveletDsp &dsp, const FrameJob *job, const YcPixel *prev, YcPixel *cur,
+                 const YcPixel *next)
+{
+    constexpr int32_t n = kWaveLength, m = kWaveLength / 2;
+    if (!job || !prev || !cur || !next)
+        return;
+    const int32_t w = job->width, h = job->height, stride = job->stride;
+    if (w < 1 || w > n || h < 1 || h > n || stride < w)
+        return;
+    float *planeA = scratch.wavePlaneA, *planeB = scratch.wavePlaneB;
+    float *rowA = scratch.waveRowA, *rowB = scratch.waveRowB, *rowC = scratch.waveRowC;
+    if (!planeA || !planeB || !rowA || !rowB || !rowC)
+        return;
+
+    // Difference signal and row analysis. The signal row goes through a work
+    // row instead of planeA: it is read only by the first transform.
+    for (int32_t i = 0; i < h; i++) {
+        const ptrdiff_t r = (ptrdiff_t)i * stride;
+        float *a = planeA + (ptrdiff_t)i * n, *b = planeB + (ptrdiff_t)i * n;
+        dsp.dotDifferenceRow(prev + r, cur + r, next + r, w, rowB);
+        memset(rowB + w, 0, sizeof(float) * (size_t)(n - w));
+        dsp.d4Forward(rowB, n, b);         // a | d of the row
+        dsp.d4OddLowInverse(b, m, rowA);   // its low-pass part, one sample later
+        dsp.d4Forward(rowA, n, a);         // a' | d' of that
+    }
+
+    // Down the horizontal details of both halves.
+    dsp.shrinkColumns(planeA, m, m, h);
+    dsp.shrinkColumns(planeB, m, m, h);
+
+    // Row synthesis and write-back.
+    for (int32_t i = 0; i < h; i++) {
+        const ptrdiff_t r = (ptrdiff_t)i * stride;
+        const float *a = planeA + (ptrdiff_t)i * n, *b = planeB + (ptrdiff_t)i * n;
+        dsp.d4Inverse(a, a + m, m, rowA);
+        dsp.d4OddLowForward(rowA, n, rowC);  // the new approximations
+        dsp.d4Inverse(rowC, b + m, m, rowB); // the processed signal row
+        dsp.dotWriteBackRow(prev + r, next + r, rowB, w, cur + r);
+    }
+}
+
+void dotPass(const FrameJob *job, const YcPixel *prev, YcPixel *cur, const YcPixel *next)
+{
+    dotPassWith(waveletDsp, job, prev, cur, next);
+}
+
+} // namespace velvane

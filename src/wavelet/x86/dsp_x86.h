@@ -1,0 +1,29 @@
+#ifndef VELVANE_WAVELET_X86_DSP_X86_H
+#define VELVANE_WAVELET_X86_DSP_X86_H
+
+#include "wavelet/dsp.h"
+
+namespace velvane {
+
+void d4ForwardSse2(const float *x, int32_t n, float *out);
+void d4InverseSse2(const float *a, const float *d, int32_t m, float *out);
+void d4OddLowForwardSse2(const float *x, int32_t n, float *out);
+void d4OddLowInverseSse2(const float *b, int32_t m, float *out);
+void shrinkColumnsSse2(float *plane, int32_t column, int32_t count, int32_t h);
+void dotDifferenceRowSse2(const YcPixel *prev, const YcPixel *cur, const YcPixel *next, int32_t w, float *s);
+void dotWriteBackRowSse2(const YcPixel *prev, const YcPixel *next, const float *t, int32_t w, YcPixel *cur);
+
+void d4ForwardAvx2(const float *x, int32_t n, float *out);
+void d4InverseAvx2(const float *a, const float *d, int32_t m, float *out);
+void d4OddLowForwardAvx2(const float *x, int32_t n, float *out);
+void d4OddLowInverseAvx2(const float *b, int32_t m, float *out);
+void shrinkColumnsAvx2(float *plane, int32_t column, int32_t count, int32_t h);
+void dotDifferenceRowAvx2(const YcPixel *prev, const YcPixel *cur, const YcPixel *next, int32_t w, float *s);
+void dotWriteBackRowAvx2(const YcPixel *prev, const YcPixel *next, const float *t, int32_t w, YcPixel *cur);
+
+// Raises the table to the SSE2 versions, then to the AVX2 ones, as the flags allow.
+void waveletDspInitX86(WaveletDsp *table, unsigned cpuFlags);
+
+} // namespace velvane
+
+#endif

@@ -1,0 +1,79 @@
+// Luma rows of YcPixel frames for the dot pass, four pixels at a time with
+// SSE2, plus the one-pixel step for what is left of a row. Included by the
+// ISA files only; everything here has internal linkage.
+#ifndef VELVANE_WAVELET_X86_PIXEL_ROWS_H
+#define VELVANE_WAVELET_X86_PIXEL_ROWS_H
+
+#include <emmintrin.h>
+#include <stdint.h>
+
+#include "velvane/filter.h"
+
+namespace velvane {
+namespace {
+
+inline int32_t truncateToInt(float f)
+{
+    if (f >= -2147483648.0f && f < 2147483648.0f)
+        return (int32_t)f;
+    return INT32_MIN;
+}
+
+inline void differencePixel(const YcPixel *prev, const YcPixel *cur, const YcPixel *next, float *s, int32_t j)
+{
+    const int32_t mean = ((int32_t)prev[j].y + (int32_t)next[j].y) >> 1;
+    s[j] = (float)((int32_t)cur[j].y - mean);
+}
+
+inline void writeBackPixel(const YcPixel *prev, const YcPixel *next, const float *t, YcPixel *cur, int32_t j)
+{
+    const int32_t mean = ((int32_t)prev[j].y + (int32_t)next[j].y) >> 1;
+    cur[j].y = (int16_t)(uint16_t)((uint32_t)mean + (uint32_t)truncateToInt(t[j]));
+}
+
+// Four pixels are six dwords; dwords 0, 1, 3 and 4 carry y0 in their low
+// half, y1 in their high half, y2 low and y3 high.
+struct FourPixels {
+    __m128 a, b; // dwords 0..3 and 2..5
+    __m128i z;   // dwords 0, 1, 3, 4
+    explicit FourPixels(const YcPixel *p)
+        : a(_mm_loadu_ps((const float *)(const void *)p)), b(_mm_loadu_ps((const float *)(const void *)p + 2))
+    {
+        const __m128 t = _mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 2, 3, 3));
+        z = _mm_castps_si128(_mm_shuffle_ps(a, t, _MM_SHUFFLE(2, 0, 1, 0)));
+    }
+    // y0..y3 sign-extended: each dword's y times 1 plus its other half times 0.
+    __m128i y() const { return _mm_madd_epi16(z, _mm_set_epi16(1, 0, 0, 1, 1, 0, 0, 1)); }
+    // Replaces y0..y3 by the low 16 bits of r's lanes and stores the pixels.
+    void storeY(YcPixel *p, __m128i r) const
+    {
+        const __m128i lowY = _mm_set_epi32(0, 0xFFFF, 0, 0xFFFF), highY = _mm_set_epi32(-65536, 0, -65536, 0);
+        const __m128i ys = _mm_or_si128(_mm_and_si128(r, lowY), _mm_and_si128(_mm_slli_epi32(r, 16), highY));
+        const __m128 nz = _mm_castsi128_ps(_mm_or_si128(_mm_andnot_si128(_mm_or_si128(lowY, highY), z), ys));
+        const __m128 t = _mm_shuffle_ps(a, nz, _MM_SHUFFLE(2, 2, 2, 2));
+        _mm_storeu_ps((float *)(void *)p, _mm_shuffle_ps(nz, t, _MM_SHUFFLE(2, 0, 1, 0)));
+        _mm_storeh_pi((__m64 *)(void *)((float *)(void *)p + 4), _mm_unpackhi_ps(nz, b));
+    }
+};
+
+inline __m128i mean4(const YcPixel *prev, const YcPixel *next)
+{
+    return _mm_srai_epi32(_mm_add_epi32(FourPixels(prev).y(), FourPixels(next).y()), 1);
+}
+
+inline void difference4(const YcPixel *prev, const YcPixel *cur, const YcPixel *next, float *s, int32_t j)
+{
+    const __m128i d = _mm_sub_epi32(FourPixels(cur + j).y(), mean4(prev + j, next + j));
+    _mm_storeu_ps(s + j, _mm_cvtepi32_ps(d));
+}
+
+inline void writeBack4(const YcPixel *prev, const YcPixel *next, const float *t, YcPixel *cur, int32_t j)
+{
+    const FourPixels c(cur + j);
+    c.storeY(cur + j, _mm_add_epi32(mean4(prev + j, next + j), _mm_cvttps_epi32(_mm_loadu_ps(t + j))));
+}
+
+} // namespace
+} // namespace velvane
+
+#endif

@@ -1,0 +1,225 @@
+// The velvane program as people run it: exit codes, messages, and what it
+// leaves behind.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "test_util.h"
+
+namespace velvane {
+namespace {
+
+using testing::TempDir;
+using testing::makeStream;
+using testing::readFile;
+using testing::writeFile;
+
+struct Outcome {
+    int status;
+    std::string err, out;
+};
+
+// Runs velvane with `args` (shell words) in `dir`.
+Outcome velvane(const TempDir &dir, const std::string &args)
+{
+    const std::string cmd = "cd '" + dir.path() + "' && '" VELVANE_PATH "' " + args + " > .stdout 2> .stderr";
+    Outcome r;
+    int s = system(cmd.c_str());
+    r.status = WIFEXITED(s) ? WEXITSTATUS(s) : 128;
+    r.out = readFile(dir.file(".stdout"));
+    r.err = readFile(dir.file(".stderr"));
+    unlink(dir.file(".stdout").c_str());
+    unlink(dir.file(".stderr").c_str());
+    return r;
+}
+
+size_t framesIn(const std::string &path)
+{
+    FILE *f = fopen(path.c_str(), "rb");
+    if (!f)
+        return 0;
+    Y4mReader r(f, path);
+    std::vector<uint8_t> raw(r.readHeader().frameBytes());
+    size_t count = 0;
+    while (r.readFrame(raw.data(), nullptr))
+        count++;
+    fclose(f);
+    return count;
+}
+
+TEST(Command, FiltersAFileAndSaysHowFast)
+{
+    TempDir dir;
+    writeFile(dir.file("in.y4m"), makeStream("YUV4MPEG2 W64 H32 F25:1 It C422", 6, 1));
+    Outcome r = velvane(dir, "in.y4m out.y4m");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("6 frames in"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("frames per second"), std::string::npos);
+    EXPECT_EQ(framesIn(dir.file("out.y4m")), 6u);
+    r = velvane(dir, "-q - - < in.y4m");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.err.empty()) << r.err;
+    EXPECT_TRUE(r.out == readFile(dir.file("out.y4m")));
+}
+
+TEST(Command, ErrorsExitNonZeroAndLeaveNothingBehind)
+{
+    TempDir dir;
+    writeFile(dir.file("text.y4m"), "hello, world\n");
+    writeFile(dir.file("big.y4m"), makeStream("YUV4MPEG2 W1280 H720 C420jpeg", 1, 1));
+    writeFile(dir.file("alpha.y4m"), "YUV4MPEG2 W8 H8 C444alpha\n");
+    writeFile(dir.file("deep.y4m"), "YUV4MPEG2 W8 H8 C422p14\n");
+    writeFile(dir.file("nowidth.y4m"), "YUV4MPEG2 H8\n");
+    struct Case {
+        const char *args;
+        const char *says;
+    } cases[] = {
+        {"text.y4m out.y4m", "not a YUV4MPEG2 stream"},
+        {"big.y4m out.y4m", "larger than the filter's limit of 720 x 480"},
+        {"alpha.y4m out.y4m", "unsupported chroma"},
+        {"deep.y4m out.y4m", "unsupported chroma"},
+        {"nowidth.y4m out.y4m", "no frame width"},
+        {"missing.y4m out.y4m", "cannot open missing.y4m"},
+        {"text.y4m no/such/dir/out.y4m", "cannot write no/such/dir/out.y4m"},
+        {"--luma-low 21 text.y4m out.y4m", "--luma-low"},
+        {"--hue 31 text.y4m out.y4m", "-30 to 30"},
+        {"text.y4m", "needs an INPUT and an OUTPUT"},
+    };
+    for (const auto &c : cases) {
+        Outcome r = velvane(dir, c.args);
+        EXPECT_NE(r.status, 0) << c.args;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << c.args << ": " << r.err;
+        const auto files = dir.list();
+        EXPECT_EQ(files.size(), 5u) << c.args << " left a file behind";
+    }
+}
+
+// The peak resident memory, in KiB, of velvane filtering `frames` frames fed
+// through a pipe, generated as they are written.
+long peakMemoryFiltering(int frames)
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        return -1;
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(fds[0], 0);
+        close(fds[0]);
+        close(fds[1]);
+        int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        execl(VELVANE_PATH, "velvane", "-q", "-", "-", (char *)nullptr);
+        _exit(127);
+    }
+    close(fds[0]);
+    const std::string one = makeStream("YUV4MPEG2 W360 H240 It C422", 1, 5);
+    const std::string header = one.substr(0, one.find('\n') + 1);
+    const std::string frame = one.substr(header.size());
+    FILE *w = fdopen(fds[1], "wb");
+    fwrite(header.data(), 1, header.size(), w);
+    for (int n = 0; n < frames; n++)
+        fwrite(frame.data(), 1, frame.size(), w);
+    fclose(w);
+    int status;
+    struct rusage usage;
+    if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return -1;
+    return usage.ru_maxrss;
+}
+
+TEST(Command, MemoryStaysFlatWhateverTheLength)
+{
+    const long shortClip = peakMemoryFiltering(10);
+    const long longClip = peakMemoryFiltering(400);
+    ASSERT_GT(shortClip, 0);
+    ASSERT_GT(longClip, 0);
+    // 400 frames of this size are 100 MiB of samples on the host's scale; a
+    // few MiB of difference is the allocator, not frames kept.
+    EXPECT_LT(longClip, shortClip + 8 * 1024) << shortClip << " KiB for 10 frames, " << longClip << " for 400";
+}
+
+TEST(Command, AFullDiskIsAnError)
+{
+    TempDir dir;
+    writeFile(dir.file("in.y4m"), makeStream("YUV4MPEG2 W64 H32 C422", 4, 1));
+    const std::string cmd = "'" VELVANE_PATH "' -q '" + dir.file("in.y4m") + "' - > /dev/full 2> '" +
+                            dir.file("err") + "'";
+    int s = system(cmd.c_str());
+    EXPECT_TRUE(WIFEXITED(s) && WEXITSTATUS(s) == 1);
+    EXPECT_NE(readFile(dir.file("err")).find("cannot write standard output"), std::string::npos);
+}
+
+TEST(Command, TruncatedInputKeepsTheFramesBefore)
+{
+    TempDir dir;
+    const std::string full = makeStream("YUV4MPEG2 W16 H8 C422", 5, 3);
+    writeFile(dir.file("cut.y4m"), full.substr(0, full.size() - 10));
+    Outcome r = velvane(dir, "cut.y4m out.y4m");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("frame 4"), std::string::npos) << r.err;
+    EXPECT_EQ(framesIn(dir.file("out.y4m")), 4u);
+}
+
+TEST(Command, AnInterruptedRunLeavesNoOutput)
+{
+    TempDir dir;
+    const std::string fifo = dir.file("in.fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(dir.path().c_str()) != 0)
+            _exit(127);
+        execl(VELVANE_PATH, "velvane", "-q", "in.fifo", "out.y4m", (char *)nullptr);
+        _exit(127);
+    }
+    // Feed a header and a few frames, then stop writing: velvane waits for more.
+    FILE *w = fopen(fifo.c_str(), "wb");
+    ASSERT_NE(w, nullptr);
+    const std::string s = makeStream("YUV4MPEG2 W16 H8 C422", 4, 3);
+    fwrite(s.data(), 1, s.size(), w);
+    fflush(w);
+    usleep(300 * 1000);
+    bool tempSeen = false;
+    for (const auto &f : dir.list())
+        tempSeen |= f.find(".out.y4m.velvane-") == 0;
+    EXPECT_TRUE(tempSeen); // the output is being written under a temporary name
+    kill(pid, SIGINT);
+    int status;
+    waitpid(pid, &status, 0);
+    fclose(w);
+    EXPECT_TRUE(WIFSIGNALED(status));
+    const auto files = dir.list();
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0], "in.fifo");
+}
+
+TEST(Command, HelpListsTheSettings)
+{
+    TempDir dir;
+    Outcome r = velvane(dir, "--help");
+    EXPECT_EQ(r.status, 0);
+    for (const char *opt : {"--luma-low", "--luma-high", "--chroma-low", "--chroma-high", "--gain-y", "--gain-cb",
+                            "--gain-cr", "--offset-y", "--hue", "--balance", "--border-top", "--border-bottom",
+                            "--border-left", "--border-right", "--dot", "--no-dot", "--411", "--no-411", "--no-prev",
+                            "--borders", "--ccir-black", "--full-black", "--snapshot", "--quiet", "demo"})
+        EXPECT_NE(r.out.find(opt), std::string::npos) << opt;
+}
+
+TEST(Command, DemoWritesItsFilesAndReportsPsnr)
+{
+    TempDir dir;
+    Outcome r = velvane(dir, "demo out --frames 6");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("PSNR"), std::string::npos);
+    for (const char *f : {"clean.y4m", "noisy.y4m", "filtered.y4m", "before.png", "after.png", "compare.png"})
+        EXPECT_GT(readFile(dir.file(std::string("out/") + f)).size(), 100u) << f;
+    for (const char *f : {"clean.y4m", "noisy.y4m", "filtered.y4m", "before.png", "after.png", "compare.png"})
+        unlink(dir.file(std::string("out/") + f).c_str());
+    rmdir(dir.file("out").c_str());
+}
+
+} // namespace
+} // namespace velvane

@@ -1,0 +1,192 @@
+// The command with the real plug-in, linked in and loaded from its shared library.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "convert.h"
+#include "demo.h"
+#include "embedded_host.h"
+#include "module_loader.h"
+#include "options.h"
+#include "pipeline.h"
+#include "test_util.h"
+
+namespace velvane {
+namespace {
+
+using testing::PipeFeed;
+using testing::TempDir;
+using testing::makeStream;
+using testing::writeFile;
+
+// An output stream in memory, closed even when the run throws.
+struct MemoryOutput {
+    char *buf = nullptr;
+    size_t len = 0;
+    FILE *f = open_memstream(&buf, &len);
+    ~MemoryOutput()
+    {
+        if (f)
+            fclose(f);
+        free(buf);
+    }
+    std::string take()
+    {
+        fclose(f);
+        f = nullptr;
+        return std::string(buf, len);
+    }
+};
+
+std::string runModule(FilterDescriptor *fd, FILE *in, const FilterRun &run = FilterRun())
+{
+    MemoryOutput out;
+    filterStream(fd, in, "input", out.f, "output", run);
+    return out.take();
+}
+
+std::string runModuleOnBytes(FilterDescriptor *fd, const std::string &bytes, const FilterRun &run = FilterRun())
+{
+    std::unique_ptr<FILE, int (*)(FILE *)> in(fmemopen((void *)bytes.data(), bytes.size(), "rb"), fclose);
+    return runModule(fd, in.get(), run);
+}
+
+// A small moving picture with noise, so that the filter has work in every stage.
+std::string smallClip(int frames, const char *chroma = "C422")
+{
+    DemoScene scene(96, 64);
+    Y4mFormat f = scene.format();
+    std::string s = formatStreamHeader(f) + "\n";
+    std::vector<uint8_t> clean(f.frameBytes()), noisy(f.frameBytes());
+    for (int n = 0; n < frames; n++) {
+        scene.render(n, clean.data(), noisy.data());
+        s += "FRAME\n";
+        s.append((const char *)noisy.data(), noisy.size());
+    }
+    if (std::string(chroma) == "C422")
+        return s;
+    // Another chroma format, converted through the host's scale.
+    FILE *in = fmemopen((void *)s.data(), s.size(), "rb");
+    Y4mReader r(in, "clip");
+    r.readHeader();
+    Chroma c;
+    int d;
+    parseChromaTag(std::string(chroma).substr(1), &c, &d);
+    Y4mFormat o = withSampling(f, c, d);
+    std::string out = formatStreamHeader(o) + "\n";
+    FrameConverter from(f, f.width), to(o, f.width);
+    std::vector<YcPixel> host((size_t)f.width * f.height);
+    std::vector<uint8_t> raw(o.frameBytes());
+    while (r.readFrame(noisy.data(), nullptr)) {
+        from.toHost(noisy.data(), true, host.data());
+        to.fromHost(host.data(), true, raw.data());
+        out += "FRAME\n";
+        out.append((const char *)raw.data(), raw.size());
+    }
+    fclose(in);
+    return out;
+}
+
+TEST(RealModule, StreamingWindowMatchesTheWholeClipInMemory)
+{
+    // The same clip rendered by a host holding every frame, told the true
+    // frame count from the start: the streaming command must give the same bytes.
+    for (const char *chroma : {"C422", "C411"}) {
+        const std::string clip = smallClip(13, chroma);
+        FILE *in = fmemopen((void *)clip.data(), clip.size(), "rb");
+        Y4mReader r(in, "clip");
+        const Y4mFormat f = r.readHeader();
+        const int stride = (f.width + 3) & ~3;
+        FrameConverter conv(f, stride);
+        std::vector<std::vector<YcPixel>> frames;
+        std::vector<uint8_t> raw(f.frameBytes());
+        while (r.readFrame(raw.data(), nullptr)) {
+            frames.emplace_back((size_t)stride * f.height);
+            conv.toHost(raw.data(), true, frames.back().data());
+        }
+        fclose(in);
+
+        FilterDescriptor *fd = GetFilterTable();
+        FilterSettings none;
+        EmbeddedHost host(f.width, f.height, stride, f.height);
+        host.attach(fd);
+        resolveSettings(*fd, none, f.chroma, host.track, host.check);
+        host.setClip(frames);
+        host.init();
+        host.update();
+        std::string expect = formatStreamHeader(f) + "\n";
+        for (int n = 0; n < (int)frames.size(); n++) {
+            std::vector<YcPixel> o = host.render(n);
+            conv.fromHost(o.data(), true, raw.data());
+            expect += "FRAME\n";
+            expect.append((const char *)raw.data(), raw.size());
+        }
+        host.exit();
+        EXPECT_EQ(runModuleOnBytes(fd, clip), expect) << chroma;
+    }
+}
+
+TEST(RealModule, PipeAndFileGiveTheSameBytes)
+{
+    const std::string clip = smallClip(17);
+    TempDir dir;
+    writeFile(dir.file("in.y4m"), clip);
+    FILE *in = fopen(dir.file("in.y4m").c_str(), "rb");
+    const std::string fromFile = runModule(GetFilterTable(), in);
+    fclose(in);
+    PipeFeed feed(clip);
+    EXPECT_EQ(runModule(GetFilterTable(), feed.in()), fromFile);
+}
+
+TEST(RealModule, SharedLibraryGivesTheSameFrames)
+{
+    FilterDescriptor *loaded = loadModule(VELVANE_PLUGIN_PATH);
+    ASSERT_NE(loaded, GetFilterTable()); // a second copy of the module, as a host would load it
+    const std::string clip = smallClip(7);
+    FilterRun run;
+    run.settings.track[8] = 12; // hue
+    run.settings.check[3] = 1;  // borders
+    run.settings.track[10] = 2;
+    EXPECT_EQ(runModuleOnBytes(loaded, clip, run), runModuleOnBytes(GetFilterTable(), clip, run));
+    EXPECT_THROW(loadModule("/nonexistent/libvelvane.so"), CliError);
+}
+
+TEST(RealModule, OptionsCarryThePluginsLabelsAndRanges)
+{
+    FilterDescriptor *fd = GetFilterTable();
+    CommandLine help = parseCommandLine(std::vector<std::string>{"--help"}, *fd);
+    for (int i = 0; i < VV_TRACK_COUNT; i++) {
+        const std::string range = "(" + std::to_string(fd->trackMinima[i]) + " to " +
+                                  std::to_string(fd->trackMaxima[i]) + ", default " +
+                                  std::to_string(fd->trackDefaults[i]) + ")";
+        EXPECT_NE(help.message.find(labelUtf8(fd->trackNames[i]) + ": " + trackMeaning(i) + " " + range),
+                  std::string::npos)
+            << trackOptionName(i);
+    }
+    for (int i = 0; i < VV_CHECK_COUNT; i++)
+        EXPECT_NE(help.message.find(labelUtf8(fd->checkNames[i])), std::string::npos);
+    CommandLine bad = parseCommandLine(std::vector<std::string>{"--luma-low", "21", "a", "b"}, *fd);
+    EXPECT_EQ(bad.action, CommandLine::Exit);
+    EXPECT_NE(bad.message.find("0 to 20"), std::string::npos) << bad.message;
+}
+
+TEST(RealModule, DemoImprovesBothLumaAndChroma)
+{
+    TempDir dir;
+    DemoReport r = runDemo(GetFilterTable(), dir.path(), 8, FilterSettings(), false);
+    EXPECT_EQ(r.files.size(), 6u);
+    // Noise of sigma 3 and dots of up to 9 codes: the filter should win at least 2 dB.
+    EXPECT_GT(r.filtered.luma, r.noisy.luma + 2.0);
+    EXPECT_GT(r.filtered.chroma, r.noisy.chroma + 2.0);
+    for (const auto &f : r.files)
+        EXPECT_GT(testing::readFile(f).size(), 100u) << f;
+}
+
+TEST(RealModule, TooLargeFramesAreRefusedNotBlackened)
+{
+    const std::string clip = makeStream("YUV4MPEG2 W722 H480 C422", 1, 1);
+    EXPECT_THROW(runModuleOnBytes(GetFilterTable(), clip), CliError);
+}
+
+} // namespace
+} // namespace velvane

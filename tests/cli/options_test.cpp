@@ -1,0 +1,188 @@
+#include "options.h"
+
+#include <gtest/gtest.h>
+
+#include "fake_module.h"
+
+namespace velvane {
+namespace {
+
+const FilterDescriptor &fd() { return *fake::descriptor(); }
+
+CommandLine parse(std::vector<std::string> args) { return parseCommandLine(args, fd()); }
+
+TEST(Options, StreamsAndDefaults)
+{
+    CommandLine cl = parse({"-", "out.y4m"});
+    ASSERT_EQ(cl.action, CommandLine::Filter) << cl.message;
+    EXPECT_EQ(cl.input, "-");
+    EXPECT_EQ(cl.output, "out.y4m");
+    int32_t track[VV_TRACK_COUNT], check[VV_CHECK_COUNT];
+    resolveSettings(fd(), cl.settings, Chroma::C422, track, check);
+    for (int i = 0; i < VV_TRACK_COUNT; i++)
+        EXPECT_EQ(track[i], fd().trackDefaults[i]) << i;
+    for (int i = 0; i < VV_CHECK_COUNT; i++) {
+        if (i != 1) {
+            EXPECT_EQ(check[i], fd().checkDefaults[i]) << i;
+        }
+    }
+}
+
+TEST(Options, EveryTrackBarHasItsOption)
+{
+    for (int i = 0; i < VV_TRACK_COUNT; i++) {
+        const int32_t v = fd().trackMaxima[i];
+        CommandLine cl = parse({trackOptionName(i), std::to_string(v), "a", "b"});
+        ASSERT_EQ(cl.action, CommandLine::Filter) << trackOptionName(i) << ": " << cl.message;
+        for (int j = 0; j < VV_TRACK_COUNT; j++)
+            EXPECT_EQ(cl.settings.track[j].has_value(), i == j);
+        EXPECT_EQ(*cl.settings.track[i], v);
+        // The lower bound is accepted too, written either way.
+        cl = parse({std::string(trackOptionName(i)) + "=" + std::to_string(fd().trackMinima[i]), "a", "b"});
+        ASSERT_EQ(cl.action, CommandLine::Filter) << cl.message;
+        EXPECT_EQ(*cl.settings.track[i], fd().trackMinima[i]);
+    }
+    CommandLine cl = parse({"--offset-y", "-50", "a", "b"});
+    ASSERT_EQ(cl.action, CommandLine::Filter) << cl.message;
+    EXPECT_EQ(*cl.settings.track[7], -50);
+}
+
+TEST(Options, OutOfRangeNamesTheOptionAndItsRange)
+{
+    for (int i = 0; i < VV_TRACK_COUNT; i++) {
+        for (int32_t v : {fd().trackMaxima[i] + 1, fd().trackMinima[i] - 1}) {
+            CommandLine cl = parse({std::string(trackOptionName(i)) + "=" + std::to_string(v), "a", "b"});
+            ASSERT_EQ(cl.action, CommandLine::Exit);
+            EXPECT_NE(cl.exitCode, 0);
+            EXPECT_NE(cl.message.find(trackOptionName(i)), std::string::npos) << cl.message;
+            const std::string range =
+                std::to_string(fd().trackMinima[i]) + " to " + std::to_string(fd().trackMaxima[i]);
+            EXPECT_NE(cl.message.find(range), std::string::npos) << cl.message;
+        }
+    }
+    CommandLine cl = parse({"--luma-low", "three", "a", "b"});
+    EXPECT_EQ(cl.action, CommandLine::Exit);
+    EXPECT_NE(cl.message.find("--luma-low"), std::string::npos);
+}
+
+TEST(Options, ValidateSettingsChecksAgainstTheLoadedModule)
+{
+    FilterSettings s;
+    s.track[0] = fd().trackMaxima[0];
+    EXPECT_NO_THROW(validateSettings(fd(), s));
+    s.track[0] = fd().trackMaxima[0] + 1;
+    try {
+        validateSettings(fd(), s);
+        ADD_FAILURE();
+    } catch (const CliError &e) {
+        EXPECT_NE(std::string(e.what()).find("--luma-low"), std::string::npos);
+    }
+}
+
+TEST(Options, CheckBoxesTakeTheLastWord)
+{
+    for (int i = 0; i < VV_CHECK_COUNT; i++) {
+        CommandLine cl = parse({checkOptionName(i), "a", "b"});
+        ASSERT_EQ(cl.action, CommandLine::Filter) << cl.message;
+        EXPECT_EQ(cl.settings.check[i].value_or(-1), 1) << checkOptionName(i);
+        cl = parse({checkOptionName(i), checkOffOptionName(i), "a", "b"});
+        EXPECT_EQ(cl.settings.check[i].value_or(-1), 0) << checkOffOptionName(i);
+        cl = parse({checkOffOptionName(i), "a", "b", checkOptionName(i)});
+        EXPECT_EQ(cl.settings.check[i].value_or(-1), 1);
+        for (int j = 0; j < VV_CHECK_COUNT; j++) {
+            if (j != i) {
+                EXPECT_FALSE(cl.settings.check[j].has_value());
+            }
+        }
+    }
+    // The names people will type.
+    CommandLine cl = parse({"--no-dot", "--411", "--no-prev", "--borders", "--full-black", "a", "b"});
+    int32_t track[VV_TRACK_COUNT], check[VV_CHECK_COUNT];
+    resolveSettings(fd(), cl.settings, Chroma::C422, track, check);
+    EXPECT_EQ(check[0], 0);
+    EXPECT_EQ(check[1], 1);
+    EXPECT_EQ(check[2], 1);
+    EXPECT_EQ(check[3], 1);
+    EXPECT_EQ(check[4], 0);
+}
+
+TEST(Options, FourOneOneInterpolationFollowsTheInputUnlessGiven)
+{
+    int32_t track[VV_TRACK_COUNT], check[VV_CHECK_COUNT];
+    FilterSettings s;
+    resolveSettings(fd(), s, Chroma::C411, track, check);
+    EXPECT_EQ(check[1], 1);
+    for (Chroma c : {Chroma::C422, Chroma::C420jpeg, Chroma::C444, Chroma::Mono}) {
+        resolveSettings(fd(), s, c, track, check);
+        EXPECT_EQ(check[1], 0);
+    }
+    s.check[1] = 1;
+    resolveSettings(fd(), s, Chroma::C422, track, check);
+    EXPECT_EQ(check[1], 1);
+    s.check[1] = 0;
+    resolveSettings(fd(), s, Chroma::C411, track, check);
+    EXPECT_EQ(check[1], 0);
+}
+
+TEST(Options, HelpListsEachSettingWithLabelDefaultAndRange)
+{
+    CommandLine cl = parse({"--help"});
+    ASSERT_EQ(cl.action, CommandLine::Exit);
+    EXPECT_EQ(cl.exitCode, 0);
+    for (int i = 0; i < VV_TRACK_COUNT; i++) {
+        const std::string line = std::string(fd().trackNames[i]) + ": " + trackMeaning(i) + " (" +
+                                 std::to_string(fd().trackMinima[i]) + " to " + std::to_string(fd().trackMaxima[i]) +
+                                 ", default " + std::to_string(fd().trackDefaults[i]) + ")";
+        EXPECT_NE(cl.message.find(trackOptionName(i)), std::string::npos);
+        EXPECT_NE(cl.message.find(line), std::string::npos) << line;
+    }
+    for (int i = 0; i < VV_CHECK_COUNT; i++) {
+        EXPECT_NE(cl.message.find(checkOptionName(i)), std::string::npos);
+        EXPECT_NE(cl.message.find(checkOffOptionName(i)), std::string::npos);
+        EXPECT_NE(cl.message.find(fd().checkNames[i]), std::string::npos);
+    }
+    EXPECT_NE(cl.message.find("on for C411 input"), std::string::npos);
+}
+
+TEST(Options, LabelsReachTheTerminalAsUtf8)
+{
+    EXPECT_EQ(labelUtf8("\x8BP\x93xL"), "\xE8\xBC\x9D\xE5\xBA\xA6L");                 // 輝度L
+    EXPECT_EQ(labelUtf8("\x90\x46\xCA\xDE\xD7\xDD\xBD"), "\xE8\x89\xB2\xEF\xBE\x8A\xEF\xBE\x9E\xEF\xBE\x97\xEF\xBE\x9D\xEF\xBD\xBD"); // 色ﾊﾞﾗﾝｽ
+    EXPECT_EQ(labelUtf8("GainY"), "GainY");
+}
+
+TEST(Options, UsageErrors)
+{
+    EXPECT_EQ(parse({}).action, CommandLine::Exit);
+    EXPECT_NE(parse({}).exitCode, 0);
+    EXPECT_EQ(parse({"only-one"}).action, CommandLine::Exit);
+    EXPECT_EQ(parse({"a", "b", "c"}).action, CommandLine::Exit);
+    EXPECT_EQ(parse({"--no-such-option", "a", "b"}).action, CommandLine::Exit);
+    EXPECT_EQ(parse({"--output-chroma", "423", "a", "b"}).action, CommandLine::Exit);
+    EXPECT_EQ(parse({"--output-depth", "9", "a", "b"}).action, CommandLine::Exit);
+    EXPECT_EQ(parse({"--snapshot", "-1", "x.png", "a", "b"}).action, CommandLine::Exit);
+}
+
+TEST(Options, OutputSnapshotAndDemo)
+{
+    CommandLine cl = parse({"--output-chroma", "422", "--output-depth", "10", "--snapshot", "12", "s.png", "-q",
+                            "a", "b"});
+    ASSERT_EQ(cl.action, CommandLine::Filter) << cl.message;
+    EXPECT_EQ(*cl.outputChroma, Chroma::C422);
+    EXPECT_EQ(*cl.outputDepth, 10);
+    EXPECT_EQ(cl.snapshot.frame, 12);
+    EXPECT_EQ(cl.snapshot.path, "s.png");
+    EXPECT_TRUE(cl.quiet);
+
+    cl = parse({"demo"});
+    EXPECT_EQ(cl.action, CommandLine::Demo);
+    EXPECT_EQ(cl.demoDir, "velvane-demo");
+    cl = parse({"demo", "somewhere", "--frames", "12", "--no-dot"});
+    ASSERT_EQ(cl.action, CommandLine::Demo) << cl.message;
+    EXPECT_EQ(cl.demoDir, "somewhere");
+    EXPECT_EQ(cl.demoFrames, 12);
+    EXPECT_EQ(cl.settings.check[0].value_or(-1), 0);
+}
+
+} // namespace
+} // namespace velvane

@@ -1,0 +1,283 @@
+#include "pipeline.h"
+
+#include <gtest/gtest.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#include "convert.h"
+#include "fake_module.h"
+#include "output_file.h"
+#include "test_util.h"
+
+namespace velvane {
+namespace {
+
+using testing::PipeFeed;
+using testing::TempDir;
+using testing::makeStream;
+using testing::readFile;
+using testing::writeFile;
+
+struct Result {
+    RunStats stats;
+    std::string output;
+};
+
+// Runs the pipeline from a FILE to a memory buffer.
+Result runOn(FILE *in, const FilterRun &run = FilterRun())
+{
+    char *buf = nullptr;
+    size_t len = 0;
+    FILE *out = open_memstream(&buf, &len);
+    Result r;
+    try {
+        r.stats = filterStream(fake::descriptor(), in, "input", out, "output", run);
+    } catch (...) {
+        fclose(out);
+        free(buf);
+        throw;
+    }
+    fclose(out);
+    r.output.assign(buf, len);
+    free(buf);
+    return r;
+}
+
+Result runOnFile(const std::string &bytes, const FilterRun &run = FilterRun())
+{
+    TempDir dir;
+    writeFile(dir.file("in.y4m"), bytes);
+    FILE *in = fopen(dir.file("in.y4m").c_str(), "rb");
+    Result r;
+    try {
+        r = runOn(in, run);
+    } catch (...) {
+        fclose(in);
+        throw;
+    }
+    fclose(in);
+    return r;
+}
+
+Result runOnPipe(const std::string &bytes, const FilterRun &run = FilterRun())
+{
+    PipeFeed feed(bytes);
+    return runOn(feed.in(), run);
+}
+
+// What the fake filter makes of a stream, computed over the whole clip in memory.
+std::string expectedOutput(const std::string &stream, int32_t offsetY)
+{
+    FILE *f = fmemopen((void *)stream.data(), stream.size(), "rb");
+    Y4mReader reader(f, "x");
+    const Y4mFormat fmt = reader.readHeader();
+    const int stride = (fmt.width + 3) & ~3;
+    FrameConverter conv(fmt, stride);
+    std::vector<std::vector<YcPixel>> clip;
+    std::vector<std::string> tags;
+    std::vector<uint8_t> raw(fmt.frameBytes());
+    std::string t;
+    while (reader.readFrame(raw.data(), &t)) {
+        clip.emplace_back((size_t)stride * fmt.height);
+        conv.toHost(raw.data(), frameIsInterlaced(fmt, t), clip.back().data());
+        tags.push_back(t);
+    }
+    fclose(f);
+    std::vector<std::vector<YcPixel>> out;
+    fake::expected(clip, offsetY, &out, (size_t)stride * fmt.height);
+    std::string s = formatStreamHeader(fmt) + "\n";
+    for (size_t n = 0; n < out.size(); n++) {
+        conv.fromHost(out[n].data(), frameIsInterlaced(fmt, tags[n]), raw.data());
+        s += tags[n].empty() ? "FRAME\n" : "FRAME " + tags[n] + "\n";
+        s.append((const char *)raw.data(), raw.size());
+    }
+    return s;
+}
+
+TEST(Pipeline, FiltersEveryFrameAsTheHostWould)
+{
+    const std::string in = makeStream("YUV4MPEG2 W22 H10 F25:1 It A1:1 C422 Xkeep=me", 9, 5, {"", "Xframe=1"});
+    fake::reset();
+    FilterRun run;
+    run.settings.track[7] = 3;
+    Result r = runOnFile(in, run);
+    EXPECT_EQ(r.stats.frames, 9);
+    EXPECT_TRUE(r.stats.inputError.empty());
+    EXPECT_EQ(r.output, expectedOutput(in, 3));
+    // The host's calls: one init, one update, one exit; frames asked for within n - 1 .. n + 1.
+    EXPECT_EQ(fake::record().inits, 1);
+    EXPECT_EQ(fake::record().updates, 1);
+    EXPECT_EQ(fake::record().exits, 1);
+    EXPECT_EQ(fake::record().frameCounts.size(), 9u);
+    EXPECT_EQ(r.stats.track[7], 3);
+}
+
+TEST(Pipeline, HeaderAndFrameTagsPassThrough)
+{
+    const std::string header = "YUV4MPEG2 W8 H4 F30000:1001 Ib A10:11 C444 XCOLORRANGE=LIMITED Xvendor=abc";
+    Result r = runOnFile(makeStream(header, 3, 2, {"Xa=1", "", "Xb=2 Xc"}));
+    EXPECT_EQ(r.output.substr(0, r.output.find('\n')), header);
+    EXPECT_NE(r.output.find("FRAME Xa=1\n"), std::string::npos);
+    EXPECT_NE(r.output.find("FRAME Xb=2 Xc\n"), std::string::npos);
+}
+
+TEST(Pipeline, ShortClipsAndTheirLastFrame)
+{
+    for (int frames : {0, 1, 2, 3, 4}) {
+        const std::string in = makeStream("YUV4MPEG2 W8 H2 C422", frames, 40 + frames);
+        Result r = runOnFile(in);
+        EXPECT_EQ(r.stats.frames, frames);
+        EXPECT_EQ(r.output, expectedOutput(in, 0)) << frames << " frames";
+    }
+}
+
+TEST(Pipeline, PipeAndFileGiveTheSameBytes)
+{
+    for (const char *h : {"YUV4MPEG2 W64 H48 It C420mpeg2", "YUV4MPEG2 W30 H20 Ip C411", "YUV4MPEG2 W16 H8 C422p10"}) {
+        const std::string in = makeStream(h, 23, 11);
+        fake::reset();
+        Result file = runOnFile(in);
+        std::vector<int32_t> fileCounts = fake::record().frameCounts;
+        fake::reset();
+        Result pipe = runOnPipe(in);
+        EXPECT_EQ(file.output, pipe.output) << h;
+        EXPECT_EQ(file.output, expectedOutput(in, 0)) << h;
+        // The frame count the filter is told may grow as the stream is read, but it
+        // always covers two frames past the one being made, or is the true count.
+        for (size_t n = 0; n < fake::record().frameCounts.size(); n++)
+            EXPECT_GE(fake::record().frameCounts[n], std::min<int32_t>((int32_t)n + 3, 23)) << n;
+        EXPECT_EQ(fake::record().frameCounts.back(), 23);
+        EXPECT_EQ(fileCounts.back(), 23);
+    }
+}
+
+TEST(Pipeline, MemoryStaysFlatOnALongClip)
+{
+    // A stream far longer than any window, fed through a pipe so that it never exists whole.
+    FilterRun run;
+    const std::string header = "YUV4MPEG2 W16 H8 C422";
+    Result shortRun = runOnPipe(makeStream(header, 12, 1), run);
+    Result longRun = runOnPipe(makeStream(header, 3000, 2), run);
+    EXPECT_EQ(longRun.stats.frames, 3000);
+    EXPECT_LE(shortRun.stats.hostFrames, shortRun.stats.hostFrameLimit);
+    EXPECT_LE(longRun.stats.hostFrames, longRun.stats.hostFrameLimit);
+    EXPECT_LE(longRun.stats.hostFrameLimit, 20u);
+    EXPECT_EQ(longRun.stats.hostFrameLimit, shortRun.stats.hostFrameLimit);
+}
+
+TEST(Pipeline, TruncatedInputKeepsTheWholeFramesBeforeIt)
+{
+    const std::string full = makeStream("YUV4MPEG2 W8 H4 C444", 6, 9);
+    const size_t frame = 6 + 96;
+    const std::string cut = full.substr(0, full.find('\n') + 1 + 4 * frame + 50);
+    Result r = runOnFile(cut);
+    EXPECT_EQ(r.stats.frames, 4);
+    EXPECT_NE(r.stats.inputError.find("frame 4"), std::string::npos) << r.stats.inputError;
+    EXPECT_NE(r.stats.inputError.find("truncated"), std::string::npos);
+    // The four frames are those of a four-frame clip.
+    EXPECT_EQ(r.output, expectedOutput(full.substr(0, full.find('\n') + 1 + 4 * frame), 0));
+}
+
+void expectError(const std::string &input, const std::string &says)
+{
+    try {
+        runOnFile(input);
+        ADD_FAILURE() << "no error; expected one saying " << says;
+    } catch (const CliError &e) {
+        EXPECT_NE(std::string(e.what()).find(says), std::string::npos) << e.what();
+    }
+}
+
+TEST(Pipeline, ClearErrors)
+{
+    expectError("RIFF....WAVEfmt ", "not a YUV4MPEG2 stream");
+    expectError("", "empty");
+    expectError("YUV4MPEG2 W8 H8 C444alpha\n", "unsupported chroma");
+    expectError("YUV4MPEG2 W8 H8 C420p14\n", "unsupported chroma format or depth");
+    expectError("YUV4MPEG2 W8 Hx\n", "frame height");
+    expectError(makeStream("YUV4MPEG2 W721 H480 C422", 1, 1), "larger than the filter's limit of 720 x 480");
+    expectError(makeStream("YUV4MPEG2 W720 H481 C422", 1, 1), "larger than the filter's limit");
+    FilterRun run;
+    run.settings.track[0] = 10; // the fake's range is 0 to 9
+    try {
+        runOnFile(makeStream("YUV4MPEG2 W8 H8 C422", 1, 1), run);
+        ADD_FAILURE();
+    } catch (const CliError &e) {
+        EXPECT_NE(std::string(e.what()).find("--luma-low"), std::string::npos);
+    }
+}
+
+TEST(Pipeline, LargestFrameIsAccepted)
+{
+    Result r = runOnFile(makeStream("YUV4MPEG2 W720 H480 It C422", 3, 4));
+    EXPECT_EQ(r.stats.frames, 3);
+}
+
+TEST(Pipeline, OutputFormatCanDiffer)
+{
+    FilterRun run;
+    run.outputChroma = Chroma::C444;
+    run.outputDepth = 16;
+    Result r = runOnFile(makeStream("YUV4MPEG2 W8 H4 Ip C420jpeg XYSCSS=420JPEG", 2, 3), run);
+    EXPECT_EQ(r.output.substr(0, r.output.find('\n')), "YUV4MPEG2 W8 H4 Ip C444p16 XYSCSS=444P16");
+    EXPECT_EQ(r.output.size(), r.output.find('\n') + 1 + 2 * (6 + 8 * 4 * 3 * 2));
+}
+
+TEST(Pipeline, SnapshotWritesBeforeAndAfter)
+{
+    TempDir dir;
+    FilterRun run;
+    run.snapshot.frame = 2;
+    run.snapshot.path = dir.file("snap.png");
+    runOnFile(makeStream("YUV4MPEG2 W20 H10 C422", 4, 3), run);
+    const std::string png = readFile(run.snapshot.path);
+    ASSERT_GT(png.size(), 24u);
+    EXPECT_EQ(png.substr(1, 3), "PNG");
+    // Width and height in the IHDR chunk: two frames side by side.
+    auto be32 = [&](size_t at) {
+        return ((uint8_t)png[at] << 24) | ((uint8_t)png[at + 1] << 16) | ((uint8_t)png[at + 2] << 8) | (uint8_t)png[at + 3];
+    };
+    EXPECT_EQ(be32(16), 40);
+    EXPECT_EQ(be32(20), 10);
+
+    run.snapshot.frame = 9;
+    run.snapshot.path = dir.file("none.png");
+    Result r = runOnFile(makeStream("YUV4MPEG2 W20 H10 C422", 4, 3), run);
+    EXPECT_NE(r.stats.warning.find("beyond the clip"), std::string::npos);
+}
+
+TEST(OutputFile, AppearsOnlyWhenComplete)
+{
+    TempDir dir;
+    const std::string path = dir.file("out.y4m");
+    {
+        OutputFile out(path);
+        fputs("partial", out.file());
+        EXPECT_EQ(dir.list().size(), 1u); // the temporary file, under another name
+        struct stat st;
+        EXPECT_NE(stat(path.c_str(), &st), 0);
+    } // not committed: gone
+    EXPECT_TRUE(dir.list().empty());
+    {
+        OutputFile out(path);
+        fputs("whole", out.file());
+        out.commit();
+    }
+    EXPECT_EQ(readFile(path), "whole");
+    EXPECT_EQ(dir.list().size(), 1u);
+}
+
+TEST(OutputFile, UnwritablePlacesAreRefused)
+{
+    TempDir dir;
+    EXPECT_THROW(OutputFile(dir.file("no/such/folder/out.y4m")), CliError);
+    EXPECT_THROW(OutputFile(dir.path() + "/"), CliError);
+    if (geteuid() != 0) {
+        mkdir(dir.file("ro").c_str(), 0555);
+        EXPECT_THROW(OutputFile(dir.file("ro/out.y4m")), CliError);
+        rmdir(dir.file("ro").c_str());
+    }
+}
+
+} // namespace
+} // namespace velvane

@@ -1,0 +1,80 @@
+#ifndef VELVANE_TESTS_WAVELET_WAVELET_TEST_SUPPORT_H
+#define VELVANE_TESTS_WAVELET_WAVELET_TEST_SUPPORT_H
+
+#include <stdint.h>
+#include <stdlib.h>
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "common/cpu_flags.h"
+#include "host/module_state.h"
+#include "wavelet/dsp.h"
+
+namespace velvane::test {
+
+inline void *alignUp16(void *p) { return (void *)(((uintptr_t)p + 15) & ~(uintptr_t)15); }
+
+// Allocates the reducer's scratch memory as start-up does (15 bytes over,
+// rounded up to 16) and frees it again.
+class ScratchGuard {
+public:
+    ScratchGuard()
+    {
+        const size_t sizes[5] = {2560000, 2560000, 3200, 3200, 3200};
+        float **named[5] = {&scratch.wavePlaneA, &scratch.wavePlaneB, &scratch.waveRowA, &scratch.waveRowB,
+                            &scratch.waveRowC};
+        for (int i = 0; i < 5; i++) {
+            scratch.raw[i] = malloc(sizes[i] + 15);
+            *named[i] = (float *)alignUp16(scratch.raw[i]);
+        }
+    }
+    ~ScratchGuard()
+    {
+        for (int i = 0; i < 5; i++)
+            free(scratch.raw[i]);
+        scratch = ScratchMemory{};
+    }
+    ScratchGuard(const ScratchGuard &) = delete;
+    ScratchGuard &operator=(const ScratchGuard &) = delete;
+};
+
+// A 16-byte aligned float array.
+struct AlignedFloats {
+    explicit AlignedFloats(size_t n) : raw(calloc(n * sizeof(float) + 15, 1)), p((float *)alignUp16(raw)), size(n) {}
+    ~AlignedFloats() { free(raw); }
+    AlignedFloats(const AlignedFloats &) = delete;
+    AlignedFloats &operator=(const AlignedFloats &) = delete;
+    float &operator[](size_t i) { return p[i]; }
+    void *raw;
+    float *p;
+    size_t size;
+};
+
+// Tests run once per kernel level: C, SSE2, AVX2 (skipped where missing).
+class LevelTest : public ::testing::TestWithParam<unsigned> {
+protected:
+    void SetUp() override
+    {
+        if ((GetParam() & cpuSimdFlags()) != GetParam())
+            GTEST_SKIP() << "instruction set not available";
+        waveletDspInit(&dsp, GetParam());
+    }
+    WaveletDsp dsp{};
+};
+
+inline std::string levelName(const ::testing::TestParamInfo<unsigned> &info)
+{
+    return info.param == 0 ? "C" : (info.param & CPU_AVX2) ? "AVX2" : "SSE2";
+}
+
+#define VELVANE_INSTANTIATE_LEVELS(suite)                                                                    \
+    INSTANTIATE_TEST_SUITE_P(Levels, suite,                                                                  \
+                             ::testing::Values(0u, (unsigned)velvane::CPU_SSE2,                              \
+                                               (unsigned)(velvane::CPU_SSE2 | velvane::CPU_AVX2)),           \
+                             velvane::test::levelName)
+
+} // namespace velvane::test
+
+#endif

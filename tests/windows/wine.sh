@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# Runs Windows programs under Wine, in a private prefix inside the build folder.
+#
+#   wine.sh boot PREFIX                    create the prefix (once; later calls reuse it)
+#   wine.sh run PREFIX DIR PROGRAM [ARGS]  run PROGRAM in DIR under Xvfb; arguments that are
+#                                          absolute Unix paths are handed over as Z: paths
+#
+# Exits 77 (the test is skipped) with a line saying why, only where Wine cannot
+# start at all; every other problem is a failure.
+set -u
+
+WINE=${VELVANE_WINE:-/usr/lib/wine/wine64}
+WINESERVER=$(dirname "$WINE")/wineserver
+
+skip() {
+    echo "SKIP: Wine cannot start: $*"
+    exit 77
+}
+
+[ $# -ge 2 ] || { echo "usage: $0 boot|run PREFIX ..." >&2; exit 2; }
+mode=$1
+export WINEPREFIX=$2
+shift 2
+# No debug output, and no prompts to fetch the .NET or HTML engines.
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEARCH=win64
+unset DISPLAY
+export HOME=${HOME:-$(dirname "$WINEPREFIX")}
+
+[ -x "$WINE" ] || skip "$WINE not found (the Debian package wine64 provides it)"
+[ -x "$WINESERVER" ] || skip "$WINESERVER not found"
+ready=$WINEPREFIX/.velvane-ready
+
+# A Wine server left from another run keeps that run's desktop (and display):
+# stop the one of this prefix before starting anything.
+stop_server() {
+    "$WINESERVER" -k >/dev/null 2>&1
+    "$WINESERVER" -w >/dev/null 2>&1
+}
+
+case $mode in
+boot)
+    if [ -f "$ready" ]; then
+        echo "wine prefix $WINEPREFIX is ready"
+        exit 0
+    fi
+    stop_server
+    rm -rf "$WINEPREFIX"
+    mkdir -p "$(dirname "$WINEPREFIX")"
+    log=$(mktemp)
+    start=$(date +%s)
+    if ! timeout 300 "$WINE" wineboot --init >"$log" 2>&1; then
+        cat "$log"
+        rm -f "$log"
+        stop_server
+        skip "wineboot --init failed in $WINEPREFIX"
+    fi
+    rm -f "$log"
+    # Without a window manager (Xvfb), let Wine draw the window frames itself.
+    if ! "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1; then
+        echo "FAIL: could not write the prefix's registry"
+        stop_server
+        exit 1
+    fi
+    stop_server
+    touch "$ready"
+    echo "wine prefix $WINEPREFIX created in $(( $(date +%s) - start )) s"
+    ;;
+run)
+    [ $# -ge 2 ] || { echo "usage: $0 run PREFIX DIR PROGRAM [ARGS]" >&2; exit 2; }
+    dir=$1
+    shift
+    [ -f "$ready" ] || skip "no usable prefix at $WINEPREFIX (the wine_prefix test sets it up)"
+    command -v xvfb-run >/dev/null || { echo "FAIL: xvfb-run not found (the Debian package xvfb provides it)"; exit 1; }
+    args=()
+    for a in "$@"; do
+        case $a in
+        /*) args+=("Z:${a//\//\\}") ;;
+        *) args+=("$a") ;;
+        esac
+    done
+    stop_server
+    cd "$dir" || exit 1
+    timeout 200 xvfb-run -a -s "-screen 0 1024x768x24" "$WINE" "${args[@]}"
+    rc=$?
+    stop_server
+    exit $rc
+    ;;
+*)
+    echo "unknown mode $mode" >&2
+    exit 2
+    ;;
+esac

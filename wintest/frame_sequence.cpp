@@ -1,0 +1,128 @@
+#include "frame_sequence.h"
+
+#include <string.h>
+
+namespace velvane {
+namespace wintest {
+
+namespace {
+
+// Setting indexes as the descriptor lists them.
+enum {
+    kLumaLow = 0, kLumaHigh = 1, kChromaLow = 2, kChromaHigh = 3,
+    kGainY = 4, kGainCb = 5, kGainCr = 6, kOffsetY = 7, kHue = 8, kBalance = 9,
+    kBorderTop = 10, kBorderBottom = 11, kBorderLeft = 12, kBorderRight = 13
+};
+enum { kDot = 0, k411 = 1, kNoPrevious = 2, kBorders = 3, kCcirBlack = 4 };
+
+struct Step {
+    const char *what;
+    void (*apply)(EmbeddedHost &h);
+    std::vector<int32_t> frames;
+};
+
+const std::vector<Step> &series()
+{
+    static const std::vector<Step> steps = {
+        {"defaults: dot pass on, 4:1:1 interpolation on",
+         [](EmbeddedHost &) {},
+         {0, 1, 2, 3, 4, 5, 6, 7, 8}},
+        {"dot pass off",
+         [](EmbeddedHost &h) { h.check[kDot] = 0; },
+         {0, 1, 2, 3, 4, 5, 6, 7, 8}},
+        {"dot pass on, borders at CCIR 601 black, hue +12, colour adjusted, seeking",
+         [](EmbeddedHost &h) {
+             h.check[kDot] = 1;
+             h.check[kBorders] = 1;
+             h.track[kBorderTop] = 6;
+             h.track[kBorderBottom] = 5;
+             h.track[kBorderLeft] = 7;
+             h.track[kBorderRight] = 9;
+             h.track[kHue] = 12;
+             h.track[kBalance] = -7;
+             h.track[kGainY] = 10;
+             h.track[kGainCb] = -20;
+             h.track[kGainCr] = 30;
+             h.track[kOffsetY] = 5;
+         },
+         {4, 5, 6, 2, 8, 0}},
+        {"dot pass off, borders at full-range black, hue -25, previous frame left out, no 4:1:1",
+         [](EmbeddedHost &h) {
+             h.check[kDot] = 0;
+             h.check[k411] = 0;
+             h.check[kNoPrevious] = 1;
+             h.check[kCcirBlack] = 0;
+             h.track[kHue] = -25;
+             h.track[kBalance] = 13;
+             h.track[kLumaLow] = 20;
+             h.track[kLumaHigh] = 3;
+             h.track[kChromaLow] = 15;
+             h.track[kChromaHigh] = 0;
+         },
+         {0, 1, 2, 3, 4, 5, 6, 7, 8}},
+    };
+    return steps;
+}
+
+uint32_t nextRandom(uint32_t &state)
+{
+    state = state * 1664525u + 1013904223u;
+    return state >> 8;
+}
+
+} // namespace
+
+std::vector<std::vector<YcPixel>> makeClip()
+{
+    std::vector<std::vector<YcPixel>> clip(kClipFrames,
+                                           std::vector<YcPixel>((size_t)kClipStride * kClipHeight));
+    uint32_t state = 0x5EED1234u;
+    for (int32_t f = 0; f < kClipFrames; f++) {
+        for (int32_t y = 0; y < kClipHeight; y++) {
+            for (int32_t x = 0; x < kClipStride; x++) {
+                YcPixel &p = clip[f][(size_t)y * kClipStride + x];
+                int32_t noise = (int32_t)(nextRandom(state) % 97) - 48;
+                int32_t luma = 256 + x * 18 + y * 7;              // gradient over the host's range
+                if (x > 40 + 6 * f && x < 90 + 6 * f)              // an edge that moves right
+                    luma += 900;
+                int32_t dot = ((x + y + f) & 1) ? 60 : -60;        // flips sign every frame
+                p.y = (int16_t)(luma + noise + dot);
+                p.cb = (int16_t)((x - kClipWidth / 2) * 9 + (int32_t)(nextRandom(state) % 41) - 20);
+                p.cr = (int16_t)((kClipHeight / 2 - y) * 11 + (int32_t)(nextRandom(state) % 41) - 20);
+            }
+        }
+    }
+    return clip;
+}
+
+int seriesFrameCount()
+{
+    int n = 0;
+    for (const Step &s : series())
+        n += (int)s.frames.size();
+    return n;
+}
+
+std::string renderSeries(EmbeddedHost &host, FrameSink sink, void *context)
+{
+    std::vector<YcPixel> out(host.frameSamples());
+    for (const Step &s : series()) {
+        s.apply(host);
+        if (host.update() != 1)
+            return std::string("updateFilter did not return 1 before: ") + s.what;
+        for (int32_t n : s.frames) {
+            if (host.render(n, out.data()) != 1)
+                return std::string("processFrame did not return 1 in: ") + s.what;
+            sink(context, out.data(), out.size());
+        }
+    }
+    return std::string();
+}
+
+void writeToFile(void *file, const YcPixel *frame, size_t pixels)
+{
+    fwrite(frame, sizeof(YcPixel), pixels, (FILE *)file);
+}
+
+} // namespace wintest
+} // namespace velvane
