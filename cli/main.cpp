@@ -69,6 +69,21 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl)
     if (!cl.quiet)
         fprintf(stderr, "velvane: %lld frames in %.2f s, %.1f frames per second\n", (long long)stats.frames,
                 stats.seconds, stats.seconds > 0 ? stats.frames / stats.seconds : 0.0);
+    if (cl.verbose) {
+        std::string used;
+        for (int i = 0; i < VV_TRACK_COUNT; i++)
+            used += std::string(" ") + trackOptionName(i) + " " + std::to_string(stats.track[i]);
+        for (int i = 0; i < VV_CHECK_COUNT; i++)
+            used += std::string(" ") + (stats.check[i] == 1 ? checkOptionName(i) : checkOffOptionName(i));
+        fprintf(stderr, "velvane: settings used:%s\n", used.c_str());
+    }
+    if (cl.verbose && stats.frames > 0) {
+        const double ms = 1000.0 / (double)stats.frames;
+        fprintf(stderr,
+                "velvane: processor time a frame: reading %.2f ms, filtering %.2f ms, writing %.2f ms "
+                "(the three run side by side)\n",
+                stats.readSeconds * ms, stats.filterSeconds * ms, stats.writeSeconds * ms);
+    }
     return 0;
 }
 

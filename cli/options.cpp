@@ -185,6 +185,9 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
                          ->group("Input and output");
     app.add_flag("-q,--quiet", cl.quiet, "no progress line and no summary")->group("Input and output");
     app.add_flag("--no-progress", cl.noProgress, "no progress line (the summary stays)")->group("Input and output");
+    app.add_flag("-v,--verbose", cl.verbose,
+                 "also say how the work went: settings used, and processor time of reading, filtering and writing")
+        ->group("Input and output");
     app.add_option("--module", cl.modulePath,
                    "load the plug-in from this shared library (libvelvane.so) instead of the built-in one")
         ->type_name("PATH")
@@ -207,7 +210,7 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
         return cl;
     } catch (const CLI::ParseError &e) {
         cl.action = CommandLine::Exit;
-        cl.exitCode = e.get_exit_code() ? e.get_exit_code() : 2;
+        cl.exitCode = 2; // every usage error alike, apart from the errors of a run (1)
         cl.message = std::string(e.what()) + "\nRun velvane --help for the options.";
         return cl;
     }

@@ -58,6 +58,7 @@ struct CommandLine {
     Snapshot snapshot;
     bool quiet = false;
     bool noProgress = false;
+    bool verbose = false;
     std::string modulePath; // empty: the module linked into the program
 };
 

@@ -18,17 +18,41 @@ namespace velvane {
 
 namespace {
 
-// The temporary file a signal handler must remove; one at a time is enough
-// for this program, which writes one stream at a time.
-char pendingPath[PATH_MAX];
-volatile sig_atomic_t pendingSet = 0;
+// The temporary files a signal handler must remove: a few slots, as the
+// program writes at most a few files at once (the demo writes two).
+const int kPendingSlots = 4;
+char pendingPath[kPendingSlots][PATH_MAX];
+volatile sig_atomic_t pendingSet[kPendingSlots];
+std::mutex pendingLock;
 
 void removePendingAndDie(int sig)
 {
-    if (pendingSet)
-        unlink(pendingPath);
+    for (int i = 0; i < kPendingSlots; i++)
+        if (pendingSet[i])
+            unlink(pendingPath[i]);
     signal(sig, SIG_DFL);
     raise(sig);
+}
+
+int claimPending(const std::string &path)
+{
+    std::lock_guard<std::mutex> lock(pendingLock);
+    for (int i = 0; i < kPendingSlots; i++) {
+        if (!pendingSet[i]) {
+            strcpy(pendingPath[i], path.c_str());
+            pendingSet[i] = 1;
+            return i;
+        }
+    }
+    return -1; // more files than slots: this one is only removed on a clean failure
+}
+
+void releasePending(int slot)
+{
+    if (slot < 0)
+        return;
+    std::lock_guard<std::mutex> lock(pendingLock);
+    pendingSet[slot] = 0;
 }
 
 void installHandlers()
@@ -76,13 +100,12 @@ OutputFile::OutputFile(const std::string &path) : path_(path)
     mode_t mask = umask(0);
     umask(mask);
     fchmod(fd, 0666 & ~mask);
-    strcpy(pendingPath, temp_.c_str());
-    pendingSet = 1;
+    pendingSlot_ = claimPending(temp_);
     file_ = fdopen(fd, "wb");
     if (!file_) {
         close(fd);
         unlink(temp_.c_str());
-        pendingSet = 0;
+        releasePending(pendingSlot_);
         throw CliError("cannot write " + path + ": " + errnoText());
     }
     setvbuf(file_, nullptr, _IOFBF, 1 << 16); // frames are larger, and go straight to the file
@@ -95,7 +118,7 @@ OutputFile::~OutputFile()
     if (file_)
         fclose(file_);
     unlink(temp_.c_str());
-    pendingSet = 0;
+    releasePending(pendingSlot_);
 }
 
 void OutputFile::commit()
@@ -112,7 +135,7 @@ void OutputFile::commit()
         throw CliError("cannot write " + path_ + ": " + errnoText());
     if (rename(temp_.c_str(), path_.c_str()) != 0)
         throw CliError("cannot write " + path_ + ": " + errnoText());
-    pendingSet = 0;
+    releasePending(pendingSlot_);
     committed_ = true;
 }
 

@@ -29,6 +29,7 @@ private:
     std::string path_, name_, temp_;
     FILE *file_ = nullptr;
     bool committed_ = false;
+    int pendingSlot_ = -1; // where the signal handler finds the temporary name
 };
 
 } // namespace velvane

@@ -1,5 +1,8 @@
 #include "pipeline.h"
 
+#include <errno.h>
+#include <string.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -104,12 +107,35 @@ private:
     int64_t first_ = 0;
 };
 
+double threadSeconds()
+{
+    struct rusage u;
+    if (getrusage(RUSAGE_THREAD, &u) != 0)
+        return 0;
+    return (double)u.ru_utime.tv_sec + (double)u.ru_stime.tv_sec +
+           ((double)u.ru_utime.tv_usec + (double)u.ru_stime.tv_usec) * 1e-6;
+}
+
 int64_t expectedFrames(FILE *in, size_t headerBytes, size_t frameBytes)
 {
     struct stat st;
     if (fstat(fileno(in), &st) != 0 || !S_ISREG(st.st_mode) || (size_t)st.st_size < headerBytes)
         return -1;
     return (int64_t)(((size_t)st.st_size - headerBytes) / (frameBytes + 6));
+}
+
+// A picture asked for at frame N should not fail only once N is reached,
+// after the work before it.
+void checkWritable(const std::string &path)
+{
+    struct stat st;
+    const bool existed = stat(path.c_str(), &st) == 0;
+    FILE *f = fopen(path.c_str(), "ab");
+    if (!f)
+        throw CliError("cannot write " + path + ": " + strerror(errno));
+    fclose(f);
+    if (!existed)
+        unlink(path.c_str());
 }
 
 } // namespace
@@ -137,6 +163,9 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
     const int width = inFormat.width, height = inFormat.height;
     const int stride = (width + 3) & ~3; // the filter works on rows rounded up to 4 pixels
     const size_t samples = (size_t)stride * (size_t)height;
+
+    if (run.snapshot.frame >= 0)
+        checkWritable(run.snapshot.path);
 
     Y4mWriter writer(out, outName);
     writer.writeHeader(outFormat);
@@ -196,6 +225,7 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
                     return;
             }
             toFilter.close();
+            stats.readSeconds = threadSeconds();
         } catch (...) {
             fail(std::current_exception());
         }
@@ -216,12 +246,14 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
                 progress.frameDone(++written);
             }
             writer.finish();
+            stats.writeSeconds = threadSeconds();
         } catch (...) {
             fail(std::current_exception());
         }
     });
 
     // The filter, on this thread.
+    const double filterStart = threadSeconds();
     try {
         FrameWindow window;
         bool ended = false;
@@ -279,6 +311,7 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
     } catch (...) {
         fail(std::current_exception());
     }
+    stats.filterSeconds = threadSeconds() - filterStart;
     readThread.join();
     writeThread.join();
     progress.finish();

@@ -37,6 +37,8 @@ struct RunStats {
     int32_t check[VV_CHECK_COUNT] = {};
     size_t hostFrames = 0;      // host frame buffers the run made (its whole frame footprint)
     size_t hostFrameLimit = 0;  // the most it may make
+    // Processor time of each thread: whether the plug-in or the streams set the pace.
+    double readSeconds = 0, filterSeconds = 0, writeSeconds = 0;
     std::string inputError;     // the input broke off (truncated frame): every frame before it was written
     std::string warning;        // e.g. a snapshot frame beyond the clip
 };

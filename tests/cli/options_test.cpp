@@ -153,14 +153,23 @@ TEST(Options, LabelsReachTheTerminalAsUtf8)
 
 TEST(Options, UsageErrors)
 {
-    EXPECT_EQ(parse({}).action, CommandLine::Exit);
-    EXPECT_NE(parse({}).exitCode, 0);
-    EXPECT_EQ(parse({"only-one"}).action, CommandLine::Exit);
-    EXPECT_EQ(parse({"a", "b", "c"}).action, CommandLine::Exit);
-    EXPECT_EQ(parse({"--no-such-option", "a", "b"}).action, CommandLine::Exit);
-    EXPECT_EQ(parse({"--output-chroma", "423", "a", "b"}).action, CommandLine::Exit);
-    EXPECT_EQ(parse({"--output-depth", "9", "a", "b"}).action, CommandLine::Exit);
-    EXPECT_EQ(parse({"--snapshot", "-1", "x.png", "a", "b"}).action, CommandLine::Exit);
+    const std::vector<std::vector<std::string>> bad = {
+        {},
+        {"only-one"},
+        {"a", "b", "c"},
+        {"--no-such-option", "a", "b"},
+        {"--output-chroma", "423", "a", "b"},
+        {"--output-depth", "9", "a", "b"},
+        {"--snapshot", "-1", "x.png", "a", "b"},
+        {"--luma-low", "99", "a", "b"},
+        {"demo", "--frames", "1"},
+    };
+    for (const auto &args : bad) {
+        CommandLine cl = parse(args);
+        EXPECT_EQ(cl.action, CommandLine::Exit) << ::testing::PrintToString(args);
+        EXPECT_EQ(cl.exitCode, 2) << ::testing::PrintToString(args);
+        EXPECT_FALSE(cl.message.empty());
+    }
 }
 
 TEST(Options, OutputSnapshotAndDemo)

@@ -244,6 +244,14 @@ TEST(Pipeline, SnapshotWritesBeforeAndAfter)
     run.snapshot.path = dir.file("none.png");
     Result r = runOnFile(makeStream("YUV4MPEG2 W20 H10 C422", 4, 3), run);
     EXPECT_NE(r.stats.warning.find("beyond the clip"), std::string::npos);
+    EXPECT_TRUE(readFile(run.snapshot.path).empty()); // nothing made for it
+
+    // An unwritable picture is refused before any frame is filtered.
+    run.snapshot.frame = 1;
+    run.snapshot.path = dir.file("no/such/folder/x.png");
+    fake::reset();
+    EXPECT_THROW(runOnFile(makeStream("YUV4MPEG2 W20 H10 C422", 4, 3), run), CliError);
+    EXPECT_TRUE(fake::record().frameCounts.empty());
 }
 
 TEST(OutputFile, AppearsOnlyWhenComplete)
