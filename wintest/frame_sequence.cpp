@@ -72,35 +72,38 @@ uint32_t nextRandom(uint32_t &state)
 
 } // namespace
 
-std::vector<std::vector<YcPixel>> makeClip()
+std::vector<std::vector<YcPixel>> makeClip(int32_t width, int32_t height, int32_t stride, int32_t frames)
 {
-    std::vector<std::vector<YcPixel>> clip(kClipFrames,
-                                           std::vector<YcPixel>((size_t)kClipStride * kClipHeight));
+    std::vector<std::vector<YcPixel>> clip(frames, std::vector<YcPixel>((size_t)stride * height));
     uint32_t state = 0x5EED1234u;
-    for (int32_t f = 0; f < kClipFrames; f++) {
-        for (int32_t y = 0; y < kClipHeight; y++) {
-            for (int32_t x = 0; x < kClipStride; x++) {
-                YcPixel &p = clip[f][(size_t)y * kClipStride + x];
+    for (int32_t f = 0; f < frames; f++) {
+        for (int32_t y = 0; y < height; y++) {
+            for (int32_t x = 0; x < stride; x++) {
+                YcPixel &p = clip[f][(size_t)y * stride + x];
                 int32_t noise = (int32_t)(nextRandom(state) % 97) - 48;
-                int32_t luma = 256 + x * 18 + y * 7;              // gradient over the host's range
+                int32_t luma = 256 + (x * 18 * kClipWidth) / width + (y * 7 * kClipHeight) / height; // gradient
                 if (x > 40 + 6 * f && x < 90 + 6 * f)              // an edge that moves right
                     luma += 900;
                 int32_t dot = ((x + y + f) & 1) ? 60 : -60;        // flips sign every frame
                 p.y = (int16_t)(luma + noise + dot);
-                p.cb = (int16_t)((x - kClipWidth / 2) * 9 + (int32_t)(nextRandom(state) % 41) - 20);
-                p.cr = (int16_t)((kClipHeight / 2 - y) * 11 + (int32_t)(nextRandom(state) % 41) - 20);
+                p.cb = (int16_t)((x - width / 2) * 9 * kClipWidth / width + (int32_t)(nextRandom(state) % 41) - 20);
+                p.cr = (int16_t)((height / 2 - y) * 11 * kClipHeight / height + (int32_t)(nextRandom(state) % 41) - 20);
             }
         }
     }
     return clip;
 }
 
+// The frame sizes at the end of the series: the largest that is processed,
+// then one pixel wider.
+constexpr int32_t kLargeFrames = 3;
+
 int seriesFrameCount()
 {
     int n = 0;
     for (const Step &s : series())
         n += (int)s.frames.size();
-    return n;
+    return n + kLargeFrames + 1;
 }
 
 std::string renderSeries(EmbeddedHost &host, FrameSink sink, void *context)
@@ -113,13 +116,30 @@ std::string renderSeries(EmbeddedHost &host, FrameSink sink, void *context)
         for (int32_t n : s.frames) {
             if (host.render(n, out.data()) != 1)
                 return std::string("processFrame did not return 1 in: ") + s.what;
-            sink(context, out.data(), out.size());
+            sink(context, out.data(), out.size(), host.stride());
         }
     }
+
+    // 720 x 480 with the settings of the last step; the host's frames
+    // change size without a settings change, as when a clip of another size
+    // is opened.
+    host.setGeometry(VV_MAX_WIDTH, VV_MAX_HEIGHT, VV_MAX_WIDTH + 8, VV_MAX_HEIGHT);
+    host.setClip(makeClip(VV_MAX_WIDTH, VV_MAX_HEIGHT, VV_MAX_WIDTH + 8, kLargeFrames));
+    out.assign(host.frameSamples(), YcPixel{});
+    for (int32_t n = 0; n < kLargeFrames; n++) {
+        if (host.render(n, out.data()) != 1)
+            return std::string("processFrame did not return 1 for a 720 x 480 frame");
+        sink(context, out.data(), out.size(), host.stride());
+    }
+    host.setGeometry(VV_MAX_WIDTH + 1, VV_MAX_HEIGHT, VV_MAX_WIDTH + 8, VV_MAX_HEIGHT);
+    host.setClip(makeClip(VV_MAX_WIDTH + 1, VV_MAX_HEIGHT, VV_MAX_WIDTH + 8, 1));
+    if (host.render(0, out.data()) != 1)
+        return std::string("processFrame did not return 1 for a 721 x 480 frame");
+    sink(context, out.data(), out.size(), host.stride());
     return std::string();
 }
 
-void writeToFile(void *file, const YcPixel *frame, size_t pixels)
+void writeToFile(void *file, const YcPixel *frame, size_t pixels, int32_t)
 {
     fwrite(frame, sizeof(YcPixel), pixels, (FILE *)file);
 }

@@ -25,21 +25,25 @@ constexpr int32_t kClipStride = 180;
 constexpr int32_t kClipMaxHeight = 120;
 constexpr int32_t kClipFrames = 9;
 
-// stride x height pixels per frame: slow gradients, a moving edge, noise from a
-// fixed generator, and a one-pixel dot pattern whose sign flips every frame.
-std::vector<std::vector<YcPixel>> makeClip();
+// Frames of stride x height pixels: slow gradients, a moving edge, noise from
+// a fixed generator, and a one-pixel dot pattern whose sign flips every frame.
+std::vector<std::vector<YcPixel>> makeClip(int32_t width = kClipWidth, int32_t height = kClipHeight,
+                                           int32_t stride = kClipStride, int32_t frames = kClipFrames);
 
-// Writes every output frame of the series (stride x height YcPixel each, in
-// order) through `sink`; returns a message describing the first failure of a
-// host call, or an empty string.
-using FrameSink = void (*)(void *context, const YcPixel *frame, size_t pixels);
+// Renders the series with the host attached and started (its geometry and
+// clip as set up for kClip*): four settings on the small clip, then the
+// largest frame size that is processed (the cache is reallocated) and one
+// pixel wider, which the gate turns to zeros. Every output frame goes through
+// `sink` in order, stride x height YcPixel each. Returns a message describing
+// the first failure of a host call, or an empty string.
+using FrameSink = void (*)(void *context, const YcPixel *frame, size_t pixels, int32_t stride);
 std::string renderSeries(EmbeddedHost &host, FrameSink sink, void *context);
 
 // Number of frames renderSeries writes.
 int seriesFrameCount();
 
 // Helper sink writing to a FILE*.
-void writeToFile(void *file, const YcPixel *frame, size_t pixels);
+void writeToFile(void *file, const YcPixel *frame, size_t pixels, int32_t stride);
 
 } // namespace wintest
 } // namespace velvane

@@ -436,8 +436,11 @@ void drawSettingsWindow(HINSTANCE self, const std::string &path)
                          6 + filter->trackCount * 21 + 6 + i * 19, 220, 18, 400 + i);
         SendMessageW(box, BM_SETCHECK, filter->checkValues[i] == 1 ? BST_CHECKED : BST_UNCHECKED, 0);
     }
-    // The filter's own control.
+    // The filter's own control; a second opening gets a button and font of its own.
     SendMessageA(window, VV_MSG_WINDOW_INIT, 0, 0);
+    HWND button = GetDlgItem(window, VV_CACHE_RESET_ID);
+    HFONT font = button ? (HFONT)SendMessageA(button, WM_GETFONT, 0, 0) : nullptr;
+    CHECK(button != nullptr && font != nullptr, "the reopened settings window has no Cache Reset button with a font");
     ShowWindow(window, SW_SHOWNORMAL);
     UpdateWindow(window);
     RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
@@ -449,6 +452,9 @@ void drawSettingsWindow(HINSTANCE self, const std::string &path)
         fail("could not save the settings window picture into %s", path.c_str());
 
     SendMessageA(window, VV_MSG_WINDOW_EXIT, 0, 0);
+    if (font)
+        CHECK(GetObjectType(font) == 0, "the reopened window's font still exists after message %d",
+              VV_MSG_WINDOW_EXIT);
     DestroyWindow(window);
     DeleteObject(hostFont);
     pumpMessages(20);
@@ -554,8 +560,7 @@ int main(int argc, char **argv)
         if (fclose(out) != 0)
             fail("writing %s failed", framesPath);
         else
-            say("%d frames of %d x %d written to %s", velvane::wintest::seriesFrameCount(), host.width(),
-                host.height(), framesPath);
+            say("%d frames written to %s", velvane::wintest::seriesFrameCount(), framesPath);
     }
 
     int32_t exitResult = host.exit();

@@ -109,6 +109,32 @@ void checkAverage(checkasm::Context &ctx, AverageRowFn ref, AverageRowFn fn)
             break;
         }
     }
+    // Every threshold the tracks allow, each for all components at once.
+    for (int t = 0; t <= 20; t++)
+        for (int usePrevious = 0; usePrevious < 2; usePrevious++) {
+            AverageSources src(ctx, 67, usePrevious);
+            for (int k = 0; k < 3; k++) {
+                src.args.lowThreshold[k] = (int16_t)(4 * t);
+                src.args.highThreshold[k] = (int16_t)(k == 0 ? 8 * t : 4 * t);
+            }
+            // Refill so that the neighbours sit around these thresholds.
+            for (size_t i = 0; i < 67 * 3; i++) {
+                src.fillLane(ctx, i, 0, 6, src.args.lowThreshold[i % 3]);
+                src.fillLane(ctx, i, 6, 9, src.args.highThreshold[i % 3]);
+            }
+            std::vector<int16_t> a(67 * 3 + 48), b;
+            for (auto &s : a)
+                s = randomSample(ctx);
+            b = a;
+            ref(a.data() + 24, &src.args, 67);
+            fn(b.data() + 24, &src.args, 67);
+            const long d = firstDifference(a, b);
+            if (d >= 0) {
+                ctx.fail("averageRow", "track value %d, usePrevious %d, sample %ld: %d != %d", t, usePrevious, d - 24,
+                         b[d], a[d]);
+                return;
+            }
+        }
     for (int usePrevious = 1; usePrevious >= 0; usePrevious--) {
         AverageSources src(ctx, 720, usePrevious);
         for (int k = 0; k < 3; k++) {

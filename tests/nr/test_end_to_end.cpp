@@ -126,8 +126,9 @@ TEST_P(EndToEnd, AStillClipComesOutUnchangedApartFromTheRounding)
     for (int32_t y = 0; y < h; y++)
         for (int32_t x = 0; x < w; x++) {
             const int field = (y & 1) ? 1200 : 0;
-            still[(size_t)y * w + x] = YcPixel{(int16_t)(1000 + field + texture(rng)),
-                                               (int16_t)(-field / 2 + texture(rng)), (int16_t)(field / 2 + texture(rng))};
+            const int16_t luma = (int16_t)(1000 + field + texture(rng));
+            const int16_t cb = (int16_t)(-field / 2 + texture(rng)), cr = (int16_t)(field / 2 + texture(rng));
+            still[(size_t)y * w + x] = YcPixel{luma, cb, cr};
         }
     start(Clip(6, still), w, h, w);
     host.check[CHECK_411] = 0; // default thresholds, dot pass on

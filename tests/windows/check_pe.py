@@ -11,7 +11,9 @@
 - it can be loaded at any address: DYNAMIC_BASE set, relocations present;
 - loading it runs nothing of the module's: every TLS callback belongs to the
   C runtime, and (with --objects) the module's own objects carry no DllMain,
-  no TLS callback, no thread-local data and no static constructor.
+  no TLS callback, no thread-local data and no static constructor. The
+  constructors the C runtime runs at load (all from the toolchain's libraries)
+  are named in the output.
 
 Prints one line per finding and exits 1 on any, 77 (skipped) with --skip.
 """
@@ -93,53 +95,87 @@ def check_imports(dump):
     print("check_pe: imports: %s" % ", ".join(dlls))
 
 
-def tls_callbacks(path):
-    """Addresses of the TLS callbacks, read from the file's TLS directory."""
-    data = open(path, "rb").read()
-    pe = struct.unpack_from("<I", data, 0x3C)[0]
-    nsections, = struct.unpack_from("<H", data, pe + 6)
-    opt_size, = struct.unpack_from("<H", data, pe + 20)
-    opt = pe + 24
-    pe32plus = struct.unpack_from("<H", data, opt)[0] == 0x20B
-    image_base = struct.unpack_from("<Q", data, opt + 24)[0] if pe32plus else struct.unpack_from("<I", data, opt + 28)[0]
-    directories = opt + (112 if pe32plus else 96)
-    tls_rva, tls_size = struct.unpack_from("<II", data, directories + 9 * 8)
-    sections = []
-    for i in range(nsections):
-        s = opt + opt_size + 40 * i
-        vsize, va, rsize, rptr = struct.unpack_from("<IIII", data, s + 8)
-        sections.append((va, max(vsize, rsize), rptr))
+class Image:
+    """The parts of a PE file these checks read."""
 
-    def offset(rva):
-        for va, size, rptr in sections:
+    def __init__(self, path):
+        self.data = data = open(path, "rb").read()
+        pe = struct.unpack_from("<I", data, 0x3C)[0]
+        nsections, = struct.unpack_from("<H", data, pe + 6)
+        opt_size, = struct.unpack_from("<H", data, pe + 20)
+        opt = pe + 24
+        self.pe32plus = struct.unpack_from("<H", data, opt)[0] == 0x20B
+        self.image_base = (struct.unpack_from("<Q", data, opt + 24)[0] if self.pe32plus
+                           else struct.unpack_from("<I", data, opt + 28)[0])
+        self.directories = opt + (112 if self.pe32plus else 96)
+        self.word = "<Q" if self.pe32plus else "<I"
+        self.step = 8 if self.pe32plus else 4
+        self.sections = []
+        for i in range(nsections):
+            sec = opt + opt_size + 40 * i
+            vsize, va, rsize, rptr = struct.unpack_from("<IIII", data, sec + 8)
+            self.sections.append((va, max(vsize, rsize), rptr))
+
+    def offset(self, rva):
+        for va, size, rptr in self.sections:
             if va <= rva < va + size:
                 return rva - va + rptr
         raise ValueError("address 0x%x lies in no section" % rva)
 
+    def pointer_at(self, offset):
+        return struct.unpack_from(self.word, self.data, offset)[0]
+
+    def pointers(self, va):
+        """The null-terminated list of addresses at virtual address va."""
+        found = []
+        o = self.offset(va - self.image_base)
+        while True:
+            v = self.pointer_at(o)
+            if not v:
+                return found
+            found.append(v)
+            o += self.step
+
+
+def tls_callbacks(image):
+    """Addresses of the TLS callbacks, read from the file's TLS directory."""
+    tls_rva, tls_size = struct.unpack_from("<II", image.data, image.directories + 9 * 8)
     if not tls_size:
         return []
-    word = "<Q" if pe32plus else "<I"
-    step = 8 if pe32plus else 4
-    callbacks_va = struct.unpack_from(word, data, offset(tls_rva) + 3 * step)[0]
-    found = []
-    if callbacks_va:
-        o = offset(callbacks_va - image_base)
-        while True:
-            v = struct.unpack_from(word, data, o)[0]
-            if not v:
-                break
-            found.append(v)
-            o += step
-    return found
+    callbacks_va = image.pointer_at(image.offset(tls_rva) + 3 * image.step)
+    return image.pointers(callbacks_va) if callbacks_va else []
 
 
-def check_tls(path, nm):
-    callbacks = tls_callbacks(path)
+def symbol_table(path, nm):
     symbols = {}
     for line in run(nm, path).splitlines():
         parts = line.split()
         if len(parts) == 3:
             symbols.setdefault(int(parts[0], 16), []).append(parts[2])
+    return symbols
+
+
+def report_constructors(image, symbols):
+    """Names the static constructors the C runtime's start-up runs at load:
+    they come from the toolchain's libraries, as the module's own objects
+    have none (checked with --objects)."""
+    heads = [a for a, names in symbols.items() if any(n.lstrip("_") == "CTOR_LIST__" for n in names)]
+    if not heads:
+        return
+    o = image.offset(heads[0] - image.image_base) + image.step  # the first word is a marker
+    named = []
+    while True:
+        v = image.pointer_at(o)
+        if v in (0, (1 << (8 * image.step)) - 1):
+            break
+        names = [n for n in symbols.get(v, []) if not n.startswith(".")] or symbols.get(v, ["0x%x" % v])
+        named.append(names[0].replace(".text.startup.", ""))
+        o += image.step
+    print("check_pe: constructors the C runtime runs at load: %s" % (", ".join(named) or "none"))
+
+
+def check_tls(image, symbols):
+    callbacks = tls_callbacks(image)
     for address in callbacks:
         names = symbols.get(address, [])
         if not names:
@@ -203,7 +239,10 @@ def main():
     check_headers(dump, args.machine)
     check_exports(dump)
     check_imports(dump)
-    check_tls(args.module, args.nm)
+    image = Image(args.module)
+    symbols = symbol_table(args.module, args.nm)
+    check_tls(image, symbols)
+    report_constructors(image, symbols)
     if args.objects:
         check_objects(args.objects, args.objdump, args.nm)
     if problems:

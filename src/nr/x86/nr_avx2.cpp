@@ -26,7 +26,7 @@ inline void select(__m256i v, __m256i lo, __m256i hi, __m256i &sum, __m256i &wei
 // it. checkasm compares every sum of every weight with the division. The
 // unpacks and the pack work within 128-bit halves alike, so the lanes come
 // back in their places.
-inline __m256i quotient(__m256i sum, __m256i weight)
+__attribute__((always_inline)) inline __m256i quotient(__m256i sum, __m256i weight)
 {
     const __m256 reciprocals = _mm256_setr_ps(0.0f, 1.0f, 1.0f / 2, 1.0f / 3, 1.0f / 4, 1.0f / 5, 1.0f / 6, 1.0f / 7);
     const __m256i s0 = _mm256_srai_epi32(_mm256_unpacklo_epi16(sum, sum), 16);
@@ -39,7 +39,8 @@ inline __m256i quotient(__m256i sum, __m256i weight)
 }
 
 template <bool usePrevious>
-inline __m256i averageVector(const AverageRowArgs *a, ptrdiff_t i, __m256i tLow, __m256i tHigh)
+__attribute__((always_inline)) inline __m256i averageVector(const AverageRowArgs *a, ptrdiff_t i, __m256i tLow,
+                                                           __m256i tHigh)
 {
     const __m256i two = _mm256_set1_epi16(2);
     __m256i ctr = load(a->lowCur + i);

@@ -9,31 +9,37 @@ namespace {
 
 inline __m256i load(const void *p) { return _mm256_loadu_si256(static_cast<const __m256i *>(p)); }
 inline void store(void *p, __m256i v) { _mm256_storeu_si256(static_cast<__m256i *>(p), v); }
-inline __m256i mulShift8(__m256i v, __m256i k)
-{
-    return _mm256_or_si256(_mm256_srli_epi16(_mm256_mullo_epi16(v, k), 8),
-                           _mm256_slli_epi16(_mm256_mulhi_epi16(v, k), 8));
-}
+// Low 16 bits of (v * k) >> 8 for k = 256 + g, |g| <= 127: v * 256 is a
+// multiple of 256, so this is v + ((v * g) >> 8), and (v * g) >> 8 is the
+// high half of v * (g << 8). The argument is g << 8.
+inline __m256i gainShift8(__m256i v, __m256i gShifted) { return _mm256_add_epi16(v, _mm256_mulhi_epi16(v, gShifted)); }
 
-// Chroma of eight pixels `step` pixels apart, gathered as (cb, cr) pairs
-// into 32-bit lanes, rotated, scaled and balanced; the results come back as
-// pairs holding the low 16 bits of each. Reads the original samples only.
+// Chroma of eight pixels, at byte offsets from the cb of the first, gathered
+// as (cb, cr) pairs into 32-bit lanes, rotated, scaled and balanced; the
+// results come back as pairs of their low 16 bits. Reads the samples only.
 inline __m256i rotatePairs(const int16_t *s, __m256i offsets, const ColourFactors *f)
 {
     const __m256i pairs = _mm256_i32gather_epi32(reinterpret_cast<const int *>(s + 1), offsets, 1);
-    const __m256i cb = _mm256_srai_epi32(_mm256_slli_epi32(pairs, 16), 16);
-    const __m256i cr = _mm256_srai_epi32(pairs, 16);
-    const __m256i hc = _mm256_set1_epi32(f->hc), hs = _mm256_set1_epi32(f->hs), kB = _mm256_set1_epi32(f->kB);
-    auto shifted = [](__m256i a, __m256i b) { return _mm256_srai_epi32(_mm256_mullo_epi32(a, b), 8); };
-    const __m256i u = shifted(_mm256_sub_epi32(shifted(cb, hc), shifted(cr, hs)), _mm256_set1_epi32(f->kCb));
-    const __m256i v = shifted(_mm256_add_epi32(shifted(cr, hc), shifted(cb, hs)), _mm256_set1_epi32(f->kCr));
-    const __m256i ub = shifted(u, kB), vb = shifted(v, kB);
+    // The 16 x 16-bit products straight from the pairs: (cb, cr) . (k, 0)
+    // is cb k, (cb, cr) . (0, k) is cr k.
+    auto onCb = [](int32_t k) { return _mm256_set1_epi32((int32_t)(uint16_t)k); };
+    auto onCr = [](int32_t k) { return _mm256_set1_epi32((int32_t)((uint32_t)(uint16_t)k << 16)); };
+    auto shift8 = [](__m256i v) { return _mm256_srai_epi32(v, 8); };
+    const __m256i cbHc = shift8(_mm256_madd_epi16(pairs, onCb(f->hc)));
+    const __m256i crHs = shift8(_mm256_madd_epi16(pairs, onCr(f->hs)));
+    const __m256i crHc = shift8(_mm256_madd_epi16(pairs, onCr(f->hc)));
+    const __m256i cbHs = shift8(_mm256_madd_epi16(pairs, onCb(f->hs)));
+    // The rotated values reach 17 bits: 32-bit products from here on.
+    const __m256i u = shift8(_mm256_mullo_epi32(_mm256_sub_epi32(cbHc, crHs), _mm256_set1_epi32(f->kCb)));
+    const __m256i v = shift8(_mm256_mullo_epi32(_mm256_add_epi32(crHc, cbHs), _mm256_set1_epi32(f->kCr)));
+    const __m256i kB = _mm256_set1_epi32(f->kB);
+    const __m256i ub = shift8(_mm256_mullo_epi32(u, kB)), vb = shift8(_mm256_mullo_epi32(v, kB));
     const __m256i cbOut = _mm256_add_epi32(_mm256_sub_epi32(v, vb), ub);
     const __m256i crOut = _mm256_add_epi32(_mm256_sub_epi32(u, ub), vb);
     return _mm256_or_si256(_mm256_and_si256(cbOut, _mm256_set1_epi32(0xFFFF)), _mm256_slli_epi32(crOut, 16));
 }
 
-// Writes eight (cb, cr) pairs `step` pixels apart.
+// Writes eight (cb, cr) pairs, `step` pixels apart.
 inline void storePairs(YcPixel *p, __m256i pairs, int step)
 {
     alignas(32) uint32_t lanes[8];
@@ -46,50 +52,77 @@ inline void storePairs(YcPixel *p, __m256i pairs, int step)
 
 void adjustColourRowAvx2(YcPixel *row, int32_t width, const ColourFactors *f)
 {
-    int16_t g[48], o[48], keep[48];
-    for (int i = 0; i < 48; i++) {
-        const int c = i % 3;
-        g[i] = (int16_t)(c == 0 ? f->kY : c == 1 ? f->kCb : f->kCr);
-        o[i] = (int16_t)(c == 0 ? f->offsetY : 0);
-        keep[i] = (int16_t)(c == 0 || f->mode == COLOUR_GAINS ? 0 : -1); // chroma left to the rotation
-    }
-    __m256i gain[3], offset[3], original[3];
-    for (int r = 0; r < 3; r++) {
-        gain[r] = load(g + 16 * r);
-        offset[r] = load(o + 16 * r);
-        original[r] = load(keep + 16 * r);
-    }
-    // Sixteen pixels (three vectors) per step in the gains mode and with the
-    // rotation of every pixel; 32 pixels (six vectors, eight 4:1:1 anchors)
-    // with the rotation of every fourth. The rotation gathers the chroma
-    // before the luma is stored and writes its pairs over the kept chroma.
-    const int block = f->mode == COLOUR_ROTATE_411 ? 32 : 16;
-    const int step = f->mode == COLOUR_ROTATE_411 ? 4 : 1;
-    const __m256i offsets = _mm256_mullo_epi32(_mm256_setr_epi32(0, 6, 12, 18, 24, 30, 36, 42), _mm256_set1_epi32(step));
+    // Sixteen pixels are three vectors of the y, cb, cr pattern, starting at
+    // lanes 0, 16 and 32: phases 0, 1 and 2.
+    // Gains as (k - 256) << 8 for gainShift8.
+    const int16_t gY = (int16_t)((f->kY - 256) * 256), gCb = (int16_t)((f->kCb - 256) * 256),
+                  gCr = (int16_t)((f->kCr - 256) * 256), oY = (int16_t)f->offsetY;
+    const __m256i gain[3] = {
+        _mm256_setr_epi16(gY, gCb, gCr, gY, gCb, gCr, gY, gCb, gCr, gY, gCb, gCr, gY, gCb, gCr, gY),
+        _mm256_setr_epi16(gCb, gCr, gY, gCb, gCr, gY, gCb, gCr, gY, gCb, gCr, gY, gCb, gCr, gY, gCb),
+        _mm256_setr_epi16(gCr, gY, gCb, gCr, gY, gCb, gCr, gY, gCb, gCr, gY, gCb, gCr, gY, gCb, gCr)};
+    const __m256i offset[3] = {
+        _mm256_setr_epi16(oY, 0, 0, oY, 0, 0, oY, 0, 0, oY, 0, 0, oY, 0, 0, oY),
+        _mm256_setr_epi16(0, 0, oY, 0, 0, oY, 0, 0, oY, 0, 0, oY, 0, 0, oY, 0),
+        _mm256_setr_epi16(0, oY, 0, 0, oY, 0, 0, oY, 0, 0, oY, 0, 0, oY, 0, 0)};
+    // The chroma lanes, which the rotation fills: every lane but the luma.
+    const __m256i ones = _mm256_set1_epi16(-1);
+    const __m256i lumaMark[3] = {
+        _mm256_setr_epi16(-1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1),
+        _mm256_setr_epi16(0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0),
+        _mm256_setr_epi16(0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0)};
+    __m256i isChroma[3];
+    for (int r = 0; r < 3; r++)
+        isChroma[r] = _mm256_xor_si256(lumaMark[r], ones);
     int32_t x = 0;
     if (f->mode == COLOUR_GAINS) {
+        // Sixteen pixels, three vectors, per step.
         for (int16_t *s = &row->y; x + 16 <= width; x += 16, s += 48) {
-            store(s, _mm256_add_epi16(mulShift8(load(s), gain[0]), offset[0]));
-            store(s + 16, _mm256_add_epi16(mulShift8(load(s + 16), gain[1]), offset[1]));
-            store(s + 32, _mm256_add_epi16(mulShift8(load(s + 32), gain[2]), offset[2]));
+            store(s, _mm256_add_epi16(gainShift8(load(s), gain[0]), offset[0]));
+            store(s + 16, _mm256_add_epi16(gainShift8(load(s + 16), gain[1]), offset[1]));
+            store(s + 32, _mm256_add_epi16(gainShift8(load(s + 32), gain[2]), offset[2]));
         }
-    }
-    for (; f->mode != COLOUR_GAINS && x + block <= width; x += block) {
-        int16_t *s = &row[x].y;
-        __m256i pairs[2] = {_mm256_setzero_si256(), _mm256_setzero_si256()};
-        pairs[0] = rotatePairs(s, offsets, f);
-        if (f->mode == COLOUR_ROTATE)
-            pairs[1] = rotatePairs(s + 24, offsets, f);
-        for (int r = 0; r < block * 3 / 16; r++) {
-            const __m256i v = load(s + 16 * r);
-            const __m256i adjusted = _mm256_add_epi16(mulShift8(v, gain[r % 3]), offset[r % 3]);
-            store(s + 16 * r, _mm256_blendv_epi8(adjusted, v, original[r % 3]));
+    } else if (f->mode == COLOUR_ROTATE) {
+        // Sixteen pixels per step: their chroma pairs, gathered and rotated,
+        // are spread back to byte offsets 6 i + 2 of the three vectors. A
+        // dword permute brings the pairs of each 128-bit half into that half
+        // (pixels 0-2 | 2-4, 5-7 | 8-10, 10-12 | 13-15) and a byte shuffle
+        // puts them in place; the luma lanes come from the gains.
+        const __m256i offsets = _mm256_setr_epi32(0, 6, 12, 18, 24, 30, 36, 42);
+        const __m256i spread0 = _mm256_setr_epi32(0, 1, 2, 0, 2, 3, 4, 0);
+        const __m256i spread1 = _mm256_setr_epi32(1, 2, 3, 0, 4, 5, 6, 4);
+        const __m256i spread2 = _mm256_setr_epi32(2, 3, 4, 0, 5, 6, 7, 0);
+        const __m128i a = _mm_setr_epi8(-1, -1, 0, 1, 2, 3, -1, -1, 4, 5, 6, 7, -1, -1, 8, 9);
+        const __m128i b = _mm_setr_epi8(2, 3, -1, -1, 4, 5, 6, 7, -1, -1, 8, 9, 10, 11, -1, -1);
+        const __m128i c = _mm_setr_epi8(0, 1, 2, 3, -1, -1, 4, 5, 6, 7, -1, -1, 8, 9, 10, 11);
+        const __m256i place0 = _mm256_setr_m128i(a, b), place1 = _mm256_setr_m128i(c, a),
+                      place2 = _mm256_setr_m128i(b, c);
+        for (int16_t *s = &row->y; x + 16 <= width; x += 16, s += 48) {
+            const __m256i p0 = rotatePairs(s, offsets, f), p1 = rotatePairs(s + 24, offsets, f);
+            __m256i spread[3];
+            spread[0] = _mm256_shuffle_epi8(_mm256_permutevar8x32_epi32(p0, spread0), place0);
+            spread[1] = _mm256_shuffle_epi8(
+                _mm256_permutevar8x32_epi32(_mm256_permute2x128_si256(p0, p1, 0x21), spread1), place1);
+            spread[2] = _mm256_shuffle_epi8(_mm256_permutevar8x32_epi32(p1, spread2), place2);
+            for (int r = 0; r < 3; r++) {
+                const __m256i adjusted = _mm256_add_epi16(gainShift8(load(s + 16 * r), gain[r]), offset[r]);
+                store(s + 16 * r, _mm256_blendv_epi8(adjusted, spread[r], isChroma[r]));
+            }
         }
-        if (f->mode == COLOUR_ROTATE) {
-            storePairs(row + x, pairs[0], 1);
-            storePairs(row + x + 8, pairs[1], 1);
-        } else if (f->mode == COLOUR_ROTATE_411) {
-            storePairs(row + x, pairs[0], 4);
+    } else {
+        // 32 pixels per step: the luma of all, the chroma of the eight
+        // 4:1:1 anchors, gathered before the luma is stored and written
+        // back over the chroma the other pixels keep.
+        const __m256i offsets = _mm256_setr_epi32(0, 24, 48, 72, 96, 120, 144, 168);
+        for (; x + 32 <= width; x += 32) {
+            int16_t *s = &row[x].y;
+            const __m256i pairs = rotatePairs(s, offsets, f);
+            for (int r = 0; r < 6; r++) {
+                const __m256i v = load(s + 16 * r);
+                const __m256i adjusted = _mm256_add_epi16(gainShift8(v, gain[r % 3]), offset[r % 3]);
+                store(s + 16 * r, _mm256_blendv_epi8(adjusted, v, isChroma[r % 3]));
+            }
+            storePairs(row + x, pairs, 4);
         }
     }
     adjustColourRowSse2(row + x, width - x, f); // x is a multiple of 16

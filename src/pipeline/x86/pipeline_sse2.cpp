@@ -9,11 +9,10 @@ namespace {
 inline __m128i load(const void *p) { return _mm_loadu_si128(static_cast<const __m128i *>(p)); }
 inline void store(void *p, __m128i v) { _mm_storeu_si128(static_cast<__m128i *>(p), v); }
 
-// Low 16 bits of (v * k) >> 8 with a 32-bit product: bits 8 to 23.
-inline __m128i mulShift8(__m128i v, __m128i k)
-{
-    return _mm_or_si128(_mm_srli_epi16(_mm_mullo_epi16(v, k), 8), _mm_slli_epi16(_mm_mulhi_epi16(v, k), 8));
-}
+// Low 16 bits of (v * k) >> 8 for k = 256 + g, |g| <= 127: v * 256 is a
+// multiple of 256, so this is v + ((v * g) >> 8), and (v * g) >> 8 is the
+// high half of v * (g << 8). The argument is g << 8.
+inline __m128i gainShift8(__m128i v, __m128i gShifted) { return _mm_add_epi16(v, _mm_mulhi_epi16(v, gShifted)); }
 
 } // namespace
 
@@ -23,20 +22,22 @@ void adjustColourRowSse2(YcPixel *row, int32_t width, const ColourFactors *f)
     // The hue rotation needs 32-bit products of paired lanes, which SSE2
     // cannot form faster than the scalar code; only the gains are vectorised.
     if (f->mode == COLOUR_GAINS) {
-        // Eight pixels are three vectors of the y, cb, cr pattern.
-        int16_t g[24], o[24];
-        for (int i = 0; i < 24; i++) {
-            const int c = i % 3;
-            g[i] = (int16_t)(c == 0 ? f->kY : c == 1 ? f->kCb : f->kCr);
-            o[i] = (int16_t)(c == 0 ? f->offsetY : 0);
-        }
-        const __m128i g0 = load(g), g1 = load(g + 8), g2 = load(g + 16);
-        const __m128i o0 = load(o), o1 = load(o + 8), o2 = load(o + 16);
+        // Eight pixels are three vectors of the y, cb, cr pattern, starting
+        // at lanes 0, 8 and 16: phases 0, 2 and 1.
+        // Gains as (k - 256) << 8 for gainShift8.
+        const int16_t gY = (int16_t)((f->kY - 256) * 256), gCb = (int16_t)((f->kCb - 256) * 256),
+                  gCr = (int16_t)((f->kCr - 256) * 256), oY = (int16_t)f->offsetY;
+        const __m128i g0 = _mm_setr_epi16(gY, gCb, gCr, gY, gCb, gCr, gY, gCb);
+        const __m128i g1 = _mm_setr_epi16(gCr, gY, gCb, gCr, gY, gCb, gCr, gY);
+        const __m128i g2 = _mm_setr_epi16(gCb, gCr, gY, gCb, gCr, gY, gCb, gCr);
+        const __m128i o0 = _mm_setr_epi16(oY, 0, 0, oY, 0, 0, oY, 0);
+        const __m128i o1 = _mm_setr_epi16(0, oY, 0, 0, oY, 0, 0, oY);
+        const __m128i o2 = _mm_setr_epi16(0, 0, oY, 0, 0, oY, 0, 0);
         int16_t *s = &row->y;
         for (; x + 8 <= width; x += 8, s += 24) {
-            store(s, _mm_add_epi16(mulShift8(load(s), g0), o0));
-            store(s + 8, _mm_add_epi16(mulShift8(load(s + 8), g1), o1));
-            store(s + 16, _mm_add_epi16(mulShift8(load(s + 16), g2), o2));
+            store(s, _mm_add_epi16(gainShift8(load(s), g0), o0));
+            store(s + 8, _mm_add_epi16(gainShift8(load(s + 8), g1), o1));
+            store(s + 16, _mm_add_epi16(gainShift8(load(s + 16), g2), o2));
         }
     }
     adjustColourRowC(row + x, width - x, f);
