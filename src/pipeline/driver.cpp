@@ -48,11 +48,17 @@ struct Temporaries {
     }
 };
 
-// Requests frame m from the host and copies it into `into` at once. False
-// when the host has nothing for it.
+// Requests frame m from the host. Null when the host has nothing for it. The
+// host keeps the frame valid until the next request.
+const YcPixel *request(FilterDescriptor *fd, const FrameJob *job, int32_t m)
+{
+    return fd->hostServices->getCachedFrame(fd, job->editHandle, m);
+}
+
+// Requests frame m and copies it into `into` at once.
 bool fetch(FilterDescriptor *fd, const FrameJob *job, int32_t m, YcPixel *into, size_t samples)
 {
-    const YcPixel *src = fd->hostServices->getCachedFrame(fd, job->editHandle, m);
+    const YcPixel *src = request(fd, job, m);
     if (!src)
         return false;
     memcpy(into, src, samples * sizeof(YcPixel));
@@ -80,16 +86,19 @@ bool loadSource(FilterDescriptor *fd, const FrameJob *job, int32_t m, Temporarie
         return false;
     if (!fetch(fd, job, m, t.current, t.samples))
         return false;
-    if (hasNext && !fetch(fd, job, m + 1, t.next, t.samples))
+    // Frame m + 1 is the last request of this rebuild and the dot pass only
+    // reads it, so it is used where the host holds it, without a copy.
+    const YcPixel *next = t.next;
+    if (hasNext && !(next = request(fd, job, m + 1)))
         return false;
 
     const YcPixel *previousRole = t.previous;
-    const YcPixel *nextRole = t.next;
+    const YcPixel *nextRole = next;
     if (!hasPrevious && !hasNext) {
         memcpy(t.next, t.current, t.samples * sizeof(YcPixel));
         previousRole = nextRole = t.next;
     } else if (!hasPrevious) {
-        previousRole = t.next;
+        previousRole = next;
     } else if (!hasNext) {
         nextRole = t.previous;
     }

@@ -258,10 +258,11 @@ TEST_F(Driver, OddSizesAndWideStridesStayInBounds)
                         for (int32_t x = 0; x < w + extra; x++) {
                             const YcPixel &p = out[(size_t)r * (w + extra) + x];
                             const bool black = p.y == 256 && p.cb == 0 && p.cr == 0;
-                            if (check3 && (r >= firstBottom || (x >= firstRight && x < w)))
+                            if (check3 && (r >= firstBottom || (x >= firstRight && x < w))) {
                                 ASSERT_TRUE(black) << r << "," << x;
-                            else if (!check3)
+                            } else if (!check3) {
                                 ASSERT_TRUE(p.y % 2 == 0 && p.cb % 2 == 0 && p.cr % 2 == 0) << r << "," << x;
+                            }
                         }
                 }
             }
