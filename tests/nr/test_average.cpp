@@ -371,6 +371,21 @@ TEST_F(CacheSlots, NeighboursComeFromTheSlotsOfTheAdjacentFrames)
     EXPECT_EQ(104, averageOf(9));
 }
 
+TEST_F(CacheSlots, AFrameOfAnotherSizeThanTheCacheIsLeftAlone)
+{
+    frame.assign(frame.size(), YcPixel{-5, -5, -5});
+    job.width = 12; // the cache holds 8-pixel rows
+    job.frameIndex = 7;
+    selectiveAverage(&job, track, check);
+    for (const YcPixel &p : frame)
+        ASSERT_EQ(-5, p.y);
+    job.width = 8;
+    job.frameIndex = -1;
+    selectiveAverage(&job, track, check);
+    for (const YcPixel &p : frame)
+        ASSERT_EQ(-5, p.y);
+}
+
 TEST_F(CacheSlots, TheFirstAndLastFrameUseTheCurrentFrameForTheMissingOne)
 {
     // Slot 4 holds 104; a wrong previous slot (4 for n - 1 = -1) is avoided.
