@@ -17,6 +17,12 @@ void dotPass(const FrameJob *job, const YcPixel *prev, YcPixel *cur, const YcPix
 void dotPassWith(const WaveletDsp &dsp, const FrameJob *job, const YcPixel *prev, YcPixel *cur,
                  const YcPixel *next);
 
+// dotPassWith for a `cur` whose rows lie curStride pixels apart (prev and next
+// keep the job's stride), so the current frame can be worked on where it is
+// kept. The same checks apply to curStride as to the stride.
+void dotPassStrided(const WaveletDsp &dsp, const FrameJob *job, const YcPixel *prev, YcPixel *cur,
+                    int32_t curStride, const YcPixel *next);
+
 } // namespace velvane
 
 #endif
