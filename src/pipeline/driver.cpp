@@ -155,18 +155,32 @@ public:
     // copied from it (rows job stride apart); without, the rows are in place.
     void build(const YcPixel *src)
     {
-        const int32_t height = job_->height;
-        for (int32_t r = 0; r < height; r++) {
+        for (int32_t r = 0; r < job_->height; r++) {
             if (src)
                 memcpy(row(r), src + (ptrdiff_t)r * job_->stride, (size_t)alignedWidth_ * sizeof(YcPixel));
-            finishRow(r);
-            if (r == 3) { // rows -2 and -1 mirror within their field
-                copyRow(-2, 2);
-                copyRow(-1, 3);
-            }
-            if (r >= 3)
-                lowPassUpTo(r - 2);
+            rowReady(r);
         }
+        finish();
+    }
+
+    // Finishes row r, in place, and low-passes every row whose neighbours are
+    // now ready. Rows come in order from 0.
+    void rowReady(int32_t r)
+    {
+        finishRow(r);
+        if (r == 3) { // rows -2 and -1 mirror within their field
+            copyRow(-2, 2);
+            copyRow(-1, 3);
+        }
+        if (r >= 3)
+            lowPassUpTo(r - 2);
+    }
+    static void rowReadyThunk(void *builder, int32_t r) { static_cast<SlotBuilder *>(builder)->rowReady(r); }
+
+    // After the last row: the rows below the frame and the last low-pass rows.
+    void finish()
+    {
+        const int32_t height = job_->height;
         if (height < alignedHeight_) // odd height: the row below comes from the same field
             copyRow(height, height - 2);
         copyRow(alignedHeight_, alignedHeight_ - 3);
@@ -254,8 +268,12 @@ bool rebuildSlot(FilterDescriptor *fd, const FrameJob *job, int32_t m, int32_t s
 
     const YcPixel *previousRole = hasPrevious ? t.previous : next;
     const YcPixel *nextRole = hasNext ? next : previousRole;
-    dotPassStrided(waveletDsp, job, previousRole, builder.row(0), builder.pitch(), nextRole);
-    builder.build(nullptr);
+    // Each row goes on to the band split as soon as the dot pass has written it back.
+    if (dotPassStrided(waveletDsp, job, previousRole, builder.row(0), builder.pitch(), nextRole,
+                       SlotBuilder::rowReadyThunk, &builder))
+        builder.finish();
+    else
+        builder.build(nullptr);
     return true;
 }
 

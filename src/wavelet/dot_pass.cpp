@@ -7,19 +7,19 @@
 
 namespace velvane {
 
-void dotPassStrided(const WaveletDsp &dsp, const FrameJob *job, const YcPixel *prev, YcPixel *cur,
-                    int32_t curStride, const YcPixel *next)
+bool dotPassStrided(const WaveletDsp &dsp, const FrameJob *job, const YcPixel *prev, YcPixel *cur,
+                    int32_t curStride, const YcPixel *next, DotRowDoneFn rowDone, void *context)
 {
     constexpr int32_t n = kWaveLength, m = kWaveLength / 2;
     if (!job || !prev || !cur || !next)
-        return;
+        return false;
     const int32_t w = job->width, h = job->height, stride = job->stride;
     if (w < 1 || w > n || h < 1 || h > n || stride < w || curStride < w)
-        return;
+        return false;
     float *planeA = scratch.wavePlaneA, *planeB = scratch.wavePlaneB;
     float *rowA = scratch.waveRowA, *rowB = scratch.waveRowB, *rowC = scratch.waveRowC;
     if (!planeA || !planeB || !rowA || !rowB || !rowC)
-        return;
+        return false;
 
     // Difference signal and row analysis. The signal row goes through a work
     // row instead of planeA: it is read only by the first transform. cur's
@@ -45,7 +45,10 @@ void dotPassStrided(const WaveletDsp &dsp, const FrameJob *job, const YcPixel *p
         dsp.d4OddLowForward(rowA, n, rowC);  // the new approximations
         dsp.d4Inverse(rowC, b + m, m, rowB); // the processed signal row
         dsp.dotWriteBackRow(rowB, w, cur + (ptrdiff_t)i * curStride);
+        if (rowDone)
+            rowDone(context, i);
     }
+    return true;
 }
 
 void dotPassWith(const WaveletDsp &dsp, const FrameJob *job, const YcPixel *prev, YcPixel *cur,
