@@ -22,20 +22,30 @@ namespace {
 constexpr size_t kTemporarySlack = 4;
 
 // Frame temporaries, allocated when first used and freed at the end of the
-// call. The usual path needs only `previous` (with the dot pass on): the
-// current frame is prepared in its slot's highBand plane.
+// call. The usual path needs only `previousLuma` (with the dot pass on): the
+// current frame is prepared in its slot's highBand plane, and of the previous
+// frame the dot pass reads the luma alone.
 struct Temporaries {
     YcPixel *previous = nullptr;
     YcPixel *current = nullptr;
     YcPixel *next = nullptr;
-    size_t samples = 0; // stride x height
+    int16_t *previousLuma = nullptr; // width x height
+    size_t samples = 0;              // stride x height
+    size_t lumaSamples = 0;
 
-    explicit Temporaries(size_t frameSamples) : samples(frameSamples) {}
+    Temporaries(size_t frameSamples, size_t lumaCount) : samples(frameSamples), lumaSamples(lumaCount) {}
     ~Temporaries()
     {
         free(previous);
         free(current);
         free(next);
+        free(previousLuma);
+    }
+    int16_t *getLuma()
+    {
+        if (!previousLuma)
+            previousLuma = static_cast<int16_t *>(malloc(lumaSamples * sizeof(int16_t)));
+        return previousLuma;
     }
     Temporaries(const Temporaries &) = delete;
     Temporaries &operator=(const Temporaries &) = delete;
@@ -244,7 +254,10 @@ bool rebuildSlot(FilterDescriptor *fd, const FrameJob *job, int32_t m, int32_t s
     const bool dot = checkOn(fd->checkValues, CHECK_DOT);
     const bool hasPrevious = m - 1 >= 0;
     const bool hasNext = m + 1 < job->frameCount;
-    if (dot && hasPrevious && !t.get(t.previous))
+    // Of the previous frame the dot pass needs the luma alone, unless it also
+    // stands for the next one.
+    const bool lumaOnly = hasPrevious && hasNext;
+    if (dot && (lumaOnly ? !t.getLuma() : hasPrevious && !t.get(t.previous)))
         return false;
     if (fd->hostServices->setFrameCacheSize(fd, job->stride, job->maxHeight, 3, 0) != 1)
         return false;
@@ -256,8 +269,16 @@ bool rebuildSlot(FilterDescriptor *fd, const FrameJob *job, int32_t m, int32_t s
         return true;
     }
 
-    if (hasPrevious && !fetch(fd, job, m - 1, t.previous, t.samples))
+    if (lumaOnly) {
+        const YcPixel *previous = request(fd, job, m - 1);
+        if (!previous)
+            return false;
+        for (int32_t r = 0; r < job->height; r++)
+            waveletDsp.copyLumaRow(previous + (ptrdiff_t)r * job->stride, job->width,
+                                   t.previousLuma + (ptrdiff_t)r * job->width);
+    } else if (hasPrevious && !fetch(fd, job, m - 1, t.previous, t.samples)) {
         return false;
+    }
     const YcPixel *src = request(fd, job, m);
     if (!src)
         return false;
@@ -266,10 +287,13 @@ bool rebuildSlot(FilterDescriptor *fd, const FrameJob *job, int32_t m, int32_t s
     if (hasNext && !(next = request(fd, job, m + 1)))
         return false;
 
-    const YcPixel *previousRole = hasPrevious ? t.previous : next;
-    const YcPixel *nextRole = hasNext ? next : previousRole;
+    // At the clip's ends the one neighbour there is stands in for both; the
+    // last frame keeps a whole copy of its previous one for that.
+    const YcPixel *previousFrame = hasPrevious ? t.previous : next;
+    const int16_t *previousLuma = hasPrevious && hasNext ? t.previousLuma : nullptr;
+    const YcPixel *nextFrame = hasNext || !hasPrevious ? next : t.previous;
     // Each row goes on to the band split as soon as the dot pass has written it back.
-    if (dotPassStrided(waveletDsp, job, previousRole, builder.row(0), builder.pitch(), nextRole,
+    if (dotPassStrided(waveletDsp, job, previousFrame, previousLuma, builder.row(0), builder.pitch(), nextFrame,
                        SlotBuilder::rowReadyThunk, &builder))
         builder.finish();
     else
@@ -302,7 +326,7 @@ int32_t VV_CDECL processFrame(FilterDescriptor *fd, FrameJob *job)
 
     const int32_t n = job->frameIndex;
     {
-        Temporaries temporaries((size_t)stride * (size_t)height);
+        Temporaries temporaries((size_t)stride * (size_t)height, (size_t)width * (size_t)height);
         for (int32_t j = -1; j <= 1; j++) {
             const int32_t m = n + j;
             if (m < 0 || m >= job->frameCount || holds(m))

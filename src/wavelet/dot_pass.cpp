@@ -7,11 +7,11 @@
 
 namespace velvane {
 
-bool dotPassStrided(const WaveletDsp &dsp, const FrameJob *job, const YcPixel *prev, YcPixel *cur,
-                    int32_t curStride, const YcPixel *next, DotRowDoneFn rowDone, void *context)
+bool dotPassStrided(const WaveletDsp &dsp, const FrameJob *job, const YcPixel *prev, const int16_t *prevLuma,
+                    YcPixel *cur, int32_t curStride, const YcPixel *next, DotRowDoneFn rowDone, void *context)
 {
     constexpr int32_t n = kWaveLength, m = kWaveLength / 2;
-    if (!job || !prev || !cur || !next)
+    if (!job || (!prev && !prevLuma) || !cur || !next)
         return false;
     const int32_t w = job->width, h = job->height, stride = job->stride;
     if (w < 1 || w > n || h < 1 || h > n || stride < w || curStride < w)
@@ -27,7 +27,10 @@ bool dotPassStrided(const WaveletDsp &dsp, const FrameJob *job, const YcPixel *p
     for (int32_t i = 0; i < h; i++) {
         const ptrdiff_t r = (ptrdiff_t)i * stride;
         float *a = planeA + (ptrdiff_t)i * n, *b = planeB + (ptrdiff_t)i * n;
-        dsp.dotDifferenceRow(prev + r, cur + (ptrdiff_t)i * curStride, next + r, w, rowB);
+        if (prevLuma)
+            dsp.dotDifferenceLumaRow(prevLuma + (ptrdiff_t)i * w, cur + (ptrdiff_t)i * curStride, next + r, w, rowB);
+        else
+            dsp.dotDifferenceRow(prev + r, cur + (ptrdiff_t)i * curStride, next + r, w, rowB);
         memset(rowB + w, 0, sizeof(float) * (size_t)(n - w));
         dsp.d4Forward(rowB, n, b);         // a | d of the row
         dsp.d4OddLowInverse(b, m, rowA);   // its low-pass part, one sample later
@@ -55,7 +58,7 @@ void dotPassWith(const WaveletDsp &dsp, const FrameJob *job, const YcPixel *prev
                  const YcPixel *next)
 {
     if (job)
-        dotPassStrided(dsp, job, prev, cur, job->stride, next);
+        dotPassStrided(dsp, job, prev, nullptr, cur, job->stride, next);
 }
 
 void dotPass(const FrameJob *job, const YcPixel *prev, YcPixel *cur, const YcPixel *next)

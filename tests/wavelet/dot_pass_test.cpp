@@ -272,7 +272,8 @@ TEST_P(DotPass, CurrentFrameWithItsOwnPitchAndRowsReportedWhenFinal)
         s.finalWhenReported &= memcmp(&(*s.own)[(size_t)row * s.pitch], &(*s.want)[(size_t)row * s.stride],
                                       (size_t)s.w * sizeof(YcPixel)) == 0;
     };
-    ASSERT_TRUE(dotPassStrided(dsp, &f.job, f.prev.data(), own.data(), pitch, f.next.data(), rowDone, &seen));
+    ASSERT_TRUE(
+        dotPassStrided(dsp, &f.job, f.prev.data(), nullptr, own.data(), pitch, f.next.data(), rowDone, &seen));
     EXPECT_TRUE(seen.finalWhenReported);
     ASSERT_EQ(seen.rows.size(), (size_t)f.h);
     for (int32_t i = 0; i < f.h; i++) {
@@ -283,8 +284,25 @@ TEST_P(DotPass, CurrentFrameWithItsOwnPitchAndRowsReportedWhenFinal)
     }
 
     // A pitch below the width is refused like a short stride.
-    EXPECT_FALSE(dotPassStrided(dsp, &f.job, f.prev.data(), own.data(), f.w - 1, f.next.data(), rowDone, &seen));
+    EXPECT_FALSE(
+        dotPassStrided(dsp, &f.job, f.prev.data(), nullptr, own.data(), f.w - 1, f.next.data(), rowDone, &seen));
     EXPECT_EQ(seen.rows.size(), (size_t)f.h);
+}
+
+// The previous frame given by its luma alone gives the same frame.
+TEST_P(DotPass, PreviousFrameByItsLumaAlone)
+{
+    Frames f(61, 23, 64, 12);
+    std::vector<int16_t> luma((size_t)f.w * f.h);
+    for (int32_t i = 0; i < f.h; i++)
+        for (int32_t j = 0; j < f.w; j++)
+            luma[(size_t)i * f.w + j] = f.at(f.prev, i, j).y;
+    std::vector<YcPixel> viaLuma = f.cur;
+    ASSERT_TRUE(dotPassStrided(dsp, &f.job, nullptr, luma.data(), viaLuma.data(), f.stride, f.next.data()));
+    const std::vector<YcPixel> before = f.cur;
+    run(f);
+    ASSERT_NE(memcmp(f.cur.data(), before.data(), before.size() * sizeof(YcPixel)), 0);
+    EXPECT_EQ(memcmp(f.cur.data(), viaLuma.data(), viaLuma.size() * sizeof(YcPixel)), 0);
 }
 
 VELVANE_INSTANTIATE_LEVELS(DotPass);
