@@ -351,8 +351,11 @@ int32_t VV_CDECL processFrame(FilterDescriptor *fd, FrameJob *job)
         (n < job->frameCount - 1 && !holds(n + 1)))
         return 1;
 
-    selectiveAverage(job, fd->trackValues, fd->checkValues);
-    finishOutput(job, fd->trackValues, fd->checkValues);
+    // Each row is doubled while the averaging has it in the cache.
+    if (selectiveAverageDoubled(job, fd->trackValues, fd->checkValues))
+        finishOutputBorders(job, fd->trackValues, fd->checkValues);
+    else
+        finishOutput(job, fd->trackValues, fd->checkValues);
     return 1;
 }
 
