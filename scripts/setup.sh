@@ -4,7 +4,8 @@
 # picture of the settings window shows the Shift-JIS labels).
 # Safe to run again: it only asks apt when something is missing.
 # Optional groups, named as arguments, add packages only some commands need:
-#   compare   the plot of bench/compare (gnuplot)
+#   compare   the plot of bench/compare (gnuplot) and the profilers the speed
+#             work uses (perf, valgrind's callgrind)
 set -euo pipefail
 
 packages=(
@@ -20,7 +21,7 @@ packages=(
 
 for group in "$@"; do
   case "$group" in
-    compare) packages+=(gnuplot-nox fonts-dejavu-core) ;;
+    compare) packages+=(gnuplot-nox fonts-dejavu-core linux-perf valgrind) ;;
     *) echo "setup: unknown group '$group' (known: compare)" >&2; exit 2 ;;
   esac
 done

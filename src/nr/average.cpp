@@ -70,12 +70,16 @@ void averageRowC(int16_t *dst, const AverageRowArgs *a, int32_t pixels)
     }
 }
 
-void averageBands(const FrameJob *job, const AverageBands &bands, const int32_t *trackValues,
-                  const int32_t *checkValues)
+namespace {
+
+// The averaging of averageBands; with doubleRows each row is doubled across
+// the stride right after it. Returns whether it averaged the rows.
+bool averageRows(const FrameJob *job, const AverageBands &bands, const int32_t *trackValues,
+                 const int32_t *checkValues, bool doubleRows)
 {
     const FrameBorders rows = frameBorders(job, trackValues, checkValues);
     if (job->stride <= 0 || rows.endRow > bands.alignedHeight)
-        return;
+        return false;
     AverageRowArgs a;
     const int16_t tyLow = threshold(4, trackValues[TRACK_LUMA_LOW]);
     const int16_t tcLow = threshold(4, trackValues[TRACK_CHROMA_LOW]);
@@ -104,16 +108,20 @@ void averageBands(const FrameJob *job, const AverageBands &bands, const int32_t 
         a.highCur = row(bands.highCur, j);
         a.highPrev = row(bands.highPrev, j);
         a.highNext = row(bands.highNext, j);
-        nrDsp.averageRow(&job->frame[(ptrdiff_t)j * job->stride].y, &a, pixels);
+        int16_t *out = &job->frame[(ptrdiff_t)j * job->stride].y;
+        nrDsp.averageRow(out, &a, pixels);
+        if (doubleRows)
+            nrDsp.doubleSamples(out, (size_t)job->stride * 3);
     }
+    return true;
 }
 
-void selectiveAverage(const FrameJob *job, const int32_t *trackValues, const int32_t *checkValues)
+bool averageSlots(const FrameJob *job, const int32_t *trackValues, const int32_t *checkValues, bool doubleRows)
 {
     const int32_t n = job->frameIndex;
     if (n < 0 || bandCache.alignedWidth != ((job->width + 3) & ~3) ||
         bandCache.alignedHeight != ((job->height + 1) & ~1))
-        return;
+        return false;
     const int32_t cur = cacheSlotOf(n);
     const int32_t prev = n > 0 ? cacheSlotOf(n - 1) : cur;
     const int32_t next = n < job->frameCount - 1 ? cacheSlotOf(n + 1) : cur;
@@ -123,8 +131,26 @@ void selectiveAverage(const FrameJob *job, const int32_t *trackValues, const int
     for (const YcPixel *plane : {bands.lowCur, bands.lowPrev, bands.lowNext, bands.highCur, bands.highPrev,
                                  bands.highNext})
         if (!plane)
-            return;
-    averageBands(job, bands, trackValues, checkValues);
+            return false;
+    return averageRows(job, bands, trackValues, checkValues, doubleRows);
+}
+
+} // namespace
+
+void averageBands(const FrameJob *job, const AverageBands &bands, const int32_t *trackValues,
+                  const int32_t *checkValues)
+{
+    averageRows(job, bands, trackValues, checkValues, false);
+}
+
+void selectiveAverage(const FrameJob *job, const int32_t *trackValues, const int32_t *checkValues)
+{
+    averageSlots(job, trackValues, checkValues, false);
+}
+
+bool selectiveAverageDoubled(const FrameJob *job, const int32_t *trackValues, const int32_t *checkValues)
+{
+    return averageSlots(job, trackValues, checkValues, true);
 }
 
 } // namespace velvane

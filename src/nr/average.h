@@ -11,6 +11,12 @@ namespace velvane {
 // into the processed rows of job->frame, at half scale. Reads the band cache.
 void selectiveAverage(const FrameJob *job, const int32_t *trackValues, const int32_t *checkValues);
 
+// selectiveAverage with the doubling of finishOutput joined in: each processed
+// row is doubled across its stride as soon as it is averaged, while it is in
+// the cache. Returns whether it did so; when it averaged nothing it doubled
+// nothing either. finishOutputBorders then completes the frame.
+bool selectiveAverageDoubled(const FrameJob *job, const int32_t *trackValues, const int32_t *checkValues);
+
 // The band planes one averaging reads: those of the current frame and of the
 // frames taken as its previous and next (the current one's own at the ends of
 // the clip), laid out as in band_cache.h.

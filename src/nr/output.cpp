@@ -18,7 +18,9 @@ void fillPixelsC(YcPixel *row, size_t count, YcPixel black)
         row[i] = black;
 }
 
-void finishOutput(const FrameJob *job, const int32_t *trackValues, const int32_t *checkValues)
+namespace {
+
+void finish(const FrameJob *job, const int32_t *trackValues, const int32_t *checkValues, bool doubleRows)
 {
     if (job->stride <= 0 || job->height <= 0)
         return;
@@ -30,8 +32,9 @@ void finishOutput(const FrameJob *job, const int32_t *trackValues, const int32_t
 
     for (int32_t r = 0; r < b.top; r++)
         nrDsp.fillPixels(frame + r * stride, stride, black);
-    for (int32_t r = b.firstRow; r < b.endRow; r++)
-        nrDsp.doubleSamples(&frame[r * stride].y, stride * 3);
+    if (doubleRows)
+        for (int32_t r = b.firstRow; r < b.endRow; r++)
+            nrDsp.doubleSamples(&frame[r * stride].y, stride * 3);
     if (b.left > 0 || b.right > 0) {
         for (int32_t r = b.firstRow; r < b.endRow; r++) {
             if (b.left > 0)
@@ -42,6 +45,18 @@ void finishOutput(const FrameJob *job, const int32_t *trackValues, const int32_t
     }
     for (int32_t r = job->height - b.bottom; r < job->height; r++)
         nrDsp.fillPixels(frame + r * stride, stride, black);
+}
+
+} // namespace
+
+void finishOutput(const FrameJob *job, const int32_t *trackValues, const int32_t *checkValues)
+{
+    finish(job, trackValues, checkValues, true);
+}
+
+void finishOutputBorders(const FrameJob *job, const int32_t *trackValues, const int32_t *checkValues)
+{
+    finish(job, trackValues, checkValues, false);
 }
 
 } // namespace velvane

@@ -10,6 +10,10 @@ namespace velvane {
 // Doubles the processed rows back to the host's scale and draws the black borders.
 void finishOutput(const FrameJob *job, const int32_t *trackValues, const int32_t *checkValues);
 
+// finishOutput without the doubling, for rows selectiveAverageDoubled has
+// doubled already: the black borders alone.
+void finishOutputBorders(const FrameJob *job, const int32_t *trackValues, const int32_t *checkValues);
+
 } // namespace velvane
 
 #endif

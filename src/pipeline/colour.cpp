@@ -54,7 +54,7 @@ void interpolate411RowC(YcPixel *row, int32_t width)
     }
 }
 
-void adjustColour(YcPixel *frame, const FrameJob *job, const int32_t *trackValues, const int32_t *checkValues)
+bool colourFactors(const int32_t *trackValues, const int32_t *checkValues, ColourFactors *out)
 {
     const int32_t gY = setting(trackValues, TRACK_GAIN_Y, -50, 50);
     const int32_t gCb = setting(trackValues, TRACK_GAIN_CB, -100, 100);
@@ -63,7 +63,7 @@ void adjustColour(YcPixel *frame, const FrameJob *job, const int32_t *trackValue
     const int32_t h = setting(trackValues, TRACK_HUE, -30, 30);
     const int32_t b = setting(trackValues, TRACK_BALANCE, -30, 30);
     if (gY == 0 && gCb == 0 && gCr == 0 && oY == 0 && h == 0 && b == 0)
-        return;
+        return false;
 
     ColourFactors f;
     f.kY = gY + 256;
@@ -83,6 +83,15 @@ void adjustColour(YcPixel *frame, const FrameJob *job, const int32_t *trackValue
         f.hc = (int32_t)(256.0 * cos(angle));
         f.mode = checkOn(checkValues, CHECK_411) ? COLOUR_ROTATE_411 : COLOUR_ROTATE;
     }
+    *out = f;
+    return true;
+}
+
+void adjustColour(YcPixel *frame, const FrameJob *job, const int32_t *trackValues, const int32_t *checkValues)
+{
+    ColourFactors f;
+    if (!colourFactors(trackValues, checkValues, &f))
+        return;
     for (int32_t y = 0; y < job->height; y++)
         pipelineDsp.adjustColourRow(frame + (ptrdiff_t)y * job->stride, job->width, &f);
 }

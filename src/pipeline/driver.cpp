@@ -21,29 +21,42 @@ namespace {
 // pixels, zeroed, so the read stays in memory the filter owns.
 constexpr size_t kTemporarySlack = 4;
 
+// Frame temporaries, allocated when first used and freed at the end of the
+// call. The usual path needs only `previousLuma` (with the dot pass on): the
+// current frame is prepared in its slot's highBand plane, and of the previous
+// frame the dot pass reads the luma alone.
 struct Temporaries {
     YcPixel *previous = nullptr;
     YcPixel *current = nullptr;
     YcPixel *next = nullptr;
-    size_t samples = 0; // stride x height
+    int16_t *previousLuma = nullptr; // width x height
+    size_t samples = 0;              // stride x height
+    size_t lumaSamples = 0;
 
-    explicit Temporaries(size_t frameSamples) : samples(frameSamples)
-    {
-        previous = allocate();
-        current = allocate();
-        next = allocate();
-    }
+    Temporaries(size_t frameSamples, size_t lumaCount) : samples(frameSamples), lumaSamples(lumaCount) {}
     ~Temporaries()
     {
         free(previous);
         free(current);
         free(next);
+        free(previousLuma);
     }
-    YcPixel *allocate() const
+    int16_t *getLuma()
     {
-        YcPixel *p = static_cast<YcPixel *>(malloc((samples + kTemporarySlack) * sizeof(YcPixel)));
-        if (p)
-            memset(p + samples, 0, kTemporarySlack * sizeof(YcPixel));
+        if (!previousLuma)
+            previousLuma = static_cast<int16_t *>(malloc(lumaSamples * sizeof(int16_t)));
+        return previousLuma;
+    }
+    Temporaries(const Temporaries &) = delete;
+    Temporaries &operator=(const Temporaries &) = delete;
+
+    YcPixel *get(YcPixel *&p) const
+    {
+        if (!p) {
+            p = static_cast<YcPixel *>(malloc((samples + kTemporarySlack) * sizeof(YcPixel)));
+            if (p)
+                memset(p + samples, 0, kTemporarySlack * sizeof(YcPixel));
+        }
         return p;
     }
 };
@@ -69,16 +82,18 @@ bool fetch(FilterDescriptor *fd, const FrameJob *job, int32_t m, YcPixel *into, 
 // removes its dot interference using its neighbours in time. Frame numbers
 // outside the clip are never requested: at either end the one neighbour that
 // exists stands in for both, and a one-frame clip is its own neighbour.
+// This path serves frames whose stride is below the aligned width, where the
+// padded copy reads past a row into the next one.
 bool loadSource(FilterDescriptor *fd, const FrameJob *job, int32_t m, Temporaries &t)
 {
-    if (!t.current)
+    if (!t.get(t.current))
         return false;
     if (fd->hostServices->setFrameCacheSize(fd, job->stride, job->maxHeight, 3, 0) != 1)
         return false;
     if (!checkOn(fd->checkValues, CHECK_DOT))
         return fetch(fd, job, m, t.current, t.samples);
 
-    if (!t.previous || !t.next)
+    if (!t.get(t.previous) || !t.get(t.next))
         return false;
     const bool hasPrevious = m - 1 >= 0;
     const bool hasNext = m + 1 < job->frameCount;
@@ -117,6 +132,175 @@ void prepareSlot(const FilterDescriptor *fd, const FrameJob *job, YcPixel *frame
     splitBands(bandCache.lowBand[slot], bandCache.highBand[slot], bandCache.alignedWidth, bandCache.alignedHeight);
 }
 
+// The same rebuild with the current frame held in the frame cells of its
+// slot's highBand plane instead of a temporary. Every stage works row by row
+// (the colour stage, the 4:1:1 interpolation and the halving touch one row at
+// a time; the low-pass of row y reads rows y - 2 .. y + 2), so each row is
+// finished, mirrored and low-passed while it is still in the cache, and the
+// frame crosses memory once instead of five times. The planes come out the
+// same as from prepareSlot. Needs stride >= alignedWidth.
+class SlotBuilder {
+public:
+    SlotBuilder(const FilterDescriptor *fd, const FrameJob *job, int32_t slot)
+        : job_(job), low_(bandCache.lowBand[slot]), high_(bandCache.highBand[slot]),
+          alignedWidth_(bandCache.alignedWidth), alignedHeight_(bandCache.alignedHeight),
+          paddedWidth_(bandCache.paddedWidth)
+    {
+        colour_ = colourFactors(fd->trackValues, fd->checkValues, &factors_);
+        chroma411_ = checkOn(fd->checkValues, CHECK_411);
+    }
+
+    // Frame row r of the highBand plane, at frame column 0.
+    YcPixel *row(int32_t r) const { return bandRow(high_, paddedWidth_, r); }
+    int32_t pitch() const { return paddedWidth_; }
+
+    // Copies the frame cells of every row from `src` (rows job stride apart).
+    void load(const YcPixel *src) const
+    {
+        for (int32_t r = 0; r < job_->height; r++)
+            memcpy(row(r), src + (ptrdiff_t)r * job_->stride, (size_t)alignedWidth_ * sizeof(YcPixel));
+    }
+
+    // Finishes every row and splits the bands. With `src`, each row is first
+    // copied from it (rows job stride apart); without, the rows are in place.
+    void build(const YcPixel *src)
+    {
+        for (int32_t r = 0; r < job_->height; r++) {
+            if (src)
+                memcpy(row(r), src + (ptrdiff_t)r * job_->stride, (size_t)alignedWidth_ * sizeof(YcPixel));
+            rowReady(r);
+        }
+        finish();
+    }
+
+    // Finishes row r, in place, and low-passes every row whose neighbours are
+    // now ready. Rows come in order from 0.
+    void rowReady(int32_t r)
+    {
+        finishRow(r);
+        if (r == 3) { // rows -2 and -1 mirror within their field
+            copyRow(-2, 2);
+            copyRow(-1, 3);
+        }
+        if (r >= 3)
+            lowPassUpTo(r - 2);
+    }
+    static void rowReadyThunk(void *builder, int32_t r) { static_cast<SlotBuilder *>(builder)->rowReady(r); }
+
+    // After the last row: the rows below the frame and the last low-pass rows.
+    void finish()
+    {
+        const int32_t height = job_->height;
+        if (height < alignedHeight_) // odd height: the row below comes from the same field
+            copyRow(height, height - 2);
+        copyRow(alignedHeight_, alignedHeight_ - 3);
+        copyRow(alignedHeight_ + 1, alignedHeight_ - 2);
+        lowPassUpTo(alignedHeight_ - 1);
+        for (int32_t y = alignedHeight_ - 2 < 0 ? 0 : alignedHeight_ - 2; y < alignedHeight_; y++)
+            residual(y);
+    }
+
+private:
+    void finishRow(int32_t r) const
+    {
+        YcPixel *p = row(r);
+        if (colour_)
+            pipelineDsp.adjustColourRow(p, job_->width, &factors_);
+        if (chroma411_)
+            pipelineDsp.interpolate411Row(p, job_->width);
+        pipelineDsp.halveSamples(&p->y, (size_t)alignedWidth_ * 3);
+        p[-2] = p[2];
+        p[-1] = p[1];
+        p[alignedWidth_] = p[alignedWidth_ - 2];
+        p[alignedWidth_ + 1] = p[alignedWidth_ - 3];
+    }
+    void copyRow(int32_t to, int32_t from) const
+    {
+        memcpy(row(to) - 2, row(from) - 2, (size_t)paddedWidth_ * sizeof(YcPixel));
+    }
+    // Low band of rows nextLow_ .. last, each followed by the residual of the
+    // row two above it, which no later low-pass row reads.
+    void lowPassUpTo(int32_t last)
+    {
+        const ptrdiff_t pitch = (ptrdiff_t)paddedWidth_ * 3;
+        for (; nextLow_ <= last; nextLow_++) {
+            pipelineDsp.lowPassRow(&bandRow(low_, paddedWidth_, nextLow_)->y, &row(nextLow_)->y, pitch,
+                                   alignedWidth_ * 3);
+            if (nextLow_ >= 2)
+                residual(nextLow_ - 2);
+        }
+    }
+    void residual(int32_t y) const
+    {
+        pipelineDsp.residualRow(&row(y)->y, &bandRow(low_, paddedWidth_, y)->y, alignedWidth_ * 3);
+    }
+
+    const FrameJob *job_;
+    YcPixel *low_, *high_;
+    int32_t alignedWidth_, alignedHeight_, paddedWidth_;
+    ColourFactors factors_{};
+    bool colour_ = false, chroma411_ = false;
+    int32_t nextLow_ = 0;
+};
+
+// Fetches source frame m (with the dot pass on, its neighbours too) and builds
+// its slot. Requests and their order are those of loadSource. The host keeps
+// a frame valid until the next request, so frame m is read in place when it is
+// the last request and copied into the plane otherwise, and frame m - 1 is
+// copied into the previous temporary.
+bool rebuildSlot(FilterDescriptor *fd, const FrameJob *job, int32_t m, int32_t slot, Temporaries &t)
+{
+    SlotBuilder builder(fd, job, slot);
+    const bool dot = checkOn(fd->checkValues, CHECK_DOT);
+    const bool hasPrevious = m - 1 >= 0;
+    const bool hasNext = m + 1 < job->frameCount;
+    // Of the previous frame the dot pass needs the luma alone, unless it also
+    // stands for the next one.
+    const bool lumaOnly = hasPrevious && hasNext;
+    if (dot && (lumaOnly ? !t.getLuma() : hasPrevious && !t.get(t.previous)))
+        return false;
+    if (fd->hostServices->setFrameCacheSize(fd, job->stride, job->maxHeight, 3, 0) != 1)
+        return false;
+    if (!dot) {
+        const YcPixel *src = request(fd, job, m);
+        if (!src)
+            return false;
+        builder.build(src);
+        return true;
+    }
+
+    if (lumaOnly) {
+        const YcPixel *previous = request(fd, job, m - 1);
+        if (!previous)
+            return false;
+        for (int32_t r = 0; r < job->height; r++)
+            waveletDsp.copyLumaRow(previous + (ptrdiff_t)r * job->stride, job->width,
+                                   t.previousLuma + (ptrdiff_t)r * job->width);
+    } else if (hasPrevious && !fetch(fd, job, m - 1, t.previous, t.samples)) {
+        return false;
+    }
+    const YcPixel *src = request(fd, job, m);
+    if (!src)
+        return false;
+    builder.load(src);
+    const YcPixel *next = src; // a one-frame clip: frame m is still held and the plane has its own copy
+    if (hasNext && !(next = request(fd, job, m + 1)))
+        return false;
+
+    // At the clip's ends the one neighbour there is stands in for both; the
+    // last frame keeps a whole copy of its previous one for that.
+    const YcPixel *previousFrame = hasPrevious ? t.previous : next;
+    const int16_t *previousLuma = hasPrevious && hasNext ? t.previousLuma : nullptr;
+    const YcPixel *nextFrame = hasNext || !hasPrevious ? next : t.previous;
+    // Each row goes on to the band split as soon as the dot pass has written it back.
+    if (dotPassStrided(waveletDsp, job, previousFrame, previousLuma, builder.row(0), builder.pitch(), nextFrame,
+                       SlotBuilder::rowReadyThunk, &builder))
+        builder.finish();
+    else
+        builder.build(nullptr);
+    return true;
+}
+
 bool holds(int32_t frame) { return bandCache.slotTag[cacheSlotOf(frame)] == frame; }
 
 } // namespace
@@ -142,18 +326,22 @@ int32_t VV_CDECL processFrame(FilterDescriptor *fd, FrameJob *job)
 
     const int32_t n = job->frameIndex;
     {
-        Temporaries temporaries((size_t)stride * (size_t)height);
+        Temporaries temporaries((size_t)stride * (size_t)height, (size_t)width * (size_t)height);
         for (int32_t j = -1; j <= 1; j++) {
             const int32_t m = n + j;
             if (m < 0 || m >= job->frameCount || holds(m))
                 continue;
             const int32_t slot = cacheSlotOf(m);
-            if (!loadSource(fd, job, m, temporaries)) {
-                bandCache.slotTag[slot] = -1; // a later call tries again
-                continue;
+            bool built;
+            if (stride >= bandCache.alignedWidth) {
+                built = rebuildSlot(fd, job, m, slot, temporaries);
+            } else {
+                built = loadSource(fd, job, m, temporaries);
+                if (built)
+                    prepareSlot(fd, job, temporaries.current, slot);
             }
-            prepareSlot(fd, job, temporaries.current, slot);
-            bandCache.slotTag[slot] = m;
+            // A slot that did not get its frame stays empty: a later call tries again.
+            bandCache.slotTag[slot] = built ? m : -1;
         }
     }
 
@@ -163,8 +351,11 @@ int32_t VV_CDECL processFrame(FilterDescriptor *fd, FrameJob *job)
         (n < job->frameCount - 1 && !holds(n + 1)))
         return 1;
 
-    selectiveAverage(job, fd->trackValues, fd->checkValues);
-    finishOutput(job, fd->trackValues, fd->checkValues);
+    // Each row is doubled while the averaging has it in the cache.
+    if (selectiveAverageDoubled(job, fd->trackValues, fd->checkValues))
+        finishOutputBorders(job, fd->trackValues, fd->checkValues);
+    else
+        finishOutput(job, fd->trackValues, fd->checkValues);
     return 1;
 }
 

@@ -7,19 +7,19 @@
 
 namespace velvane {
 
-void dotPassWith(const WaveletDsp &dsp, const FrameJob *job, const YcPixel *prev, YcPixel *cur,
-                 const YcPixel *next)
+bool dotPassStrided(const WaveletDsp &dsp, const FrameJob *job, const YcPixel *prev, const int16_t *prevLuma,
+                    YcPixel *cur, int32_t curStride, const YcPixel *next, DotRowDoneFn rowDone, void *context)
 {
     constexpr int32_t n = kWaveLength, m = kWaveLength / 2;
-    if (!job || !prev || !cur || !next)
-        return;
+    if (!job || (!prev && !prevLuma) || !cur || !next)
+        return false;
     const int32_t w = job->width, h = job->height, stride = job->stride;
-    if (w < 1 || w > n || h < 1 || h > n || stride < w)
-        return;
+    if (w < 1 || w > n || h < 1 || h > n || stride < w || curStride < w)
+        return false;
     float *planeA = scratch.wavePlaneA, *planeB = scratch.wavePlaneB;
     float *rowA = scratch.waveRowA, *rowB = scratch.waveRowB, *rowC = scratch.waveRowC;
     if (!planeA || !planeB || !rowA || !rowB || !rowC)
-        return;
+        return false;
 
     // Difference signal and row analysis. The signal row goes through a work
     // row instead of planeA: it is read only by the first transform. cur's
@@ -27,7 +27,10 @@ void dotPassWith(const WaveletDsp &dsp, const FrameJob *job, const YcPixel *prev
     for (int32_t i = 0; i < h; i++) {
         const ptrdiff_t r = (ptrdiff_t)i * stride;
         float *a = planeA + (ptrdiff_t)i * n, *b = planeB + (ptrdiff_t)i * n;
-        dsp.dotDifferenceRow(prev + r, cur + r, next + r, w, rowB);
+        if (prevLuma)
+            dsp.dotDifferenceLumaRow(prevLuma + (ptrdiff_t)i * w, cur + (ptrdiff_t)i * curStride, next + r, w, rowB);
+        else
+            dsp.dotDifferenceRow(prev + r, cur + (ptrdiff_t)i * curStride, next + r, w, rowB);
         memset(rowB + w, 0, sizeof(float) * (size_t)(n - w));
         dsp.d4Forward(rowB, n, b);         // a | d of the row
         dsp.d4OddLowInverse(b, m, rowA);   // its low-pass part, one sample later
@@ -40,13 +43,22 @@ void dotPassWith(const WaveletDsp &dsp, const FrameJob *job, const YcPixel *prev
 
     // Row synthesis and write-back.
     for (int32_t i = 0; i < h; i++) {
-        const ptrdiff_t r = (ptrdiff_t)i * stride;
         const float *a = planeA + (ptrdiff_t)i * n, *b = planeB + (ptrdiff_t)i * n;
         dsp.d4Inverse(a, a + m, m, rowA);
         dsp.d4OddLowForward(rowA, n, rowC);  // the new approximations
         dsp.d4Inverse(rowC, b + m, m, rowB); // the processed signal row
-        dsp.dotWriteBackRow(rowB, w, cur + r);
+        dsp.dotWriteBackRow(rowB, w, cur + (ptrdiff_t)i * curStride);
+        if (rowDone)
+            rowDone(context, i);
     }
+    return true;
+}
+
+void dotPassWith(const WaveletDsp &dsp, const FrameJob *job, const YcPixel *prev, YcPixel *cur,
+                 const YcPixel *next)
+{
+    if (job)
+        dotPassStrided(dsp, job, prev, nullptr, cur, job->stride, next);
 }
 
 void dotPass(const FrameJob *job, const YcPixel *prev, YcPixel *cur, const YcPixel *next)

@@ -17,6 +17,20 @@ void dotPass(const FrameJob *job, const YcPixel *prev, YcPixel *cur, const YcPix
 void dotPassWith(const WaveletDsp &dsp, const FrameJob *job, const YcPixel *prev, YcPixel *cur,
                  const YcPixel *next);
 
+// dotPassWith for a `cur` whose rows lie curStride pixels apart (prev and next
+// keep the job's stride), so the current frame can be worked on where it is
+// kept. The same checks apply to curStride as to the stride. A prevLuma that
+// is not null stands for prev: the previous frame's luma alone, in rows of
+// job width samples, which is all the pass reads of it.
+// When `rowDone` is given, it is called with `context` and i as soon as row i
+// of cur is final (in order, i = 0 .. height - 1), so the caller can go on
+// with the row while it is in the cache; it must not touch rows below i.
+// Returns false when it left cur as it was, without calling rowDone.
+using DotRowDoneFn = void (*)(void *context, int32_t row);
+bool dotPassStrided(const WaveletDsp &dsp, const FrameJob *job, const YcPixel *prev, const int16_t *prevLuma,
+                    YcPixel *cur, int32_t curStride, const YcPixel *next, DotRowDoneFn rowDone = nullptr,
+                    void *context = nullptr);
+
 } // namespace velvane
 
 #endif

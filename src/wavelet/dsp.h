@@ -50,6 +50,13 @@ using DotDifferenceRowFn = void (*)(const YcPixel *prev, YcPixel *cur, const YcP
 // t[j] truncated toward zero (out of the 32-bit range: INT32_MIN, as the
 // processor converts), no clamping. Writes only the y of the w pixels.
 using DotWriteBackRowFn = void (*)(const float *t, int32_t w, YcPixel *cur);
+// luma[j] = row[j].y for j < w >= 1: the part of a neighbour the difference
+// needs, a third of the frame's bytes.
+using CopyLumaRowFn = void (*)(const YcPixel *row, int32_t w, int16_t *luma);
+// dotDifferenceRow with the previous frame's luma given alone (prevLuma[j]
+// for prev[j].y); the same results.
+using DotDifferenceLumaRowFn = void (*)(const int16_t *prevLuma, YcPixel *cur, const YcPixel *next, int32_t w,
+                                        float *s);
 
 struct WaveletDsp {
     D4ForwardFn d4Forward;
@@ -59,6 +66,8 @@ struct WaveletDsp {
     ShrinkColumnsFn shrinkColumns;
     DotDifferenceRowFn dotDifferenceRow;
     DotWriteBackRowFn dotWriteBackRow;
+    CopyLumaRowFn copyLumaRow;
+    DotDifferenceLumaRowFn dotDifferenceLumaRow;
 };
 
 // Module-wide table, written once at start-up by selectKernels().
@@ -74,6 +83,8 @@ void d4OddLowInverseC(const float *b, int32_t m, float *out);
 void shrinkColumnsC(float *plane, int32_t column, int32_t count, int32_t h);
 void dotDifferenceRowC(const YcPixel *prev, YcPixel *cur, const YcPixel *next, int32_t w, float *s);
 void dotWriteBackRowC(const float *t, int32_t w, YcPixel *cur);
+void copyLumaRowC(const YcPixel *row, int32_t w, int16_t *luma);
+void dotDifferenceLumaRowC(const int16_t *prevLuma, YcPixel *cur, const YcPixel *next, int32_t w, float *s);
 
 // One column through the two-phase detail shrink, on the work rows of the
 // scratch memory with the C transforms: decompose at both phases, halve the

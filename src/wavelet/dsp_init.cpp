@@ -15,6 +15,8 @@ void waveletDspInit(WaveletDsp *table, unsigned cpuFlags)
     table->shrinkColumns = shrinkColumnsC;
     table->dotDifferenceRow = dotDifferenceRowC;
     table->dotWriteBackRow = dotWriteBackRowC;
+    table->copyLumaRow = copyLumaRowC;
+    table->dotDifferenceLumaRow = dotDifferenceLumaRowC;
     waveletDspInitX86(table, cpuFlags);
 }
 

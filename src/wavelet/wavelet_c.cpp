@@ -118,6 +118,21 @@ void dotDifferenceRowC(const YcPixel *prev, YcPixel *cur, const YcPixel *next, i
     }
 }
 
+void copyLumaRowC(const YcPixel *row, int32_t w, int16_t *luma)
+{
+    for (int32_t j = 0; j < w; j++)
+        luma[j] = row[j].y;
+}
+
+void dotDifferenceLumaRowC(const int16_t *prevLuma, YcPixel *cur, const YcPixel *next, int32_t w, float *s)
+{
+    for (int32_t j = 0; j < w; j++) {
+        const int32_t mean = ((int32_t)prevLuma[j] + (int32_t)next[j].y) >> 1;
+        s[j] = (float)((int32_t)cur[j].y - mean);
+        cur[j].y = (int16_t)mean;
+    }
+}
+
 void dotWriteBackRowC(const float *t, int32_t w, YcPixel *cur)
 {
     for (int32_t j = 0; j < w; j++) {

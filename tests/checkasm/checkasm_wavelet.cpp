@@ -221,12 +221,37 @@ void checkPixelRows(checkasm::Context &ctx, const WaveletDsp &ref, const Wavelet
         s2 = s1;
         s2.p = s2.store.data() + (s1.p - s1.store.data());
         std::vector<YcPixel> c2 = f[1];
+        const std::vector<YcPixel> original = f[1];
         ref.dotDifferenceRow(f[0].data(), f[1].data(), f[2].data(), w, s1.p);
         opt.dotDifferenceRow(f[0].data(), c2.data(), f[2].data(), w, s2.p);
         if (!s1.same(s2) || memcmp(f[1].data(), c2.data(), total * sizeof(YcPixel))) {
             ctx.fail("dotDifferenceRow", "w=%d signal or mean differs (first signal difference at buffer index %zu)",
                      w, s1.firstDiff(s2));
             return;
+        }
+        // The previous frame's luma alone (as copyLumaRow extracts it) must
+        // give the plain difference's signal and mean, at either level.
+        std::vector<int16_t> luma1(w + 9, 0x5A5A), luma2 = luma1;
+        ref.copyLumaRow(f[0].data(), w, luma1.data());
+        opt.copyLumaRow(f[0].data(), w, luma2.data());
+        for (int32_t j = 0; j < w; j++)
+            if (luma1[j] != f[0][j].y) {
+                ctx.fail("copyLumaRow", "w=%d the reference's luma %d is not the pixel's", w, j);
+                return;
+            }
+        if (luma1 != luma2) {
+            ctx.fail("copyLumaRow", "w=%d lumas or the samples after them differ", w);
+            return;
+        }
+        for (DotDifferenceLumaRowFn fn : {ref.dotDifferenceLumaRow, opt.dotDifferenceLumaRow}) {
+            Buf s3(w, 0);
+            s3.p = s3.store.data() + (s1.p - s1.store.data());
+            std::vector<YcPixel> c3 = original;
+            fn(luma2.data(), c3.data(), f[2].data(), w, s3.p);
+            if (!s1.same(s3) || memcmp(f[1].data(), c3.data(), total * sizeof(YcPixel))) {
+                ctx.fail("dotDifferenceLumaRow", "w=%d signal or mean differs from the plain difference", w);
+                return;
+            }
         }
         std::vector<float> t(w);
         for (int32_t j = 0; j < w; j++)
@@ -337,7 +362,9 @@ CHECKASM_GROUP(wavelet)
                   [&] { opt.shrinkColumns(plane.data(), M, M, 480); });
     }
     if (ctx.shouldCheck("dotDifferenceRow", (const void *)opt.dotDifferenceRow) |
-        ctx.shouldCheck("dotWriteBackRow", (const void *)opt.dotWriteBackRow))
+        ctx.shouldCheck("dotWriteBackRow", (const void *)opt.dotWriteBackRow) |
+        ctx.shouldCheck("copyLumaRow", (const void *)opt.copyLumaRow) |
+        ctx.shouldCheck("dotDifferenceLumaRow", (const void *)opt.dotDifferenceLumaRow))
         checkPixelRows(ctx, ref, opt);
     // The pass is new whenever any kernel it uses is.
     const void *passKey = (const void *)opt.shrinkColumns;

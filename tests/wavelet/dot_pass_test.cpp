@@ -248,6 +248,63 @@ TEST_P(DotPass, BadGeometryOrMissingScratchLeavesTheFrame)
     EXPECT_NE(memcmp(f.cur.data(), before.data(), before.size() * sizeof(YcPixel)), 0);
 }
 
+// The current frame kept with a pitch of its own (as in a band plane) gets the
+// same luma, and each row is reported once, in order, after its write-back.
+TEST_P(DotPass, CurrentFrameWithItsOwnPitchAndRowsReportedWhenFinal)
+{
+    Frames f(61, 23, 64, 11);
+    const int32_t pitch = 70;
+    std::vector<YcPixel> own((size_t)pitch * f.h, YcPixel{7, 7, 7});
+    for (int32_t i = 0; i < f.h; i++)
+        memcpy(&own[(size_t)i * pitch], &f.at(f.cur, i, 0), (size_t)f.w * sizeof(YcPixel));
+    const std::vector<YcPixel> ownBefore = own;
+    run(f);
+
+    struct Seen {
+        std::vector<int32_t> rows;
+        const std::vector<YcPixel> *own, *want;
+        int32_t pitch, w, stride;
+        bool finalWhenReported = true;
+    } seen{{}, &own, &f.cur, pitch, f.w, f.stride};
+    auto rowDone = [](void *c, int32_t row) {
+        Seen &s = *static_cast<Seen *>(c);
+        s.rows.push_back(row);
+        s.finalWhenReported &= memcmp(&(*s.own)[(size_t)row * s.pitch], &(*s.want)[(size_t)row * s.stride],
+                                      (size_t)s.w * sizeof(YcPixel)) == 0;
+    };
+    ASSERT_TRUE(
+        dotPassStrided(dsp, &f.job, f.prev.data(), nullptr, own.data(), pitch, f.next.data(), rowDone, &seen));
+    EXPECT_TRUE(seen.finalWhenReported);
+    ASSERT_EQ(seen.rows.size(), (size_t)f.h);
+    for (int32_t i = 0; i < f.h; i++) {
+        EXPECT_EQ(seen.rows[i], i);
+        EXPECT_EQ(memcmp(&own[(size_t)i * pitch + f.w], &ownBefore[(size_t)i * pitch + f.w],
+                         (size_t)(pitch - f.w) * sizeof(YcPixel)),
+                  0); // nothing past the width
+    }
+
+    // A pitch below the width is refused like a short stride.
+    EXPECT_FALSE(
+        dotPassStrided(dsp, &f.job, f.prev.data(), nullptr, own.data(), f.w - 1, f.next.data(), rowDone, &seen));
+    EXPECT_EQ(seen.rows.size(), (size_t)f.h);
+}
+
+// The previous frame given by its luma alone gives the same frame.
+TEST_P(DotPass, PreviousFrameByItsLumaAlone)
+{
+    Frames f(61, 23, 64, 12);
+    std::vector<int16_t> luma((size_t)f.w * f.h);
+    for (int32_t i = 0; i < f.h; i++)
+        for (int32_t j = 0; j < f.w; j++)
+            luma[(size_t)i * f.w + j] = f.at(f.prev, i, j).y;
+    std::vector<YcPixel> viaLuma = f.cur;
+    ASSERT_TRUE(dotPassStrided(dsp, &f.job, nullptr, luma.data(), viaLuma.data(), f.stride, f.next.data()));
+    const std::vector<YcPixel> before = f.cur;
+    run(f);
+    ASSERT_NE(memcmp(f.cur.data(), before.data(), before.size() * sizeof(YcPixel)), 0);
+    EXPECT_EQ(memcmp(f.cur.data(), viaLuma.data(), viaLuma.size() * sizeof(YcPixel)), 0);
+}
+
 VELVANE_INSTANTIATE_LEVELS(DotPass);
 
 } // namespace

@@ -263,6 +263,38 @@ void dotDifferenceRowAvx2(const YcPixel *prev, YcPixel *cur, const YcPixel *next
         differencePixel(prev, cur, next, s, j);
 }
 
+void copyLumaRowAvx2(const YcPixel *row, int32_t w, int16_t *luma)
+{
+    int32_t j = 0;
+    for (; j + 8 <= w; j += 8) {
+        // Sign-extended lumas pack exactly; the pack works within 128-bit
+        // halves, so the permute brings the two halves' quadwords together.
+        const __m256i y = EightPixels(row + j).luma();
+        const __m256i packed = _mm256_permute4x64_epi64(_mm256_packs_epi32(y, y), _MM_SHUFFLE(3, 1, 2, 0));
+        _mm_storeu_si128((__m128i *)(void *)(luma + j), _mm256_castsi256_si128(packed));
+    }
+    for (; j + 4 <= w; j += 4)
+        copyLuma4(row, luma, j);
+    for (; j < w; j++)
+        copyLumaPixel(row, luma, j);
+}
+
+void dotDifferenceLumaRowAvx2(const int16_t *prevLuma, YcPixel *cur, const YcPixel *next, int32_t w, float *s)
+{
+    int32_t j = 0;
+    for (; j + 8 <= w; j += 8) {
+        const EightPixels c(cur + j);
+        const __m256i prevY = _mm256_cvtepi16_epi32(_mm_loadu_si128((const __m128i *)(const void *)(prevLuma + j)));
+        const __m256i mean = _mm256_srai_epi32(_mm256_add_epi32(prevY, EightPixels(next + j).luma()), 1);
+        _mm256_storeu_ps(s + j, _mm256_cvtepi32_ps(_mm256_sub_epi32(c.luma(), mean)));
+        c.storeY(cur + j, mean);
+    }
+    for (; j + 4 <= w; j += 4)
+        differenceLuma4(prevLuma, cur, next, s, j);
+    for (; j < w; j++)
+        differenceLumaPixel(prevLuma, cur, next, s, j);
+}
+
 void dotWriteBackRowAvx2(const float *t, int32_t w, YcPixel *cur)
 {
     int32_t j = 0;

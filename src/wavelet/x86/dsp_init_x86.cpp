@@ -14,6 +14,8 @@ void waveletDspInitX86(WaveletDsp *table, unsigned cpuFlags)
     table->shrinkColumns = shrinkColumnsSse2;
     table->dotDifferenceRow = dotDifferenceRowSse2;
     table->dotWriteBackRow = dotWriteBackRowSse2;
+    table->copyLumaRow = copyLumaRowSse2;
+    table->dotDifferenceLumaRow = dotDifferenceLumaRowSse2;
     if (!(cpuFlags & CPU_AVX2))
         return;
     table->d4Forward = d4ForwardAvx2;
@@ -23,6 +25,8 @@ void waveletDspInitX86(WaveletDsp *table, unsigned cpuFlags)
     table->shrinkColumns = shrinkColumnsAvx2;
     table->dotDifferenceRow = dotDifferenceRowAvx2;
     table->dotWriteBackRow = dotWriteBackRowAvx2;
+    table->copyLumaRow = copyLumaRowAvx2;
+    table->dotDifferenceLumaRow = dotDifferenceLumaRowAvx2;
 }
 
 } // namespace velvane

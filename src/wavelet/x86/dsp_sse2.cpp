@@ -168,6 +168,24 @@ void dotDifferenceRowSse2(const YcPixel *prev, YcPixel *cur, const YcPixel *next
         differencePixel(prev, cur, next, s, j);
 }
 
+void copyLumaRowSse2(const YcPixel *row, int32_t w, int16_t *luma)
+{
+    int32_t j = 0;
+    for (; j + 4 <= w; j += 4)
+        copyLuma4(row, luma, j);
+    for (; j < w; j++)
+        copyLumaPixel(row, luma, j);
+}
+
+void dotDifferenceLumaRowSse2(const int16_t *prevLuma, YcPixel *cur, const YcPixel *next, int32_t w, float *s)
+{
+    int32_t j = 0;
+    for (; j + 4 <= w; j += 4)
+        differenceLuma4(prevLuma, cur, next, s, j);
+    for (; j < w; j++)
+        differenceLumaPixel(prevLuma, cur, next, s, j);
+}
+
 void dotWriteBackRowSse2(const float *t, int32_t w, YcPixel *cur)
 {
     int32_t j = 0;

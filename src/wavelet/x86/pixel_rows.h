@@ -69,6 +69,36 @@ inline void difference4(const YcPixel *prev, YcPixel *cur, const YcPixel *next, 
     c.storeY(cur + j, mean);
 }
 
+inline void copyLumaPixel(const YcPixel *row, int16_t *luma, int32_t j) { luma[j] = row[j].y; }
+
+inline void copyLuma4(const YcPixel *row, int16_t *luma, int32_t j)
+{
+    const __m128i y = FourPixels(row + j).y(); // sign-extended, so the pack is exact
+    _mm_storel_epi64((__m128i *)(void *)(luma + j), _mm_packs_epi32(y, y));
+}
+
+// Four sign-extended lumas from 16-bit samples.
+inline __m128i luma4(const int16_t *luma)
+{
+    const __m128i v = _mm_loadl_epi64((const __m128i *)(const void *)luma);
+    return _mm_srai_epi32(_mm_unpacklo_epi16(v, v), 16);
+}
+
+inline void differenceLumaPixel(const int16_t *prevLuma, YcPixel *cur, const YcPixel *next, float *s, int32_t j)
+{
+    const int32_t mean = ((int32_t)prevLuma[j] + (int32_t)next[j].y) >> 1;
+    s[j] = (float)((int32_t)cur[j].y - mean);
+    cur[j].y = (int16_t)mean;
+}
+
+inline void differenceLuma4(const int16_t *prevLuma, YcPixel *cur, const YcPixel *next, float *s, int32_t j)
+{
+    const FourPixels c(cur + j);
+    const __m128i mean = _mm_srai_epi32(_mm_add_epi32(luma4(prevLuma + j), FourPixels(next + j).y()), 1);
+    _mm_storeu_ps(s + j, _mm_cvtepi32_ps(_mm_sub_epi32(c.y(), mean)));
+    c.storeY(cur + j, mean);
+}
+
 inline void writeBack4(const float *t, YcPixel *cur, int32_t j)
 {
     const FourPixels c(cur + j);
