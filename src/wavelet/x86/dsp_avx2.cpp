@@ -5,6 +5,7 @@
 #include "wavelet/x86/column_lanes.h"
 #include "wavelet/x86/dsp_x86.h"
 #include "wavelet/x86/pixel_rows.h"
+#include "wavelet/x86/row_edges.h"
 
 namespace velvane {
 namespace {
@@ -52,9 +53,6 @@ struct LanesAvx2 {
     }
 };
 
-constexpr float H0 = kD4H0, H1 = kD4H1, H2 = kD4H2, H3 = kD4H3;
-constexpr double D0 = kD4H0, D1 = kD4H1, D2 = kD4H2, D3 = kD4H3;
-
 inline __m256 sum4(__m256 c0, __m256 x0, __m256 c1, __m256 x1, __m256 c2, __m256 x2, __m256 c3, __m256 x3)
 {
     return _mm256_add_ps(
@@ -82,13 +80,6 @@ inline void forward8(const float *x, float *a, float *d, int32_t k)
                                               _mm256_set1_ps(H1), e2)));
 }
 
-inline void forward1(const float *x, int32_t n, float *a, float *d, int32_t k)
-{
-    const float x0 = x[2 * k], x1 = x[2 * k + 1], x2 = x[(2 * k + 2) % n], x3 = x[(2 * k + 3) % n];
-    a[k] = ((H0 * x0 + H1 * x1) + H2 * x2) + H3 * x3;
-    d[k] = ((-H2 * x1 + H3 * x0) + (-H0 * x3)) + H1 * x2;
-}
-
 // Outputs 2k..2k+15 of the even-phase synthesis, 1 <= k, k + 7 <= m - 1.
 inline void inverse8(const float *a, const float *d, float *out, int32_t k)
 {
@@ -103,13 +94,6 @@ inline void inverse8(const float *a, const float *d, float *out, int32_t k)
     _mm256_storeu_ps(out + 2 * k + 8, _mm256_permute2f128_ps(lo, hi, 0x31));
 }
 
-inline void inverse1(const float *a, const float *d, int32_t m, float *out, int32_t k)
-{
-    const int32_t p = k == 0 ? m - 1 : k - 1;
-    out[2 * k] = ((H0 * a[k] + H2 * a[p]) + H3 * d[k]) + H1 * d[p];
-    out[2 * k + 1] = ((H1 * a[k] + H3 * a[p]) + (-H2 * d[k])) + (-H0 * d[p]);
-}
-
 // Outputs k..k+7 of the odd-phase analysis, k + 7 < n/2 - 4.
 inline void oddForward8(const float *x, float *out, int32_t k)
 {
@@ -117,15 +101,6 @@ inline void oddForward8(const float *x, float *out, int32_t k)
     const __m256 w2 = _mm256_loadu_ps(x + 2 * k + 3), w3 = _mm256_loadu_ps(x + 2 * k + 11);
     _mm256_storeu_ps(out + k, pairsInOrder(sum4(_mm256_set1_ps(H0), evens(w0, w1), _mm256_set1_ps(H1), odds(w0, w1),
                                                 _mm256_set1_ps(H2), evens(w2, w3), _mm256_set1_ps(H3), odds(w2, w3))));
-}
-
-inline void oddForward1(const float *x, int32_t n, float *out, int32_t k, bool boundary)
-{
-    const float x1 = x[(2 * k + 1) % n], x2 = x[(2 * k + 2) % n], x3 = x[(2 * k + 3) % n], x4 = x[(2 * k + 4) % n];
-    if (boundary)
-        out[k] = (float)(((D0 * x1 + D1 * x2) + D2 * x3) + D3 * x4);
-    else
-        out[k] = ((H0 * x1 + H1 * x2) + H2 * x3) + H3 * x4;
 }
 
 // Outputs 2j+1..2j+16 of the odd-phase synthesis, 1 <= j, j + 7 < m - 3.
@@ -137,35 +112,6 @@ inline void oddInverse8(const float *b, float *out, int32_t j)
     const __m256 lo = _mm256_unpacklo_ps(o, e), hi = _mm256_unpackhi_ps(o, e);
     _mm256_storeu_ps(out + 2 * j + 1, _mm256_permute2f128_ps(lo, hi, 0x20));
     _mm256_storeu_ps(out + 2 * j + 9, _mm256_permute2f128_ps(lo, hi, 0x31));
-}
-
-inline void oddInverse1(const float *b, int32_t m, float *out, int32_t j, bool boundary)
-{
-    const float p = b[j == 0 ? m - 1 : j - 1], c = b[j];
-    if (boundary) {
-        out[2 * j + 1] = (float)(D2 * p + D0 * c);
-        out[(2 * j + 2) % (2 * m)] = (float)(D3 * p + D1 * c);
-    } else {
-        out[2 * j + 1] = H2 * p + H0 * c;
-        out[2 * j + 2] = H3 * p + H1 * c;
-    }
-}
-
-// Runs f on first, first+8, ... over [first, end), the last group moved back
-// to end at `end` (recomputing the same values where it overlaps); a range
-// shorter than one group goes to g one at a time.
-template <class F, class G> inline void groupsOf8(int32_t first, int32_t end, F f, G g)
-{
-    if (end - first < 8) {
-        for (int32_t k = first; k < end; k++)
-            g(k);
-        return;
-    }
-    int32_t k = first;
-    for (; k + 8 <= end; k += 8)
-        f(k);
-    if (k < end)
-        f(end - 8);
 }
 
 // Eight pixels are twelve dwords; dwords 0, 1, 3, 4, 6, 7, 9 and 10 carry
@@ -212,20 +158,20 @@ void d4ForwardAvx2(const float *x, int32_t n, float *out)
 {
     const int32_t half = n / 2;
     float *a = out, *d = out + half;
-    groupsOf8(0, half - 1, [&](int32_t k) { forward8(x, a, d, k); }, [&](int32_t k) { forward1(x, n, a, d, k); });
+    inGroups<8>(0, half - 1, [&](int32_t k) { forward8(x, a, d, k); }, [&](int32_t k) { forward1(x, n, a, d, k); });
     forward1(x, n, a, d, half - 1);
 }
 
 void d4InverseAvx2(const float *a, const float *d, int32_t m, float *out)
 {
     inverse1(a, d, m, out, 0);
-    groupsOf8(1, m, [&](int32_t k) { inverse8(a, d, out, k); }, [&](int32_t k) { inverse1(a, d, m, out, k); });
+    inGroups<8>(1, m, [&](int32_t k) { inverse8(a, d, out, k); }, [&](int32_t k) { inverse1(a, d, m, out, k); });
 }
 
 void d4OddLowForwardAvx2(const float *x, int32_t n, float *out)
 {
     const int32_t half = n / 2;
-    groupsOf8(0, half - 4, [&](int32_t k) { oddForward8(x, out, k); },
+    inGroups<8>(0, half - 4, [&](int32_t k) { oddForward8(x, out, k); },
               [&](int32_t k) { oddForward1(x, n, out, k, false); });
     for (int32_t k = half - 4; k < half; k++)
         oddForward1(x, n, out, k, true);
@@ -234,7 +180,7 @@ void d4OddLowForwardAvx2(const float *x, int32_t n, float *out)
 void d4OddLowInverseAvx2(const float *b, int32_t m, float *out)
 {
     oddInverse1(b, m, out, 0, true);
-    groupsOf8(1, m - 3, [&](int32_t j) { oddInverse8(b, out, j); },
+    inGroups<8>(1, m - 3, [&](int32_t j) { oddInverse8(b, out, j); },
               [&](int32_t j) { oddInverse1(b, m, out, j, false); });
     for (int32_t j = m - 3; j < m; j++)
         oddInverse1(b, m, out, j, true);

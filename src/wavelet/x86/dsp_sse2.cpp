@@ -5,12 +5,10 @@
 #include "wavelet/x86/column_lanes.h"
 #include "wavelet/x86/dsp_x86.h"
 #include "wavelet/x86/pixel_rows.h"
+#include "wavelet/x86/row_edges.h"
 
 namespace velvane {
 namespace {
-
-constexpr float H0 = kD4H0, H1 = kD4H1, H2 = kD4H2, H3 = kD4H3;
-constexpr double D0 = kD4H0, D1 = kD4H1, D2 = kD4H2, D3 = kD4H3;
 
 inline __m128 sum4(__m128 c0, __m128 x0, __m128 c1, __m128 x1, __m128 c2, __m128 x2, __m128 c3, __m128 x3)
 {
@@ -31,13 +29,6 @@ inline void forward4(const float *x, float *a, float *d, int32_t k)
     _mm_storeu_ps(d + k, sum4(_mm_set1_ps(-H2), o, _mm_set1_ps(H3), e, _mm_set1_ps(-H0), o2, _mm_set1_ps(H1), e2));
 }
 
-inline void forward1(const float *x, int32_t n, float *a, float *d, int32_t k)
-{
-    const float x0 = x[2 * k], x1 = x[2 * k + 1], x2 = x[(2 * k + 2) % n], x3 = x[(2 * k + 3) % n];
-    a[k] = ((H0 * x0 + H1 * x1) + H2 * x2) + H3 * x3;
-    d[k] = ((-H2 * x1 + H3 * x0) + (-H0 * x3)) + H1 * x2;
-}
-
 // Outputs 2k..2k+7 of the even-phase synthesis, 1 <= k, k + 3 <= m - 1.
 inline void inverse4(const float *a, const float *d, float *out, int32_t k)
 {
@@ -47,13 +38,6 @@ inline void inverse4(const float *a, const float *d, float *out, int32_t k)
     const __m128 o = sum4(_mm_set1_ps(H1), ak, _mm_set1_ps(H3), ap, _mm_set1_ps(-H2), dk, _mm_set1_ps(-H0), dp);
     _mm_storeu_ps(out + 2 * k, _mm_unpacklo_ps(e, o));
     _mm_storeu_ps(out + 2 * k + 4, _mm_unpackhi_ps(e, o));
-}
-
-inline void inverse1(const float *a, const float *d, int32_t m, float *out, int32_t k)
-{
-    const int32_t p = k == 0 ? m - 1 : k - 1;
-    out[2 * k] = ((H0 * a[k] + H2 * a[p]) + H3 * d[k]) + H1 * d[p];
-    out[2 * k + 1] = ((H1 * a[k] + H3 * a[p]) + (-H2 * d[k])) + (-H0 * d[p]);
 }
 
 // Outputs k..k+3 of the odd-phase analysis, k + 3 < n/2 - 4.
@@ -68,15 +52,6 @@ inline void oddForward4(const float *x, float *out, int32_t k)
     _mm_storeu_ps(out + k, sum4(_mm_set1_ps(H0), o1, _mm_set1_ps(H1), e2, _mm_set1_ps(H2), o3, _mm_set1_ps(H3), e4));
 }
 
-inline void oddForward1(const float *x, int32_t n, float *out, int32_t k, bool boundary)
-{
-    const float x1 = x[(2 * k + 1) % n], x2 = x[(2 * k + 2) % n], x3 = x[(2 * k + 3) % n], x4 = x[(2 * k + 4) % n];
-    if (boundary)
-        out[k] = (float)(((D0 * x1 + D1 * x2) + D2 * x3) + D3 * x4);
-    else
-        out[k] = ((H0 * x1 + H1 * x2) + H2 * x3) + H3 * x4;
-}
-
 // Outputs 2j+1..2j+8 of the odd-phase synthesis, 1 <= j, j + 3 < m - 3.
 inline void oddInverse4(const float *b, float *out, int32_t j)
 {
@@ -87,35 +62,6 @@ inline void oddInverse4(const float *b, float *out, int32_t j)
     _mm_storeu_ps(out + 2 * j + 5, _mm_unpackhi_ps(o, e));
 }
 
-inline void oddInverse1(const float *b, int32_t m, float *out, int32_t j, bool boundary)
-{
-    const float p = b[j == 0 ? m - 1 : j - 1], c = b[j];
-    if (boundary) {
-        out[2 * j + 1] = (float)(D2 * p + D0 * c);
-        out[(2 * j + 2) % (2 * m)] = (float)(D3 * p + D1 * c);
-    } else {
-        out[2 * j + 1] = H2 * p + H0 * c;
-        out[2 * j + 2] = H3 * p + H1 * c;
-    }
-}
-
-// Runs f on first, first+4, ... over [first, end), the last group moved back
-// to end at `end` (it then overlaps its neighbour and recomputes the same
-// values); what does not fill one group goes to g one at a time.
-template <class F, class G> inline void groupsOf4(int32_t first, int32_t end, F f, G g)
-{
-    if (end - first < 4) {
-        for (int32_t k = first; k < end; k++)
-            g(k);
-        return;
-    }
-    int32_t k = first;
-    for (; k + 4 <= end; k += 4)
-        f(k);
-    if (k < end)
-        f(end - 4);
-}
-
 alignas(32) float shrinkWork[ColumnLanes<LanesSse2>::kWorkFloats];
 
 } // namespace
@@ -124,20 +70,20 @@ void d4ForwardSse2(const float *x, int32_t n, float *out)
 {
     const int32_t half = n / 2;
     float *a = out, *d = out + half;
-    groupsOf4(0, half - 1, [&](int32_t k) { forward4(x, a, d, k); }, [&](int32_t k) { forward1(x, n, a, d, k); });
+    inGroups<4>(0, half - 1, [&](int32_t k) { forward4(x, a, d, k); }, [&](int32_t k) { forward1(x, n, a, d, k); });
     forward1(x, n, a, d, half - 1);
 }
 
 void d4InverseSse2(const float *a, const float *d, int32_t m, float *out)
 {
     inverse1(a, d, m, out, 0);
-    groupsOf4(1, m, [&](int32_t k) { inverse4(a, d, out, k); }, [&](int32_t k) { inverse1(a, d, m, out, k); });
+    inGroups<4>(1, m, [&](int32_t k) { inverse4(a, d, out, k); }, [&](int32_t k) { inverse1(a, d, m, out, k); });
 }
 
 void d4OddLowForwardSse2(const float *x, int32_t n, float *out)
 {
     const int32_t half = n / 2;
-    groupsOf4(0, half - 4, [&](int32_t k) { oddForward4(x, out, k); },
+    inGroups<4>(0, half - 4, [&](int32_t k) { oddForward4(x, out, k); },
               [&](int32_t k) { oddForward1(x, n, out, k, false); });
     for (int32_t k = half - 4; k < half; k++)
         oddForward1(x, n, out, k, true);
@@ -146,7 +92,7 @@ void d4OddLowForwardSse2(const float *x, int32_t n, float *out)
 void d4OddLowInverseSse2(const float *b, int32_t m, float *out)
 {
     oddInverse1(b, m, out, 0, true);
-    groupsOf4(1, m - 3, [&](int32_t j) { oddInverse4(b, out, j); },
+    inGroups<4>(1, m - 3, [&](int32_t j) { oddInverse4(b, out, j); },
               [&](int32_t j) { oddInverse1(b, m, out, j, false); });
     for (int32_t j = m - 3; j < m; j++)
         oddInverse1(b, m, out, j, true);
