@@ -33,6 +33,23 @@ bool levelAvailable(benchmark::State &state)
     return true;
 }
 
+// The kernel table of the level the benchmark's first argument names.
+bool kernels(benchmark::State &state, PipelineDsp &dsp)
+{
+    if (!levelAvailable(state))
+        return false;
+    pipelineDspInit(&dsp, (unsigned)state.range(0));
+    return true;
+}
+
+bool kernels(benchmark::State &state, NrDsp &dsp)
+{
+    if (!levelAvailable(state))
+        return false;
+    nrDspInit(&dsp, (unsigned)state.range(0));
+    return true;
+}
+
 void levels(benchmark::internal::Benchmark *b)
 {
     b->ArgName("isa")->Arg(0)->Arg(CPU_SSE2)->Arg(CPU_SSE2 | CPU_AVX2)->Unit(benchmark::kMicrosecond);
@@ -53,10 +70,9 @@ std::vector<YcPixel> noisyFrame(int32_t pixels, uint32_t seed)
 
 void BM_adjustColour(benchmark::State &state)
 {
-    if (!levelAvailable(state))
-        return;
     PipelineDsp dsp;
-    pipelineDspInit(&dsp, (unsigned)state.range(1) == 0 ? (unsigned)state.range(0) : (unsigned)state.range(0));
+    if (!kernels(state, dsp))
+        return;
     std::vector<YcPixel> frame = noisyFrame(kWidth * kHeight, 1);
     ColourFactors f = {256 + 20, 4 * 5, 256 + 30, 256 - 30, 0, 256, 256, COLOUR_GAINS};
     if (state.range(1) != 0) {
@@ -76,10 +92,9 @@ BENCHMARK(BM_adjustColour)
 
 void BM_interpolateChroma411(benchmark::State &state)
 {
-    if (!levelAvailable(state))
-        return;
     PipelineDsp dsp;
-    pipelineDspInit(&dsp, (unsigned)state.range(0));
+    if (!kernels(state, dsp))
+        return;
     std::vector<YcPixel> frame = noisyFrame(kWidth * kHeight, 2);
     for (auto _ : state)
         for (int32_t y = 0; y < kHeight; y++)
@@ -89,10 +104,9 @@ BENCHMARK(BM_interpolateChroma411)->Apply(levels);
 
 void BM_halveSamples(benchmark::State &state)
 {
-    if (!levelAvailable(state))
-        return;
     PipelineDsp dsp;
-    pipelineDspInit(&dsp, (unsigned)state.range(0));
+    if (!kernels(state, dsp))
+        return;
     std::vector<YcPixel> frame = noisyFrame(kWidth * kHeight, 3);
     for (auto _ : state)
         dsp.halveSamples(&frame[0].y, frame.size() * 3);
@@ -113,10 +127,9 @@ struct Planes {
 
 void BM_lowPass(benchmark::State &state)
 {
-    if (!levelAvailable(state))
-        return;
     PipelineDsp dsp;
-    pipelineDspInit(&dsp, (unsigned)state.range(0));
+    if (!kernels(state, dsp))
+        return;
     Planes p;
     for (auto _ : state)
         for (int32_t y = 0; y < kHeight; y++)
@@ -126,10 +139,9 @@ BENCHMARK(BM_lowPass)->Apply(levels);
 
 void BM_residual(benchmark::State &state)
 {
-    if (!levelAvailable(state))
-        return;
     PipelineDsp dsp;
-    pipelineDspInit(&dsp, (unsigned)state.range(0));
+    if (!kernels(state, dsp))
+        return;
     Planes p;
     for (auto _ : state)
         for (int32_t y = 0; y < kHeight; y++)
@@ -139,10 +151,9 @@ BENCHMARK(BM_residual)->Apply(levels);
 
 void BM_averageRows(benchmark::State &state)
 {
-    if (!levelAvailable(state))
-        return;
     NrDsp dsp;
-    nrDspInit(&dsp, (unsigned)state.range(0));
+    if (!kernels(state, dsp))
+        return;
     Planes cur, prev, next;
     std::vector<YcPixel> frame((size_t)kWidth * kHeight);
     AverageRowArgs a;
@@ -170,10 +181,9 @@ BENCHMARK(BM_averageRows)->Apply(levels);
 
 void BM_doubleSamples(benchmark::State &state)
 {
-    if (!levelAvailable(state))
-        return;
     NrDsp dsp;
-    nrDspInit(&dsp, (unsigned)state.range(0));
+    if (!kernels(state, dsp))
+        return;
     std::vector<YcPixel> frame = noisyFrame(kWidth * kHeight, 5);
     for (auto _ : state)
         dsp.doubleSamples(&frame[0].y, frame.size() * 3);
@@ -182,10 +192,9 @@ BENCHMARK(BM_doubleSamples)->Apply(levels);
 
 void BM_fillPixels(benchmark::State &state)
 {
-    if (!levelAvailable(state))
-        return;
     NrDsp dsp;
-    nrDspInit(&dsp, (unsigned)state.range(0));
+    if (!kernels(state, dsp))
+        return;
     std::vector<YcPixel> frame((size_t)kWidth * kHeight);
     const YcPixel black = {256, 0, 0};
     for (auto _ : state)
