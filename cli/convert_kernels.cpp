@@ -205,7 +205,9 @@ void upsampleCosited2Sse2(int16_t *dst, const int16_t *c, int n)
 void downsampleCosited2Sse2(int16_t *dst, const int16_t *row, int n)
 {
     int k = 0;
-    for (; k + 8 <= n; k += 8) {
+    // Each step loads row[2k] .. row[2k + 15]; the last sample needed is
+    // row[2n - 2], so the vector steps stop one short of it.
+    for (; k + 8 < n; k += 8) {
         __m128i a = _mm_loadu_si128((const __m128i *)(row + 2 * k));
         __m128i b = _mm_loadu_si128((const __m128i *)(row + 2 * k + 8));
         a = _mm_srai_epi32(_mm_slli_epi32(a, 16), 16);
@@ -257,9 +259,11 @@ void lumaToHost(int16_t *dst, const uint8_t *src, int n, int depth)
             dst[i] = (int16_t)((load16(src, i) + 8) >> 4);
         return;
     }
-    const int shift = 12 - depth;
+    // A sample above the depth's largest value is broken input: it counts as
+    // that largest value instead of wrapping round the host's scale.
+    const int shift = 12 - depth, maxv = (1 << depth) - 1;
     for (int i = 0; i < n; i++)
-        dst[i] = (int16_t)(load16(src, i) << shift);
+        dst[i] = (int16_t)(std::min(load16(src, i), maxv) << shift);
 }
 
 void chromaToHost(int16_t *dst, const uint8_t *src, int n, int depth)
@@ -272,9 +276,9 @@ void chromaToHost(int16_t *dst, const uint8_t *src, int n, int depth)
             dst[i] = (int16_t)((load16(src, i) - mid + 8) >> 4);
         return;
     }
-    const int scale = 1 << (12 - depth);
+    const int scale = 1 << (12 - depth), maxv = (1 << depth) - 1;
     for (int i = 0; i < n; i++)
-        dst[i] = (int16_t)((load16(src, i) - mid) * scale);
+        dst[i] = (int16_t)((std::min(load16(src, i), maxv) - mid) * scale);
 }
 
 void lumaFromHost(uint8_t *dst, const int16_t *src, int n, int depth)

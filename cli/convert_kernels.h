@@ -26,7 +26,8 @@ using FromHost8Fn = void (*)(uint8_t *dst, const int16_t *src, int n);
 // Co-sited chroma to one sample per pixel: dst[2k] = c[k] and dst[2k + 1] =
 // floor((c[k] + c[k + 1]) / 2) for k < n; reads c[0] .. c[n].
 using UpsampleFn = void (*)(int16_t *dst, const int16_t *c, int n);
-// And back: dst[k] = row[2k] for k < n.
+// And back: dst[k] = row[2k] for k < n; reads row[0] .. row[2n - 2] only, so
+// an odd-width row of 2n - 1 samples is enough.
 using DownsampleFn = void (*)(int16_t *dst, const int16_t *row, int n);
 
 struct ConvertKernels {

@@ -82,6 +82,28 @@ TEST(ConvertKernels, VectorVersionsMatchTheReferenceBitForBit)
 }
 #endif
 
+TEST(ConvertKernels, CoSitedKernelsStayInsideExactRows)
+{
+    // Rows held in blocks of exactly the samples the kernels may touch: an
+    // odd-width row has 2n - 1 samples. The sanitizer build sees any access
+    // past them.
+    std::mt19937 rng(7);
+    const ConvertKernels &v = convertKernels();
+    for (int n = 1; n <= 40; n++) {
+        std::vector<int16_t> row = hostSamples((size_t)(2 * n - 1), rng);
+        std::vector<int16_t> down((size_t)n);
+        v.downsampleCosited2(down.data(), row.data(), n);
+        for (int k = 0; k < n; k++)
+            ASSERT_EQ(down[(size_t)k], row[(size_t)(2 * k)]) << "n=" << n;
+
+        std::vector<int16_t> c = hostSamples((size_t)n + 1, rng);
+        std::vector<int16_t> up((size_t)(2 * n));
+        v.upsampleCosited2(up.data(), c.data(), n);
+        for (int k = 0; k < n; k++)
+            ASSERT_EQ(up[(size_t)(2 * k)], c[(size_t)k]) << "n=" << n;
+    }
+}
+
 TEST(ConvertKernels, CoSitedMeanIsTheFlooredMean)
 {
     const int16_t c[] = {-32768, 32767, -1, 0, 1, 3, -3, -32768, -32768, 32767, 32767, 5, 6, 7, 8, 9, 10};
@@ -128,6 +150,30 @@ TEST(SampleScale, DeeperSamplesLandOnTheSameRange)
         EXPECT_EQ(y[0], 256) << c.depth;
         EXPECT_EQ(ch[1], 0) << c.depth;
         EXPECT_EQ(y[2], 3760) << c.depth;
+    }
+}
+
+TEST(SampleScale, SamplesAboveTheDepthCountAsItsLargest)
+{
+    // A 10- or 12-bit stream carries samples in 16-bit words; a word above the
+    // depth's range is broken input and must not wrap round the host's scale.
+    for (int depth : {10, 12}) {
+        const int maxv = (1 << depth) - 1;
+        const uint16_t words[3] = {(uint16_t)maxv, (uint16_t)(maxv + 1), 0xFFFF};
+        uint8_t raw[6];
+        for (int i = 0; i < 3; i++) {
+            raw[2 * i] = (uint8_t)words[i];
+            raw[2 * i + 1] = (uint8_t)(words[i] >> 8);
+        }
+        int16_t y[3], ch[3];
+        lumaToHost(y, raw, 3, depth);
+        chromaToHost(ch, raw, 3, depth);
+        for (int i = 1; i < 3; i++) {
+            EXPECT_EQ(y[i], y[0]) << "depth " << depth << " word " << words[i];
+            EXPECT_EQ(ch[i], ch[0]) << "depth " << depth << " word " << words[i];
+        }
+        EXPECT_LE(y[0], 4096);
+        EXPECT_LE(ch[0], 2048);
     }
 }
 
