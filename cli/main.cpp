@@ -111,8 +111,11 @@ int demoCommand(FilterDescriptor *fd, const CommandLine &cl)
 
 int main(int argc, char **argv)
 {
-    // A closed pipe downstream becomes a write error with a message, not a silent death.
+    // A closed pipe downstream, and a file grown past the size limit, become
+    // write errors with a message (and the temporary output removed), not a
+    // silent death.
     signal(SIGPIPE, SIG_IGN);
+    signal(SIGXFSZ, SIG_IGN);
     // The plug-in allocates its frame temporaries afresh on every frame, as its
     // host's heap made cheap. Here blocks that size would each be a new mapping,
     // and every page of it a fault; kept in the heap, they are reused.

@@ -174,6 +174,86 @@ TEST(Command, AFullDiskIsAnError)
     EXPECT_NE(readFile(dir.file("err")).find("cannot write standard output"), std::string::npos);
 }
 
+// Runs velvane in `dir` with standard output into a pipe of which only the
+// first `keep` bytes are read before it is closed; returns the wait status.
+int runIntoClosingPipe(const TempDir &dir, const std::vector<const char *> &args, size_t keep)
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        return -1;
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(dir.path().c_str()) != 0)
+            _exit(127);
+        dup2(fds[1], 1);
+        const int err = open(".stderr", O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(err, 2);
+        close(fds[0]);
+        close(fds[1]);
+        std::vector<char *> argv{const_cast<char *>("velvane")};
+        for (const char *a : args)
+            argv.push_back(const_cast<char *>(a));
+        argv.push_back(nullptr);
+        execv(VELVANE_PATH, argv.data());
+        _exit(127);
+    }
+    close(fds[1]);
+    std::vector<char> got(keep);
+    size_t have = 0;
+    while (have < keep) {
+        const ssize_t n = read(fds[0], got.data() + have, keep - have);
+        if (n <= 0)
+            break;
+        have += (size_t)n;
+    }
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return status;
+}
+
+TEST(Command, AClosedPipeIsAnError)
+{
+    // The reader goes away after the header and a little of the first frame
+    // (a player closed, `head -c` done): a message and exit status 1, not a
+    // silent death by signal that a script would take for a finished run.
+    TempDir dir;
+    writeFile(dir.file("in.y4m"), makeStream("YUV4MPEG2 W320 H240 C422", 30, 1));
+    const int status = runIntoClosingPipe(dir, {"-q", "in.y4m", "-"}, 100);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_NE(readFile(dir.file(".stderr")).find("cannot write standard output"), std::string::npos)
+        << readFile(dir.file(".stderr"));
+}
+
+TEST(Command, AnOutputFileThatCannotGrowLeavesNothingBehind)
+{
+    // A file-size limit fails the writes part way, as a full disk does: the
+    // error is reported and neither the output nor its temporary file stays.
+    TempDir dir;
+    writeFile(dir.file("in.y4m"), makeStream("YUV4MPEG2 W320 H240 C422", 30, 2));
+    pid_t pid = fork();
+    if (pid == 0) {
+        struct rlimit limit = {256 * 1024, 256 * 1024};
+        if (chdir(dir.path().c_str()) != 0 || setrlimit(RLIMIT_FSIZE, &limit) != 0)
+            _exit(127);
+        const int err = open(".stderr", O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(err, 2);
+        execl(VELVANE_PATH, "velvane", "-q", "in.y4m", "out.y4m", (char *)nullptr);
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    const std::string err = readFile(dir.file(".stderr"));
+    EXPECT_NE(err.find("cannot write"), std::string::npos) << err;
+    unlink(dir.file(".stderr").c_str());
+    const auto files = dir.list();
+    ASSERT_EQ(files.size(), 1u) << files.back();
+    EXPECT_EQ(files[0], "in.y4m");
+}
+
 TEST(Command, TruncatedInputKeepsTheFramesBefore)
 {
     TempDir dir;
