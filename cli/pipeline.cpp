@@ -140,6 +140,15 @@ void checkWritable(const std::string &path)
 
 } // namespace
 
+void requireFilterableSize(const Y4mFormat &f, const std::string &name)
+{
+    if (f.width > VV_MAX_WIDTH || f.height > VV_MAX_HEIGHT)
+        throw CliError(name + ": frames of " + std::to_string(f.width) + " x " + std::to_string(f.height) +
+                       " are larger than the filter's limit of " + std::to_string((int)VV_MAX_WIDTH) + " x " +
+                       std::to_string((int)VV_MAX_HEIGHT) +
+                       "; scale or crop first (for example ffmpeg -vf scale=720:480)");
+}
+
 RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName, FILE *out,
                       const std::string &outName, const FilterRun &run)
 {
@@ -148,11 +157,7 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
 
     Y4mReader reader(in, inName);
     const Y4mFormat inFormat = reader.readHeader();
-    if (inFormat.width > VV_MAX_WIDTH || inFormat.height > VV_MAX_HEIGHT)
-        throw CliError(inName + ": frames of " + std::to_string(inFormat.width) + " x " +
-                       std::to_string(inFormat.height) + " are larger than the filter's limit of " +
-                       std::to_string((int)VV_MAX_WIDTH) + " x " + std::to_string((int)VV_MAX_HEIGHT) +
-                       "; scale or crop first (for example ffmpeg -vf scale=720:480)");
+    requireFilterableSize(inFormat, inName);
     const Y4mFormat outFormat = withSampling(inFormat, run.outputChroma.value_or(inFormat.chroma),
                                              run.outputDepth.value_or(inFormat.depth));
     stats.input = inFormat;

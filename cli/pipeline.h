@@ -43,6 +43,10 @@ struct RunStats {
     std::string warning;        // e.g. a snapshot frame beyond the clip
 };
 
+// Throws CliError for frames larger than the filter takes: checked on the
+// stream header, before any frame buffer is allocated.
+void requireFilterableSize(const Y4mFormat &f, const std::string &name);
+
 // Reads `in` and writes `out` (neither is closed). Throws CliError on every
 // failure that leaves the output unusable; a stream that breaks off inside a
 // frame ends the output after the last whole frame and is reported in

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs every Debian package the build, the tests, the Windows cross builds
-# and the comparison need (a Japanese font, so that the Windows test host's
-# picture of the settings window shows the Shift-JIS labels).
+# Installs every Debian package the build, the tests, the fuzzing (clang with
+# libFuzzer), the Windows cross builds and the comparison need (a Japanese
+# font, so that the Windows test host's picture of the settings window shows
+# the Shift-JIS labels).
 # Safe to run again: it only asks apt when something is missing.
 # Optional groups, named as arguments, add packages only some commands need:
 #   compare   the plot of bench/compare (gnuplot) and the profilers the speed
@@ -10,6 +11,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
+  clang libclang-rt-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libpng-dev zlib1g-dev
   ffmpeg

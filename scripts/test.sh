@@ -1,16 +1,20 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds everything (native, sanitizer and Windows
-# cross builds) and runs the tests.
+# Installs what is needed, builds everything (native, sanitizer, Windows cross
+# and fuzz builds), runs the tests in the normal and the sanitizer build, then
+# fuzzes each target for a bounded time (VELVANE_FUZZ_SECONDS, default 60).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 
 jobs=$(nproc)
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build -j "$jobs"
-ctest --test-dir build --output-on-failure -j "$jobs"
+cmake --preset default
+cmake --build --preset default -j "$jobs"
+ctest --preset default -j "$jobs"
 
-# The same tests under AddressSanitizer and UndefinedBehaviorSanitizer.
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELVANE_SANITIZE=ON -DVELVANE_CROSS=OFF -DVELVANE_BENCH=OFF
-cmake --build build-asan -j "$jobs"
-ctest --test-dir build-asan --output-on-failure -j "$jobs" -LE nosan
+# The same tests under AddressSanitizer and UndefinedBehaviorSanitizer (the
+# Windows builds' checks run under Wine in the normal build only).
+cmake --preset asan
+cmake --build --preset asan -j "$jobs"
+ctest --preset asan -j "$jobs"
+
+bash scripts/fuzz.sh
