@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -252,6 +253,26 @@ TEST(Command, AnOutputFileThatCannotGrowLeavesNothingBehind)
     const auto files = dir.list();
     ASSERT_EQ(files.size(), 1u) << files.back();
     EXPECT_EQ(files[0], "in.y4m");
+}
+
+TEST(Command, AFullFileSystemLeavesNothingBehind)
+{
+    // A real full disk: a 256 KiB tmpfs in a private mount namespace (as root,
+    // or through a user namespace where the system allows one), too small for
+    // the output. Skipped where neither is allowed.
+    TempDir dir;
+    writeFile(dir.file("in.y4m"), makeStream("YUV4MPEG2 W320 H240 C422", 30, 3));
+    ASSERT_EQ(mkdir(dir.file("small").c_str(), 0700), 0);
+    const std::string inner = "mount -t tmpfs -o size=256k velvane-test small || exit 99; '" VELVANE_PATH
+                              "' -q in.y4m small/out.y4m 2> err; echo \\$? > status; ls -A small > left";
+    const std::string cmd = "cd '" + dir.path() + "' && { unshare -m sh -c \"" + inner +
+                            "\" || unshare -rm sh -c \"" + inner + "\"; } 2> /dev/null";
+    system(cmd.c_str());
+    if (readFile(dir.file("status")).empty())
+        GTEST_SKIP() << "cannot mount a small file system here";
+    EXPECT_EQ(readFile(dir.file("status")), "1\n");
+    EXPECT_NE(readFile(dir.file("err")).find("No space left on device"), std::string::npos) << readFile(dir.file("err"));
+    EXPECT_EQ(readFile(dir.file("left")), ""); // neither the output nor its temporary file
 }
 
 TEST(Command, TruncatedInputKeepsTheFramesBefore)
