@@ -7,13 +7,15 @@
 // passes is a heap block of exactly stride x height pixels, freed as soon as
 // the host no longer promises it, so the sanitizers see any stray access.
 // The module must return 1 from every call, and once the host behaves again
-// a frame must come out the same as from a freshly started module.
+// a frame must come out the same as from a freshly started module, and the
+// same from the scalar kernels as from the vector kernels the input chose.
 #include <stdlib.h>
 #include <string.h>
 
 #include <algorithm>
 #include <vector>
 
+#include "common/cpu_flags.h"
 #include "embedded_host.h"
 #include "fuzz_input.h"
 #include "os/window_ops.h"
@@ -183,6 +185,25 @@ private:
     EmbeddedHost host_;
 };
 
+// The kernels the module runs: the scalar references, SSE2, or AVX2 where
+// the processor has it. Start-up picks the best; the input may pick another.
+unsigned readKernelLevel(fuzz::Input &in)
+{
+    const unsigned best = cpuSimdFlags();
+    switch (in.u8() % 3) {
+    case 0: return 0;
+    case 1: return best & CPU_SSE2;
+    default: return best;
+    }
+}
+
+// Starts the module on the chosen kernels.
+void start(EmbeddedHost &host, unsigned kernels)
+{
+    FUZZ_CHECK(host.init() == 1);
+    selectKernels(kernels);
+}
+
 bool sameSamples(const std::vector<YcPixel> &a, const std::vector<YcPixel> &b)
 {
     return a.size() == b.size() && memcmp(a.data(), b.data(), a.size() * sizeof(YcPixel)) == 0;
@@ -201,7 +222,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     EmbeddedHost &host = s.host();
     readSettings(in, fd, host);
 
-    FUZZ_CHECK(host.init() == 1);
+    const unsigned kernels = readKernelLevel(in);
+    start(host, kernels);
     FUZZ_CHECK(host.update() == 1);
     int32_t last = 0;
     for (int op = 0; op < 12 && !in.empty(); op++) {
@@ -230,8 +252,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             switch (in.u8() & 3) {
             case 0: FUZZ_CHECK(host.exit() == 1); break;
             case 1: FUZZ_CHECK(host.exit() == 1); FUZZ_CHECK(host.exit() == 1); break;
-            case 2: FUZZ_CHECK(host.init() == 1); break;
-            default: FUZZ_CHECK(host.exit() == 1); FUZZ_CHECK(host.init() == 1); break;
+            case 2: start(host, kernels); break;
+            default: FUZZ_CHECK(host.exit() == 1); start(host, kernels); break;
             }
             break;
         case 7: { // the settings window
@@ -249,20 +271,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
 
     // A well-behaved host again: the next frame is the one a freshly started
-    // module gives.
+    // module gives, on these kernels and on the scalar ones.
     host.refuseCacheSize = false;
     host.filterActive = 1;
     host.nullFrames.clear();
     if (s.geometry().frameCount > 0) {
         const int32_t n = std::min(std::max(last, 0), s.geometry().frameCount - 1);
-        FUZZ_CHECK(host.init() == 1);
+        start(host, kernels);
         FUZZ_CHECK(host.update() == 1);
         const std::vector<YcPixel> carriedOn = s.render(n);
         FUZZ_CHECK(host.exit() == 1);
-        FUZZ_CHECK(host.init() == 1);
+        start(host, kernels);
         FUZZ_CHECK(host.update() == 1);
-        const std::vector<YcPixel> fresh = s.render(n);
-        FUZZ_CHECK(sameSamples(carriedOn, fresh));
+        FUZZ_CHECK(sameSamples(carriedOn, s.render(n)));
+        if (kernels != 0) {
+            FUZZ_CHECK(host.exit() == 1);
+            start(host, 0);
+            FUZZ_CHECK(host.update() == 1);
+            FUZZ_CHECK(sameSamples(carriedOn, s.render(n)));
+        }
     }
     fd->settingsWindowProc(nullptr, VV_MSG_WINDOW_EXIT, 0, 0, nullptr, fd);
     clearRecordedWindowCalls();

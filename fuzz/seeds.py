@@ -81,8 +81,9 @@ def in_range(v, lo):
 RENDER, SETTINGS, GEOMETRY, HOST, LIFECYCLE, WINDOW, PLAYBACK = 0, 3, 4, 5, 6, 7, 8
 
 
-def session(kind, seed, geo, sets, ops):
-    return bytes([kind]) + struct.pack("<I", seed) + geo + sets + ops
+def session(kind, seed, geo, sets, ops, kernels=2):
+    # kernels: 0 the scalar references, 1 SSE2, 2 the best the processor has
+    return bytes([kind]) + struct.pack("<I", seed) + geo + sets + bytes([kernels]) + ops
 
 
 def render(n):
@@ -92,10 +93,10 @@ def render(n):
 write("frame_call", "full-size-forward", session(3, 1, geometry(720, 480, 0, 0, 5), settings(),
                                                  bytes([PLAYBACK]) + render(4)))
 write("frame_call", "small-backward-no-dots", session(0, 2, geometry(37, 21, 3, 0, 4), settings(checks=(0, 1, 1, 1, 0)),
-                                                      render(3) + render(2) + render(0) + render(1)))
+                                                      render(3) + render(2) + render(0) + render(1), kernels=0))
 write("frame_call", "oversize-gate", session(0, 3, geometry(740, 490, 0, 0, 3), settings(), render(1) + render(2)))
 write("frame_call", "stride-below-aligned-width", session(2, 4, geometry(717, 5, 0, 0, 3), settings(),
-                                                          bytes([PLAYBACK])))
+                                                          bytes([PLAYBACK]), kernels=1))
 write("frame_call", "settings-change-between-frames",
       session(3, 5, geometry(64, 48, 4, 0, 6), settings(),
               render(0) + render(1) + bytes([SETTINGS]) +
