@@ -56,6 +56,17 @@ write("y4m", "truncated-frame", stream(0, "YUV4MPEG2 W8 H4 F25:1 It C422", 8, 4,
 write("y4m", "420p12-to-444p16", stream(0x19, "YUV4MPEG2 W6 H4 F25:1 Ip C420p12", 6, 4, "420", 12, 1))
 
 
+# ---- whole runs of the command: one byte for the dot pass (bit 0 turns it
+# off), the output chroma (bits 1-3, as above) and the queue (bits 4-5), then
+# the stream.
+write("stream", "422-interlaced", stream(0, "YUV4MPEG2 W24 H16 F30000:1001 It A10:11 C422", 24, 16, "422", 8, 4))
+write("stream", "420mpeg2-mixed-no-dots", stream(1 | 0x10, "YUV4MPEG2 W18 H10 F25:1 Im C420mpeg2", 18, 10, "420", 8, 3,
+                                                 ("Itsi", "Ipsp")))
+write("stream", "411-to-422", stream(2 << 1, "YUV4MPEG2 W20 H8 F30000:1001 Ib C411", 20, 8, "411", 8, 3))
+write("stream", "422p10-one-frame", stream(0x30, "YUV4MPEG2 W9 H5 F25:1 It C422p10", 9, 5, "422", 10, 1))
+write("stream", "truncated", stream(0, "YUV4MPEG2 W16 H6 F25:1 Ip C444", 16, 6, "444", 8, 3, cut=7))
+
+
 # ---- host sessions, in the order fuzz_frame_call.cpp reads them -----------
 def geometry(w, h, stride_delta, max_height_delta, count):
     # Up to 80 x 40 the sizes take a byte each; larger ones two, after a size

@@ -5,12 +5,14 @@
 # build-fuzz/corpus/. A crash, a hang or an oversized allocation fails the
 # run, and the input is copied into fuzz/regressions/<target>/, where the
 # replay tests of the normal and sanitizer builds run it from then on.
-#   scripts/fuzz.sh [target ...]     (targets: y4m frame_call)
+#   scripts/fuzz.sh [target ...]     (targets: y4m stream frame_call; all by default)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${VELVANE_FUZZ_SECONDS:-60}
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(y4m frame_call)
+if [ ${#targets[@]} -eq 0 ]; then
+  for f in fuzz/fuzz_*.cpp; do t=${f#fuzz/fuzz_}; targets+=("${t%.cpp}"); done
+fi
 
 command -v clang++ >/dev/null || bash scripts/setup.sh
 cmake --preset fuzz >/dev/null
