@@ -71,10 +71,12 @@ int32_t VV_CDECL initFilter(FilterDescriptor *)
     selectKernels(cpuSimdFlags());
 
     releaseScratch(); // a repeated start-up would otherwise lose the first blocks
+    startupOutOfMemory = false;
     if (!allocateScratch()) {
         // Processing stays off: the gate clears every frame instead of
         // working in missing storage.
         releaseScratch();
+        startupOutOfMemory = cpuLevel == 2;
         cpuLevel = 0;
     }
     return 1;
@@ -86,6 +88,7 @@ int32_t VV_CDECL exitFilter(FilterDescriptor *)
     releaseScratch();
     // Nothing usable is left; a late frame is cleared rather than processed.
     cpuLevel = 0;
+    startupOutOfMemory = false;
     return 1;
 }
 

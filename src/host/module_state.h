@@ -9,6 +9,20 @@ namespace velvane {
 // Processor capability code: only 2 enables processing. 0 until initFilter.
 extern int32_t cpuLevel;
 
+// How the latest processFrame call ended. The host interface has no way to
+// say it; a host built together with the module (the command line) reads it
+// here to tell its user.
+enum class FrameOutcome : int32_t {
+    Filtered,      // averaged and written
+    NotStarted,    // cleared: processing off (before initFilter, after exitFilter, no SSE2)
+    OutOfMemory,   // cleared or left as passed: working memory could not be allocated
+    Unsupported,   // cleared: too large, too small, or rows that overlap
+    MissingFrames, // left as passed: no frame buffer, a refused frame cache, or a frame not served
+};
+extern FrameOutcome lastFrameOutcome;
+// Set when initFilter could not allocate its working storage (processing then stays off).
+extern bool startupOutOfMemory;
+
 // Fixed working storage of the dot-interference reducer, allocated by
 // initFilter. raw[] holds the allocator's pointers (for freeing only); the
 // named pointers are those rounded up to 16 bytes and are the ones used.
@@ -35,6 +49,16 @@ struct ScratchHeap {
     void (*release)(void *block);
 };
 extern ScratchHeap scratchHeap;
+
+// Where the band cache's planes and each frame's temporaries come from: the
+// general-purpose heap. Tests put an allocator that fails in its place. A
+// failed allocation leaves the frame as the host passed it.
+struct FrameHeap {
+    void *(*allocate)(size_t bytes);
+    void *(*reallocate)(void *block, size_t bytes);
+    void (*release)(void *block);
+};
+extern FrameHeap frameHeap;
 
 // The settings window's "Cache Reset" button and its font, from the newest
 // window-init message; the font is null again once deleted.

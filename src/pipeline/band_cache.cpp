@@ -3,6 +3,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "host/module_state.h"
+
 namespace velvane {
 
 BandCache bandCache = {{-1, -1, -1, -1, -1}, {}, {}, -1, -1, -1};
@@ -16,8 +18,8 @@ void invalidateBandCache()
 void releaseBandCache()
 {
     for (int s = 0; s < kCacheSlots; s++) {
-        free(bandCache.lowBand[s]);
-        free(bandCache.highBand[s]);
+        frameHeap.release(bandCache.lowBand[s]);
+        frameHeap.release(bandCache.highBand[s]);
         bandCache.lowBand[s] = nullptr;
         bandCache.highBand[s] = nullptr;
     }
@@ -39,7 +41,7 @@ bool ensureCacheGeometry(int32_t width, int32_t height)
     for (int s = 0; s < kCacheSlots; s++) {
         YcPixel **planes[2] = {&bandCache.lowBand[s], &bandCache.highBand[s]};
         for (YcPixel **plane : planes) {
-            void *resized = realloc(*plane, bytes);
+            void *resized = frameHeap.reallocate(*plane, bytes);
             if (!resized) {
                 // Without all ten planes there is no cache: forget the
                 // geometry so that the next frame tries again.

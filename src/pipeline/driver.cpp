@@ -36,26 +36,30 @@ struct Temporaries {
     Temporaries(size_t frameSamples, size_t lumaCount) : samples(frameSamples), lumaSamples(lumaCount) {}
     ~Temporaries()
     {
-        free(previous);
-        free(current);
-        free(next);
-        free(previousLuma);
+        frameHeap.release(previous);
+        frameHeap.release(current);
+        frameHeap.release(next);
+        frameHeap.release(previousLuma);
     }
+    bool outOfMemory = false; // an allocation failed
+
     int16_t *getLuma()
     {
         if (!previousLuma)
-            previousLuma = static_cast<int16_t *>(malloc(lumaSamples * sizeof(int16_t)));
+            outOfMemory |= !(previousLuma = static_cast<int16_t *>(frameHeap.allocate(lumaSamples * sizeof(int16_t))));
         return previousLuma;
     }
     Temporaries(const Temporaries &) = delete;
     Temporaries &operator=(const Temporaries &) = delete;
 
-    YcPixel *get(YcPixel *&p) const
+    YcPixel *get(YcPixel *&p)
     {
         if (!p) {
-            p = static_cast<YcPixel *>(malloc((samples + kTemporarySlack) * sizeof(YcPixel)));
+            p = static_cast<YcPixel *>(frameHeap.allocate((samples + kTemporarySlack) * sizeof(YcPixel)));
             if (p)
                 memset(p + samples, 0, kTemporarySlack * sizeof(YcPixel));
+            else
+                outOfMemory = true;
         }
         return p;
     }
@@ -316,15 +320,22 @@ int32_t VV_CDECL processFrame(FilterDescriptor *fd, FrameJob *job)
         stride < width) {
         if (job->frame && stride > 0 && height > 0)
             memset(job->frame, 0, (size_t)stride * (size_t)height * sizeof(YcPixel));
+        lastFrameOutcome = cpuLevel == 2      ? FrameOutcome::Unsupported
+                           : startupOutOfMemory ? FrameOutcome::OutOfMemory
+                                                : FrameOutcome::NotStarted;
         return 1;
     }
+    lastFrameOutcome = FrameOutcome::MissingFrames;
     if (!job->frame || !fd->hostServices)
         return 1;
 
-    if (!ensureCacheGeometry(width, height))
+    if (!ensureCacheGeometry(width, height)) {
+        lastFrameOutcome = FrameOutcome::OutOfMemory;
         return 1; // no planes: the frame stays as the host passed it
+    }
 
     const int32_t n = job->frameIndex;
+    bool outOfMemory = false;
     {
         Temporaries temporaries((size_t)stride * (size_t)height, (size_t)width * (size_t)height);
         for (int32_t j = -1; j <= 1; j++) {
@@ -343,19 +354,24 @@ int32_t VV_CDECL processFrame(FilterDescriptor *fd, FrameJob *job)
             // A slot that did not get its frame stays empty: a later call tries again.
             bandCache.slotTag[slot] = built ? m : -1;
         }
+        outOfMemory = temporaries.outOfMemory;
     }
 
     // Average only over frames that are really there: if a slot the averaging
     // reads did not get its frame, the host's frame is left as it came.
     if (n < 0 || n >= job->frameCount || !holds(n) || (n > 0 && !holds(n - 1)) ||
-        (n < job->frameCount - 1 && !holds(n + 1)))
+        (n < job->frameCount - 1 && !holds(n + 1))) {
+        if (outOfMemory)
+            lastFrameOutcome = FrameOutcome::OutOfMemory;
         return 1;
+    }
 
     // Each row is doubled while the averaging has it in the cache.
     if (selectiveAverageDoubled(job, fd->trackValues, fd->checkValues))
         finishOutputBorders(job, fd->trackValues, fd->checkValues);
     else
         finishOutput(job, fd->trackValues, fd->checkValues);
+    lastFrameOutcome = FrameOutcome::Filtered;
     return 1;
 }
 

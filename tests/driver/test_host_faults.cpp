@@ -4,6 +4,7 @@
 // (the sanitizer build runs these too; frames are served from blocks of
 // exactly stride x height pixels), and the next frame of a well-behaved host
 // is exactly what a freshly started module makes of it.
+#include <stdlib.h>
 #include <string.h>
 
 #include <random>
@@ -13,10 +14,12 @@
 
 #include "embedded_host.h"
 #include "host/entry_points.h"
+#include "host/module_state.h"
 
 namespace {
 
 using velvane::EmbeddedHost;
+using velvane::FrameOutcome;
 using Clip = std::vector<std::vector<YcPixel>>;
 
 Clip makeClip(int32_t frames, int32_t stride, int32_t height, uint32_t seed)
@@ -182,6 +185,82 @@ TEST_F(HostFaults, SettingsFarOutsideTheirRangesStayInBounds)
     ASSERT_EQ(host.update(), 1);
     const auto out = render(5);
     EXPECT_TRUE(samePixels(out, fresh(5)));
+}
+
+// A heap whose allocation number `failAt` (counted from 0) fails, and every
+// one after it while `failing` stays set.
+struct FailingHeap {
+    static int calls, failAt;
+    static bool failing;
+    static void *allocate(size_t bytes) { return fail() ? nullptr : malloc(bytes); }
+    static void *reallocate(void *p, size_t bytes) { return fail() ? nullptr : realloc(p, bytes); }
+    static bool fail()
+    {
+        failing |= calls++ == failAt;
+        return failing;
+    }
+};
+int FailingHeap::calls = 0, FailingHeap::failAt = 0;
+bool FailingHeap::failing = false;
+
+TEST_F(HostFaults, EachFrameSaysWhyItWasNotFiltered)
+{
+    render(2);
+    EXPECT_EQ(velvane::lastFrameOutcome, FrameOutcome::Filtered);
+    ASSERT_EQ(host.update(), 1);
+    host.nullFrames = {4};
+    render(3);
+    EXPECT_EQ(velvane::lastFrameOutcome, FrameOutcome::MissingFrames);
+    host.nullFrames.clear();
+    useClip(740, 4, 740, 3);
+    render(1);
+    EXPECT_EQ(velvane::lastFrameOutcome, FrameOutcome::Unsupported);
+    useClip(48, 20, 48, 8);
+    host.exit();
+    render(1);
+    EXPECT_EQ(velvane::lastFrameOutcome, FrameOutcome::NotStarted);
+
+    // Start-up without its working storage: processing stays off, and says why.
+    const velvane::ScratchHeap heap = velvane::scratchHeap;
+    velvane::scratchHeap.allocate = [](size_t) -> void * { return nullptr; };
+    host.init();
+    velvane::scratchHeap = heap;
+    EXPECT_TRUE(allBlack(render(1)));
+    EXPECT_EQ(velvane::lastFrameOutcome, FrameOutcome::OutOfMemory);
+    host.init();
+    render(1);
+    EXPECT_EQ(velvane::lastFrameOutcome, FrameOutcome::Filtered);
+}
+
+TEST_F(HostFaults, FailedFrameAllocationsLeaveTheFrameAsPassed)
+{
+    // Every allocation of a frame in turn fails, with the cache planes to be
+    // made anew (a size change) and with only the temporaries (a settings
+    // change): the frame comes back as passed and says so, and once memory is
+    // there again the next frame is a fresh module's.
+    const velvane::FrameHeap heap = velvane::frameHeap;
+    for (bool resize : {true, false}) {
+        for (int failAt = 0;; failAt++) {
+            useClip(resize ? 40 + 4 * (failAt % 2) : 48, 20, 48, 8);
+            ASSERT_EQ(host.update(), 1);
+            FailingHeap::calls = 0;
+            FailingHeap::failAt = failAt;
+            FailingHeap::failing = false;
+            velvane::frameHeap.allocate = FailingHeap::allocate;
+            velvane::frameHeap.reallocate = FailingHeap::reallocate;
+            const auto out = render(4);
+            velvane::frameHeap = heap;
+            if (!FailingHeap::failing) { // fewer allocations than that: every one was tried
+                EXPECT_EQ(velvane::lastFrameOutcome, FrameOutcome::Filtered);
+                EXPECT_GT(failAt, 0);
+                break;
+            }
+            EXPECT_EQ(velvane::lastFrameOutcome, FrameOutcome::OutOfMemory) << "allocation " << failAt;
+            EXPECT_TRUE(samePixels(out, clip[4])) << "allocation " << failAt;
+            const auto next = render(5);
+            EXPECT_TRUE(samePixels(next, fresh(5))) << "after allocation " << failAt << " failed";
+        }
+    }
 }
 
 } // namespace
