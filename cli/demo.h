@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "options.h"
+#include "pipeline.h"
 #include "velvane/filter.h"
 #include "y4m.h"
 
@@ -50,7 +51,7 @@ struct DemoReport {
 // Writes clean.y4m, noisy.y4m, filtered.y4m, before.png, after.png and
 // compare.png into dir (made if missing).
 DemoReport runDemo(FilterDescriptor *fd, const std::string &dir, int frames, const FilterSettings &settings,
-                   bool progress);
+                   bool progress, const FrameCheck &frameCheck = {});
 
 } // namespace velvane
 

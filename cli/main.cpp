@@ -10,6 +10,7 @@
 #include <string>
 
 #include "demo.h"
+#include "linked_module.h"
 #include "module_loader.h"
 #include "options.h"
 #include "output_file.h"
@@ -32,6 +33,12 @@ std::string findModuleOption(int argc, char **argv)
     return std::string();
 }
 
+// A module loaded with --module cannot say why; the built-in one can.
+FrameCheck frameCheckFor(const CommandLine &cl)
+{
+    return cl.modulePath.empty() ? FrameCheck(linkedModuleFrameCheck) : FrameCheck();
+}
+
 int filterCommand(FilterDescriptor *fd, const CommandLine &cl)
 {
     FILE *in = stdin;
@@ -49,6 +56,7 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl)
         OutputFile out(cl.output);
         FilterRun run;
         run.settings = cl.settings;
+        run.frameCheck = frameCheckFor(cl);
         run.outputChroma = cl.outputChroma;
         run.outputDepth = cl.outputDepth;
         run.snapshot = cl.snapshot;
@@ -93,7 +101,7 @@ int demoCommand(FilterDescriptor *fd, const CommandLine &cl)
         printf("velvane demo: %d frames of a 720 x 480 interlaced clip with noise and dot interference\n",
                cl.demoFrames);
     fflush(stdout);
-    DemoReport r = runDemo(fd, cl.demoDir, cl.demoFrames, cl.settings, !cl.quiet && isatty(2));
+    DemoReport r = runDemo(fd, cl.demoDir, cl.demoFrames, cl.settings, !cl.quiet && isatty(2), frameCheckFor(cl));
     printf("filtered %d frames in %.2f s (%.1f frames per second)\n", r.frames, r.filterSeconds,
            r.filterSeconds > 0 ? r.frames / r.filterSeconds : 0.0);
     printf("PSNR against the clean clip    luma      chroma\n");

@@ -297,6 +297,11 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
                 break;
             HostFrame *src = window.at(n);
             host.render((int32_t)n, o->pixels.data());
+            if (run.frameCheck) {
+                const std::string why = run.frameCheck();
+                if (!why.empty())
+                    throw CliError("frame " + std::to_string(n) + " could not be filtered: " + why);
+            }
             o->index = n;
             o->tags = src->tags;
             o->interlaced = src->interlaced;

@@ -11,6 +11,7 @@
 #include <stdint.h>
 #include <stdio.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -20,8 +21,14 @@
 
 namespace velvane {
 
+// Asked after every frame: why the module could not filter it, or empty when
+// it did. Only a module built into the program can tell (the plug-in
+// interface has no place for it); unset, every frame counts as filtered.
+using FrameCheck = std::function<std::string()>;
+
 struct FilterRun {
     FilterSettings settings;
+    FrameCheck frameCheck;
     std::optional<Chroma> outputChroma;
     std::optional<int> outputDepth;
     Snapshot snapshot;

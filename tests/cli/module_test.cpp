@@ -6,6 +6,7 @@
 #include "convert.h"
 #include "demo.h"
 #include "embedded_host.h"
+#include "linked_module.h"
 #include "module_loader.h"
 #include "options.h"
 #include "pipeline.h"
@@ -186,6 +187,31 @@ TEST(RealModule, TooLargeFramesAreRefusedNotBlackened)
 {
     const std::string clip = makeStream("YUV4MPEG2 W722 H480 C422", 1, 1);
     EXPECT_THROW(runModuleOnBytes(GetFilterTable(), clip), CliError);
+}
+
+TEST(RealModule, AFrameTheFilterCouldNotProcessFailsTheRun)
+{
+    // The module leaves a frame as passed when it runs out of memory; the
+    // plug-in interface cannot say so, but the program's own module tells it
+    // and the run fails instead of writing an unfiltered frame as filtered.
+    const std::string clip = smallClip(6);
+    FilterRun run;
+    run.frameCheck = linkedModuleFrameCheck;
+    EXPECT_EQ(runModuleOnBytes(GetFilterTable(), clip, run), runModuleOnBytes(GetFilterTable(), clip));
+
+    static int allocations;
+    allocations = 0;
+    const FrameHeap heap = frameHeap;
+    frameHeap.allocate = [](size_t bytes) { return ++allocations > 3 ? nullptr : malloc(bytes); };
+    try {
+        runModuleOnBytes(GetFilterTable(), clip, run);
+        ADD_FAILURE() << "the run succeeded without memory";
+    } catch (const CliError &e) {
+        EXPECT_NE(std::string(e.what()).find("could not be filtered: the filter ran out of memory"),
+                  std::string::npos)
+            << e.what();
+    }
+    frameHeap = heap;
 }
 
 } // namespace
