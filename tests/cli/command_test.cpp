@@ -93,6 +93,7 @@ TEST(Command, ErrorsExitNonZeroAndLeaveNothingBehind)
     writeFile(dir.file("alpha.y4m"), "YUV4MPEG2 W8 H8 C444alpha\n");
     writeFile(dir.file("deep.y4m"), "YUV4MPEG2 W8 H8 C422p14\n");
     writeFile(dir.file("nowidth.y4m"), "YUV4MPEG2 H8\n");
+    writeFile(dir.file("tiny.y4m"), makeStream("YUV4MPEG2 W3 H8 C444", 2, 1));
     struct Case {
         const char *args;
         const char *says;
@@ -102,6 +103,7 @@ TEST(Command, ErrorsExitNonZeroAndLeaveNothingBehind)
         {"alpha.y4m out.y4m", "unsupported chroma"},
         {"deep.y4m out.y4m", "unsupported chroma"},
         {"nowidth.y4m out.y4m", "no frame width"},
+        {"tiny.y4m out.y4m", "frame 0 could not be filtered: the filter does not take frames of this size"},
         {"missing.y4m out.y4m", "cannot open missing.y4m"},
         {"text.y4m no/such/dir/out.y4m", "cannot write no/such/dir/out.y4m"},
         {"--luma-low 21 text.y4m out.y4m", "--luma-low"},
@@ -113,7 +115,7 @@ TEST(Command, ErrorsExitNonZeroAndLeaveNothingBehind)
         EXPECT_NE(r.status, 0) << c.args;
         EXPECT_NE(r.err.find(c.says), std::string::npos) << c.args << ": " << r.err;
         const auto files = dir.list();
-        EXPECT_EQ(files.size(), 5u) << c.args << " left a file behind";
+        EXPECT_EQ(files.size(), 6u) << c.args << " left a file behind";
     }
 }
 
