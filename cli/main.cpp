@@ -7,6 +7,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <new>
 #include <string>
 
 #include "demo.h"
@@ -147,6 +148,10 @@ int main(int argc, char **argv)
     } catch (const CliError &e) {
         fflush(stdout);
         fprintf(stderr, "velvane: %s\n", e.what());
+        return 1;
+    } catch (const std::bad_alloc &) {
+        fflush(stdout);
+        fprintf(stderr, "velvane: out of memory\n");
         return 1;
     } catch (const std::exception &e) {
         fflush(stdout);

@@ -11,7 +11,9 @@
 #include <chrono>
 #include <deque>
 #include <exception>
+#include <functional>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "channel.h"
@@ -124,6 +126,15 @@ int64_t expectedFrames(FILE *in, size_t headerBytes, size_t frameBytes)
     return (int64_t)(((size_t)st.st_size - headerBytes) / (frameBytes + 6));
 }
 
+template <class Body> std::thread startThread(Body &body)
+{
+    try {
+        return std::thread(std::ref(body));
+    } catch (const std::system_error &e) {
+        throw CliError(std::string("cannot start a thread: ") + e.what());
+    }
+}
+
 // A picture asked for at frame N should not fail only once N is reached,
 // after the work before it.
 void checkWritable(const std::string &path)
@@ -204,7 +215,7 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
 
     // Reader: bytes to host frames.
     std::string inputError;
-    std::thread readThread([&] {
+    auto readFrames = [&] {
         try {
             FrameConverter conv(inFormat, stride);
             std::vector<uint8_t> raw(inFormat.frameBytes());
@@ -234,12 +245,12 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
         } catch (...) {
             fail(std::current_exception());
         }
-    });
+    };
 
     // Writer: host frames to bytes.
     Progress progress(run.progress, expectedFrames(in, reader.headerBytes(), inFormat.frameBytes()));
     std::atomic<int64_t> written{0};
-    std::thread writeThread([&] {
+    auto writeFrames = [&] {
         try {
             FrameConverter conv(outFormat, stride);
             std::vector<uint8_t> raw(outFormat.frameBytes());
@@ -255,7 +266,20 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
         } catch (...) {
             fail(std::current_exception());
         }
-    });
+    };
+
+    // A thread that cannot start (the system is out of memory or threads)
+    // fails the run; one that did start is stopped and joined first, as a
+    // running thread must never be left behind.
+    std::thread readThread = startThread(readFrames);
+    std::thread writeThread;
+    try {
+        writeThread = startThread(writeFrames);
+    } catch (...) {
+        fail(std::current_exception());
+        readThread.join();
+        throw;
+    }
 
     // The filter, on this thread.
     const double filterStart = threadSeconds();

@@ -277,6 +277,55 @@ TEST(Command, AFullFileSystemLeavesNothingBehind)
     EXPECT_EQ(readFile(dir.file("left")), ""); // neither the output nor its temporary file
 }
 
+TEST(Command, UnderAnyMemoryLimitTheRunSucceedsOrLeavesNothing)
+{
+#if defined(VELVANE_SANITIZED)
+    GTEST_SKIP() << "the sanitizers reserve far more address space than any limit tried here";
+#endif
+    // Address-space limits from too small to start up to plenty: each run
+    // either writes exactly the output of an unlimited run, or fails with a
+    // message, no output and no temporary file. Never a crash, never a frame
+    // left unfiltered, never success without the work done.
+    TempDir dir;
+    writeFile(dir.file("in.y4m"), makeStream("YUV4MPEG2 W720 H480 It C422", 6, 4));
+    ASSERT_EQ(velvane(dir, "-q in.y4m ref.y4m").status, 0);
+    const std::string reference = readFile(dir.file("ref.y4m"));
+    unlink(dir.file("ref.y4m").c_str());
+    int succeeded = 0, failed = 0;
+    for (long mib = 30; mib <= 160; mib += 2) {
+        pid_t pid = fork();
+        if (pid == 0) {
+            struct rlimit limit = {(rlim_t)mib << 20, (rlim_t)mib << 20};
+            if (chdir(dir.path().c_str()) != 0 || setrlimit(RLIMIT_AS, &limit) != 0)
+                _exit(127);
+            const int err = open(".stderr", O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            dup2(err, 2);
+            execl(VELVANE_PATH, "velvane", "-q", "in.y4m", "out.y4m", (char *)nullptr);
+            _exit(127);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        const std::string err = readFile(dir.file(".stderr"));
+        unlink(dir.file(".stderr").c_str());
+        ASSERT_TRUE(WIFEXITED(status)) << mib << " MiB: ended by signal " << WTERMSIG(status) << ": " << err;
+        if (WEXITSTATUS(status) == 127)
+            continue; // the program itself could not be loaded in that little
+        if (WEXITSTATUS(status) == 0) {
+            succeeded++;
+            EXPECT_TRUE(readFile(dir.file("out.y4m")) == reference) << mib << " MiB: output differs";
+            unlink(dir.file("out.y4m").c_str());
+        } else {
+            failed++;
+            EXPECT_EQ(WEXITSTATUS(status), 1) << mib << " MiB";
+            EXPECT_EQ(err.rfind("velvane: ", 0), 0u) << mib << " MiB: " << err;
+        }
+        const auto files = dir.list();
+        ASSERT_EQ(files.size(), 1u) << mib << " MiB left " << files.back();
+    }
+    EXPECT_GT(succeeded, 0);
+    EXPECT_GT(failed, 0);
+}
+
 TEST(Command, TruncatedInputKeepsTheFramesBefore)
 {
     TempDir dir;
