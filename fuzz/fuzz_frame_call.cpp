@@ -7,8 +7,9 @@
 // passes is a heap block of exactly stride x height pixels, freed as soon as
 // the host no longer promises it, so the sanitizers see any stray access.
 // The module must return 1 from every call, and once the host behaves again
-// a frame must come out the same as from a freshly started module, and the
-// same from the scalar kernels as from the vector kernels the input chose.
+// a frame must be filtered (the module says so), come out the same as from a
+// freshly started module, and the same from the scalar kernels as from the
+// vector kernels the input chose.
 #include <stdlib.h>
 #include <string.h>
 
@@ -18,6 +19,7 @@
 #include "common/cpu_flags.h"
 #include "embedded_host.h"
 #include "fuzz_input.h"
+#include "host/module_state.h"
 #include "os/window_ops.h"
 #include "velvane/filter.h"
 
@@ -280,6 +282,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         start(host, kernels);
         FUZZ_CHECK(host.update() == 1);
         const std::vector<YcPixel> carriedOn = s.render(n);
+        // And the module says it filtered it, unless the filter does not take the size.
+        const Geometry &g = s.geometry();
+        const bool supported = g.width >= 4 && g.height >= 4 && g.width <= VV_MAX_WIDTH &&
+                               g.height <= VV_MAX_HEIGHT && g.stride >= g.width;
+        FUZZ_CHECK(lastFrameOutcome == (supported ? FrameOutcome::Filtered : FrameOutcome::Unsupported));
         FUZZ_CHECK(host.exit() == 1);
         start(host, kernels);
         FUZZ_CHECK(host.update() == 1);
