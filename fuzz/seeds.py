@@ -53,6 +53,7 @@ write("y4m", "444-odd-size-xtags", stream(2, "YUV4MPEG2 W5 H3 F24:1 Ip A0:0 C444
 write("y4m", "420paldv-to-mono", stream(7, "YUV4MPEG2 W8 H8 F25:1 Ib C420paldv", 8, 8, "420", 8, 1))
 write("y4m", "no-chroma-tag", stream(4, "YUV4MPEG2 W4 H2 F25:1", 4, 2, "420", 8, 2))
 write("y4m", "truncated-frame", stream(0, "YUV4MPEG2 W8 H4 F25:1 It C422", 8, 4, "422", 8, 2, cut=5))
+write("y4m", "huge-frame-claim", b"\0YUV4MPEG2 W999999999 H999999999 C444p16\nFRAME\n" + bytes(64))
 write("y4m", "420p12-to-444p16", stream(0x19, "YUV4MPEG2 W6 H4 F25:1 Ip C420p12", 6, 4, "420", 12, 1))
 
 
@@ -64,6 +65,7 @@ write("stream", "420mpeg2-mixed-no-dots", stream(1 | 0x10, "YUV4MPEG2 W18 H10 F2
                                                  ("Itsi", "Ipsp")))
 write("stream", "411-to-422", stream(2 << 1, "YUV4MPEG2 W20 H8 F30000:1001 Ib C411", 20, 8, "411", 8, 3))
 write("stream", "422p10-one-frame", stream(0x30, "YUV4MPEG2 W9 H5 F25:1 It C422p10", 9, 5, "422", 10, 1))
+write("stream", "huge-frame-claim", b"\0YUV4MPEG2 W720 H999999999 C444\nFRAME\n" + bytes(64))
 write("stream", "truncated", stream(0, "YUV4MPEG2 W16 H6 F25:1 Ip C444", 16, 6, "444", 8, 3, cut=7))
 
 
