@@ -215,6 +215,27 @@ int runIntoClosingPipe(const TempDir &dir, const std::vector<const char *> &args
     return status;
 }
 
+// Runs `velvane -q in.y4m out.y4m` in `dir` with one resource limit set;
+// returns the wait status and what it wrote to standard error.
+int filterUnderLimit(const TempDir &dir, int resource, rlim_t limitBytes, std::string *err)
+{
+    pid_t pid = fork();
+    if (pid == 0) {
+        struct rlimit limit = {limitBytes, limitBytes};
+        if (chdir(dir.path().c_str()) != 0 || setrlimit(resource, &limit) != 0)
+            _exit(127);
+        const int fd = open(".stderr", O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(fd, 2);
+        execl(VELVANE_PATH, "velvane", "-q", "in.y4m", "out.y4m", (char *)nullptr);
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    *err = readFile(dir.file(".stderr"));
+    unlink(dir.file(".stderr").c_str());
+    return status;
+}
+
 TEST(Command, AClosedPipeIsAnError)
 {
     // The reader goes away after the header and a little of the first frame
@@ -235,23 +256,11 @@ TEST(Command, AnOutputFileThatCannotGrowLeavesNothingBehind)
     // error is reported and neither the output nor its temporary file stays.
     TempDir dir;
     writeFile(dir.file("in.y4m"), makeStream("YUV4MPEG2 W320 H240 C422", 30, 2));
-    pid_t pid = fork();
-    if (pid == 0) {
-        struct rlimit limit = {256 * 1024, 256 * 1024};
-        if (chdir(dir.path().c_str()) != 0 || setrlimit(RLIMIT_FSIZE, &limit) != 0)
-            _exit(127);
-        const int err = open(".stderr", O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(err, 2);
-        execl(VELVANE_PATH, "velvane", "-q", "in.y4m", "out.y4m", (char *)nullptr);
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
+    std::string err;
+    const int status = filterUnderLimit(dir, RLIMIT_FSIZE, 256 * 1024, &err);
     ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
     EXPECT_EQ(WEXITSTATUS(status), 1);
-    const std::string err = readFile(dir.file(".stderr"));
     EXPECT_NE(err.find("cannot write"), std::string::npos) << err;
-    unlink(dir.file(".stderr").c_str());
     const auto files = dir.list();
     ASSERT_EQ(files.size(), 1u) << files.back();
     EXPECT_EQ(files[0], "in.y4m");
@@ -294,20 +303,8 @@ TEST(Command, UnderAnyMemoryLimitTheRunSucceedsOrLeavesNothing)
     unlink(dir.file("ref.y4m").c_str());
     int succeeded = 0, failed = 0;
     for (long mib = 30; mib <= 160; mib += 2) {
-        pid_t pid = fork();
-        if (pid == 0) {
-            struct rlimit limit = {(rlim_t)mib << 20, (rlim_t)mib << 20};
-            if (chdir(dir.path().c_str()) != 0 || setrlimit(RLIMIT_AS, &limit) != 0)
-                _exit(127);
-            const int err = open(".stderr", O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            dup2(err, 2);
-            execl(VELVANE_PATH, "velvane", "-q", "in.y4m", "out.y4m", (char *)nullptr);
-            _exit(127);
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        const std::string err = readFile(dir.file(".stderr"));
-        unlink(dir.file(".stderr").c_str());
+        std::string err;
+        const int status = filterUnderLimit(dir, RLIMIT_AS, (rlim_t)mib << 20, &err);
         ASSERT_TRUE(WIFEXITED(status)) << mib << " MiB: ended by signal " << WTERMSIG(status) << ": " << err;
         if (WEXITSTATUS(status) == 127)
             continue; // the program itself could not be loaded in that little
