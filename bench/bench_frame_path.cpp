@@ -218,7 +218,7 @@ void BM_processFrame(benchmark::State &state)
     host.copyServedFrames = false;
     host.recordCalls = false;
     host.init();
-    selectKernels((unsigned)state.range(0));
+    kernelsInit(&moduleInstance.kernels, (unsigned)state.range(0));
     host.setFrameSource([&](int32_t n) { return sources[(size_t)n % sources.size()].data(); }, 1 << 30);
     host.check[CHECK_DOT] = 0;
     if (state.range(1)) { // colour tracks in use
@@ -234,7 +234,6 @@ void BM_processFrame(benchmark::State &state)
         host.renderInPlace(n++, out.data());
     state.counters["fps"] = benchmark::Counter((double)state.iterations(), benchmark::Counter::kIsRate);
     host.exit();
-    selectKernels(cpuSimdFlags());
 }
 BENCHMARK(BM_processFrame)
     ->ArgNames({"isa", "colour"})

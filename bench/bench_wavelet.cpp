@@ -29,18 +29,13 @@ struct Level {
 };
 const Level levels[] = {{"C", 0}, {"SSE2", CPU_SSE2}, {"AVX2", CPU_SSE2 | CPU_AVX2}};
 
-// Scratch memory as start-up allocates it, for the life of the program.
-void allocateScratch()
+// Work memory as an instance's start-up allocates it, for the life of the program.
+const DotPassWork &work()
 {
-    if (scratch.wavePlaneA)
-        return;
-    const size_t sizes[5] = {(size_t)N * N * 4, (size_t)N * N * 4, N * 4, N * 4, N * 4};
-    float **named[5] = {&scratch.wavePlaneA, &scratch.wavePlaneB, &scratch.waveRowA, &scratch.waveRowB,
-                        &scratch.waveRowC};
-    for (int i = 0; i < 5; i++) {
-        scratch.raw[i] = malloc(sizes[i] + 15);
-        *named[i] = (float *)(((uintptr_t)scratch.raw[i] + 15) & ~(uintptr_t)15);
-    }
+    static FilterInstance instance;
+    if (!instance.scratch.work.planeA)
+        startInstance(instance, 2, 0);
+    return instance.scratch.work;
 }
 
 WaveletDsp table(unsigned flags)
@@ -79,11 +74,10 @@ void kernelBench(benchmark::State &st, unsigned flags, int which)
 
 void shrinkBench(benchmark::State &st, unsigned flags)
 {
-    allocateScratch(); // the C version works in the scratch rows
     const WaveletDsp t = table(flags);
     Row plane((size_t)N * N);
     for (auto _ : st) {
-        t.shrinkColumns(plane.p, M, M, H);
+        t.shrinkColumns(plane.p, M, M, H, work().shrink);
         benchmark::ClobberMemory();
     }
 }
@@ -111,7 +105,6 @@ struct Frames {
 
 void dotPassBench(benchmark::State &st, unsigned flags)
 {
-    allocateScratch();
     const WaveletDsp t = table(flags);
     Frames f;
     const std::vector<YcPixel> original = f.cur;
@@ -119,7 +112,7 @@ void dotPassBench(benchmark::State &st, unsigned flags)
         st.PauseTiming();
         f.cur = original;
         st.ResumeTiming();
-        dotPassWith(t, &f.job, f.prev.data(), f.cur.data(), f.next.data());
+        dotPass(t, work(), &f.job, f.prev.data(), f.cur.data(), f.next.data());
         benchmark::ClobberMemory();
     }
     st.counters["fps"] = benchmark::Counter((double)st.iterations(), benchmark::Counter::kIsRate);

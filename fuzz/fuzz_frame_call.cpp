@@ -203,7 +203,7 @@ unsigned readKernelLevel(fuzz::Input &in)
 void start(EmbeddedHost &host, unsigned kernels)
 {
     FUZZ_CHECK(host.init() == 1);
-    selectKernels(kernels);
+    kernelsInit(&moduleInstance.kernels, kernels);
 }
 
 bool sameSamples(const std::vector<YcPixel> &a, const std::vector<YcPixel> &b)
@@ -286,7 +286,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const Geometry &g = s.geometry();
         const bool supported = g.width >= 4 && g.height >= 4 && g.width <= VV_MAX_WIDTH &&
                                g.height <= VV_MAX_HEIGHT && g.stride >= g.width;
-        FUZZ_CHECK(lastFrameOutcome == (supported ? FrameOutcome::Filtered : FrameOutcome::Unsupported));
+        FUZZ_CHECK(moduleInstance.lastOutcome == (supported ? FrameOutcome::Filtered : FrameOutcome::Unsupported));
         FUZZ_CHECK(host.exit() == 1);
         start(host, kernels);
         FUZZ_CHECK(host.update() == 1);

@@ -1,9 +1,5 @@
 #include "common/cpu_flags.h"
 
-#include "nr/dsp.h"
-#include "pipeline/dsp.h"
-#include "wavelet/dsp.h"
-
 namespace velvane {
 
 unsigned cpuSimdFlags()
@@ -13,13 +9,6 @@ unsigned cpuSimdFlags()
     if (__builtin_cpu_supports("avx2"))
         flags |= CPU_AVX2;
     return flags;
-}
-
-void selectKernels(unsigned flags)
-{
-    pipelineDspInit(&pipelineDsp, flags);
-    nrDspInit(&nrDsp, flags);
-    waveletDspInit(&waveletDsp, flags);
 }
 
 } // namespace velvane

@@ -10,11 +10,6 @@ enum CpuFlags : unsigned { CPU_SSE2 = 1u << 0, CPU_AVX2 = 1u << 1 };
 // saving of the YMM state).
 unsigned cpuSimdFlags();
 
-// Fills every kernel table for the given flags: the scalar references first,
-// then the fastest version the flags allow. Called once at start-up; tests
-// call it with each level to compare the tables.
-void selectKernels(unsigned flags);
-
 } // namespace velvane
 
 #endif

@@ -22,11 +22,6 @@ const char *const trackNames[VV_TRACK_COUNT] = {
     "\x8D\x95\xCD\xDE\xC0\x8D\xB6",     // 黒ﾍﾞﾀ左
     "\x8D\x95\xCD\xDE\xC0\x89\x45",     // 黒ﾍﾞﾀ右
 };
-//                                        thresholds   gains Y Cb Cr  OfsY hue bal  borders t b l r
-const int32_t trackDefaults[VV_TRACK_COUNT] = {10, 10, 10, 10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-const int32_t trackMinima[VV_TRACK_COUNT] = {0, 0, 0, 0, -50, -100, -100, -50, -30, -30, 0, 0, 0, 0};
-const int32_t trackMaxima[VV_TRACK_COUNT] = {20, 20, 20, 20, 50, 100, 100, 50, 30, 30, 100, 100, 50, 50};
-
 const char *const checkNames[VV_CHECK_COUNT] = {
     "\x83h\x83\x62\x83g\x96W\x8AQ\x92\xE1\x8C\xB8",                                 // ドット妨害低減
     "411\x81\xA8\x34\x32\x32\x95\xE2\x8A\xD4",                                      // 411→422補間
@@ -34,16 +29,14 @@ const char *const checkNames[VV_CHECK_COUNT] = {
     "\x8E\xFC\x88\xCD\x8D\x95\x83x\x83^",                                            // 周囲黒ベタ
     "\x8D\x95\x83x\x83^\x82\xCD\x43\x43IR601",                                      // 黒ベタはCCIR601
 };
-const int32_t checkDefaults[VV_CHECK_COUNT] = {1, 1, 0, 0, 1};
-
 const char informationText[] = "VelvaneNR_SSE version 0.1.0 by the Velvane team";
 
 FilterDescriptor descriptor = {
     0x00084000,                     // flags
     320, 480,                       // settings window
     "VelvaneNR_SSE",                // display name
-    VV_TRACK_COUNT, trackNames, trackDefaults, trackMinima, trackMaxima,
-    VV_CHECK_COUNT, checkNames, checkDefaults,
+    VV_TRACK_COUNT, trackNames, kTrackDefaults, kTrackMinima, kTrackMaxima,
+    VV_CHECK_COUNT, checkNames, kCheckDefaults,
     processFrame, initFilter, exitFilter, updateFilter, settingsWindowProc,
     nullptr, nullptr,               // trackValues, checkValues: host-written
     nullptr, nullptr,

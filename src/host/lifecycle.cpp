@@ -10,13 +10,6 @@
 namespace velvane {
 namespace {
 
-constexpr size_t kWavePlaneBytes = (size_t)kWaveLength * kWaveLength * sizeof(float);
-constexpr size_t kWaveRowBytes = (size_t)kWaveLength * sizeof(float);
-constexpr int kScratchBlocks = 5;
-// In allocation order: wavePlaneA, wavePlaneB, waveRowA, waveRowB, waveRowC.
-constexpr size_t kScratchBytes[kScratchBlocks] = {kWavePlaneBytes, kWavePlaneBytes, kWaveRowBytes, kWaveRowBytes,
-                                                  kWaveRowBytes};
-
 const char kButtonClass[] = "BUTTON";
 const char kButtonCaption[] = "Cache Reset";
 constexpr uint32_t kButtonStyle = 0x50000000; // WS_CHILD | WS_VISIBLE, a plain push button
@@ -25,32 +18,6 @@ const char kFontFace[] = "\x82\x6C\x82\x72\x20\x82\x6F\x83\x53\x83\x56\x83\x62\x
 constexpr uint32_t kShiftJisCharset = 128;
 constexpr uint32_t kProofQuality = 2;
 constexpr uint32_t kModernDefaultPitch = 0x30;
-
-void releaseScratch()
-{
-    for (void *&block : scratch.raw) {
-        if (block)
-            scratchHeap.release(block);
-        block = nullptr;
-    }
-    scratch.wavePlaneA = scratch.wavePlaneB = nullptr;
-    scratch.waveRowA = scratch.waveRowB = scratch.waveRowC = nullptr;
-}
-
-bool allocateScratch()
-{
-    for (int i = 0; i < kScratchBlocks; ++i) {
-        scratch.raw[i] = scratchHeap.allocate(kScratchBytes[i] + 15);
-        if (!scratch.raw[i])
-            return false;
-    }
-    scratch.wavePlaneA = static_cast<float *>(alignUp16(scratch.raw[0]));
-    scratch.wavePlaneB = static_cast<float *>(alignUp16(scratch.raw[1]));
-    scratch.waveRowA = static_cast<float *>(alignUp16(scratch.raw[2]));
-    scratch.waveRowB = static_cast<float *>(alignUp16(scratch.raw[3]));
-    scratch.waveRowC = static_cast<float *>(alignUp16(scratch.raw[4]));
-    return true;
-}
 
 int32_t determineCpuLevel()
 {
@@ -67,35 +34,23 @@ int32_t determineCpuLevel()
 
 int32_t VV_CDECL initFilter(FilterDescriptor *)
 {
-    cpuLevel = determineCpuLevel();
-    selectKernels(cpuSimdFlags());
-
-    releaseScratch(); // a repeated start-up would otherwise lose the first blocks
-    startupOutOfMemory = false;
-    if (!allocateScratch()) {
-        // Processing stays off: the gate clears every frame instead of
-        // working in missing storage.
-        releaseScratch();
-        startupOutOfMemory = cpuLevel == 2;
-        cpuLevel = 0;
-    }
+    // A failed allocation leaves processing off: the gate then clears every
+    // frame instead of working in missing storage.
+    startInstance(moduleInstance, determineCpuLevel(), cpuSimdFlags());
     return 1;
 }
 
 int32_t VV_CDECL exitFilter(FilterDescriptor *)
 {
-    releaseBandCache();
-    releaseScratch();
     // Nothing usable is left; a late frame is cleared rather than processed.
-    cpuLevel = 0;
-    startupOutOfMemory = false;
+    stopInstance(moduleInstance);
     return 1;
 }
 
 int32_t VV_CDECL updateFilter(FilterDescriptor *)
 {
     // Every cached band was built under the old settings.
-    invalidateBandCache();
+    invalidateBandCache(moduleInstance.cache);
     return 1;
 }
 
@@ -126,7 +81,7 @@ int32_t VV_CDECL settingsWindowProc(void *window, uint32_t message, uintptr_t wp
         sendMessage(settingsWindow.cacheResetButton, kWmKillFocus, 0, 0);
         HostServices *host = fd->hostServices;
         if (host->isFilterActive(fd) == 1)
-            invalidateBandCache();
+            invalidateBandCache(moduleInstance.cache);
         host->refreshSettingsWindow(fd);
         return host->isFilterActive(fd);
     }

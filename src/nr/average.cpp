@@ -4,10 +4,8 @@
 
 #include <initializer_list>
 
-#include "host/entry_points.h"
 #include "nr/borders.h"
 #include "nr/dsp.h"
-#include "pipeline/band_cache.h"
 
 namespace velvane {
 namespace {
@@ -74,22 +72,22 @@ namespace {
 
 // The averaging of averageBands; with doubleRows each row is doubled across
 // the stride right after it. Returns whether it averaged the rows.
-bool averageRows(const FrameJob *job, const AverageBands &bands, const int32_t *trackValues,
-                 const int32_t *checkValues, bool doubleRows)
+bool averageRows(const FrameJob *job, const AverageBands &bands, const FrameSettings &s, const NrDsp &dsp,
+                 bool doubleRows)
 {
-    const FrameBorders rows = frameBorders(job, trackValues, checkValues);
+    const FrameBorders rows = frameBorders(job, s);
     if (job->stride <= 0 || rows.endRow > bands.alignedHeight)
         return false;
     AverageRowArgs a;
-    const int16_t tyLow = threshold(4, trackValues[TRACK_LUMA_LOW]);
-    const int16_t tcLow = threshold(4, trackValues[TRACK_CHROMA_LOW]);
-    const int16_t tyHigh = threshold(8, trackValues[TRACK_LUMA_HIGH]);
-    const int16_t tcHigh = threshold(4, trackValues[TRACK_CHROMA_HIGH]);
+    const int16_t tyLow = threshold(4, s.lumaLow);
+    const int16_t tcLow = threshold(4, s.chromaLow);
+    const int16_t tyHigh = threshold(8, s.lumaHigh);
+    const int16_t tcHigh = threshold(4, s.chromaHigh);
     a.lowThreshold[0] = tyLow;
     a.lowThreshold[1] = a.lowThreshold[2] = tcLow;
     a.highThreshold[0] = tyHigh;
     a.highThreshold[1] = a.highThreshold[2] = tcHigh;
-    a.usePrevious = !checkOn(checkValues, CHECK_NO_PREVIOUS);
+    a.usePrevious = !s.noPrevious;
 
     // Columns from the stride on would land in the next row.
     const int32_t pixels = bands.alignedWidth < job->stride ? bands.alignedWidth : job->stride;
@@ -109,14 +107,15 @@ bool averageRows(const FrameJob *job, const AverageBands &bands, const int32_t *
         a.highPrev = row(bands.highPrev, j);
         a.highNext = row(bands.highNext, j);
         int16_t *out = &job->frame[(ptrdiff_t)j * job->stride].y;
-        nrDsp.averageRow(out, &a, pixels);
+        dsp.averageRow(out, &a, pixels);
         if (doubleRows)
-            nrDsp.doubleSamples(out, (size_t)job->stride * 3);
+            dsp.doubleSamples(out, (size_t)job->stride * 3);
     }
     return true;
 }
 
-bool averageSlots(const FrameJob *job, const int32_t *trackValues, const int32_t *checkValues, bool doubleRows)
+bool averageSlots(const FrameJob *job, const BandCache &bandCache, const FrameSettings &s, const NrDsp &dsp,
+                  bool doubleRows)
 {
     const int32_t n = job->frameIndex;
     if (n < 0 || bandCache.alignedWidth != ((job->width + 3) & ~3) ||
@@ -132,25 +131,24 @@ bool averageSlots(const FrameJob *job, const int32_t *trackValues, const int32_t
                                  bands.highNext})
         if (!plane)
             return false;
-    return averageRows(job, bands, trackValues, checkValues, doubleRows);
+    return averageRows(job, bands, s, dsp, doubleRows);
 }
 
 } // namespace
 
-void averageBands(const FrameJob *job, const AverageBands &bands, const int32_t *trackValues,
-                  const int32_t *checkValues)
+void averageBands(const FrameJob *job, const AverageBands &bands, const FrameSettings &s, const NrDsp &dsp)
 {
-    averageRows(job, bands, trackValues, checkValues, false);
+    averageRows(job, bands, s, dsp, false);
 }
 
-void selectiveAverage(const FrameJob *job, const int32_t *trackValues, const int32_t *checkValues)
+void selectiveAverage(const FrameJob *job, const BandCache &cache, const FrameSettings &s, const NrDsp &dsp)
 {
-    averageSlots(job, trackValues, checkValues, false);
+    averageSlots(job, cache, s, dsp, false);
 }
 
-bool selectiveAverageDoubled(const FrameJob *job, const int32_t *trackValues, const int32_t *checkValues)
+bool selectiveAverageDoubled(const FrameJob *job, const BandCache &cache, const FrameSettings &s, const NrDsp &dsp)
 {
-    return averageSlots(job, trackValues, checkValues, true);
+    return averageSlots(job, cache, s, dsp, true);
 }
 
 } // namespace velvane

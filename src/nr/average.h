@@ -3,19 +3,22 @@
 
 #include <stdint.h>
 
+#include "nr/dsp.h"
+#include "pipeline/band_cache.h"
+#include "pipeline/settings.h"
 #include "velvane/filter.h"
 
 namespace velvane {
 
 // Threshold-selective averaging of the cached bands of frames n - 1, n, n + 1
 // into the processed rows of job->frame, at half scale. Reads the band cache.
-void selectiveAverage(const FrameJob *job, const int32_t *trackValues, const int32_t *checkValues);
+void selectiveAverage(const FrameJob *job, const BandCache &cache, const FrameSettings &s, const NrDsp &dsp);
 
 // selectiveAverage with the doubling of finishOutput joined in: each processed
 // row is doubled across its stride as soon as it is averaged, while it is in
 // the cache. Returns whether it did so; when it averaged nothing it doubled
 // nothing either. finishOutputBorders then completes the frame.
-bool selectiveAverageDoubled(const FrameJob *job, const int32_t *trackValues, const int32_t *checkValues);
+bool selectiveAverageDoubled(const FrameJob *job, const BandCache &cache, const FrameSettings &s, const NrDsp &dsp);
 
 // The band planes one averaging reads: those of the current frame and of the
 // frames taken as its previous and next (the current one's own at the ends of
@@ -27,8 +30,7 @@ struct AverageBands {
 };
 
 // selectiveAverage on the given planes instead of the cache slots.
-void averageBands(const FrameJob *job, const AverageBands &bands, const int32_t *trackValues,
-                  const int32_t *checkValues);
+void averageBands(const FrameJob *job, const AverageBands &bands, const FrameSettings &s, const NrDsp &dsp);
 
 } // namespace velvane
 

@@ -47,10 +47,6 @@ void averageRowC(int16_t *dst, const AverageRowArgs *a, int32_t pixels);
 void doubleSamplesC(int16_t *samples, size_t count);
 void fillPixelsC(YcPixel *row, size_t count, YcPixel black);
 
-// Module-wide table, written once at start-up by selectKernels(). It holds the
-// scalar references until then, so the stages work before any selection.
-extern NrDsp nrDsp;
-
 void nrDspInit(NrDsp *table, unsigned cpuFlags);
 
 } // namespace velvane

@@ -4,8 +4,6 @@
 
 namespace velvane {
 
-NrDsp nrDsp = {averageRowC, doubleSamplesC, fillPixelsC};
-
 void nrDspInit(NrDsp *table, unsigned cpuFlags)
 {
     table->averageRow = averageRowC;

@@ -1,6 +1,5 @@
 #include "nr/output.h"
 
-#include "host/entry_points.h"
 #include "nr/borders.h"
 #include "nr/dsp.h"
 
@@ -20,43 +19,43 @@ void fillPixelsC(YcPixel *row, size_t count, YcPixel black)
 
 namespace {
 
-void finish(const FrameJob *job, const int32_t *trackValues, const int32_t *checkValues, bool doubleRows)
+void finish(const FrameJob *job, const FrameSettings &s, const NrDsp &dsp, bool doubleRows)
 {
     if (job->stride <= 0 || job->height <= 0)
         return;
-    const FrameBorders b = frameBorders(job, trackValues, checkValues);
-    const YcPixel black = {(int16_t)(checkOn(checkValues, CHECK_CCIR_BLACK) ? 256 : 0), 0, 0};
+    const FrameBorders b = frameBorders(job, s);
+    const YcPixel black = {(int16_t)(s.ccirBlack ? 256 : 0), 0, 0};
     const size_t stride = (size_t)job->stride;
     const int32_t w = job->width < job->stride ? job->width : job->stride;
     YcPixel *const frame = job->frame;
 
     for (int32_t r = 0; r < b.top; r++)
-        nrDsp.fillPixels(frame + r * stride, stride, black);
+        dsp.fillPixels(frame + r * stride, stride, black);
     if (doubleRows)
         for (int32_t r = b.firstRow; r < b.endRow; r++)
-            nrDsp.doubleSamples(&frame[r * stride].y, stride * 3);
+            dsp.doubleSamples(&frame[r * stride].y, stride * 3);
     if (b.left > 0 || b.right > 0) {
         for (int32_t r = b.firstRow; r < b.endRow; r++) {
             if (b.left > 0)
-                nrDsp.fillPixels(frame + r * stride, (size_t)b.left, black);
+                dsp.fillPixels(frame + r * stride, (size_t)b.left, black);
             if (b.right > 0)
-                nrDsp.fillPixels(frame + r * stride + (w - b.right), (size_t)b.right, black);
+                dsp.fillPixels(frame + r * stride + (w - b.right), (size_t)b.right, black);
         }
     }
     for (int32_t r = job->height - b.bottom; r < job->height; r++)
-        nrDsp.fillPixels(frame + r * stride, stride, black);
+        dsp.fillPixels(frame + r * stride, stride, black);
 }
 
 } // namespace
 
-void finishOutput(const FrameJob *job, const int32_t *trackValues, const int32_t *checkValues)
+void finishOutput(const FrameJob *job, const FrameSettings &s, const NrDsp &dsp)
 {
-    finish(job, trackValues, checkValues, true);
+    finish(job, s, dsp, true);
 }
 
-void finishOutputBorders(const FrameJob *job, const int32_t *trackValues, const int32_t *checkValues)
+void finishOutputBorders(const FrameJob *job, const FrameSettings &s, const NrDsp &dsp)
 {
-    finish(job, trackValues, checkValues, false);
+    finish(job, s, dsp, false);
 }
 
 } // namespace velvane

@@ -3,19 +3,15 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "host/module_state.h"
-
 namespace velvane {
 
-BandCache bandCache = {{-1, -1, -1, -1, -1}, {}, {}, -1, -1, -1};
-
-void invalidateBandCache()
+void invalidateBandCache(BandCache &bandCache)
 {
     for (int s = 0; s < kCacheSlots; s++)
         bandCache.slotTag[s] = -1;
 }
 
-void releaseBandCache()
+void releaseBandCache(BandCache &bandCache, const FrameHeap &frameHeap)
 {
     for (int s = 0; s < kCacheSlots; s++) {
         frameHeap.release(bandCache.lowBand[s]);
@@ -24,10 +20,10 @@ void releaseBandCache()
         bandCache.highBand[s] = nullptr;
     }
     bandCache.alignedWidth = bandCache.paddedWidth = bandCache.alignedHeight = -1;
-    invalidateBandCache();
+    invalidateBandCache(bandCache);
 }
 
-bool ensureCacheGeometry(int32_t width, int32_t height)
+bool ensureCacheGeometry(BandCache &bandCache, const FrameHeap &frameHeap, int32_t width, int32_t height)
 {
     const int32_t alignedWidth = (width + 3) & 0xFFFC;
     const int32_t alignedHeight = (height + 1) & 0xFFFE;
@@ -45,7 +41,7 @@ bool ensureCacheGeometry(int32_t width, int32_t height)
             if (!resized) {
                 // Without all ten planes there is no cache: forget the
                 // geometry so that the next frame tries again.
-                releaseBandCache();
+                releaseBandCache(bandCache, frameHeap);
                 return false;
             }
             *plane = static_cast<YcPixel *>(resized);

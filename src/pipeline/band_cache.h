@@ -1,6 +1,7 @@
 #ifndef VELVANE_PIPELINE_BAND_CACHE_H
 #define VELVANE_PIPELINE_BAND_CACHE_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include "velvane/filter.h"
@@ -21,7 +22,16 @@ struct BandCache {
     int32_t alignedHeight; // (height + 1) & ~1
 };
 
-extern BandCache bandCache;
+// No geometry yet, every slot empty, no planes.
+constexpr BandCache kEmptyBandCache = {{-1, -1, -1, -1, -1}, {}, {}, -1, -1, -1};
+
+// Where the cache's planes and each frame's temporaries come from: the
+// general-purpose heap, or in tests an allocator that fails on purpose.
+struct FrameHeap {
+    void *(*allocate)(size_t bytes);
+    void *(*reallocate)(void *block, size_t bytes);
+    void (*release)(void *block);
+};
 
 inline int32_t cacheSlotOf(int32_t frame) { return frame % kCacheSlots; }
 inline YcPixel *bandRow(YcPixel *plane, int32_t paddedWidth, int32_t frameRow)
@@ -30,15 +40,15 @@ inline YcPixel *bandRow(YcPixel *plane, int32_t paddedWidth, int32_t frameRow)
 }
 
 // Empties every slot; planes and geometry stay.
-void invalidateBandCache();
+void invalidateBandCache(BandCache &cache);
 
 // Reallocates the ten planes and empties the slots when the aligned size
 // differs from the cached one. Returns false when the planes could not be
 // allocated: the cache then has no geometry and nothing may be processed.
-bool ensureCacheGeometry(int32_t width, int32_t height);
+bool ensureCacheGeometry(BandCache &cache, const FrameHeap &heap, int32_t width, int32_t height);
 
 // Frees the ten planes and forgets the geometry.
-void releaseBandCache();
+void releaseBandCache(BandCache &cache, const FrameHeap &heap);
 
 // Writes every cell of `plane` (border included) from the halved frame `src`
 // (rows `stride` pixels apart, `height` rows). Columns mirror about the first

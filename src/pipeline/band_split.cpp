@@ -39,14 +39,15 @@ void residualRowC(int16_t *high, const int16_t *low, int32_t count)
         high[i] = (int16_t)sat16(high[i] - low[i]);
 }
 
-void halveSamples(YcPixel *frame, int32_t stride, int32_t height)
+void halveSamples(YcPixel *frame, int32_t stride, int32_t height, const PipelineDsp &dsp)
 {
     if (stride <= 0 || height <= 0)
         return;
-    pipelineDsp.halveSamples(&frame->y, (size_t)stride * (size_t)height * 3);
+    dsp.halveSamples(&frame->y, (size_t)stride * (size_t)height * 3);
 }
 
-void splitBands(YcPixel *lowBand, YcPixel *highBand, int32_t alignedWidth, int32_t alignedHeight)
+void splitBands(YcPixel *lowBand, YcPixel *highBand, int32_t alignedWidth, int32_t alignedHeight,
+                const PipelineDsp &dsp)
 {
     const int32_t paddedWidth = alignedWidth + 4;
     const ptrdiff_t pitch = (ptrdiff_t)paddedWidth * 3;
@@ -54,14 +55,14 @@ void splitBands(YcPixel *lowBand, YcPixel *highBand, int32_t alignedWidth, int32
     // The residual of row y - 2 may overwrite the padded copy once the low
     // band of row y exists: no later low-pass row reads row y - 2 any more.
     for (int32_t y = 0; y < alignedHeight; y++) {
-        pipelineDsp.lowPassRow(&bandRow(lowBand, paddedWidth, y)->y, &bandRow(highBand, paddedWidth, y)->y, pitch,
+        dsp.lowPassRow(&bandRow(lowBand, paddedWidth, y)->y, &bandRow(highBand, paddedWidth, y)->y, pitch,
                                count);
         if (y >= 2)
-            pipelineDsp.residualRow(&bandRow(highBand, paddedWidth, y - 2)->y, &bandRow(lowBand, paddedWidth, y - 2)->y,
-                                    count);
+            dsp.residualRow(&bandRow(highBand, paddedWidth, y - 2)->y, &bandRow(lowBand, paddedWidth, y - 2)->y,
+                            count);
     }
     for (int32_t y = alignedHeight - 2 < 0 ? 0 : alignedHeight - 2; y < alignedHeight; y++)
-        pipelineDsp.residualRow(&bandRow(highBand, paddedWidth, y)->y, &bandRow(lowBand, paddedWidth, y)->y, count);
+        dsp.residualRow(&bandRow(highBand, paddedWidth, y)->y, &bandRow(lowBand, paddedWidth, y)->y, count);
 }
 
 } // namespace velvane

@@ -2,7 +2,6 @@
 
 #include <math.h>
 
-#include "host/entry_points.h"
 #include "pipeline/dsp.h"
 
 namespace velvane {
@@ -10,14 +9,6 @@ namespace {
 
 // The stage stores the low 16 bits of each 32-bit result, without clamping.
 inline int16_t low16(int32_t v) { return (int16_t)(uint16_t)(uint32_t)v; }
-
-// Settings outside their declared ranges would overflow the 32-bit
-// intermediates; they are taken as the nearest end of the range.
-inline int32_t setting(const int32_t *values, int i, int32_t lo, int32_t hi)
-{
-    int32_t v = values[i];
-    return v < lo ? lo : v > hi ? hi : v;
-}
 
 } // namespace
 
@@ -54,14 +45,9 @@ void interpolate411RowC(YcPixel *row, int32_t width)
     }
 }
 
-bool colourFactors(const int32_t *trackValues, const int32_t *checkValues, ColourFactors *out)
+bool colourFactors(const FrameSettings &s, ColourFactors *out)
 {
-    const int32_t gY = setting(trackValues, TRACK_GAIN_Y, -50, 50);
-    const int32_t gCb = setting(trackValues, TRACK_GAIN_CB, -100, 100);
-    const int32_t gCr = setting(trackValues, TRACK_GAIN_CR, -100, 100);
-    const int32_t oY = setting(trackValues, TRACK_OFFSET_Y, -50, 50);
-    const int32_t h = setting(trackValues, TRACK_HUE, -30, 30);
-    const int32_t b = setting(trackValues, TRACK_BALANCE, -30, 30);
+    const int32_t gY = s.gainY, gCb = s.gainCb, gCr = s.gainCr, oY = s.offsetY, h = s.hue, b = s.balance;
     if (gY == 0 && gCb == 0 && gCr == 0 && oY == 0 && h == 0 && b == 0)
         return false;
 
@@ -81,25 +67,25 @@ bool colourFactors(const int32_t *trackValues, const int32_t *checkValues, Colou
         const double angle = (double)h / 180.0;
         f.hs = (int32_t)(256.0 * sin(angle));
         f.hc = (int32_t)(256.0 * cos(angle));
-        f.mode = checkOn(checkValues, CHECK_411) ? COLOUR_ROTATE_411 : COLOUR_ROTATE;
+        f.mode = s.chroma411 ? COLOUR_ROTATE_411 : COLOUR_ROTATE;
     }
     *out = f;
     return true;
 }
 
-void adjustColour(YcPixel *frame, const FrameJob *job, const int32_t *trackValues, const int32_t *checkValues)
+void adjustColour(YcPixel *frame, const FrameJob *job, const FrameSettings &s, const PipelineDsp &dsp)
 {
     ColourFactors f;
-    if (!colourFactors(trackValues, checkValues, &f))
+    if (!colourFactors(s, &f))
         return;
     for (int32_t y = 0; y < job->height; y++)
-        pipelineDsp.adjustColourRow(frame + (ptrdiff_t)y * job->stride, job->width, &f);
+        dsp.adjustColourRow(frame + (ptrdiff_t)y * job->stride, job->width, &f);
 }
 
-void interpolateChroma411(YcPixel *frame, const FrameJob *job)
+void interpolateChroma411(YcPixel *frame, const FrameJob *job, const PipelineDsp &dsp)
 {
     for (int32_t y = 0; y < job->height; y++)
-        pipelineDsp.interpolate411Row(frame + (ptrdiff_t)y * job->stride, job->width);
+        dsp.interpolate411Row(frame + (ptrdiff_t)y * job->stride, job->width);
 }
 
 } // namespace velvane

@@ -3,8 +3,9 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "host/entry_points.h"
-#include "host/module_state.h"
+
+#include "pipeline/driver.h"
+
 #include "nr/average.h"
 #include "nr/output.h"
 #include "pipeline/band_cache.h"
@@ -32,8 +33,12 @@ struct Temporaries {
     int16_t *previousLuma = nullptr; // width x height
     size_t samples = 0;              // stride x height
     size_t lumaSamples = 0;
+    const FrameHeap &frameHeap;
 
-    Temporaries(size_t frameSamples, size_t lumaCount) : samples(frameSamples), lumaSamples(lumaCount) {}
+    Temporaries(size_t frameSamples, size_t lumaCount, const FrameHeap &heap)
+        : samples(frameSamples), lumaSamples(lumaCount), frameHeap(heap)
+    {
+    }
     ~Temporaries()
     {
         frameHeap.release(previous);
@@ -65,17 +70,22 @@ struct Temporaries {
     }
 };
 
-// Requests frame m from the host. Null when the host has nothing for it. The
-// host keeps the frame valid until the next request.
-const YcPixel *request(FilterDescriptor *fd, const FrameJob *job, int32_t m)
-{
-    return fd->hostServices->getCachedFrame(fd, job->editHandle, m);
-}
+// What one call works with.
+struct Call {
+    FilterInstance &f;
+    const FrameJob *job;
+    const FrameSettings &s;
+    const FrameSource &source;
+};
+
+// Requests frame m from the source. Null when it has nothing for it. The
+// source keeps the frame valid until the next request.
+const YcPixel *request(const Call &c, int32_t m) { return c.source.frame(c.source.context, m); }
 
 // Requests frame m and copies it into `into` at once.
-bool fetch(FilterDescriptor *fd, const FrameJob *job, int32_t m, YcPixel *into, size_t samples)
+bool fetch(const Call &c, int32_t m, YcPixel *into, size_t samples)
 {
-    const YcPixel *src = request(fd, job, m);
+    const YcPixel *src = request(c, m);
     if (!src)
         return false;
     memcpy(into, src, samples * sizeof(YcPixel));
@@ -88,27 +98,28 @@ bool fetch(FilterDescriptor *fd, const FrameJob *job, int32_t m, YcPixel *into, 
 // exists stands in for both, and a one-frame clip is its own neighbour.
 // This path serves frames whose stride is below the aligned width, where the
 // padded copy reads past a row into the next one.
-bool loadSource(FilterDescriptor *fd, const FrameJob *job, int32_t m, Temporaries &t)
+bool loadSource(const Call &c, int32_t m, Temporaries &t)
 {
+    const FrameJob *job = c.job;
     if (!t.get(t.current))
         return false;
-    if (fd->hostServices->setFrameCacheSize(fd, job->stride, job->maxHeight, 3, 0) != 1)
+    if (!c.source.reserve(c.source.context))
         return false;
-    if (!checkOn(fd->checkValues, CHECK_DOT))
-        return fetch(fd, job, m, t.current, t.samples);
+    if (!c.s.dot)
+        return fetch(c, m, t.current, t.samples);
 
     if (!t.get(t.previous) || !t.get(t.next))
         return false;
     const bool hasPrevious = m - 1 >= 0;
     const bool hasNext = m + 1 < job->frameCount;
-    if (hasPrevious && !fetch(fd, job, m - 1, t.previous, t.samples))
+    if (hasPrevious && !fetch(c, m - 1, t.previous, t.samples))
         return false;
-    if (!fetch(fd, job, m, t.current, t.samples))
+    if (!fetch(c, m, t.current, t.samples))
         return false;
     // Frame m + 1 is the last request of this rebuild and the dot pass only
-    // reads it, so it is used where the host holds it, without a copy.
+    // reads it, so it is used where the source holds it, without a copy.
     const YcPixel *next = t.next;
-    if (hasNext && !(next = request(fd, job, m + 1)))
+    if (hasNext && !(next = request(c, m + 1)))
         return false;
 
     const YcPixel *previousRole = t.previous;
@@ -121,19 +132,21 @@ bool loadSource(FilterDescriptor *fd, const FrameJob *job, int32_t m, Temporarie
     } else if (!hasNext) {
         nextRole = t.previous;
     }
-    dotPass(job, previousRole, t.current, nextRole);
+    dotPass(c.f.kernels.wavelet, c.f.scratch.work, job, previousRole, t.current, nextRole);
     return true;
 }
 
-void prepareSlot(const FilterDescriptor *fd, const FrameJob *job, YcPixel *frame, int32_t slot)
+void prepareSlot(const Call &c, YcPixel *frame, int32_t slot)
 {
-    adjustColour(frame, job, fd->trackValues, fd->checkValues);
-    if (checkOn(fd->checkValues, CHECK_411))
-        interpolateChroma411(frame, job);
-    halveSamples(frame, job->stride, job->height);
-    fillPaddedCopy(frame, job->stride, job->height, bandCache.highBand[slot], bandCache.alignedWidth,
-                   bandCache.alignedHeight);
-    splitBands(bandCache.lowBand[slot], bandCache.highBand[slot], bandCache.alignedWidth, bandCache.alignedHeight);
+    const FrameJob *job = c.job;
+    const PipelineDsp &dsp = c.f.kernels.pipeline;
+    BandCache &cache = c.f.cache;
+    adjustColour(frame, job, c.s, dsp);
+    if (c.s.chroma411)
+        interpolateChroma411(frame, job, dsp);
+    halveSamples(frame, job->stride, job->height, dsp);
+    fillPaddedCopy(frame, job->stride, job->height, cache.highBand[slot], cache.alignedWidth, cache.alignedHeight);
+    splitBands(cache.lowBand[slot], cache.highBand[slot], cache.alignedWidth, cache.alignedHeight, dsp);
 }
 
 // The same rebuild with the current frame held in the frame cells of its
@@ -145,13 +158,13 @@ void prepareSlot(const FilterDescriptor *fd, const FrameJob *job, YcPixel *frame
 // same as from prepareSlot. Needs stride >= alignedWidth.
 class SlotBuilder {
 public:
-    SlotBuilder(const FilterDescriptor *fd, const FrameJob *job, int32_t slot)
-        : job_(job), low_(bandCache.lowBand[slot]), high_(bandCache.highBand[slot]),
-          alignedWidth_(bandCache.alignedWidth), alignedHeight_(bandCache.alignedHeight),
-          paddedWidth_(bandCache.paddedWidth)
+    SlotBuilder(const Call &c, int32_t slot)
+        : job_(c.job), dsp_(c.f.kernels.pipeline), low_(c.f.cache.lowBand[slot]), high_(c.f.cache.highBand[slot]),
+          alignedWidth_(c.f.cache.alignedWidth), alignedHeight_(c.f.cache.alignedHeight),
+          paddedWidth_(c.f.cache.paddedWidth)
     {
-        colour_ = colourFactors(fd->trackValues, fd->checkValues, &factors_);
-        chroma411_ = checkOn(fd->checkValues, CHECK_411);
+        colour_ = colourFactors(c.s, &factors_);
+        chroma411_ = c.s.chroma411;
     }
 
     // Frame row r of the highBand plane, at frame column 0.
@@ -209,10 +222,10 @@ private:
     {
         YcPixel *p = row(r);
         if (colour_)
-            pipelineDsp.adjustColourRow(p, job_->width, &factors_);
+            dsp_.adjustColourRow(p, job_->width, &factors_);
         if (chroma411_)
-            pipelineDsp.interpolate411Row(p, job_->width);
-        pipelineDsp.halveSamples(&p->y, (size_t)alignedWidth_ * 3);
+            dsp_.interpolate411Row(p, job_->width);
+        dsp_.halveSamples(&p->y, (size_t)alignedWidth_ * 3);
         p[-2] = p[2];
         p[-1] = p[1];
         p[alignedWidth_] = p[alignedWidth_ - 2];
@@ -228,7 +241,7 @@ private:
     {
         const ptrdiff_t pitch = (ptrdiff_t)paddedWidth_ * 3;
         for (; nextLow_ <= last; nextLow_++) {
-            pipelineDsp.lowPassRow(&bandRow(low_, paddedWidth_, nextLow_)->y, &row(nextLow_)->y, pitch,
+            dsp_.lowPassRow(&bandRow(low_, paddedWidth_, nextLow_)->y, &row(nextLow_)->y, pitch,
                                    alignedWidth_ * 3);
             if (nextLow_ >= 2)
                 residual(nextLow_ - 2);
@@ -236,10 +249,11 @@ private:
     }
     void residual(int32_t y) const
     {
-        pipelineDsp.residualRow(&row(y)->y, &bandRow(low_, paddedWidth_, y)->y, alignedWidth_ * 3);
+        dsp_.residualRow(&row(y)->y, &bandRow(low_, paddedWidth_, y)->y, alignedWidth_ * 3);
     }
 
     const FrameJob *job_;
+    const PipelineDsp &dsp_;
     YcPixel *low_, *high_;
     int32_t alignedWidth_, alignedHeight_, paddedWidth_;
     ColourFactors factors_{};
@@ -252,10 +266,11 @@ private:
 // a frame valid until the next request, so frame m is read in place when it is
 // the last request and copied into the plane otherwise, and frame m - 1 is
 // copied into the previous temporary.
-bool rebuildSlot(FilterDescriptor *fd, const FrameJob *job, int32_t m, int32_t slot, Temporaries &t)
+bool rebuildSlot(const Call &c, int32_t m, int32_t slot, Temporaries &t)
 {
-    SlotBuilder builder(fd, job, slot);
-    const bool dot = checkOn(fd->checkValues, CHECK_DOT);
+    const FrameJob *job = c.job;
+    SlotBuilder builder(c, slot);
+    const bool dot = c.s.dot;
     const bool hasPrevious = m - 1 >= 0;
     const bool hasNext = m + 1 < job->frameCount;
     // Of the previous frame the dot pass needs the luma alone, unless it also
@@ -263,10 +278,10 @@ bool rebuildSlot(FilterDescriptor *fd, const FrameJob *job, int32_t m, int32_t s
     const bool lumaOnly = hasPrevious && hasNext;
     if (dot && (lumaOnly ? !t.getLuma() : hasPrevious && !t.get(t.previous)))
         return false;
-    if (fd->hostServices->setFrameCacheSize(fd, job->stride, job->maxHeight, 3, 0) != 1)
+    if (!c.source.reserve(c.source.context))
         return false;
     if (!dot) {
-        const YcPixel *src = request(fd, job, m);
+        const YcPixel *src = request(c, m);
         if (!src)
             return false;
         builder.build(src);
@@ -274,21 +289,21 @@ bool rebuildSlot(FilterDescriptor *fd, const FrameJob *job, int32_t m, int32_t s
     }
 
     if (lumaOnly) {
-        const YcPixel *previous = request(fd, job, m - 1);
+        const YcPixel *previous = request(c, m - 1);
         if (!previous)
             return false;
         for (int32_t r = 0; r < job->height; r++)
-            waveletDsp.copyLumaRow(previous + (ptrdiff_t)r * job->stride, job->width,
+            c.f.kernels.wavelet.copyLumaRow(previous + (ptrdiff_t)r * job->stride, job->width,
                                    t.previousLuma + (ptrdiff_t)r * job->width);
-    } else if (hasPrevious && !fetch(fd, job, m - 1, t.previous, t.samples)) {
+    } else if (hasPrevious && !fetch(c, m - 1, t.previous, t.samples)) {
         return false;
     }
-    const YcPixel *src = request(fd, job, m);
+    const YcPixel *src = request(c, m);
     if (!src)
         return false;
     builder.load(src);
     const YcPixel *next = src; // a one-frame clip: frame m is still held and the plane has its own copy
-    if (hasNext && !(next = request(fd, job, m + 1)))
+    if (hasNext && !(next = request(c, m + 1)))
         return false;
 
     // At the clip's ends the one neighbour there is stands in for both; the
@@ -297,7 +312,7 @@ bool rebuildSlot(FilterDescriptor *fd, const FrameJob *job, int32_t m, int32_t s
     const int16_t *previousLuma = hasPrevious && hasNext ? t.previousLuma : nullptr;
     const YcPixel *nextFrame = hasNext || !hasPrevious ? next : t.previous;
     // Each row goes on to the band split as soon as the dot pass has written it back.
-    if (dotPassStrided(waveletDsp, job, previousFrame, previousLuma, builder.row(0), builder.pitch(), nextFrame,
+    if (dotPassStrided(c.f.kernels.wavelet, c.f.scratch.work, job, previousFrame, previousLuma, builder.row(0), builder.pitch(), nextFrame,
                        SlotBuilder::rowReadyThunk, &builder))
         builder.finish();
     else
@@ -305,74 +320,76 @@ bool rebuildSlot(FilterDescriptor *fd, const FrameJob *job, int32_t m, int32_t s
     return true;
 }
 
-bool holds(int32_t frame) { return bandCache.slotTag[cacheSlotOf(frame)] == frame; }
+bool holds(const BandCache &cache, int32_t frame) { return cache.slotTag[cacheSlotOf(frame)] == frame; }
 
 } // namespace
 
-int32_t VV_CDECL processFrame(FilterDescriptor *fd, FrameJob *job)
+void filterFrame(FilterInstance &f, const FrameJob &jobRecord, const FrameSettings &s, const FrameSource &source)
 {
+    const FrameJob *job = &jobRecord;
     const int32_t width = job->width, height = job->height, stride = job->stride;
+    BandCache &cache = f.cache;
 
     // Frames the filter cannot process come back cleared. Besides the
-    // processor and the 720 x 480 limit, that takes in frames too small for
-    // the two-cell border and strides that would overlap rows.
-    if (cpuLevel != 2 || height > VV_MAX_HEIGHT || width > VV_MAX_WIDTH || width < 4 || height < 4 ||
+    // processor and the instance's size limit, that takes in frames too small
+    // for the two-cell border and strides that would overlap rows.
+    if (f.cpuLevel != 2 || height > f.maxHeight || width > f.maxWidth || width < 4 || height < 4 ||
         stride < width) {
         if (job->frame && stride > 0 && height > 0)
             memset(job->frame, 0, (size_t)stride * (size_t)height * sizeof(YcPixel));
-        lastFrameOutcome = cpuLevel == 2      ? FrameOutcome::Unsupported
-                           : startupOutOfMemory ? FrameOutcome::OutOfMemory
-                                                : FrameOutcome::NotStarted;
-        return 1;
+        f.lastOutcome = f.cpuLevel == 2        ? FrameOutcome::Unsupported
+                        : f.startupOutOfMemory ? FrameOutcome::OutOfMemory
+                                               : FrameOutcome::NotStarted;
+        return;
     }
-    lastFrameOutcome = FrameOutcome::MissingFrames;
-    if (!job->frame || !fd->hostServices)
-        return 1;
+    f.lastOutcome = FrameOutcome::MissingFrames;
+    if (!job->frame || !source.frame || !source.reserve)
+        return;
 
-    if (!ensureCacheGeometry(width, height)) {
-        lastFrameOutcome = FrameOutcome::OutOfMemory;
-        return 1; // no planes: the frame stays as the host passed it
+    if (!ensureCacheGeometry(cache, f.frameHeap, width, height)) {
+        f.lastOutcome = FrameOutcome::OutOfMemory;
+        return; // no planes: the frame stays as it was passed
     }
 
     const int32_t n = job->frameIndex;
     bool outOfMemory = false;
     {
-        Temporaries temporaries((size_t)stride * (size_t)height, (size_t)width * (size_t)height);
+        const Call call = {f, job, s, source};
+        Temporaries temporaries((size_t)stride * (size_t)height, (size_t)width * (size_t)height, f.frameHeap);
         for (int32_t j = -1; j <= 1; j++) {
             const int32_t m = n + j;
-            if (m < 0 || m >= job->frameCount || holds(m))
+            if (m < 0 || m >= job->frameCount || holds(cache, m))
                 continue;
             const int32_t slot = cacheSlotOf(m);
             bool built;
-            if (stride >= bandCache.alignedWidth) {
-                built = rebuildSlot(fd, job, m, slot, temporaries);
+            if (stride >= cache.alignedWidth) {
+                built = rebuildSlot(call, m, slot, temporaries);
             } else {
-                built = loadSource(fd, job, m, temporaries);
+                built = loadSource(call, m, temporaries);
                 if (built)
-                    prepareSlot(fd, job, temporaries.current, slot);
+                    prepareSlot(call, temporaries.current, slot);
             }
             // A slot that did not get its frame stays empty: a later call tries again.
-            bandCache.slotTag[slot] = built ? m : -1;
+            cache.slotTag[slot] = built ? m : -1;
         }
         outOfMemory = temporaries.outOfMemory;
     }
 
     // Average only over frames that are really there: if a slot the averaging
-    // reads did not get its frame, the host's frame is left as it came.
-    if (n < 0 || n >= job->frameCount || !holds(n) || (n > 0 && !holds(n - 1)) ||
-        (n < job->frameCount - 1 && !holds(n + 1))) {
+    // reads did not get its frame, the frame is left as it came.
+    if (n < 0 || n >= job->frameCount || !holds(cache, n) || (n > 0 && !holds(cache, n - 1)) ||
+        (n < job->frameCount - 1 && !holds(cache, n + 1))) {
         if (outOfMemory)
-            lastFrameOutcome = FrameOutcome::OutOfMemory;
-        return 1;
+            f.lastOutcome = FrameOutcome::OutOfMemory;
+        return;
     }
 
     // Each row is doubled while the averaging has it in the cache.
-    if (selectiveAverageDoubled(job, fd->trackValues, fd->checkValues))
-        finishOutputBorders(job, fd->trackValues, fd->checkValues);
+    if (selectiveAverageDoubled(job, cache, s, f.kernels.nr))
+        finishOutputBorders(job, s, f.kernels.nr);
     else
-        finishOutput(job, fd->trackValues, fd->checkValues);
-    lastFrameOutcome = FrameOutcome::Filtered;
-    return 1;
+        finishOutput(job, s, f.kernels.nr);
+    f.lastOutcome = FrameOutcome::Filtered;
 }
 
 } // namespace velvane

@@ -65,10 +65,6 @@ void halveSamplesC(int16_t *samples, size_t count);
 void lowPassRowC(int16_t *low, const int16_t *padded, ptrdiff_t rowPitch, int32_t count);
 void residualRowC(int16_t *high, const int16_t *low, int32_t count);
 
-// Module-wide table, written once at start-up by selectKernels(). It holds the
-// scalar references until then, so the stages work before any selection.
-extern PipelineDsp pipelineDsp;
-
 void pipelineDspInit(PipelineDsp *table, unsigned cpuFlags);
 
 } // namespace velvane

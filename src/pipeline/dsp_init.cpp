@@ -4,8 +4,6 @@
 
 namespace velvane {
 
-PipelineDsp pipelineDsp = {adjustColourRowC, interpolate411RowC, halveSamplesC, lowPassRowC, residualRowC};
-
 void pipelineDspInit(PipelineDsp *table, unsigned cpuFlags)
 {
     table->adjustColourRow = adjustColourRowC;

@@ -3,11 +3,10 @@
 #include <stddef.h>
 #include <string.h>
 
-#include "host/module_state.h"
 
 namespace velvane {
 
-bool dotPassStrided(const WaveletDsp &dsp, const FrameJob *job, const YcPixel *prev, const int16_t *prevLuma,
+bool dotPassStrided(const WaveletDsp &dsp, const DotPassWork &work, const FrameJob *job, const YcPixel *prev, const int16_t *prevLuma,
                     YcPixel *cur, int32_t curStride, const YcPixel *next, DotRowDoneFn rowDone, void *context)
 {
     constexpr int32_t n = kWaveLength, m = kWaveLength / 2;
@@ -16,9 +15,9 @@ bool dotPassStrided(const WaveletDsp &dsp, const FrameJob *job, const YcPixel *p
     const int32_t w = job->width, h = job->height, stride = job->stride;
     if (w < 1 || w > n || h < 1 || h > n || stride < w || curStride < w)
         return false;
-    float *planeA = scratch.wavePlaneA, *planeB = scratch.wavePlaneB;
-    float *rowA = scratch.waveRowA, *rowB = scratch.waveRowB, *rowC = scratch.waveRowC;
-    if (!planeA || !planeB || !rowA || !rowB || !rowC)
+    float *planeA = work.planeA, *planeB = work.planeB;
+    float *rowA = work.rowA, *rowB = work.rowB, *rowC = work.rowC;
+    if (!planeA || !planeB || !rowA || !rowB || !rowC || !work.shrink)
         return false;
 
     // Difference signal and row analysis. The signal row goes through a work
@@ -38,8 +37,8 @@ bool dotPassStrided(const WaveletDsp &dsp, const FrameJob *job, const YcPixel *p
     }
 
     // Down the horizontal details of both halves.
-    dsp.shrinkColumns(planeA, m, m, h);
-    dsp.shrinkColumns(planeB, m, m, h);
+    dsp.shrinkColumns(planeA, m, m, h, work.shrink);
+    dsp.shrinkColumns(planeB, m, m, h, work.shrink);
 
     // Row synthesis and write-back.
     for (int32_t i = 0; i < h; i++) {
@@ -54,16 +53,11 @@ bool dotPassStrided(const WaveletDsp &dsp, const FrameJob *job, const YcPixel *p
     return true;
 }
 
-void dotPassWith(const WaveletDsp &dsp, const FrameJob *job, const YcPixel *prev, YcPixel *cur,
-                 const YcPixel *next)
+void dotPass(const WaveletDsp &dsp, const DotPassWork &work, const FrameJob *job, const YcPixel *prev,
+             YcPixel *cur, const YcPixel *next)
 {
     if (job)
-        dotPassStrided(dsp, job, prev, nullptr, cur, job->stride, next);
-}
-
-void dotPass(const FrameJob *job, const YcPixel *prev, YcPixel *cur, const YcPixel *next)
-{
-    dotPassWith(waveletDsp, job, prev, cur, next);
+        dotPassStrided(dsp, work, job, prev, nullptr, cur, job->stride, next);
 }
 
 } // namespace velvane

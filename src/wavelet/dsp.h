@@ -7,6 +7,10 @@
 
 namespace velvane {
 
+// Every transform of the dot pass runs at this fixed length, and its work
+// planes are this many rows of this many floats.
+constexpr int32_t kWaveLength = 800;
+
 // Daubechies-4 low-pass taps, rounded to single precision once and for all
 // (bit patterns 0x3EF746EA, 0x3F5625EF, 0x3E6585F8, 0xBE0483EE). The high-pass
 // filter is (h3, -h2, h1, -h0).
@@ -37,9 +41,11 @@ using D4OddLowForwardFn = void (*)(const float *x, int32_t n, float *out);
 using D4OddLowInverseFn = void (*)(const float *b, int32_t m, float *out);
 // twoPhaseShrink of the columns column..column+count-1 of a plane whose rows
 // are kWaveLength floats apart, each column h long (1 <= h <= 800). Touches
-// only rows 0..h-1 of those columns. column + count <= 800. May use the work
-// rows of the scratch memory (the C version does) or storage of its own.
-using ShrinkColumnsFn = void (*)(float *plane, int32_t column, int32_t count, int32_t h);
+// only rows 0..h-1 of those columns and `work`, kShrinkWorkFloats floats
+// 32-byte aligned that belong to the caller alone. column + count <= 800.
+using ShrinkColumnsFn = void (*)(float *plane, int32_t column, int32_t count, int32_t h, float *work);
+// Eight columns at a time need three work rows and half a row per lane.
+constexpr size_t kShrinkWorkFloats = (size_t)(3 * kWaveLength + kWaveLength / 2) * 8;
 // Difference signal of one row of w >= 1 pixels: with the neighbours' mean
 // m = (prev.y + next.y) >> 1 (32-bit sum, arithmetic shift), s[j] = cur.y - m,
 // and cur.y becomes m, which the write-back needs and which always fits in 16
@@ -70,9 +76,6 @@ struct WaveletDsp {
     DotDifferenceLumaRowFn dotDifferenceLumaRow;
 };
 
-// Module-wide table, written once at start-up by selectKernels().
-extern WaveletDsp waveletDsp;
-
 void waveletDspInit(WaveletDsp *table, unsigned cpuFlags);
 
 // Scalar references.
@@ -80,16 +83,17 @@ void d4ForwardC(const float *x, int32_t n, float *out);
 void d4InverseC(const float *a, const float *d, int32_t m, float *out);
 void d4OddLowForwardC(const float *x, int32_t n, float *out);
 void d4OddLowInverseC(const float *b, int32_t m, float *out);
-void shrinkColumnsC(float *plane, int32_t column, int32_t count, int32_t h);
+void shrinkColumnsC(float *plane, int32_t column, int32_t count, int32_t h, float *work);
 void dotDifferenceRowC(const YcPixel *prev, YcPixel *cur, const YcPixel *next, int32_t w, float *s);
 void dotWriteBackRowC(const float *t, int32_t w, YcPixel *cur);
 void copyLumaRowC(const YcPixel *row, int32_t w, int16_t *luma);
 void dotDifferenceLumaRowC(const int16_t *prevLuma, YcPixel *cur, const YcPixel *next, int32_t w, float *s);
 
-// One column through the two-phase detail shrink, on the work rows of the
-// scratch memory with the C transforms: decompose at both phases, halve the
-// detail pairs whose two estimates have opposite signs, resynthesise.
-void twoPhaseShrink(float *plane, int32_t column, int32_t h);
+// One column through the two-phase detail shrink with the C transforms:
+// decompose at both phases, halve the detail pairs whose two estimates have
+// opposite signs, resynthesise. `rows` holds three work rows of kWaveLength
+// floats, 16-byte aligned.
+void twoPhaseShrink(float *plane, int32_t column, int32_t h, float *rows);
 
 // Halves both details of each pair k whose exact product is negative.
 void shrinkDetailPairsC(float *dPrime, float *d, int32_t count);

@@ -4,8 +4,6 @@
 
 namespace velvane {
 
-WaveletDsp waveletDsp;
-
 void waveletDspInit(WaveletDsp *table, unsigned cpuFlags)
 {
     table->d4Forward = d4ForwardC;

@@ -1,6 +1,5 @@
 #include "wavelet/dsp.h"
 
-#include "host/module_state.h"
 
 namespace velvane {
 
@@ -83,10 +82,10 @@ void shrinkDetailPairsC(float *dPrime, float *d, int32_t count)
     }
 }
 
-void twoPhaseShrink(float *plane, int32_t column, int32_t h)
+void twoPhaseShrink(float *plane, int32_t column, int32_t h, float *rows)
 {
     constexpr int32_t n = kWaveLength, m = kWaveLength / 2;
-    float *rowA = scratch.waveRowA, *rowB = scratch.waveRowB, *rowC = scratch.waveRowC;
+    float *rowA = rows, *rowB = rows + n, *rowC = rows + 2 * n;
     float *col = plane + column;
     for (int32_t i = 0; i < h; i++)
         rowB[i] = col[(intptr_t)i * n];
@@ -103,10 +102,10 @@ void twoPhaseShrink(float *plane, int32_t column, int32_t h)
         col[(intptr_t)i * n] = rowB[i];
 }
 
-void shrinkColumnsC(float *plane, int32_t column, int32_t count, int32_t h)
+void shrinkColumnsC(float *plane, int32_t column, int32_t count, int32_t h, float *work)
 {
     for (int32_t c = column; c < column + count; c++)
-        twoPhaseShrink(plane, c, h);
+        twoPhaseShrink(plane, c, h, work);
 }
 
 void dotDifferenceRowC(const YcPixel *prev, YcPixel *cur, const YcPixel *next, int32_t w, float *s)

@@ -4,11 +4,12 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <memory>
 #include <vector>
 
 #include "checkasm.h"
 #include "common/cpu_flags.h"
-#include "host/module_state.h"
+#include "pipeline/instance.h"
 #include "wavelet/dot_pass.h"
 #include "wavelet/dsp.h"
 
@@ -146,27 +147,15 @@ void checkOddInverse(checkasm::Context &ctx, D4OddLowInverseFn ref, D4OddLowInve
         }
 }
 
-// The reducer's scratch memory, allocated here as start-up would.
+// The reducer's work memory, allocated as an instance's start-up does.
 struct Scratch {
-    Scratch()
-    {
-        const size_t sizes[5] = {(size_t)N * N * 4, (size_t)N * N * 4, N * 4, N * 4, N * 4};
-        float **named[5] = {&scratch.wavePlaneA, &scratch.wavePlaneB, &scratch.waveRowA, &scratch.waveRowB,
-                            &scratch.waveRowC};
-        for (int i = 0; i < 5; i++) {
-            scratch.raw[i] = malloc(sizes[i] + 15);
-            *named[i] = (float *)(((uintptr_t)scratch.raw[i] + 15) & ~(uintptr_t)15);
-        }
-    }
-    ~Scratch()
-    {
-        for (int i = 0; i < 5; i++)
-            free(scratch.raw[i]);
-        scratch = ScratchMemory{};
-    }
+    std::unique_ptr<FilterInstance> f{new FilterInstance};
+    Scratch() { startInstance(*f, 2, 0); }
+    ~Scratch() { stopInstance(*f); }
+    const DotPassWork &work() const { return f->scratch.work; }
 };
 
-void checkShrink(checkasm::Context &ctx, ShrinkColumnsFn ref, ShrinkColumnsFn fn)
+void checkShrink(checkasm::Context &ctx, ShrinkColumnsFn ref, ShrinkColumnsFn fn, float *work)
 {
     std::vector<float> p1((size_t)N * N), p2;
     const int32_t heights[] = {1, 2, 3, 479, 480, 760, 761, 800, ctx.randInt(4, 799)};
@@ -182,8 +171,8 @@ void checkShrink(checkasm::Context &ctx, ShrinkColumnsFn ref, ShrinkColumnsFn fn
                     p1[(size_t)i * N + c] = col[i];
             }
             p2 = p1;
-            ref(p1.data(), column, count, h);
-            fn(p2.data(), column, count, h);
+            ref(p1.data(), column, count, h, work);
+            fn(p2.data(), column, count, h, work);
             if (memcmp(p1.data(), p2.data(), p1.size() * sizeof(float))) {
                 size_t i = 0;
                 while (!memcmp(&p1[i], &p2[i], 4))
@@ -296,7 +285,7 @@ void fillFrames(checkasm::Context &ctx, std::vector<YcPixel> (&f)[3], int32_t w,
         }
 }
 
-void checkDotPass(checkasm::Context &ctx, const WaveletDsp &ref, const WaveletDsp &opt)
+void checkDotPass(checkasm::Context &ctx, const WaveletDsp &ref, const WaveletDsp &opt, const DotPassWork &work)
 {
     const int32_t sizes[][2] = {{720, 480}, {720, 479}, {13, 1}, {1, 2}, {7, 480}, {333, 2},
                                 {800, 800}, {ctx.randInt(1, 720), ctx.randInt(1, 480)}};
@@ -311,8 +300,8 @@ void checkDotPass(checkasm::Context &ctx, const WaveletDsp &ref, const WaveletDs
         job.width = w;
         job.height = h;
         job.stride = stride;
-        dotPassWith(ref, &job, f[0].data(), f[1].data(), f[2].data());
-        dotPassWith(opt, &job, f[0].data(), cur2.data(), f[2].data());
+        dotPass(ref, work, &job, f[0].data(), f[1].data(), f[2].data());
+        dotPass(opt, work, &job, f[0].data(), cur2.data(), f[2].data());
         if (memcmp(f[1].data(), cur2.data(), cur2.size() * sizeof(YcPixel))) {
             size_t i = 0;
             while (!memcmp(&f[1][i], &cur2[i], sizeof(YcPixel)))
@@ -355,11 +344,12 @@ CHECKASM_GROUP(wavelet)
                   [&] { opt.d4OddLowInverse(x.p, M, o.p); });
     }
     if (ctx.shouldCheck("shrinkColumns", (const void *)opt.shrinkColumns)) {
-        checkShrink(ctx, ref.shrinkColumns, opt.shrinkColumns);
+        float *work = mem.work().shrink;
+        checkShrink(ctx, ref.shrinkColumns, opt.shrinkColumns, work);
         std::vector<float> plane((size_t)N * N);
         fillSignal(ctx, plane.data(), N * N, Random);
-        ctx.bench("shrinkColumns", [&] { ref.shrinkColumns(plane.data(), M, M, 480); },
-                  [&] { opt.shrinkColumns(plane.data(), M, M, 480); });
+        ctx.bench("shrinkColumns", [&] { ref.shrinkColumns(plane.data(), M, M, 480, work); },
+                  [&] { opt.shrinkColumns(plane.data(), M, M, 480, work); });
     }
     if (ctx.shouldCheck("dotDifferenceRow", (const void *)opt.dotDifferenceRow) |
         ctx.shouldCheck("dotWriteBackRow", (const void *)opt.dotWriteBackRow) |
@@ -369,14 +359,14 @@ CHECKASM_GROUP(wavelet)
     // The pass is new whenever any kernel it uses is.
     const void *passKey = (const void *)opt.shrinkColumns;
     if (ctx.shouldCheck("dotPass", passKey)) {
-        checkDotPass(ctx, ref, opt);
+        checkDotPass(ctx, ref, opt, mem.work());
         std::vector<YcPixel> f[3];
         fillFrames(ctx, f, 720, 480, 720, 2);
         FrameJob job{};
         job.width = 720;
         job.height = 480;
         job.stride = 720;
-        ctx.bench("dotPass", [&] { dotPassWith(ref, &job, f[0].data(), f[1].data(), f[2].data()); },
-                  [&] { dotPassWith(opt, &job, f[0].data(), f[1].data(), f[2].data()); });
+        ctx.bench("dotPass", [&] { dotPass(ref, mem.work(), &job, f[0].data(), f[1].data(), f[2].data()); },
+                  [&] { dotPass(opt, mem.work(), &job, f[0].data(), f[1].data(), f[2].data()); });
     }
 }

@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include "host/module_state.h"
 #include "pipeline/band_cache.h"
 
 namespace {
 
-using velvane::bandCache;
+using velvane::moduleInstance;
+
 
 struct PaddedCopy {
     int32_t width, height, stride, alignedWidth, alignedHeight;
@@ -33,35 +35,35 @@ struct PaddedCopy {
 
 TEST(BandCache, GeometryIsAlignedAndResizedOnlyOnChange)
 {
-    velvane::releaseBandCache();
+    velvane::releaseBandCache(moduleInstance.cache, moduleInstance.frameHeap);
     for (int32_t w = 717; w <= 720; w++) {
-        ASSERT_TRUE(velvane::ensureCacheGeometry(w, 479));
-        EXPECT_EQ(bandCache.alignedWidth, 720);
-        EXPECT_EQ(bandCache.paddedWidth, 724);
-        EXPECT_EQ(bandCache.alignedHeight, 480);
+        ASSERT_TRUE(velvane::ensureCacheGeometry(moduleInstance.cache, moduleInstance.frameHeap, w, 479));
+        EXPECT_EQ(moduleInstance.cache.alignedWidth, 720);
+        EXPECT_EQ(moduleInstance.cache.paddedWidth, 724);
+        EXPECT_EQ(moduleInstance.cache.alignedHeight, 480);
     }
     for (int s = 0; s < 5; s++) {
-        EXPECT_NE(bandCache.lowBand[s], nullptr);
-        EXPECT_NE(bandCache.highBand[s], nullptr);
-        EXPECT_EQ(bandCache.slotTag[s], -1);
+        EXPECT_NE(moduleInstance.cache.lowBand[s], nullptr);
+        EXPECT_NE(moduleInstance.cache.highBand[s], nullptr);
+        EXPECT_EQ(moduleInstance.cache.slotTag[s], -1);
     }
     // A size that rounds to the same geometry keeps the slots...
-    bandCache.slotTag[2] = 7;
-    ASSERT_TRUE(velvane::ensureCacheGeometry(718, 480));
-    EXPECT_EQ(bandCache.slotTag[2], 7);
+    moduleInstance.cache.slotTag[2] = 7;
+    ASSERT_TRUE(velvane::ensureCacheGeometry(moduleInstance.cache, moduleInstance.frameHeap, 718, 480));
+    EXPECT_EQ(moduleInstance.cache.slotTag[2], 7);
     // ...another one empties them.
-    ASSERT_TRUE(velvane::ensureCacheGeometry(704, 480));
-    EXPECT_EQ(bandCache.slotTag[2], -1);
-    EXPECT_EQ(bandCache.paddedWidth, 708);
+    ASSERT_TRUE(velvane::ensureCacheGeometry(moduleInstance.cache, moduleInstance.frameHeap, 704, 480));
+    EXPECT_EQ(moduleInstance.cache.slotTag[2], -1);
+    EXPECT_EQ(moduleInstance.cache.paddedWidth, 708);
 
-    bandCache.slotTag[1] = 6;
-    velvane::invalidateBandCache();
-    EXPECT_EQ(bandCache.slotTag[1], -1);
-    EXPECT_EQ(bandCache.alignedWidth, 704);
-    EXPECT_NE(bandCache.lowBand[1], nullptr);
-    velvane::releaseBandCache();
-    EXPECT_EQ(bandCache.lowBand[1], nullptr);
-    EXPECT_EQ(bandCache.alignedWidth, -1);
+    moduleInstance.cache.slotTag[1] = 6;
+    velvane::invalidateBandCache(moduleInstance.cache);
+    EXPECT_EQ(moduleInstance.cache.slotTag[1], -1);
+    EXPECT_EQ(moduleInstance.cache.alignedWidth, 704);
+    EXPECT_NE(moduleInstance.cache.lowBand[1], nullptr);
+    velvane::releaseBandCache(moduleInstance.cache, moduleInstance.frameHeap);
+    EXPECT_EQ(moduleInstance.cache.lowBand[1], nullptr);
+    EXPECT_EQ(moduleInstance.cache.alignedWidth, -1);
 }
 
 TEST(BandCache, ColumnsMirrorWithoutRepeatingTheEdge)

@@ -13,7 +13,8 @@
 
 namespace {
 
-using velvane::bandCache;
+using velvane::moduleInstance;
+
 using velvane::EmbeddedHost;
 using velvane::HostCall;
 
@@ -41,7 +42,7 @@ protected:
     {
         host.attach(GetFilterTable());
         host.init();
-        velvane::releaseBandCache();
+        velvane::releaseBandCache(moduleInstance.cache, moduleInstance.frameHeap);
         host.setClip(makeClip(20, 16, 12));
     }
     void TearDown() override { host.exit(); }
@@ -58,7 +59,7 @@ protected:
         host.render(n);
         return host.requestedFrames();
     }
-    std::vector<int32_t> tags() const { return {bandCache.slotTag, bandCache.slotTag + 5}; }
+    std::vector<int32_t> tags() const { return {moduleInstance.cache.slotTag, moduleInstance.cache.slotTag + 5}; }
 };
 
 using Frames = std::vector<int32_t>;
@@ -151,7 +152,7 @@ TEST_F(Driver, GateClearsWholeRowsAndKeepsTheCache)
     for (const auto &c : cases) {
         SCOPED_TRACE(::testing::Message() << c.width << "x" << c.height << " stride " << c.stride << " level "
                                           << c.level);
-        velvane::cpuLevel = c.level;
+        moduleInstance.cpuLevel = c.level;
         host.setGeometry(c.width, c.height, c.stride);
         std::vector<YcPixel> frame((size_t)c.stride * c.height + 1, YcPixel{99, 99, 99});
         host.clearCalls();
@@ -162,7 +163,7 @@ TEST_F(Driver, GateClearsWholeRowsAndKeepsTheCache)
         EXPECT_TRUE(host.calls.empty());
         EXPECT_EQ(tags(), before);
     }
-    velvane::cpuLevel = 2;
+    moduleInstance.cpuLevel = 2;
 }
 
 TEST_F(Driver, FullSizeFramesPassTheGate)

@@ -18,6 +18,8 @@
 
 namespace {
 
+using velvane::moduleInstance;
+
 using velvane::EmbeddedHost;
 using velvane::FrameOutcome;
 using Clip = std::vector<std::vector<YcPixel>>;
@@ -206,30 +208,30 @@ bool FailingHeap::failing = false;
 TEST_F(HostFaults, EachFrameSaysWhyItWasNotFiltered)
 {
     render(2);
-    EXPECT_EQ(velvane::lastFrameOutcome, FrameOutcome::Filtered);
+    EXPECT_EQ(moduleInstance.lastOutcome, FrameOutcome::Filtered);
     ASSERT_EQ(host.update(), 1);
     host.nullFrames = {4};
     render(3);
-    EXPECT_EQ(velvane::lastFrameOutcome, FrameOutcome::MissingFrames);
+    EXPECT_EQ(moduleInstance.lastOutcome, FrameOutcome::MissingFrames);
     host.nullFrames.clear();
     useClip(740, 4, 740, 3);
     render(1);
-    EXPECT_EQ(velvane::lastFrameOutcome, FrameOutcome::Unsupported);
+    EXPECT_EQ(moduleInstance.lastOutcome, FrameOutcome::Unsupported);
     useClip(48, 20, 48, 8);
     host.exit();
     render(1);
-    EXPECT_EQ(velvane::lastFrameOutcome, FrameOutcome::NotStarted);
+    EXPECT_EQ(moduleInstance.lastOutcome, FrameOutcome::NotStarted);
 
     // Start-up without its working storage: processing stays off, and says why.
-    const velvane::ScratchHeap heap = velvane::scratchHeap;
-    velvane::scratchHeap.allocate = [](size_t) -> void * { return nullptr; };
+    const velvane::ScratchHeap heap = moduleInstance.scratchHeap;
+    moduleInstance.scratchHeap.allocate = [](size_t) -> void * { return nullptr; };
     host.init();
-    velvane::scratchHeap = heap;
+    moduleInstance.scratchHeap = heap;
     EXPECT_TRUE(allBlack(render(1)));
-    EXPECT_EQ(velvane::lastFrameOutcome, FrameOutcome::OutOfMemory);
+    EXPECT_EQ(moduleInstance.lastOutcome, FrameOutcome::OutOfMemory);
     host.init();
     render(1);
-    EXPECT_EQ(velvane::lastFrameOutcome, FrameOutcome::Filtered);
+    EXPECT_EQ(moduleInstance.lastOutcome, FrameOutcome::Filtered);
 }
 
 TEST_F(HostFaults, FailedFrameAllocationsLeaveTheFrameAsPassed)
@@ -238,7 +240,7 @@ TEST_F(HostFaults, FailedFrameAllocationsLeaveTheFrameAsPassed)
     // made anew (a size change) and with only the temporaries (a settings
     // change): the frame comes back as passed and says so, and once memory is
     // there again the next frame is a fresh module's.
-    const velvane::FrameHeap heap = velvane::frameHeap;
+    const velvane::FrameHeap heap = moduleInstance.frameHeap;
     for (bool resize : {true, false}) {
         for (int failAt = 0;; failAt++) {
             useClip(resize ? 40 + 4 * (failAt % 2) : 48, 20, 48, 8);
@@ -246,16 +248,16 @@ TEST_F(HostFaults, FailedFrameAllocationsLeaveTheFrameAsPassed)
             FailingHeap::calls = 0;
             FailingHeap::failAt = failAt;
             FailingHeap::failing = false;
-            velvane::frameHeap.allocate = FailingHeap::allocate;
-            velvane::frameHeap.reallocate = FailingHeap::reallocate;
+            moduleInstance.frameHeap.allocate = FailingHeap::allocate;
+            moduleInstance.frameHeap.reallocate = FailingHeap::reallocate;
             const auto out = render(4);
-            velvane::frameHeap = heap;
+            moduleInstance.frameHeap = heap;
             if (!FailingHeap::failing) { // fewer allocations than that: every one was tried
-                EXPECT_EQ(velvane::lastFrameOutcome, FrameOutcome::Filtered);
+                EXPECT_EQ(moduleInstance.lastOutcome, FrameOutcome::Filtered);
                 EXPECT_GT(failAt, 0);
                 break;
             }
-            EXPECT_EQ(velvane::lastFrameOutcome, FrameOutcome::OutOfMemory) << "allocation " << failAt;
+            EXPECT_EQ(moduleInstance.lastOutcome, FrameOutcome::OutOfMemory) << "allocation " << failAt;
             EXPECT_TRUE(samePixels(out, clip[4])) << "allocation " << failAt;
             const auto next = render(5);
             EXPECT_TRUE(samePixels(next, fresh(5))) << "after allocation " << failAt << " failed";

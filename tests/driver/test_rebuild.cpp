@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "host/module_state.h"
 #include "embedded_host.h"
 #include "host/entry_points.h"
 #include "pipeline/band_cache.h"
@@ -48,6 +49,7 @@ struct Planes {
 
 Planes referencePlanes(const std::vector<Frame> &clip, int32_t m, const Geometry &g, const FilterDescriptor *fd)
 {
+    const Kernels &k = moduleInstance.kernels; // the started module's
     FrameJob job{};
     job.width = g.width;
     job.height = g.height;
@@ -61,28 +63,28 @@ Planes referencePlanes(const std::vector<Frame> &clip, int32_t m, const Geometry
     if (checkOn(fd->checkValues, CHECK_DOT)) {
         const Frame &prev = clip[m > 0 ? m - 1 : (m + 1 < count ? m + 1 : m)];
         const Frame &next = clip[m + 1 < count ? m + 1 : (m > 0 ? m - 1 : m)];
-        dotPass(&job, prev.data(), cur.data(), next.data());
+        dotPass(k.wavelet, moduleInstance.scratch.work, &job, prev.data(), cur.data(), next.data());
     }
-    adjustColour(cur.data(), &job, fd->trackValues, fd->checkValues);
+    adjustColour(cur.data(), &job, settingsFromArrays(fd->trackValues, fd->checkValues), k.pipeline);
     if (checkOn(fd->checkValues, CHECK_411))
-        interpolateChroma411(cur.data(), &job);
-    halveSamples(cur.data(), g.stride, g.height);
+        interpolateChroma411(cur.data(), &job, k.pipeline);
+    halveSamples(cur.data(), g.stride, g.height, k.pipeline);
     const int32_t aw = (g.width + 3) & ~3, ah = (g.height + 1) & ~1;
     const size_t cells = (size_t)(aw + 4) * (ah + 4);
     Planes p{Frame(cells), Frame(cells)};
     fillPaddedCopy(cur.data(), g.stride, g.height, p.high.data(), aw, ah);
-    splitBands(p.low.data(), p.high.data(), aw, ah);
+    splitBands(p.low.data(), p.high.data(), aw, ah, k.pipeline);
     return p;
 }
 
 // Compares the low band's frame cells and every cell of the high band.
 void expectSlotMatches(const Planes &ref, int32_t slot)
 {
-    const int32_t aw = bandCache.alignedWidth, ah = bandCache.alignedHeight, pw = bandCache.paddedWidth;
+    const int32_t aw = moduleInstance.cache.alignedWidth, ah = moduleInstance.cache.alignedHeight, pw = moduleInstance.cache.paddedWidth;
     ASSERT_EQ(ref.high.size(), (size_t)pw * (ah + 4));
-    EXPECT_EQ(memcmp(ref.high.data(), bandCache.highBand[slot], ref.high.size() * sizeof(YcPixel)), 0);
+    EXPECT_EQ(memcmp(ref.high.data(), moduleInstance.cache.highBand[slot], ref.high.size() * sizeof(YcPixel)), 0);
     for (int32_t y = 0; y < ah; y++)
-        ASSERT_EQ(memcmp(ref.low.data() + (size_t)(y + 2) * pw + 2, bandRow(bandCache.lowBand[slot], pw, y),
+        ASSERT_EQ(memcmp(ref.low.data() + (size_t)(y + 2) * pw + 2, bandRow(moduleInstance.cache.lowBand[slot], pw, y),
                          (size_t)aw * sizeof(YcPixel)),
                   0)
             << "low band row " << y;
@@ -120,7 +122,7 @@ protected:
             host.render(n);
         int held = 0;
         for (int32_t slot = 0; slot < kCacheSlots; slot++) {
-            const int32_t m = bandCache.slotTag[slot];
+            const int32_t m = moduleInstance.cache.slotTag[slot];
             if (m < 0)
                 continue;
             held++;

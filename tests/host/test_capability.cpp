@@ -16,6 +16,8 @@
 
 namespace {
 
+using velvane::moduleInstance;
+
 using velvane::CpuidResult;
 using velvane::ProcessorAccess;
 using Events = std::vector<std::string>;
@@ -126,9 +128,9 @@ protected:
     }
     int32_t levelAfterInit()
     {
-        velvane::cpuLevel = -7;
+        moduleInstance.cpuLevel = -7;
         EXPECT_EQ(velvane::initFilter(nullptr), 1);
-        return velvane::cpuLevel;
+        return moduleInstance.cpuLevel;
     }
     bool probed() const
     {
@@ -337,7 +339,7 @@ TEST(NativeCapability, InitialisationLeavesMxcsrUnchanged)
         _mm_setcsr(v);
         EXPECT_EQ(velvane::initFilter(nullptr), 1);
         EXPECT_EQ(_mm_getcsr(), v);
-        EXPECT_EQ(velvane::cpuLevel, 2);
+        EXPECT_EQ(moduleInstance.cpuLevel, 2);
         EXPECT_EQ(velvane::exitFilter(nullptr), 1);
     }
     _mm_setcsr(saved);

@@ -15,8 +15,8 @@
 
 namespace {
 
-using velvane::bandCache;
-using velvane::scratch;
+using velvane::moduleInstance;
+
 
 // The heap the scratch memory comes from, counted; it can be told to fail.
 struct CountingHeap {
@@ -66,39 +66,39 @@ bool allZero(const std::vector<YcPixel> &frame)
 class Lifecycle : public ::testing::Test {
 protected:
     CountingHeap counts;
-    velvane::ScratchHeap savedHeap = velvane::scratchHeap;
+    velvane::ScratchHeap savedHeap = moduleInstance.scratchHeap;
     velvane::EmbeddedHost host{16, 12};
 
     void SetUp() override
     {
         heap = &counts;
-        velvane::scratchHeap = {countingAllocate, countingRelease};
+        moduleInstance.scratchHeap = {countingAllocate, countingRelease};
         host.attach(GetFilterTable());
         host.setClip(noisyClip(8, 16, 12));
     }
     void TearDown() override
     {
         host.exit();
-        velvane::scratchHeap = savedHeap;
+        moduleInstance.scratchHeap = savedHeap;
         heap = nullptr;
     }
     std::vector<float *> alignedBlocks() const
     {
-        return {scratch.wavePlaneA, scratch.wavePlaneB, scratch.waveRowA, scratch.waveRowB, scratch.waveRowC};
+        return {moduleInstance.scratch.work.planeA, moduleInstance.scratch.work.planeB, moduleInstance.scratch.work.rowA, moduleInstance.scratch.work.rowB, moduleInstance.scratch.work.rowC};
     }
     std::vector<YcPixel *> planes() const
     {
         std::vector<YcPixel *> p;
         for (int s = 0; s < velvane::kCacheSlots; ++s) {
-            p.push_back(bandCache.lowBand[s]);
-            p.push_back(bandCache.highBand[s]);
+            p.push_back(moduleInstance.cache.lowBand[s]);
+            p.push_back(moduleInstance.cache.highBand[s]);
         }
         return p;
     }
-    std::vector<int32_t> tags() const { return {bandCache.slotTag, bandCache.slotTag + velvane::kCacheSlots}; }
+    std::vector<int32_t> tags() const { return {moduleInstance.cache.slotTag, moduleInstance.cache.slotTag + velvane::kCacheSlots}; }
     void expectNoStorage()
     {
-        for (void *raw : scratch.raw)
+        for (void *raw : moduleInstance.scratch.raw)
             EXPECT_EQ(raw, nullptr);
         for (float *p : alignedBlocks())
             EXPECT_EQ(p, nullptr);
@@ -110,14 +110,14 @@ protected:
 TEST_F(Lifecycle, InitAllocatesFiveBlocksInOrderEachFifteenBytesOver)
 {
     EXPECT_EQ(host.init(), 1);
-    EXPECT_EQ(velvane::cpuLevel, 2); // this machine has SSE2
+    EXPECT_EQ(moduleInstance.cpuLevel, 2); // this machine has SSE2
     const size_t plane = 800 * 800 * sizeof(float), row = 800 * sizeof(float);
     EXPECT_EQ(counts.requested, (std::vector<size_t>{plane + 15, plane + 15, row + 15, row + 15, row + 15}));
     ASSERT_EQ(counts.handedOut.size(), 5u);
     const std::vector<float *> aligned = alignedBlocks();
     for (int i = 0; i < 5; ++i) {
-        EXPECT_EQ(scratch.raw[i], counts.handedOut[i]);
-        const uintptr_t start = (uintptr_t)scratch.raw[i], work = (uintptr_t)aligned[i];
+        EXPECT_EQ(moduleInstance.scratch.raw[i], counts.handedOut[i]);
+        const uintptr_t start = (uintptr_t)moduleInstance.scratch.raw[i], work = (uintptr_t)aligned[i];
         EXPECT_EQ(work % 16, 0u) << i;
         EXPECT_GE(work, start) << i;
         EXPECT_LE(work - start, 15u) << i;
@@ -130,17 +130,17 @@ TEST_F(Lifecycle, BlocksStayAlignedWhateverTheHeapHandsOut)
     static std::vector<char *> arenas;
     static int next = 0;
     next = 0;
-    velvane::scratchHeap.allocate = [](size_t bytes) -> void * {
+    moduleInstance.scratchHeap.allocate = [](size_t bytes) -> void * {
         char *arena = static_cast<char *>(malloc(bytes + 32));
         arenas.push_back(arena);
         char *base = arena + (16 - (uintptr_t)arena % 16) % 16;
         return base + (next++ * 3 + 1) % 16;
     };
-    velvane::scratchHeap.release = [](void *) {};
+    moduleInstance.scratchHeap.release = [](void *) {};
     EXPECT_EQ(host.init(), 1);
     const std::vector<float *> aligned = alignedBlocks();
     for (int i = 0; i < 5; ++i) {
-        const uintptr_t start = (uintptr_t)scratch.raw[i], work = (uintptr_t)aligned[i];
+        const uintptr_t start = (uintptr_t)moduleInstance.scratch.raw[i], work = (uintptr_t)aligned[i];
         EXPECT_NE(start % 16, 0u) << i;
         EXPECT_EQ(work % 16, 0u) << i;
         EXPECT_LE(work - start, 15u) << i;
@@ -166,10 +166,10 @@ TEST_F(Lifecycle, FailedScratchAllocationLeavesProcessingOff)
         counts = CountingHeap{};
         counts.failAt = failAt;
         EXPECT_EQ(host.init(), 1) << failAt;
-        EXPECT_EQ(velvane::cpuLevel, 0) << failAt;
+        EXPECT_EQ(moduleInstance.cpuLevel, 0) << failAt;
         // Whatever was obtained went back at once, and nothing is left pointing at it.
         EXPECT_EQ(counts.released, counts.handedOut) << failAt;
-        for (void *raw : scratch.raw)
+        for (void *raw : moduleInstance.scratch.raw)
             EXPECT_EQ(raw, nullptr);
         for (float *p : alignedBlocks())
             EXPECT_EQ(p, nullptr);
@@ -187,7 +187,7 @@ TEST_F(Lifecycle, ExitFreesEverythingAndLeavesNoPointer)
     host.render(3);
     for (YcPixel *p : planes())
         ASSERT_NE(p, nullptr);
-    const std::vector<void *> blocks(scratch.raw, scratch.raw + 5);
+    const std::vector<void *> blocks(moduleInstance.scratch.raw, moduleInstance.scratch.raw + 5);
 
     EXPECT_EQ(host.exit(), 1);
     EXPECT_EQ(counts.released, blocks); // the allocator's pointers, in order
@@ -206,7 +206,7 @@ TEST_F(Lifecycle, ExitFreesEverythingAndLeavesNoPointer)
 TEST_F(Lifecycle, RepeatedInitKeepsOnlyOneSetOfBlocks)
 {
     host.init();
-    const std::vector<void *> first(scratch.raw, scratch.raw + 5);
+    const std::vector<void *> first(moduleInstance.scratch.raw, moduleInstance.scratch.raw + 5);
     host.init();
     EXPECT_EQ(counts.released, first);
     EXPECT_EQ(counts.handedOut.size(), 10u);
@@ -220,17 +220,17 @@ TEST_F(Lifecycle, UpdateEmptiesTheTagsAndKeepsThePlanes)
     host.render(3);
     host.render(4);
     const std::vector<YcPixel *> before = planes();
-    const int32_t width = bandCache.alignedWidth, height = bandCache.alignedHeight;
-    std::vector<YcPixel> lowBand0(bandCache.lowBand[0],
-                                  bandCache.lowBand[0] + (size_t)(height + 4) * bandCache.paddedWidth);
+    const int32_t width = moduleInstance.cache.alignedWidth, height = moduleInstance.cache.alignedHeight;
+    std::vector<YcPixel> lowBand0(moduleInstance.cache.lowBand[0],
+                                  moduleInstance.cache.lowBand[0] + (size_t)(height + 4) * moduleInstance.cache.paddedWidth);
     EXPECT_NE(tags(), (std::vector<int32_t>(5, -1)));
 
     EXPECT_EQ(host.update(), 1);
     EXPECT_EQ(tags(), (std::vector<int32_t>(5, -1)));
     EXPECT_EQ(planes(), before);
-    EXPECT_EQ(bandCache.alignedWidth, width);
-    EXPECT_EQ(bandCache.alignedHeight, height);
-    EXPECT_EQ(memcmp(lowBand0.data(), bandCache.lowBand[0], lowBand0.size() * sizeof(YcPixel)), 0);
+    EXPECT_EQ(moduleInstance.cache.alignedWidth, width);
+    EXPECT_EQ(moduleInstance.cache.alignedHeight, height);
+    EXPECT_EQ(memcmp(lowBand0.data(), moduleInstance.cache.lowBand[0], lowBand0.size() * sizeof(YcPixel)), 0);
 
     // The next frame finds every slot empty and rebuilds its three frames.
     host.check[velvane::CHECK_DOT] = 0;

@@ -13,7 +13,8 @@
 
 namespace {
 
-using velvane::bandCache;
+using velvane::moduleInstance;
+
 using velvane::WindowCall;
 using Tags = std::vector<int32_t>;
 
@@ -61,15 +62,15 @@ protected:
     }
     void TearDown() override
     {
-        velvane::invalidateBandCache();
+        velvane::invalidateBandCache(moduleInstance.cache);
         scriptedHost = nullptr;
     }
     void setTags(const Tags &t)
     {
         for (int s = 0; s < velvane::kCacheSlots; ++s)
-            bandCache.slotTag[s] = t[s];
+            moduleInstance.cache.slotTag[s] = t[s];
     }
-    Tags tags() const { return {bandCache.slotTag, bandCache.slotTag + velvane::kCacheSlots}; }
+    Tags tags() const { return {moduleInstance.cache.slotTag, moduleInstance.cache.slotTag + velvane::kCacheSlots}; }
     int32_t send(uint32_t message, uintptr_t wparam = 0, intptr_t lparam = 0)
     {
         return velvane::settingsWindowProc(kWindow, message, wparam, lparam, reinterpret_cast<void *>(0x5555), &fd);

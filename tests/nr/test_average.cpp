@@ -52,12 +52,12 @@ struct Scene {
         job.frameCount = 10;
     }
     YcPixel &out(int32_t x, int32_t y) { return frame[(size_t)y * stride + x]; }
-    void run()
+    void run(const NrDsp &dsp)
     {
         AverageBands b = {lowCur.cells.data(),  lowPrev.cells.data(),  lowNext.cells.data(),
                           highCur.cells.data(), highPrev.cells.data(), highNext.cells.data(),
                           aw,                   ah};
-        averageBands(&job, b, track, check);
+        averageBands(&job, b, settingsFromArrays(track, check), dsp);
     }
 };
 
@@ -74,7 +74,7 @@ TEST_P(Averaging, WorkedExampleOfTheLowBand)
     s.lowCur.at(5, 3).y = 95;
     s.lowPrev.at(5, 3).y = 92;
     s.lowNext.at(5, 3).y = 100;
-    s.run();
+    s.run(kernels.nr);
     EXPECT_EQ(100, s.out(5, 2).y); // 499 / 5 = 99.8
 }
 
@@ -84,7 +84,7 @@ TEST_P(Averaging, AllThresholdsZeroGiveLowPlusHigh)
     std::mt19937 rng(4);
     for (Plane *p : {&s.lowPrev, &s.lowCur, &s.lowNext, &s.highPrev, &s.highCur, &s.highNext})
         p->randomise(rng, -16384, 16383); // doubled centres do not saturate
-    s.run();
+    s.run(kernels.nr);
     for (int y = 0; y < 6; y++)
         for (int x = 0; x < 36; x++)
             for (int k = 0; k < 3; k++) {
@@ -110,7 +110,7 @@ TEST_P(Averaging, ThresholdsAreStrict)
     s.lowCur.at(3, 0).y = 100;
     s.lowNext.at(3, 0).y = 103;
     // the partner row (1) holds 0: far away
-    s.run();
+    s.run(kernels.nr);
     EXPECT_EQ(100, s.out(0, 0).y);
     EXPECT_EQ(99, s.out(1, 0).y); // 297 / 3
     EXPECT_EQ(100, s.out(2, 0).y);
@@ -134,7 +134,7 @@ TEST_P(Averaging, HighBandLumaThresholdIsEightTimesTheTrack)
     s.lowNext.at(3, 0).y = 1004;  // not
     s.lowCur.at(2, 1).y = 5000;   // partners far away
     s.lowCur.at(3, 1).y = 5000;
-    s.run();
+    s.run(kernels.nr);
     EXPECT_EQ(1000 + 1002, s.out(0, 0).y); // 3007 / 3 = 1002.3
     EXPECT_EQ(2000, s.out(1, 0).y);
     EXPECT_EQ(1001 + 1000, s.out(2, 0).y); // 3003 / 3
@@ -148,7 +148,7 @@ TEST_P(Averaging, ChromaComponentsAreSelectedIndependently)
     s.lowCur.at(4, 0) = YcPixel{0, 100, 100};
     s.lowNext.at(4, 0) = YcPixel{0, 106, 400}; // cb close, cr far
     s.lowCur.at(4, 1) = YcPixel{0, -500, -500};
-    s.run();
+    s.run(kernels.nr);
     EXPECT_EQ(102, s.out(4, 0).cb); // 306 / 3
     EXPECT_EQ(100, s.out(4, 0).cr);
 }
@@ -163,7 +163,7 @@ TEST_P(Averaging, PartnerRowIsTheOtherLineOfThePair)
             s.lowCur.at(x, y).y = rows[y];
             s.lowPrev.at(x, y).y = s.lowNext.at(x, y).y = -9999;
         }
-    s.run();
+    s.run(kernels.nr);
     EXPECT_EQ(2003, s.out(2, 2).y); // with row 3: 6010 / 3 = 2003.3
     EXPECT_EQ(2007, s.out(2, 3).y); // with row 2, not 4: 6020 / 3 = 2006.7
     EXPECT_EQ(2015, s.out(2, 4).y); // with row 5, too far, not 3
@@ -180,7 +180,7 @@ TEST_P(Averaging, AnOddFirstProcessedRowPairsWithRowZero)
     s.lowCur.at(3, 2).y = 291; // row 1 must not pair with row 2
     s.lowPrev.at(3, 1).y = s.lowNext.at(3, 1).y = 9000;
     s.lowPrev.at(3, 0).y = s.lowNext.at(3, 0).y = 9000;
-    s.run();
+    s.run(kernels.nr);
     EXPECT_EQ(303, s.out(3, 1).y);
     EXPECT_EQ(-7, s.out(3, 0).y) << "row 0 is a border row";
 }
@@ -199,15 +199,15 @@ TEST_P(Averaging, PreviousFrameCanBeLeftOutOfBothPasses)
     s.highCur.at(1, 0).y = 50;
     s.highPrev.at(1, 0).y = 59;
     s.highNext.at(1, 0).y = 999;
-    s.run();
+    s.run(kernels.nr);
     EXPECT_EQ(103, s.out(0, 0).y); // 310 / 3
     EXPECT_EQ(53, s.out(1, 0).y);  // 159 / 3
     s.check[CHECK_NO_PREVIOUS] = 1;
-    s.run();
+    s.run(kernels.nr);
     EXPECT_EQ(100, s.out(0, 0).y);
     EXPECT_EQ(50, s.out(1, 0).y);
     s.highNext.at(1, 0).y = 53;
-    s.run();
+    s.run(kernels.nr);
     EXPECT_EQ(51, s.out(1, 0).y); // 153 / 3 with the next frame still in
 }
 
@@ -233,7 +233,7 @@ TEST_P(Averaging, QuotientIsExactDivisionRoundedToEven)
     place(4, -5, 0, 0, 5000, 5000, 5000); // -10 / 4 = -2.5 -> -2
     place(5, 3, 0, 0, 0, 0, 3);           // 9 / 7 = 1.29 -> 1
     place(6, 0, 1, 1, 1, 1, 1);           // 5 / 7 = 0.71 -> 1
-    s.run();
+    s.run(kernels.nr);
     const int expected[7] = {2, 4, 0, 1, -2, 1, 1};
     for (int x = 0; x < 7; x++)
         EXPECT_EQ(expected[x], s.out(x, 0).y) << x;
@@ -250,7 +250,7 @@ TEST_P(Averaging, SumsBoundsAndTheSecondPassSaturate)
     for (Plane *p : {&s.highPrev, &s.highCur, &s.highNext})
         for (auto &c : p->cells)
             c = YcPixel{30000, -32768, 0};
-    s.run();
+    s.run(kernels.nr);
     // Luma: both sums stick at 32767; the low weight reaches 7, the high 4.
     EXPECT_EQ((int)lrint(32767.0 / 7) + (int)lrint(32767.0 / 4), s.out(0, 0).y);
     // Chroma at -32768: the lower bound saturates to -32768 and a neighbour
@@ -265,7 +265,7 @@ TEST_P(Averaging, SumsBoundsAndTheSecondPassSaturate)
         for (auto &c : p->cells)
             c = YcPixel{16384, 16500, -16500};
     s.track[TRACK_LUMA_LOW] = s.track[TRACK_LUMA_HIGH] = 0;
-    s.run();
+    s.run(kernels.nr);
     EXPECT_EQ(32767, s.out(0, 0).y);
     EXPECT_EQ(32767, s.out(0, 0).cb);
     EXPECT_EQ(-32768, s.out(0, 0).cr);
@@ -280,14 +280,14 @@ TEST_P(Averaging, BorderRowsAreNotTouched)
     s.check[CHECK_BORDERS] = 1;
     s.track[TRACK_BORDER_TOP] = 2;
     s.track[TRACK_BORDER_BOTTOM] = 3;
-    s.run();
+    s.run(kernels.nr);
     for (int y = 0; y < 20; y++) {
         const bool processed = y >= 2 && y <= 16;
         EXPECT_EQ(processed, s.out(0, y).y != -7 || s.out(0, y).cb != -7 || s.out(0, y).cr != -7) << y;
     }
     // With the borders off every row is processed.
     s.check[CHECK_BORDERS] = 0;
-    s.run();
+    s.run(kernels.nr);
     for (int y = 0; y < 20; y++)
         EXPECT_FALSE(s.out(5, y).y == -7 && s.out(5, y).cb == -7 && s.out(5, y).cr == -7) << y;
 }
@@ -298,12 +298,12 @@ TEST_P(Averaging, BordersFillingTheFrameLeaveNothingToProcess)
     s.check[CHECK_BORDERS] = 1;
     s.track[TRACK_BORDER_TOP] = 4;
     s.track[TRACK_BORDER_BOTTOM] = 2;
-    s.run();
+    s.run(kernels.nr);
     for (auto &p : s.frame)
         ASSERT_EQ(-7, p.y);
     s.track[TRACK_BORDER_TOP] = 100;
     s.track[TRACK_BORDER_BOTTOM] = 100;
-    s.run();
+    s.run(kernels.nr);
     for (auto &p : s.frame)
         ASSERT_EQ(-7, p.y);
 }
@@ -317,7 +317,7 @@ TEST_P(Averaging, ColumnsFromTheStrideOnAreNotStored)
             c = YcPixel{11, 22, 33};
     s.check[CHECK_BORDERS] = 1;
     s.track[TRACK_BORDER_BOTTOM] = 1;
-    s.run();
+    s.run(kernels.nr);
     for (int x = 0; x < 6; x++)
         EXPECT_EQ(11, s.out(x, 2).y);
     for (int x = 0; x < 6; x++)
@@ -329,14 +329,17 @@ INSTANTIATE_AT_EVERY_LEVEL(Averaging);
 // selectiveAverage itself: the slots it reads from the band cache.
 class CacheSlots : public ::testing::Test {
 protected:
+    BandCache cache = kEmptyBandCache;
+    const FrameHeap heap = {malloc, realloc, free};
+    Kernels k = levelKernels(cpuSimdFlags());
     void SetUp() override
     {
-        releaseBandCache();
-        ASSERT_TRUE(ensureCacheGeometry(8, 2));
+        releaseBandCache(cache, heap);
+        ASSERT_TRUE(ensureCacheGeometry(cache, heap, 8, 2));
         for (int slot = 0; slot < kCacheSlots; slot++) {
             Plane low(8, 2, YcPixel{(int16_t)(100 + slot), 0, 0}), high(8, 2);
-            memcpy(bandCache.lowBand[slot], low.cells.data(), low.cells.size() * sizeof(YcPixel));
-            memcpy(bandCache.highBand[slot], high.cells.data(), high.cells.size() * sizeof(YcPixel));
+            memcpy(cache.lowBand[slot], low.cells.data(), low.cells.size() * sizeof(YcPixel));
+            memcpy(cache.highBand[slot], high.cells.data(), high.cells.size() * sizeof(YcPixel));
         }
         job.frame = frame.data();
         job.width = 8;
@@ -345,11 +348,11 @@ protected:
         job.frameCount = 20;
         track[TRACK_LUMA_LOW] = 1; // Ty = 4: slots one apart are selected
     }
-    void TearDown() override { releaseBandCache(); }
+    void TearDown() override { releaseBandCache(cache, heap); }
     int16_t averageOf(int32_t n)
     {
         job.frameIndex = n;
-        selectiveAverage(&job, track, check);
+        selectiveAverage(&job, cache, settingsFromArrays(track, check), k.nr);
         return frame[0].y;
     }
     std::vector<YcPixel> frame = std::vector<YcPixel>(16);
@@ -376,12 +379,12 @@ TEST_F(CacheSlots, AFrameOfAnotherSizeThanTheCacheIsLeftAlone)
     frame.assign(frame.size(), YcPixel{-5, -5, -5});
     job.width = 12; // the cache holds 8-pixel rows
     job.frameIndex = 7;
-    selectiveAverage(&job, track, check);
+    selectiveAverage(&job, cache, settingsFromArrays(track, check), k.nr);
     for (const YcPixel &p : frame)
         ASSERT_EQ(-5, p.y);
     job.width = 8;
     job.frameIndex = -1;
-    selectiveAverage(&job, track, check);
+    selectiveAverage(&job, cache, settingsFromArrays(track, check), k.nr);
     for (const YcPixel &p : frame)
         ASSERT_EQ(-5, p.y);
 }
@@ -392,7 +395,7 @@ TEST_F(CacheSlots, TheFirstAndLastFrameUseTheCurrentFrameForTheMissingOne)
     // n = 0, slot 0 (100): previous = itself, next slot 1 (101); every sample
     // is near: (200 + 100 + 101 + 100 + 100 + 101) / 7 = 100.3.
     EXPECT_EQ(100, averageOf(0));
-    bandCache.lowBand[0][2 * 12 + 2].y = 103; // centre of pixel (0, 0)
+    cache.lowBand[0][2 * 12 + 2].y = 103; // centre of pixel (0, 0)
     // 206 + 103 (itself as previous) + 101 (next) + 100 + 100 + 101 = 711 / 7 = 101.57
     EXPECT_EQ(102, averageOf(0));
     // The last frame, n = 19 in slot 4 (104): next = itself, previous slot 3.

@@ -9,6 +9,7 @@
 #include "host/entry_points.h"
 #include "nr/average.h"
 #include "nr/output.h"
+#include "kernel_levels.h"
 #include "pipeline/band_cache.h"
 
 namespace {
@@ -23,19 +24,22 @@ struct Case {
 
 class AverageDoubled : public ::testing::TestWithParam<Case> {
 protected:
-    void TearDown() override { releaseBandCache(); }
+    BandCache cache = kEmptyBandCache;
+    const FrameHeap heap = {malloc, realloc, free};
+    Kernels k = levelKernels(cpuSimdFlags());
+    void TearDown() override { releaseBandCache(cache, heap); }
 };
 
 TEST_P(AverageDoubled, GivesTheFrameOfAveragingThenOutput)
 {
     const Case c = GetParam();
-    releaseBandCache();
-    ASSERT_TRUE(ensureCacheGeometry(c.width, c.height));
+    releaseBandCache(cache, heap);
+    ASSERT_TRUE(ensureCacheGeometry(cache, heap, c.width, c.height));
     std::mt19937 rng(c.width * 31 + c.height);
     std::uniform_int_distribution<int> half(-2000, 2000);
-    const size_t cells = (size_t)bandCache.paddedWidth * (bandCache.alignedHeight + 4);
+    const size_t cells = (size_t)cache.paddedWidth * (cache.alignedHeight + 4);
     for (int slot = 0; slot < kCacheSlots; slot++)
-        for (YcPixel *plane : {bandCache.lowBand[slot], bandCache.highBand[slot]})
+        for (YcPixel *plane : {cache.lowBand[slot], cache.highBand[slot]})
             for (size_t i = 0; i < cells; i++)
                 plane[i] = YcPixel{(int16_t)half(rng), (int16_t)half(rng), (int16_t)half(rng)};
 
@@ -61,11 +65,11 @@ TEST_P(AverageDoubled, GivesTheFrameOfAveragingThenOutput)
         job.frameIndex = n;
         job.frameCount = 10;
         job.frame = twoSteps.data();
-        selectiveAverage(&job, track, check);
-        finishOutput(&job, track, check);
+        selectiveAverage(&job, cache, settingsFromArrays(track, check), k.nr);
+        finishOutput(&job, settingsFromArrays(track, check), k.nr);
         job.frame = joined.data();
-        ASSERT_TRUE(selectiveAverageDoubled(&job, track, check));
-        finishOutputBorders(&job, track, check);
+        ASSERT_TRUE(selectiveAverageDoubled(&job, cache, settingsFromArrays(track, check), k.nr));
+        finishOutputBorders(&job, settingsFromArrays(track, check), k.nr);
         EXPECT_EQ(memcmp(twoSteps.data(), joined.data(), joined.size() * sizeof(YcPixel)), 0);
         EXPECT_NE(memcmp(source.data(), joined.data(), joined.size() * sizeof(YcPixel)), 0);
     }
@@ -74,8 +78,8 @@ TEST_P(AverageDoubled, GivesTheFrameOfAveragingThenOutput)
 TEST_P(AverageDoubled, DoublesNothingWhenItAveragesNothing)
 {
     const Case c = GetParam();
-    releaseBandCache();
-    ASSERT_TRUE(ensureCacheGeometry(c.width + 4, c.height)); // a cache of another size
+    releaseBandCache(cache, heap);
+    ASSERT_TRUE(ensureCacheGeometry(cache, heap, c.width + 4, c.height)); // a cache of another size
     int32_t track[VV_TRACK_COUNT] = {};
     int32_t check[VV_CHECK_COUNT] = {};
     std::vector<YcPixel> frame((size_t)c.stride * c.height, YcPixel{3, 5, 7});
@@ -85,7 +89,7 @@ TEST_P(AverageDoubled, DoublesNothingWhenItAveragesNothing)
     job.height = c.height;
     job.stride = c.stride;
     job.frameCount = 10;
-    EXPECT_FALSE(selectiveAverageDoubled(&job, track, check));
+    EXPECT_FALSE(selectiveAverageDoubled(&job, cache, settingsFromArrays(track, check), k.nr));
     for (const YcPixel &p : frame)
         ASSERT_TRUE(p.y == 3 && p.cb == 5 && p.cr == 7);
 }

@@ -41,15 +41,11 @@ protected:
         host.setGeometry(width, height, stride);
         host.attach(GetFilterTable());
         host.init();
-        ASSERT_EQ(2, cpuLevel) << "this processor does not pass the capability test";
-        selectKernels(GetParam().flags);
+        ASSERT_EQ(2, moduleInstance.cpuLevel) << "this processor does not pass the capability test";
+        moduleInstance.kernels = kernels;
         host.setClip(clip);
     }
-    void TearDown() override
-    {
-        host.exit();
-        AtEveryLevel::TearDown();
-    }
+    void TearDown() override { host.exit(); }
     void zeroThresholds()
     {
         for (int t = TRACK_LUMA_LOW; t <= TRACK_CHROMA_HIGH; t++)
@@ -103,8 +99,8 @@ TEST_P(EndToEnd, ZeroThresholdsKeepTheColourStagesResult)
     job.stride = w;
     for (int32_t n = 0; n < 3; n++) {
         std::vector<YcPixel> prepared = clip[n];
-        adjustColour(prepared.data(), &job, host.track, host.check);
-        interpolateChroma411(prepared.data(), &job);
+        adjustColour(prepared.data(), &job, settingsFromArrays(host.track, host.check), kernels.pipeline);
+        interpolateChroma411(prepared.data(), &job, kernels.pipeline);
         const std::vector<YcPixel> out = host.render(n);
         for (size_t i = 0; i < out.size(); i++) {
             ASSERT_EQ(evenBelow(prepared[i].y), out[i].y) << n << ": " << i;
@@ -203,7 +199,7 @@ TEST_P(EndToEnd, EveryLevelRendersTheSameFrames)
         host.check[CHECK_NO_PREVIOUS] = noPrevious;
         std::vector<std::vector<YcPixel>> rendered[2];
         for (int pass = 0; pass < 2; pass++) {
-            selectKernels(pass == 0 ? 0 : GetParam().flags);
+            moduleInstance.kernels = levelKernels(pass == 0 ? 0 : GetParam().flags);
             host.update();
             for (int32_t n = 0; n < 5; n++)
                 rendered[pass].push_back(host.render(n));

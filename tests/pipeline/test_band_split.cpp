@@ -27,7 +27,7 @@ struct Planes {
         for (auto &p : high)
             p = v;
     }
-    void split() { splitBands(low.data(), high.data(), aw, ah); }
+    void split(const PipelineDsp &dsp) { splitBands(low.data(), high.data(), aw, ah, dsp); }
 };
 
 int32_t sat16(int32_t v) { return v < -32768 ? -32768 : v > 32767 ? 32767 : v; }
@@ -40,7 +40,7 @@ TEST_P(Halving, EverySampleOfStrideTimesHeightIsShiftedRight)
     std::vector<YcPixel> f((size_t)stride * height + 1, YcPixel{4095, -1, -4095});
     f.back() = YcPixel{1111, 2222, 3333}; // just past the frame
     f[(size_t)stride * height - 1] = YcPixel{-32768, 32767, 1};
-    halveSamples(f.data(), stride, height);
+    halveSamples(f.data(), stride, height, kernels.pipeline);
     for (size_t i = 0; i + 1 < f.size() - 1; i++) {
         ASSERT_EQ(2047, f[i].y) << i;
         ASSERT_EQ(-1, f[i].cb) << i;
@@ -60,7 +60,7 @@ TEST_P(BandSplit, UniformAreasSplitIntoLowAndResidual)
 {
     Planes a(24, 6);
     a.fillPadded({2048, -1024, 0});
-    a.split();
+    a.split(kernels.pipeline);
     for (int y = 0; y < 6; y++)
         for (int x = 0; x < 24; x++) {
             // 16 x 2048 saturates on the sixteenth addition.
@@ -76,7 +76,7 @@ TEST_P(BandSplit, ASingleBrightPixelSpreadsOverItsOwnField)
 {
     Planes a(32, 12);
     a.P(9, 5) = YcPixel{1600, -16, 0};
-    a.split();
+    a.split(kernels.pipeline);
     for (int y = 0; y < 12; y++)
         for (int x = 0; x < 32; x++) {
             const int dx = x - 9 < 0 ? 9 - x : x - 9, dy = y - 5 < 0 ? 5 - y : y - 5;
@@ -97,7 +97,7 @@ TEST_P(BandSplit, NegativeSumsFloor)
 {
     Planes a(12, 4);
     a.P(4, 1) = YcPixel{-1, -4, -17};
-    a.split();
+    a.split(kernels.pipeline);
     EXPECT_EQ(-1, a.L(4, 1).y); // -4 / 16 floors to -1, not 0
     EXPECT_EQ(-1, a.L(4, 1).cb);
     EXPECT_EQ(-5, a.L(4, 1).cr); // -68 / 16 = -4.25
@@ -121,7 +121,7 @@ TEST_P(BandSplit, MatchesTheDefinitionOnRandomPlanesWithExtremes)
         }
         const std::vector<YcPixel> padded = a.high;
         auto P = [&](int x, int y, int k) { return (&padded[(size_t)(y + 2) * a.pw + x + 2].y)[k]; };
-        a.split();
+        a.split(kernels.pipeline);
         for (int y = 0; y < 10; y++)
             for (int x = 0; x < aw; x++)
                 for (int k = 0; k < 3; k++) {

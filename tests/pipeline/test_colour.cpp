@@ -39,21 +39,22 @@ struct Settings {
 
 bool samePixel(const YcPixel &a, const YcPixel &b) { return a.y == b.y && a.cb == b.cb && a.cr == b.cr; }
 
-using Colour = AtEveryLevel;
-
-// Runs the colour stage on one pixel repeated across a row wide enough for
-// every vector path and checks every copy.
-YcPixel adjustOne(YcPixel in, const Settings &s)
-{
-    Frame f(53, 2, 60);
-    for (auto &p : f.px)
-        p = in;
-    adjustColour(f.px.data(), &f.job, s.track, s.check);
-    for (int y = 0; y < 2; y++)
-        for (int x = 0; x < 53; x++)
-            EXPECT_TRUE(samePixel(f.at(x, y), f.at(0, 0))) << "pixel " << x << "," << y;
-    return f.at(0, 0);
-}
+class Colour : public AtEveryLevel {
+protected:
+    // Runs the colour stage on one pixel repeated across a row wide enough for
+    // every vector path and checks every copy.
+    YcPixel adjustOne(YcPixel in, const Settings &s)
+    {
+        Frame f(53, 2, 60);
+        for (auto &p : f.px)
+            p = in;
+        adjustColour(f.px.data(), &f.job, settingsFromArrays(s.track, s.check), kernels.pipeline);
+        for (int y = 0; y < 2; y++)
+            for (int x = 0; x < 53; x++)
+                EXPECT_TRUE(samePixel(f.at(x, y), f.at(0, 0))) << "pixel " << x << "," << y;
+        return f.at(0, 0);
+    }
+};
 
 TEST_P(Colour, AllTracksZeroLeaveEverySampleUnchanged)
 {
@@ -62,7 +63,7 @@ TEST_P(Colour, AllTracksZeroLeaveEverySampleUnchanged)
     const auto before = f.px;
     Settings s;
     s.check[CHECK_411] = 1;
-    adjustColour(f.px.data(), &f.job, s.track, s.check);
+    adjustColour(f.px.data(), &f.job, settingsFromArrays(s.track, s.check), kernels.pipeline);
     EXPECT_EQ(0, memcmp(before.data(), f.px.data(), before.size() * sizeof(YcPixel)));
 }
 
@@ -135,7 +136,7 @@ TEST_P(Colour, PixelsBeyondTheWidthAreNotTouched)
     Settings s;
     s.track[TRACK_GAIN_Y] = 7;
     s.track[TRACK_HUE] = 11;
-    adjustColour(f.px.data(), &f.job, s.track, s.check);
+    adjustColour(f.px.data(), &f.job, settingsFromArrays(s.track, s.check), kernels.pipeline);
     for (int y = 0; y < 3; y++) {
         EXPECT_FALSE(samePixel(before[(size_t)y * 30 + 20], f.at(20, y)));
         for (int x = 21; x < 30; x++)
@@ -152,7 +153,7 @@ TEST_P(Colour, In411ModeOnlyEveryFourthPixelIsRotated)
     s.track[TRACK_HUE] = 30;
     s.track[TRACK_GAIN_Y] = 50;
     s.check[CHECK_411] = 1;
-    adjustColour(f.px.data(), &f.job, s.track, s.check);
+    adjustColour(f.px.data(), &f.job, settingsFromArrays(s.track, s.check), kernels.pipeline);
     for (int y = 0; y < 2; y++)
         for (int x = 0; x < 40; x++) {
             EXPECT_EQ(119, f.at(x, y).y) << x; // luma of every pixel
@@ -174,7 +175,7 @@ TEST_P(Colour, WithoutHueOrBalanceThe411ModeStillScalesEveryPixel)
     Settings s;
     s.track[TRACK_GAIN_CB] = -128 / 2; // 192
     s.check[CHECK_411] = 1;
-    adjustColour(f.px.data(), &f.job, s.track, s.check);
+    adjustColour(f.px.data(), &f.job, settingsFromArrays(s.track, s.check), kernels.pipeline);
     for (int x = 0; x < 12; x++) {
         EXPECT_EQ(384, f.at(x, 0).cb) << x;
         EXPECT_EQ(-512, f.at(x, 0).cr) << x;
@@ -208,7 +209,7 @@ TEST_P(Chroma411, GroupsOfFourTakeTheirAnchorAndTheMeanToTheNext)
     f.at(4, 0).cb = 201;
     f.at(0, 0).cr = -100;
     f.at(4, 0).cr = -201;
-    interpolateChroma411(f.px.data(), &f.job);
+    interpolateChroma411(f.px.data(), &f.job, kernels.pipeline);
     EXPECT_EQ(100, f.at(1, 0).cb);
     EXPECT_EQ(150, f.at(2, 0).cb);
     EXPECT_EQ(150, f.at(3, 0).cb);
@@ -231,7 +232,7 @@ TEST_P(Chroma411, ExtremesAverageWithoutOverflow)
     for (auto &p : f.px)
         p = YcPixel{0, 32767, -32768};
     f.at(4, 0) = YcPixel{0, 32765, -32767};
-    interpolateChroma411(f.px.data(), &f.job);
+    interpolateChroma411(f.px.data(), &f.job, kernels.pipeline);
     EXPECT_EQ(32766, f.at(2, 0).cb);
     EXPECT_EQ(-32768, f.at(2, 0).cr);
     EXPECT_EQ(32766, f.at(6, 0).cb);
@@ -246,8 +247,8 @@ TEST_P(Chroma411, TheLastThreePixelsOfA720RowKeepTheHostsChroma)
     Settings s;
     s.track[TRACK_HUE] = 20;
     s.check[CHECK_411] = 1;
-    adjustColour(f.px.data(), &f.job, s.track, s.check);
-    interpolateChroma411(f.px.data(), &f.job);
+    adjustColour(f.px.data(), &f.job, settingsFromArrays(s.track, s.check), kernels.pipeline);
+    interpolateChroma411(f.px.data(), &f.job, kernels.pipeline);
     for (int y = 0; y < 3; y++) {
         for (int x = 717; x < 724; x++) {
             EXPECT_EQ(host[(size_t)y * 724 + x].cb, f.at(x, y).cb) << x;
@@ -263,7 +264,7 @@ TEST_P(Chroma411, A718PixelRowLeavesPixel717)
     Frame f(718, 1, 720);
     f.randomise(10);
     const auto host = f.px;
-    interpolateChroma411(f.px.data(), &f.job);
+    interpolateChroma411(f.px.data(), &f.job, kernels.pipeline);
     EXPECT_EQ(host[717].cb, f.at(717, 0).cb);
     EXPECT_EQ(host[717].cr, f.at(717, 0).cr);
     EXPECT_EQ(f.at(712, 0).cr, f.at(713, 0).cr);
@@ -277,7 +278,7 @@ TEST_P(Chroma411, RowsNarrowerThanAGroupAreLeftAlone)
     Frame f(4, 2, 8);
     f.randomise(12);
     const auto before = f.px;
-    interpolateChroma411(f.px.data(), &f.job);
+    interpolateChroma411(f.px.data(), &f.job, kernels.pipeline);
     EXPECT_EQ(0, memcmp(before.data(), f.px.data(), before.size() * sizeof(YcPixel)));
 }
 

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "common/cpu_flags.h"
+#include "pipeline/kernels.h"
 
 // Runs a test once per kernel level this processor has: the scalar
 // references, SSE2, and SSE2 with AVX2.
@@ -25,10 +26,16 @@ inline std::vector<KernelLevel> kernelLevels()
     return levels;
 }
 
+inline velvane::Kernels levelKernels(unsigned flags)
+{
+    velvane::Kernels k;
+    velvane::kernelsInit(&k, flags);
+    return k;
+}
+
 class AtEveryLevel : public ::testing::TestWithParam<KernelLevel> {
 protected:
-    void SetUp() override { velvane::selectKernels(GetParam().flags); }
-    void TearDown() override { velvane::selectKernels(velvane::cpuSimdFlags()); }
+    velvane::Kernels kernels = levelKernels(GetParam().flags);
 };
 
 inline std::string levelName(const ::testing::TestParamInfo<KernelLevel> &info) { return info.param.name; }

@@ -53,7 +53,7 @@ protected:
 
     void run(Frames &f, const YcPixel *prev = nullptr, const YcPixel *next = nullptr)
     {
-        dotPassWith(dsp, &f.job, prev ? prev : f.prev.data(), f.cur.data(), next ? next : f.next.data());
+        dotPass(dsp, guard.work(), &f.job, prev ? prev : f.prev.data(), f.cur.data(), next ? next : f.next.data());
     }
 
     // Expects out.y - mean = want(i, j) to within one level, 8 pixels inside the border.
@@ -109,13 +109,13 @@ TEST_P(DotPass, SignalsThatRiseAndFallByTwosAreHalved)
     auto across = [](int32_t, int32_t j) { return (j & 1) ? -24 : 24; };
     f.setSignal(smoothPicture, [&](int32_t i, int32_t j) { return across(i, j) * ((i & 2) ? -1 : 1); });
     auto out = f.cur;
-    dotPassWith(dsp, &f.job, f.prev.data(), out.data(), f.next.data());
+    dotPass(dsp, guard.work(), &f.job, f.prev.data(), out.data(), f.next.data());
     expectInterior(f, out, [&](int32_t i, int32_t j) { return 0.5 * across(i, j) * ((i & 2) ? -1 : 1); },
                    "alternating across");
 
     f.setSignal(smoothPicture, [](int32_t i, int32_t j) { return ((i & 2) ? -16 : 16) * ((j & 2) ? -1 : 1); });
     out = f.cur;
-    dotPassWith(dsp, &f.job, f.prev.data(), out.data(), f.next.data());
+    dotPass(dsp, guard.work(), &f.job, f.prev.data(), out.data(), f.next.data());
     expectInterior(f, out, [](int32_t i, int32_t j) { return ((i & 2) ? -8 : 8) * ((j & 2) ? -1 : 1); },
                    "by twos both ways");
 }
@@ -135,7 +135,7 @@ TEST_P(DotPass, StripesAndConstantsPassUnchanged)
         Frames f(333, 201, 333, 4);
         f.setSignal(smoothPicture, c.s);
         auto out = f.cur;
-        dotPassWith(dsp, &f.job, f.prev.data(), out.data(), f.next.data());
+        dotPass(dsp, guard.work(), &f.job, f.prev.data(), out.data(), f.next.data());
         expectInterior(f, out, [&](int32_t i, int32_t j) { return (double)c.s(i, j); }, c.name);
     }
 }
@@ -146,7 +146,7 @@ TEST_P(DotPass, CheckerboardDependsOnAmplitude)
         Frames f(720, 480, 720, 5);
         f.setSignal(smoothPicture, [v](int32_t i, int32_t j) { return ((i ^ j) & 1) ? -v : v; });
         auto out = f.cur;
-        dotPassWith(dsp, &f.job, f.prev.data(), out.data(), f.next.data());
+        dotPass(dsp, guard.work(), &f.job, f.prev.data(), out.data(), f.next.data());
         const double gain = v == 20 ? 0.5 : 1.0;
         expectInterior(f, out, [&](int32_t i, int32_t j) { return gain * (((i ^ j) & 1) ? -v : v); },
                        v == 20 ? "checkerboard 20 halved" : "checkerboard 7/14 kept");
@@ -218,9 +218,9 @@ TEST_P(DotPass, SameCopyForBothNeighbours)
     Frames f(200, 120, 200, 9);
     f.setSignal(smoothPicture, [](int32_t i, int32_t j) { return ((j & 1) ? -12 : 12) * ((i & 2) ? -1 : 1); });
     auto viaBoth = f.cur;
-    dotPassWith(dsp, &f.job, f.prev.data(), viaBoth.data(), f.prev.data());
+    dotPass(dsp, guard.work(), &f.job, f.prev.data(), viaBoth.data(), f.prev.data());
     auto viaPair = f.cur;
-    dotPassWith(dsp, &f.job, f.prev.data(), viaPair.data(), f.next.data());
+    dotPass(dsp, guard.work(), &f.job, f.prev.data(), viaPair.data(), f.next.data());
     EXPECT_EQ(memcmp(viaBoth.data(), viaPair.data(), viaPair.size() * sizeof(YcPixel)), 0);
     EXPECT_NE(memcmp(viaBoth.data(), f.cur.data(), viaPair.size() * sizeof(YcPixel)), 0);
 }
@@ -239,10 +239,10 @@ TEST_P(DotPass, BadGeometryOrMissingScratchLeavesTheFrame)
     f.job.width = 64;
     f.job.height = 16;
     f.job.stride = 64;
-    ScratchMemory saved = scratch;
-    scratch.waveRowB = nullptr;
+    float *saved = guard.work().rowB;
+    guard.work().rowB = nullptr;
     run(f);
-    scratch = saved;
+    guard.work().rowB = saved;
     EXPECT_EQ(memcmp(f.cur.data(), before.data(), before.size() * sizeof(YcPixel)), 0);
     run(f);
     EXPECT_NE(memcmp(f.cur.data(), before.data(), before.size() * sizeof(YcPixel)), 0);
@@ -273,7 +273,7 @@ TEST_P(DotPass, CurrentFrameWithItsOwnPitchAndRowsReportedWhenFinal)
                                       (size_t)s.w * sizeof(YcPixel)) == 0;
     };
     ASSERT_TRUE(
-        dotPassStrided(dsp, &f.job, f.prev.data(), nullptr, own.data(), pitch, f.next.data(), rowDone, &seen));
+        dotPassStrided(dsp, guard.work(), &f.job, f.prev.data(), nullptr, own.data(), pitch, f.next.data(), rowDone, &seen));
     EXPECT_TRUE(seen.finalWhenReported);
     ASSERT_EQ(seen.rows.size(), (size_t)f.h);
     for (int32_t i = 0; i < f.h; i++) {
@@ -285,7 +285,7 @@ TEST_P(DotPass, CurrentFrameWithItsOwnPitchAndRowsReportedWhenFinal)
 
     // A pitch below the width is refused like a short stride.
     EXPECT_FALSE(
-        dotPassStrided(dsp, &f.job, f.prev.data(), nullptr, own.data(), f.w - 1, f.next.data(), rowDone, &seen));
+        dotPassStrided(dsp, guard.work(), &f.job, f.prev.data(), nullptr, own.data(), f.w - 1, f.next.data(), rowDone, &seen));
     EXPECT_EQ(seen.rows.size(), (size_t)f.h);
 }
 
@@ -298,7 +298,7 @@ TEST_P(DotPass, PreviousFrameByItsLumaAlone)
         for (int32_t j = 0; j < f.w; j++)
             luma[(size_t)i * f.w + j] = f.at(f.prev, i, j).y;
     std::vector<YcPixel> viaLuma = f.cur;
-    ASSERT_TRUE(dotPassStrided(dsp, &f.job, nullptr, luma.data(), viaLuma.data(), f.stride, f.next.data()));
+    ASSERT_TRUE(dotPassStrided(dsp, guard.work(), &f.job, nullptr, luma.data(), viaLuma.data(), f.stride, f.next.data()));
     const std::vector<YcPixel> before = f.cur;
     run(f);
     ASSERT_NE(memcmp(f.cur.data(), before.data(), before.size() * sizeof(YcPixel)), 0);

@@ -9,6 +9,7 @@
 
 #include "embedded_host.h"
 #include "host/entry_points.h"
+#include "host/module_state.h"
 #include "pipeline/band_cache.h"
 
 namespace velvane::test {
@@ -39,7 +40,7 @@ protected:
     {
         host.attach(GetFilterTable());
         host.init();
-        releaseBandCache();
+        releaseBandCache(moduleInstance.cache, moduleInstance.frameHeap);
     }
     void TearDown() override { host.exit(); }
 

@@ -2,6 +2,7 @@
 #include <math.h>
 #include <string.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -27,7 +28,7 @@ protected:
 
 TEST_P(Shrink, AllZeroStaysZero)
 {
-    dsp.shrinkColumns(plane.p, 400, 8, 480);
+    dsp.shrinkColumns(plane.p, 400, 8, 480, guard.work().shrink);
     for (size_t i = 0; i < plane.size; i++)
         { uint32_t b; memcpy(&b, &plane[i], 4); ASSERT_EQ(b, 0u) << i; }
 }
@@ -37,7 +38,7 @@ TEST_P(Shrink, ConstantAndRampUnchangedAwayFromTheEnds)
     const int32_t h = 480;
     fillColumn(401, h, [](int32_t) { return 100.0f; });
     fillColumn(402, h, [](int32_t i) { return (float)i; });
-    dsp.shrinkColumns(plane.p, 401, 2, h);
+    dsp.shrinkColumns(plane.p, 401, 2, h, guard.work().shrink);
     for (int32_t i = 8; i < h - 8; i++)
         EXPECT_NEAR(at(i, 401), 100.0f, 0.1f) << i;
     for (int32_t i = 0; i < h - 8; i++)
@@ -54,7 +55,7 @@ TEST_P(Shrink, TwoUpTwoDownIsHalved)
         float v = vs[c];
         fillColumn(500 + c, h, [v](int32_t i) { return (i & 2) ? -v : v; });
     }
-    dsp.shrinkColumns(plane.p, 500, 5, h);
+    dsp.shrinkColumns(plane.p, 500, 5, h, guard.work().shrink);
     for (int c = 0; c < 5; c++) {
         float v = vs[c];
         for (int32_t i = 8; i < h - 7; i++)
@@ -73,7 +74,7 @@ TEST_P(Shrink, NegatingOrDoublingCarriesThroughExactly)
             at(i, 601) = -x;
             at(i, 602) = 2 * x;
         }
-        dsp.shrinkColumns(plane.p, 600, 3, h);
+        dsp.shrinkColumns(plane.p, 600, 3, h, guard.work().shrink);
         for (int32_t i = 0; i < h; i++) {
             ASSERT_EQ(at(i, 601), -at(i, 600)) << "h=" << h << " i=" << i;
             ASSERT_EQ(at(i, 602), 2 * at(i, 600)) << "h=" << h << " i=" << i;
@@ -89,7 +90,7 @@ TEST_P(Shrink, TouchesOnlyItsColumnsAndRows)
         plane[i] = u(rng);
     std::vector<float> before(plane.p, plane.p + plane.size);
     const int32_t h = 123, first = 413, count = 19;
-    dsp.shrinkColumns(plane.p, first, count, h);
+    dsp.shrinkColumns(plane.p, first, count, h, guard.work().shrink);
     int changed = 0;
     for (int32_t i = 0; i < N; i++)
         for (int32_t c = 0; c < N; c++) {
@@ -102,7 +103,7 @@ TEST_P(Shrink, TouchesOnlyItsColumnsAndRows)
     EXPECT_GT(changed, count * h / 2);
 }
 
-// Work rows are written before they are read: stale contents change nothing.
+// Work memory is written before it is read: stale contents change nothing.
 TEST_P(Shrink, ResultDoesNotDependOnLeftoverWorkRows)
 {
     std::mt19937 rng(13);
@@ -110,14 +111,10 @@ TEST_P(Shrink, ResultDoesNotDependOnLeftoverWorkRows)
     fillColumn(450, 300, [&](int32_t) { return u(rng); });
     for (int32_t i = 0; i < 300; i++)
         at(i, 451) = at(i, 450);
-    for (float *r : {scratch.waveRowA, scratch.waveRowB, scratch.waveRowC})
-        for (int32_t i = 0; i < N; i++)
-            r[i] = 1e30f;
-    dsp.shrinkColumns(plane.p, 450, 1, 300);
-    for (float *r : {scratch.waveRowA, scratch.waveRowB, scratch.waveRowC})
-        for (int32_t i = 0; i < N; i++)
-            r[i] = -3.0f;
-    dsp.shrinkColumns(plane.p, 451, 1, 300);
+    std::fill_n(guard.work().shrink, kShrinkWorkFloats, 1e30f);
+    dsp.shrinkColumns(plane.p, 450, 1, 300, guard.work().shrink);
+    std::fill_n(guard.work().shrink, kShrinkWorkFloats, -3.0f);
+    dsp.shrinkColumns(plane.p, 451, 1, 300, guard.work().shrink);
     for (int32_t i = 0; i < 300; i++)
         ASSERT_EQ(at(i, 450), at(i, 451)) << i;
 }

@@ -4,38 +4,29 @@
 #include <stdint.h>
 #include <stdlib.h>
 
+#include <memory>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "common/cpu_flags.h"
-#include "host/module_state.h"
+#include "pipeline/instance.h"
 #include "wavelet/dsp.h"
 
 namespace velvane::test {
 
-// Allocates the reducer's scratch memory as start-up does (15 bytes over,
-// rounded up to 16) and frees it again.
+// The reducer's work memory, allocated as an instance's start-up does (15
+// bytes over, rounded up to 16) and freed again.
 class ScratchGuard {
 public:
-    ScratchGuard()
-    {
-        const size_t sizes[5] = {2560000, 2560000, 3200, 3200, 3200};
-        float **named[5] = {&scratch.wavePlaneA, &scratch.wavePlaneB, &scratch.waveRowA, &scratch.waveRowB,
-                            &scratch.waveRowC};
-        for (int i = 0; i < 5; i++) {
-            scratch.raw[i] = malloc(sizes[i] + 15);
-            *named[i] = (float *)alignUp16(scratch.raw[i]);
-        }
-    }
-    ~ScratchGuard()
-    {
-        for (int i = 0; i < 5; i++)
-            free(scratch.raw[i]);
-        scratch = ScratchMemory{};
-    }
+    ScratchGuard() { startInstance(*f_, 2, 0); }
+    ~ScratchGuard() { stopInstance(*f_); }
     ScratchGuard(const ScratchGuard &) = delete;
     ScratchGuard &operator=(const ScratchGuard &) = delete;
+    DotPassWork &work() { return f_->scratch.work; }
+
+private:
+    std::unique_ptr<FilterInstance> f_{new FilterInstance};
 };
 
 // A 16-byte aligned float array.

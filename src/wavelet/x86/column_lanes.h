@@ -12,7 +12,6 @@
 
 #include <algorithm>
 
-#include "host/module_state.h"
 #include "wavelet/dsp.h"
 
 namespace velvane {

@@ -150,7 +150,7 @@ inline __m256i mean8(const YcPixel *prev, const YcPixel *next)
     return _mm256_srai_epi32(_mm256_add_epi32(EightPixels(prev).luma(), EightPixels(next).luma()), 1);
 }
 
-alignas(32) float shrinkWork[ColumnLanes<LanesAvx2>::kWorkFloats];
+static_assert(ColumnLanes<LanesAvx2>::kWorkFloats <= kShrinkWorkFloats, "the caller's work area holds one strip");
 
 } // namespace
 
@@ -186,12 +186,12 @@ void d4OddLowInverseAvx2(const float *b, int32_t m, float *out)
         oddInverse1(b, m, out, j, true);
 }
 
-void shrinkColumnsAvx2(float *plane, int32_t column, int32_t count, int32_t h)
+void shrinkColumnsAvx2(float *plane, int32_t column, int32_t count, int32_t h, float *work)
 {
     const int32_t eights = count / 8 * 8, fours = (count - eights) / 4 * 4;
-    ColumnLanes<LanesAvx2>::shrinkColumns(plane, column, eights, h, shrinkWork);
-    ColumnLanes<LanesSse2>::shrinkColumns(plane, column + eights, fours, h, shrinkWork);
-    ColumnLanes<LanesScalar>::shrinkColumns(plane, column + eights + fours, count - eights - fours, h, shrinkWork);
+    ColumnLanes<LanesAvx2>::shrinkColumns(plane, column, eights, h, work);
+    ColumnLanes<LanesSse2>::shrinkColumns(plane, column + eights, fours, h, work);
+    ColumnLanes<LanesScalar>::shrinkColumns(plane, column + eights + fours, count - eights - fours, h, work);
 }
 
 void dotDifferenceRowAvx2(const YcPixel *prev, YcPixel *cur, const YcPixel *next, int32_t w, float *s)

@@ -62,7 +62,7 @@ inline void oddInverse4(const float *b, float *out, int32_t j)
     _mm_storeu_ps(out + 2 * j + 5, _mm_unpackhi_ps(o, e));
 }
 
-alignas(32) float shrinkWork[ColumnLanes<LanesSse2>::kWorkFloats];
+static_assert(ColumnLanes<LanesSse2>::kWorkFloats <= kShrinkWorkFloats, "the caller's work area holds one strip");
 
 } // namespace
 
@@ -98,11 +98,11 @@ void d4OddLowInverseSse2(const float *b, int32_t m, float *out)
         oddInverse1(b, m, out, j, true);
 }
 
-void shrinkColumnsSse2(float *plane, int32_t column, int32_t count, int32_t h)
+void shrinkColumnsSse2(float *plane, int32_t column, int32_t count, int32_t h, float *work)
 {
     const int32_t vectors = count / 4 * 4;
-    ColumnLanes<LanesSse2>::shrinkColumns(plane, column, vectors, h, shrinkWork);
-    ColumnLanes<LanesScalar>::shrinkColumns(plane, column + vectors, count - vectors, h, shrinkWork);
+    ColumnLanes<LanesSse2>::shrinkColumns(plane, column, vectors, h, work);
+    ColumnLanes<LanesScalar>::shrinkColumns(plane, column + vectors, count - vectors, h, work);
 }
 
 void dotDifferenceRowSse2(const YcPixel *prev, YcPixel *cur, const YcPixel *next, int32_t w, float *s)

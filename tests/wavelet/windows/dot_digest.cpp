@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "common/cpu_flags.h"
-#include "host/module_state.h"
 #include "wavelet/dot_pass.h"
 #include "wavelet/dsp.h"
 
@@ -19,6 +18,10 @@ using namespace velvane;
 namespace {
 
 constexpr int32_t N = kWaveLength, M = kWaveLength / 2;
+
+// The pass's work memory, aligned as an instance's start-up aligns it.
+alignas(32) float planeA[N * N], planeB[N * N], rows[3][N], shrink[kShrinkWorkFloats];
+const DotPassWork work = {planeA, planeB, rows[0], rows[1], rows[2], shrink};
 
 struct Lcg {
     uint64_t s;
@@ -41,8 +44,7 @@ uint64_t fnv(uint64_t h, const void *p, size_t n)
 uint64_t kernels(const WaveletDsp &t)
 {
     Lcg rng{7};
-    void *rx = malloc(N * 4 + 15), *ro = malloc(N * 4 + 15);
-    float *x = (float *)alignUp16(rx), *o = (float *)alignUp16(ro);
+    alignas(16) static float x[N], o[N];
     uint64_t h = 1469598103934665603ull;
     for (int trial = 0; trial < 50; trial++) {
         for (int32_t i = 0; i < N; i++)
@@ -56,8 +58,6 @@ uint64_t kernels(const WaveletDsp &t)
         t.d4OddLowInverse(x, M, o);
         h = fnv(h, o, N * 4);
     }
-    free(rx);
-    free(ro);
     return h;
 }
 
@@ -83,7 +83,7 @@ uint64_t pass(const WaveletDsp &t, int32_t w, int32_t hgt, int kind)
     job.width = w;
     job.height = hgt;
     job.stride = w;
-    dotPassWith(t, &job, f[0].data(), f[1].data(), f[2].data());
+    dotPass(t, work, &job, f[0].data(), f[1].data(), f[2].data());
     return fnv(1469598103934665603ull, f[1].data(), n * sizeof(YcPixel));
 }
 
@@ -91,13 +91,6 @@ uint64_t pass(const WaveletDsp &t, int32_t w, int32_t hgt, int kind)
 
 int main()
 {
-    const size_t sizes[5] = {(size_t)N * N * 4, (size_t)N * N * 4, N * 4, N * 4, N * 4};
-    float **named[5] = {&scratch.wavePlaneA, &scratch.wavePlaneB, &scratch.waveRowA, &scratch.waveRowB,
-                        &scratch.waveRowC};
-    for (int i = 0; i < 5; i++) {
-        scratch.raw[i] = malloc(sizes[i] + 15);
-        *named[i] = (float *)alignUp16(scratch.raw[i]);
-    }
     __builtin_cpu_init();
     const unsigned levels[3] = {0, CPU_SSE2, CPU_SSE2 | CPU_AVX2};
     const int count = __builtin_cpu_supports("avx2") ? 3 : 2;

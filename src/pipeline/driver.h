@@ -1,0 +1,32 @@
+#ifndef VELVANE_PIPELINE_DRIVER_H
+#define VELVANE_PIPELINE_DRIVER_H
+
+#include <stdint.h>
+
+#include "pipeline/instance.h"
+#include "pipeline/settings.h"
+#include "velvane/filter.h"
+
+namespace velvane {
+
+// Where a filter takes its source frames from.
+struct FrameSource {
+    // Asked before the requests for each frame the filter rebuilds; anything
+    // but true means no frame is requested for it.
+    bool (*reserve)(void *context);
+    // Source frame m: height rows of the job's stride, or null when there is
+    // none. Valid until the next request.
+    const YcPixel *(*frame)(void *context, int32_t m);
+    void *context;
+};
+
+// Filters frame job.frameIndex of a clip of job.frameCount frames into
+// job.frame, in place: gate, cache geometry, rebuild of the frames n - 1, n,
+// n + 1 that their slots do not hold, then averaging and output. How it
+// ended is left in f.lastOutcome; a frame that could not be filtered is
+// cleared (a size or processor the filter does not take) or left as passed.
+void filterFrame(FilterInstance &f, const FrameJob &job, const FrameSettings &s, const FrameSource &source);
+
+} // namespace velvane
+
+#endif

@@ -1,0 +1,70 @@
+#ifndef VELVANE_PIPELINE_INSTANCE_H
+#define VELVANE_PIPELINE_INSTANCE_H
+
+#include <stddef.h>
+#include <stdint.h>
+#include <stdlib.h>
+
+#include "pipeline/band_cache.h"
+#include "pipeline/kernels.h"
+#include "wavelet/dot_pass.h"
+
+namespace velvane {
+
+// How the latest frame of an instance ended.
+enum class FrameOutcome : int32_t {
+    Filtered,      // averaged and written
+    NotStarted,    // cleared: processing off (not started, stopped, or no SSE2)
+    OutOfMemory,   // cleared or left as passed: working memory could not be allocated
+    Unsupported,   // cleared: too large, too small, or rows that overlap
+    MissingFrames, // left as passed: no frame buffer, a refused frame cache, or a frame not served
+};
+
+// Where the dot pass's work memory comes from: the general-purpose heap, or in
+// tests an allocator that fails on purpose.
+struct ScratchHeap {
+    void *(*allocate)(size_t bytes);
+    void (*release)(void *block);
+};
+
+constexpr int kScratchBlocks = 5;
+
+// The dot pass's work memory: five blocks from the scratch heap, each rounded
+// up to 16 bytes for use, in the order planeA, planeB, rowA, rowB, rowC.
+struct ScratchMemory {
+    void *raw[kScratchBlocks]; // as the heap returned them, for freeing only
+    DotPassWork work;
+};
+
+// Everything one filter carries from frame to frame. Any number of instances
+// may exist at once; each is used by one thread at a time. Constant-
+// initialised, so a static instance needs no constructor at load time.
+struct FilterInstance {
+    int32_t cpuLevel = 0; // only 2 processes frames; 0 until started
+    // Larger frames are cleared. The work memory spans up to kWaveLength.
+    int32_t maxWidth = VV_MAX_WIDTH, maxHeight = VV_MAX_HEIGHT;
+    Kernels kernels = {};
+    ScratchMemory scratch = {};
+    BandCache cache = kEmptyBandCache;
+    FrameOutcome lastOutcome = FrameOutcome::NotStarted;
+    bool startupOutOfMemory = false; // the work memory could not be allocated at start
+    ScratchHeap scratchHeap = {malloc, free};
+    FrameHeap frameHeap = {malloc, realloc, free};
+    alignas(32) float shrinkWork[kShrinkWorkFloats] = {};
+};
+
+// Rounds a block's address up to the next multiple of 16.
+inline void *alignUp16(void *p) { return reinterpret_cast<void *>((reinterpret_cast<uintptr_t>(p) + 15) & ~(uintptr_t)15); }
+
+// Starts processing at capability level `cpuLevel` with the kernels `cpuFlags`
+// allow, and allocates the work memory. When an allocation fails, processing
+// stays off (cpuLevel 0) and startupOutOfMemory says why. Starting again frees
+// the first blocks.
+void startInstance(FilterInstance &f, int32_t cpuLevel, unsigned cpuFlags);
+
+// Frees the band planes and the work memory; a later frame is cleared, not processed.
+void stopInstance(FilterInstance &f);
+
+} // namespace velvane
+
+#endif
