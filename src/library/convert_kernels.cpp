@@ -1,4 +1,4 @@
-#include "convert_kernels.h"
+#include "library/convert_kernels.h"
 
 #include <algorithm>
 
@@ -312,6 +312,15 @@ void chromaFromHost(uint8_t *dst, const int16_t *src, int n, int depth)
     const int half = shift ? 1 << (shift - 1) : 0;
     for (int i = 0; i < n; i++)
         store16(dst, i, std::clamp(((src[i] + half) >> shift) + mid, 0, maxv));
+}
+
+void upsampleCositedRow(const ConvertKernels &k, int16_t *dst, const int16_t *c, int width)
+{
+    const int cw = (width + 1) / 2;
+    k.upsampleCosited2(dst, c, cw - 1);
+    dst[2 * (cw - 1)] = c[cw - 1];
+    if (2 * cw <= width)
+        dst[2 * cw - 1] = c[cw - 1];
 }
 
 } // namespace velvane

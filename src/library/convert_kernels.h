@@ -1,12 +1,12 @@
-// Row kernels between 8-bit YUV4MPEG2 samples and the host's scale, and
+// Row kernels between 8-bit planar samples and the host's scale, and
 // between three sample rows and a row of YcPixel. Every kernel has a scalar
 // reference (...C); the vector versions give the same bytes.
 //
 // The host's scale: luma Y at Y x 16 (8-bit black 16 is 256), chroma C at
 // (C - 128) x 16. Going back, samples round to nearest (halves up) and clamp
 // to 0..255.
-#ifndef VELVANE_CLI_CONVERT_KERNELS_H
-#define VELVANE_CLI_CONVERT_KERNELS_H
+#ifndef VELVANE_LIBRARY_CONVERT_KERNELS_H
+#define VELVANE_LIBRARY_CONVERT_KERNELS_H
 
 #include <stdint.h>
 
@@ -51,7 +51,7 @@ void upsampleCosited2C(int16_t *dst, const int16_t *c, int n);
 void downsampleCosited2C(int16_t *dst, const int16_t *row, int n);
 
 #if defined(__SSE2__)
-#define VELVANE_CLI_HAVE_SSE2 1
+#define VELVANE_HAVE_SSE2_CONVERT 1
 void interleaveRowSse2(YcPixel *dst, const int16_t *y, const int16_t *cb, const int16_t *cr, int n);
 void deinterleaveRowSse2(int16_t *y, int16_t *cb, int16_t *cr, const YcPixel *src, int n);
 void lumaToHost8Sse2(int16_t *dst, const uint8_t *src, int n);
@@ -73,6 +73,11 @@ void lumaToHost(int16_t *dst, const uint8_t *src, int n, int depth);
 void chromaToHost(int16_t *dst, const uint8_t *src, int n, int depth);
 void lumaFromHost(uint8_t *dst, const int16_t *src, int n, int depth);
 void chromaFromHost(uint8_t *dst, const int16_t *src, int n, int depth);
+
+// A row of `width` pixels' chroma from (width + 1) / 2 co-sited samples: the
+// sample on every even pixel, the mean of its two neighbours on odd ones, and
+// the last sample repeated where a row ends on an odd pixel.
+void upsampleCositedRow(const ConvertKernels &k, int16_t *dst, const int16_t *c, int width);
 
 } // namespace velvane
 

@@ -1,0 +1,36 @@
+// Frames as the library's callers hold them, to and from the filter's rows of
+// YcPixel: packed 16-bit pixels as they are, planar 4:2:2 through the sample
+// scaling of convert_kernels.h (luma x 16, chroma (c - 128) x 16 for 8 bits).
+#ifndef VELVANE_LIBRARY_FRAME_IO_H
+#define VELVANE_LIBRARY_FRAME_IO_H
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#include "library/convert_kernels.h"
+#include "velvane/filter.h"
+#include "velvane/velvane.h"
+
+namespace velvane {
+
+// Empty when `f` describes a usable frame `width` pixels wide, else why not.
+std::string frameProblem(const VelvaneFrame &f, int width);
+
+class FrameIo {
+public:
+    FrameIo(int width, int height);
+    // Fills pixels 0 .. width - 1 of every row of `dst` (rows `stride` pixels apart).
+    void toPixels(const VelvaneFrame &f, YcPixel *dst, int stride);
+    void fromPixels(const YcPixel *src, int stride, const VelvaneFrame &f);
+
+private:
+    int width_, height_;
+    const ConvertKernels &k_;
+    std::vector<int16_t> y_, cb_, cr_, c_;
+};
+
+} // namespace velvane
+
+#endif

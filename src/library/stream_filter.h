@@ -1,0 +1,64 @@
+// One clip through one filter instance: frames go in and come out in display
+// order, the lookahead the averaging needs kept inside.
+#ifndef VELVANE_LIBRARY_STREAM_FILTER_H
+#define VELVANE_LIBRARY_STREAM_FILTER_H
+
+#include <stdint.h>
+
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "library/frame_io.h"
+#include "pipeline/instance.h"
+#include "pipeline/settings.h"
+#include "velvane/velvane.h"
+
+namespace velvane {
+
+class StreamFilter {
+public:
+    // Frames after output frame n that must have gone in before it can come
+    // out: its neighbour n + 1 is rebuilt from n + 2.
+    static constexpr int kLookahead = 2;
+
+    // Throws std::bad_alloc when its memory cannot be allocated.
+    StreamFilter(int width, int height, unsigned cpuFlags, const FrameSettings &s);
+    ~StreamFilter();
+    StreamFilter(const StreamFilter &) = delete;
+    StreamFilter &operator=(const StreamFilter &) = delete;
+
+    // VelvaneStatus codes; `error()` says why after a failure. A failure
+    // leaves the stream as it was. May throw std::bad_alloc (nothing changed).
+    int send(const VelvaneFrame *frame);
+    int receive(VelvaneFrame &out);
+    void flush();
+    void setSettings(const FrameSettings &s);
+    const std::string &error() const { return error_; }
+    // The instance inside, for tests that make its allocations fail.
+    FilterInstance &instance() { return *instance_; }
+
+private:
+    struct Frame {
+        std::vector<YcPixel> pixels;
+        int64_t userData = 0;
+    };
+    int fail(int status, std::string why);
+    const YcPixel *sourceFrame(int64_t n) const;
+
+    const int width_, height_, stride_;
+    std::unique_ptr<FilterInstance> instance_;
+    FrameSettings settings_;
+    FrameIo io_;
+    std::deque<Frame> window_; // frames first_ .. first_ + size - 1
+    std::vector<Frame> spare_;
+    std::vector<YcPixel> output_;
+    int64_t first_ = 0, next_ = 0;
+    bool ended_ = false;
+    std::string error_;
+};
+
+} // namespace velvane
+
+#endif

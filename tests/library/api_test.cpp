@@ -1,0 +1,310 @@
+// The native library: its errors, its frames against the plug-in's, planar
+// frames, and instances that share nothing.
+#include <string.h>
+
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "embedded_host.h"
+#include "library/settings_fields.h"
+#include "library/stream_filter.h"
+#include "velvane/velvane.hpp"
+
+inline bool operator==(const YcPixel &x, const YcPixel &y) { return x.y == y.y && x.cb == y.cb && x.cr == y.cr; }
+
+namespace velvane {
+namespace {
+
+using Clip = std::vector<std::vector<YcPixel>>;
+
+// Noisy moving content with a dot pattern that inverts every frame, on the
+// host's 12-bit scale; rows `width` pixels apart.
+Clip makeClip(int width, int height, int frames, uint32_t seed)
+{
+    std::mt19937 rng(seed);
+    std::normal_distribution<float> noise(0, 40);
+    Clip clip(frames, std::vector<YcPixel>((size_t)width * height));
+    for (int n = 0; n < frames; n++)
+        for (int y = 0; y < height; y++)
+            for (int x = 0; x < width; x++) {
+                const int dot = ((x + y / 2 + n) & 1) ? 60 : -60;
+                clip[n][(size_t)y * width + x] = YcPixel{(int16_t)(1600 + 8 * ((x + 2 * n) % 97) + dot + noise(rng)),
+                                                         (int16_t)(200 + noise(rng)), (int16_t)(-300 + noise(rng))};
+            }
+    return clip;
+}
+
+VelvaneFrame packed(std::vector<YcPixel> &pixels, int width, int64_t userData = 0)
+{
+    VelvaneFrame f = {};
+    f.format = VELVANE_PIXEL_YC48;
+    f.data[0] = pixels.data();
+    f.stride[0] = (ptrdiff_t)width * (ptrdiff_t)sizeof(YcPixel);
+    f.user_data = userData;
+    return f;
+}
+
+VelvaneConfig configFor(int width, int height)
+{
+    VelvaneConfig c;
+    velvane_default_config(&c);
+    c.width = width;
+    c.height = height;
+    return c;
+}
+
+// The whole clip through the API, settings changed to `later` before frame `change` comes out.
+Clip filterClip(Clip clip, int width, int height, const VelvaneSettings *later = nullptr, int change = 0)
+{
+    Filter f(configFor(width, height));
+    Clip out;
+    std::vector<YcPixel> o((size_t)width * height);
+    VelvaneFrame of = packed(o, width);
+    auto drain = [&] {
+        while (true) {
+            if ((int)out.size() == change && later)
+                f.setSettings(*later);
+            if (!f.receive(of))
+                return;
+            EXPECT_EQ(of.user_data, (int64_t)out.size() + 100);
+            out.push_back(o);
+        }
+    };
+    for (size_t n = 0; n < clip.size(); n++) {
+        EXPECT_TRUE(f.send(packed(clip[n], width, (int64_t)n + 100)));
+        drain();
+    }
+    f.end();
+    drain();
+    return out;
+}
+
+TEST(Api, RefusesWhatItCannotTakeWithAMessage)
+{
+    char message[256];
+    VelvaneFilter *filter = reinterpret_cast<VelvaneFilter *>(1);
+    auto refused = [&](VelvaneConfig c, const char *says) {
+        EXPECT_EQ(velvane_open(&filter, &c, message, sizeof message), VELVANE_EINVAL) << says;
+        EXPECT_EQ(filter, nullptr);
+        EXPECT_NE(std::string(message).find(says), std::string::npos) << message;
+    };
+    VelvaneConfig c = configFor(720, 480);
+    c.width = 3;
+    refused(c, "at least 4 x 4");
+    c = configFor(721, 480);
+    refused(c, "larger than the filter's limit of 720 x 480");
+    c = configFor(64, 32);
+    c.threads = 2;
+    refused(c, "threads");
+    c = configFor(64, 32);
+    c.settings.luma_high = 21;
+    refused(c, "luma_high is 21; it must lie within 0..20");
+    c = configFor(64, 32);
+    c.settings.ccir_black = 2;
+    refused(c, "ccir_black is 2; it must be 0 or 1");
+    EXPECT_EQ(velvane_open(&filter, nullptr, message, sizeof message), VELVANE_EINVAL);
+    EXPECT_EQ(velvane_open(nullptr, &c, nullptr, 0), VELVANE_EINVAL);
+
+    ASSERT_EQ(velvane_open(&filter, &(c = configFor(8, 4)), message, sizeof message), VELVANE_OK);
+    VelvaneSettings s;
+    velvane_default_settings(&s);
+    s.hue = -31;
+    EXPECT_EQ(velvane_set_settings(filter, &s), VELVANE_EINVAL);
+    EXPECT_NE(std::string(velvane_last_error(filter)).find("hue is -31"), std::string::npos);
+
+    // Frame descriptions: each fault named, nothing taken.
+    std::vector<uint8_t> bytes(4096);
+    auto frameRefused = [&](VelvaneFrame f, const char *says) {
+        EXPECT_EQ(velvane_send_frame(filter, &f), VELVANE_EINVAL) << says;
+        EXPECT_NE(std::string(velvane_last_error(filter)).find(says), std::string::npos) << velvane_last_error(filter);
+    };
+    VelvaneFrame f = {VELVANE_PIXEL_YUV422P8, 0, {bytes.data(), bytes.data() + 64, nullptr}, {8, 4, 4}, 0};
+    frameRefused(f, "plane 2 has no data");
+    f.data[2] = bytes.data() + 128;
+    f.stride[1] = 3;
+    frameRefused(f, "plane 1's stride of 3 bytes is shorter than a row of 4 bytes");
+    f.stride[1] = 4;
+    f.format = VELVANE_PIXEL_YUV422P16;
+    f.stride[0] = 16, f.stride[1] = f.stride[2] = 8;
+    f.bit_depth = 14;
+    frameRefused(f, "bit_depth is 14");
+    f.bit_depth = 10;
+    f.data[1] = bytes.data() + 65;
+    frameRefused(f, "plane 1 is not aligned");
+    f.format = 7;
+    frameRefused(f, "pixel format 7");
+
+    // The order of calls: nothing out before the lookahead, nothing sent after the end.
+    std::vector<YcPixel> px(8 * 4, YcPixel{1600, 0, 0});
+    VelvaneFrame p = packed(px, 8);
+    EXPECT_EQ(velvane_receive_frame(filter, &p), VELVANE_EAGAIN);
+    for (int n = 0; n < 3; n++)
+        EXPECT_EQ(velvane_send_frame(filter, &p), VELVANE_OK);
+    EXPECT_EQ(velvane_send_frame(filter, &p), VELVANE_EAGAIN);
+    EXPECT_EQ(velvane_receive_frame(filter, &p), VELVANE_OK);
+    EXPECT_EQ(velvane_send_frame(filter, nullptr), VELVANE_OK);
+    EXPECT_EQ(velvane_send_frame(filter, &p), VELVANE_EINVAL);
+    EXPECT_EQ(velvane_receive_frame(filter, &p), VELVANE_OK);
+    EXPECT_EQ(velvane_receive_frame(filter, &p), VELVANE_OK);
+    EXPECT_EQ(velvane_receive_frame(filter, &p), VELVANE_EOF);
+    EXPECT_EQ(velvane_flush(filter), VELVANE_OK);
+    EXPECT_EQ(velvane_send_frame(filter, &p), VELVANE_OK);
+    velvane_close(&filter);
+    EXPECT_EQ(filter, nullptr);
+    velvane_close(&filter);
+}
+
+TEST(Api, FramesAreThePluginsFramesSettingsChangesIncluded)
+{
+    const int w = 46, h = 20;
+    const Clip clip = makeClip(w, h, 9, 1);
+    VelvaneSettings later;
+    velvane_default_settings(&later);
+    later.hue = 12;
+    later.luma_low = 17;
+    later.skip_previous = 1;
+    const Clip out = filterClip(clip, w, h, &later, 4);
+
+    // The plug-in in a host that holds the whole clip, told of the change
+    // before frame 4. Its rows are padded to a multiple of 4 with zeros, as
+    // the library pads them.
+    const int stride = (w + 3) & ~3;
+    Clip padded(clip.size(), std::vector<YcPixel>((size_t)stride * h, YcPixel{0, 0, 0}));
+    for (size_t n = 0; n < clip.size(); n++)
+        for (int y = 0; y < h; y++)
+            memcpy(&padded[n][(size_t)y * stride], &clip[n][(size_t)y * w], w * sizeof(YcPixel));
+    EmbeddedHost host(w, h, stride);
+    host.attach(GetFilterTable());
+    VelvaneSettings first;
+    velvane_default_settings(&first);
+    for (int i = 0; i < VV_TRACK_COUNT; i++)
+        host.track[i] = first.*kTrackFields[i].member;
+    for (int i = 0; i < VV_CHECK_COUNT; i++)
+        host.check[i] = first.*kCheckFields[i].member;
+    host.setClip(padded);
+    host.init();
+    ASSERT_EQ(out.size(), clip.size());
+    for (int n = 0; n < (int)clip.size(); n++) {
+        if (n == 4) {
+            for (int i = 0; i < VV_TRACK_COUNT; i++)
+                host.track[i] = later.*kTrackFields[i].member;
+            host.check[CHECK_NO_PREVIOUS] = 1;
+            host.update();
+        }
+        const std::vector<YcPixel> plugin = host.render(n);
+        for (int y = 0; y < h; y++)
+            ASSERT_EQ(memcmp(&plugin[(size_t)y * stride], &out[n][(size_t)y * w], w * sizeof(YcPixel)), 0)
+                << "frame " << n << " row " << y;
+    }
+    host.exit();
+}
+
+TEST(Api, PlanarFramesKeepEverySampleWhenNothingIsAveraged)
+{
+    // With every threshold 0 and the dot pass off the filter gives each
+    // sample's even floor on its 12-bit scale: 8- and 10-bit samples land on
+    // even values, so planar frames must come back exactly.
+    for (int depth : {8, 10}) {
+        const int w = 37, h = 6, cw = (w + 1) / 2, bytes = depth > 8 ? 2 : 1, frames = 4;
+        VelvaneConfig c = configFor(w, h);
+        c.settings.luma_low = c.settings.luma_high = c.settings.chroma_low = c.settings.chroma_high = 0;
+        c.settings.dot_removal = 0;
+        Filter f(c);
+        std::mt19937 rng(depth);
+        const ptrdiff_t strides[3] = {w * bytes + 6, cw * bytes + 4, cw * bytes + 8};
+        std::vector<std::vector<uint8_t>> in(frames);
+        auto describe = [&](std::vector<uint8_t> &block) {
+            VelvaneFrame fr = {};
+            fr.format = depth > 8 ? VELVANE_PIXEL_YUV422P16 : VELVANE_PIXEL_YUV422P8;
+            fr.bit_depth = depth;
+            block.resize((strides[0] + strides[1] + strides[2]) * h);
+            uint8_t *base = block.data();
+            for (int p = 0; p < 3; p++) {
+                fr.data[p] = base;
+                fr.stride[p] = strides[p];
+                base += strides[p] * h;
+            }
+            return fr;
+        };
+        std::vector<uint8_t> outBlock;
+        VelvaneFrame out = describe(outBlock);
+        int received = 0;
+        auto check = [&] {
+            while (f.receive(out)) {
+                VelvaneFrame want = describe(in[received]);
+                for (int p = 0; p < 3; p++)
+                    for (int r = 0; r < h; r++)
+                        ASSERT_EQ(memcmp((uint8_t *)out.data[p] + r * strides[p], (uint8_t *)want.data[p] + r * strides[p],
+                                         (size_t)(p ? cw : w) * bytes),
+                                  0)
+                            << depth << "-bit frame " << received << " plane " << p << " row " << r;
+                received++;
+            }
+        };
+        for (int n = 0; n < frames; n++) {
+            VelvaneFrame fr = describe(in[n]);
+            for (auto &b : in[n])
+                b = (uint8_t)rng();
+            if (depth > 8)
+                for (int p = 0; p < 3; p++)
+                    for (int r = 0; r < h; r++)
+                        for (int x = 0; x < (p ? cw : w); x++)
+                            ((uint8_t *)fr.data[p] + r * strides[p])[2 * x + 1] &= 3; // 10 bits
+            ASSERT_TRUE(f.send(fr));
+            check();
+        }
+        f.end();
+        check();
+        EXPECT_EQ(received, frames);
+    }
+}
+
+TEST(Api, AFrameTheFilterCouldNotFilterIsAnErrorAndCanBeReceivedAgain)
+{
+    const int w = 24, h = 8;
+    Clip clip = makeClip(w, h, 5, 2);
+    const Clip whole = filterClip(clip, w, h);
+    VelvaneSettings defaults;
+    velvane_default_settings(&defaults);
+    int32_t track[VV_TRACK_COUNT], check[VV_CHECK_COUNT];
+    for (int i = 0; i < VV_TRACK_COUNT; i++)
+        track[i] = defaults.*kTrackFields[i].member;
+    for (int i = 0; i < VV_CHECK_COUNT; i++)
+        check[i] = defaults.*kCheckFields[i].member;
+    StreamFilter s(w, h, VELVANE_CPU_ALL, settingsFromArrays(track, check));
+    for (int n = 0; n < 3; n++) {
+        const VelvaneFrame in = packed(clip[n], w);
+        ASSERT_EQ(s.send(&in), VELVANE_OK);
+    }
+    std::vector<YcPixel> o((size_t)w * h);
+    VelvaneFrame of = packed(o, w);
+    const FrameHeap heap = s.instance().frameHeap;
+    s.instance().frameHeap.allocate = [](size_t) -> void * { return nullptr; };
+    s.instance().frameHeap.reallocate = [](void *, size_t) -> void * { return nullptr; };
+    EXPECT_EQ(s.receive(of), VELVANE_ENOMEM);
+    EXPECT_EQ(s.error(), "frame 0 could not be filtered: the filter ran out of memory");
+    s.instance().frameHeap = heap;
+    ASSERT_EQ(s.receive(of), VELVANE_OK);
+    EXPECT_EQ(memcmp(o.data(), whole[0].data(), o.size() * sizeof(YcPixel)), 0);
+}
+
+TEST(Api, InstancesInTwoThreadsGiveTheBytesEachGivesAlone)
+{
+    const Clip a = makeClip(64, 24, 12, 3), b = makeClip(30, 16, 15, 4);
+    const Clip aloneA = filterClip(a, 64, 24), aloneB = filterClip(b, 30, 16);
+    Clip togetherA, togetherB;
+    std::thread ta([&] { togetherA = filterClip(a, 64, 24); });
+    std::thread tb([&] { togetherB = filterClip(b, 30, 16); });
+    ta.join();
+    tb.join();
+    EXPECT_TRUE(togetherA == aloneA);
+    EXPECT_TRUE(togetherB == aloneB);
+    EXPECT_FALSE(aloneA == Clip(a)) << "the clip went through unfiltered";
+}
+
+} // namespace
+} // namespace velvane
