@@ -65,16 +65,9 @@ void FrameConverter::chromaRowPair(int crow, bool interlaced, int *r1, int *r2) 
 void FrameConverter::upsample(int16_t *dst, const int16_t *c) const
 {
     const int w = f_.width;
-    const int cw = f_.chromaWidth();
     switch (horizontal_) {
     case Horizontal::Same: memcpy(dst, c, (size_t)w * sizeof(int16_t)); break;
-    case Horizontal::Cosited2: {
-        k_.upsampleCosited2(dst, c, cw - 1);
-        dst[2 * (cw - 1)] = c[cw - 1];
-        if (2 * cw <= w)
-            dst[2 * cw - 1] = c[cw - 1];
-        break;
-    }
+    case Horizontal::Cosited2: upsampleCositedRow(k_, dst, c, w); break;
     case Horizontal::Centred2:
         for (int x = 0; x < w; x++)
             dst[x] = c[x >> 1];

@@ -19,7 +19,7 @@
 
 #include <vector>
 
-#include "convert_kernels.h"
+#include "library/convert_kernels.h"
 #include "velvane/filter.h"
 #include "y4m.h"
 

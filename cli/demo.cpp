@@ -215,7 +215,7 @@ Psnr psnrOfFiles(const std::string &reference, const std::string &test)
 }
 
 DemoReport runDemo(FilterDescriptor *fd, const std::string &dirIn, int frames, const FilterSettings &settings,
-                   bool progress, const FrameCheck &frameCheck)
+                   bool progress, bool plugin)
 {
     std::string dir = dirIn.empty() ? "." : dirIn;
     while (dir.size() > 1 && dir.back() == '/')
@@ -252,7 +252,7 @@ DemoReport runDemo(FilterDescriptor *fd, const std::string &dirIn, int frames, c
         OutputFile out(filteredPath);
         FilterRun run;
         run.settings = settings;
-        run.frameCheck = frameCheck;
+        run.plugin = plugin;
         run.progress = progress;
         run.snapshot.frame = shown;
         run.snapshot.path = comparePath;

@@ -49,9 +49,10 @@ struct DemoReport {
 };
 
 // Writes clean.y4m, noisy.y4m, filtered.y4m, before.png, after.png and
-// compare.png into dir (made if missing).
+// compare.png into dir (made if missing). With `plugin`, filters through the
+// descriptor's plug-in instead of the native library.
 DemoReport runDemo(FilterDescriptor *fd, const std::string &dir, int frames, const FilterSettings &settings,
-                   bool progress, const FrameCheck &frameCheck = {});
+                   bool progress, bool plugin = false);
 
 } // namespace velvane
 

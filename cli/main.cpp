@@ -11,7 +11,6 @@
 #include <string>
 
 #include "demo.h"
-#include "linked_module.h"
 #include "module_loader.h"
 #include "options.h"
 #include "output_file.h"
@@ -34,12 +33,6 @@ std::string findModuleOption(int argc, char **argv)
     return std::string();
 }
 
-// A module loaded with --module cannot say why; the built-in one can.
-FrameCheck frameCheckFor(const CommandLine &cl)
-{
-    return cl.modulePath.empty() ? FrameCheck(linkedModuleFrameCheck) : FrameCheck();
-}
-
 int filterCommand(FilterDescriptor *fd, const CommandLine &cl)
 {
     FILE *in = stdin;
@@ -57,7 +50,7 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl)
         OutputFile out(cl.output);
         FilterRun run;
         run.settings = cl.settings;
-        run.frameCheck = frameCheckFor(cl);
+        run.plugin = !cl.modulePath.empty();
         run.outputChroma = cl.outputChroma;
         run.outputDepth = cl.outputDepth;
         run.snapshot = cl.snapshot;
@@ -102,7 +95,7 @@ int demoCommand(FilterDescriptor *fd, const CommandLine &cl)
         printf("velvane demo: %d frames of a 720 x 480 interlaced clip with noise and dot interference\n",
                cl.demoFrames);
     fflush(stdout);
-    DemoReport r = runDemo(fd, cl.demoDir, cl.demoFrames, cl.settings, !cl.quiet && isatty(2), frameCheckFor(cl));
+    DemoReport r = runDemo(fd, cl.demoDir, cl.demoFrames, cl.settings, !cl.quiet && isatty(2), !cl.modulePath.empty());
     printf("filtered %d frames in %.2f s (%.1f frames per second)\n", r.frames, r.filterSeconds,
            r.filterSeconds > 0 ? r.frames / r.filterSeconds : 0.0);
     printf("PSNR against the clean clip    luma      chroma\n");

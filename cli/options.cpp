@@ -189,7 +189,8 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
                  "also say how the work went: settings used, and processor time of reading, filtering and writing")
         ->group("Input and output");
     app.add_option("--module", cl.modulePath,
-                   "load the plug-in from this shared library (libvelvane.so) instead of the built-in one")
+                   "filter through the plug-in in this shared library (velvane-plugin.so), driven as its host "
+                   "drives it, instead of the native library")
         ->type_name("PATH")
         ->group("Input and output");
 

@@ -18,7 +18,7 @@
 
 #include "channel.h"
 #include "convert.h"
-#include "embedded_host.h"
+#include "frame_filter.h"
 #include "png_writer.h"
 
 namespace velvane {
@@ -35,9 +35,9 @@ struct HostFrame {
 };
 using FramePtr = std::unique_ptr<HostFrame>;
 
-// Frames the filter may ask for around output frame n: n - 2 .. n + 2.
-const int kWindowBefore = 2;
-const int kWindowAfter = 2;
+// Frames sent to the filter before the first of them comes out: it needs
+// the two after it.
+const int kLookahead = 2;
 
 class Progress {
 public:
@@ -77,36 +77,6 @@ private:
     int64_t expected_;
     Clock::time_point start_, last_{};
     bool shown_ = false;
-};
-
-// The frames the filter is working on, by frame number.
-class FrameWindow {
-public:
-    int64_t first() const { return first_; }
-    int64_t end() const { return first_ + (int64_t)frames_.size(); } // frames read so far
-    void add(FramePtr f) { frames_.push_back(std::move(f)); }
-    HostFrame *at(int64_t n) { return frames_[(size_t)(n - first_)].get(); }
-    FramePtr dropFirst()
-    {
-        FramePtr f = std::move(frames_.front());
-        frames_.pop_front();
-        first_++;
-        return f;
-    }
-    bool empty() const { return frames_.empty(); }
-    // A real host answers every frame number; outside the clip it gives the
-    // nearest frame it has.
-    const YcPixel *lookup(int64_t n)
-    {
-        if (frames_.empty())
-            return nullptr;
-        n = std::min(std::max(n, first_), end() - 1);
-        return frames_[(size_t)(n - first_)]->pixels.data();
-    }
-
-private:
-    std::deque<FramePtr> frames_;
-    int64_t first_ = 0;
 };
 
 double threadSeconds()
@@ -169,6 +139,10 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
     Y4mReader reader(in, inName);
     const Y4mFormat inFormat = reader.readHeader();
     requireFilterableSize(inFormat, inName);
+    if (inFormat.width < kMinFrameSize || inFormat.height < kMinFrameSize)
+        throw CliError(inName + ": frames of " + std::to_string(inFormat.width) + " x " +
+                       std::to_string(inFormat.height) + " are too small: the filter needs at least " +
+                       std::to_string(kMinFrameSize) + " x " + std::to_string(kMinFrameSize) + " pixels");
     const Y4mFormat outFormat = withSampling(inFormat, run.outputChroma.value_or(inFormat.chroma),
                                              run.outputDepth.value_or(inFormat.depth));
     stats.input = inFormat;
@@ -187,8 +161,9 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
     writer.writeHeader(outFormat);
 
     const size_t queue = (size_t)std::max(1, run.queueFrames);
-    // In use at once: the window, the frames queued to it, one being read.
-    const size_t inLimit = kWindowBefore + 1 + kWindowAfter + 1 + queue + 1;
+    // In use at once: the frames sent and not yet out, one more, the frames
+    // queued to the filter, one being read.
+    const size_t inLimit = kLookahead + 1 + 1 + queue + 1;
     const size_t outLimit = queue + 2;
     auto makeFrame = [samples] {
         FramePtr f(new HostFrame);
@@ -284,48 +259,32 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
     // The filter, on this thread.
     const double filterStart = threadSeconds();
     try {
-        FrameWindow window;
-        bool ended = false;
-        EmbeddedHost host(width, height, stride, height);
-        host.recordCalls = false;
-        host.copyServedFrames = false;
-        host.attach(fd);
-        std::copy(stats.track, stats.track + VV_TRACK_COUNT, host.track);
-        std::copy(stats.check, stats.check + VV_CHECK_COUNT, host.check);
-        host.setFrameSource([&window](int32_t m) { return window.lookup(m); }, 0);
-        host.init();
-        // However the loop ends, the module is told to finish.
-        struct ExitGuard {
-            EmbeddedHost &host;
-            ~ExitGuard() { host.exit(); }
-        } exitGuard{host};
-        host.update();
-        bool snapshotTaken = false;
-        for (int64_t n = 0;; n++) {
-            // The filter needs frames up to n + 2, and whether the clip ends before them.
-            while (!ended && window.end() <= n + kWindowAfter) {
-                FramePtr f;
-                if (toFilter.pop(f))
-                    window.add(std::move(f));
-                else
-                    ended = true;
-            }
-            if (n >= window.end())
-                break;
-            // Until the end is known, the frames read so far stand for the clip:
-            // every frame the filter may ask about exists, so its choices are those
-            // it makes knowing the true count.
-            host.setFrameCount((int32_t)std::min<int64_t>(window.end(), INT32_MAX));
+        std::unique_ptr<FrameFilter> filter =
+            run.plugin ? pluginFilter(fd, width, height, stride, stats.track, stats.check)
+                       : nativeFilter(width, height, stride, stats.track, stats.check);
+        std::deque<FramePtr> sent; // in display order, until their filtered frame is out
+        bool snapshotTaken = false, ended = false;
+        int64_t n = 0;
+        while (true) {
             FramePtr o = outPool.acquire();
             if (!o)
                 break;
-            HostFrame *src = window.at(n);
-            host.render((int32_t)n, o->pixels.data());
-            if (run.frameCheck) {
-                const std::string why = run.frameCheck();
-                if (!why.empty())
-                    throw CliError("frame " + std::to_string(n) + " could not be filtered: " + why);
+            if (!filter->receive(o->pixels.data())) {
+                outPool.release(std::move(o));
+                if (ended)
+                    break;
+                FramePtr f;
+                if (toFilter.pop(f)) {
+                    filter->send(f->pixels.data());
+                    sent.push_back(std::move(f));
+                } else {
+                    filter->end();
+                    ended = true;
+                }
+                continue;
             }
+            FramePtr src = std::move(sent.front());
+            sent.pop_front();
             o->index = n;
             o->tags = src->tags;
             o->interlaced = src->interlaced;
@@ -333,10 +292,10 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
                 writeSideBySidePng(run.snapshot.path, src->pixels.data(), o->pixels.data(), width, height, stride);
                 snapshotTaken = true;
             }
+            inPool.release(std::move(src));
             if (!toWriter.push(std::move(o)))
                 break;
-            while (window.first() < n + 1 - kWindowBefore)
-                inPool.release(window.dropFirst());
+            n++;
         }
         toWriter.close();
         if (run.snapshot.frame >= 0 && !snapshotTaken)

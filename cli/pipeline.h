@@ -21,14 +21,11 @@
 
 namespace velvane {
 
-// Asked after every frame: why the module could not filter it, or empty when
-// it did. Only a module built into the program can tell (the plug-in
-// interface has no place for it); unset, every frame counts as filtered.
-using FrameCheck = std::function<std::string()>;
-
 struct FilterRun {
     FilterSettings settings;
-    FrameCheck frameCheck;
+    // Drive the descriptor's plug-in as its host does, instead of the native
+    // library (which says when it cannot filter a frame; a plug-in cannot).
+    bool plugin = false;
     std::optional<Chroma> outputChroma;
     std::optional<int> outputDepth;
     Snapshot snapshot;
@@ -50,11 +47,15 @@ struct RunStats {
     std::string warning;        // e.g. a snapshot frame beyond the clip
 };
 
+// The smallest frames the filter takes: its band split mirrors two cells.
+constexpr int kMinFrameSize = 4;
+
 // Throws CliError for frames larger than the filter takes: checked on the
 // stream header, before any frame buffer is allocated.
 void requireFilterableSize(const Y4mFormat &f, const std::string &name);
 
-// Reads `in` and writes `out` (neither is closed). Throws CliError on every
+// Reads `in` and writes `out` (neither is closed). The descriptor's tables
+// check and complete the settings. Throws CliError on every
 // failure that leaves the output unusable; a stream that breaks off inside a
 // frame ends the output after the last whole frame and is reported in
 // RunStats::inputError.

@@ -21,7 +21,7 @@ std::vector<int16_t> hostSamples(size_t n, std::mt19937 &rng)
     return v;
 }
 
-#if defined(VELVANE_CLI_HAVE_SSE2)
+#if defined(VELVANE_HAVE_SSE2_CONVERT)
 TEST(ConvertKernels, VectorVersionsMatchTheReferenceBitForBit)
 {
     std::mt19937 rng(20261208);

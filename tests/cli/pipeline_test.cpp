@@ -23,13 +23,14 @@ struct Result {
     std::string output;
 };
 
-// Runs the pipeline from a FILE to a memory buffer.
-Result runOn(FILE *in, const FilterRun &run = FilterRun())
+// Runs the pipeline from a FILE to a memory buffer, through the fake plug-in.
+Result runOn(FILE *in, FilterRun run = FilterRun())
 {
     char *buf = nullptr;
     size_t len = 0;
     FILE *out = open_memstream(&buf, &len);
     Result r;
+    run.plugin = true;
     try {
         r.stats = filterStream(fake::descriptor(), in, "input", out, "output", run);
     } catch (...) {
@@ -124,7 +125,7 @@ TEST(Pipeline, HeaderAndFrameTagsPassThrough)
 TEST(Pipeline, ShortClipsAndTheirLastFrame)
 {
     for (int frames : {0, 1, 2, 3, 4}) {
-        const std::string in = makeStream("YUV4MPEG2 W8 H2 C422", frames, 40 + frames);
+        const std::string in = makeStream("YUV4MPEG2 W8 H4 C422", frames, 40 + frames);
         Result r = runOnFile(in);
         EXPECT_EQ(r.stats.frames, frames);
         EXPECT_EQ(r.output, expectedOutput(in, 0)) << frames << " frames";

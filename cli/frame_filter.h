@@ -1,0 +1,41 @@
+// What filters the command's frames: the native library, or a plug-in build
+// driven as its host drives it. Frames are rows of YcPixel `stride` pixels
+// apart, in display order.
+#ifndef VELVANE_CLI_FRAME_FILTER_H
+#define VELVANE_CLI_FRAME_FILTER_H
+
+#include <stdint.h>
+
+#include <memory>
+
+#include "velvane/filter.h"
+
+namespace velvane {
+
+class FrameFilter {
+public:
+    virtual ~FrameFilter() = default;
+    // Takes the next frame; its pixels may be reused once this returns. The
+    // caller receives what waits before it sends more.
+    virtual void send(const YcPixel *frame) = 0;
+    // The clip has no more frames.
+    virtual void end() = 0;
+    // The next filtered frame into `out`; false when it needs more frames
+    // first or the clip is done. Throws CliError when a frame could not be
+    // filtered.
+    virtual bool receive(YcPixel *out) = 0;
+};
+
+// The native library with these settings (the host's array order).
+std::unique_ptr<FrameFilter> nativeFilter(int width, int height, int stride, const int32_t *track,
+                                          const int32_t *check);
+
+// The plug-in behind `fd`: initFilter, updateFilter, processFrame per frame
+// with the frames it asks for, exitFilter when done. Such a module cannot say
+// when it left a frame unfiltered.
+std::unique_ptr<FrameFilter> pluginFilter(FilterDescriptor *fd, int width, int height, int stride,
+                                          const int32_t *track, const int32_t *check);
+
+} // namespace velvane
+
+#endif
