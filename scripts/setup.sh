@@ -17,6 +17,7 @@ packages=(
   ffmpeg
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine64 xvfb xauth imagemagick zip
+  qemu-user gcc-multilib g++-multilib
   fonts-ipafont-gothic
   python3
 )
