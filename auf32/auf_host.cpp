@@ -297,6 +297,8 @@ int run(const char *modulePath, const char *framesPath, const char *callsPath, b
           api.vectoredHandlers);
     CHECK(api.criticalSectionsEntered == 0, "%d critical sections are still entered after unloading",
           api.criticalSectionsEntered);
+    // A host may load and unload the plug-in many times.
+    CHECK(api.liveBlocks == 0, "the module still holds %zu heap blocks after unloading", api.liveBlocks);
     CHECK(api.output.empty(), "the module wrote %zu messages to the console", api.output.size());
     for (const std::string &p : api.problems)
         fail("%s", p.c_str());
@@ -304,8 +306,11 @@ int run(const char *modulePath, const char *framesPath, const char *callsPath, b
     setModule(nullptr, "");
     image.reset();
 
-    say("%d entries into the module, every one with the stack pointer at %u modulo 16; %zu lookups of other "
-        "modules; %d frames written", entries, stackAtCall, api.lookups.size(), wintest::seriesFrameCount());
+    say("%d entries into the module, every one with the stack pointer at %u modulo 16; %d frames written", entries,
+        stackAtCall, wintest::seriesFrameCount());
+    for (const std::string &l : api.lookups)
+        say("the module asked: %s", l.c_str());
+
     if (failures) {
         say("%d check(s) failed", failures);
         return 1;
