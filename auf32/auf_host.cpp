@@ -268,6 +268,9 @@ int run(const char *modulePath, const char *framesPath, const char *callsPath, b
     host.setEntryGate(hostGate);
     host.attach(filter, image->base());
 
+    // The descriptor is the host's to fill and the module's to leave alone.
+    FilterDescriptor filled;
+    memcpy(&filled, filter, sizeof filled);
     const size_t blocksBefore = apiRecord().liveBlocks;
     CHECK(host.init() == 1, "initFilter did not return 1");
     CHECK(anyNonZero(host.render(1)), "frame 1 came back all zero: the processing gate is closed");
@@ -289,6 +292,7 @@ int run(const char *modulePath, const char *framesPath, const char *callsPath, b
     CHECK(host.exit() == 1, "exitFilter did not return 1");
     CHECK(apiRecord().liveBlocks == blocksBefore, "exitFilter left %d of the module's heap blocks allocated",
           (int)(apiRecord().liveBlocks - blocksBefore));
+    CHECK(memcmp(&filled, filter, sizeof filled) == 0, "the module changed its descriptor while the host ran it");
     filter = nullptr;
 
     CHECK(notify(*image, kProcessDetach), "DllMain returned FALSE for DLL_PROCESS_DETACH");
