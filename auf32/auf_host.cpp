@@ -1,7 +1,7 @@
 // The 32-bit test host: runs Velvane.auf itself, as a 32-bit Windows host
 // does, in a static 32-bit Linux program under user-mode emulation.
 //
-//   velvane_auf32 run MODULE --stack 4|16 --avx2 yes|no FRAMES_OUT CALLS_OUT
+//   velvane_auf32 run MODULE --stack 4|16 --avx2 yes|no --x87 53|24 FRAMES_OUT CALLS_OUT
 //   velvane_auf32 loader-tests MODULE
 //
 // `run` loads the DLL with this program's loader, runs its TLS callbacks and
@@ -13,7 +13,10 @@
 // checks that the module returns with the stack, the callee-saved registers,
 // the direction flag, the x87 stack and the floating-point controls as the
 // calling convention wants them. --avx2 says what the emulated processor is
-// expected to offer, so a run cannot silently test the other kernel level.
+// expected to offer, so a run cannot silently test the other kernel level;
+// --x87 the precision the host leaves the x87 unit at (53 bits as Windows
+// starts a thread, or 24): the module's x87 paths (sin and cos from the
+// runtime) must give the same frames either way.
 // The frames and the settings window's transcript are written for the native
 // comparison (velvane_reference_frames).
 #include <signal.h>
@@ -421,7 +424,7 @@ int loaderTests(const char *modulePath)
 
 int usage(const char *self)
 {
-    fprintf(stderr, "usage: %s run MODULE --stack 4|16 --avx2 yes|no FRAMES_OUT CALLS_OUT\n"
+    fprintf(stderr, "usage: %s run MODULE --stack 4|16 --avx2 yes|no --x87 53|24 FRAMES_OUT CALLS_OUT\n"
                     "       %s loader-tests MODULE\n",
             self, self);
     return 2;
@@ -437,19 +440,24 @@ int main(int argc, char **argv)
     for (int s : {SIGSEGV, SIGILL, SIGFPE, SIGBUS})
         sigaction(s, &sa, nullptr);
     // As 32-bit Windows starts a thread: x87 at 53-bit precision.
-    const uint16_t control = kWindowsX87ControlWord;
+    uint16_t control = kWindowsX87ControlWord;
     __asm__ __volatile__("fldcw %0" : : "m"(control));
 
     try {
         if (argc == 3 && strcmp(argv[1], "loader-tests") == 0)
             return loaderTests(argv[2]);
-        if (argc == 9 && strcmp(argv[1], "run") == 0 && strcmp(argv[3], "--stack") == 0 &&
-            strcmp(argv[5], "--avx2") == 0) {
-            const int stack = atoi(argv[4]);
-            if (stack != 4 && stack != 16)
+        if (argc == 11 && strcmp(argv[1], "run") == 0 && strcmp(argv[3], "--stack") == 0 &&
+            strcmp(argv[5], "--avx2") == 0 && strcmp(argv[7], "--x87") == 0) {
+            const int stack = atoi(argv[4]), precision = atoi(argv[8]);
+            if ((stack != 4 && stack != 16) || (precision != 24 && precision != 53))
                 return usage(argv[0]);
             stackAtCall = stack % 16;
-            return run(argv[2], argv[7], argv[8], strcmp(argv[6], "yes") == 0);
+            if (precision == 24) {
+                // A host that put the x87 unit to single precision (as Direct3D does).
+                control &= ~0x0300;
+                __asm__ __volatile__("fldcw %0" : : "m"(control));
+            }
+            return run(argv[2], argv[9], argv[10], strcmp(argv[6], "yes") == 0);
         }
     } catch (const std::exception &e) {
         fail("%s", e.what());
