@@ -368,8 +368,9 @@ int loaderTests(const char *modulePath)
     const uint8_t *opt = a->base() + word(a->base() + 0x3c) + 24;
     const uint32_t relocRva = word(opt + 96 + 5 * 8), relocSize = word(opt + 100 + 5 * 8);
     std::vector<uint32_t> sites;
-    for (uint32_t at = relocRva; at < relocRva + relocSize; at += word(a->base() + at + 4)) {
-        const uint32_t page = word(a->base() + at), end = at + word(a->base() + at + 4);
+    for (uint32_t at = relocRva, end; at + 8 <= relocRva + relocSize && word(a->base() + at + 4) >= 8; at = end) {
+        const uint32_t page = word(a->base() + at);
+        end = at + word(a->base() + at + 4);
         for (uint32_t e = at + 8; e < end; e += 2) {
             uint16_t entry;
             memcpy(&entry, a->base() + e, 2);
