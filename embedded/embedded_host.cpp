@@ -72,9 +72,22 @@ void EmbeddedHost::attach(FilterDescriptor *fd, void *instanceHandle)
     attachedHost = this;
 }
 
-int32_t EmbeddedHost::init() { return fd_->initFilter(fd_); }
-int32_t EmbeddedHost::exit() { return fd_->exitFilter(fd_); }
-int32_t EmbeddedHost::update() { return fd_->updateFilter(fd_); }
+template <typename Fn, typename... Args> int32_t EmbeddedHost::enter(Fn entry, Args... args)
+{
+    if (!gate_)
+        return entry(args...);
+    const uintptr_t widened[] = {(uintptr_t)args...};
+    return (int32_t)gate_((const void *)entry, widened, (int)sizeof...(Args));
+}
+
+int32_t EmbeddedHost::init() { return enter(fd_->initFilter, fd_); }
+int32_t EmbeddedHost::exit() { return enter(fd_->exitFilter, fd_); }
+int32_t EmbeddedHost::update() { return enter(fd_->updateFilter, fd_); }
+
+int32_t EmbeddedHost::windowMessage(void *window, uint32_t message, uintptr_t wparam, intptr_t lparam)
+{
+    return enter(fd_->settingsWindowProc, window, message, wparam, lparam, (void *)nullptr, fd_);
+}
 
 const YcPixel *EmbeddedHost::sourceFrame(int32_t n)
 {
@@ -97,7 +110,7 @@ int32_t EmbeddedHost::renderInPlace(int32_t n, YcPixel *buffer)
     job_.frameCount = frameCount_;
     job_.editHandle = &editHandleTag;
     attachedHost = this;
-    return fd_->processFrame(fd_, &job_);
+    return enter(fd_->processFrame, fd_, &job_);
 }
 
 int32_t EmbeddedHost::render(int32_t n, YcPixel *out)

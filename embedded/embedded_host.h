@@ -43,6 +43,14 @@ public:
     int32_t init();
     int32_t exit();
     int32_t update();
+    // One message to the settings window procedure, as the host's window passes it on.
+    int32_t windowMessage(void *window, uint32_t message, uintptr_t wparam, intptr_t lparam);
+
+    // How the host enters the module: by a plain call, unless a test host
+    // routes every entry through a gate that sets the stack up as some other
+    // host would. The arguments are widened to pointer size.
+    using EntryGate = intptr_t (*)(const void *entry, const uintptr_t *args, int count);
+    void setEntryGate(EntryGate gate) { gate_ = gate; }
 
     // Renders frame n into `out` (stride x height pixels) as a host does: the
     // buffer starts as the source frame and processFrame filters it in place.
@@ -86,8 +94,10 @@ private:
                                                    int32_t frames, int32_t flags);
     static YcPixel *VV_CDECL getCachedFrameThunk(FilterDescriptor *fd, void *editHandle, int32_t frame);
     const YcPixel *sourceFrame(int32_t n);
+    template <typename Fn, typename... Args> int32_t enter(Fn entry, Args... args);
 
     FilterDescriptor *fd_ = nullptr;
+    EntryGate gate_ = nullptr;
     HostServices services_ = {};
     FrameJob job_ = {};
     int32_t width_, height_, stride_, maxHeight_;

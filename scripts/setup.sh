@@ -2,7 +2,8 @@
 # Installs every Debian package the build, the tests, the fuzzing (clang with
 # libFuzzer), the Windows cross builds and the comparison need (a Japanese
 # font, so that the Windows test host's picture of the settings window shows
-# the Shift-JIS labels).
+# the Shift-JIS labels; the 32-bit compilers and qemu-i386 for the host that
+# runs Velvane.auf).
 # Safe to run again: it only asks apt when something is missing.
 # Optional groups, named as arguments, add packages only some commands need:
 #   compare   the plot of bench/compare (gnuplot) and the profilers the speed
@@ -17,6 +18,7 @@ packages=(
   ffmpeg
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine64 xvfb xauth imagemagick zip
+  qemu-user gcc-multilib g++-multilib
   fonts-ipafont-gothic
   python3
 )

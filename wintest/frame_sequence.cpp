@@ -94,8 +94,9 @@ std::vector<std::vector<YcPixel>> makeClip(int32_t width, int32_t height, int32_
     return clip;
 }
 
-// The frame sizes at the end of the series: the largest that is processed,
-// then one pixel wider.
+// The frame sizes at the end of the series: odd width and height, the
+// largest that is processed, then one pixel wider.
+constexpr int32_t kOddWidth = 175, kOddHeight = 117, kOddFrames = 4;
 constexpr int32_t kLargeFrames = 3;
 
 int seriesFrameCount()
@@ -103,7 +104,7 @@ int seriesFrameCount()
     int n = 0;
     for (const Step &s : series())
         n += (int)s.frames.size();
-    return n + kLargeFrames + 1;
+    return n + kOddFrames + kLargeFrames + 1;
 }
 
 std::string renderSeries(EmbeddedHost &host, FrameSink sink, void *context)
@@ -120,9 +121,25 @@ std::string renderSeries(EmbeddedHost &host, FrameSink sink, void *context)
         }
     }
 
-    // 720 x 480 with the settings of the last step; the host's frames
-    // change size without a settings change, as when a clip of another size
-    // is opened.
+    // Odd width and height (a stride of another parity, a maximum height
+    // above the height) with the dot pass, the 4:1:1 interpolation and the
+    // borders on.
+    host.check[kDot] = 1;
+    host.check[k411] = 1;
+    host.check[kBorders] = 1;
+    if (host.update() != 1)
+        return std::string("updateFilter did not return 1 before the odd size");
+    host.setGeometry(kOddWidth, kOddHeight, kOddWidth + 2, kOddHeight + 2);
+    host.setClip(makeClip(kOddWidth, kOddHeight, kOddWidth + 2, kOddFrames));
+    out.assign(host.frameSamples(), YcPixel{});
+    for (int32_t n = 0; n < kOddFrames; n++) {
+        if (host.render(n, out.data()) != 1)
+            return std::string("processFrame did not return 1 for a 175 x 117 frame");
+        sink(context, out.data(), out.size(), host.stride());
+    }
+
+    // 720 x 480 with the same settings; the host's frames change size
+    // without a settings change, as when a clip of another size is opened.
     host.setGeometry(VV_MAX_WIDTH, VV_MAX_HEIGHT, VV_MAX_WIDTH + 8, VV_MAX_HEIGHT);
     host.setClip(makeClip(VV_MAX_WIDTH, VV_MAX_HEIGHT, VV_MAX_WIDTH + 8, kLargeFrames));
     out.assign(host.frameSamples(), YcPixel{});

@@ -31,9 +31,9 @@ std::vector<std::vector<YcPixel>> makeClip(int32_t width = kClipWidth, int32_t h
                                            int32_t stride = kClipStride, int32_t frames = kClipFrames);
 
 // Renders the series with the host attached and started (its geometry and
-// clip as set up for kClip*): four settings on the small clip, then the
-// largest frame size that is processed (the cache is reallocated) and one
-// pixel wider, which the gate turns to zeros. Every output frame goes through
+// clip as set up for kClip*): four settings on the small clip, then an odd
+// width and height, the largest frame size that is processed (the cache is
+// reallocated) and one pixel wider, which the gate turns to zeros. Every output frame goes through
 // `sink` in order, stride x height YcPixel each. Returns a message describing
 // the first failure of a host call, or an empty string.
 using FrameSink = void (*)(void *context, const YcPixel *frame, size_t pixels, int32_t stride);

@@ -1,18 +1,24 @@
-// Renders the Windows test host's series of frames with the native build of
-// the module and, given the file the Windows build wrote under Wine, compares
-// the two byte for byte.
+// Renders the Windows test hosts' series of frames with the native build of
+// the module and, given the file a Windows build wrote (the x86-64 DLL under
+// Wine, Velvane.auf under the 32-bit host), compares the two byte for byte.
+// Before the series it plays the 32-bit host's settings window session
+// (written to NATIVE_OUT.calls) and, given that host's transcript, compares
+// the two line for line.
 //
-//   velvane_reference_frames NATIVE_OUT [WINDOWS_FRAMES]
+//   velvane_reference_frames NATIVE_OUT [WINDOWS_FRAMES [SETTINGS_CALLS]]
 //
 // Exit 0: written (and identical), 1: different or unwritable, 77: no Windows
 // frames to compare (their test was skipped).
 #include <stdio.h>
 #include <string.h>
 
+#include <fstream>
+#include <sstream>
 #include <vector>
 
 #include "embedded_host.h"
 #include "frame_sequence.h"
+#include "settings_script.h"
 
 using namespace velvane;
 
@@ -23,6 +29,35 @@ struct Collected {
     std::vector<size_t> starts;    // where each frame begins in pixels
     std::vector<int32_t> strides;  // and its line stride
 };
+
+char instanceTag; // stands for the module's instance handle, which the host passes on
+
+// Compares the 32-bit host's settings window transcript with the native one;
+// prints the first line that differs.
+bool sameTranscript(const std::string &native, const char *path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        printf("reference: FAIL: cannot read %s\n", path);
+        return false;
+    }
+    std::stringstream other;
+    other << in.rdbuf();
+    std::istringstream a(native), b(other.str());
+    std::string la, lb;
+    for (int line = 1;; line++) {
+        bool ha = (bool)std::getline(a, la), hb = (bool)std::getline(b, lb);
+        if (!ha && !hb)
+            break;
+        if (ha != hb || la != lb) {
+            printf("reference: FAIL: settings window calls differ at line %d: native \"%s\", %s \"%s\"\n", line,
+                   ha ? la.c_str() : "(end)", path, hb ? lb.c_str() : "(end)");
+            return false;
+        }
+    }
+    printf("reference: the settings window's calls equal the native module's\n");
+    return true;
+}
 
 void collect(void *context, const YcPixel *frame, size_t pixels, int32_t stride)
 {
@@ -37,17 +72,18 @@ void collect(void *context, const YcPixel *frame, size_t pixels, int32_t stride)
 int main(int argc, char **argv)
 {
     if (argc < 2) {
-        fprintf(stderr, "usage: %s NATIVE_OUT [WINDOWS_FRAMES]\n", argv[0]);
+        fprintf(stderr, "usage: %s NATIVE_OUT [WINDOWS_FRAMES [SETTINGS_CALLS]]\n", argv[0]);
         return 2;
     }
     EmbeddedHost host(wintest::kClipWidth, wintest::kClipHeight, wintest::kClipStride, wintest::kClipMaxHeight);
     host.setClip(wintest::makeClip());
-    host.attach(GetFilterTable(), nullptr);
+    host.attach(GetFilterTable(), &instanceTag);
     if (host.init() != 1) {
         printf("reference: FAIL: initFilter did not return 1\n");
         return 1;
     }
-    host.render(1); // as the Windows test host does before its series
+    host.render(1); // as the Windows test hosts do before their series
+    const std::string calls = auf32::playSettingsWindow(host);
     Collected native;
     std::string err = wintest::renderSeries(host, collect, &native);
     host.exit();
@@ -55,8 +91,8 @@ int main(int argc, char **argv)
         printf("reference: FAIL: %s\n", err.c_str());
         return 1;
     }
-    // The series ends with three 720 x 480 frames, which are processed, and
-    // one 721 pixels wide, which the gate clears.
+    // The series ends with four frames of an odd size and three of 720 x 480,
+    // all processed, and one 721 pixels wide, which the gate clears.
     auto allZero = [&](size_t f) {
         size_t end = f + 1 < native.starts.size() ? native.starts[f + 1] : native.pixels.size();
         for (size_t i = native.starts[f]; i < end; i++)
@@ -65,8 +101,12 @@ int main(int argc, char **argv)
         return true;
     };
     size_t frames = native.starts.size();
-    if (frames != (size_t)wintest::seriesFrameCount() || allZero(frames - 2) || !allZero(frames - 1)) {
-        printf("reference: FAIL: the series does not end with a processed 720 x 480 frame and a cleared wider one\n");
+    bool processed = frames == (size_t)wintest::seriesFrameCount() && frames > 8;
+    for (size_t f = frames - 8; processed && f < frames - 1; f++)
+        processed = !allZero(f);
+    if (!processed || !allZero(frames - 1)) {
+        printf("reference: FAIL: the series does not end with processed odd-size and 720 x 480 frames and a cleared "
+               "wider one\n");
         return 1;
     }
 
@@ -76,6 +116,7 @@ int main(int argc, char **argv)
         printf("reference: FAIL: cannot write %s\n", argv[1]);
         return 1;
     }
+    std::ofstream(std::string(argv[1]) + ".calls", std::ios::binary) << calls;
     printf("reference: %d native frames written to %s\n", wintest::seriesFrameCount(), argv[1]);
     if (argc < 3)
         return 0;
@@ -119,5 +160,5 @@ int main(int argc, char **argv)
     }
     printf("reference: all %d frames (%zu bytes) identical to the Windows build's\n", wintest::seriesFrameCount(),
            native.pixels.size() * sizeof(YcPixel));
-    return 0;
+    return argc < 4 || sameTranscript(calls, argv[3]) ? 0 : 1;
 }
