@@ -5,6 +5,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include "velvane/velvane.h"
+
 namespace velvane {
 
 namespace {
@@ -119,8 +121,8 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
     CLI::App app("Filters YUV4MPEG2 video through the Velvane noise reducer (" + labelUtf8(fd.name) +
                      ").\nINPUT and OUTPUT are .y4m files or - for standard input and output, e.g.\n"
                      "  ffmpeg -i capture.avi -f yuv4mpegpipe - | velvane - - | ffmpeg -i - out.mkv\n"
-                     "Frames may be up to " +
-                     std::to_string((int)VV_MAX_WIDTH) + " x " + std::to_string((int)VV_MAX_HEIGHT) + ".",
+                     "Frames may be of any standard-definition size, PAL and NTSC, up to " +
+                     std::to_string(VELVANE_MAX_WIDTH) + " x " + std::to_string(VELVANE_MAX_HEIGHT) + ".",
                  "velvane");
     app.get_formatter()->column_width(30);
     app.add_option("INPUT", cl.input, "input .y4m file, or - for standard input");

@@ -121,13 +121,17 @@ void checkWritable(const std::string &path)
 
 } // namespace
 
-void requireFilterableSize(const Y4mFormat &f, const std::string &name)
+void requireFilterableSize(const Y4mFormat &f, const std::string &name, bool plugin)
 {
-    if (f.width > VV_MAX_WIDTH || f.height > VV_MAX_HEIGHT)
-        throw CliError(name + ": frames of " + std::to_string(f.width) + " x " + std::to_string(f.height) +
-                       " are larger than the filter's limit of " + std::to_string((int)VV_MAX_WIDTH) + " x " +
-                       std::to_string((int)VV_MAX_HEIGHT) +
-                       "; scale or crop first (for example ffmpeg -vf scale=720:480)");
+    const std::string size = std::to_string(f.width) + " x " + std::to_string(f.height);
+    if (plugin && (f.width > VV_MAX_WIDTH || f.height > VV_MAX_HEIGHT))
+        throw CliError(name + ": frames of " + size + " are larger than the plug-in's limit of " +
+                       std::to_string((int)VV_MAX_WIDTH) + " x " + std::to_string((int)VV_MAX_HEIGHT) +
+                       "; without --module the native library takes them");
+    if (f.width > VELVANE_MAX_WIDTH || f.height > VELVANE_MAX_HEIGHT)
+        throw CliError(name + ": frames of " + size + " are larger than the filter's limit of " +
+                       std::to_string(VELVANE_MAX_WIDTH) + " x " + std::to_string(VELVANE_MAX_HEIGHT) +
+                       ": it is made for standard-definition video (PAL and NTSC)");
 }
 
 RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName, FILE *out,
@@ -138,7 +142,7 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
 
     Y4mReader reader(in, inName);
     const Y4mFormat inFormat = reader.readHeader();
-    requireFilterableSize(inFormat, inName);
+    requireFilterableSize(inFormat, inName, run.plugin);
     if (inFormat.width < kMinFrameSize || inFormat.height < kMinFrameSize)
         throw CliError(inName + ": frames of " + std::to_string(inFormat.width) + " x " +
                        std::to_string(inFormat.height) + " are too small: the filter needs at least " +

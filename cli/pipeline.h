@@ -17,6 +17,7 @@
 
 #include "options.h"
 #include "velvane/filter.h"
+#include "velvane/velvane.h"
 #include "y4m.h"
 
 namespace velvane {
@@ -52,7 +53,8 @@ constexpr int kMinFrameSize = 4;
 
 // Throws CliError for frames larger than the filter takes: checked on the
 // stream header, before any frame buffer is allocated.
-void requireFilterableSize(const Y4mFormat &f, const std::string &name);
+// A plug-in build (`plugin`) takes no more than its host's 720 x 480.
+void requireFilterableSize(const Y4mFormat &f, const std::string &name, bool plugin = false);
 
 // Reads `in` and writes `out` (neither is closed). The descriptor's tables
 // check and complete the settings. Throws CliError on every

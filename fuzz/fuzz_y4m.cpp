@@ -74,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
         return 0;
     }
     FUZZ_CHECK(inFormat.width > 0 && inFormat.height > 0);
-    FUZZ_CHECK(inFormat.width <= VV_MAX_WIDTH && inFormat.height <= VV_MAX_HEIGHT);
+    FUZZ_CHECK(inFormat.width <= VELVANE_MAX_WIDTH && inFormat.height <= VELVANE_MAX_HEIGHT);
 
     const int stride = (inFormat.width + 3) & ~3;
     FrameConverter toHost(inFormat, stride), fromHost(outFormat, stride);

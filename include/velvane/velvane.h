@@ -47,6 +47,12 @@ extern "C" {
 #define VELVANE_VERSION_MINOR 1
 #define VELVANE_VERSION_PATCH 0
 
+/* Frame sizes the library takes: every standard-definition size, PAL and
+ * NTSC (720 x 576, 720 x 486, 720 x 480, 704 x 576, 352 x 288, ...). */
+#define VELVANE_MIN_SIZE 4
+#define VELVANE_MAX_WIDTH 800
+#define VELVANE_MAX_HEIGHT 800
+
 typedef enum VelvaneStatus {
     VELVANE_OK = 0,
     VELVANE_EAGAIN = -1,      /* receive: send more frames first; send: receive the waiting frames first */
@@ -84,7 +90,7 @@ typedef struct VelvaneSettings {
 #define VELVANE_CPU_ALL 0xFFFFFFFFu
 
 typedef struct VelvaneConfig {
-    int width, height;        /* frame size: 4..720 x 4..480 */
+    int width, height;        /* frame size: VELVANE_MIN_SIZE..VELVANE_MAX_WIDTH x ..VELVANE_MAX_HEIGHT */
     int threads;              /* 0 or 1: the calling thread does the work */
     unsigned cpu_mask;        /* VELVANE_CPU_* allowed, default VELVANE_CPU_ALL */
     VelvaneSettings settings;

@@ -10,6 +10,7 @@
 #include "library/settings_fields.h"
 #include "library/stream_filter.h"
 #include "pipeline/settings.h"
+#include "wavelet/dsp.h"
 #include "velvane/velvane.h"
 
 struct VelvaneFilter {
@@ -21,7 +22,9 @@ struct VelvaneFilter {
 namespace velvane {
 namespace {
 
-constexpr int kMinSize = 4;
+constexpr int kMinSize = VELVANE_MIN_SIZE;
+static_assert(VELVANE_MAX_WIDTH <= kWaveLength && VELVANE_MAX_HEIGHT <= kWaveLength,
+              "the dot pass's work memory spans every frame the library takes");
 
 void writeMessage(char *message, size_t size, const std::string &text)
 {
@@ -65,10 +68,10 @@ std::string configProblem(const VelvaneConfig *c)
         return "frames of " + std::to_string(c->width) + " x " + std::to_string(c->height) +
                " are too small: the filter needs at least " + std::to_string(kMinSize) + " x " +
                std::to_string(kMinSize) + " pixels";
-    if (c->width > VV_MAX_WIDTH || c->height > VV_MAX_HEIGHT)
+    if (c->width > VELVANE_MAX_WIDTH || c->height > VELVANE_MAX_HEIGHT)
         return "frames of " + std::to_string(c->width) + " x " + std::to_string(c->height) +
-               " are larger than the filter's limit of " + std::to_string((int)VV_MAX_WIDTH) + " x " +
-               std::to_string((int)VV_MAX_HEIGHT);
+               " are larger than the filter's limit of " + std::to_string(VELVANE_MAX_WIDTH) + " x " +
+               std::to_string(VELVANE_MAX_HEIGHT) + " (standard-definition video)";
     if (c->threads < 0 || c->threads > 1)
         return "threads is " + std::to_string(c->threads) + "; it must be 0 or 1";
     return settingsProblem(&c->settings);

@@ -37,7 +37,10 @@ StreamFilter::StreamFilter(int width, int height, unsigned cpuFlags, const Frame
     : width_(width), height_(height), stride_((width + 3) & ~3), instance_(new FilterInstance), settings_(s),
       io_(width, height), output_((size_t)stride_ * (size_t)height)
 {
-    // Every x86-64 processor has SSE2, the filter's baseline.
+    // Every x86-64 processor has SSE2, the filter's baseline. The plug-in's
+    // host limits frames to 720 x 480; the library takes every size the dot
+    // pass's work memory spans.
+    instance_->maxWidth = instance_->maxHeight = kWaveLength;
     startInstance(*instance_, 2, cpuFlags);
     if (instance_->startupOutOfMemory)
         throw std::bad_alloc();

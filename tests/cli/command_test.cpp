@@ -99,7 +99,7 @@ TEST(Command, ErrorsExitNonZeroAndLeaveNothingBehind)
         const char *says;
     } cases[] = {
         {"text.y4m out.y4m", "not a YUV4MPEG2 stream"},
-        {"big.y4m out.y4m", "larger than the filter's limit of 720 x 480"},
+        {"big.y4m out.y4m", "frames of 1280 x 720 are larger than the filter's limit of 800 x 800"},
         {"alpha.y4m out.y4m", "unsupported chroma"},
         {"deep.y4m out.y4m", "unsupported chroma"},
         {"nowidth.y4m out.y4m", "no frame width"},

@@ -24,3 +24,28 @@ ffmpeg -v error -f lavfi -i "testsrc2=size=352x240:rate=25" -vf "noise=alls=10:a
 cat in.y4m | "$velvane" -q - - > from-pipe.y4m
 cmp from-file.y4m from-pipe.y4m
 echo "pipe and file outputs are identical"
+
+# PAL and NTSC captures at their own sizes, with their field order: PAL DV
+# (4:2:0 with its own chroma siting, bottom field first) and a 720 x 486
+# bottom-field-first 4:2:2 capture. Each comes back at its size, format,
+# siting and field order, as the same stream written without velvane.
+ffmpeg -v error -f lavfi -i "testsrc2=size=720x576:rate=25" -vf "noise=alls=10:allf=t" -frames:v 8 \
+  -target pal-dv -y pal.dv
+ffmpeg -v error -f lavfi -i "testsrc2=size=720x486:rate=30000/1001" -vf "noise=alls=10:allf=t,setfield=bff" \
+  -pix_fmt yuv422p -frames:v 8 -f yuv4mpegpipe -y ntsc486.y4m
+probe() {
+  ffprobe -v error -count_frames -select_streams v:0 \
+    -show_entries stream=nb_read_frames,width,height,pix_fmt,field_order,chroma_location -of csv=p=0 "$1"
+}
+for src in pal.dv ntsc486.y4m; do
+  ffmpeg -v error -i "$src" -c:v ffv1 -y "direct-$src.mkv"
+  ffmpeg -v error -i "$src" -f yuv4mpegpipe - | "$velvane" -q - - \
+    | ffmpeg -v error -f yuv4mpegpipe -i - -c:v ffv1 -y "filtered-$src.mkv"
+  want=$(probe "direct-$src.mkv") got=$(probe "filtered-$src.mkv")
+  echo "$src: $got"
+  [ "$got" = "$want" ] || { echo "$src came back as $got, not $want" >&2; exit 1; }
+done
+case "$(probe filtered-pal.dv.mkv)" in
+  720,576,yuv420p,topleft,*,8) ;;
+  *) echo "PAL DV lost its size, format or siting" >&2; exit 1 ;;
+esac

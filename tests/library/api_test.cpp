@@ -95,8 +95,8 @@ TEST(Api, RefusesWhatItCannotTakeWithAMessage)
     VelvaneConfig c = configFor(720, 480);
     c.width = 3;
     refused(c, "at least 4 x 4");
-    c = configFor(721, 480);
-    refused(c, "larger than the filter's limit of 720 x 480");
+    c = configFor(720, 801);
+    refused(c, "larger than the filter's limit of 800 x 800");
     c = configFor(64, 32);
     c.threads = 2;
     refused(c, "threads");
