@@ -52,10 +52,14 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl)
     }
     // Whole frames are larger than the buffer, so stdio reads them straight into place.
     setvbuf(in, nullptr, _IOFBF, 1 << 16);
+    refuseSameFile(fileno(in), inName, cl.output);
+    watchInterrupts();
     RunStats stats;
+    std::string fate; // of the frames, when the input broke off
     {
-        OutputFile out(cl.output);
+        OutputFile out(cl.output, cl.keepPartial);
         FilterRun run;
+        run.framesWritten = &out.frames();
         run.settings = cl.settings;
         run.frameCheck = frameCheckFor(cl);
         run.outputChroma = cl.outputChroma;
@@ -63,16 +67,17 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl)
         run.snapshot = cl.snapshot;
         run.progress = !cl.quiet && !cl.noProgress && isatty(2);
         stats = filterStream(fd, in, inName, out.file(), out.name(), run);
-        // A stream cut off inside a frame still gives every whole frame before it.
-        out.commit();
+        if (stats.inputError.empty())
+            out.commit();
+        else
+            fate = out.abandon();
     }
     if (in != stdin)
         fclose(in);
     if (!stats.warning.empty())
         fprintf(stderr, "velvane: %s\n", stats.warning.c_str());
     if (!stats.inputError.empty()) {
-        fprintf(stderr, "velvane: %s (the %lld frames before it were filtered and written)\n",
-                stats.inputError.c_str(), (long long)stats.frames);
+        fprintf(stderr, "velvane: %s; %s\n", stats.inputError.c_str(), fate.c_str());
         return 1;
     }
     if (!cl.quiet)
@@ -102,6 +107,7 @@ int demoCommand(FilterDescriptor *fd, const CommandLine &cl)
         printf("velvane demo: %d frames of a 720 x 480 interlaced clip with noise and dot interference\n",
                cl.demoFrames);
     fflush(stdout);
+    watchInterrupts();
     DemoReport r = runDemo(fd, cl.demoDir, cl.demoFrames, cl.settings, !cl.quiet && isatty(2), frameCheckFor(cl));
     printf("filtered %d frames in %.2f s (%.1f frames per second)\n", r.frames, r.filterSeconds,
            r.filterSeconds > 0 ? r.frames / r.filterSeconds : 0.0);

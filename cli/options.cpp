@@ -185,6 +185,10 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
                          ->group("Input and output");
     app.add_flag("-q,--quiet", cl.quiet, "no progress line and no summary")->group("Input and output");
     app.add_flag("--no-progress", cl.noProgress, "no progress line (the summary stays)")->group("Input and output");
+    app.add_flag("--keep-partial", cl.keepPartial,
+                 "when the run is interrupted or the input breaks off, keep the whole frames written so far "
+                 "under OUTPUT (without it, a run that does not finish leaves no OUTPUT file)")
+        ->group("Input and output");
     app.add_flag("-v,--verbose", cl.verbose,
                  "also say how the work went: settings used, and processor time of reading, filtering and writing")
         ->group("Input and output");

@@ -59,6 +59,7 @@ struct CommandLine {
     bool quiet = false;
     bool noProgress = false;
     bool verbose = false;
+    bool keepPartial = false; // a run that breaks off keeps its whole frames
     std::string modulePath; // empty: the module linked into the program
 };
 

@@ -135,6 +135,14 @@ template <class Body> std::thread startThread(Body &body)
     }
 }
 
+// A frame goes to the stream whole, and is counted, under the stream's own
+// lock: whoever takes it (an interruption) sees whole frames only.
+struct StreamLock {
+    FILE *f;
+    explicit StreamLock(FILE *file) : f(file) { flockfile(f); }
+    ~StreamLock() { funlockfile(f); }
+};
+
 // A picture asked for at frame N should not fail only once N is reached,
 // after the work before it.
 void checkWritable(const std::string &path)
@@ -249,7 +257,8 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
 
     // Writer: host frames to bytes.
     Progress progress(run.progress, expectedFrames(in, reader.headerBytes(), inFormat.frameBytes()));
-    std::atomic<int64_t> written{0};
+    std::atomic<int64_t> ownCount{0};
+    std::atomic<int64_t> &written = run.framesWritten ? *run.framesWritten : ownCount;
     auto writeFrames = [&] {
         try {
             FrameConverter conv(outFormat, stride);
@@ -257,9 +266,13 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
             FramePtr f;
             while (toWriter.pop(f)) {
                 conv.fromHost(f->pixels.data(), f->interlaced, raw.data());
-                writer.writeFrame(raw.data(), f->tags);
+                {
+                    StreamLock whole(out);
+                    writer.writeFrame(raw.data(), f->tags);
+                    ++written;
+                }
                 outPool.release(std::move(f));
-                progress.frameDone(++written);
+                progress.frameDone(written);
             }
             writer.finish();
             stats.writeSeconds = threadSeconds();

@@ -11,6 +11,7 @@
 #include <stdint.h>
 #include <stdio.h>
 
+#include <atomic>
 #include <functional>
 #include <optional>
 #include <string>
@@ -34,6 +35,9 @@ struct FilterRun {
     Snapshot snapshot;
     bool progress = false;  // a progress line on standard error
     int queueFrames = 3;    // frames in flight between each pair of threads
+    // Counts whole frames as they are written, each while the writer holds the
+    // output stream's lock (see OutputFile::frames); unset, a count of its own.
+    std::atomic<int64_t> *framesWritten = nullptr;
 };
 
 struct RunStats {

@@ -43,6 +43,7 @@ void writePng(const std::string &path, int width, int height, const std::vector<
     image.width = (png_uint_32)width;
     image.height = (png_uint_32)height;
     image.format = PNG_FORMAT_RGB;
+    image.flags = PNG_IMAGE_FLAG_FAST;
     errno = 0;
     if (!png_image_write_to_file(&image, path.c_str(), 0, rgb.data(), width * 3, nullptr)) {
         std::string why = errno ? strerror(errno) : image.message;
