@@ -10,6 +10,8 @@
 #include <new>
 #include <string>
 
+#include "build_info.h"
+#include "common/cpu_flags.h"
 #include "demo.h"
 #include "linked_module.h"
 #include "module_loader.h"
@@ -22,16 +24,26 @@ using namespace velvane;
 namespace {
 
 // --module must be known before the options are parsed: its descriptor
-// supplies their ranges.
+// supplies their ranges. The last one given counts, as for every option.
 std::string findModuleOption(int argc, char **argv)
 {
-    for (int i = 1; i < argc; i++) {
+    std::string path;
+    for (int i = 1; i < argc && strcmp(argv[i], "--") != 0; i++) {
         if (strcmp(argv[i], "--module") == 0 && i + 1 < argc)
-            return argv[i + 1];
-        if (strncmp(argv[i], "--module=", 9) == 0)
-            return argv[i] + 9;
+            path = argv[++i];
+        else if (strncmp(argv[i], "--module=", 9) == 0)
+            path = argv[i] + 9;
     }
-    return std::string();
+    return path;
+}
+
+void printVersion()
+{
+    printf("velvane %s\nbuild: %s\n", VELVANE_VERSION, VELVANE_BUILD);
+    if (cpuSimdFlags() & CPU_AVX2)
+        printf("kernels: AVX2 (SSE2 where a stage has no AVX2 version); this processor runs AVX2\n");
+    else
+        printf("kernels: SSE2; this processor does not run AVX2\n");
 }
 
 // A module loaded with --module cannot say why; the built-in one can.
@@ -147,6 +159,10 @@ int main(int argc, char **argv)
             if (!cl.message.empty() && cl.message.back() != '\n')
                 fputc('\n', cl.exitCode ? stderr : stdout);
             return cl.exitCode;
+        }
+        if (cl.action == CommandLine::Version) {
+            printVersion();
+            return 0;
         }
         if (cl.action == CommandLine::Demo)
             return demoCommand(fd, cl);

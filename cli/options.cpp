@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include <ctype.h>
 #include <iconv.h>
 #include <string.h>
 
@@ -50,6 +51,26 @@ const CheckOption kChecks[VV_CHECK_COUNT] = {
 std::string rangeText(const FilterDescriptor &fd, int i)
 {
     return std::to_string(fd.trackMinima[i]) + " to " + std::to_string(fd.trackMaxima[i]);
+}
+
+// The first word that looks like an option but is none of ours ("--strength"
+// of "--strength=5"), or empty. Negative numbers are values, not options.
+std::string unknownOption(const CLI::App &app, int argc, const char *const *argv)
+{
+    for (int i = 1; i < argc; i++) {
+        const std::string a = argv[i];
+        if (a == "--")
+            break;
+        if (a.size() < 2 || a[0] != '-' || isdigit((unsigned char)a[1]) || a[1] == '.')
+            continue;
+        const std::string name = a[1] == '-' ? a.substr(0, a.find('=')) : a.substr(0, 2);
+        bool known = app.get_option_no_throw(name) != nullptr;
+        for (const CLI::App *sub : app.get_subcommands({}))
+            known = known || sub->get_option_no_throw(name) != nullptr;
+        if (!known)
+            return name;
+    }
+    return std::string();
 }
 
 } // namespace
@@ -146,8 +167,11 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
                 return std::string();
             },
             "", "range");
-        trackOpt[i] = app.add_option(name, trackValue[i], desc)->type_name("N")->check(range)->group(
-            "Filter settings (track bars)");
+        trackOpt[i] = app.add_option(name, trackValue[i], desc)
+                          ->type_name("N")
+                          ->check(range)
+                          ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+                          ->group("Filter settings (track bars)");
     }
 
     // Check boxes: each has an option to set it and one to clear it; the last one given wins.
@@ -170,6 +194,7 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
     auto *snapOpt = app.add_option("--snapshot", snapshot,
                                    "write frame N before and after, side by side, to FILE.png")
                         ->type_name("N FILE.png")
+                        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
                         ->group("Input and output");
     std::string outChroma;
     auto *chromaOpt =
@@ -177,11 +202,13 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
                        "write this chroma format instead of the input's: 444, 422, 411, 420jpeg, 420mpeg2, "
                        "420paldv, 420 or mono")
             ->type_name("FMT")
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
             ->group("Input and output");
     int outDepth = 8;
     auto *depthOpt = app.add_option("--output-depth", outDepth, "write samples of this many bits instead of the input's")
                          ->check(CLI::IsMember({8, 10, 12, 16}).description(""))
                          ->type_name("8|10|12|16")
+                         ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
                          ->group("Input and output");
     app.add_flag("-q,--quiet", cl.quiet, "no progress line and no summary")->group("Input and output");
     app.add_flag("--no-progress", cl.noProgress, "no progress line (the summary stays)")->group("Input and output");
@@ -195,13 +222,18 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
     app.add_option("--module", cl.modulePath,
                    "load the plug-in from this shared library (libvelvane.so) instead of the built-in one")
         ->type_name("PATH")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
         ->group("Input and output");
+    bool version = false;
+    app.add_flag("--version", version, "print the version, the build and the kernels this processor gets, and stop");
 
     auto *demo = app.add_subcommand("demo", "make a 720 x 480 interlaced test clip with noise and dot interference, "
                                             "filter it, write clean, noisy and filtered clips and before/after PNGs "
                                             "to DIR, and print PSNR against the clean clip");
     demo->add_option("DIR", cl.demoDir, "where to write (default velvane-demo)");
-    demo->add_option("--frames", cl.demoFrames, "frames in the clip (default 40)")->check(CLI::Range(5, 2000));
+    demo->add_option("--frames", cl.demoFrames, "frames in the clip (default 40)")
+        ->check(CLI::Range(5, 2000))
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     demo->fallthrough();
     app.require_subcommand(0, 1);
 
@@ -215,7 +247,14 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
     } catch (const CLI::ParseError &e) {
         cl.action = CommandLine::Exit;
         cl.exitCode = 2; // every usage error alike, apart from the errors of a run (1)
-        cl.message = std::string(e.what()) + "\nRun velvane --help for the options.";
+        // A mistyped option makes everything after it look misplaced; name it alone.
+        const std::string unknown = unknownOption(app, argc, argv);
+        cl.message = (unknown.empty() ? std::string(e.what()) : "unknown option " + unknown) +
+                     "\nRun velvane --help for the options.";
+        return cl;
+    }
+    if (version) {
+        cl.action = CommandLine::Version;
         return cl;
     }
 

@@ -582,8 +582,14 @@ TEST(Command, HelpListsTheSettings)
     for (const char *opt : {"--luma-low", "--luma-high", "--chroma-low", "--chroma-high", "--gain-y", "--gain-cb",
                             "--gain-cr", "--offset-y", "--hue", "--balance", "--border-top", "--border-bottom",
                             "--border-left", "--border-right", "--dot", "--no-dot", "--411", "--no-411", "--no-prev",
-                            "--borders", "--ccir-black", "--full-black", "--snapshot", "--quiet", "demo"})
+                            "--borders", "--ccir-black", "--full-black", "--snapshot", "--quiet", "--keep-partial",
+                            "--version", "demo"})
         EXPECT_NE(r.out.find(opt), std::string::npos) << opt;
+    r = velvane(dir, "--version");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("velvane ", 0), 0u) << r.out;
+    EXPECT_NE(r.out.find("\nbuild: "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\nkernels: "), std::string::npos) << r.out;
 }
 
 TEST(Command, DemoWritesItsFilesAndReportsPsnr)
