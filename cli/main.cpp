@@ -72,6 +72,7 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl)
         OutputFile out(cl.output, cl.keepPartial);
         FilterRun run;
         run.framesWritten = &out.frames();
+        run.minimumSide = kFilterMinimumSide;
         run.settings = cl.settings;
         run.frameCheck = frameCheckFor(cl);
         run.outputChroma = cl.outputChroma;

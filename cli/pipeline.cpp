@@ -159,8 +159,12 @@ void checkWritable(const std::string &path)
 
 } // namespace
 
-void requireFilterableSize(const Y4mFormat &f, const std::string &name)
+void requireFilterableSize(const Y4mFormat &f, const std::string &name, int minimumSide)
 {
+    if (f.width < minimumSide || f.height < minimumSide)
+        throw CliError(name + ": frames of " + std::to_string(f.width) + " x " + std::to_string(f.height) +
+                       " are smaller than the filter's minimum of " + std::to_string(minimumSide) + " x " +
+                       std::to_string(minimumSide));
     if (f.width > VV_MAX_WIDTH || f.height > VV_MAX_HEIGHT)
         throw CliError(name + ": frames of " + std::to_string(f.width) + " x " + std::to_string(f.height) +
                        " are larger than the filter's limit of " + std::to_string((int)VV_MAX_WIDTH) + " x " +
@@ -176,7 +180,7 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
 
     Y4mReader reader(in, inName);
     const Y4mFormat inFormat = reader.readHeader();
-    requireFilterableSize(inFormat, inName);
+    requireFilterableSize(inFormat, inName, run.minimumSide);
     const Y4mFormat outFormat = withSampling(inFormat, run.outputChroma.value_or(inFormat.chroma),
                                              run.outputDepth.value_or(inFormat.depth));
     stats.input = inFormat;

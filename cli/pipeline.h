@@ -27,6 +27,9 @@ namespace velvane {
 // interface has no place for it); unset, every frame counts as filtered.
 using FrameCheck = std::function<std::string()>;
 
+// The plug-in's smallest frame, each way (its borders take two cells).
+constexpr int kFilterMinimumSide = 4;
+
 struct FilterRun {
     FilterSettings settings;
     FrameCheck frameCheck;
@@ -35,6 +38,7 @@ struct FilterRun {
     Snapshot snapshot;
     bool progress = false;  // a progress line on standard error
     int queueFrames = 3;    // frames in flight between each pair of threads
+    int minimumSide = 1;    // narrower or lower frames are refused up front (the plug-in: kFilterMinimumSide)
     // Counts whole frames as they are written, each while the writer holds the
     // output stream's lock (see OutputFile::frames); unset, a count of its own.
     std::atomic<int64_t> *framesWritten = nullptr;
@@ -54,9 +58,10 @@ struct RunStats {
     std::string warning;        // e.g. a snapshot frame beyond the clip
 };
 
-// Throws CliError for frames larger than the filter takes: checked on the
-// stream header, before any frame buffer is allocated.
-void requireFilterableSize(const Y4mFormat &f, const std::string &name);
+// Throws CliError for frames larger than the filter takes, or narrower or
+// lower than `minimumSide`: checked on the stream header, before any frame
+// buffer is allocated.
+void requireFilterableSize(const Y4mFormat &f, const std::string &name, int minimumSide = 1);
 
 // Reads `in` and writes `out` (neither is closed). Throws CliError on every
 // failure that leaves the output unusable; a stream that breaks off inside a

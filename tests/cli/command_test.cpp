@@ -110,7 +110,7 @@ TEST(Command, ErrorsExitNonZeroAndLeaveNothingBehind)
         {"alpha.y4m out.y4m", "unsupported chroma"},
         {"deep.y4m out.y4m", "unsupported chroma"},
         {"nowidth.y4m out.y4m", "no frame width"},
-        {"tiny.y4m out.y4m", "frame 0 could not be filtered: the filter does not take frames of this size"},
+        {"tiny.y4m out.y4m", "tiny.y4m: frames of 3 x 8 are smaller than the filter's minimum of 4 x 4"},
         {"missing.y4m out.y4m", "cannot open missing.y4m"},
         {"text.y4m no/such/dir/out.y4m", "cannot write no/such/dir/out.y4m"},
         {"--luma-low 21 text.y4m out.y4m", "--luma-low"},
