@@ -13,6 +13,7 @@
 #include "build_info.h"
 #include "common/cpu_flags.h"
 #include "demo.h"
+#include "hints.h"
 #include "linked_module.h"
 #include "module_loader.h"
 #include "options.h"
@@ -65,6 +66,9 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl)
     // Whole frames are larger than the buffer, so stdio reads them straight into place.
     setvbuf(in, nullptr, _IOFBF, 1 << 16);
     refuseSameFile(fileno(in), inName, cl.output);
+    const std::string containerHint = outputContainerHint(cl.output);
+    if (!containerHint.empty())
+        fprintf(stderr, "velvane: warning: %s\n", containerHint.c_str());
     watchInterrupts();
     RunStats stats;
     std::string fate; // of the frames, when the input broke off

@@ -71,6 +71,13 @@ TEST(Command, FiltersAFileAndSaysHowFast)
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(r.err.empty()) << r.err;
     EXPECT_TRUE(r.out == readFile(dir.file("out.y4m")));
+    // Named like a container, the output still gets the stream, and a word on
+    // how to get the container.
+    r = velvane(dir, "-q in.y4m out.MKV");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find("warning: out.MKV gets a YUV4MPEG2 stream, not Matroska"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("| ffmpeg -i - -c:v ffv1 out.MKV"), std::string::npos) << r.err;
+    EXPECT_TRUE(readFile(dir.file("out.MKV")) == readFile(dir.file("out.y4m")));
 }
 
 TEST(Command, VerboseShowsTheSettingsUsed)
@@ -101,6 +108,11 @@ TEST(Command, ErrorsExitNonZeroAndLeaveNothingBehind)
     writeFile(dir.file("deep.y4m"), "YUV4MPEG2 W8 H8 C422p14\n");
     writeFile(dir.file("nowidth.y4m"), "YUV4MPEG2 H8\n");
     writeFile(dir.file("tiny.y4m"), makeStream("YUV4MPEG2 W3 H8 C444", 2, 1));
+    // Containers, by their first bytes whatever their names.
+    writeFile(dir.file("tape.mkv"), std::string("\x1A\x45\xDF\xA3\x9F\x42\x86\x81\x01\x42\xF7\x81", 12));
+    writeFile(dir.file("tape.avi"), std::string("RIFF\x10\0\0\0AVI LIST", 16));
+    writeFile(dir.file("tape.mp4"), std::string("\0\0\0\x18" "ftypisom\0\0\x02\0", 16));
+    writeFile(dir.file("tape"), std::string("\x1F\x07\x00\xBF\x68\x78\x78\x78", 8)); // 50 Hz DV
     struct Case {
         const char *args;
         const char *says;
@@ -111,6 +123,15 @@ TEST(Command, ErrorsExitNonZeroAndLeaveNothingBehind)
         {"deep.y4m out.y4m", "unsupported chroma"},
         {"nowidth.y4m out.y4m", "no frame width"},
         {"tiny.y4m out.y4m", "tiny.y4m: frames of 3 x 8 are smaller than the filter's minimum of 4 x 4"},
+        {"tape.mkv out.y4m", "it is a Matroska file, and velvane reads YUV4MPEG2 only; let ffmpeg decode it: "
+                             "ffmpeg -i tape.mkv -f yuv4mpegpipe - | velvane - OUTPUT"},
+        {"tape.avi out.y4m", "it is an AVI file"},
+        {"tape.mp4 out.y4m", "it is an MP4 (or QuickTime) file"},
+        {"tape out.y4m", "it is a DV stream"},
+        {"- out.y4m < tape", "it is a DV stream, and velvane reads YUV4MPEG2 only; let ffmpeg decode it: ffmpeg -i FILE"},
+        {"- out.y4m < /dev/null", "standard input is empty, not a YUV4MPEG2 stream; the program feeding velvane "
+                                  "wrote nothing: see its messages above (ffmpeg 5.1 writes 10-bit video as "
+                                  "YUV4MPEG2 only with -strict -1"},
         {"missing.y4m out.y4m", "cannot open missing.y4m"},
         {"text.y4m no/such/dir/out.y4m", "cannot write no/such/dir/out.y4m"},
         {"--luma-low 21 text.y4m out.y4m", "--luma-low"},
@@ -122,7 +143,7 @@ TEST(Command, ErrorsExitNonZeroAndLeaveNothingBehind)
         EXPECT_NE(r.status, 0) << c.args;
         EXPECT_NE(r.err.find(c.says), std::string::npos) << c.args << ": " << r.err;
         const auto files = dir.list();
-        EXPECT_EQ(files.size(), 6u) << c.args << " left a file behind";
+        EXPECT_EQ(files.size(), 10u) << c.args << " left a file behind";
     }
 }
 
