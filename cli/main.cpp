@@ -91,10 +91,14 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl)
     }
     if (in != stdin)
         fclose(in);
-    if (!stats.warning.empty())
-        fprintf(stderr, "velvane: %s\n", stats.warning.c_str());
     if (!stats.inputError.empty()) {
         fprintf(stderr, "velvane: %s; %s\n", stats.inputError.c_str(), fate.c_str());
+        return 1;
+    }
+    if (!stats.snapshotMissed.empty()) {
+        // Only found at the end of a stream; the video itself is whole.
+        fprintf(stderr, "velvane: %s (%s is complete)\n", stats.snapshotMissed.c_str(),
+                cl.output == "-" ? "standard output" : cl.output.c_str());
         return 1;
     }
     if (!cl.quiet)

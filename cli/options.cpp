@@ -3,6 +3,7 @@
 #include <ctype.h>
 #include <iconv.h>
 #include <string.h>
+#include <strings.h>
 
 #include <CLI/CLI.hpp>
 
@@ -276,8 +277,15 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
             cl.message = "--snapshot: the frame number must be 0 or more";
             return cl;
         }
+        const std::string &path = snapshot.second;
+        if (path.size() < 4 || strcasecmp(path.c_str() + path.size() - 4, ".png") != 0) {
+            cl.action = CommandLine::Exit;
+            cl.exitCode = 2;
+            cl.message = "--snapshot: \"" + path + "\" does not end in .png; the picture is a PNG file";
+            return cl;
+        }
         cl.snapshot.frame = snapshot.first;
-        cl.snapshot.path = snapshot.second;
+        cl.snapshot.path = path;
     }
     if (chromaOpt->count()) {
         Chroma c;

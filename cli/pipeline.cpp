@@ -19,7 +19,7 @@
 #include "channel.h"
 #include "convert.h"
 #include "embedded_host.h"
-#include "png_writer.h"
+#include "snapshot.h"
 
 namespace velvane {
 
@@ -143,20 +143,6 @@ struct StreamLock {
     ~StreamLock() { funlockfile(f); }
 };
 
-// A picture asked for at frame N should not fail only once N is reached,
-// after the work before it.
-void checkWritable(const std::string &path)
-{
-    struct stat st;
-    const bool existed = stat(path.c_str(), &st) == 0;
-    FILE *f = fopen(path.c_str(), "ab");
-    if (!f)
-        throw CliError("cannot write " + path + ": " + strerror(errno));
-    fclose(f);
-    if (!existed)
-        unlink(path.c_str());
-}
-
 } // namespace
 
 void requireFilterableSize(const Y4mFormat &f, const std::string &name, int minimumSide)
@@ -192,8 +178,12 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
     const int stride = (width + 3) & ~3; // the filter works on rows rounded up to 4 pixels
     const size_t samples = (size_t)stride * (size_t)height;
 
-    if (run.snapshot.frame >= 0)
-        checkWritable(run.snapshot.path);
+    // A file's size bounds its frames (each at least its samples and "FRAME\n").
+    const int64_t expected = expectedFrames(in, reader.headerBytes(), inFormat.frameBytes());
+    if (expected >= 0 && run.snapshot.frame >= expected)
+        throw CliError("--snapshot: " + inName + " ends before frame " + std::to_string(run.snapshot.frame) +
+                       " (it has at most " + std::to_string(expected) + " frames, counted from 0)");
+    SnapshotWriter snapshot(run.snapshot, width, height, stride);
 
     Y4mWriter writer(out, outName);
     writer.writeHeader(outFormat);
@@ -260,7 +250,7 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
     };
 
     // Writer: host frames to bytes.
-    Progress progress(run.progress, expectedFrames(in, reader.headerBytes(), inFormat.frameBytes()));
+    Progress progress(run.progress, expected);
     std::atomic<int64_t> ownCount{0};
     std::atomic<int64_t> &written = run.framesWritten ? *run.framesWritten : ownCount;
     auto writeFrames = [&] {
@@ -317,7 +307,6 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
             ~ExitGuard() { host.exit(); }
         } exitGuard{host};
         host.update();
-        bool snapshotTaken = false;
         for (int64_t n = 0;; n++) {
             // The filter needs frames up to n + 2, and whether the clip ends before them.
             while (!ended && window.end() <= n + kWindowAfter) {
@@ -346,19 +335,14 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
             o->index = n;
             o->tags = src->tags;
             o->interlaced = src->interlaced;
-            if (n == run.snapshot.frame) {
-                writeSideBySidePng(run.snapshot.path, src->pixels.data(), o->pixels.data(), width, height, stride);
-                snapshotTaken = true;
-            }
+            if (snapshot.wants(n))
+                snapshot.take(src->pixels.data(), o->pixels.data());
             if (!toWriter.push(std::move(o)))
                 break;
             while (window.first() < n + 1 - kWindowBefore)
                 inPool.release(window.dropFirst());
         }
         toWriter.close();
-        if (run.snapshot.frame >= 0 && !snapshotTaken)
-            stats.warning = "--snapshot: frame " + std::to_string(run.snapshot.frame) +
-                            " is beyond the clip; no picture written";
     } catch (...) {
         fail(std::current_exception());
     }
@@ -368,8 +352,12 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
     progress.finish();
     if (failure)
         std::rethrow_exception(failure);
+    snapshot.finish();
 
     stats.frames = written;
+    if (run.snapshot.frame >= 0 && !snapshot.taken())
+        stats.snapshotMissed = "--snapshot: " + inName + " ends before frame " + std::to_string(run.snapshot.frame) +
+                               " (it has " + std::to_string(stats.frames) + " frames, counted from 0); no picture written";
     stats.inputError = inputError;
     stats.hostFrames = inPool.created() + outPool.created();
     stats.seconds = std::chrono::duration<double>(Clock::now() - start).count();

@@ -55,7 +55,8 @@ struct RunStats {
     // Processor time of each thread: whether the plug-in or the streams set the pace.
     double readSeconds = 0, filterSeconds = 0, writeSeconds = 0;
     std::string inputError;     // the input broke off (truncated frame): every frame before it was written
-    std::string warning;        // e.g. a snapshot frame beyond the clip
+    // --snapshot named a frame past the end of a stream (one not known to be too short up front): no picture
+    std::string snapshotMissed;
 };
 
 // Throws CliError for frames larger than the filter takes, or narrower or

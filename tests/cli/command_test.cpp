@@ -78,6 +78,16 @@ TEST(Command, FiltersAFileAndSaysHowFast)
     EXPECT_NE(r.err.find("warning: out.MKV gets a YUV4MPEG2 stream, not Matroska"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("| ffmpeg -i - -c:v ffv1 out.MKV"), std::string::npos) << r.err;
     EXPECT_TRUE(readFile(dir.file("out.MKV")) == readFile(dir.file("out.y4m")));
+    // A snapshot past the end of a stream fails the run, though the output is whole.
+    const std::string cmd = "cd '" + dir.path() + "' && cat in.y4m | '" VELVANE_PATH
+                            "' -q --snapshot 6 x.png - late.y4m 2> .stderr";
+    const int status = system(cmd.c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+    EXPECT_NE(readFile(dir.file(".stderr")).find("ends before frame 6 (it has 6 frames, counted from 0); no picture "
+                                                 "written (late.y4m is complete)"),
+              std::string::npos)
+        << readFile(dir.file(".stderr"));
+    EXPECT_EQ(framesIn(dir.file("late.y4m")), 6u);
 }
 
 TEST(Command, VerboseShowsTheSettingsUsed)

@@ -165,6 +165,7 @@ TEST(Options, UsageErrors)
         {"--output-chroma", "423", "a", "b"},
         {"--output-depth", "9", "a", "b"},
         {"--snapshot", "-1", "x.png", "a", "b"},
+        {"--snapshot", "1", "x.jpg", "a", "b"},
         {"--luma-low", "99", "a", "b"},
         {"demo", "--frames", "1"},
     };
@@ -195,6 +196,7 @@ TEST(Options, OutputSnapshotAndDemo)
     EXPECT_EQ(cl.snapshot.frame, 12);
     EXPECT_EQ(cl.snapshot.path, "s.png");
     EXPECT_TRUE(cl.quiet);
+    EXPECT_EQ(parse({"--snapshot", "0", "dir/S.PNG", "a", "b"}).snapshot.path, "dir/S.PNG");
     cl = parse({"--output-chroma", "422", "--snapshot", "1", "x.png", "--output-depth", "10", "-q", "a",
                 "--output-chroma", "mono", "--snapshot", "2", "y.png", "--output-depth", "12", "-q", "b"});
     ASSERT_EQ(cl.action, CommandLine::Filter) << cl.message;
