@@ -147,7 +147,8 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
     app.get_formatter()->column_width(30);
     app.add_option("INPUT", cl.input, "input .y4m file, or - for standard input");
     app.add_option("OUTPUT", cl.output, "output .y4m file (written under a temporary name, renamed when "
-                                        "complete), or - for standard output");
+                                        "complete; a device or a pipe is written straight), or - for standard "
+                                        "output");
 
     // Track bars, each with its label, range and default from the descriptor.
     int32_t trackValue[VV_TRACK_COUNT];
