@@ -242,6 +242,27 @@ std::vector<uint8_t> readPng(const std::string &path, int *width, int *height)
     return rgb;
 }
 
+TEST(Pictures, HostFramesBecomeBt601Rgb)
+{
+    // 8-bit limited-range Y, Cb, Cr of black, white and the primaries, and the
+    // RGB they stand for; on the host's scale Y x 16 and (C - 128) x 16.
+    const struct {
+        int y, cb, cr;
+        uint8_t rgb[3];
+    } colours[] = {
+        {16, 128, 128, {0, 0, 0}},   {235, 128, 128, {255, 255, 255}}, {126, 128, 128, {128, 128, 128}},
+        {81, 90, 240, {255, 0, 0}},  {145, 54, 34, {0, 255, 0}},       {41, 240, 110, {0, 0, 255}},
+        {210, 16, 146, {255, 255, 0}}, {170, 166, 16, {0, 255, 255}},  {106, 202, 222, {255, 0, 255}},
+    };
+    for (const auto &c : colours) {
+        const YcPixel p = {(int16_t)(c.y * 16), (int16_t)((c.cb - 128) * 16), (int16_t)((c.cr - 128) * 16)};
+        uint8_t got[3];
+        hostToRgb(&p, 1, 1, 1, got, 3);
+        for (int k = 0; k < 3; k++)
+            EXPECT_NEAR(got[k], c.rgb[k], 2) << c.y << " " << c.cb << " " << c.cr << ", component " << k;
+    }
+}
+
 TEST(Pipeline, SnapshotWritesBeforeAndAfter)
 {
     // A flat grey clip, which the fake filter makes lighter: the picture holds
