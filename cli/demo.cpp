@@ -239,6 +239,7 @@ DemoReport runDemo(FilterDescriptor *fd, const std::string &dirIn, int frames, c
             scene.render(n, a.data(), b.data());
             wc.writeFrame(a.data(), "");
             wn.writeFrame(b.data(), "");
+            clean.frames() = noisy.frames() = n + 1; // for an interruption's message
         }
         wc.finish();
         wn.finish();
@@ -254,6 +255,7 @@ DemoReport runDemo(FilterDescriptor *fd, const std::string &dirIn, int frames, c
         run.settings = settings;
         run.plugin = plugin;
         run.progress = progress;
+        run.framesWritten = &out.frames();
         run.snapshot.frame = shown;
         run.snapshot.path = comparePath;
         RunStats stats = filterStream(fd, in.f, noisyPath, out.file(), filteredPath, run);

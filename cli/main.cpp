@@ -10,7 +10,10 @@
 #include <new>
 #include <string>
 
+#include "build_info.h"
+#include "common/cpu_flags.h"
 #include "demo.h"
+#include "hints.h"
 #include "module_loader.h"
 #include "options.h"
 #include "output_file.h"
@@ -21,16 +24,26 @@ using namespace velvane;
 namespace {
 
 // --module must be known before the options are parsed: its descriptor
-// supplies their ranges.
+// supplies their ranges. The last one given counts, as for every option.
 std::string findModuleOption(int argc, char **argv)
 {
-    for (int i = 1; i < argc; i++) {
+    std::string path;
+    for (int i = 1; i < argc && strcmp(argv[i], "--") != 0; i++) {
         if (strcmp(argv[i], "--module") == 0 && i + 1 < argc)
-            return argv[i + 1];
-        if (strncmp(argv[i], "--module=", 9) == 0)
-            return argv[i] + 9;
+            path = argv[++i];
+        else if (strncmp(argv[i], "--module=", 9) == 0)
+            path = argv[i] + 9;
     }
-    return std::string();
+    return path;
+}
+
+void printVersion()
+{
+    printf("velvane %s\nbuild: %s\n", VELVANE_VERSION, VELVANE_BUILD);
+    if (cpuSimdFlags() & CPU_AVX2)
+        printf("kernels: AVX2 (SSE2 where a stage has no AVX2 version); this processor runs AVX2\n");
+    else
+        printf("kernels: SSE2; this processor does not run AVX2\n");
 }
 
 int filterCommand(FilterDescriptor *fd, const CommandLine &cl)
@@ -45,10 +58,18 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl)
     }
     // Whole frames are larger than the buffer, so stdio reads them straight into place.
     setvbuf(in, nullptr, _IOFBF, 1 << 16);
+    refuseSameFile(fileno(in), inName, cl.output);
+    const std::string containerHint = outputContainerHint(cl.output);
+    if (!containerHint.empty())
+        fprintf(stderr, "velvane: warning: %s\n", containerHint.c_str());
+    watchInterrupts();
     RunStats stats;
+    std::string fate; // of the frames, when the input broke off
     {
-        OutputFile out(cl.output);
+        OutputFile out(cl.output, cl.keepPartial);
         FilterRun run;
+        run.framesWritten = &out.frames();
+        run.minimumSide = kFilterMinimumSide;
         run.settings = cl.settings;
         run.plugin = !cl.modulePath.empty();
         run.outputChroma = cl.outputChroma;
@@ -56,16 +77,21 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl)
         run.snapshot = cl.snapshot;
         run.progress = !cl.quiet && !cl.noProgress && isatty(2);
         stats = filterStream(fd, in, inName, out.file(), out.name(), run);
-        // A stream cut off inside a frame still gives every whole frame before it.
-        out.commit();
+        if (stats.inputError.empty())
+            out.commit();
+        else
+            fate = out.abandon();
     }
     if (in != stdin)
         fclose(in);
-    if (!stats.warning.empty())
-        fprintf(stderr, "velvane: %s\n", stats.warning.c_str());
     if (!stats.inputError.empty()) {
-        fprintf(stderr, "velvane: %s (the %lld frames before it were filtered and written)\n",
-                stats.inputError.c_str(), (long long)stats.frames);
+        fprintf(stderr, "velvane: %s; %s\n", stats.inputError.c_str(), fate.c_str());
+        return 1;
+    }
+    if (!stats.snapshotMissed.empty()) {
+        // Only found at the end of a stream; the video itself is whole.
+        fprintf(stderr, "velvane: %s (%s is complete)\n", stats.snapshotMissed.c_str(),
+                cl.output == "-" ? "standard output" : cl.output.c_str());
         return 1;
     }
     if (!cl.quiet)
@@ -95,6 +121,7 @@ int demoCommand(FilterDescriptor *fd, const CommandLine &cl)
         printf("velvane demo: %d frames of a 720 x 480 interlaced clip with noise and dot interference\n",
                cl.demoFrames);
     fflush(stdout);
+    watchInterrupts();
     DemoReport r = runDemo(fd, cl.demoDir, cl.demoFrames, cl.settings, !cl.quiet && isatty(2), !cl.modulePath.empty());
     printf("filtered %d frames in %.2f s (%.1f frames per second)\n", r.frames, r.filterSeconds,
            r.filterSeconds > 0 ? r.frames / r.filterSeconds : 0.0);
@@ -134,6 +161,10 @@ int main(int argc, char **argv)
             if (!cl.message.empty() && cl.message.back() != '\n')
                 fputc('\n', cl.exitCode ? stderr : stdout);
             return cl.exitCode;
+        }
+        if (cl.action == CommandLine::Version) {
+            printVersion();
+            return 0;
         }
         if (cl.action == CommandLine::Demo)
             return demoCommand(fd, cl);

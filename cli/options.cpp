@@ -1,7 +1,9 @@
 #include "options.h"
 
+#include <ctype.h>
 #include <iconv.h>
 #include <string.h>
+#include <strings.h>
 
 #include <CLI/CLI.hpp>
 
@@ -52,6 +54,26 @@ const CheckOption kChecks[VV_CHECK_COUNT] = {
 std::string rangeText(const FilterDescriptor &fd, int i)
 {
     return std::to_string(fd.trackMinima[i]) + " to " + std::to_string(fd.trackMaxima[i]);
+}
+
+// The first word that looks like an option but is none of ours ("--strength"
+// of "--strength=5"), or empty. Negative numbers are values, not options.
+std::string unknownOption(const CLI::App &app, int argc, const char *const *argv)
+{
+    for (int i = 1; i < argc; i++) {
+        const std::string a = argv[i];
+        if (a == "--")
+            break;
+        if (a.size() < 2 || a[0] != '-' || isdigit((unsigned char)a[1]) || a[1] == '.')
+            continue;
+        const std::string name = a[1] == '-' ? a.substr(0, a.find('=')) : a.substr(0, 2);
+        bool known = app.get_option_no_throw(name) != nullptr;
+        for (const CLI::App *sub : app.get_subcommands({}))
+            known = known || sub->get_option_no_throw(name) != nullptr;
+        if (!known)
+            return name;
+    }
+    return std::string();
 }
 
 } // namespace
@@ -127,7 +149,8 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
     app.get_formatter()->column_width(30);
     app.add_option("INPUT", cl.input, "input .y4m file, or - for standard input");
     app.add_option("OUTPUT", cl.output, "output .y4m file (written under a temporary name, renamed when "
-                                        "complete), or - for standard output");
+                                        "complete; a device or a pipe is written straight), or - for standard "
+                                        "output");
 
     // Track bars, each with its label, range and default from the descriptor.
     int32_t trackValue[VV_TRACK_COUNT];
@@ -148,8 +171,11 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
                 return std::string();
             },
             "", "range");
-        trackOpt[i] = app.add_option(name, trackValue[i], desc)->type_name("N")->check(range)->group(
-            "Filter settings (track bars)");
+        trackOpt[i] = app.add_option(name, trackValue[i], desc)
+                          ->type_name("N")
+                          ->check(range)
+                          ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+                          ->group("Filter settings (track bars)");
     }
 
     // Check boxes: each has an option to set it and one to clear it; the last one given wins.
@@ -172,6 +198,7 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
     auto *snapOpt = app.add_option("--snapshot", snapshot,
                                    "write frame N before and after, side by side, to FILE.png")
                         ->type_name("N FILE.png")
+                        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
                         ->group("Input and output");
     std::string outChroma;
     auto *chromaOpt =
@@ -179,14 +206,20 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
                        "write this chroma format instead of the input's: 444, 422, 411, 420jpeg, 420mpeg2, "
                        "420paldv, 420 or mono")
             ->type_name("FMT")
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
             ->group("Input and output");
     int outDepth = 8;
     auto *depthOpt = app.add_option("--output-depth", outDepth, "write samples of this many bits instead of the input's")
                          ->check(CLI::IsMember({8, 10, 12, 16}).description(""))
                          ->type_name("8|10|12|16")
+                         ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
                          ->group("Input and output");
     app.add_flag("-q,--quiet", cl.quiet, "no progress line and no summary")->group("Input and output");
     app.add_flag("--no-progress", cl.noProgress, "no progress line (the summary stays)")->group("Input and output");
+    app.add_flag("--keep-partial", cl.keepPartial,
+                 "when the run is interrupted or the input breaks off, keep the whole frames written so far "
+                 "under OUTPUT (without it, a run that does not finish leaves no OUTPUT file)")
+        ->group("Input and output");
     app.add_flag("-v,--verbose", cl.verbose,
                  "also say how the work went: settings used, and processor time of reading, filtering and writing")
         ->group("Input and output");
@@ -194,13 +227,18 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
                    "filter through the plug-in in this shared library (velvane-plugin.so), driven as its host "
                    "drives it, instead of the native library")
         ->type_name("PATH")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
         ->group("Input and output");
+    bool version = false;
+    app.add_flag("--version", version, "print the version, the build and the kernels this processor gets, and stop");
 
     auto *demo = app.add_subcommand("demo", "make a 720 x 480 interlaced test clip with noise and dot interference, "
                                             "filter it, write clean, noisy and filtered clips and before/after PNGs "
                                             "to DIR, and print PSNR against the clean clip");
     demo->add_option("DIR", cl.demoDir, "where to write (default velvane-demo)");
-    demo->add_option("--frames", cl.demoFrames, "frames in the clip (default 40)")->check(CLI::Range(5, 2000));
+    demo->add_option("--frames", cl.demoFrames, "frames in the clip (default 40)")
+        ->check(CLI::Range(5, 2000))
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     demo->fallthrough();
     app.require_subcommand(0, 1);
 
@@ -214,7 +252,14 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
     } catch (const CLI::ParseError &e) {
         cl.action = CommandLine::Exit;
         cl.exitCode = 2; // every usage error alike, apart from the errors of a run (1)
-        cl.message = std::string(e.what()) + "\nRun velvane --help for the options.";
+        // A mistyped option makes everything after it look misplaced; name it alone.
+        const std::string unknown = unknownOption(app, argc, argv);
+        cl.message = (unknown.empty() ? std::string(e.what()) : "unknown option " + unknown) +
+                     "\nRun velvane --help for the options.";
+        return cl;
+    }
+    if (version) {
+        cl.action = CommandLine::Version;
         return cl;
     }
 
@@ -236,8 +281,15 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
             cl.message = "--snapshot: the frame number must be 0 or more";
             return cl;
         }
+        const std::string &path = snapshot.second;
+        if (path.size() < 4 || strcasecmp(path.c_str() + path.size() - 4, ".png") != 0) {
+            cl.action = CommandLine::Exit;
+            cl.exitCode = 2;
+            cl.message = "--snapshot: \"" + path + "\" does not end in .png; the picture is a PNG file";
+            return cl;
+        }
         cl.snapshot.frame = snapshot.first;
-        cl.snapshot.path = snapshot.second;
+        cl.snapshot.path = path;
     }
     if (chromaOpt->count()) {
         Chroma c;

@@ -46,7 +46,7 @@ struct Snapshot {
 };
 
 struct CommandLine {
-    enum Action { Filter, Demo, Exit } action = Filter;
+    enum Action { Filter, Demo, Version, Exit } action = Filter;
     int exitCode = 0;        // for Exit: --help (0) or a usage error (nonzero)
     std::string message;     // for Exit: what to print (help on stdout, errors on stderr)
     std::string input, output;
@@ -59,10 +59,12 @@ struct CommandLine {
     bool quiet = false;
     bool noProgress = false;
     bool verbose = false;
+    bool keepPartial = false; // a run that breaks off keeps its whole frames
     std::string modulePath; // empty: the module linked into the program
 };
 
-// Parses argv against the descriptor's tables. Never exits the process.
+// Parses argv against the descriptor's tables. Never exits the process. A
+// setting given twice takes the last value.
 CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDescriptor &fd);
 CommandLine parseCommandLine(const std::vector<std::string> &args, const FilterDescriptor &fd); // args without argv[0]
 

@@ -1,36 +1,71 @@
-// An output that only appears under its name once it is complete: written to
-// a temporary file beside it and renamed at the end. A failed run, or one
-// stopped by a signal, removes the temporary file.
+// Where the command's output goes, and what becomes of it when a run does not
+// finish.
+//
+// A regular file, or a name that holds nothing yet, is written under a
+// temporary name beside it and renamed at the end, so that it only appears
+// once whole. A symbolic link is followed first: the temporary file goes
+// beside the file it points at, and the link stays. Anything else (standard
+// output, a device, a named pipe, a socket) is written straight, as replacing
+// it with a file would destroy it.
+//
+// A run that breaks off (an interruption, input that ends inside a frame)
+// leaves no file that looks complete, unless keepPartial asks for the whole
+// frames written so far; either way it says what became of them.
 #ifndef VELVANE_CLI_OUTPUT_FILE_H
 #define VELVANE_CLI_OUTPUT_FILE_H
 
+#include <stdint.h>
 #include <stdio.h>
 
+#include <atomic>
 #include <string>
 
 namespace velvane {
 
 class OutputFile {
 public:
-    // "-" is standard output, written directly. Throws CliError when the
-    // temporary file cannot be made (an unwritable place).
-    explicit OutputFile(const std::string &path);
-    ~OutputFile(); // removes the temporary file unless committed
+    // "-" is standard output. Throws CliError when the output cannot be
+    // opened, or its temporary file made (an unwritable place).
+    explicit OutputFile(const std::string &path, bool keepPartial = false);
+    ~OutputFile(); // removes the temporary file unless committed or kept
     OutputFile(const OutputFile &) = delete;
     OutputFile &operator=(const OutputFile &) = delete;
 
     FILE *file() const { return file_; }
-    const std::string &name() const { return name_; }
-    const std::string &temporaryPath() const { return temp_; }
+    const std::string &name() const { return name_; } // for messages
+    const std::string &temporaryPath() const { return temp_; } // empty when written straight
+    // Whole frames written so far. The writer counts each frame while it holds
+    // the stream's lock (flockfile) for the whole frame, so that an
+    // interruption, taking that lock, finds whole frames and their number.
+    std::atomic<int64_t> &frames() { return frames_; }
     // Closes the file and gives it its name. Throws CliError on failure.
     void commit();
+    // Ends a run that broke off: keeps the whole frames under the name when
+    // asked to and there are any, otherwise removes the temporary file.
+    // Returns what became of the frames, in words for the user.
+    std::string abandon();
 
 private:
+    friend std::string abandonLocked(OutputFile &o, bool interrupted, int64_t *framesOut);
     std::string path_, name_, temp_;
     FILE *file_ = nullptr;
-    bool committed_ = false;
-    int pendingSlot_ = -1; // where the signal handler finds the temporary name
+    bool keepPartial_ = false;
+    bool done_ = false; // committed or abandoned
+    std::atomic<int64_t> frames_{0};
 };
+
+// Throws CliError when OUTPUT is the input itself, under any name: the same
+// device and inode, reached through a hard link, a symbolic link or standard
+// output. Only files that store what is written count (regular files and
+// block devices); a terminal or a pipe may well be both.
+void refuseSameFile(int inputFd, const std::string &inName, const std::string &outPath);
+
+// Ctrl-C, SIGTERM and SIGHUP (those not ignored) go to a watcher thread from
+// now on: it ends every output still being written as abandon() does, says
+// "interrupted at frame N; ..." and ends the program by the same signal.
+// Call before any other thread starts, as the signals are blocked in every
+// thread the program makes afterwards. Throws CliError when it cannot start.
+void watchInterrupts();
 
 } // namespace velvane
 

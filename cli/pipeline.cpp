@@ -19,7 +19,7 @@
 #include "channel.h"
 #include "convert.h"
 #include "frame_filter.h"
-#include "png_writer.h"
+#include "snapshot.h"
 
 namespace velvane {
 
@@ -105,25 +105,22 @@ template <class Body> std::thread startThread(Body &body)
     }
 }
 
-// A picture asked for at frame N should not fail only once N is reached,
-// after the work before it.
-void checkWritable(const std::string &path)
-{
-    struct stat st;
-    const bool existed = stat(path.c_str(), &st) == 0;
-    FILE *f = fopen(path.c_str(), "ab");
-    if (!f)
-        throw CliError("cannot write " + path + ": " + strerror(errno));
-    fclose(f);
-    if (!existed)
-        unlink(path.c_str());
-}
+// A frame goes to the stream whole, and is counted, under the stream's own
+// lock: whoever takes it (an interruption) sees whole frames only.
+struct StreamLock {
+    FILE *f;
+    explicit StreamLock(FILE *file) : f(file) { flockfile(f); }
+    ~StreamLock() { funlockfile(f); }
+};
 
 } // namespace
 
-void requireFilterableSize(const Y4mFormat &f, const std::string &name, bool plugin)
+void requireFilterableSize(const Y4mFormat &f, const std::string &name, bool plugin, int minimumSide)
 {
     const std::string size = std::to_string(f.width) + " x " + std::to_string(f.height);
+    if (f.width < minimumSide || f.height < minimumSide)
+        throw CliError(name + ": frames of " + size + " are smaller than the filter's minimum of " +
+                       std::to_string(minimumSide) + " x " + std::to_string(minimumSide));
     if (plugin && (f.width > VV_MAX_WIDTH || f.height > VV_MAX_HEIGHT))
         throw CliError(name + ": frames of " + size + " are larger than the plug-in's limit of " +
                        std::to_string((int)VV_MAX_WIDTH) + " x " + std::to_string((int)VV_MAX_HEIGHT) +
@@ -142,11 +139,8 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
 
     Y4mReader reader(in, inName);
     const Y4mFormat inFormat = reader.readHeader();
-    requireFilterableSize(inFormat, inName, run.plugin);
-    if (inFormat.width < kMinFrameSize || inFormat.height < kMinFrameSize)
-        throw CliError(inName + ": frames of " + std::to_string(inFormat.width) + " x " +
-                       std::to_string(inFormat.height) + " are too small: the filter needs at least " +
-                       std::to_string(kMinFrameSize) + " x " + std::to_string(kMinFrameSize) + " pixels");
+    // The library takes nothing smaller; a plug-in build is told only what the run asks.
+    requireFilterableSize(inFormat, inName, run.plugin, run.plugin ? run.minimumSide : kFilterMinimumSide);
     const Y4mFormat outFormat = withSampling(inFormat, run.outputChroma.value_or(inFormat.chroma),
                                              run.outputDepth.value_or(inFormat.depth));
     stats.input = inFormat;
@@ -158,8 +152,12 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
     const int stride = (width + 3) & ~3; // the filter works on rows rounded up to 4 pixels
     const size_t samples = (size_t)stride * (size_t)height;
 
-    if (run.snapshot.frame >= 0)
-        checkWritable(run.snapshot.path);
+    // A file's size bounds its frames (each at least its samples and "FRAME\n").
+    const int64_t expected = expectedFrames(in, reader.headerBytes(), inFormat.frameBytes());
+    if (expected >= 0 && run.snapshot.frame >= expected)
+        throw CliError("--snapshot: " + inName + " ends before frame " + std::to_string(run.snapshot.frame) +
+                       " (it has at most " + std::to_string(expected) + " frames, counted from 0)");
+    SnapshotWriter snapshot(run.snapshot, width, height, stride);
 
     Y4mWriter writer(out, outName);
     writer.writeHeader(outFormat);
@@ -227,8 +225,9 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
     };
 
     // Writer: host frames to bytes.
-    Progress progress(run.progress, expectedFrames(in, reader.headerBytes(), inFormat.frameBytes()));
-    std::atomic<int64_t> written{0};
+    Progress progress(run.progress, expected);
+    std::atomic<int64_t> ownCount{0};
+    std::atomic<int64_t> &written = run.framesWritten ? *run.framesWritten : ownCount;
     auto writeFrames = [&] {
         try {
             FrameConverter conv(outFormat, stride);
@@ -236,9 +235,13 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
             FramePtr f;
             while (toWriter.pop(f)) {
                 conv.fromHost(f->pixels.data(), f->interlaced, raw.data());
-                writer.writeFrame(raw.data(), f->tags);
+                {
+                    StreamLock whole(out);
+                    writer.writeFrame(raw.data(), f->tags);
+                    ++written;
+                }
                 outPool.release(std::move(f));
-                progress.frameDone(++written);
+                progress.frameDone(written);
             }
             writer.finish();
             stats.writeSeconds = threadSeconds();
@@ -267,7 +270,7 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
             run.plugin ? pluginFilter(fd, width, height, stride, stats.track, stats.check)
                        : nativeFilter(width, height, stride, stats.track, stats.check);
         std::deque<FramePtr> sent; // in display order, until their filtered frame is out
-        bool snapshotTaken = false, ended = false;
+        bool ended = false;
         int64_t n = 0;
         while (true) {
             FramePtr o = outPool.acquire();
@@ -292,19 +295,14 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
             o->index = n;
             o->tags = src->tags;
             o->interlaced = src->interlaced;
-            if (n == run.snapshot.frame) {
-                writeSideBySidePng(run.snapshot.path, src->pixels.data(), o->pixels.data(), width, height, stride);
-                snapshotTaken = true;
-            }
+            if (snapshot.wants(n))
+                snapshot.take(src->pixels.data(), o->pixels.data());
             inPool.release(std::move(src));
             if (!toWriter.push(std::move(o)))
                 break;
             n++;
         }
         toWriter.close();
-        if (run.snapshot.frame >= 0 && !snapshotTaken)
-            stats.warning = "--snapshot: frame " + std::to_string(run.snapshot.frame) +
-                            " is beyond the clip; no picture written";
     } catch (...) {
         fail(std::current_exception());
     }
@@ -314,8 +312,12 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
     progress.finish();
     if (failure)
         std::rethrow_exception(failure);
+    snapshot.finish();
 
     stats.frames = written;
+    if (run.snapshot.frame >= 0 && !snapshot.taken())
+        stats.snapshotMissed = "--snapshot: " + inName + " ends before frame " + std::to_string(run.snapshot.frame) +
+                               " (it has " + std::to_string(stats.frames) + " frames, counted from 0); no picture written";
     stats.inputError = inputError;
     stats.hostFrames = inPool.created() + outPool.created();
     stats.seconds = std::chrono::duration<double>(Clock::now() - start).count();

@@ -11,6 +11,7 @@
 #include <stdint.h>
 #include <stdio.h>
 
+#include <atomic>
 #include <functional>
 #include <optional>
 #include <string>
@@ -22,6 +23,9 @@
 
 namespace velvane {
 
+// The filter's smallest frame, each way (its borders take two cells).
+constexpr int kFilterMinimumSide = 4;
+
 struct FilterRun {
     FilterSettings settings;
     // Drive the descriptor's plug-in as its host does, instead of the native
@@ -32,6 +36,10 @@ struct FilterRun {
     Snapshot snapshot;
     bool progress = false;  // a progress line on standard error
     int queueFrames = 3;    // frames in flight between each pair of threads
+    int minimumSide = 1;    // a plug-in's narrower or lower frames are refused up front (the library's always are)
+    // Counts whole frames as they are written, each while the writer holds the
+    // output stream's lock (see OutputFile::frames); unset, a count of its own.
+    std::atomic<int64_t> *framesWritten = nullptr;
 };
 
 struct RunStats {
@@ -45,16 +53,15 @@ struct RunStats {
     // Processor time of each thread: whether the plug-in or the streams set the pace.
     double readSeconds = 0, filterSeconds = 0, writeSeconds = 0;
     std::string inputError;     // the input broke off (truncated frame): every frame before it was written
-    std::string warning;        // e.g. a snapshot frame beyond the clip
+    // --snapshot named a frame past the end of a stream (one not known to be too short up front): no picture
+    std::string snapshotMissed;
 };
 
-// The smallest frames the filter takes: its band split mirrors two cells.
-constexpr int kMinFrameSize = 4;
-
-// Throws CliError for frames larger than the filter takes: checked on the
-// stream header, before any frame buffer is allocated.
-// A plug-in build (`plugin`) takes no more than its host's 720 x 480.
-void requireFilterableSize(const Y4mFormat &f, const std::string &name, bool plugin = false);
+// Throws CliError for frames larger than the filter takes (a plug-in build,
+// `plugin`, takes no more than its host's 720 x 480), or narrower or lower
+// than `minimumSide`: checked on the stream header, before any frame buffer
+// is allocated.
+void requireFilterableSize(const Y4mFormat &f, const std::string &name, bool plugin = false, int minimumSide = 1);
 
 // Reads `in` and writes `out` (neither is closed). The descriptor's tables
 // check and complete the settings. Throws CliError on every

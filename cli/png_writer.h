@@ -17,7 +17,10 @@ void hostToRgb(const YcPixel *frame, int width, int height, int stride, uint8_t 
 // Throws CliError when the file cannot be written.
 void writePng(const std::string &path, int width, int height, const std::vector<uint8_t> &rgb);
 void writeFramePng(const std::string &path, const YcPixel *frame, int width, int height, int stride);
-// Two frames next to each other, `before` on the left.
+// Pixels between the two frames of a side-by-side picture.
+int dividerWidth(int width);
+// Two frames next to each other, `before` on the left, each labelled, with a
+// divider between them.
 void writeSideBySidePng(const std::string &path, const YcPixel *before, const YcPixel *after, int width, int height,
                         int stride);
 

@@ -2,8 +2,11 @@
 
 #include <errno.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #include <utility>
+
+#include "hints.h"
 
 namespace velvane {
 
@@ -271,15 +274,24 @@ const Y4mFormat &Y4mReader::readHeader()
         if (c == EOF) {
             if (ferror(in_))
                 throw CliError("cannot read " + name_ + ": " + errnoText());
-            if (line.empty())
-                throw CliError(name_ + " is empty, not a YUV4MPEG2 stream");
+            if (line.empty()) {
+                struct stat st;
+                const bool stream = fstat(fileno(in_), &st) == 0 && !S_ISREG(st.st_mode);
+                throw CliError(name_ + " is empty, not a YUV4MPEG2 stream" + (stream ? "; " + emptyStreamHint() : ""));
+            }
             throw CliError("the stream header of " + name_ + " ends before its newline");
         }
         if (c == '\n')
             break;
         line.push_back((char)c);
-        if (line.size() <= 9 && line.back() != kMagic[line.size() - 1])
-            throw CliError(name_ + " is not a YUV4MPEG2 stream (it does not start with \"YUV4MPEG2\")");
+        if (line.size() <= 9 && line.back() != kMagic[line.size() - 1]) {
+            int more;
+            while (line.size() < kContainerProbeBytes && (more = getc(in_)) != EOF)
+                line.push_back((char)more);
+            const std::string hint = inputContainerHint((const uint8_t *)line.data(), line.size(), name_);
+            throw CliError(name_ + " is not a YUV4MPEG2 stream" +
+                           (hint.empty() ? " (it does not start with \"YUV4MPEG2\")" : ": " + hint));
+        }
         if (line.size() > kMaxHeaderLine)
             throw CliError("the stream header of " + name_ + " is longer than 64 KiB; the stream is broken");
     }

@@ -14,7 +14,7 @@ if [ ${#targets[@]} -eq 0 ]; then
   for f in fuzz/fuzz_*.cpp; do t=${f#fuzz/fuzz_}; targets+=("${t%.cpp}"); done
 fi
 
-command -v clang++ >/dev/null || bash scripts/setup.sh
+command -v clang++ >/dev/null || bash scripts/setup.sh fuzz
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$(nproc)"
 

@@ -1,37 +1,49 @@
 #!/usr/bin/env bash
-# Installs every Debian package the build, the tests, the fuzzing (clang with
-# libFuzzer), the Windows cross builds and the comparison need (a Japanese
-# font, so that the Windows test host's picture of the settings window shows
-# the Shift-JIS labels; the 32-bit compilers and qemu-i386 for the host that
-# runs Velvane.auf).
-# Safe to run again: it only asks apt when something is missing.
-# Optional groups, named as arguments, add packages only some commands need:
-#   compare   the plot of bench/compare (gnuplot) and the profilers the speed
-#             work uses (perf, valgrind's callgrind)
+# Installs the Debian packages a command needs. Safe to run again: it only
+# asks apt when something is missing.
+#
+#   bash scripts/setup.sh [GROUP ...]
+#
+#   demo      what scripts/demo.sh needs: the compiler, CMake and the
+#             libraries of the velvane command
+#   test      what the tests need: demo's, plus GoogleTest, Google Benchmark,
+#             ffmpeg (the round trip through it), pkg-config (the library's
+#             install test) and python3
+#   fuzz      demo's, plus clang with libFuzzer
+#   windows   demo's, plus the mingw-w64 cross compilers, Wine with Xvfb to
+#             run the Windows build, a Japanese font for the picture of its
+#             settings window, and the 32-bit compilers and qemu-i386 for the
+#             host that runs Velvane.auf
+#   compare   what bench/compare needs: demo's, plus ffmpeg, gnuplot for the
+#             plot, and the profilers the speed work uses (perf, callgrind)
+#   all       test, fuzz and windows: everything scripts/test.sh runs
+#
+# Without a group: all.
 set -euo pipefail
 
-packages=(
-  build-essential cmake ninja-build pkg-config
-  clang libclang-rt-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
-  libcli11-dev libpng-dev zlib1g-dev
-  ffmpeg
-  g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-  wine64 xvfb xauth imagemagick zip
-  qemu-user gcc-multilib g++-multilib
-  fonts-ipafont-gothic
-  python3
-)
+demo=(build-essential cmake ninja-build libcli11-dev libpng-dev zlib1g-dev)
+test=(libgtest-dev libgmock-dev libbenchmark-dev ffmpeg pkg-config python3)
+fuzz=(clang libclang-rt-dev)
+windows=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
+         wine64 xvfb xauth imagemagick zip fonts-ipafont-gothic qemu-user gcc-multilib g++-multilib)
+compare=(ffmpeg gnuplot-nox fonts-dejavu-core linux-perf valgrind)
 
+[ $# -gt 0 ] || set -- all
+packages=("${demo[@]}")
 for group in "$@"; do
   case "$group" in
-    compare) packages+=(gnuplot-nox fonts-dejavu-core linux-perf valgrind) ;;
-    *) echo "setup: unknown group '$group' (known: compare)" >&2; exit 2 ;;
+    demo) ;;
+    test) packages+=("${test[@]}") ;;
+    fuzz) packages+=("${fuzz[@]}") ;;
+    windows) packages+=("${windows[@]}") ;;
+    compare) packages+=("${compare[@]}") ;;
+    all) packages+=("${test[@]}" "${fuzz[@]}" "${windows[@]}") ;;
+    *) echo "setup: unknown group '$group' (known: demo, test, fuzz, windows, compare, all)" >&2; exit 2 ;;
   esac
 done
 
 missing=()
-for p in "${packages[@]}"; do
+for p in $(printf '%s\n' "${packages[@]}" | sort -u); do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 

@@ -1,12 +1,19 @@
 // The velvane program as people run it: exit codes, messages, and what it
 // leaves behind.
 #include <gtest/gtest.h>
+#include <grp.h>
+#include <poll.h>
 #include <signal.h>
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <thread>
 
 #include "test_util.h"
 
@@ -64,6 +71,23 @@ TEST(Command, FiltersAFileAndSaysHowFast)
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(r.err.empty()) << r.err;
     EXPECT_TRUE(r.out == readFile(dir.file("out.y4m")));
+    // Named like a container, the output still gets the stream, and a word on
+    // how to get the container.
+    r = velvane(dir, "-q in.y4m out.MKV");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find("warning: out.MKV gets a YUV4MPEG2 stream, not Matroska"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("| ffmpeg -i - -c:v ffv1 out.MKV"), std::string::npos) << r.err;
+    EXPECT_TRUE(readFile(dir.file("out.MKV")) == readFile(dir.file("out.y4m")));
+    // A snapshot past the end of a stream fails the run, though the output is whole.
+    const std::string cmd = "cd '" + dir.path() + "' && cat in.y4m | '" VELVANE_PATH
+                            "' -q --snapshot 6 x.png - late.y4m 2> .stderr";
+    const int status = system(cmd.c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+    EXPECT_NE(readFile(dir.file(".stderr")).find("ends before frame 6 (it has 6 frames, counted from 0); no picture "
+                                                 "written (late.y4m is complete)"),
+              std::string::npos)
+        << readFile(dir.file(".stderr"));
+    EXPECT_EQ(framesIn(dir.file("late.y4m")), 6u);
 }
 
 TEST(Command, VerboseShowsTheSettingsUsed)
@@ -94,6 +118,11 @@ TEST(Command, ErrorsExitNonZeroAndLeaveNothingBehind)
     writeFile(dir.file("deep.y4m"), "YUV4MPEG2 W8 H8 C422p14\n");
     writeFile(dir.file("nowidth.y4m"), "YUV4MPEG2 H8\n");
     writeFile(dir.file("tiny.y4m"), makeStream("YUV4MPEG2 W3 H8 C444", 2, 1));
+    // Containers, by their first bytes whatever their names.
+    writeFile(dir.file("tape.mkv"), std::string("\x1A\x45\xDF\xA3\x9F\x42\x86\x81\x01\x42\xF7\x81", 12));
+    writeFile(dir.file("tape.avi"), std::string("RIFF\x10\0\0\0AVI LIST", 16));
+    writeFile(dir.file("tape.mp4"), std::string("\0\0\0\x18" "ftypisom\0\0\x02\0", 16));
+    writeFile(dir.file("tape"), std::string("\x1F\x07\x00\xBF\x68\x78\x78\x78", 8)); // 50 Hz DV
     struct Case {
         const char *args;
         const char *says;
@@ -103,7 +132,16 @@ TEST(Command, ErrorsExitNonZeroAndLeaveNothingBehind)
         {"alpha.y4m out.y4m", "unsupported chroma"},
         {"deep.y4m out.y4m", "unsupported chroma"},
         {"nowidth.y4m out.y4m", "no frame width"},
-        {"tiny.y4m out.y4m", "frames of 3 x 8 are too small: the filter needs at least 4 x 4 pixels"},
+        {"tiny.y4m out.y4m", "tiny.y4m: frames of 3 x 8 are smaller than the filter's minimum of 4 x 4"},
+        {"tape.mkv out.y4m", "it is a Matroska file, and velvane reads YUV4MPEG2 only; let ffmpeg decode it: "
+                             "ffmpeg -i tape.mkv -f yuv4mpegpipe - | velvane - OUTPUT"},
+        {"tape.avi out.y4m", "it is an AVI file"},
+        {"tape.mp4 out.y4m", "it is an MP4 (or QuickTime) file"},
+        {"tape out.y4m", "it is a DV stream"},
+        {"- out.y4m < tape", "it is a DV stream, and velvane reads YUV4MPEG2 only; let ffmpeg decode it: ffmpeg -i FILE"},
+        {"- out.y4m < /dev/null", "standard input is empty, not a YUV4MPEG2 stream; the program feeding velvane "
+                                  "wrote nothing: see its messages above (ffmpeg 5.1 writes 10-bit video as "
+                                  "YUV4MPEG2 only with -strict -1"},
         {"missing.y4m out.y4m", "cannot open missing.y4m"},
         {"text.y4m no/such/dir/out.y4m", "cannot write no/such/dir/out.y4m"},
         {"--luma-low 21 text.y4m out.y4m", "--luma-low"},
@@ -115,7 +153,7 @@ TEST(Command, ErrorsExitNonZeroAndLeaveNothingBehind)
         EXPECT_NE(r.status, 0) << c.args;
         EXPECT_NE(r.err.find(c.says), std::string::npos) << c.args << ": " << r.err;
         const auto files = dir.list();
-        EXPECT_EQ(files.size(), 6u) << c.args << " left a file behind";
+        EXPECT_EQ(files.size(), 10u) << c.args << " left a file behind";
     }
 }
 
@@ -324,7 +362,7 @@ TEST(Command, UnderAnyMemoryLimitTheRunSucceedsOrLeavesNothing)
     EXPECT_GT(failed, 0);
 }
 
-TEST(Command, TruncatedInputKeepsTheFramesBefore)
+TEST(Command, TruncatedInputKeepsTheFramesBeforeOnlyWhenAsked)
 {
     TempDir dir;
     const std::string full = makeStream("YUV4MPEG2 W16 H8 C422", 5, 3);
@@ -332,25 +370,31 @@ TEST(Command, TruncatedInputKeepsTheFramesBefore)
     Outcome r = velvane(dir, "cut.y4m out.y4m");
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("frame 4"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("out.y4m not written (--keep-partial keeps the 4 whole frames before it)"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(dir.list().size(), 1u);
+    r = velvane(dir, "--keep-partial cut.y4m out.y4m");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("out.y4m keeps the 4 whole frames before it"), std::string::npos) << r.err;
     EXPECT_EQ(framesIn(dir.file("out.y4m")), 4u);
 }
 
-TEST(Command, AnInterruptedRunLeavesNoOutput)
+// Starts velvane on a named pipe, feeds it `frames` frames and keeps the pipe
+// open, so that it waits for more; then interrupts it. Returns the wait
+// status and what it said.
+int interruptWhileWaiting(const TempDir &dir, const std::string &option, int frames, std::string *err)
 {
-    TempDir dir;
     const std::string fifo = dir.file("in.fifo");
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     pid_t pid = fork();
     if (pid == 0) {
-        if (chdir(dir.path().c_str()) != 0)
+        const int e = open(dir.file(".stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (chdir(dir.path().c_str()) != 0 || e < 0 || dup2(e, 2) < 0)
             _exit(127);
-        execl(VELVANE_PATH, "velvane", "-q", "in.fifo", "out.y4m", (char *)nullptr);
+        execl(VELVANE_PATH, "velvane", "-q", option.c_str(), "in.fifo", "out.y4m", (char *)nullptr);
         _exit(127);
     }
-    // Feed a header and a few frames, then stop writing: velvane waits for more.
     FILE *w = fopen(fifo.c_str(), "wb");
-    ASSERT_NE(w, nullptr);
-    const std::string s = makeStream("YUV4MPEG2 W16 H8 C422", 4, 3);
+    const std::string s = makeStream("YUV4MPEG2 W16 H8 C422", frames, 3);
     fwrite(s.data(), 1, s.size(), w);
     fflush(w);
     usleep(300 * 1000);
@@ -362,10 +406,203 @@ TEST(Command, AnInterruptedRunLeavesNoOutput)
     int status;
     waitpid(pid, &status, 0);
     fclose(w);
-    EXPECT_TRUE(WIFSIGNALED(status));
-    const auto files = dir.list();
+    *err = readFile(dir.file(".stderr"));
+    unlink(dir.file(".stderr").c_str());
+    return status;
+}
+
+TEST(Command, AnInterruptedRunSaysWhereAndKeepsItsFramesOnlyWhenAsked)
+{
+    TempDir dir;
+    ASSERT_EQ(mkfifo(dir.file("in.fifo").c_str(), 0600), 0);
+    std::string err;
+    int status = interruptWhileWaiting(dir, "--no-progress", 6, &err);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << err;
+    // The filter needs two frames past the one it makes: 4 of the 6 are done.
+    EXPECT_NE(err.find("interrupted at frame 4; out.y4m not written (--keep-partial keeps the 4 whole frames"),
+              std::string::npos)
+        << err;
+    auto files = dir.list();
     ASSERT_EQ(files.size(), 1u);
     EXPECT_EQ(files[0], "in.fifo");
+
+    status = interruptWhileWaiting(dir, "--keep-partial", 6, &err);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << err;
+    EXPECT_NE(err.find("interrupted at frame 4; out.y4m keeps the 4 whole frames before it"), std::string::npos) << err;
+    EXPECT_EQ(framesIn(dir.file("out.y4m")), 4u);
+    EXPECT_EQ(dir.list().size(), 2u);
+}
+
+bool isKind(const std::string &path, mode_t kind)
+{
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0 && (st.st_mode & S_IFMT) == kind;
+}
+
+// Reads all a named pipe or a listening socket gives, on a thread; unblocks
+// and returns what it got when velvane never came.
+class Catcher {
+public:
+    explicit Catcher(const std::string &fifo) : path_(fifo)
+    {
+        thread_ = std::thread([this] { got_ = readFile(path_); });
+    }
+    explicit Catcher(int listening) : listening_(listening)
+    {
+        thread_ = std::thread([this] {
+            struct pollfd p = {listening_, POLLIN, 0};
+            if (poll(&p, 1, 10000) != 1)
+                return;
+            const int c = accept(listening_, nullptr, nullptr);
+            char buf[65536];
+            ssize_t n;
+            while (c >= 0 && (n = read(c, buf, sizeof buf)) > 0)
+                got_.append(buf, (size_t)n);
+            close(c);
+        });
+    }
+    std::string got()
+    {
+        if (listening_ < 0) {
+            const int unblock = open(path_.c_str(), O_WRONLY | O_NONBLOCK);
+            if (unblock >= 0)
+                close(unblock);
+        }
+        thread_.join();
+        if (listening_ >= 0)
+            close(listening_);
+        return got_;
+    }
+
+private:
+    std::string path_, got_;
+    int listening_ = -1;
+    std::thread thread_;
+};
+
+TEST(Command, WritesIntoWhatTheOutputNamesWithoutReplacingIt)
+{
+    TempDir dir;
+    writeFile(dir.file("in.y4m"), makeStream("YUV4MPEG2 W64 H32 C422", 5, 7));
+    ASSERT_EQ(velvane(dir, "-q in.y4m ref.y4m").status, 0);
+    const std::string reference = readFile(dir.file("ref.y4m"));
+    std::string skipped;
+
+    // A named pipe, read by another program, stays a named pipe.
+    ASSERT_EQ(mkfifo(dir.file("pipe").c_str(), 0600), 0);
+    Catcher fromPipe(dir.file("pipe"));
+    Outcome r = velvane(dir, "-q in.y4m pipe");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fromPipe.got() == reference);
+    EXPECT_TRUE(isKind(dir.file("pipe"), S_IFIFO));
+
+    // So does a listening socket.
+    struct sockaddr_un addr = {};
+    addr.sun_family = AF_UNIX;
+    const std::string sock = dir.file("sock");
+    const int listening = socket(AF_UNIX, SOCK_STREAM, 0);
+    if (sock.size() < sizeof addr.sun_path) {
+        memcpy(addr.sun_path, sock.c_str(), sock.size());
+        ASSERT_EQ(bind(listening, (struct sockaddr *)&addr, sizeof addr), 0);
+        ASSERT_EQ(listen(listening, 1), 0);
+        Catcher fromSocket(listening);
+        r = velvane(dir, "-q in.y4m sock");
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(fromSocket.got() == reference);
+        EXPECT_TRUE(isKind(sock, S_IFSOCK));
+    } else {
+        close(listening);
+        skipped += " the socket (its name is too long);";
+    }
+
+    // A link in another folder, pointing at a file not made yet, relative to
+    // the link: the file is written through it, and the link stays a link.
+    ASSERT_EQ(mkdir(dir.file("links").c_str(), 0700), 0);
+    ASSERT_EQ(mkdir(dir.file("elsewhere").c_str(), 0700), 0);
+    ASSERT_EQ(symlink("../elsewhere/target.y4m", dir.file("links/out.y4m").c_str()), 0);
+    for (int pass = 0; pass < 2; pass++) { // the target new, then replaced
+        r = velvane(dir, "-q in.y4m links/out.y4m");
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(isKind(dir.file("links/out.y4m"), S_IFLNK));
+        EXPECT_TRUE(readFile(dir.file("elsewhere/target.y4m")) == reference);
+    }
+    EXPECT_EQ(TempDir::listOf(dir.file("links")).size(), 1u);
+    EXPECT_EQ(TempDir::listOf(dir.file("elsewhere")).size(), 1u);
+    unlink(dir.file("links/out.y4m").c_str());
+    unlink(dir.file("elsewhere/target.y4m").c_str());
+    rmdir(dir.file("links").c_str());
+    rmdir(dir.file("elsewhere").c_str());
+
+    // /dev/null for a user who may not write in /dev, as root in a child
+    // that gives up its rights.
+    chmod(dir.path().c_str(), 0755);
+    chmod(dir.file("in.y4m").c_str(), 0644);
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(77);
+        if (geteuid() == 0 || chdir(dir.path().c_str()) != 0 || access("in.y4m", R_OK) != 0)
+            _exit(77);
+        execl(VELVANE_PATH, "velvane", "-q", "in.y4m", "/dev/null", (char *)nullptr);
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 77)
+        skipped += " /dev/null as an ordinary user (cannot become one, or reach the folder as one);";
+    else
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "/dev/null as an ordinary user";
+    EXPECT_TRUE(isKind("/dev/null", S_IFCHR));
+
+    // Character devices made here: the null device takes the stream; the full
+    // one fails it with the device's own error. Both stay devices.
+    const bool made = mknod(dir.file("null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0 &&
+                      mknod(dir.file("full").c_str(), S_IFCHR | 0666, makedev(1, 7)) == 0;
+    const int probe = made ? open(dir.file("null").c_str(), O_WRONLY) : -1;
+    if (probe >= 0) {
+        close(probe);
+        r = velvane(dir, "-q in.y4m null");
+        EXPECT_EQ(r.status, 0) << r.err;
+        r = velvane(dir, "-q in.y4m full");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("cannot write full: No space left on device"), std::string::npos) << r.err;
+        EXPECT_TRUE(isKind(dir.file("null"), S_IFCHR));
+        EXPECT_TRUE(isKind(dir.file("full"), S_IFCHR));
+    } else {
+        skipped += " character devices (mknod not permitted, or devices not usable here);";
+    }
+    EXPECT_EQ(dir.list().size(), made ? 6u : 4u); // in, ref, pipe, sock (+ null, full): nothing else
+    if (!skipped.empty())
+        GTEST_SKIP() << "not tried:" << skipped;
+}
+
+TEST(Command, RefusesToWriteOverItsInput)
+{
+    // The same file under any name: nothing is written, the input is whole.
+    TempDir dir;
+    const std::string original = makeStream("YUV4MPEG2 W16 H8 C422", 3, 5);
+    writeFile(dir.file("in.y4m"), original);
+    ASSERT_EQ(link(dir.file("in.y4m").c_str(), dir.file("hard.y4m").c_str()), 0);
+    ASSERT_EQ(symlink("in.y4m", dir.file("soft.y4m").c_str()), 0);
+    for (const char *args : {"in.y4m in.y4m", "in.y4m hard.y4m", "in.y4m soft.y4m", "soft.y4m in.y4m",
+                             "- soft.y4m < in.y4m", "standard output"}) {
+        Outcome r;
+        if (strcmp(args, "standard output") == 0) { // appended to the input
+            const std::string cmd = "cd '" + dir.path() + "' && '" VELVANE_PATH "' in.y4m - >> in.y4m 2> .stderr";
+            const int s = system(cmd.c_str());
+            r.status = WIFEXITED(s) ? WEXITSTATUS(s) : 128;
+            r.err = readFile(dir.file(".stderr"));
+            unlink(dir.file(".stderr").c_str());
+        } else {
+            r = velvane(dir, args);
+        }
+        EXPECT_EQ(r.status, 1) << args;
+        EXPECT_NE(r.err.find("would destroy the input, so nothing was written"), std::string::npos)
+            << args << ": " << r.err;
+        EXPECT_TRUE(readFile(dir.file("in.y4m")) == original) << args;
+        EXPECT_EQ(dir.list().size(), 3u) << args;
+    }
+    EXPECT_EQ(velvane(dir, "-q in.y4m out.y4m").status, 0); // a file of its own is fine
 }
 
 TEST(Command, HelpListsTheSettings)
@@ -376,8 +613,14 @@ TEST(Command, HelpListsTheSettings)
     for (const char *opt : {"--luma-low", "--luma-high", "--chroma-low", "--chroma-high", "--gain-y", "--gain-cb",
                             "--gain-cr", "--offset-y", "--hue", "--balance", "--border-top", "--border-bottom",
                             "--border-left", "--border-right", "--dot", "--no-dot", "--411", "--no-411", "--no-prev",
-                            "--borders", "--ccir-black", "--full-black", "--snapshot", "--quiet", "demo"})
+                            "--borders", "--ccir-black", "--full-black", "--snapshot", "--quiet", "--keep-partial",
+                            "--version", "demo"})
         EXPECT_NE(r.out.find(opt), std::string::npos) << opt;
+    r = velvane(dir, "--version");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("velvane ", 0), 0u) << r.out;
+    EXPECT_NE(r.out.find("\nbuild: "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\nkernels: "), std::string::npos) << r.out;
 }
 
 TEST(Command, DemoWritesItsFilesAndReportsPsnr)

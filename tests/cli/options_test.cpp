@@ -41,6 +41,10 @@ TEST(Options, EveryTrackBarHasItsOption)
         cl = parse({std::string(trackOptionName(i)) + "=" + std::to_string(fd().trackMinima[i]), "a", "b"});
         ASSERT_EQ(cl.action, CommandLine::Filter) << cl.message;
         EXPECT_EQ(*cl.settings.track[i], fd().trackMinima[i]);
+        // Given again, the last value counts.
+        cl = parse({trackOptionName(i), std::to_string(v), "a", trackOptionName(i), std::to_string(v - 1), "b"});
+        ASSERT_EQ(cl.action, CommandLine::Filter) << cl.message;
+        EXPECT_EQ(*cl.settings.track[i], v - 1);
     }
     CommandLine cl = parse({"--offset-y", "-50", "a", "b"});
     ASSERT_EQ(cl.action, CommandLine::Filter) << cl.message;
@@ -161,6 +165,7 @@ TEST(Options, UsageErrors)
         {"--output-chroma", "423", "a", "b"},
         {"--output-depth", "9", "a", "b"},
         {"--snapshot", "-1", "x.png", "a", "b"},
+        {"--snapshot", "1", "x.jpg", "a", "b"},
         {"--luma-low", "99", "a", "b"},
         {"demo", "--frames", "1"},
     };
@@ -169,6 +174,15 @@ TEST(Options, UsageErrors)
         EXPECT_EQ(cl.action, CommandLine::Exit) << ::testing::PrintToString(args);
         EXPECT_EQ(cl.exitCode, 2) << ::testing::PrintToString(args);
         EXPECT_FALSE(cl.message.empty());
+    }
+    // An unknown option is named alone, not the words it pushed out of place.
+    for (const auto &args : std::vector<std::vector<std::string>>{{"--strength", "5", "in.y4m", "out.y4m"},
+                                                                   {"--hue", "-3", "--strength=5", "in.y4m", "out.y4m"},
+                                                                   {"demo", "--strength", "5"}}) {
+        CommandLine cl = parse(args);
+        EXPECT_EQ(cl.exitCode, 2);
+        EXPECT_EQ(cl.message.rfind("unknown option --strength\n", 0), 0u) << cl.message;
+        EXPECT_EQ(cl.message.find("out.y4m"), std::string::npos) << cl.message;
     }
 }
 
@@ -182,11 +196,20 @@ TEST(Options, OutputSnapshotAndDemo)
     EXPECT_EQ(cl.snapshot.frame, 12);
     EXPECT_EQ(cl.snapshot.path, "s.png");
     EXPECT_TRUE(cl.quiet);
+    EXPECT_EQ(parse({"--snapshot", "0", "dir/S.PNG", "a", "b"}).snapshot.path, "dir/S.PNG");
+    cl = parse({"--output-chroma", "422", "--snapshot", "1", "x.png", "--output-depth", "10", "-q", "a",
+                "--output-chroma", "mono", "--snapshot", "2", "y.png", "--output-depth", "12", "-q", "b"});
+    ASSERT_EQ(cl.action, CommandLine::Filter) << cl.message;
+    EXPECT_EQ(*cl.outputChroma, Chroma::Mono);
+    EXPECT_EQ(*cl.outputDepth, 12);
+    EXPECT_EQ(cl.snapshot.frame, 2);
+    EXPECT_EQ(cl.snapshot.path, "y.png");
+    EXPECT_EQ(parse({"--version"}).action, CommandLine::Version);
 
     cl = parse({"demo"});
     EXPECT_EQ(cl.action, CommandLine::Demo);
     EXPECT_EQ(cl.demoDir, "velvane-demo");
-    cl = parse({"demo", "somewhere", "--frames", "12", "--no-dot"});
+    cl = parse({"demo", "somewhere", "--frames", "9", "--frames", "12", "--no-dot"});
     ASSERT_EQ(cl.action, CommandLine::Demo) << cl.message;
     EXPECT_EQ(cl.demoDir, "somewhere");
     EXPECT_EQ(cl.demoFrames, 12);

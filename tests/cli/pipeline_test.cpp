@@ -1,12 +1,14 @@
 #include "pipeline.h"
 
 #include <gtest/gtest.h>
+#include <png.h>
 #include <string.h>
 #include <sys/stat.h>
 
 #include "convert.h"
 #include "fake_module.h"
 #include "output_file.h"
+#include "png_writer.h"
 #include "test_util.h"
 
 namespace velvane {
@@ -225,27 +227,112 @@ TEST(Pipeline, OutputFormatCanDiffer)
     EXPECT_EQ(r.output.size(), r.output.find('\n') + 1 + 2 * (6 + 8 * 4 * 3 * 2));
 }
 
+// A PNG file as 8-bit RGB rows; empty when it cannot be read.
+std::vector<uint8_t> readPng(const std::string &path, int *width, int *height)
+{
+    png_image image;
+    memset(&image, 0, sizeof image);
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, path.c_str()))
+        return {};
+    image.format = PNG_FORMAT_RGB;
+    std::vector<uint8_t> rgb(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr))
+        return {};
+    *width = (int)image.width;
+    *height = (int)image.height;
+    return rgb;
+}
+
+TEST(Pictures, HostFramesBecomeBt601Rgb)
+{
+    // 8-bit limited-range Y, Cb, Cr of black, white and the primaries, and the
+    // RGB they stand for; on the host's scale Y x 16 and (C - 128) x 16.
+    const struct {
+        int y, cb, cr;
+        uint8_t rgb[3];
+    } colours[] = {
+        {16, 128, 128, {0, 0, 0}},   {235, 128, 128, {255, 255, 255}}, {126, 128, 128, {128, 128, 128}},
+        {81, 90, 240, {255, 0, 0}},  {145, 54, 34, {0, 255, 0}},       {41, 240, 110, {0, 0, 255}},
+        {210, 16, 146, {255, 255, 0}}, {170, 166, 16, {0, 255, 255}},  {106, 202, 222, {255, 0, 255}},
+    };
+    for (const auto &c : colours) {
+        const YcPixel p = {(int16_t)(c.y * 16), (int16_t)((c.cb - 128) * 16), (int16_t)((c.cr - 128) * 16)};
+        uint8_t got[3];
+        hostToRgb(&p, 1, 1, 1, got, 3);
+        for (int k = 0; k < 3; k++)
+            EXPECT_NEAR(got[k], c.rgb[k], 2) << c.y << " " << c.cb << " " << c.cr << ", component " << k;
+    }
+}
+
 TEST(Pipeline, SnapshotWritesBeforeAndAfter)
 {
+    // A flat grey clip, which the fake filter makes lighter: the picture holds
+    // the frame before on the left and after on the right, a divider between
+    // them and a label on each.
     TempDir dir;
     FilterRun run;
     run.snapshot.frame = 2;
     run.snapshot.path = dir.file("snap.png");
-    runOnFile(makeStream("YUV4MPEG2 W20 H10 C422", 4, 3), run);
-    const std::string png = readFile(run.snapshot.path);
-    ASSERT_GT(png.size(), 24u);
-    EXPECT_EQ(png.substr(1, 3), "PNG");
-    // Width and height in the IHDR chunk: two frames side by side.
-    auto be32 = [&](size_t at) {
-        return ((uint8_t)png[at] << 24) | ((uint8_t)png[at + 1] << 16) | ((uint8_t)png[at + 2] << 8) | (uint8_t)png[at + 3];
-    };
-    EXPECT_EQ(be32(16), 40);
-    EXPECT_EQ(be32(20), 10);
+    run.settings.track[7] = 25;
+    const int w = 200, h = 100;
+    std::string clip = "YUV4MPEG2 W200 H100 C444\n";
+    for (int n = 0; n < 5; n++)
+        clip += "FRAME\n" + std::string((size_t)w * h, '\x64') + std::string((size_t)w * h * 2, '\x80');
+    runOnFile(clip, run);
+    int pw = 0, ph = 0;
+    const std::vector<uint8_t> png = readPng(run.snapshot.path, &pw, &ph);
+    ASSERT_FALSE(png.empty());
+    const int divider = dividerWidth(w);
+    ASSERT_GE(divider, 2);
+    ASSERT_EQ(pw, 2 * w + divider);
+    ASSERT_EQ(ph, h);
+    uint8_t before[3], after[3];
+    const YcPixel grey[2] = {{1600, 0, 0}, {1700, 0, 0}}; // 100 on the host's scale, and after the offset of 25
+    hostToRgb(&grey[0], 1, 1, 1, before, 3);
+    hostToRgb(&grey[1], 1, 1, 1, after, 3);
+    auto at = [&](int x, int y) { return png.data() + ((size_t)y * pw + x) * 3; };
+    EXPECT_EQ(memcmp(at(w - 1, h - 1), before, 3), 0);
+    EXPECT_EQ(memcmp(at(0, h - 1), before, 3), 0);
+    EXPECT_EQ(memcmp(at(w + divider, h - 1), after, 3), 0);
+    EXPECT_EQ(memcmp(at(pw - 1, h / 2), after, 3), 0);
+    for (int y = 0; y < h; y += 7)
+        for (int x = w; x < w + divider; x++) {
+            EXPECT_NE(memcmp(at(x, y), before, 3), 0) << x << ", " << y;
+            EXPECT_NE(memcmp(at(x, y), after, 3), 0) << x << ", " << y;
+        }
+    // White letters on a darker box in the top left corner of each half;
+    // "before" has more of them than "after".
+    int letters[2] = {0, 0}, box[2] = {0, 0};
+    for (int half = 0; half < 2; half++)
+        for (int y = 0; y < h / 3; y++)
+            for (int x = 0; x < w / 2; x++) {
+                const uint8_t *p = at(half * (w + divider) + x, y);
+                letters[half] += p[0] == 255 && p[1] == 255 && p[2] == 255;
+                box[half] += p[0] < (half ? after : before)[0] / 2;
+            }
+    EXPECT_GT(letters[1], 20);
+    EXPECT_GT(letters[0], letters[1]);
+    EXPECT_GT(box[0], letters[0]);
+    EXPECT_GT(box[1], letters[1]);
 
-    run.snapshot.frame = 9;
+    // A frame past the end: refused before any work when the file's size
+    // shows it; found at the end of a stream, with the output written.
+    run.snapshot.frame = 5;
     run.snapshot.path = dir.file("none.png");
-    Result r = runOnFile(makeStream("YUV4MPEG2 W20 H10 C422", 4, 3), run);
-    EXPECT_NE(r.stats.warning.find("beyond the clip"), std::string::npos);
+    fake::reset();
+    try {
+        runOnFile(clip, run);
+        ADD_FAILURE() << "a frame past the end of a file was taken";
+    } catch (const CliError &e) {
+        EXPECT_NE(std::string(e.what()).find("ends before frame 5 (it has at most 5 frames"), std::string::npos)
+            << e.what();
+    }
+    EXPECT_TRUE(fake::record().frameCounts.empty());
+    Result r = runOnPipe(clip, run);
+    EXPECT_EQ(r.stats.frames, 5);
+    EXPECT_NE(r.stats.snapshotMissed.find("ends before frame 5 (it has 5 frames"), std::string::npos)
+        << r.stats.snapshotMissed;
     EXPECT_TRUE(readFile(run.snapshot.path).empty()); // nothing made for it
 
     // An unwritable picture is refused before any frame is filtered.

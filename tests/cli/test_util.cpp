@@ -31,10 +31,10 @@ TempDir::~TempDir()
     rmdir(path_.c_str());
 }
 
-std::vector<std::string> TempDir::list() const
+std::vector<std::string> TempDir::listOf(const std::string &folder)
 {
     std::vector<std::string> names;
-    if (DIR *d = opendir(path_.c_str())) {
+    if (DIR *d = opendir(folder.c_str())) {
         while (dirent *e = readdir(d))
             if (strcmp(e->d_name, ".") && strcmp(e->d_name, ".."))
                 names.push_back(e->d_name);

@@ -22,7 +22,8 @@ public:
     ~TempDir();
     const std::string &path() const { return path_; }
     std::string file(const std::string &name) const { return path_ + "/" + name; }
-    std::vector<std::string> list() const;
+    std::vector<std::string> list() const { return listOf(path_); }
+    static std::vector<std::string> listOf(const std::string &folder); // its entries but . and ..
 
 private:
     std::string path_;
