@@ -196,7 +196,12 @@ int velvane_receive_frame(VelvaneFilter *f, VelvaneFrame *frame)
         f->error = "no output frame given";
         return VELVANE_EINVAL;
     }
-    return record(f, f->stream.receive(*frame));
+    try {
+        return record(f, f->stream.receive(*frame));
+    } catch (const std::bad_alloc &) {
+        f->error = "out of memory";
+        return VELVANE_ENOMEM;
+    }
 }
 
 int velvane_flush(VelvaneFilter *f)

@@ -41,6 +41,9 @@ StreamFilter::StreamFilter(int width, int height, unsigned cpuFlags, const Frame
     // host limits frames to 720 x 480; the library takes every size the dot
     // pass's work memory spans.
     instance_->maxWidth = instance_->maxHeight = kWaveLength;
+    // The frames kept: n - 2 .. n + 2 and one being sent. Room for all of them
+    // now, so that handing a frame back to the spares never allocates.
+    spare_.reserve(2 * kLookahead + 2);
     startInstance(*instance_, 2, cpuFlags);
     if (instance_->startupOutOfMemory)
         throw std::bad_alloc();
