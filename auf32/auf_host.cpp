@@ -35,6 +35,7 @@
 
 #include "embedded_host.h"
 #include "frame_sequence.h"
+#include "host_report.h"
 #include "pe_image.h"
 #include "settings_script.h"
 #include "win32_api.h"
@@ -50,38 +51,9 @@ extern "C" struct EntryReport {
 
 namespace {
 
-int failures = 0;
-
-void say(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
-void say(const char *fmt, ...)
-{
-    va_list ap;
-    va_start(ap, fmt);
-    fputs("auf32: ", stdout);
-    vfprintf(stdout, fmt, ap);
-    fputc('\n', stdout);
-    fflush(stdout);
-    va_end(ap);
-}
-
-void fail(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
-void fail(const char *fmt, ...)
-{
-    va_list ap;
-    va_start(ap, fmt);
-    fputs("auf32: FAIL: ", stdout);
-    vfprintf(stdout, fmt, ap);
-    fputc('\n', stdout);
-    fflush(stdout);
-    va_end(ap);
-    failures++;
-}
-
-#define CHECK(cond, ...)                                                                                              \
-    do {                                                                                                              \
-        if (!(cond))                                                                                                  \
-            fail(__VA_ARGS__);                                                                                        \
-    } while (0)
+using host_report::fail;
+using host_report::failures;
+using host_report::say;
 
 const PeImage *loaded = nullptr;
 
@@ -435,6 +407,7 @@ int usage(const char *self)
 
 int main(int argc, char **argv)
 {
+    host_report::name = "auf32";
     struct sigaction sa = {};
     sa.sa_sigaction = onFault;
     sa.sa_flags = SA_SIGINFO;

@@ -24,6 +24,7 @@
 
 #include "embedded_host.h"
 #include "frame_sequence.h"
+#include "host_report.h"
 #include "png_write.h"
 
 // The host reads the descriptor at fixed offsets; this program is built for
@@ -39,36 +40,9 @@ using velvane::HostCall;
 
 namespace {
 
-int failures = 0;
-
-void say(const char *fmt, ...)
-{
-    va_list ap;
-    va_start(ap, fmt);
-    fputs("wintest: ", stdout);
-    vfprintf(stdout, fmt, ap);
-    fputc('\n', stdout);
-    fflush(stdout);
-    va_end(ap);
-}
-
-void fail(const char *fmt, ...)
-{
-    va_list ap;
-    va_start(ap, fmt);
-    fputs("wintest: FAIL: ", stdout);
-    vfprintf(stdout, fmt, ap);
-    fputc('\n', stdout);
-    fflush(stdout);
-    va_end(ap);
-    failures++;
-}
-
-#define CHECK(cond, ...)                                                                                              \
-    do {                                                                                                              \
-        if (!(cond))                                                                                                  \
-            fail(__VA_ARGS__);                                                                                        \
-    } while (0)
+using host_report::fail;
+using host_report::failures;
+using host_report::say;
 
 // Texts as the module stores them (code page 932).
 const char kCacheResetCaption[] = "Cache Reset";
@@ -472,6 +446,7 @@ bool anyNonZero(const std::vector<YcPixel> &frame)
 
 int main(int argc, char **argv)
 {
+    host_report::name = "wintest";
     if (argc < 3) {
         fprintf(stderr, "usage: %s <module.dll> <frames.out> [<screenshot.png>]\n", argv[0]);
         return 2;
