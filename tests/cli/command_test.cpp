@@ -106,7 +106,7 @@ TEST(Command, ErrorsExitNonZeroAndLeaveNothingBehind)
         {"tiny.y4m out.y4m", "frames of 3 x 8 are too small: the filter needs at least 4 x 4 pixels"},
         {"missing.y4m out.y4m", "cannot open missing.y4m"},
         {"text.y4m no/such/dir/out.y4m", "cannot write no/such/dir/out.y4m"},
-        {"--luma-low 21 text.y4m out.y4m", "--luma-low"},
+        {"--luma-low 61 text.y4m out.y4m", "--luma-low"},
         {"--hue 31 text.y4m out.y4m", "-30 to 30"},
         {"text.y4m", "needs an INPUT and an OUTPUT"},
     };
@@ -376,7 +376,8 @@ TEST(Command, HelpListsTheSettings)
     for (const char *opt : {"--luma-low", "--luma-high", "--chroma-low", "--chroma-high", "--gain-y", "--gain-cb",
                             "--gain-cr", "--offset-y", "--hue", "--balance", "--border-top", "--border-bottom",
                             "--border-left", "--border-right", "--dot", "--no-dot", "--411", "--no-411", "--no-prev",
-                            "--borders", "--ccir-black", "--full-black", "--snapshot", "--quiet", "demo"})
+                            "--borders", "--ccir-black", "--full-black", "--snapshot", "--quiet", "--strength",
+                            "--show", "demo"})
         EXPECT_NE(r.out.find(opt), std::string::npos) << opt;
 }
 
