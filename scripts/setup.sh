@@ -5,8 +5,9 @@
 # the Shift-JIS labels).
 # Safe to run again: it only asks apt when something is missing.
 # Optional groups, named as arguments, add packages only some commands need:
-#   compare   the plot of bench/compare (gnuplot) and the profilers the speed
-#             work uses (perf, valgrind's callgrind)
+#   compare   the plot of bench/compare (gnuplot), mjpegtools (yuvycsnoise, a
+#             peer of the dot pass in bench/compare and bench/strength) and the
+#             profilers the speed work uses (perf, valgrind's callgrind)
 set -euo pipefail
 
 packages=(
@@ -23,7 +24,7 @@ packages=(
 
 for group in "$@"; do
   case "$group" in
-    compare) packages+=(gnuplot-nox fonts-dejavu-core linux-perf valgrind) ;;
+    compare) packages+=(gnuplot-nox fonts-dejavu-core mjpegtools linux-perf valgrind) ;;
     *) echo "setup: unknown group '$group' (known: compare)" >&2; exit 2 ;;
   esac
 done
