@@ -223,7 +223,8 @@ FrameSettings StreamFilter::settingsFor(int64_t n)
 {
     FrameSettings s = settings_.frame;
     if (settings_.strength == Strength::Auto) {
-        if (needMeasure_ || windowFrame(n).sceneStart)
+        // A frame received again after a failure keeps its measurement.
+        if (needMeasure_ || (windowFrame(n).sceneStart && measuredAt_ != n))
             measureScene(n);
         s = resolved(autoChoice_);
     } else if (settings_.strength != Strength::Custom) {
