@@ -200,8 +200,8 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
         app.add_option("--strength", strengthValue,
                        "choose the four thresholds by name: light, medium (the defaults) or strong; or auto, "
                        "from the noise measured in the first frames and again after each scene change (auto "
-                       "also runs the dot pass only where it finds dots); a threshold option or --dot/--no-dot "
-                       "given beside it wins")
+                       "also runs the dot pass only where it finds dots or heavy grain); a threshold option or "
+                       "--dot/--no-dot given beside it wins")
             ->transform(CLI::CheckedTransformer(strengthMap, CLI::ignore_case).description(""))
             ->type_name("light|medium|strong|auto")
             ->group("Filter settings (track bars)");
