@@ -161,6 +161,7 @@ void velvane_default_settings(VelvaneSettings *s)
 {
     if (!s)
         return;
+    memset(s, 0, sizeof *s); // a field without a setting of the plug-in is 0 by default
     for (int i = 0; i < VV_TRACK_COUNT; i++)
         s->*kTrackFields[i].member = kTrackDefaults[i];
     for (int i = 0; i < VV_CHECK_COUNT; i++)

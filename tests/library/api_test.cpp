@@ -335,8 +335,10 @@ TEST(Api, AStrengthChoosesWhatIsLeftToItAndWhatIsGivenWins)
 {
     char message[256];
     VelvaneSettings s;
+    memset(&s, 0x5a, sizeof s); // the defaults cover every field, whatever the memory held
     velvane_default_settings(&s);
     EXPECT_EQ(s.strength, VELVANE_STRENGTH_CUSTOM);
+    EXPECT_EQ(s.show, VELVANE_SHOW_OUTPUT);
     s.luma_low = VELVANE_FROM_STRENGTH;
     EXPECT_EQ(velvane_check_settings(&s, message, sizeof message), VELVANE_EINVAL);
     EXPECT_NE(std::string(message).find("no strength is chosen"), std::string::npos) << message;
