@@ -59,12 +59,14 @@ typedef enum VelvaneStatus {
 /* Strengths: a choice of the four thresholds (and of the dot pass) for the
  * settings left at VELVANE_FROM_STRENGTH. VELVANE_STRENGTH_AUTO measures the
  * noise of the video itself, in the first frames and again after every scene
- * change, and turns the dot pass on only where it finds dots. */
+ * change, and runs the dot pass only where it finds dots or heavy grain. The
+ * named ones run the dot pass; their thresholds are luma low, luma high,
+ * chroma low, chroma high. */
 typedef enum VelvaneStrength {
     VELVANE_STRENGTH_CUSTOM = 0, /* the thresholds and the dot pass as given (the default) */
-    VELVANE_STRENGTH_LIGHT = 1,
-    VELVANE_STRENGTH_MEDIUM = 2, /* the plug-in's defaults: every threshold 10 */
-    VELVANE_STRENGTH_STRONG = 3,
+    VELVANE_STRENGTH_LIGHT = 1,  /* 7, 9, 9, 12: grain of about 2 code values */
+    VELVANE_STRENGTH_MEDIUM = 2, /* 10, 10, 10, 10: the plug-in's defaults */
+    VELVANE_STRENGTH_STRONG = 3, /* 21, 40, 27, 36: grain of about 6, and dots */
     VELVANE_STRENGTH_AUTO = 4
 } VelvaneStrength;
 
