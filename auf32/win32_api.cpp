@@ -201,6 +201,12 @@ void CRTAPI crt_initterm(void (**begin)(), void (**end)())
 void CRTAPI crt_lock(int) {}
 void CRTAPI crt_unlock(int) {}
 
+// The runtime's math functions report domain and range errors through errno,
+// and its start-up registers a math error handler, which nothing here calls.
+int crtErrno = 0;
+int *CRTAPI crt_errno() { return &crtErrno; }
+void CRTAPI crt_setusermatherr(void *) {}
+
 // The Windows heap hands out blocks aligned to 8 bytes on 32-bit systems,
 // not to 16: every block here sits 8 bytes past a 16-byte boundary, so code
 // that needs more than msvcrt promises shows it.
@@ -307,7 +313,8 @@ const Export exportsTable[] = {
     CRT(calloc), CRT(realloc), CRT(memcpy), CRT(memset), CRT(strlen), CRT(strncmp),
     {"msvcrt.dll", "_amsg_exit", (void *)&crt_amsg_exit}, {"msvcrt.dll", "_initterm", (void *)&crt_initterm},
     {"msvcrt.dll", "_lock", (void *)&crt_lock}, {"msvcrt.dll", "_unlock", (void *)&crt_unlock},
-    {"msvcrt.dll", "_iob", (void *)iob},
+    {"msvcrt.dll", "_iob", (void *)iob}, {"msvcrt.dll", "_errno", (void *)&crt_errno},
+    {"msvcrt.dll", "__setusermatherr", (void *)&crt_setusermatherr},
     API("USER32.dll", CreateWindowExA), API("USER32.dll", SendMessageA),
     API("GDI32.dll", CreateFontA), API("GDI32.dll", DeleteObject),
 };

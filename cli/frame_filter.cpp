@@ -16,8 +16,9 @@ namespace {
 
 class NativeFilter : public FrameFilter {
 public:
-    NativeFilter(int width, int height, int stride, const int32_t *track, const int32_t *check)
-        : filter_(open(config(width, height, track, check))), stride_(stride)
+    NativeFilter(int width, int height, int stride, const int32_t *track, const int32_t *check, int strength,
+                 int show)
+        : filter_(open(config(width, height, track, check, strength, show))), stride_(stride)
     {
     }
 
@@ -40,15 +41,22 @@ public:
         call([&] { got = filter_.receive(f); });
         return got;
     }
+    bool strengthReport(VelvaneStrengthReport *r) const override
+    {
+        return velvane_get_strength(filter_.get(), r) == VELVANE_OK;
+    }
 
 private:
-    static VelvaneConfig config(int width, int height, const int32_t *track, const int32_t *check)
+    static VelvaneConfig config(int width, int height, const int32_t *track, const int32_t *check, int strength,
+                                int show)
     {
         VelvaneConfig c;
         velvane_default_config(&c);
         c.width = width;
         c.height = height;
         c.settings = velvaneSettingsFromArrays(track, check);
+        c.settings.strength = strength;
+        c.settings.show = show;
         return c;
     }
     VelvaneFrame describe(YcPixel *pixels) const
@@ -153,9 +161,9 @@ private:
 } // namespace
 
 std::unique_ptr<FrameFilter> nativeFilter(int width, int height, int stride, const int32_t *track,
-                                          const int32_t *check)
+                                          const int32_t *check, int strength, int show)
 {
-    return std::unique_ptr<FrameFilter>(new NativeFilter(width, height, stride, track, check));
+    return std::unique_ptr<FrameFilter>(new NativeFilter(width, height, stride, track, check, strength, show));
 }
 
 std::unique_ptr<FrameFilter> pluginFilter(FilterDescriptor *fd, int width, int height, int stride,

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "velvane/filter.h"
+#include "velvane/velvane.h"
 
 namespace velvane {
 
@@ -24,11 +25,17 @@ public:
     // first or the clip is done. Throws CliError when a frame could not be
     // filtered.
     virtual bool receive(YcPixel *out) = 0;
+    // What the strength chose for the frame received last; false when the
+    // filter cannot say (a plug-in build).
+    virtual bool strengthReport(VelvaneStrengthReport *) const { return false; }
 };
 
-// The native library with these settings (the host's array order).
+// The native library with these settings (the host's array order; thresholds
+// and the dot pass may be VELVANE_FROM_STRENGTH), a VelvaneStrength and a
+// VelvaneShow.
 std::unique_ptr<FrameFilter> nativeFilter(int width, int height, int stride, const int32_t *track,
-                                          const int32_t *check);
+                                          const int32_t *check, int strength = VELVANE_STRENGTH_CUSTOM,
+                                          int show = VELVANE_SHOW_OUTPUT);
 
 // The plug-in behind `fd`: initFilter, updateFilter, processFrame per frame
 // with the frames it asks for, exitFilter when done. Such a module cannot say

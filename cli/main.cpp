@@ -75,6 +75,7 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl)
         run.outputChroma = cl.outputChroma;
         run.outputDepth = cl.outputDepth;
         run.snapshot = cl.snapshot;
+        run.show = cl.show;
         run.progress = !cl.quiet && !cl.noProgress && isatty(2);
         stats = filterStream(fd, in, inName, out.file(), out.name(), run);
         if (stats.inputError.empty())
@@ -98,12 +99,18 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl)
         fprintf(stderr, "velvane: %lld frames in %.2f s, %.1f frames per second\n", (long long)stats.frames,
                 stats.seconds, stats.seconds > 0 ? stats.frames / stats.seconds : 0.0);
     if (cl.verbose) {
+        // What automatic strength chooses is listed scene by scene below.
         std::string used;
         for (int i = 0; i < VV_TRACK_COUNT; i++)
-            used += std::string(" ") + trackOptionName(i) + " " + std::to_string(stats.track[i]);
+            used += std::string(" ") + trackOptionName(i) + " " +
+                    (stats.track[i] == VELVANE_FROM_STRENGTH ? "auto" : std::to_string(stats.track[i]));
         for (int i = 0; i < VV_CHECK_COUNT; i++)
-            used += std::string(" ") + (stats.check[i] == 1 ? checkOptionName(i) : checkOffOptionName(i));
+            used += std::string(" ") + (stats.check[i] == VELVANE_FROM_STRENGTH ? std::string(checkOptionName(i)) + " auto"
+                                        : stats.check[i] == 1                   ? checkOptionName(i)
+                                                                                : checkOffOptionName(i));
         fprintf(stderr, "velvane: settings used:%s\n", used.c_str());
+        for (const std::string &note : stats.strengthNotes)
+            fprintf(stderr, "velvane: automatic strength at %s\n", note.c_str());
     }
     if (cl.verbose && stats.frames > 0) {
         const double ms = 1000.0 / (double)stats.frames;

@@ -18,10 +18,10 @@ struct TrackOption {
     const char *meaning;
 };
 const TrackOption kTracks[VV_TRACK_COUNT] = {
-    {"--luma-low", "luma threshold, low band"},
-    {"--luma-high", "luma threshold, high band"},
-    {"--chroma-low", "chroma threshold, low band"},
-    {"--chroma-high", "chroma threshold, high band"},
+    {"--luma-low", "luma threshold, low band: a step is half a code value of 8-bit video, 2 of 10-bit"},
+    {"--luma-high", "luma threshold, high band: a step is one code value of 8-bit video, 4 of 10-bit"},
+    {"--chroma-low", "chroma threshold, low band: a step is half a code value of 8-bit video, 2 of 10-bit"},
+    {"--chroma-high", "chroma threshold, high band: a step is half a code value of 8-bit video, 2 of 10-bit"},
     {"--gain-y", "luma gain: luma x (256 + N) / 256"},
     {"--gain-cb", "Cb gain: Cb x (256 + N) / 256"},
     {"--gain-cr", "Cr gain: Cr x (256 + N) / 256"},
@@ -51,9 +51,10 @@ const CheckOption kChecks[VV_CHECK_COUNT] = {
     {"--ccir-black", "--full-black", "borders at CCIR 601 black (Y 16)", "borders at full-range black (Y 0)"},
 };
 
-std::string rangeText(const FilterDescriptor &fd, int i)
+// The native library takes wider thresholds than the plug-in's descriptor says.
+int32_t trackMaximum(const FilterDescriptor &fd, int i, bool plugin)
 {
-    return std::to_string(fd.trackMinima[i]) + " to " + std::to_string(fd.trackMaxima[i]);
+    return i < kThresholdCount && !plugin ? VELVANE_THRESHOLD_MAX : fd.trackMaxima[i];
 }
 
 // The first word that looks like an option but is none of ours ("--strength"
@@ -74,6 +75,39 @@ std::string unknownOption(const CLI::App &app, int argc, const char *const *argv
             return name;
     }
     return std::string();
+}
+
+std::string rangeText(const FilterDescriptor &fd, int i, bool plugin = false)
+{
+    return std::to_string(fd.trackMinima[i]) + " to " + std::to_string(trackMaximum(fd, i, plugin));
+}
+
+struct NamedValue {
+    const char *name;
+    int value;
+};
+const NamedValue kStrengths[] = {{"light", VELVANE_STRENGTH_LIGHT},
+                                 {"medium", VELVANE_STRENGTH_MEDIUM},
+                                 {"strong", VELVANE_STRENGTH_STRONG},
+                                 {"auto", VELVANE_STRENGTH_AUTO}};
+const NamedValue kShows[] = {{"removed", VELVANE_SHOW_REMOVED}, {"dots", VELVANE_SHOW_DOTS}};
+
+// A value given by one of its names (any case), never by number.
+template <size_t N> CLI::Validator byName(const NamedValue (&names)[N])
+{
+    return CLI::Validator(
+        [&names](std::string &s) -> std::string {
+            std::string list;
+            for (size_t i = 0; i < N; i++) {
+                if (strcasecmp(s.c_str(), names[i].name) == 0) {
+                    s = std::to_string(names[i].value);
+                    return std::string();
+                }
+                list += std::string(i == 0 ? "" : i + 1 == N ? " or " : ", ") + names[i].name;
+            }
+            return "it is " + list + ", not " + s;
+        },
+        "", "");
 }
 
 } // namespace
@@ -103,15 +137,16 @@ std::string labelUtf8(const char *shiftJis)
     return out;
 }
 
-void validateSettings(const FilterDescriptor &fd, const FilterSettings &s)
+void validateSettings(const FilterDescriptor &fd, const FilterSettings &s, bool plugin)
 {
     for (int i = 0; i < VV_TRACK_COUNT; i++) {
         if (!s.track[i])
             continue;
         const int32_t v = *s.track[i];
-        if (v < fd.trackMinima[i] || v > fd.trackMaxima[i])
+        if (v < fd.trackMinima[i] || v > trackMaximum(fd, i, plugin))
             throw CliError(std::string(kTracks[i].name) + ": " + std::to_string(v) + " is out of range; " +
-                           labelUtf8(fd.trackNames[i]) + " takes " + rangeText(fd, i));
+                           labelUtf8(fd.trackNames[i]) + " takes " + rangeText(fd, i, plugin) +
+                           (plugin && i < kThresholdCount ? " in a plug-in build" : ""));
     }
 }
 
@@ -126,6 +161,13 @@ void resolveSettings(const FilterDescriptor &fd, const FilterSettings &s, Chroma
     // right for material that really is 4:1:1.
     if (!s.check[1])
         check[1] = inputChroma == Chroma::C411 ? 1 : 0;
+    if (s.strength && *s.strength != VELVANE_STRENGTH_CUSTOM) {
+        for (int i = 0; i < kThresholdCount; i++)
+            if (!s.track[i])
+                track[i] = VELVANE_FROM_STRENGTH;
+        if (!s.check[0])
+            check[0] = VELVANE_FROM_STRENGTH;
+    }
 }
 
 CommandLine parseCommandLine(const std::vector<std::string> &args, const FilterDescriptor &fd)
@@ -158,7 +200,7 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
     for (int i = 0; i < VV_TRACK_COUNT; i++) {
         std::string desc = labelUtf8(fd.trackNames[i]) + ": " + kTracks[i].meaning + " (" + rangeText(fd, i) +
                            ", default " + std::to_string(fd.trackDefaults[i]) + ")";
-        const int32_t lo = fd.trackMinima[i], hi = fd.trackMaxima[i];
+        const int32_t lo = fd.trackMinima[i], hi = trackMaximum(fd, i, false);
         const std::string name = kTracks[i].name, label = labelUtf8(fd.trackNames[i]);
         CLI::Validator range(
             [lo, hi, label](std::string &text) -> std::string {
@@ -193,6 +235,28 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
         checkOn[i] = app.add_flag(kChecks[i].on, onText)->group("Filter settings (check boxes)");
         checkOff[i] = app.add_flag(kChecks[i].off, offText)->group("Filter settings (check boxes)");
     }
+
+    int strengthValue = 0;
+    auto *strengthOpt =
+        app.add_option("--strength", strengthValue,
+                       "choose the four thresholds by name: light, medium (the defaults) or strong; or auto, "
+                       "from the noise measured in the first frames and again after each scene change (auto "
+                       "also runs the dot pass only where it finds dots or heavy grain); a threshold option or "
+                       "--dot/--no-dot given beside it wins")
+            ->transform(byName(kStrengths))
+            ->type_name("light|medium|strong|auto")
+            ->group("Filter settings (track bars)");
+    app.add_option("--show", cl.show,
+                   "write what the filter takes out instead of the filtered video: four times input minus "
+                   "output around mid-grey, per plane (removed), or the same for the dot pass alone (dots)")
+        ->transform(byName(kShows))
+        ->type_name("removed|dots")
+        ->group("Input and output");
+    app.footer("Thresholds: a neighbour is averaged in when it lies within the threshold. One step is half a "
+               "code value of 8-bit video (2 of 10-bit) in the low bands and the chroma high band, one code "
+               "value (4 of 10-bit) in the luma high band. The native library takes up to " +
+               std::to_string(VELVANE_THRESHOLD_MAX) + "; a plug-in build (--module) takes " +
+               std::to_string(fd.trackMinima[0]) + " to " + std::to_string(fd.trackMaxima[0]) + ".");
 
     std::pair<int64_t, std::string> snapshot;
     auto *snapOpt = app.add_option("--snapshot", snapshot,
@@ -266,6 +330,8 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
     for (int i = 0; i < VV_TRACK_COUNT; i++)
         if (trackOpt[i]->count())
             cl.settings.track[i] = trackValue[i];
+    if (strengthOpt->count())
+        cl.settings.strength = strengthValue;
     // The last word counts: "--dot ... --no-dot" leaves it off.
     for (const CLI::Option *o : app.parse_order())
         for (int i = 0; i < VV_CHECK_COUNT; i++) {

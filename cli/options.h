@@ -11,15 +11,22 @@
 #include <vector>
 
 #include "velvane/filter.h"
+#include "velvane/velvane.h"
 #include "y4m.h"
 
 namespace velvane {
 
-// What the user set; unset values take the descriptor's defaults.
+// What the user set; unset values take the descriptor's defaults, or with a
+// strength (a VelvaneStrength), the strength's choice.
 struct FilterSettings {
     std::optional<int32_t> track[VV_TRACK_COUNT];
     std::optional<int32_t> check[VV_CHECK_COUNT];
+    std::optional<int> strength;
 };
+
+// The thresholds (the first four track bars) go beyond the plug-in's range in
+// the native library.
+constexpr int kThresholdCount = 4;
 
 const char *trackOptionName(int i); // "--luma-low", ...
 // "--dot", "--411", "--no-prev", "--borders", "--ccir-black"; checkOffOptionName the opposite.
@@ -33,10 +40,13 @@ const char *checkMeaning(int i);
 std::string labelUtf8(const char *shiftJis);
 
 // Throws CliError naming the option and its range when a value lies outside
-// the descriptor's range.
-void validateSettings(const FilterDescriptor &fd, const FilterSettings &s);
+// the descriptor's range; for the native library (not `plugin`), thresholds
+// may go up to the library's VELVANE_THRESHOLD_MAX.
+void validateSettings(const FilterDescriptor &fd, const FilterSettings &s, bool plugin = true);
 // The values a run uses: the descriptor's defaults, except that 4:1:1
-// interpolation is on only for 4:1:1 input, then what the user set.
+// interpolation is on only for 4:1:1 input, then what the user set. With a
+// strength, the thresholds and the dot pass the user did not set are
+// VELVANE_FROM_STRENGTH.
 void resolveSettings(const FilterDescriptor &fd, const FilterSettings &s, Chroma inputChroma, int32_t *track,
                      int32_t *check);
 
@@ -56,6 +66,7 @@ struct CommandLine {
     std::optional<Chroma> outputChroma;
     std::optional<int> outputDepth;
     Snapshot snapshot;
+    int show = 0; // a VelvaneShow
     bool quiet = false;
     bool noProgress = false;
     bool verbose = false;

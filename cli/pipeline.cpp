@@ -19,6 +19,7 @@
 #include "channel.h"
 #include "convert.h"
 #include "frame_filter.h"
+#include "pipeline/strength.h"
 #include "snapshot.h"
 
 namespace velvane {
@@ -113,6 +114,46 @@ struct StreamLock {
     ~StreamLock() { funlockfile(f); }
 };
 
+// A plug-in build takes fixed settings within its descriptor's ranges: a named
+// strength becomes its thresholds here, and what only the native library does
+// is refused.
+void strengthForPlugin(const FilterDescriptor &fd, const FilterRun &run, int32_t *track, int32_t *check)
+{
+    const int strength = run.settings.strength.value_or(VELVANE_STRENGTH_CUSTOM);
+    if (strength == VELVANE_STRENGTH_AUTO)
+        throw CliError("--strength auto needs the native library: a plug-in build (--module) filters with fixed "
+                       "thresholds");
+    if (run.show != VELVANE_SHOW_OUTPUT)
+        throw CliError("--show needs the native library; leave out --module");
+    if (strength == VELVANE_STRENGTH_CUSTOM)
+        return;
+    const StrengthChoice c = presetStrength(static_cast<Strength>(strength));
+    for (int i = 0; i < kThresholdCount; i++) {
+        if (track[i] != VELVANE_FROM_STRENGTH)
+            continue;
+        if (c.threshold[i] > fd.trackMaxima[i])
+            throw CliError(std::string("--strength sets ") + trackOptionName(i) + " to " +
+                           std::to_string(c.threshold[i]) + ", beyond the " + std::to_string(fd.trackMinima[i]) +
+                           " to " + std::to_string(fd.trackMaxima[i]) + " a plug-in build takes; give " +
+                           trackOptionName(i) + " yourself");
+        track[i] = c.threshold[i];
+    }
+    if (check[0] == VELVANE_FROM_STRENGTH)
+        check[0] = c.dot ? 1 : 0;
+}
+
+// One line for each scene automatic strength measured.
+std::string strengthNote(const VelvaneStrengthReport &r)
+{
+    char line[320];
+    snprintf(line, sizeof line,
+             "frame %lld: noise %.2f (luma) and %.2f (chroma) 8-bit code values, dots in %.0f%% of the picture: "
+             "--luma-low %d --luma-high %d --chroma-low %d --chroma-high %d %s",
+             (long long)r.measured_at, r.luma_noise, r.chroma_noise, 100.0 * r.dot_share, r.luma_low, r.luma_high,
+             r.chroma_low, r.chroma_high, r.dot_removal ? "--dot" : "--no-dot");
+    return line;
+}
+
 } // namespace
 
 void requireFilterableSize(const Y4mFormat &f, const std::string &name, bool plugin, int minimumSide)
@@ -145,8 +186,14 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
                                              run.outputDepth.value_or(inFormat.depth));
     stats.input = inFormat;
     stats.output = outFormat;
-    validateSettings(*fd, run.settings);
+    validateSettings(*fd, run.settings, run.plugin);
     resolveSettings(*fd, run.settings, inFormat.chroma, stats.track, stats.check);
+    if (run.plugin)
+        strengthForPlugin(*fd, run, stats.track, stats.check);
+    else
+        stats.strength = run.settings.strength.value_or(VELVANE_STRENGTH_CUSTOM);
+    if (run.show == VELVANE_SHOW_DOTS && stats.check[0] == 0)
+        throw CliError("--show dots shows what the dot pass takes out, but it is off (--no-dot)");
 
     const int width = inFormat.width, height = inFormat.height;
     const int stride = (width + 3) & ~3; // the filter works on rows rounded up to 4 pixels
@@ -268,7 +315,8 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
     try {
         std::unique_ptr<FrameFilter> filter =
             run.plugin ? pluginFilter(fd, width, height, stride, stats.track, stats.check)
-                       : nativeFilter(width, height, stride, stats.track, stats.check);
+                       : nativeFilter(width, height, stride, stats.track, stats.check, stats.strength, run.show);
+        int measurements = 0;
         std::deque<FramePtr> sent; // in display order, until their filtered frame is out
         bool ended = false;
         int64_t n = 0;
@@ -290,6 +338,12 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
                 }
                 continue;
             }
+            VelvaneStrengthReport report;
+            if (stats.strength == VELVANE_STRENGTH_AUTO && filter->strengthReport(&report) &&
+                report.measurements != measurements) {
+                measurements = report.measurements;
+                stats.strengthNotes.push_back(strengthNote(report));
+            }
             FramePtr src = std::move(sent.front());
             sent.pop_front();
             o->index = n;
@@ -303,6 +357,16 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
             n++;
         }
         toWriter.close();
+        // A named strength's thresholds, for the summary.
+        VelvaneStrengthReport report;
+        if (stats.strength != VELVANE_STRENGTH_CUSTOM && stats.strength != VELVANE_STRENGTH_AUTO &&
+            filter->strengthReport(&report)) {
+            const int chosen[5] = {report.luma_low, report.luma_high, report.chroma_low, report.chroma_high,
+                                   report.dot_removal};
+            for (int i = 0; i < kThresholdCount; i++)
+                stats.track[i] = chosen[i];
+            stats.check[0] = chosen[4];
+        }
     } catch (...) {
         fail(std::current_exception());
     }

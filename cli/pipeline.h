@@ -15,6 +15,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "options.h"
 #include "velvane/filter.h"
@@ -34,6 +35,7 @@ struct FilterRun {
     std::optional<Chroma> outputChroma;
     std::optional<int> outputDepth;
     Snapshot snapshot;
+    int show = VELVANE_SHOW_OUTPUT; // write the filtered video, or what the filter takes out
     bool progress = false;  // a progress line on standard error
     int queueFrames = 3;    // frames in flight between each pair of threads
     int minimumSide = 1;    // a plug-in's narrower or lower frames are refused up front (the library's always are)
@@ -46,8 +48,13 @@ struct RunStats {
     int64_t frames = 0;         // frames written
     double seconds = 0;
     Y4mFormat input, output;
+    // The settings used; with automatic strength, the thresholds and the dot
+    // pass it chose are VELVANE_FROM_STRENGTH here and each choice is a line of
+    // strengthNotes.
     int32_t track[VV_TRACK_COUNT] = {};
     int32_t check[VV_CHECK_COUNT] = {};
+    int strength = VELVANE_STRENGTH_CUSTOM;
+    std::vector<std::string> strengthNotes;
     size_t hostFrames = 0;      // host frame buffers the run made (its whole frame footprint)
     size_t hostFrameLimit = 0;  // the most it may make
     // Processor time of each thread: whether the plug-in or the streams set the pace.

@@ -1,7 +1,8 @@
 // The command's whole filtering path on arbitrary bytes: the reading,
 // filtering and writing threads and the native library. The first byte picks
-// the dot pass, the output chroma and the queue length; the rest is the
-// stream. A run either fails with a clear error, or writes exactly the whole
+// the dot pass, the output chroma, the queue length, automatic strength (which
+// measures frames of every size the input makes) and a view of what is taken
+// out; the rest is the stream. A run either fails with a clear error, or writes exactly the whole
 // frames the input holds (up to a broken frame, which it reports), every one
 // of them readable and filtered: the library fails the run on any frame it
 // could not filter.
@@ -69,6 +70,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     if (mode >> 1 & 7)
         run.outputChroma = kOutputChroma[mode >> 1 & 7];
     run.queueFrames = 1 + (mode >> 4 & 3);
+    if (mode & 0x40)
+        run.settings.strength = VELVANE_STRENGTH_AUTO;
+    if (mode & 0x80) // what the dot pass takes out needs the dot pass
+        run.show = mode & 1 ? VELVANE_SHOW_REMOVED : VELVANE_SHOW_DOTS;
 
     char *outData = nullptr;
     size_t outSize = 0;

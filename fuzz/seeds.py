@@ -58,8 +58,9 @@ write("y4m", "420p12-to-444p16", stream(0x19, "YUV4MPEG2 W6 H4 F25:1 Ip C420p12"
 
 
 # ---- whole runs of the command: one byte for the dot pass (bit 0 turns it
-# off), the output chroma (bits 1-3, as above) and the queue (bits 4-5), then
-# the stream.
+# off), the output chroma (bits 1-3, as above), the queue (bits 4-5),
+# automatic strength (bit 6) and a view of what is taken out (bit 7), then the
+# stream.
 write("stream", "422-interlaced", stream(0, "YUV4MPEG2 W24 H16 F30000:1001 It A10:11 C422", 24, 16, "422", 8, 4))
 write("stream", "420mpeg2-mixed-no-dots", stream(1 | 0x10, "YUV4MPEG2 W18 H10 F25:1 Im C420mpeg2", 18, 10, "420", 8, 3,
                                                  ("Itsi", "Ipsp")))
@@ -136,3 +137,10 @@ write("frame_call", "extreme-settings",
                          -5, 2**31 - 1, 600, -600)],
                        (224, 0xff, 0xff, 0xff, 0x7f, 224, 2, 0, 0, 0, 224, 0, 0, 0, 0x80, 1, 1)),
               bytes([PLAYBACK])))
+
+# ---- automatic strength (bit 6 of a run's first byte) and the view of what
+# the dot pass takes out (bit 7, with the dot pass on), through the whole
+# command on frames large enough to measure; last, so that the seeds above
+# keep their bytes.
+write("stream", "auto-strength-dots-view", stream(0x40 | 0x80, "YUV4MPEG2 W40 H24 F30000:1001 It C422", 40, 24, "422",
+                                                  8, 5))

@@ -15,7 +15,9 @@
 #             settings window, and the 32-bit compilers and qemu-i386 for the
 #             host that runs Velvane.auf
 #   compare   what bench/compare needs: demo's, plus ffmpeg, gnuplot for the
-#             plot, and the profilers the speed work uses (perf, callgrind)
+#             plot, mjpegtools (yuvycsnoise, a peer of the dot pass in
+#             bench/compare and bench/strength), and the profilers the speed
+#             work uses (perf, callgrind)
 #   all       test, fuzz and windows: everything scripts/test.sh runs
 #
 # Without a group: all.
@@ -26,19 +28,12 @@ test=(libgtest-dev libgmock-dev libbenchmark-dev ffmpeg pkg-config python3)
 fuzz=(clang libclang-rt-dev)
 windows=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
          wine64 xvfb xauth imagemagick zip fonts-ipafont-gothic qemu-user gcc-multilib g++-multilib)
-compare=(ffmpeg gnuplot-nox fonts-dejavu-core linux-perf valgrind)
+compare=(ffmpeg gnuplot-nox fonts-dejavu-core mjpegtools linux-perf valgrind)
 
 [ $# -gt 0 ] || set -- all
 packages=("${demo[@]}")
 for group in "$@"; do
   case "$group" in
-    demo) ;;
-    test) packages+=("${test[@]}") ;;
-    fuzz) packages+=("${fuzz[@]}") ;;
-    windows) packages+=("${windows[@]}") ;;
-    compare) packages+=("${compare[@]}") ;;
-    all) packages+=("${test[@]}" "${fuzz[@]}" "${windows[@]}") ;;
-    *) echo "setup: unknown group '$group' (known: demo, test, fuzz, windows, compare, all)" >&2; exit 2 ;;
   esac
 done
 

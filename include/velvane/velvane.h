@@ -62,13 +62,42 @@ typedef enum VelvaneStatus {
     VELVANE_EUNSUPPORTED = -5 /* the processor or the frame size is not one the filter takes */
 } VelvaneStatus;
 
+/* Strengths: a choice of the four thresholds (and of the dot pass) for the
+ * settings left at VELVANE_FROM_STRENGTH. VELVANE_STRENGTH_AUTO measures the
+ * noise of the video itself, in the first frames and again after every scene
+ * change, and runs the dot pass only where it finds dots or heavy grain. The
+ * named ones run the dot pass; their thresholds are luma low, luma high,
+ * chroma low, chroma high. */
+typedef enum VelvaneStrength {
+    VELVANE_STRENGTH_CUSTOM = 0, /* the thresholds and the dot pass as given (the default) */
+    VELVANE_STRENGTH_LIGHT = 1,  /* 7, 9, 9, 12: grain of about 2 code values */
+    VELVANE_STRENGTH_MEDIUM = 2, /* 10, 10, 10, 10: the plug-in's defaults */
+    VELVANE_STRENGTH_STRONG = 3, /* 21, 40, 27, 36: grain of about 6, and dots */
+    VELVANE_STRENGTH_AUTO = 4
+} VelvaneStrength;
+
+/* A threshold or dot_removal with this value is chosen by the strength. */
+#define VELVANE_FROM_STRENGTH (-1)
+
+/* The widest threshold the library takes (the plug-in takes up to 20). */
+#define VELVANE_THRESHOLD_MAX 60
+
+/* What the filter writes out. */
+typedef enum VelvaneShow {
+    VELVANE_SHOW_OUTPUT = 0,  /* the filtered video (the default) */
+    VELVANE_SHOW_REMOVED = 1, /* what the filter took out: 4 x (input - output) around mid-grey, per plane */
+    VELVANE_SHOW_DOTS = 2     /* the same for the dot pass alone */
+} VelvaneShow;
+
 /* The settings of the filter. A neighbour is averaged in when its band value
  * lies strictly within the threshold of the pixel's. One threshold step is
  * half a code value of 8-bit video (2 of 10-bit) for the low bands and the
- * chroma high band, and one code value (4 of 10-bit) for the luma high band. */
+ * chroma high band, and one code value (4 of 10-bit) for the luma high band.
+ * The library takes thresholds up to 60, beyond the plug-in's 20: heavy grain
+ * and strong dots need wider ones. */
 typedef struct VelvaneSettings {
-    int luma_low, luma_high;     /* 0..20, default 10: luma thresholds, low and high band */
-    int chroma_low, chroma_high; /* 0..20, default 10: chroma thresholds, low and high band */
+    int luma_low, luma_high;     /* 0..60, default 10: luma thresholds, low and high band */
+    int chroma_low, chroma_high; /* 0..60, default 10: chroma thresholds, low and high band */
     int gain_y;                  /* -50..50: luma gain (256 + gain_y) / 256 */
     int gain_cb, gain_cr;        /* -100..100: chroma gains */
     int offset_y;                /* -50..50: luma offset, 4 steps of the 12-bit scale each */
@@ -81,6 +110,12 @@ typedef struct VelvaneSettings {
     int skip_previous;   /* 0 or 1, default 0: leave the previous frame out of the averaging */
     int draw_borders;    /* 0 or 1, default 0: draw the black borders */
     int ccir_black;      /* 0 or 1, default 1: borders at video black (16 of 8-bit) instead of 0 */
+    /* A VelvaneStrength, default VELVANE_STRENGTH_CUSTOM. With any other, the
+     * four thresholds and dot_removal may be VELVANE_FROM_STRENGTH, and those
+     * that are not override the strength's choice: set it with
+     * velvane_set_strength, then assign what should differ. */
+    int strength;
+    int show; /* a VelvaneShow, default VELVANE_SHOW_OUTPUT */
 } VelvaneSettings;
 
 /* Processor features the kernels may use; the default is every one the
@@ -130,6 +165,12 @@ VELVANE_API void velvane_default_settings(VelvaneSettings *settings);
 /* 720 x 480, one thread, every CPU feature, the default settings. */
 VELVANE_API void velvane_default_config(VelvaneConfig *config);
 
+/* Chooses a strength: sets settings->strength and leaves the four
+ * thresholds and dot_removal to it (VELVANE_FROM_STRENGTH); with
+ * VELVANE_STRENGTH_CUSTOM, sets them to the plug-in's defaults instead.
+ * VELVANE_EINVAL for a strength that is not a VelvaneStrength. */
+VELVANE_API int velvane_set_strength(VelvaneSettings *settings, int strength);
+
 /* Checks settings against their ranges. On an error, `message` (when not
  * NULL) receives a sentence that names the setting and its range. */
 VELVANE_API int velvane_check_settings(const VelvaneSettings *settings, char *message, size_t message_size);
@@ -155,6 +196,21 @@ VELVANE_API int velvane_flush(VelvaneFilter *filter);
 /* New settings for every frame received from now on. */
 VELVANE_API int velvane_set_settings(VelvaneFilter *filter, const VelvaneSettings *settings);
 VELVANE_API int velvane_get_settings(const VelvaneFilter *filter, VelvaneSettings *settings);
+
+/* What the strength chose for the last frame received (before the first,
+ * for the next one). */
+typedef struct VelvaneStrengthReport {
+    int luma_low, luma_high, chroma_low, chroma_high; /* the thresholds in force */
+    int dot_removal;                                  /* 0 or 1: whether the dot pass runs */
+    /* VELVANE_STRENGTH_AUTO: the latest measurement, taken on the first frames
+     * of the scene that begins at frame measured_at (-1 before the first),
+     * and how many scenes have been measured since the clip began. */
+    int64_t measured_at;
+    int measurements;
+    float luma_noise, chroma_noise; /* standard deviation, 8-bit code values */
+    float dot_share;                /* share of the picture with dot interference, 0..1 */
+} VelvaneStrengthReport;
+VELVANE_API int velvane_get_strength(const VelvaneFilter *filter, VelvaneStrengthReport *report);
 
 /* Why the last call on the instance failed, or "" after a success. */
 VELVANE_API const char *velvane_last_error(const VelvaneFilter *filter);

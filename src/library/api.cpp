@@ -10,6 +10,7 @@
 #include "library/settings_fields.h"
 #include "library/stream_filter.h"
 #include "pipeline/settings.h"
+#include "pipeline/strength.h"
 #include "wavelet/dsp.h"
 #include "velvane/velvane.h"
 
@@ -32,32 +33,70 @@ void writeMessage(char *message, size_t size, const std::string &text)
         snprintf(message, size, "%s", text.c_str());
 }
 
+// The thresholds come first in the host's arrays; the library takes them wider.
+constexpr int kThresholds = 4;
+static_assert(kWideThresholdMax == VELVANE_THRESHOLD_MAX, "the header states the library's range");
+
 std::string settingsProblem(const VelvaneSettings *s)
 {
     if (!s)
         return "no settings given";
+    if (s->strength < VELVANE_STRENGTH_CUSTOM || s->strength > VELVANE_STRENGTH_AUTO)
+        return "strength is " + std::to_string(s->strength) + "; it must be one of VELVANE_STRENGTH_* (0..4)";
+    const bool strength = s->strength != VELVANE_STRENGTH_CUSTOM;
+    int left = 0; // settings left to the strength
     for (int i = 0; i < VV_TRACK_COUNT; i++) {
         const int v = s->*kTrackFields[i].member;
-        if (v < kTrackMinima[i] || v > kTrackMaxima[i])
+        const int hi = i < kThresholds ? kWideThresholdMax : kTrackMaxima[i];
+        if (i < kThresholds && v == VELVANE_FROM_STRENGTH) {
+            if (!strength)
+                return std::string(kTrackFields[i].name) +
+                       " is VELVANE_FROM_STRENGTH, but no strength is chosen (strength is VELVANE_STRENGTH_CUSTOM)";
+            left++;
+            continue;
+        }
+        if (v < kTrackMinima[i] || v > hi)
             return std::string(kTrackFields[i].name) + " is " + std::to_string(v) + "; it must lie within " +
-                   std::to_string(kTrackMinima[i]) + ".." + std::to_string(kTrackMaxima[i]);
+                   std::to_string(kTrackMinima[i]) + ".." + std::to_string(hi) +
+                   (i < kThresholds && strength ? ", or be VELVANE_FROM_STRENGTH" : "");
     }
     for (const SettingsField &f : kCheckFields) {
         const int v = s->*f.member;
+        if (f.member == &VelvaneSettings::dot_removal && v == VELVANE_FROM_STRENGTH) {
+            if (!strength)
+                return "dot_removal is VELVANE_FROM_STRENGTH, but no strength is chosen (strength is "
+                       "VELVANE_STRENGTH_CUSTOM)";
+            left++;
+            continue;
+        }
         if (v != 0 && v != 1)
             return std::string(f.name) + " is " + std::to_string(v) + "; it must be 0 or 1";
     }
+    if (strength && left == 0)
+        return "a strength is chosen, but every setting it chooses is given (the four thresholds and dot_removal); "
+               "velvane_set_strength leaves them to it";
+    if (s->show < VELVANE_SHOW_OUTPUT || s->show > VELVANE_SHOW_DOTS)
+        return "show is " + std::to_string(s->show) + "; it must be one of VELVANE_SHOW_* (0..2)";
+    if (s->show == VELVANE_SHOW_DOTS && s->dot_removal == 0)
+        return "show is VELVANE_SHOW_DOTS, but dot_removal is 0: the dot pass is off and takes nothing out";
     return std::string();
 }
 
-FrameSettings frameSettings(const VelvaneSettings &s)
+StreamSettings streamSettings(const VelvaneSettings &s)
 {
     int32_t track[VV_TRACK_COUNT], check[VV_CHECK_COUNT];
     for (int i = 0; i < VV_TRACK_COUNT; i++)
         track[i] = s.*kTrackFields[i].member;
     for (int i = 0; i < VV_CHECK_COUNT; i++)
         check[i] = s.*kCheckFields[i].member;
-    return settingsFromArrays(track, check);
+    StreamSettings out;
+    out.frame = settingsFromArrays(track, check);
+    out.strength = static_cast<Strength>(s.strength);
+    const int chosen[5] = {s.luma_low, s.luma_high, s.chroma_low, s.chroma_high, s.dot_removal};
+    for (int i = 0; i < 5; i++)
+        out.fromStrength[i] = chosen[i] == VELVANE_FROM_STRENGTH;
+    out.show = s.show;
+    return out;
 }
 
 std::string configProblem(const VelvaneConfig *c)
@@ -125,6 +164,7 @@ void velvane_default_settings(VelvaneSettings *s)
 {
     if (!s)
         return;
+    memset(s, 0, sizeof *s); // a field without a setting of the plug-in is 0 by default
     for (int i = 0; i < VV_TRACK_COUNT; i++)
         s->*kTrackFields[i].member = kTrackDefaults[i];
     for (int i = 0; i < VV_CHECK_COUNT; i++)
@@ -143,6 +183,20 @@ void velvane_default_config(VelvaneConfig *c)
     c->threads = 1;
     c->cpu_mask = VELVANE_CPU_ALL;
     velvane_default_settings(&c->settings);
+}
+
+int velvane_set_strength(VelvaneSettings *s, int strength)
+{
+    if (!s || strength < VELVANE_STRENGTH_CUSTOM || strength > VELVANE_STRENGTH_AUTO)
+        return VELVANE_EINVAL;
+    s->strength = strength;
+    const bool custom = strength == VELVANE_STRENGTH_CUSTOM;
+    s->luma_low = custom ? kTrackDefaults[TRACK_LUMA_LOW] : VELVANE_FROM_STRENGTH;
+    s->luma_high = custom ? kTrackDefaults[TRACK_LUMA_HIGH] : VELVANE_FROM_STRENGTH;
+    s->chroma_low = custom ? kTrackDefaults[TRACK_CHROMA_LOW] : VELVANE_FROM_STRENGTH;
+    s->chroma_high = custom ? kTrackDefaults[TRACK_CHROMA_HIGH] : VELVANE_FROM_STRENGTH;
+    s->dot_removal = custom ? kCheckDefaults[CHECK_DOT] : VELVANE_FROM_STRENGTH;
+    return VELVANE_OK;
 }
 
 int velvane_check_settings(const VelvaneSettings *settings, char *message, size_t size)
@@ -166,7 +220,7 @@ int velvane_open(VelvaneFilter **filter, const VelvaneConfig *config, char *mess
     }
     try {
         *filter = new VelvaneFilter{StreamFilter(config->width, config->height, kernelFlags(config->cpu_mask),
-                                                 frameSettings(config->settings)),
+                                                 streamSettings(config->settings)),
                                     config->settings, std::string()};
     } catch (const std::bad_alloc &) {
         writeMessage(message, size, "out of memory");
@@ -222,7 +276,7 @@ int velvane_set_settings(VelvaneFilter *f, const VelvaneSettings *settings)
         return VELVANE_EINVAL;
     }
     f->settings = *settings;
-    f->stream.setSettings(frameSettings(*settings));
+    f->stream.setSettings(streamSettings(*settings));
     return record(f, VELVANE_OK);
 }
 
@@ -231,6 +285,14 @@ int velvane_get_settings(const VelvaneFilter *f, VelvaneSettings *settings)
     if (!f || !settings)
         return VELVANE_EINVAL;
     *settings = f->settings;
+    return VELVANE_OK;
+}
+
+int velvane_get_strength(const VelvaneFilter *f, VelvaneStrengthReport *report)
+{
+    if (!f || !report)
+        return VELVANE_EINVAL;
+    *report = f->stream.strengthReport();
     return VELVANE_OK;
 }
 

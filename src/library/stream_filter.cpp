@@ -1,10 +1,13 @@
 #include "library/stream_filter.h"
 
 #include <limits.h>
+#include <string.h>
 
 #include <new>
 
 #include "pipeline/driver.h"
+#include "pipeline/removed_view.h"
+#include "wavelet/dot_pass.h"
 
 namespace velvane {
 namespace {
@@ -33,7 +36,7 @@ int outcomeStatus(FrameOutcome o)
 
 } // namespace
 
-StreamFilter::StreamFilter(int width, int height, unsigned cpuFlags, const FrameSettings &s)
+StreamFilter::StreamFilter(int width, int height, unsigned cpuFlags, const StreamSettings &s)
     : width_(width), height_(height), stride_((width + 3) & ~3), instance_(new FilterInstance), settings_(s),
       io_(width, height), output_((size_t)stride_ * (size_t)height)
 {
@@ -97,6 +100,14 @@ int StreamFilter::send(const VelvaneFrame *frame)
     }
     io_.toPixels(*frame, f.pixels.data(), stride_);
     f.userData = frame->user_data;
+    f.sceneStart = false;
+    if (settings_.strength == Strength::Auto) {
+        SceneSignature signature;
+        sceneSignature(f.pixels.data(), width_, height_, stride_, &signature);
+        f.sceneStart = !haveSignature_ || sceneChanged(lastSignature_, signature);
+        lastSignature_ = signature;
+        haveSignature_ = true;
+    }
     window_.push_back(std::move(f));
     return VELVANE_OK;
 }
@@ -129,10 +140,18 @@ int StreamFilter::receive(VelvaneFrame &out)
         [](void *self, int32_t m) { return static_cast<const StreamFilter *>(self)->sourceFrame(m); },
         this,
     };
-    filterFrame(*instance_, job, settings_, source);
-    if (instance_->lastOutcome != FrameOutcome::Filtered)
-        return fail(outcomeStatus(instance_->lastOutcome),
-                    "frame " + std::to_string(next_) + " could not be filtered: " + outcomeText(instance_->lastOutcome));
+    const FrameSettings settings = settingsFor(next_);
+    if (settings_.show == VELVANE_SHOW_DOTS) {
+        showDots(next_, settings.dot);
+    } else {
+        filterFrame(*instance_, job, settings, source);
+        if (instance_->lastOutcome != FrameOutcome::Filtered)
+            return fail(outcomeStatus(instance_->lastOutcome), "frame " + std::to_string(next_) +
+                                                                  " could not be filtered: " +
+                                                                  outcomeText(instance_->lastOutcome));
+        if (settings_.show == VELVANE_SHOW_REMOVED)
+            removedView(windowFrame(next_).pixels.data(), output_.data(), width_, height_, stride_);
+    }
 
     io_.fromPixels(output_.data(), stride_, out);
     out.user_data = window_[(size_t)(next_ - first_)].userData;
@@ -156,14 +175,119 @@ void StreamFilter::flush()
     first_ = next_ = 0;
     ended_ = false;
     invalidateBandCache(instance_->cache);
+    haveSignature_ = false;
+    needMeasure_ = true;
+    measuredAt_ = -1;
+    measurements_ = 0;
 }
 
-void StreamFilter::setSettings(const FrameSettings &s)
+void StreamFilter::setSettings(const StreamSettings &s)
 {
     error_.clear();
+    // A strength newly automatic measures at the next frame; frames already
+    // sent have no signature, so the next one sent starts a scene.
+    if (s.strength == Strength::Auto && settings_.strength != Strength::Auto) {
+        needMeasure_ = true;
+        haveSignature_ = false;
+    }
     settings_ = s;
     // Every cached band was built under the old settings.
     invalidateBandCache(instance_->cache);
+}
+
+void StreamFilter::measureScene(int64_t n)
+{
+    // The frame and up to two after it, as long as they belong to its scene.
+    const YcPixel *frames[3];
+    int count = 0;
+    const int64_t end = first_ + (int64_t)window_.size();
+    for (int64_t m = n; m < end && count < 3; m++) {
+        if (m > n && windowFrame(m).sceneStart)
+            break;
+        frames[count++] = windowFrame(m).pixels.data();
+    }
+    autoLevel_ = measureNoise(frames, count, width_, height_, stride_);
+    autoChoice_ = autoStrength(autoLevel_);
+    measuredAt_ = n;
+    measurements_++;
+    needMeasure_ = false;
+}
+
+FrameSettings StreamFilter::resolved(const StrengthChoice &c) const
+{
+    FrameSettings s = settings_.frame;
+    int32_t *threshold[4] = {&s.lumaLow, &s.lumaHigh, &s.chromaLow, &s.chromaHigh};
+    for (int i = 0; i < 4; i++)
+        if (settings_.fromStrength[i])
+            *threshold[i] = c.threshold[i];
+    if (settings_.fromStrength[4])
+        s.dot = c.dot;
+    return s;
+}
+
+FrameSettings StreamFilter::settingsFor(int64_t n)
+{
+    FrameSettings s = settings_.frame;
+    if (settings_.strength == Strength::Auto) {
+        // A frame received again after a failure keeps its measurement.
+        if (needMeasure_ || (windowFrame(n).sceneStart && measuredAt_ != n))
+            measureScene(n);
+        s = resolved(autoChoice_);
+    } else if (settings_.strength != Strength::Custom) {
+        s = resolved(presetStrength(settings_.strength));
+    }
+    // The bands hold frames as the dot pass left them; the thresholds only
+    // count in the averaging.
+    if (s.dot != bandsDot_) {
+        invalidateBandCache(instance_->cache);
+        bandsDot_ = s.dot;
+    }
+    return s;
+}
+
+void StreamFilter::showDots(int64_t n, bool dot)
+{
+    const YcPixel *cur = windowFrame(n).pixels.data();
+    memcpy(output_.data(), cur, output_.size() * sizeof(YcPixel));
+    if (dot) {
+        // The neighbours the rebuild gives the dot pass: at either end of the
+        // clip the one there is stands for both, a lone frame for itself.
+        const int64_t last = first_ + (int64_t)window_.size() - 1;
+        const bool hasPrevious = n > 0, hasNext = n < last;
+        const YcPixel *previous = hasPrevious ? sourceFrame(n - 1) : hasNext ? sourceFrame(n + 1) : cur;
+        const YcPixel *next = hasNext ? sourceFrame(n + 1) : previous;
+        FrameJob job = {};
+        job.frame = output_.data();
+        job.width = width_;
+        job.height = height_;
+        job.stride = stride_;
+        job.maxHeight = height_;
+        job.frameIndex = (int32_t)n;
+        job.frameCount = (int32_t)(last + 1);
+        dotPass(instance_->kernels.wavelet, instance_->scratch.work, &job, previous, output_.data(), next);
+    }
+    removedView(cur, output_.data(), width_, height_, stride_);
+}
+
+VelvaneStrengthReport StreamFilter::strengthReport() const
+{
+    FrameSettings s = settings_.frame;
+    bool known = true;
+    if (settings_.strength == Strength::Auto)
+        known = measurements_ > 0, s = resolved(autoChoice_);
+    else if (settings_.strength != Strength::Custom)
+        s = resolved(presetStrength(settings_.strength));
+    VelvaneStrengthReport r = {};
+    const int32_t value[5] = {s.lumaLow, s.lumaHigh, s.chromaLow, s.chromaHigh, s.dot ? 1 : 0};
+    int *field[5] = {&r.luma_low, &r.luma_high, &r.chroma_low, &r.chroma_high, &r.dot_removal};
+    for (int i = 0; i < 5; i++)
+        *field[i] = known || !settings_.fromStrength[i] ? value[i] : VELVANE_FROM_STRENGTH;
+    r.measured_at = measuredAt_;
+    r.measurements = measurements_;
+    r.luma_noise = autoLevel_.luma;
+    r.chroma_noise = autoLevel_.chroma;
+    r.dot_share = autoLevel_.dotShare;
+    return r;
 }
 
 } // namespace velvane

@@ -12,10 +12,25 @@
 
 #include "library/frame_io.h"
 #include "pipeline/instance.h"
+#include "pipeline/noise_level.h"
 #include "pipeline/settings.h"
+#include "pipeline/strength.h"
 #include "velvane/velvane.h"
 
 namespace velvane {
+
+// Settings as an instance keeps them: the frame settings, and which of the
+// four thresholds and the dot pass a strength chooses instead.
+struct StreamSettings {
+    StreamSettings() = default;
+    // The settings as given, no strength, the filtered video.
+    StreamSettings(const FrameSettings &f) : frame(f) {}
+
+    FrameSettings frame = {};
+    Strength strength = Strength::Custom;
+    bool fromStrength[5] = {}; // luma low, luma high, chroma low, chroma high, dot pass
+    int show = VELVANE_SHOW_OUTPUT;
+};
 
 class StreamFilter {
 public:
@@ -24,7 +39,7 @@ public:
     static constexpr int kLookahead = 2;
 
     // Throws std::bad_alloc when its memory cannot be allocated.
-    StreamFilter(int width, int height, unsigned cpuFlags, const FrameSettings &s);
+    StreamFilter(int width, int height, unsigned cpuFlags, const StreamSettings &s);
     ~StreamFilter();
     StreamFilter(const StreamFilter &) = delete;
     StreamFilter &operator=(const StreamFilter &) = delete;
@@ -34,8 +49,11 @@ public:
     int send(const VelvaneFrame *frame);
     int receive(VelvaneFrame &out);
     void flush();
-    void setSettings(const FrameSettings &s);
+    void setSettings(const StreamSettings &s);
     const std::string &error() const { return error_; }
+    // What the strength chose for the frame received last (or the next one;
+    // VELVANE_FROM_STRENGTH where automatic strength has not measured yet).
+    VelvaneStrengthReport strengthReport() const;
     // The instance inside, for tests that make its allocations fail.
     FilterInstance &instance() { return *instance_; }
 
@@ -43,13 +61,21 @@ private:
     struct Frame {
         std::vector<YcPixel> pixels;
         int64_t userData = 0;
+        bool sceneStart = false; // automatic strength: a scene begins here
     };
     int fail(int status, std::string why);
     const YcPixel *sourceFrame(int64_t n) const;
+    const Frame &windowFrame(int64_t n) const { return window_[(size_t)(n - first_)]; }
+    // The settings frame n is filtered with, measuring its scene first when
+    // the strength is automatic and the scene is new.
+    FrameSettings settingsFor(int64_t n);
+    FrameSettings resolved(const StrengthChoice &c) const;
+    void measureScene(int64_t n);
+    void showDots(int64_t n, bool dot);
 
     const int width_, height_, stride_;
     std::unique_ptr<FilterInstance> instance_;
-    FrameSettings settings_;
+    StreamSettings settings_;
     FrameIo io_;
     std::deque<Frame> window_; // frames first_ .. first_ + size - 1
     std::vector<Frame> spare_;
@@ -57,6 +83,16 @@ private:
     int64_t first_ = 0, next_ = 0;
     bool ended_ = false;
     std::string error_;
+
+    // Automatic strength: the signature of the frame sent last, the choice in
+    // force and what it came from.
+    SceneSignature lastSignature_;
+    bool haveSignature_ = false, needMeasure_ = true;
+    StrengthChoice autoChoice_ = {};
+    NoiseLevel autoLevel_;
+    int64_t measuredAt_ = -1;
+    int measurements_ = 0;
+    bool bandsDot_ = false; // the dot pass of the frames in the band cache
 };
 
 } // namespace velvane

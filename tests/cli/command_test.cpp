@@ -144,7 +144,7 @@ TEST(Command, ErrorsExitNonZeroAndLeaveNothingBehind)
                                   "YUV4MPEG2 only with -strict -1"},
         {"missing.y4m out.y4m", "cannot open missing.y4m"},
         {"text.y4m no/such/dir/out.y4m", "cannot write no/such/dir/out.y4m"},
-        {"--luma-low 21 text.y4m out.y4m", "--luma-low"},
+        {"--luma-low 61 text.y4m out.y4m", "--luma-low"},
         {"--hue 31 text.y4m out.y4m", "-30 to 30"},
         {"text.y4m", "needs an INPUT and an OUTPUT"},
     };
@@ -614,7 +614,7 @@ TEST(Command, HelpListsTheSettings)
                             "--gain-cr", "--offset-y", "--hue", "--balance", "--border-top", "--border-bottom",
                             "--border-left", "--border-right", "--dot", "--no-dot", "--411", "--no-411", "--no-prev",
                             "--borders", "--ccir-black", "--full-black", "--snapshot", "--quiet", "--keep-partial",
-                            "--version", "demo"})
+                            "--version", "--strength", "--show", "demo"})
         EXPECT_NE(r.out.find(opt), std::string::npos) << opt;
     r = velvane(dir, "--version");
     EXPECT_EQ(r.status, 0);

@@ -221,6 +221,16 @@ TEST(RealModule, PluginBuildsAndTheLibraryGiveTheSameFrames)
     EXPECT_EQ(runModuleOnBytes(loaded, clip, run), native);
     EXPECT_EQ(runModuleOnBytes(GetFilterTable(), clip, run), native);
     EXPECT_THROW(loadModule("/nonexistent/velvane-plugin.so"), CliError);
+
+    // A named strength through a plug-in build is its thresholds; what only
+    // the library does is refused.
+    run.settings.strength = VELVANE_STRENGTH_MEDIUM;
+    EXPECT_EQ(runModuleOnBytes(loaded, clip, run), native);
+    run.settings.strength = VELVANE_STRENGTH_AUTO;
+    EXPECT_THROW(runModuleOnBytes(loaded, clip, run), CliError);
+    run.settings.strength.reset();
+    run.show = VELVANE_SHOW_REMOVED;
+    EXPECT_THROW(runModuleOnBytes(loaded, clip, run), CliError);
 }
 
 TEST(RealModule, OptionsCarryThePluginsLabelsAndRanges)
@@ -228,8 +238,9 @@ TEST(RealModule, OptionsCarryThePluginsLabelsAndRanges)
     FilterDescriptor *fd = GetFilterTable();
     CommandLine help = parseCommandLine(std::vector<std::string>{"--help"}, *fd);
     for (int i = 0; i < VV_TRACK_COUNT; i++) {
-        const std::string range = "(" + std::to_string(fd->trackMinima[i]) + " to " +
-                                  std::to_string(fd->trackMaxima[i]) + ", default " +
+        // Thresholds: the native library's wider range (a plug-in build keeps its own, checked when it runs).
+        const int32_t hi = i < kThresholdCount ? VELVANE_THRESHOLD_MAX : fd->trackMaxima[i];
+        const std::string range = "(" + std::to_string(fd->trackMinima[i]) + " to " + std::to_string(hi) + ", default " +
                                   std::to_string(fd->trackDefaults[i]) + ")";
         EXPECT_NE(help.message.find(labelUtf8(fd->trackNames[i]) + ": " + trackMeaning(i) + " " + range),
                   std::string::npos)
@@ -237,9 +248,12 @@ TEST(RealModule, OptionsCarryThePluginsLabelsAndRanges)
     }
     for (int i = 0; i < VV_CHECK_COUNT; i++)
         EXPECT_NE(help.message.find(labelUtf8(fd->checkNames[i])), std::string::npos);
-    CommandLine bad = parseCommandLine(std::vector<std::string>{"--luma-low", "21", "a", "b"}, *fd);
+    CommandLine bad = parseCommandLine(std::vector<std::string>{"--gain-y", "51", "a", "b"}, *fd);
     EXPECT_EQ(bad.action, CommandLine::Exit);
-    EXPECT_NE(bad.message.find("0 to 20"), std::string::npos) << bad.message;
+    EXPECT_NE(bad.message.find("-50 to 50"), std::string::npos) << bad.message;
+    FilterSettings wide;
+    wide.track[0] = 21;
+    EXPECT_THROW(validateSettings(*fd, wide, true), CliError);
 }
 
 TEST(RealModule, DemoImprovesBothLumaAndChroma)

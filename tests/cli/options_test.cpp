@@ -51,16 +51,18 @@ TEST(Options, EveryTrackBarHasItsOption)
     EXPECT_EQ(*cl.settings.track[7], -50);
 }
 
+// The native library takes thresholds beyond the plug-in's range.
+int32_t maximum(int i) { return i < kThresholdCount ? VELVANE_THRESHOLD_MAX : fd().trackMaxima[i]; }
+
 TEST(Options, OutOfRangeNamesTheOptionAndItsRange)
 {
     for (int i = 0; i < VV_TRACK_COUNT; i++) {
-        for (int32_t v : {fd().trackMaxima[i] + 1, fd().trackMinima[i] - 1}) {
+        for (int32_t v : {maximum(i) + 1, fd().trackMinima[i] - 1}) {
             CommandLine cl = parse({std::string(trackOptionName(i)) + "=" + std::to_string(v), "a", "b"});
             ASSERT_EQ(cl.action, CommandLine::Exit);
             EXPECT_NE(cl.exitCode, 0);
             EXPECT_NE(cl.message.find(trackOptionName(i)), std::string::npos) << cl.message;
-            const std::string range =
-                std::to_string(fd().trackMinima[i]) + " to " + std::to_string(fd().trackMaxima[i]);
+            const std::string range = std::to_string(fd().trackMinima[i]) + " to " + std::to_string(maximum(i));
             EXPECT_NE(cl.message.find(range), std::string::npos) << cl.message;
         }
     }
@@ -75,11 +77,41 @@ TEST(Options, ValidateSettingsChecksAgainstTheLoadedModule)
     s.track[0] = fd().trackMaxima[0];
     EXPECT_NO_THROW(validateSettings(fd(), s));
     s.track[0] = fd().trackMaxima[0] + 1;
+    EXPECT_NO_THROW(validateSettings(fd(), s, false)); // the native library's wider range
     try {
         validateSettings(fd(), s);
         ADD_FAILURE();
     } catch (const CliError &e) {
         EXPECT_NE(std::string(e.what()).find("--luma-low"), std::string::npos);
+    }
+}
+
+TEST(Options, AStrengthSetsWhatTheUserLeftAndTheUserWins)
+{
+    int32_t track[VV_TRACK_COUNT], check[VV_CHECK_COUNT];
+    CommandLine cl = parse({"--strength", "auto", "--luma-high", "30", "a", "b"});
+    ASSERT_EQ(cl.action, CommandLine::Filter) << cl.message;
+    EXPECT_EQ(cl.settings.strength.value_or(-1), VELVANE_STRENGTH_AUTO);
+    resolveSettings(fd(), cl.settings, Chroma::C422, track, check);
+    EXPECT_EQ(track[0], VELVANE_FROM_STRENGTH);
+    EXPECT_EQ(track[1], 30);
+    EXPECT_EQ(track[2], VELVANE_FROM_STRENGTH);
+    EXPECT_EQ(track[3], VELVANE_FROM_STRENGTH);
+    EXPECT_EQ(check[0], VELVANE_FROM_STRENGTH);
+    EXPECT_EQ(track[4], fd().trackDefaults[4]);
+
+    cl = parse({"--no-dot", "--strength", "light", "--show", "removed", "a", "b"});
+    ASSERT_EQ(cl.action, CommandLine::Filter) << cl.message;
+    EXPECT_EQ(cl.settings.strength.value_or(-1), VELVANE_STRENGTH_LIGHT);
+    EXPECT_EQ(cl.show, VELVANE_SHOW_REMOVED);
+    resolveSettings(fd(), cl.settings, Chroma::C422, track, check);
+    EXPECT_EQ(check[0], 0);
+    EXPECT_EQ(parse({"--show", "dots", "a", "b"}).show, VELVANE_SHOW_DOTS);
+
+    for (const char *bad : {"--strength=extreme", "--show=everything"}) {
+        cl = parse({bad, "a", "b"});
+        EXPECT_EQ(cl.action, CommandLine::Exit) << bad;
+        EXPECT_EQ(cl.exitCode, 2) << bad;
     }
 }
 
@@ -135,7 +167,7 @@ TEST(Options, HelpListsEachSettingWithLabelDefaultAndRange)
     EXPECT_EQ(cl.exitCode, 0);
     for (int i = 0; i < VV_TRACK_COUNT; i++) {
         const std::string line = std::string(fd().trackNames[i]) + ": " + trackMeaning(i) + " (" +
-                                 std::to_string(fd().trackMinima[i]) + " to " + std::to_string(fd().trackMaxima[i]) +
+                                 std::to_string(fd().trackMinima[i]) + " to " + std::to_string(maximum(i)) +
                                  ", default " + std::to_string(fd().trackDefaults[i]) + ")";
         EXPECT_NE(cl.message.find(trackOptionName(i)), std::string::npos);
         EXPECT_NE(cl.message.find(line), std::string::npos) << line;
@@ -146,6 +178,7 @@ TEST(Options, HelpListsEachSettingWithLabelDefaultAndRange)
         EXPECT_NE(cl.message.find(fd().checkNames[i]), std::string::npos);
     }
     EXPECT_NE(cl.message.find("on for C411 input"), std::string::npos);
+    EXPECT_NE(cl.message.find("One step is half a code value of 8-bit video (2 of 10-bit)"), std::string::npos);
 }
 
 TEST(Options, LabelsReachTheTerminalAsUtf8)
@@ -167,6 +200,7 @@ TEST(Options, UsageErrors)
         {"--snapshot", "-1", "x.png", "a", "b"},
         {"--snapshot", "1", "x.jpg", "a", "b"},
         {"--luma-low", "99", "a", "b"},
+        {"--strength", "a", "b"},
         {"demo", "--frames", "1"},
     };
     for (const auto &args : bad) {
@@ -176,14 +210,19 @@ TEST(Options, UsageErrors)
         EXPECT_FALSE(cl.message.empty());
     }
     // An unknown option is named alone, not the words it pushed out of place.
-    for (const auto &args : std::vector<std::vector<std::string>>{{"--strength", "5", "in.y4m", "out.y4m"},
-                                                                   {"--hue", "-3", "--strength=5", "in.y4m", "out.y4m"},
-                                                                   {"demo", "--strength", "5"}}) {
+    for (const auto &args : std::vector<std::vector<std::string>>{{"--strenght", "5", "in.y4m", "out.y4m"},
+                                                                   {"--hue", "-3", "--strenght=5", "in.y4m", "out.y4m"},
+                                                                   {"demo", "--strenght", "5"}}) {
         CommandLine cl = parse(args);
         EXPECT_EQ(cl.exitCode, 2);
-        EXPECT_EQ(cl.message.rfind("unknown option --strength\n", 0), 0u) << cl.message;
+        EXPECT_EQ(cl.message.rfind("unknown option --strenght\n", 0), 0u) << cl.message;
         EXPECT_EQ(cl.message.find("out.y4m"), std::string::npos) << cl.message;
     }
+    // A named value is taken by its names only, and a wrong one names them.
+    CommandLine number = parse({"--strength", "2", "in.y4m", "out.y4m"});
+    EXPECT_EQ(number.exitCode, 2);
+    EXPECT_NE(number.message.find("--strength: it is light, medium, strong or auto, not 2"), std::string::npos)
+        << number.message;
 }
 
 TEST(Options, OutputSnapshotAndDemo)

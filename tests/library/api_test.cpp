@@ -101,8 +101,8 @@ TEST(Api, RefusesWhatItCannotTakeWithAMessage)
     c.threads = 2;
     refused(c, "threads");
     c = configFor(64, 32);
-    c.settings.luma_high = 21;
-    refused(c, "luma_high is 21; it must lie within 0..20");
+    c.settings.luma_high = 61;
+    refused(c, "luma_high is 61; it must lie within 0..60");
     c = configFor(64, 32);
     c.settings.ccir_black = 2;
     refused(c, "ccir_black is 2; it must be 0 or 1");
@@ -304,6 +304,133 @@ TEST(Api, InstancesInTwoThreadsGiveTheBytesEachGivesAlone)
     EXPECT_TRUE(togetherA == aloneA);
     EXPECT_TRUE(togetherB == aloneB);
     EXPECT_FALSE(aloneA == Clip(a)) << "the clip went through unfiltered";
+}
+
+} // namespace
+} // namespace velvane
+
+namespace velvane {
+namespace {
+
+VelvaneStrengthReport report(const Filter &f)
+{
+    VelvaneStrengthReport r;
+    EXPECT_EQ(velvane_get_strength(f.get(), &r), VELVANE_OK);
+    return r;
+}
+
+// A clean picture: a gentle gradient and a dark block, still.
+Clip cleanClip(int width, int height, int frames, int level)
+{
+    Clip clip(frames, std::vector<YcPixel>((size_t)width * height));
+    for (auto &f : clip)
+        for (int y = 0; y < height; y++)
+            for (int x = 0; x < width; x++)
+                f[(size_t)y * width + x] =
+                    YcPixel{(int16_t)(16 * (level + x / 8 + (x > width / 2 && y > height / 2 ? -40 : 0))), 160, -96};
+    return clip;
+}
+
+TEST(Api, AStrengthChoosesWhatIsLeftToItAndWhatIsGivenWins)
+{
+    char message[256];
+    VelvaneSettings s;
+    memset(&s, 0x5a, sizeof s); // the defaults cover every field, whatever the memory held
+    velvane_default_settings(&s);
+    EXPECT_EQ(s.strength, VELVANE_STRENGTH_CUSTOM);
+    EXPECT_EQ(s.show, VELVANE_SHOW_OUTPUT);
+    s.luma_low = VELVANE_FROM_STRENGTH;
+    EXPECT_EQ(velvane_check_settings(&s, message, sizeof message), VELVANE_EINVAL);
+    EXPECT_NE(std::string(message).find("no strength is chosen"), std::string::npos) << message;
+    s.strength = VELVANE_STRENGTH_STRONG;
+    EXPECT_EQ(velvane_check_settings(&s, message, sizeof message), VELVANE_OK) << message;
+    s.luma_low = 10; // every setting given: the strength would choose nothing
+    EXPECT_EQ(velvane_check_settings(&s, message, sizeof message), VELVANE_EINVAL);
+    EXPECT_EQ(velvane_set_strength(&s, 5), VELVANE_EINVAL);
+    EXPECT_EQ(velvane_set_strength(&s, VELVANE_STRENGTH_CUSTOM), VELVANE_OK);
+    EXPECT_EQ(s.luma_low, 10);
+    EXPECT_EQ(s.dot_removal, 1);
+
+    // A named strength with one threshold given: the report shows both, and
+    // the frames are those of the same thresholds given outright.
+    const int w = 40, h = 16;
+    const Clip clip = makeClip(w, h, 6, 9);
+    VelvaneConfig c = configFor(w, h);
+    velvane_set_strength(&c.settings, VELVANE_STRENGTH_LIGHT);
+    c.settings.chroma_high = 33;
+    Filter light(c);
+    const VelvaneStrengthReport r = report(light);
+    EXPECT_EQ(r.chroma_high, 33);
+    EXPECT_EQ(r.dot_removal, 1);
+    EXPECT_EQ(r.measured_at, -1);
+    VelvaneConfig given = configFor(w, h);
+    given.settings.luma_low = r.luma_low;
+    given.settings.luma_high = r.luma_high;
+    given.settings.chroma_low = r.chroma_low;
+    given.settings.chroma_high = 33;
+    Filter outright(given);
+    std::vector<YcPixel> a((size_t)w * h), b((size_t)w * h);
+    VelvaneFrame fa = packed(a, w), fb = packed(b, w);
+    for (size_t n = 0; n < clip.size(); n++) {
+        std::vector<YcPixel> in = clip[n];
+        ASSERT_TRUE(light.send(packed(in, w)));
+        ASSERT_TRUE(outright.send(packed(in, w)));
+        if (n >= 2) {
+            ASSERT_TRUE(light.receive(fa));
+            ASSERT_TRUE(outright.receive(fb));
+            EXPECT_EQ(memcmp(a.data(), b.data(), a.size() * sizeof(YcPixel)), 0) << n;
+        }
+    }
+
+    // Automatic strength on a clean clip takes nothing out: no grain, no
+    // dots, so every threshold 0 and no dot pass, and the frames come back as
+    // they went in; but a threshold given stays. A new scene is measured anew.
+    const int cw = 64, ch = 48;
+    Clip clean = cleanClip(cw, ch, 4, 60), other = cleanClip(cw, ch, 3, 180);
+    clean.insert(clean.end(), other.begin(), other.end());
+    VelvaneConfig a2 = configFor(cw, ch);
+    velvane_set_strength(&a2.settings, VELVANE_STRENGTH_AUTO);
+    a2.settings.chroma_low = 12;
+    Filter automatic(a2);
+    EXPECT_EQ(report(automatic).luma_low, VELVANE_FROM_STRENGTH);
+    EXPECT_EQ(report(automatic).chroma_low, 12);
+    std::vector<YcPixel> o((size_t)cw * ch);
+    VelvaneFrame of = packed(o, cw);
+    int out = 0;
+    auto drain = [&] {
+        while (automatic.receive(of)) {
+            EXPECT_EQ(memcmp(o.data(), clean[out].data(), o.size() * sizeof(YcPixel)), 0) << out;
+            const VelvaneStrengthReport ar = report(automatic);
+            EXPECT_EQ(ar.measured_at, out < 4 ? 0 : 4) << out;
+            EXPECT_EQ(ar.measurements, out < 4 ? 1 : 2) << out;
+            EXPECT_EQ(ar.luma_low + ar.luma_high + ar.chroma_high + ar.dot_removal, 0) << out;
+            EXPECT_EQ(ar.chroma_low, 12);
+            EXPECT_EQ(ar.luma_noise, 0.0f);
+            out++;
+        }
+    };
+    for (auto &f : clean) {
+        ASSERT_TRUE(automatic.send(packed(f, cw)));
+        drain();
+    }
+    automatic.end();
+    drain();
+    EXPECT_EQ(out, (int)clean.size());
+
+    // What the filter takes out, shown: nothing, so mid-grey and no colour.
+    VelvaneConfig shown = configFor(cw, ch);
+    shown.settings.show = VELVANE_SHOW_REMOVED;
+    shown.settings.luma_low = shown.settings.luma_high = shown.settings.chroma_low = shown.settings.chroma_high = 0;
+    shown.settings.dot_removal = 0;
+    Filter view(shown);
+    for (int n = 0; n < 3; n++)
+        ASSERT_TRUE(view.send(packed(clean[n], cw)));
+    ASSERT_TRUE(view.receive(of));
+    for (const YcPixel &p : o)
+        ASSERT_TRUE(p.y == 2048 && p.cb == 0 && p.cr == 0);
+    shown.settings.show = VELVANE_SHOW_DOTS;
+    EXPECT_EQ(velvane_check_settings(&shown.settings, message, sizeof message), VELVANE_EINVAL);
+    EXPECT_NE(std::string(message).find("dot pass is off"), std::string::npos) << message;
 }
 
 } // namespace

@@ -1,0 +1,177 @@
+#include "pipeline/noise_level.h"
+
+#include <math.h>
+#include <string.h>
+
+namespace velvane {
+namespace {
+
+// Block responses are kept as a histogram of their mean Laplacian magnitude in
+// half units of the host's scale; the top bin holds everything above.
+constexpr int kBins = 4096;
+
+struct Histogram {
+    uint32_t count[kBins];
+    uint32_t total;
+};
+
+void addBlock(Histogram &h, int64_t sum, int64_t samples)
+{
+    int64_t bin = 2 * sum / samples;
+    h.count[bin < kBins ? bin : kBins - 1]++;
+    h.total++;
+}
+
+// The quietest quarter's upper end, as a noise deviation in 8-bit code values.
+// The quietest quarter of blocks of white noise lies below the mean, the more
+// so the smaller the blocks: `bias` brings it back.
+float quietQuarter(const Histogram &h, float bias)
+{
+    if (h.total == 0)
+        return 0;
+    const uint32_t wanted = (h.total + 3) / 4;
+    uint32_t seen = 0;
+    int bin = 0;
+    for (; bin < kBins - 1; bin++) {
+        seen += h.count[bin];
+        if (seen >= wanted)
+            break;
+    }
+    // Mean magnitude, the bin's lower end (so that a still, clean picture
+    // measures 0), to a deviation: sqrt(pi / 2) / 6 on the host's scale of 16
+    // per code.
+    const float meanMagnitude = (float)bin * 0.5f;
+    return meanMagnitude * 0.20888568f / 16.0f * bias;
+}
+
+// Laplacian-difference blocks of component `c` on the grid of every `step`-th
+// pixel of every `rowStep`-th frame row starting at `firstRow` (one field's
+// rows, or every other one), blocks of blockW x blockH grid points.
+void laplacianBlocks(const YcPixel *frame, int32_t width, int32_t height, int32_t stride, int c, int32_t step,
+                     int32_t firstRow, int32_t rowStep, int32_t blockW, int32_t blockH, Histogram &h)
+{
+    const int32_t cols = (width - 1) / step + 1;                  // grid columns
+    const int32_t rows = firstRow < height ? (height - 1 - firstRow) / rowStep + 1 : 0; // grid rows
+    if (cols < 3 || rows < 3)
+        return;
+    const int32_t bw = blockW < cols - 2 ? blockW : cols - 2;
+    const int32_t bh = blockH < rows - 2 ? blockH : rows - 2;
+    auto sample = [&](int32_t gx, int32_t gy) {
+        return (int32_t)(&frame[(ptrdiff_t)(firstRow + gy * rowStep) * stride + gx * step].y)[c];
+    };
+    for (int32_t by = 1; by + bh <= rows - 1; by += bh)
+        for (int32_t bx = 1; bx + bw <= cols - 1; bx += bw) {
+            int64_t sum = 0;
+            for (int32_t gy = by; gy < by + bh; gy++)
+                for (int32_t gx = bx; gx < bx + bw; gx++) {
+                    const int32_t l = sample(gx - 1, gy - 1) - 2 * sample(gx, gy - 1) + sample(gx + 1, gy - 1) -
+                                      2 * sample(gx - 1, gy) + 4 * sample(gx, gy) - 2 * sample(gx + 1, gy) +
+                                      sample(gx - 1, gy + 1) - 2 * sample(gx, gy + 1) + sample(gx + 1, gy + 1);
+                    sum += l < 0 ? -l : l;
+                }
+            addBlock(h, sum, (int64_t)bw * bh);
+        }
+}
+
+// The dot-frequency response at (x, y): a horizontal first difference at a
+// spacing of two pixels (the dots repeat every 3.8 pixels), minus the same on
+// the next row of the field, where the dots are half a cycle on.
+inline int32_t dotResponse(const YcPixel *f, int32_t stride, int32_t x, int32_t y)
+{
+    const YcPixel *r0 = f + (ptrdiff_t)y * stride, *r2 = r0 + 2 * (ptrdiff_t)stride;
+    return r0[x + 1].y - r0[x - 1].y - r2[x + 1].y + r2[x - 1].y;
+}
+
+constexpr int32_t kDotBlock = 16;
+
+void measureDots(const YcPixel *const *f, int32_t width, int32_t height, int32_t stride, NoiseLevel &out)
+{
+    int64_t blocks = 0, dotted = 0;
+    double amplitude = 0;
+    const int64_t samples = (int64_t)kDotBlock * kDotBlock;
+    // A block change of 8 code values squared per sample at least, so that
+    // still, clean pictures are never taken for dots (the host's scale is 16).
+    const int64_t floor = 8 * 256 * samples;
+    for (int32_t by = 0; by + kDotBlock + 2 <= height; by += kDotBlock)
+        for (int32_t bx = 1; bx + kDotBlock + 1 <= width; bx += kDotBlock) {
+            int64_t a = 0, b = 0; // changes from frame n to n + 1, and from n to n + 2
+            for (int32_t y = by; y < by + kDotBlock; y++)
+                for (int32_t x = bx; x < bx + kDotBlock; x++) {
+                    const int64_t s0 = dotResponse(f[0], stride, x, y);
+                    const int64_t d1 = s0 - dotResponse(f[1], stride, x, y);
+                    const int64_t d2 = s0 - dotResponse(f[2], stride, x, y);
+                    a += d1 * d1;
+                    b += d2 * d2;
+                }
+            blocks++;
+            if (a > 2 * b + floor) {
+                dotted++;
+                // Dots of amplitude A give a response of 4 A that changes by 8 A
+                // between frames: a mean square of 32 A^2 over the block.
+                amplitude += sqrt((double)(a - b) / (double)samples / 32.0) / 16.0;
+            }
+        }
+    if (blocks > 0)
+        out.dotShare = (float)((double)dotted / (double)blocks);
+    if (dotted > 0)
+        out.dotAmplitude = (float)(amplitude / (double)dotted);
+}
+
+} // namespace
+
+NoiseLevel measureNoise(const YcPixel *const *frames, int32_t count, int32_t width, int32_t height, int32_t stride)
+{
+    NoiseLevel level;
+    if (count < 1 || width < 1 || height < 1 || stride < width)
+        return level;
+    if (count > 3)
+        count = 3;
+    static_assert(sizeof(Histogram) < 20000, "kept on the stack");
+    Histogram luma, chroma;
+    memset(&luma, 0, sizeof luma);
+    memset(&chroma, 0, sizeof chroma);
+    for (int32_t i = 0; i < count; i++)
+        for (int32_t field = 0; field < 2; field++) {
+            laplacianBlocks(frames[i], width, height, stride, 0, 1, field, 2, 16, 8, luma);
+            // Every other row of the field: 4:2:0 gives both rows of a pair the same chroma.
+            for (int c = 1; c <= 2; c++)
+                laplacianBlocks(frames[i], width, height, stride, c, 4, field, 4, 8, 4, chroma);
+        }
+    // Measured on frames of white noise of 1 to 10 code values: blocks of
+    // 128 luma samples and of 32 chroma samples.
+    level.luma = quietQuarter(luma, 1.091f);
+    level.chroma = quietQuarter(chroma, 1.199f);
+    if (count == 3)
+        measureDots(frames, width, height, stride, level);
+    return level;
+}
+
+void sceneSignature(const YcPixel *frame, int32_t width, int32_t height, int32_t stride, SceneSignature *out)
+{
+    // Every other pixel of every other row tells a cell's mean as well, at a
+    // quarter of the cost: this runs on every frame.
+    for (int32_t cy = 0; cy < 32; cy++) {
+        const int32_t y0 = cy * height / 32, y1 = (cy + 1) * height / 32;
+        for (int32_t cx = 0; cx < 32; cx++) {
+            const int32_t x0 = cx * width / 32, x1 = (cx + 1) * width / 32;
+            int64_t sum = 0, n = 0;
+            for (int32_t y = y0; y < y1; y += 2)
+                for (int32_t x = x0; x < x1; x += 2, n++)
+                    sum += frame[(ptrdiff_t)y * stride + x].y;
+            out->cell[cy * 32 + cx] = n > 0 ? (float)((double)sum / (double)n / 16.0) : 0.0f;
+        }
+    }
+}
+
+bool sceneChanged(const SceneSignature &a, const SceneSignature &b)
+{
+    // Motion, pans and grain move cell means by a few code values; a new
+    // picture moves most of them by far more.
+    constexpr float kCut = 12.0f;
+    double sum = 0;
+    for (int i = 0; i < kSceneCells; i++)
+        sum += fabs((double)a.cell[i] - (double)b.cell[i]);
+    return sum / kSceneCells > kCut;
+}
+
+} // namespace velvane

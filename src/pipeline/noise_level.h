@@ -1,0 +1,47 @@
+// Measuring a clip's own noise: how much grain and how much dot interference
+// the first frames of a scene carry, and where a scene changes.
+#ifndef VELVANE_PIPELINE_NOISE_LEVEL_H
+#define VELVANE_PIPELINE_NOISE_LEVEL_H
+
+#include <stdint.h>
+
+#include "velvane/filter.h"
+
+namespace velvane {
+
+// What a look at up to three consecutive frames tells of their noise. Noise
+// is a standard deviation in 8-bit code values (the host's scale / 16).
+struct NoiseLevel {
+    float luma = 0, chroma = 0;
+    // Dot interference: the share of the picture's blocks that carry it, and
+    // its mean amplitude there (8-bit code values).
+    float dotShare = 0, dotAmplitude = 0;
+};
+
+// Measures frames[0 .. count - 1] (count 1 to 3, consecutive frames of one
+// scene; rows `stride` pixels apart). Grain comes from the Laplacian
+// difference of each field (the three-by-three mask 1 -2 1 / -2 4 -2 /
+// 1 -2 1, whose response to white noise of deviation s has a mean magnitude
+// of 6 s sqrt(2 / pi)) in small blocks, of which the quietest quarter speaks
+// for the noise: texture and edges only ever add to a block's response.
+// Chroma is measured on every fourth pixel of every other row of a field,
+// where every chroma format carries a sample of its own. Dots need three
+// frames: they invert from one frame to the next, so a pattern at their
+// frequency that changes between frames n and n + 1 but not between n and
+// n + 2 is dots, not motion or grain.
+NoiseLevel measureNoise(const YcPixel *const *frames, int32_t count, int32_t width, int32_t height, int32_t stride);
+
+// A coarse picture of a frame for telling scenes apart: the mean luma of each
+// cell of a 32 x 32 grid, in 8-bit code values.
+constexpr int kSceneCells = 32 * 32;
+struct SceneSignature {
+    float cell[kSceneCells];
+};
+void sceneSignature(const YcPixel *frame, int32_t width, int32_t height, int32_t stride, SceneSignature *out);
+
+// Whether `next` starts a new scene after `previous`.
+bool sceneChanged(const SceneSignature &previous, const SceneSignature &next);
+
+} // namespace velvane
+
+#endif

@@ -1,0 +1,121 @@
+// The noise a clip carries, measured from the clip: grain of known deviation,
+// dots, and scene changes on synthetic frames.
+#include <math.h>
+
+#include <random>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "pipeline/noise_level.h"
+
+namespace velvane {
+namespace {
+
+constexpr int kW = 320, kH = 160;
+
+struct Picture {
+    float lumaSigma = 0, chromaSigma = 0;
+    float dots = 0;     // amplitude of dots on the second quarter across, 8-bit code values
+    int shift = 0;      // pixels the picture has moved
+    bool other = false; // another picture altogether
+};
+
+// A gentle gradient, with a fine texture on the right quarter, as 8-bit
+// samples on the host's scale (luma x 16, chroma (c - 128) x 16).
+std::vector<YcPixel> frame(const Picture &p, int n, std::mt19937 &rng)
+{
+    std::normal_distribution<float> luma(0, p.lumaSigma > 0 ? p.lumaSigma : 1),
+        chroma(0, p.chromaSigma > 0 ? p.chromaSigma : 1);
+    std::vector<YcPixel> f((size_t)kW * kH);
+    for (int y = 0; y < kH; y++)
+        for (int x = 0; x < kW; x++) {
+            const int u = x + p.shift;
+            float v = p.other ? 200 - 0.4f * y : 60 + 0.05f * u + 0.05f * y;
+            if (x >= kW * 3 / 4)
+                v += 20 * sinf(u * 1.3f) * cosf(y * 0.9f);
+            if (p.dots > 0 && x >= kW / 4 && x < kW / 2)
+                v += p.dots * cosf(2 * (float)M_PI * x / 3.77f + (float)M_PI * (y / 2) + (float)M_PI / 2 * (y % 2) +
+                                   (float)M_PI * n);
+            float cb = 20 + 0.1f * u, cr = -10 + 0.05f * y;
+            if (p.lumaSigma > 0)
+                v += luma(rng);
+            if (p.chromaSigma > 0)
+                cb += chroma(rng), cr += chroma(rng);
+            auto code = [](float c, float lo, float hi) { return c < lo ? lo : c > hi ? hi : roundf(c); };
+            f[(size_t)y * kW + x] = YcPixel{(int16_t)(16 * code(v, 0, 255)), (int16_t)(16 * code(cb, -128, 127)),
+                                            (int16_t)(16 * code(cr, -128, 127))};
+        }
+    return f;
+}
+
+NoiseLevel measure(const Picture &p, uint32_t seed)
+{
+    std::mt19937 rng(seed);
+    Picture moving = p;
+    std::vector<std::vector<YcPixel>> frames;
+    for (int n = 0; n < 3; n++, moving.shift++)
+        frames.push_back(frame(moving, n, rng));
+    const YcPixel *f[3] = {frames[0].data(), frames[1].data(), frames[2].data()};
+    return measureNoise(f, 3, kW, kH, kW);
+}
+
+TEST(NoiseLevel, MeasuresGrainDotsAndScenes)
+{
+    // Grain of known deviation on a moving picture with texture: within a
+    // tenth (and a rounding step) of the truth; texture and motion are not grain.
+    for (float sigma : {0.0f, 1.0f, 2.0f, 4.0f, 7.0f, 10.0f}) {
+        Picture p;
+        p.lumaSigma = sigma;
+        p.chromaSigma = 0.6f * sigma;
+        const NoiseLevel l = measure(p, 7 + (uint32_t)sigma);
+        EXPECT_NEAR(l.luma, sigma, 0.1f * sigma + 0.15f) << sigma;
+        EXPECT_NEAR(l.chroma, p.chromaSigma, 0.1f * p.chromaSigma + 0.15f) << sigma;
+        EXPECT_EQ(l.dotShare, 0.0f) << "no dots at grain " << sigma;
+    }
+
+    // Dots on a quarter of the picture: found there, with about their
+    // amplitude, through grain; the grain measure is not fooled by them.
+    for (float sigma : {0.0f, 4.0f}) {
+        Picture p;
+        p.lumaSigma = sigma;
+        p.dots = 8;
+        const NoiseLevel l = measure(p, 3);
+        EXPECT_NEAR(l.dotShare, 0.29f, 0.05f) << sigma; // a quarter, and the blocks it touches
+        EXPECT_NEAR(l.dotAmplitude, 8.0f, 1.5f) << sigma;
+        EXPECT_NEAR(l.luma, sigma, 0.1f * sigma + 0.15f) << sigma;
+    }
+
+    // One or two frames: grain alone, no dots.
+    std::mt19937 rng(5);
+    Picture p;
+    p.lumaSigma = 3;
+    p.dots = 8;
+    const std::vector<YcPixel> a = frame(p, 0, rng);
+    const YcPixel *one[1] = {a.data()};
+    const NoiseLevel single = measureNoise(one, 1, kW, kH, kW);
+    EXPECT_EQ(single.dotShare, 0.0f);
+    EXPECT_GT(single.luma, 0.0f);
+
+    // Scenes: motion and fresh grain are the same scene, another picture is not.
+    p.dots = 0;
+    Picture moved = p, other = p;
+    moved.shift = 3;
+    other.other = true;
+    SceneSignature sa, sb, sc;
+    sceneSignature(a.data(), kW, kH, kW, &sa);
+    sceneSignature(frame(moved, 1, rng).data(), kW, kH, kW, &sb);
+    sceneSignature(frame(other, 1, rng).data(), kW, kH, kW, &sc);
+    EXPECT_FALSE(sceneChanged(sa, sb));
+    EXPECT_TRUE(sceneChanged(sb, sc));
+
+    // Frames too small for a block of the measure give nothing, and read nothing outside.
+    const std::vector<YcPixel> tiny(4 * 4, YcPixel{1600, 0, 0});
+    const YcPixel *t[3] = {tiny.data(), tiny.data(), tiny.data()};
+    const NoiseLevel none = measureNoise(t, 3, 4, 4, 4);
+    EXPECT_EQ(none.luma, 0.0f);
+    EXPECT_EQ(none.dotShare, 0.0f);
+}
+
+} // namespace
+} // namespace velvane
