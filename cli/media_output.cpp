@@ -396,12 +396,19 @@ void MediaOutput::drainEncoder()
             return;
         if (r < 0)
             throw CliError("the " + std::string(enc_->codec->name) + " encoder failed: " + avErrorText(r));
+        // The sound up to the picture goes first, timed on the encoder's clock:
+        // the muxer's may be coarser, and would round the picture early.
+        const int64_t time = packet_->dts != AV_NOPTS_VALUE ? packet_->dts : packet_->pts;
         av_packet_rescale_ts(packet_, enc_->time_base, video_->time_base);
         packet_->stream_index = video_->index;
         StreamLock whole(file_);
-        writeAudioUpTo(packet_);
+        writeAudioUpTo(time);
         r = av_write_frame(oc_, packet_);
         av_packet_unref(packet_);
+        // A muxer that gathers packets (Matroska's clusters, fragments) lets
+        // go of them, so that the frame counted is in the stream.
+        if (r >= 0 && (oc_->oformat->flags & AVFMT_ALLOW_FLUSH))
+            r = av_write_frame(oc_, nullptr);
         check(r, "cannot write " + name_);
         avio_flush(io_);
         check(0, "cannot write " + name_);
@@ -409,17 +416,16 @@ void MediaOutput::drainEncoder()
     }
 }
 
-void MediaOutput::writeAudioUpTo(const AVPacket *video)
+void MediaOutput::writeAudioUpTo(int64_t videoTime)
 {
     if (audioOut_.empty())
         return;
     const AVFormatContext *ic = input_->container();
     PacketQueue &queue = input_->audioPackets();
-    const int64_t videoTime = video ? (video->dts != AV_NOPTS_VALUE ? video->dts : video->pts) : AV_NOPTS_VALUE;
     while (AVPacket *a = queue.front()) {
         const AVStream *in = ic->streams[a->stream_index];
         if (videoTime != AV_NOPTS_VALUE && a->dts != AV_NOPTS_VALUE &&
-            av_compare_ts(a->dts, in->time_base, videoTime, video_->time_base) > 0)
+            av_compare_ts(a->dts, in->time_base, videoTime, enc_->time_base) > 0)
             return;
         queue.pop();
         AVStream *out = oc_->streams[audioOut_[a->stream_index]];
@@ -439,7 +445,7 @@ void MediaOutput::finish()
         throw CliError("the " + std::string(enc_->codec->name) + " encoder failed at the end: " + avErrorText(r));
     drainEncoder();
     StreamLock whole(file_);
-    writeAudioUpTo(nullptr);
+    writeAudioUpTo(AV_NOPTS_VALUE);
     r = av_write_trailer(oc_);
     check(r, "cannot write " + name_);
     avio_flush(io_);

@@ -70,7 +70,7 @@ private:
     void addAudio();
     void openMuxer();
     void drainEncoder();
-    void writeAudioUpTo(const AVPacket *video);
+    void writeAudioUpTo(int64_t videoTime); // in the encoder's time base; AV_NOPTS_VALUE: all
     void check(int result, const std::string &what);
 
     std::string path_, name_;
