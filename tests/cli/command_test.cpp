@@ -621,7 +621,8 @@ TEST(Command, HelpListsTheSettings)
                             "--gain-cr", "--offset-y", "--hue", "--balance", "--border-top", "--border-bottom",
                             "--border-left", "--border-right", "--dot", "--no-dot", "--411", "--no-411", "--no-prev",
                             "--borders", "--ccir-black", "--full-black", "--snapshot", "--quiet", "--keep-partial",
-                            "--version", "demo"})
+                            "--version", "--video-stream", "--field-order", "--encoder", "--encoder-opt", "--no-audio",
+                            "demo"})
         EXPECT_NE(r.out.find(opt), std::string::npos) << opt;
     r = velvane(dir, "--version");
     EXPECT_EQ(r.status, 0);
