@@ -428,7 +428,7 @@ bool MediaInput::decodeNext()
                 broken_ = " cannot be decoded: " + avErrorText(r);
                 avcodec_send_packet(dec_, nullptr);
             }
-        } else if (keepAudio_) {
+        } else if (keepAudio_ && ic_->streams[packet_->stream_index]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
             AVPacket *copy = av_packet_alloc();
             if (!copy)
                 throw std::bad_alloc();

@@ -292,6 +292,7 @@ void MediaOutput::addAudio()
         return;
     const AVFormatContext *ic = input_->container();
     audioOut_.assign(ic->nb_streams, -1);
+    audioBase_.assign(ic->nb_streams, AVRational{0, 1});
     for (int index : input_->audioStreams()) {
         const AVStream *in = ic->streams[index];
         if (avformat_query_codec(oc_->oformat, in->codecpar->codec_id, FF_COMPLIANCE_NORMAL) == 0)
@@ -306,6 +307,7 @@ void MediaOutput::addAudio()
         out->disposition = in->disposition;
         av_dict_copy(&out->metadata, in->metadata, 0);
         audioOut_[index] = out->index;
+        audioBase_[index] = in->time_base; // read here, as the demuxer goes on in another thread
     }
 }
 
@@ -420,16 +422,15 @@ void MediaOutput::writeAudioUpTo(int64_t videoTime)
 {
     if (audioOut_.empty())
         return;
-    const AVFormatContext *ic = input_->container();
     PacketQueue &queue = input_->audioPackets();
     while (AVPacket *a = queue.front()) {
-        const AVStream *in = ic->streams[a->stream_index];
+        const AVRational base = audioBase_[a->stream_index];
         if (videoTime != AV_NOPTS_VALUE && a->dts != AV_NOPTS_VALUE &&
-            av_compare_ts(a->dts, in->time_base, videoTime, enc_->time_base) > 0)
+            av_compare_ts(a->dts, base, videoTime, enc_->time_base) > 0)
             return;
         queue.pop();
         AVStream *out = oc_->streams[audioOut_[a->stream_index]];
-        av_packet_rescale_ts(a, in->time_base, out->time_base);
+        av_packet_rescale_ts(a, base, out->time_base);
         a->stream_index = out->index;
         a->pos = -1;
         const int r = av_write_frame(oc_, a);

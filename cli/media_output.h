@@ -88,6 +88,7 @@ private:
     char order_ = 'p';
     std::string doubtful_;      // what the container may not take, for the message should it refuse
     std::vector<int> audioOut_; // the output stream of each input stream, -1 for none
+    std::vector<AVRational> audioBase_; // the time base of each input stream's packets
     int64_t lastPts_ = INT64_MIN;
     int64_t framesIn_ = 0;
     int writeErrno_ = 0;
