@@ -320,6 +320,8 @@ void MediaInput::open(const MediaInputOptions &options)
         siting = frame_->chroma_location;
     Chroma chroma;
     int depth;
+    bool fromRgb = false;
+    matrix_ = vs->codecpar->color_space != AVCOL_SPC_UNSPECIFIED ? vs->codecpar->color_space : frame_->colorspace;
     if (!layoutOf(pixelFormat_, siting, &chroma, &depth)) {
         AVPixelFormat taken[sizeof kLayouts / sizeof kLayouts[0] + 1];
         size_t n = 0;
@@ -333,6 +335,13 @@ void MediaInput::open(const MediaInputOptions &options)
         if (to == AV_PIX_FMT_NONE || !sws_ || !converted_)
             throw CliError(name_ + ": its video's layout (" + av_get_pix_fmt_name((AVPixelFormat)pixelFormat_) +
                            ") cannot be converted to one the filter takes");
+        // RGB becomes BT.601 YCbCr at the limited range, which is what the tags then say.
+        const AVPixFmtDescriptor *from = av_pix_fmt_desc_get((AVPixelFormat)pixelFormat_);
+        fromRgb = from && (from->flags & AV_PIX_FMT_FLAG_RGB);
+        if (fromRgb) {
+            const int *coefficients = sws_getCoefficients(SWS_CS_ITU601);
+            sws_setColorspaceDetails(sws_, coefficients, 1, coefficients, 0, 0, 1 << 16, 1 << 16);
+        }
         converted_->format = to;
         converted_->width = frame_->width;
         converted_->height = frame_->height;
@@ -367,7 +376,10 @@ void MediaInput::open(const MediaInputOptions &options)
     }
     const AVColorRange range = vs->codecpar->color_range != AVCOL_RANGE_UNSPECIFIED ? vs->codecpar->color_range
                                                                                      : frame_->color_range;
-    if (range == AVCOL_RANGE_JPEG || pixelFormat_ == AV_PIX_FMT_YUVJ420P || pixelFormat_ == AV_PIX_FMT_YUVJ422P ||
+    if (fromRgb) {
+        matrix_ = AVCOL_SPC_SMPTE170M;
+        format_.tags.push_back("XCOLORRANGE=LIMITED");
+    } else if (range == AVCOL_RANGE_JPEG || pixelFormat_ == AV_PIX_FMT_YUVJ420P || pixelFormat_ == AV_PIX_FMT_YUVJ422P ||
         pixelFormat_ == AV_PIX_FMT_YUVJ444P)
         format_.tags.push_back("XCOLORRANGE=FULL");
     else if (range == AVCOL_RANGE_MPEG)

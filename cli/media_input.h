@@ -83,6 +83,9 @@ public:
     PacketQueue &audioPackets() { return queue_; }
     // The frame rate the stream plays at (the stream's own, or its best guess).
     AVRational frameRate() const { return rate_; }
+    // The matrix of the samples it gives (AVColorSpace): the stream's, or
+    // where they were converted from RGB, that of the conversion.
+    int matrix() const { return matrix_; }
     // Whether the frames read so far were not evenly spaced in time.
     bool variableRate() const { return variable_; }
     // What the run should tell the user about the timestamps, if anything.
@@ -119,6 +122,7 @@ private:
     Y4mFormat format_;
     int pixelFormat_ = -1;      // the decoder's
     AVRational rate_ = {0, 1};
+    int matrix_ = AVCOL_SPC_UNSPECIFIED;
     int64_t expected_ = -1;
     int64_t frames_ = 0;        // given out
     int64_t lastPts_ = 0;

@@ -234,7 +234,7 @@ void MediaOutput::openEncoder(const AVCodec *codec, const Y4mFormat &f)
         if (source) {
             enc_->color_primaries = source->color_primaries;
             enc_->color_trc = source->color_trc;
-            enc_->colorspace = source->color_space;
+            enc_->colorspace = (AVColorSpace)input_->matrix();
         }
         enc_->chroma_sample_location = sameChroma && source->chroma_location != AVCHROMA_LOC_UNSPECIFIED
                                            ? source->chroma_location
