@@ -495,7 +495,8 @@ bool MediaInput::read(Planes *planes, FrameInfo *info)
         planes->stride[p] = f->linesize[p];
     }
     info->tags.clear();
-    info->interlaced = frameInterlaced(frame_);
+    // The stream's order holds for every frame, as the header written for it says.
+    info->interlaced = format_.interlace == 't' || format_.interlace == 'b';
     info->pts = pts;
     frames_++;
     return true;

@@ -39,6 +39,28 @@ ffmpeg -v debug -debug pict -i out.mkv -frames:v 1 -f null - 2>&1 | grep -q "ver
   || fail "not FFV1 version 3 with 24 slices and their CRCs"
 echo "NTSC DV: sound identical, pictures as the YUV4MPEG2 path's, FFV1 bottom field first"
 
+# The other ways across: the tape to YUV4MPEG2 is the pipe's stream byte for
+# byte (with a word on the sound left behind), and YUV4MPEG2 to Matroska keeps
+# its rate and field order.
+"$velvane" -q $settings in.dv direct.y4m 2> err
+cmp direct.y4m pipe.y4m || fail "the tape to YUV4MPEG2 differs from the pipe's"
+grep -q "direct.y4m carries no sound" err || fail "no word on the sound: $(cat err)"
+"$velvane" -q pipe.y4m again.mkv
+"$velvane" -q pipe.y4m again.y4m
+[ "$(pictures again.mkv)" = "$(pictures again.y4m)" ] || fail "YUV4MPEG2 to Matroska changed the pictures"
+[ "$(ffprobe -v error -show_entries stream=r_frame_rate,field_order -of csv=p=0 again.mkv)" = "bb,30000/1001" ] \
+  || fail "YUV4MPEG2 to Matroska lost the rate or the field order"
+# A wrong flag overridden; a delivery encoder told the order, and coding fields.
+"$velvane" -q --field-order tff --no-audio in.dv tff.mkv
+[ "$(ffprobe -v error -show_entries stream=field_order -of csv=p=0 tff.mkv)" = tt ] || fail "--field-order tff ignored"
+"$velvane" -q --encoder libx264 --encoder-opt preset=ultrafast --output-chroma 420mpeg2 in.dv delivery.mov
+[ "$(ffprobe -v error -select_streams v -show_entries stream=codec_name,pix_fmt,field_order -of csv=p=0 delivery.mov)" \
+  = "h264,yuv420p,bb" ] || fail "x264 was not told the field order"
+# QuickTime keeps PCM as samples, not packets: the same bytes.
+soundBytes() { ffmpeg -v error -i "$1" -map 0:a -c copy -f s16le - | md5sum; }
+[ "$(soundBytes in.dv)" = "$(soundBytes delivery.mov)" ] || fail "the sound differs in QuickTime"
+rm direct.y4m again.mkv again.y4m tff.mkv delivery.mov err
+
 # A 10-bit 4:2:2 QuickTime file needs no option, and gives the pictures of the YUV4MPEG2 path.
 ffmpeg -v error -f lavfi -i "testsrc2=size=720x486:rate=30000/1001" -f lavfi -i "sine=sample_rate=48000" \
   -vf "noise=alls=12:allf=t,setfield=bff" -t 0.4 -c:v prores_ks -pix_fmt yuv422p10le -c:a pcm_s24le in10.mov
