@@ -71,6 +71,12 @@ ffmpeg -v error -i in10.mov -strict -1 -f yuv4mpegpipe - | "$velvane" -q - pipe1
 [ "$(pictures out10.mkv)" = "$(pictures pipe10.y4m)" ] || fail "10-bit pictures differ from the YUV4MPEG2 path's"
 [ "$(sound in10.mov)" = "$(sound out10.mkv)" ] || fail "the 24-bit sound differs"
 echo "10-bit 4:2:2 MOV: through as it is"
+# RGB has no form in the filter: it becomes 4:4:4 and is tagged as what it became.
+ffmpeg -v error -f lavfi -i "testsrc2=size=64x48:rate=25" -t 0.2 -pix_fmt rgb24 -c:v ffv1 rgb.mkv
+"$velvane" -q rgb.mkv rgbout.mkv
+[ "$(ffprobe -v error -show_entries stream=pix_fmt,color_range,color_space -of csv=p=0 rgbout.mkv)" = \
+  "yuv444p,tv,smpte170m" ] || fail "RGB came out wrong or tagged wrong"
+rm rgb.mkv rgbout.mkv
 only in.dv in10.mov out.mkv out10.mkv pipe.y4m pipe10.y4m
 rm in10.mov out10.mkv pipe10.y4m
 
@@ -84,6 +90,10 @@ if "$velvane" -q --keep-partial cut.dv cut.mkv 2> err; then fail "a truncated ta
 grep -q "cut.mkv keeps the 8 whole frames before it" err || fail "$(cat err)"
 [ "$(frames cut.mkv v)" = 8 ] && [ "$(sound cut.mkv | head -8)" = "$(sound in.dv | head -8)" ] \
   || fail "the kept part lacks its pictures or sound"
+# A Matroska file cut short ends in a plain end of file for its demuxer, which only says so in its log.
+head -c 3000000 out.mkv > cut.mkv
+if "$velvane" -q cut.mkv cutcut.mkv 2> err; then fail "a truncated Matroska file passed"; fi
+grep -q "of cut.mkv is missing: the input ends early or is damaged" err || fail "$(cat err)"
 rm cut.dv cut.mkv
 
 # An encoder or a muxer that fails, or a file that cannot grow: an error, and nothing left.
