@@ -101,24 +101,29 @@ void FrameConverter::downsample(int16_t *dst, const int16_t *row) const
 
 void FrameConverter::toHost(const uint8_t *raw, bool interlaced, YcPixel *dst)
 {
+    const uint8_t *plane[3] = {raw, raw + f_.lumaBytes(), raw + f_.lumaBytes() + f_.chromaPlaneBytes()};
+    const ptrdiff_t stride[3] = {(ptrdiff_t)f_.width * f_.bytesPerSample(),
+                                 (ptrdiff_t)f_.chromaWidth() * f_.bytesPerSample(),
+                                 (ptrdiff_t)f_.chromaWidth() * f_.bytesPerSample()};
+    toHost(plane, stride, interlaced, dst);
+}
+
+void FrameConverter::toHost(const uint8_t *const plane[3], const ptrdiff_t stride[3], bool interlaced, YcPixel *dst)
+{
     const int w = f_.width, h = f_.height, cw = f_.chromaWidth(), d = f_.depth;
-    const size_t bps = (size_t)f_.bytesPerSample();
-    const uint8_t *lumaPlane = raw;
-    const uint8_t *cbPlane = raw + f_.lumaBytes();
-    const uint8_t *crPlane = cbPlane + f_.chromaPlaneBytes();
     if (!f_.hasChroma()) {
         std::fill(cb_.begin(), cb_.end(), 0);
         std::fill(cr_.begin(), cr_.end(), 0);
     }
     int lastChromaRow = -1;
     for (int r = 0; r < h; r++) {
-        lumaToHost(y_.data(), lumaPlane + (size_t)r * w * bps, w, d);
+        lumaToHost(y_.data(), plane[0] + r * stride[0], w, d);
         if (f_.hasChroma()) {
             const int crow = vertical_ ? chromaRowFor(r, interlaced) : r;
             if (crow != lastChromaRow) {
-                chromaToHost(cTmp_.data(), cbPlane + (size_t)crow * cw * bps, cw, d);
+                chromaToHost(cTmp_.data(), plane[1] + crow * stride[1], cw, d);
                 upsample(cb_.data(), cTmp_.data());
-                chromaToHost(cTmp_.data(), crPlane + (size_t)crow * cw * bps, cw, d);
+                chromaToHost(cTmp_.data(), plane[2] + crow * stride[2], cw, d);
                 upsample(cr_.data(), cTmp_.data());
                 lastChromaRow = crow;
             }
@@ -129,14 +134,19 @@ void FrameConverter::toHost(const uint8_t *raw, bool interlaced, YcPixel *dst)
 
 void FrameConverter::fromHost(const YcPixel *src, bool interlaced, uint8_t *raw)
 {
+    uint8_t *const plane[3] = {raw, raw + f_.lumaBytes(), raw + f_.lumaBytes() + f_.chromaPlaneBytes()};
+    const ptrdiff_t stride[3] = {(ptrdiff_t)f_.width * f_.bytesPerSample(),
+                                 (ptrdiff_t)f_.chromaWidth() * f_.bytesPerSample(),
+                                 (ptrdiff_t)f_.chromaWidth() * f_.bytesPerSample()};
+    fromHost(src, interlaced, plane, stride);
+}
+
+void FrameConverter::fromHost(const YcPixel *src, bool interlaced, uint8_t *const plane[3], const ptrdiff_t stride[3])
+{
     const int w = f_.width, h = f_.height, cw = f_.chromaWidth(), d = f_.depth;
-    const size_t bps = (size_t)f_.bytesPerSample();
-    uint8_t *lumaPlane = raw;
-    uint8_t *cbPlane = raw + f_.lumaBytes();
-    uint8_t *crPlane = cbPlane + f_.chromaPlaneBytes();
     for (int r = 0; r < h; r++) {
         k_.deinterleaveRow(y_.data(), cb_.data(), cr_.data(), src + (size_t)r * stride_, w);
-        lumaFromHost(lumaPlane + (size_t)r * w * bps, y_.data(), w, d);
+        lumaFromHost(plane[0] + r * stride[0], y_.data(), w, d);
         if (!f_.hasChroma())
             continue;
         if (vertical_) {
@@ -144,9 +154,9 @@ void FrameConverter::fromHost(const YcPixel *src, bool interlaced, uint8_t *raw)
             downsample(planeCr_.data() + (size_t)r * cw, cr_.data());
         } else {
             downsample(cTmp_.data(), cb_.data());
-            chromaFromHost(cbPlane + (size_t)r * cw * bps, cTmp_.data(), cw, d);
+            chromaFromHost(plane[1] + r * stride[1], cTmp_.data(), cw, d);
             downsample(cTmp_.data(), cr_.data());
-            chromaFromHost(crPlane + (size_t)r * cw * bps, cTmp_.data(), cw, d);
+            chromaFromHost(plane[2] + r * stride[2], cTmp_.data(), cw, d);
         }
     }
     if (!vertical_)
@@ -154,13 +164,13 @@ void FrameConverter::fromHost(const YcPixel *src, bool interlaced, uint8_t *raw)
     for (int c = 0; c < f_.chromaHeight(); c++) {
         int r1, r2;
         chromaRowPair(c, interlaced, &r1, &r2);
-        for (int plane = 0; plane < 2; plane++) {
-            const int16_t *p = plane ? planeCr_.data() : planeCb_.data();
-            const int16_t *a = p + (size_t)r1 * cw;
-            const int16_t *b = p + (size_t)r2 * cw;
+        for (int p = 0; p < 2; p++) {
+            const int16_t *from = p ? planeCr_.data() : planeCb_.data();
+            const int16_t *a = from + (size_t)r1 * cw;
+            const int16_t *b = from + (size_t)r2 * cw;
             for (int k = 0; k < cw; k++)
                 cTmp_[k] = (int16_t)((a[k] + b[k] + 1) >> 1);
-            chromaFromHost((plane ? crPlane : cbPlane) + (size_t)c * cw * bps, cTmp_.data(), cw, d);
+            chromaFromHost(plane[1 + p] + c * stride[1 + p], cTmp_.data(), cw, d);
         }
     }
 }

@@ -15,6 +15,7 @@
 #ifndef VELVANE_CLI_CONVERT_H
 #define VELVANE_CLI_CONVERT_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include <vector>
@@ -33,6 +34,10 @@ public:
     void toHost(const uint8_t *raw, bool interlaced, YcPixel *dst);
     // Columns from the width to the stride are not read.
     void fromHost(const YcPixel *src, bool interlaced, uint8_t *raw);
+    // The same for planes anywhere, each row `stride` bytes after the one
+    // before (a decoder's frame); mono uses the first plane only.
+    void toHost(const uint8_t *const plane[3], const ptrdiff_t stride[3], bool interlaced, YcPixel *dst);
+    void fromHost(const YcPixel *src, bool interlaced, uint8_t *const plane[3], const ptrdiff_t stride[3]);
     const Y4mFormat &format() const { return f_; }
 
 private:

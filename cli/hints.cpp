@@ -41,25 +41,40 @@ const char *containerOf(const uint8_t *h, size_t n)
     return nullptr;
 }
 
-} // namespace
-
-std::string outputContainerHint(const std::string &path)
+const Container *containerNamed(const std::string &path)
 {
     const size_t dot = path.rfind('.');
     if (dot == std::string::npos || path.find('/', dot) != std::string::npos)
-        return std::string();
+        return nullptr;
     const std::string ext = path.substr(dot);
     for (const Container &c : kContainers) {
         for (const char *e = c.extensions; *e;) {
             const size_t len = strcspn(e, " ");
             if (len == ext.size() && strncasecmp(e, ext.c_str(), len) == 0)
-                return path + " gets a YUV4MPEG2 stream, not " + c.name +
-                       ": velvane writes YUV4MPEG2 only. For " + c.name +
-                       ", pipe the output through ffmpeg: velvane INPUT - | ffmpeg -i - " + c.codec + path;
+                return &c;
             e += len + (e[len] == ' ');
         }
     }
-    return std::string();
+    return nullptr;
+}
+
+} // namespace
+
+bool namesContainer(const std::string &path) { return containerNamed(path) != nullptr; }
+
+std::string outputContainerHint(const std::string &path)
+{
+    const Container *c = containerNamed(path);
+    if (!c)
+        return std::string();
+    return path + " gets a YUV4MPEG2 stream, not " + c->name + ": the FFmpeg libraries velvane runs with cannot write " +
+           c->name + ". Pipe the output through ffmpeg: velvane INPUT - | ffmpeg -i - " + c->codec + path;
+}
+
+std::string containerKind(const uint8_t *head, size_t size)
+{
+    const char *container = containerOf(head, size);
+    return container ? container : std::string();
 }
 
 std::string inputContainerHint(const uint8_t *head, size_t size, const std::string &name)
@@ -68,8 +83,8 @@ std::string inputContainerHint(const uint8_t *head, size_t size, const std::stri
     if (!container)
         return std::string();
     const std::string file = name == "standard input" ? "FILE" : name;
-    return std::string("it is ") + container + ", and velvane reads YUV4MPEG2 only; let ffmpeg decode it: ffmpeg -i " + file +
-           " -f yuv4mpegpipe - | velvane - OUTPUT";
+    return std::string("it is ") + container + ", which the velvane command opens by its name: velvane " + file +
+           " OUTPUT";
 }
 
 std::string emptyStreamHint()

@@ -7,13 +7,18 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <memory>
 #include <new>
 #include <string>
 
 #include "build_info.h"
 #include "common/cpu_flags.h"
 #include "demo.h"
+#include "frame_io.h"
 #include "hints.h"
+#include "media_input.h"
+#include "media_output.h"
 #include "module_loader.h"
 #include "options.h"
 #include "output_file.h"
@@ -46,6 +51,24 @@ void printVersion()
         printf("kernels: SSE2; this processor does not run AVX2\n");
 }
 
+// The stream's first bytes, which tell a YUV4MPEG2 stream from a media file.
+std::string peek(FILE *in, const std::string &name)
+{
+    std::string head(kContainerProbeBytes, '\0');
+    const size_t n = fread(&head[0], 1, head.size(), in);
+    if (n < head.size() && ferror(in))
+        throw CliError("cannot read " + name + ": " + strerror(errno));
+    head.resize(n);
+    return head;
+}
+
+bool startsYuv4mpeg(const std::string &head)
+{
+    static const std::string magic = "YUV4MPEG2";
+    // What is too short to tell is left to the YUV4MPEG2 reader, whose messages say so.
+    return head.compare(0, magic.size(), magic, 0, std::min(head.size(), magic.size())) == 0;
+}
+
 int filterCommand(FilterDescriptor *fd, const CommandLine &cl)
 {
     FILE *in = stdin;
@@ -59,14 +82,53 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl)
     // Whole frames are larger than the buffer, so stdio reads them straight into place.
     setvbuf(in, nullptr, _IOFBF, 1 << 16);
     refuseSameFile(fileno(in), inName, cl.output);
-    const std::string containerHint = outputContainerHint(cl.output);
+    const bool mediaOut = cl.output != "-" && writesMedia(cl.output);
+    if (!mediaOut && (!cl.encoder.empty() || !cl.encoderOptions.empty()))
+        throw CliError("--encoder and --encoder-opt are for .mkv, .mov, .avi and .mp4 outputs; " +
+                       (cl.output == "-" ? std::string("standard output") : cl.output) + " gets YUV4MPEG2");
+    const std::string containerHint = mediaOut ? std::string() : outputContainerHint(cl.output);
     if (!containerHint.empty())
         fprintf(stderr, "velvane: warning: %s\n", containerHint.c_str());
+    setLibraryLogging(cl.verbose);
+    // Before the decoder starts threads of its own, which must not take the signals.
     watchInterrupts();
+
+    std::unique_ptr<FrameSource> source;
+    MediaInput *media = nullptr;
     RunStats stats;
     std::string fate; // of the frames, when the input broke off
     {
+        // Before any work, so that an OUTPUT that cannot be written is found at once.
         OutputFile out(cl.output, cl.keepPartial);
+        const std::string head = peek(in, inName);
+        if (startsYuv4mpeg(head)) {
+            if (cl.videoStream > 0)
+                throw CliError("--video-stream " + std::to_string(cl.videoStream) + ": " + inName +
+                               " is a YUV4MPEG2 stream, which holds one video stream (0)");
+            source.reset(new Y4mSource(in, inName, head));
+        } else {
+            MediaInputOptions options;
+            options.videoStream = cl.videoStream;
+            options.keepAudio = mediaOut && !cl.noAudio;
+            media = new MediaInput(in, inName, head, options);
+            source.reset(media);
+            if (cl.verbose)
+                fprintf(stderr, "velvane: %s\n", media->describe().c_str());
+            if (!mediaOut && !cl.noAudio && !media->audioStreams().empty())
+                fprintf(stderr, "velvane: warning: %s carries no sound: YUV4MPEG2 holds the picture only (name the "
+                                "output .mkv to keep the sound of %s)\n",
+                        out.name().c_str(), inName.c_str());
+        }
+        std::unique_ptr<FrameSink> sink;
+        if (mediaOut) {
+            MediaOutputOptions options;
+            options.encoder = cl.encoder;
+            options.encoderOptions = cl.encoderOptions;
+            options.keepPartial = cl.keepPartial;
+            sink.reset(new MediaOutput(cl.output, out.file(), out.name(), options, media));
+        } else {
+            sink.reset(new Y4mSink(out.file(), out.name()));
+        }
         FilterRun run;
         run.framesWritten = &out.frames();
         run.minimumSide = kFilterMinimumSide;
@@ -74,15 +136,26 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl)
         run.plugin = !cl.modulePath.empty();
         run.outputChroma = cl.outputChroma;
         run.outputDepth = cl.outputDepth;
+        run.fieldOrder = cl.fieldOrder;
         run.snapshot = cl.snapshot;
         run.show = cl.show;
         run.progress = !cl.quiet && !cl.noProgress && isatty(2);
-        stats = filterStream(fd, in, inName, out.file(), out.name(), run);
+        stats = filterFrames(fd, *source, inName, *sink, run);
+        sink.reset();
         if (stats.inputError.empty())
             out.commit();
         else
             fate = out.abandon();
     }
+    if (media) {
+        for (const std::string &w : media->warnings())
+            fprintf(stderr, "velvane: warning: %s\n", w.c_str());
+        if (!mediaOut && media->variableRate())
+            fprintf(stderr, "velvane: warning: the frames of %s are not evenly spaced in time; YUV4MPEG2 carries no "
+                            "timestamps, so %s plays them evenly (write .mkv to keep their times)\n",
+                    inName.c_str(), cl.output == "-" ? "standard output" : cl.output.c_str());
+    }
+    source.reset();
     if (in != stdin)
         fclose(in);
     if (!stats.inputError.empty()) {

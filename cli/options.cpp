@@ -182,17 +182,20 @@ CommandLine parseCommandLine(const std::vector<std::string> &args, const FilterD
 CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDescriptor &fd)
 {
     CommandLine cl;
-    CLI::App app("Filters YUV4MPEG2 video through the Velvane noise reducer (" + labelUtf8(fd.name) +
-                     ").\nINPUT and OUTPUT are .y4m files or - for standard input and output, e.g.\n"
+    CLI::App app("Filters video through the Velvane noise reducer (" + labelUtf8(fd.name) +
+                     ").\nINPUT is a media file (DV, AVI, MKV, MOV, MP4, MPEG) or YUV4MPEG2, - for standard "
+                     "input; OUTPUT\nis .mkv, .mov, .avi or .mp4 (FFV1 and the sound by default), or .y4m, - for "
+                     "standard output, e.g.\n"
+                     "  velvane capture.dv clean.mkv\n"
                      "  ffmpeg -i capture.avi -f yuv4mpegpipe - | velvane - - | ffmpeg -i - out.mkv\n"
                      "Frames may be of any standard-definition size, PAL and NTSC, up to " +
                      std::to_string(VELVANE_MAX_WIDTH) + " x " + std::to_string(VELVANE_MAX_HEIGHT) + ".",
                  "velvane");
     app.get_formatter()->column_width(30);
-    app.add_option("INPUT", cl.input, "input .y4m file, or - for standard input");
-    app.add_option("OUTPUT", cl.output, "output .y4m file (written under a temporary name, renamed when "
-                                        "complete; a device or a pipe is written straight), or - for standard "
-                                        "output");
+    app.add_option("INPUT", cl.input, "input media file or .y4m file, or - for standard input");
+    app.add_option("OUTPUT", cl.output, "output .mkv, .mov, .avi, .mp4 or .y4m file (written under a temporary "
+                                        "name, renamed when complete; a device or a pipe is written straight), or "
+                                        "- for YUV4MPEG2 on standard output");
 
     // Track bars, each with its label, range and default from the descriptor.
     int32_t trackValue[VV_TRACK_COUNT];
@@ -287,6 +290,30 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
     app.add_flag("-v,--verbose", cl.verbose,
                  "also say how the work went: settings used, and processor time of reading, filtering and writing")
         ->group("Input and output");
+    app.add_option("--video-stream", cl.videoStream, "filter this video stream of INPUT, counted from 0 (default 0)")
+        ->type_name("N")
+        ->check(CLI::NonNegativeNumber.description(""))
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+        ->group("Media files");
+    std::string fieldOrder;
+    auto *orderOpt = app.add_option("--field-order", fieldOrder,
+                                    "take the input as top field first, bottom field first or progressive, "
+                                    "whatever it says")
+                         ->type_name("tff|bff|progressive")
+                         ->check(CLI::IsMember({"tff", "bff", "progressive"}).description(""))
+                         ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+                         ->group("Media files");
+    app.add_option("--encoder", cl.encoder,
+                   "encode the video with this encoder of FFmpeg's (libx264, prores_ks, ...) instead of FFV1")
+        ->type_name("NAME")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+        ->group("Media files");
+    std::vector<std::string> encoderOpts;
+    app.add_option("--encoder-opt", encoderOpts, "pass an option to the encoder (crf=18, preset=slow); repeatable")
+        ->type_name("KEY=VALUE")
+        ->allow_extra_args(false)
+        ->group("Media files");
+    app.add_flag("--no-audio", cl.noAudio, "leave the sound out (it is copied by default)")->group("Media files");
     app.add_option("--module", cl.modulePath,
                    "filter through the plug-in in this shared library (velvane-plugin.so), driven as its host "
                    "drives it, instead of the native library")
@@ -372,6 +399,18 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
     }
     if (depthOpt->count())
         cl.outputDepth = outDepth;
+    if (orderOpt->count())
+        cl.fieldOrder = fieldOrder == "tff" ? 't' : fieldOrder == "bff" ? 'b' : 'p';
+    for (const std::string &o : encoderOpts) {
+        const size_t eq = o.find('=');
+        if (eq == 0 || eq == std::string::npos) {
+            cl.action = CommandLine::Exit;
+            cl.exitCode = 2;
+            cl.message = "--encoder-opt: \"" + o + "\" is not KEY=VALUE";
+            return cl;
+        }
+        cl.encoderOptions.emplace_back(o.substr(0, eq), o.substr(eq + 1));
+    }
 
     if (demo->parsed()) {
         cl.action = CommandLine::Demo;
@@ -380,7 +419,7 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
     if (cl.input.empty() || cl.output.empty()) {
         cl.action = CommandLine::Exit;
         cl.exitCode = 2;
-        cl.message = std::string("velvane needs an INPUT and an OUTPUT (a .y4m file or -), or the word demo.\n") +
+        cl.message = std::string("velvane needs an INPUT and an OUTPUT (a file or -), or the word demo.\n") +
                      "  velvane [options] INPUT OUTPUT\n  velvane demo [DIR]\nRun velvane --help for the options.";
         return cl;
     }

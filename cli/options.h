@@ -8,6 +8,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "velvane/filter.h"
@@ -71,6 +72,12 @@ struct CommandLine {
     bool noProgress = false;
     bool verbose = false;
     bool keepPartial = false; // a run that breaks off keeps its whole frames
+    // Media files (read and written through FFmpeg's libraries).
+    int videoStream = 0;      // among the input's video streams
+    char fieldOrder = 0;      // 't', 'b', 'p': overrides the input's; 0 keeps it
+    std::string encoder;      // empty: FFV1 at its archival settings
+    std::vector<std::pair<std::string, std::string>> encoderOptions;
+    bool noAudio = false;
     std::string modulePath; // empty: the module linked into the program
 };
 

@@ -30,8 +30,7 @@ using Clock = std::chrono::steady_clock;
 
 struct HostFrame {
     std::vector<YcPixel> pixels;
-    std::string tags;    // the FRAME header's tags, passed through
-    bool interlaced = false;
+    FrameInfo info; // passed through from the source's frame to the sink's
     int64_t index = 0;
 };
 using FramePtr = std::unique_ptr<HostFrame>;
@@ -89,14 +88,6 @@ double threadSeconds()
            ((double)u.ru_utime.tv_usec + (double)u.ru_stime.tv_usec) * 1e-6;
 }
 
-int64_t expectedFrames(FILE *in, size_t headerBytes, size_t frameBytes)
-{
-    struct stat st;
-    if (fstat(fileno(in), &st) != 0 || !S_ISREG(st.st_mode) || (size_t)st.st_size < headerBytes)
-        return -1;
-    return (int64_t)(((size_t)st.st_size - headerBytes) / (frameBytes + 6));
-}
-
 template <class Body> std::thread startThread(Body &body)
 {
     try {
@@ -106,13 +97,28 @@ template <class Body> std::thread startThread(Body &body)
     }
 }
 
-// A frame goes to the stream whole, and is counted, under the stream's own
-// lock: whoever takes it (an interruption) sees whole frames only.
-struct StreamLock {
-    FILE *f;
-    explicit StreamLock(FILE *file) : f(file) { flockfile(f); }
-    ~StreamLock() { funlockfile(f); }
-};
+// The stream as --field-order tells it: the header's I tag says so, and every
+// frame follows.
+Y4mFormat withFieldOrder(const Y4mFormat &f, char order)
+{
+    if (!order)
+        return f;
+    Y4mFormat o = f;
+    o.interlace = order;
+    o.tags.clear();
+    bool tagged = false;
+    for (const auto &t : f.tags) {
+        if (t[0] == 'I') {
+            o.tags.push_back(std::string("I") + order);
+            tagged = true;
+        } else {
+            o.tags.push_back(t);
+        }
+    }
+    if (!tagged)
+        o.tags.push_back(std::string("I") + order);
+    return o;
+}
 
 // A plug-in build takes fixed settings within its descriptor's ranges: a named
 // strength becomes its thresholds here, and what only the native library does
@@ -175,17 +181,26 @@ void requireFilterableSize(const Y4mFormat &f, const std::string &name, bool plu
 RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName, FILE *out,
                       const std::string &outName, const FilterRun &run)
 {
+    const auto start = Clock::now();
+    Y4mSource source(in, inName);
+    Y4mSink sink(out, outName);
+    RunStats stats = filterFrames(fd, source, inName, sink, run);
+    stats.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    return stats;
+}
+
+RunStats filterFrames(FilterDescriptor *fd, FrameSource &source, const std::string &inName, FrameSink &sink,
+                      const FilterRun &run)
+{
     RunStats stats;
     const auto start = Clock::now();
 
-    Y4mReader reader(in, inName);
-    const Y4mFormat inFormat = reader.readHeader();
+    const Y4mFormat inFormat = withFieldOrder(source.format(), run.fieldOrder);
     // The library takes nothing smaller; a plug-in build is told only what the run asks.
     requireFilterableSize(inFormat, inName, run.plugin, run.plugin ? run.minimumSide : kFilterMinimumSide);
-    const Y4mFormat outFormat = withSampling(inFormat, run.outputChroma.value_or(inFormat.chroma),
-                                             run.outputDepth.value_or(inFormat.depth));
+    const Y4mFormat wanted = withSampling(inFormat, run.outputChroma.value_or(inFormat.chroma),
+                                          run.outputDepth.value_or(inFormat.depth));
     stats.input = inFormat;
-    stats.output = outFormat;
     validateSettings(*fd, run.settings, run.plugin);
     resolveSettings(*fd, run.settings, inFormat.chroma, stats.track, stats.check);
     if (run.plugin)
@@ -199,15 +214,16 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
     const int stride = (width + 3) & ~3; // the filter works on rows rounded up to 4 pixels
     const size_t samples = (size_t)stride * (size_t)height;
 
-    // A file's size bounds its frames (each at least its samples and "FRAME\n").
-    const int64_t expected = expectedFrames(in, reader.headerBytes(), inFormat.frameBytes());
-    if (expected >= 0 && run.snapshot.frame >= expected)
+    const int64_t bound = source.frameBound();
+    if (bound >= 0 && run.snapshot.frame >= bound)
         throw CliError("--snapshot: " + inName + " ends before frame " + std::to_string(run.snapshot.frame) +
-                       " (it has at most " + std::to_string(expected) + " frames, counted from 0)");
+                       " (it has at most " + std::to_string(bound) + " frames, counted from 0)");
     SnapshotWriter snapshot(run.snapshot, width, height, stride);
 
-    Y4mWriter writer(out, outName);
-    writer.writeHeader(outFormat);
+    std::atomic<int64_t> ownCount{0};
+    std::atomic<int64_t> &written = run.framesWritten ? *run.framesWritten : ownCount;
+    const Y4mFormat outFormat = sink.start(wanted, run.outputChroma || run.outputDepth, &written);
+    stats.output = outFormat;
 
     const size_t queue = (size_t)std::max(1, run.queueFrames);
     // In use at once: the frames sent and not yet out, one more, the frames
@@ -242,12 +258,12 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
     auto readFrames = [&] {
         try {
             FrameConverter conv(inFormat, stride);
-            std::vector<uint8_t> raw(inFormat.frameBytes());
-            std::string tags;
+            Planes planes;
+            FrameInfo info;
             for (int64_t n = 0;; n++) {
                 bool got;
                 try {
-                    got = reader.readFrame(raw.data(), &tags);
+                    got = source.read(&planes, &info);
                 } catch (const CliError &e) {
                     inputError = e.what(); // the frames before it still go through
                     break;
@@ -258,9 +274,10 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
                 if (!f)
                     return;
                 f->index = n;
-                f->interlaced = frameIsInterlaced(inFormat, tags);
-                f->tags = tags;
-                conv.toHost(raw.data(), f->interlaced, f->pixels.data());
+                f->info = std::move(info);
+                if (run.fieldOrder)
+                    f->info.interlaced = run.fieldOrder != 'p';
+                conv.toHost(planes.data, planes.stride, f->info.interlaced, f->pixels.data());
                 if (!toFilter.push(std::move(f)))
                     return;
             }
@@ -272,25 +289,19 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
     };
 
     // Writer: host frames to bytes.
-    Progress progress(run.progress, expected);
-    std::atomic<int64_t> ownCount{0};
-    std::atomic<int64_t> &written = run.framesWritten ? *run.framesWritten : ownCount;
+    Progress progress(run.progress, source.expectedFrames());
     auto writeFrames = [&] {
         try {
             FrameConverter conv(outFormat, stride);
-            std::vector<uint8_t> raw(outFormat.frameBytes());
             FramePtr f;
             while (toWriter.pop(f)) {
-                conv.fromHost(f->pixels.data(), f->interlaced, raw.data());
-                {
-                    StreamLock whole(out);
-                    writer.writeFrame(raw.data(), f->tags);
-                    ++written;
-                }
+                const Planes planes = sink.planes();
+                conv.fromHost(f->pixels.data(), f->info.interlaced, planes.data, planes.stride);
+                sink.write(f->info);
                 outPool.release(std::move(f));
                 progress.frameDone(written);
             }
-            writer.finish();
+            sink.finish();
             stats.writeSeconds = threadSeconds();
         } catch (...) {
             fail(std::current_exception());
@@ -347,8 +358,7 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
             FramePtr src = std::move(sent.front());
             sent.pop_front();
             o->index = n;
-            o->tags = src->tags;
-            o->interlaced = src->interlaced;
+            o->info = std::move(src->info);
             if (snapshot.wants(n))
                 snapshot.take(src->pixels.data(), o->pixels.data());
             inPool.release(std::move(src));

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "frame_io.h"
 #include "options.h"
 #include "velvane/filter.h"
 #include "velvane/velvane.h"
@@ -34,6 +35,7 @@ struct FilterRun {
     bool plugin = false;
     std::optional<Chroma> outputChroma;
     std::optional<int> outputDepth;
+    char fieldOrder = 0;    // 't', 'b' or 'p' overrides the input's field order; 0 keeps it
     Snapshot snapshot;
     int show = VELVANE_SHOW_OUTPUT; // write the filtered video, or what the filter takes out
     bool progress = false;  // a progress line on standard error
@@ -70,11 +72,14 @@ struct RunStats {
 // is allocated.
 void requireFilterableSize(const Y4mFormat &f, const std::string &name, bool plugin = false, int minimumSide = 1);
 
-// Reads `in` and writes `out` (neither is closed). The descriptor's tables
-// check and complete the settings. Throws CliError on every
-// failure that leaves the output unusable; a stream that breaks off inside a
-// frame ends the output after the last whole frame and is reported in
-// RunStats::inputError.
+// Reads `in` and writes `out`. The descriptor's tables check and complete the
+// settings. Throws CliError on every failure that leaves the output unusable;
+// input that breaks off ends the output after the last whole frame and is
+// reported in RunStats::inputError.
+RunStats filterFrames(FilterDescriptor *fd, FrameSource &in, const std::string &inName, FrameSink &out,
+                      const FilterRun &run);
+
+// The same from one YUV4MPEG2 stream to another (neither is closed).
 RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName, FILE *out,
                       const std::string &outName, const FilterRun &run);
 

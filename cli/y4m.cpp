@@ -264,13 +264,23 @@ bool frameIsInterlaced(const Y4mFormat &f, const std::string &frameTags)
     return true;
 }
 
-Y4mReader::Y4mReader(FILE *in, std::string name) : in_(in), name_(std::move(name)) {}
+Y4mReader::Y4mReader(FILE *in, std::string name, std::string prefix)
+    : in_(in), name_(std::move(name)), prefix_(std::move(prefix))
+{
+}
+
+int Y4mReader::nextHeaderByte()
+{
+    if (prefixUsed_ < prefix_.size())
+        return (unsigned char)prefix_[prefixUsed_++];
+    return getc(in_);
+}
 
 const Y4mFormat &Y4mReader::readHeader()
 {
     std::string line;
     for (;;) {
-        int c = getc(in_);
+        int c = nextHeaderByte();
         if (c == EOF) {
             if (ferror(in_))
                 throw CliError("cannot read " + name_ + ": " + errnoText());
@@ -286,7 +296,7 @@ const Y4mFormat &Y4mReader::readHeader()
         line.push_back((char)c);
         if (line.size() <= 9 && line.back() != kMagic[line.size() - 1]) {
             int more;
-            while (line.size() < kContainerProbeBytes && (more = getc(in_)) != EOF)
+            while (line.size() < kContainerProbeBytes && (more = nextHeaderByte()) != EOF)
                 line.push_back((char)more);
             const std::string hint = inputContainerHint((const uint8_t *)line.data(), line.size(), name_);
             throw CliError(name_ + " is not a YUV4MPEG2 stream" +

@@ -62,8 +62,9 @@ bool frameIsInterlaced(const Y4mFormat &f, const std::string &frameTags);
 
 class Y4mReader {
 public:
-    // `in` stays owned by the caller; `name` is used in messages.
-    Y4mReader(FILE *in, std::string name);
+    // `in` stays owned by the caller; `name` is used in messages. `prefix`:
+    // bytes of the stream's start that the caller has read already.
+    Y4mReader(FILE *in, std::string name, std::string prefix = std::string());
     const Y4mFormat &readHeader();
     const Y4mFormat &format() const { return format_; }
     // Reads the next frame into `data` (frameBytes()) and its header tags (the
@@ -75,8 +76,11 @@ public:
     size_t headerBytes() const { return headerBytes_; }
 
 private:
+    int nextHeaderByte();
     FILE *in_;
     std::string name_;
+    std::string prefix_;
+    size_t prefixUsed_ = 0;
     Y4mFormat format_;
     int64_t frames_ = 0;
     size_t headerBytes_ = 0;

@@ -5,10 +5,12 @@
 #   bash scripts/setup.sh [GROUP ...]
 #
 #   demo      what scripts/demo.sh needs: the compiler, CMake and the
-#             libraries of the velvane command
+#             libraries of the velvane command (libpng, CLI11, and FFmpeg's
+#             libavformat, libavcodec, libavutil and libswscale for media
+#             files, found with pkg-config)
 #   test      what the tests need: demo's, plus GoogleTest, Google Benchmark,
-#             ffmpeg (the round trip through it), pkg-config (the library's
-#             install test) and python3
+#             ffmpeg (the round trips through it, and the media files they
+#             make) and python3
 #   fuzz      demo's, plus clang with libFuzzer
 #   windows   demo's, plus the mingw-w64 cross compilers, Wine with Xvfb to
 #             run the Windows build, a Japanese font for the picture of its
@@ -23,8 +25,9 @@
 # Without a group: all.
 set -euo pipefail
 
-demo=(build-essential cmake ninja-build libcli11-dev libpng-dev zlib1g-dev)
-test=(libgtest-dev libgmock-dev libbenchmark-dev ffmpeg pkg-config python3)
+demo=(build-essential cmake ninja-build libcli11-dev libpng-dev zlib1g-dev pkg-config
+      libavformat-dev libavcodec-dev libavutil-dev libswscale-dev)
+test=(libgtest-dev libgmock-dev libbenchmark-dev ffmpeg python3)
 fuzz=(clang libclang-rt-dev)
 windows=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
          wine64 xvfb xauth imagemagick zip fonts-ipafont-gothic qemu-user gcc-multilib g++-multilib)

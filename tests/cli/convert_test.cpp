@@ -231,6 +231,39 @@ TEST_P(FrameRoundTrip, IsExact)
             std::vector<uint8_t> back(raw.size());
             conv.fromHost(host.data(), fields, back.data());
             EXPECT_EQ(raw, back) << GetParam() << " " << interlace << " " << w << "x" << h;
+
+            // The same through planes of padded rows, as a decoder lays them
+            // out: the same host frame, and back into the rows, padding untouched.
+            const ptrdiff_t lumaRow = (ptrdiff_t)f.width * f.bytesPerSample();
+            const ptrdiff_t chromaRow = (ptrdiff_t)f.chromaWidth() * f.bytesPerSample();
+            const ptrdiff_t stride3[3] = {lumaRow + 13, chromaRow + 7, chromaRow + 7};
+            const int rows[3] = {h, f.chromaHeight(), f.chromaHeight()};
+            const uint8_t *from = raw.data();
+            std::vector<uint8_t> padded[3];
+            uint8_t *planes[3];
+            for (int p = 0; p < 3; p++) {
+                padded[p].assign((size_t)(stride3[p] * rows[p]), 0xA5);
+                const ptrdiff_t row = p ? chromaRow : lumaRow;
+                for (int r = 0; r < rows[p]; r++, from += row)
+                    memcpy(padded[p].data() + r * stride3[p], from, (size_t)row);
+                planes[p] = padded[p].data();
+            }
+            std::vector<YcPixel> viaPlanes(host.size());
+            conv.toHost(planes, stride3, fields, viaPlanes.data());
+            for (int r = 0; r < h; r++)
+                EXPECT_EQ(memcmp(&viaPlanes[(size_t)r * stride], &host[(size_t)r * stride], (size_t)w * sizeof(YcPixel)), 0)
+                    << GetParam() << " row " << r;
+            std::vector<uint8_t> before[3] = {padded[0], padded[1], padded[2]};
+            for (auto &p : padded)
+                for (int r = 0; r < (int)p.size(); r++)
+                    p[r] ^= 0xFF; // the rows must all be written again
+            for (int p = 0; p < 3; p++)
+                for (int r = 0; r < rows[p]; r++)
+                    for (ptrdiff_t x = p ? chromaRow : lumaRow; x < stride3[p]; x++)
+                        padded[p][r * stride3[p] + x] = before[p][r * stride3[p] + x];
+            conv.fromHost(host.data(), fields, planes, stride3);
+            for (int p = 0; p < 3; p++)
+                EXPECT_TRUE(padded[p] == before[p] || (!f.hasChroma() && p > 0)) << GetParam() << " plane " << p;
         }
     }
 }

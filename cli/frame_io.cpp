@@ -1,0 +1,61 @@
+#include "frame_io.h"
+
+#include <sys/stat.h>
+
+namespace velvane {
+
+Planes rawPlanes(const Y4mFormat &f, uint8_t *raw)
+{
+    Planes p;
+    p.data[0] = raw;
+    p.data[1] = raw + f.lumaBytes();
+    p.data[2] = p.data[1] + f.chromaPlaneBytes();
+    p.stride[0] = (ptrdiff_t)f.width * f.bytesPerSample();
+    p.stride[1] = p.stride[2] = (ptrdiff_t)f.chromaWidth() * f.bytesPerSample();
+    return p;
+}
+
+Y4mSource::Y4mSource(FILE *in, const std::string &name, const std::string &prefix) : reader_(in, name, prefix)
+{
+    const Y4mFormat &f = reader_.readHeader();
+    // A file's size bounds its frames (each at least its samples and "FRAME\n").
+    struct stat st;
+    if (fstat(fileno(in), &st) == 0 && S_ISREG(st.st_mode) && (size_t)st.st_size >= reader_.headerBytes())
+        bound_ = (int64_t)(((size_t)st.st_size - reader_.headerBytes()) / (f.frameBytes() + 6));
+}
+
+bool Y4mSource::read(Planes *planes, FrameInfo *info)
+{
+    if (raw_.empty())
+        raw_.resize(format().frameBytes());
+    if (!reader_.readFrame(raw_.data(), &info->tags))
+        return false;
+    info->interlaced = frameIsInterlaced(format(), info->tags);
+    info->pts = next_++;
+    *planes = rawPlanes(format(), raw_.data());
+    return true;
+}
+
+Y4mSink::Y4mSink(FILE *out, const std::string &name) : out_(out), writer_(out, name) {}
+
+Y4mFormat Y4mSink::start(const Y4mFormat &wanted, bool, std::atomic<int64_t> *written)
+{
+    format_ = wanted;
+    written_ = written;
+    raw_.resize(format_.frameBytes());
+    writer_.writeHeader(format_);
+    return format_;
+}
+
+Planes Y4mSink::planes() { return rawPlanes(format_, raw_.data()); }
+
+void Y4mSink::write(const FrameInfo &info)
+{
+    StreamLock whole(out_);
+    writer_.writeFrame(raw_.data(), info.tags);
+    ++*written_;
+}
+
+void Y4mSink::finish() { writer_.finish(); }
+
+} // namespace velvane

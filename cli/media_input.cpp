@@ -1,0 +1,535 @@
+#include "media_input.h"
+
+#include <ctype.h>
+#include <errno.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+
+#include "hints.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/pixdesc.h>
+#include <libswscale/swscale.h>
+}
+
+namespace velvane {
+
+namespace {
+
+const int kIoBufferBytes = 1 << 16;
+
+struct Layout {
+    AVPixelFormat format;
+    Chroma chroma; // 4:2:0 forms: C420, the siting coming from the stream
+    int depth;
+};
+const Layout kLayouts[] = {
+    {AV_PIX_FMT_YUV444P, Chroma::C444, 8},       {AV_PIX_FMT_YUV422P, Chroma::C422, 8},
+    {AV_PIX_FMT_YUV411P, Chroma::C411, 8},       {AV_PIX_FMT_YUV420P, Chroma::C420, 8},
+    {AV_PIX_FMT_GRAY8, Chroma::Mono, 8},         {AV_PIX_FMT_YUV444P10LE, Chroma::C444, 10},
+    {AV_PIX_FMT_YUV422P10LE, Chroma::C422, 10},  {AV_PIX_FMT_YUV420P10LE, Chroma::C420, 10},
+    {AV_PIX_FMT_GRAY10LE, Chroma::Mono, 10},     {AV_PIX_FMT_YUV444P12LE, Chroma::C444, 12},
+    {AV_PIX_FMT_YUV422P12LE, Chroma::C422, 12},  {AV_PIX_FMT_YUV420P12LE, Chroma::C420, 12},
+    {AV_PIX_FMT_GRAY12LE, Chroma::Mono, 12},     {AV_PIX_FMT_YUV444P16LE, Chroma::C444, 16},
+    {AV_PIX_FMT_YUV422P16LE, Chroma::C422, 16},  {AV_PIX_FMT_YUV420P16LE, Chroma::C420, 16},
+    {AV_PIX_FMT_GRAY16LE, Chroma::Mono, 16},
+};
+
+bool isFourTwoZero(Chroma c)
+{
+    return c == Chroma::C420 || c == Chroma::C420jpeg || c == Chroma::C420mpeg2 || c == Chroma::C420paldv;
+}
+
+bool frameInterlaced(const AVFrame *f)
+{
+#ifdef AV_FRAME_FLAG_INTERLACED
+    return f->flags & AV_FRAME_FLAG_INTERLACED;
+#else
+    return f->interlaced_frame;
+#endif
+}
+
+bool frameTopFirst(const AVFrame *f)
+{
+#ifdef AV_FRAME_FLAG_TOP_FIELD_FIRST
+    return f->flags & AV_FRAME_FLAG_TOP_FIELD_FIRST;
+#else
+    return f->top_field_first;
+#endif
+}
+
+// The first letter names the field shown first, as ffmpeg's own tools read
+// the order (and as a YUV4MPEG2 stream from them says it).
+char orderLetter(AVFieldOrder o)
+{
+    switch (o) {
+    case AV_FIELD_TT:
+    case AV_FIELD_TB: return 't';
+    case AV_FIELD_BB:
+    case AV_FIELD_BT: return 'b';
+    case AV_FIELD_PROGRESSIVE: return 'p';
+    default: return 0;
+    }
+}
+
+std::string ratio(AVRational r) { return std::to_string(r.num) + ":" + std::to_string(r.den); }
+
+// A demuxer that meets the end of a broken file says so in its log and then
+// reports a plain end: what it says while reading is caught here.
+thread_local std::string *demuxerComplaint = nullptr;
+
+void logLine(void *context, int level, const char *format, va_list args)
+{
+    if (demuxerComplaint && demuxerComplaint->empty() && level <= AV_LOG_ERROR) {
+        char line[256];
+        va_list copy;
+        va_copy(copy, args);
+        vsnprintf(line, sizeof line, format, copy);
+        va_end(copy);
+        *demuxerComplaint = line;
+        while (!demuxerComplaint->empty() && isspace((unsigned char)demuxerComplaint->back()))
+            demuxerComplaint->pop_back();
+    }
+    av_log_default_callback(context, level, format, args);
+}
+
+} // namespace
+
+std::string avErrorText(int code)
+{
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return text;
+}
+
+void setLibraryLogging(bool verbose)
+{
+    av_log_set_level(verbose ? AV_LOG_WARNING : AV_LOG_ERROR);
+    av_log_set_callback(logLine);
+}
+
+bool layoutOf(int pixelFormat, int chromaLocation, Chroma *chroma, int *depth)
+{
+    AVPixelFormat f = (AVPixelFormat)pixelFormat;
+    // The full-range names of the 8-bit formats describe the same samples.
+    if (f == AV_PIX_FMT_YUVJ420P)
+        f = AV_PIX_FMT_YUV420P;
+    else if (f == AV_PIX_FMT_YUVJ422P)
+        f = AV_PIX_FMT_YUV422P;
+    else if (f == AV_PIX_FMT_YUVJ444P)
+        f = AV_PIX_FMT_YUV444P;
+    for (const Layout &l : kLayouts) {
+        if (l.format != f)
+            continue;
+        *chroma = l.chroma;
+        *depth = l.depth;
+        if (l.chroma == Chroma::C420) {
+            switch (chromaLocation) {
+            case AVCHROMA_LOC_LEFT: *chroma = Chroma::C420mpeg2; break;
+            case AVCHROMA_LOC_TOPLEFT: *chroma = Chroma::C420paldv; break;
+            case AVCHROMA_LOC_CENTER: *chroma = Chroma::C420jpeg; break;
+            default: break;
+            }
+        }
+        return true;
+    }
+    return false;
+}
+
+int pixelFormatOf(Chroma chroma, int depth)
+{
+    if (isFourTwoZero(chroma))
+        chroma = Chroma::C420;
+    for (const Layout &l : kLayouts)
+        if (l.chroma == chroma && l.depth == depth)
+            return l.format;
+    return AV_PIX_FMT_NONE;
+}
+
+PacketQueue::~PacketQueue()
+{
+    for (AVPacket *p : packets_)
+        av_packet_free(&p);
+}
+
+void PacketQueue::push(AVPacket *packet)
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    packets_.push_back(packet);
+}
+
+AVPacket *PacketQueue::front()
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    return packets_.empty() ? nullptr : packets_.front();
+}
+
+AVPacket *PacketQueue::pop()
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    if (packets_.empty())
+        return nullptr;
+    AVPacket *p = packets_.front();
+    packets_.pop_front();
+    return p;
+}
+
+int MediaInput::readBytes(void *opaque, uint8_t *buf, int size)
+{
+    auto *self = static_cast<MediaInput *>(opaque);
+    if (self->prefixUsed_ < self->prefix_.size()) {
+        const size_t n = std::min((size_t)size, self->prefix_.size() - self->prefixUsed_);
+        memcpy(buf, self->prefix_.data() + self->prefixUsed_, n);
+        self->prefixUsed_ += n;
+        return (int)n;
+    }
+    const size_t n = fread(buf, 1, (size_t)size, self->in_);
+    if (n > 0)
+        return (int)n;
+    return ferror(self->in_) ? AVERROR(errno ? errno : EIO) : AVERROR_EOF;
+}
+
+int64_t MediaInput::seekBytes(void *opaque, int64_t offset, int whence)
+{
+    auto *self = static_cast<MediaInput *>(opaque);
+    if (whence == AVSEEK_SIZE) {
+        struct stat st;
+        return fstat(fileno(self->in_), &st) == 0 ? (int64_t)st.st_size : AVERROR(errno);
+    }
+    if (fseeko(self->in_, (off_t)offset, whence & ~AVSEEK_FORCE) != 0)
+        return AVERROR(errno);
+    return (int64_t)ftello(self->in_);
+}
+
+MediaInput::MediaInput(FILE *in, const std::string &name, const std::string &prefix, const MediaInputOptions &options)
+    : in_(in), name_(name), prefix_(prefix), keepAudio_(options.keepAudio)
+{
+    try {
+        open(options);
+    } catch (...) {
+        release();
+        throw;
+    }
+}
+
+MediaInput::~MediaInput() { release(); }
+
+void MediaInput::release()
+{
+    sws_freeContext(sws_);
+    sws_ = nullptr;
+    av_frame_free(&converted_);
+    av_frame_free(&frame_);
+    av_packet_free(&packet_);
+    avcodec_free_context(&dec_);
+    avformat_close_input(&ic_);
+    if (io_)
+        av_freep(&io_->buffer);
+    avio_context_free(&io_);
+}
+
+void MediaInput::open(const MediaInputOptions &options)
+{
+    // A file is read from its start with seeking, as some containers keep
+    // their index at the end; a pipe is read once, from the bytes already taken.
+    const std::string head = prefix_;
+    struct stat st;
+    const bool seekable = fstat(fileno(in_), &st) == 0 && S_ISREG(st.st_mode) && fseeko(in_, 0, SEEK_SET) == 0;
+    if (seekable)
+        prefix_.clear();
+    uint8_t *buffer = (uint8_t *)av_malloc(kIoBufferBytes);
+    if (!buffer || !(io_ = avio_alloc_context(buffer, kIoBufferBytes, 0, this, readBytes, nullptr,
+                                              seekable ? seekBytes : nullptr))) {
+        av_free(buffer);
+        throw std::bad_alloc();
+    }
+    ic_ = avformat_alloc_context();
+    if (!ic_)
+        throw std::bad_alloc();
+    ic_->pb = io_;
+    ic_->flags |= AVFMT_FLAG_CUSTOM_IO;
+    // By content alone: a name's extension must not make a container of a
+    // broken YUV4MPEG2 file, or of anything else.
+    int r = avformat_open_input(&ic_, "", nullptr, nullptr);
+    if (r < 0) {
+        const std::string kind = containerKind((const uint8_t *)head.data(), head.size());
+        if (!kind.empty())
+            throw CliError("cannot read " + name_ + ": it looks like " + kind + ", but " + avErrorText(r));
+        throw CliError(name_ + " is neither a YUV4MPEG2 stream nor a media file velvane can open (" +
+                       avErrorText(r) + ")");
+    }
+    r = avformat_find_stream_info(ic_, nullptr);
+    if (r < 0)
+        throw CliError("cannot read " + name_ + ": " + avErrorText(r));
+
+    int videos = 0;
+    for (unsigned i = 0; i < ic_->nb_streams; i++) {
+        AVStream *s = ic_->streams[i];
+        s->discard = AVDISCARD_ALL;
+        if (s->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
+            audio_.push_back((int)i);
+            if (keepAudio_)
+                s->discard = AVDISCARD_DEFAULT;
+        } else if (s->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && !(s->disposition & AV_DISPOSITION_ATTACHED_PIC)) {
+            if (videos++ == options.videoStream)
+                videoIndex_ = (int)i;
+        }
+    }
+    if (videoIndex_ < 0) {
+        if (videos == 0)
+            throw CliError(name_ + " holds no video stream");
+        throw CliError("--video-stream " + std::to_string(options.videoStream) + ": " + name_ + " holds " +
+                       std::to_string(videos) + (videos == 1 ? " video stream" : " video streams") +
+                       ", counted from 0");
+    }
+    AVStream *vs = ic_->streams[videoIndex_];
+    vs->discard = AVDISCARD_DEFAULT;
+    dvTruncation_ = strcmp(ic_->iformat->name, "dv") == 0;
+
+    const AVCodec *codec = avcodec_find_decoder(vs->codecpar->codec_id);
+    if (!codec)
+        throw CliError(name_ + ": its video (" + avcodec_get_name(vs->codecpar->codec_id) +
+                       ") cannot be decoded by the FFmpeg libraries velvane runs with");
+    dec_ = avcodec_alloc_context3(codec);
+    packet_ = av_packet_alloc();
+    frame_ = av_frame_alloc();
+    if (!dec_ || !packet_ || !frame_)
+        throw std::bad_alloc();
+    avcodec_parameters_to_context(dec_, vs->codecpar);
+    dec_->pkt_timebase = vs->time_base;
+    dec_->thread_count = 0;
+    r = avcodec_open2(dec_, codec, nullptr);
+    if (r < 0)
+        throw CliError("cannot decode the video of " + name_ + " (" + codec->name + "): " + avErrorText(r));
+
+    if (!decodeNext())
+        throw CliError(name_ + " holds no video frame");
+    pending_ = true;
+
+    // The layout: the decoder's own where the converter takes it.
+    pixelFormat_ = frame_->format;
+    AVChromaLocation siting = vs->codecpar->chroma_location;
+    if (siting == AVCHROMA_LOC_UNSPECIFIED)
+        siting = frame_->chroma_location;
+    Chroma chroma;
+    int depth;
+    bool fromRgb = false;
+    matrix_ = vs->codecpar->color_space != AVCOL_SPC_UNSPECIFIED ? vs->codecpar->color_space : frame_->colorspace;
+    if (!layoutOf(pixelFormat_, siting, &chroma, &depth)) {
+        AVPixelFormat taken[sizeof kLayouts / sizeof kLayouts[0] + 1];
+        size_t n = 0;
+        for (const Layout &l : kLayouts)
+            taken[n++] = l.format;
+        taken[n] = AV_PIX_FMT_NONE;
+        const AVPixelFormat to = avcodec_find_best_pix_fmt_of_list(taken, (AVPixelFormat)pixelFormat_, 0, nullptr);
+        sws_ = sws_getContext(frame_->width, frame_->height, (AVPixelFormat)pixelFormat_, frame_->width, frame_->height,
+                              to, SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr);
+        converted_ = av_frame_alloc();
+        if (to == AV_PIX_FMT_NONE || !sws_ || !converted_)
+            throw CliError(name_ + ": its video's layout (" + av_get_pix_fmt_name((AVPixelFormat)pixelFormat_) +
+                           ") cannot be converted to one the filter takes");
+        // RGB becomes BT.601 YCbCr at the limited range, which is what the tags then say.
+        const AVPixFmtDescriptor *from = av_pix_fmt_desc_get((AVPixelFormat)pixelFormat_);
+        fromRgb = from && (from->flags & AV_PIX_FMT_FLAG_RGB);
+        if (fromRgb) {
+            const int *coefficients = sws_getCoefficients(SWS_CS_ITU601);
+            sws_setColorspaceDetails(sws_, coefficients, 1, coefficients, 0, 0, 1 << 16, 1 << 16);
+        }
+        converted_->format = to;
+        converted_->width = frame_->width;
+        converted_->height = frame_->height;
+        if (av_frame_get_buffer(converted_, 0) < 0)
+            throw std::bad_alloc();
+        layoutOf(to, siting, &chroma, &depth);
+    }
+
+    format_.width = frame_->width;
+    format_.height = frame_->height;
+    format_.chroma = chroma;
+    format_.depth = depth;
+    char order = orderLetter(vs->codecpar->field_order);
+    if (!order)
+        order = frameInterlaced(frame_) ? (frameTopFirst(frame_) ? 't' : 'b') : 'p';
+    format_.interlace = order;
+    rate_ = av_guess_frame_rate(ic_, vs, frame_);
+    const AVRational sar = av_guess_sample_aspect_ratio(ic_, vs, frame_);
+    // The header ffmpeg would write for the same stream.
+    format_.tags = {"W" + std::to_string(format_.width), "H" + std::to_string(format_.height)};
+    if (rate_.num > 0 && rate_.den > 0)
+        format_.tags.push_back("F" + ratio(rate_));
+    format_.tags.push_back(std::string("I") + order);
+    if (sar.num > 0 && sar.den > 0)
+        format_.tags.push_back("A" + ratio(sar));
+    std::string sampling = chromaTag(chroma, depth);
+    format_.tags.push_back("C" + sampling);
+    if (chroma != Chroma::Mono) {
+        for (auto &c : sampling)
+            c = (char)toupper((unsigned char)c);
+        format_.tags.push_back("XYSCSS=" + sampling);
+    }
+    const AVColorRange range = vs->codecpar->color_range != AVCOL_RANGE_UNSPECIFIED ? vs->codecpar->color_range
+                                                                                     : frame_->color_range;
+    if (fromRgb) {
+        matrix_ = AVCOL_SPC_SMPTE170M;
+        format_.tags.push_back("XCOLORRANGE=LIMITED");
+    } else if (range == AVCOL_RANGE_JPEG || pixelFormat_ == AV_PIX_FMT_YUVJ420P || pixelFormat_ == AV_PIX_FMT_YUVJ422P ||
+        pixelFormat_ == AV_PIX_FMT_YUVJ444P)
+        format_.tags.push_back("XCOLORRANGE=FULL");
+    else if (range == AVCOL_RANGE_MPEG)
+        format_.tags.push_back("XCOLORRANGE=LIMITED");
+
+    if (rate_.num > 0 && rate_.den > 0)
+        step_ = std::max<int64_t>(1, av_rescale_q(1, av_inv_q(rate_), vs->time_base));
+    if (vs->nb_frames > 0)
+        expected_ = vs->nb_frames;
+    else if (rate_.num > 0 && vs->duration != AV_NOPTS_VALUE)
+        expected_ = av_rescale_q(vs->duration, vs->time_base, av_inv_q(rate_));
+    else if (rate_.num > 0 && ic_->duration != AV_NOPTS_VALUE)
+        expected_ = av_rescale_q(ic_->duration, AV_TIME_BASE_Q, av_inv_q(rate_));
+}
+
+std::string MediaInput::frameName() const { return "frame " + std::to_string(frames_) + " of " + name_; }
+
+bool MediaInput::decodeNext()
+{
+    for (;;) {
+        int r = avcodec_receive_frame(dec_, frame_);
+        if (r == 0)
+            return true;
+        if (r == AVERROR_EOF) {
+            if (!broken_.empty())
+                throw CliError(frameName() + broken_);
+            return false;
+        }
+        if (r != AVERROR(EAGAIN))
+            throw CliError(frameName() + " cannot be decoded: " + avErrorText(r));
+        std::string complaint;
+        demuxerComplaint = &complaint;
+        r = av_read_frame(ic_, packet_);
+        demuxerComplaint = nullptr;
+        if (r < 0) {
+            if (r != AVERROR_EOF)
+                broken_ = " cannot be read: " + avErrorText(r);
+            else if (!complaint.empty())
+                broken_ = " is missing: the input ends early or is damaged (" + complaint + ")";
+            // The decoder still holds whole frames from before.
+            avcodec_send_packet(dec_, nullptr);
+            continue;
+        }
+        if (packet_->stream_index == videoIndex_) {
+            // A DV frame cut short by the file's end still reads as a whole
+            // one, its end made up; only the file's size tells.
+            const int64_t size = dvTruncation_ ? avio_size(ic_->pb) : -1;
+            if ((packet_->flags & AV_PKT_FLAG_CORRUPT) ||
+                (size > 0 && packet_->pos >= 0 && packet_->pos + packet_->size > size)) {
+                av_packet_unref(packet_);
+                broken_ = " is truncated or damaged: the input ends inside it, or its data is broken";
+                avcodec_send_packet(dec_, nullptr);
+                continue;
+            }
+            r = avcodec_send_packet(dec_, packet_);
+            av_packet_unref(packet_);
+            if (r < 0 && r != AVERROR(EAGAIN)) {
+                broken_ = " cannot be decoded: " + avErrorText(r);
+                avcodec_send_packet(dec_, nullptr);
+            }
+        } else if (keepAudio_ && ic_->streams[packet_->stream_index]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
+            AVPacket *copy = av_packet_alloc();
+            if (!copy)
+                throw std::bad_alloc();
+            av_packet_move_ref(copy, packet_);
+            queue_.push(copy);
+        } else {
+            av_packet_unref(packet_);
+        }
+    }
+}
+
+bool MediaInput::read(Planes *planes, FrameInfo *info)
+{
+    if (!pending_ && !decodeNext())
+        return false;
+    pending_ = false;
+    if (frame_->width != format_.width || frame_->height != format_.height || frame_->format != pixelFormat_)
+        throw CliError(frameName() + " changes from " + std::to_string(format_.width) + " x " +
+                       std::to_string(format_.height) + " " + av_get_pix_fmt_name((AVPixelFormat)pixelFormat_) +
+                       " to " + std::to_string(frame_->width) + " x " + std::to_string(frame_->height) + " " +
+                       av_get_pix_fmt_name((AVPixelFormat)frame_->format) +
+                       "; velvane filters one frame size and layout a run");
+
+    // Every frame keeps its own time, so that the sound stays where it was
+    // against the picture, at a variable frame rate too.
+    int64_t pts = frame_->best_effort_timestamp;
+    if (pts == AV_NOPTS_VALUE) {
+        pts = frames_ ? lastPts_ + step_ : 0;
+        untimed_++;
+    } else if (frames_ && pts <= lastPts_) {
+        if (keepAudio_ && !audio_.empty())
+            throw CliError(frameName() + " is timed at " + std::to_string(pts * av_q2d(videoStream()->time_base)) +
+                           " s, not after the frame before it: its timestamps are broken, so its sound cannot be "
+                           "kept in step (--no-audio places each such frame one frame after the one before)");
+        if (retimed_++ == 0)
+            firstRetimed_ = frames_;
+        pts = lastPts_ + step_;
+    } else if (frames_ && std::llabs(pts - lastPts_ - step_) * 2 > step_) {
+        variable_ = true;
+    }
+    lastPts_ = pts;
+
+    const AVFrame *f = frame_;
+    if (sws_) {
+        if (av_frame_make_writable(converted_) < 0)
+            throw std::bad_alloc();
+        sws_scale(sws_, frame_->data, frame_->linesize, 0, frame_->height, converted_->data, converted_->linesize);
+        f = converted_;
+    }
+    for (int p = 0; p < 3; p++) {
+        planes->data[p] = f->data[p];
+        planes->stride[p] = f->linesize[p];
+    }
+    info->tags.clear();
+    // The stream's order holds for every frame, as the header written for it says.
+    info->interlaced = format_.interlace == 't' || format_.interlace == 'b';
+    info->pts = pts;
+    frames_++;
+    return true;
+}
+
+std::vector<std::string> MediaInput::warnings() const
+{
+    std::vector<std::string> w;
+    if (untimed_)
+        w.push_back(std::to_string(untimed_) + " frames of " + name_ +
+                    " had no timestamp; each was placed one frame after the one before it");
+    if (retimed_)
+        w.push_back(std::to_string(retimed_) + " frames of " + name_ + ", the first frame " +
+                    std::to_string(firstRetimed_) +
+                    ", were timed no later than the frame before them; each was placed one frame after it");
+    return w;
+}
+
+std::string MediaInput::describe() const
+{
+    const AVStream *vs = videoStream();
+    std::string d = name_ + ": " + ic_->iformat->name + ", video stream " + std::to_string(videoIndex_) + ": " +
+                    avcodec_get_name(vs->codecpar->codec_id) + " " + std::to_string(format_.width) + " x " +
+                    std::to_string(format_.height) + " " + av_get_pix_fmt_name((AVPixelFormat)pixelFormat_);
+    if (sws_)
+        d += std::string(" (converted to ") + av_get_pix_fmt_name((AVPixelFormat)converted_->format) + ")";
+    d += format_.interlace == 't' ? ", top field first" : format_.interlace == 'b' ? ", bottom field first" : ", progressive";
+    if (rate_.num > 0)
+        d += ", " + ratio(rate_) + " frames a second";
+    d += "; " + std::to_string(audio_.size()) + (audio_.size() == 1 ? " audio stream" : " audio streams");
+    if (!audio_.empty())
+        d += keepAudio_ ? " copied" : " left out";
+    return d;
+}
+
+} // namespace velvane

@@ -1,0 +1,136 @@
+// Input that FFmpeg's libraries read: DV, AVI, Matroska, QuickTime and MP4,
+// MPEG program and transport streams, and anything else libavformat opens.
+//
+// One video stream is decoded to the nearest layout the filter takes: every
+// 8-bit 4:4:4, 4:2:2, 4:1:1 and 4:2:0 form (with its chroma siting) and
+// gray, and 4:4:4, 4:2:2, 4:2:0 and gray at 10, 12 and 16 bits, come as the
+// decoder gives them; anything else goes through libswscale to the nearest
+// of these. The audio streams' packets are queued as read, for a
+// MediaOutput to copy.
+#ifndef VELVANE_CLI_MEDIA_INPUT_H
+#define VELVANE_CLI_MEDIA_INPUT_H
+
+#include <stdint.h>
+#include <stdio.h>
+
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "frame_io.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+struct SwsContext;
+
+namespace velvane {
+
+// FFmpeg's error code in words.
+std::string avErrorText(int code);
+// The converter's layout of an FFmpeg pixel format (4:2:0 sited as
+// `chromaLocation` says); false when it has none.
+bool layoutOf(int pixelFormat, int chromaLocation, Chroma *chroma, int *depth);
+// The FFmpeg pixel format of a layout; AV_PIX_FMT_NONE when there is none.
+int pixelFormatOf(Chroma chroma, int depth);
+// The libraries say only what went wrong (errors), or also what they doubt
+// (warnings) for --verbose.
+void setLibraryLogging(bool verbose);
+
+// Packets on their way from the demuxer (the reading thread) to the muxer
+// (the writing thread).
+class PacketQueue {
+public:
+    ~PacketQueue();
+    void push(AVPacket *packet); // takes it
+    AVPacket *front();           // null when empty; stays queued
+    AVPacket *pop();             // null when empty; the caller frees it
+
+private:
+    std::mutex lock_;
+    std::deque<AVPacket *> packets_;
+};
+
+struct MediaInputOptions {
+    int videoStream = 0;    // among the video streams, from 0
+    bool keepAudio = false; // queue the audio packets
+};
+
+class MediaInput : public FrameSource {
+public:
+    // Reads `in` (not closed), of which `prefix` was taken already. Opens the
+    // container and decodes the first frame, so that the format is known.
+    // Throws CliError.
+    MediaInput(FILE *in, const std::string &name, const std::string &prefix, const MediaInputOptions &options);
+    ~MediaInput() override;
+    MediaInput(const MediaInput &) = delete;
+    MediaInput &operator=(const MediaInput &) = delete;
+
+    const Y4mFormat &format() const override { return format_; }
+    int64_t expectedFrames() const override { return expected_; }
+    bool read(Planes *planes, FrameInfo *info) override;
+
+    const std::string &name() const { return name_; }
+    const AVFormatContext *container() const { return ic_; }
+    const AVStream *videoStream() const { return ic_->streams[videoIndex_]; }
+    // The audio streams, in the container's order (all of them, kept or not).
+    const std::vector<int> &audioStreams() const { return audio_; }
+    // Whether their packets are queued, and the queue.
+    bool keepsAudio() const { return keepAudio_ && !audio_.empty(); }
+    PacketQueue &audioPackets() { return queue_; }
+    // The frame rate the stream plays at (the stream's own, or its best guess).
+    AVRational frameRate() const { return rate_; }
+    // The matrix of the samples it gives (AVColorSpace): the stream's, or
+    // where they were converted from RGB, that of the conversion.
+    int matrix() const { return matrix_; }
+    // Whether the frames read so far were not evenly spaced in time.
+    bool variableRate() const { return variable_; }
+    // What the run should tell the user about the timestamps, if anything.
+    std::vector<std::string> warnings() const;
+    // One line on what is read, for --verbose.
+    std::string describe() const;
+
+private:
+    static int readBytes(void *opaque, uint8_t *buf, int size);
+    static int64_t seekBytes(void *opaque, int64_t offset, int whence);
+    void open(const MediaInputOptions &options);
+    void release();
+    bool decodeNext();
+    std::string frameName() const;
+
+    FILE *in_;
+    std::string name_;
+    std::string prefix_;
+    size_t prefixUsed_ = 0;
+    bool keepAudio_;
+    AVIOContext *io_ = nullptr;
+    AVFormatContext *ic_ = nullptr;
+    AVCodecContext *dec_ = nullptr;
+    AVPacket *packet_ = nullptr;
+    AVFrame *frame_ = nullptr;
+    AVFrame *converted_ = nullptr; // libswscale's output, when the decoder's layout is not taken directly
+    SwsContext *sws_ = nullptr;
+    int videoIndex_ = -1;
+    std::vector<int> audio_;
+    PacketQueue queue_;
+    bool dvTruncation_ = false; // a DV frame cut short reads as a whole one: watch for the input's end
+    bool pending_ = false;      // frame_ holds a frame not yet given out
+    std::string broken_;        // why the input ended early, said once the frames before it are out
+    Y4mFormat format_;
+    int pixelFormat_ = -1;      // the decoder's
+    AVRational rate_ = {0, 1};
+    int matrix_ = AVCOL_SPC_UNSPECIFIED;
+    int64_t expected_ = -1;
+    int64_t frames_ = 0;        // given out
+    int64_t lastPts_ = 0;
+    int64_t step_ = 1;          // one frame, in the stream's time base
+    int64_t untimed_ = 0, retimed_ = 0, firstRetimed_ = -1;
+    bool variable_ = false;
+};
+
+} // namespace velvane
+
+#endif

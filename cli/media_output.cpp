@@ -1,0 +1,456 @@
+#include "media_output.h"
+
+#include <errno.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#include "hints.h"
+#include "media_input.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
+}
+
+namespace velvane {
+
+namespace {
+
+const int kIoBufferBytes = 1 << 16;
+
+// The value of a header tag ("F30000:1001" for 'F'), empty when absent.
+std::string tagValue(const Y4mFormat &f, const char *prefix)
+{
+    const size_t n = strlen(prefix);
+    for (const auto &t : f.tags)
+        if (t.compare(0, n, prefix) == 0)
+            return t.substr(n);
+    return std::string();
+}
+
+AVRational ratioTag(const Y4mFormat &f, const char *prefix)
+{
+    AVRational r = {0, 1};
+    const std::string v = tagValue(f, prefix);
+    if (sscanf(v.c_str(), "%d:%d", &r.num, &r.den) != 2 || r.num <= 0 || r.den <= 0)
+        return AVRational{0, 1};
+    return r;
+}
+
+std::string layoutText(const Y4mFormat &f)
+{
+    std::string s = f.chroma == Chroma::Mono ? "gray" : std::string("4:") + chromaName(f.chroma);
+    if (f.chroma == Chroma::C444 || f.chroma == Chroma::C422 || f.chroma == Chroma::C411)
+        s = std::string("4:") + chromaName(f.chroma)[1] + ":" + chromaName(f.chroma)[2];
+    else if (f.chroma != Chroma::Mono)
+        s = "4:2:0";
+    return s + " " + std::to_string(f.depth) + "-bit";
+}
+
+AVChromaLocation sitingOf(Chroma c)
+{
+    switch (c) {
+    case Chroma::C420mpeg2: return AVCHROMA_LOC_LEFT;
+    case Chroma::C420jpeg: return AVCHROMA_LOC_CENTER;
+    case Chroma::C420paldv: return AVCHROMA_LOC_TOPLEFT;
+    default: return AVCHROMA_LOC_UNSPECIFIED;
+    }
+}
+
+bool isMovFamily(const AVOutputFormat *f)
+{
+    return strcmp(f->name, "mov") == 0 || strcmp(f->name, "mp4") == 0 || strcmp(f->name, "ipod") == 0;
+}
+
+} // namespace
+
+bool writesMedia(const std::string &path)
+{
+    return namesContainer(path) && av_guess_format(nullptr, path.c_str(), nullptr) != nullptr;
+}
+
+int MediaOutput::writeBytes(void *opaque, uint8_t *buf, int size)
+{
+    auto *self = static_cast<MediaOutput *>(opaque);
+    if (fwrite(buf, 1, (size_t)size, self->file_) == (size_t)size)
+        return size;
+    self->writeErrno_ = errno ? errno : EIO;
+    return AVERROR(self->writeErrno_);
+}
+
+int64_t MediaOutput::seekBytes(void *opaque, int64_t offset, int whence)
+{
+    auto *self = static_cast<MediaOutput *>(opaque);
+    if (whence == AVSEEK_SIZE) {
+        struct stat st;
+        if (fflush(self->file_) != 0 || fstat(fileno(self->file_), &st) != 0)
+            return AVERROR(errno);
+        return (int64_t)st.st_size;
+    }
+    if (fseeko(self->file_, (off_t)offset, whence & ~AVSEEK_FORCE) != 0)
+        return AVERROR(errno);
+    return (int64_t)ftello(self->file_);
+}
+
+MediaOutput::MediaOutput(const std::string &path, FILE *file, const std::string &name,
+                         const MediaOutputOptions &options, MediaInput *input)
+    : path_(path), name_(name), file_(file), options_(options), input_(input)
+{
+}
+
+MediaOutput::~MediaOutput()
+{
+    av_frame_free(&frame_);
+    av_packet_free(&packet_);
+    avcodec_free_context(&enc_);
+    avformat_free_context(oc_);
+    if (io_)
+        av_freep(&io_->buffer);
+    avio_context_free(&io_);
+}
+
+void MediaOutput::check(int result, const std::string &what)
+{
+    if (result >= 0 && !(io_ && io_->error < 0))
+        return;
+    if (writeErrno_)
+        throw CliError(what + ": " + strerror(writeErrno_));
+    throw CliError(what + ": " + avErrorText(result < 0 ? result : io_->error));
+}
+
+Y4mFormat MediaOutput::start(const Y4mFormat &wanted, bool samplingFixed, std::atomic<int64_t> *written)
+{
+    written_ = written;
+    const AVOutputFormat *container = av_guess_format(nullptr, path_.c_str(), nullptr);
+    if (!container || avformat_alloc_output_context2(&oc_, container, nullptr, nullptr) < 0 || !oc_)
+        throw CliError("cannot write " + name_ + ": the FFmpeg libraries velvane runs with do not write its kind");
+    const std::string encoderName = options_.encoder.empty() ? "ffv1" : options_.encoder;
+    const AVCodec *codec = avcodec_find_encoder_by_name(encoderName.c_str());
+    if (!codec || codec->type != AVMEDIA_TYPE_VIDEO)
+        throw CliError("--encoder " + encoderName +
+                       ": the FFmpeg libraries velvane runs with have no such video encoder (ffmpeg -encoders "
+                       "lists those they have)");
+    // The container's own list may leave out what it takes; it is a hint for
+    // the message should the muxer refuse.
+    if (avformat_query_codec(container, codec->id, FF_COMPLIANCE_NORMAL) == 0)
+        doubtful_ = std::string(codec->name) + " video (give another --encoder, or name the output .mkv)";
+
+    rate_ = ratioTag(wanted, "F");
+    if (rate_.num == 0)
+        rate_ = AVRational{25, 1}; // what a YUV4MPEG2 stream without its rate is taken to play at
+    sourceTimeBase_ = input_ ? input_->videoStream()->time_base : av_inv_q(rate_);
+    const Y4mFormat f = chooseLayout(codec, wanted, samplingFixed);
+    order_ = f.interlace == 't' || f.interlace == 'b' ? f.interlace : f.interlace == 'p' ? 'p' : 0;
+    openEncoder(codec, f);
+    addVideo();
+    addAudio();
+    openMuxer();
+
+    frame_ = av_frame_alloc();
+    packet_ = av_packet_alloc();
+    if (!frame_ || !packet_)
+        throw std::bad_alloc();
+    frame_->format = enc_->pix_fmt;
+    frame_->width = f.width;
+    frame_->height = f.height;
+    if (av_frame_get_buffer(frame_, 0) < 0)
+        throw std::bad_alloc();
+    return f;
+}
+
+Y4mFormat MediaOutput::chooseLayout(const AVCodec *codec, const Y4mFormat &wanted, bool samplingFixed)
+{
+    const int want = pixelFormatOf(wanted.chroma, wanted.depth);
+    const AVPixelFormat *list = codec->pix_fmts;
+    if (!list)
+        return wanted;
+    std::vector<AVPixelFormat> taken;
+    std::string names;
+    for (const AVPixelFormat *p = list; *p != AV_PIX_FMT_NONE; p++) {
+        if (*p == want)
+            return wanted;
+        Chroma c;
+        int d;
+        if (layoutOf(*p, AVCHROMA_LOC_UNSPECIFIED, &c, &d) && pixelFormatOf(c, d) == *p) {
+            taken.push_back(*p);
+            names += std::string(names.empty() ? "" : ", ") + av_get_pix_fmt_name(*p);
+        }
+    }
+    const std::string refused = name_ + ": the " + codec->name + " encoder does not take " + layoutText(wanted) +
+                                " video (" + av_get_pix_fmt_name((AVPixelFormat)want) + ")";
+    if (taken.empty())
+        throw CliError(refused + ", nor any layout velvane writes");
+    if (samplingFixed)
+        throw CliError(refused + "; it takes " + names + " (--output-chroma and --output-depth choose)");
+    taken.push_back(AV_PIX_FMT_NONE);
+    const AVPixelFormat best = avcodec_find_best_pix_fmt_of_list(taken.data(), (AVPixelFormat)want, 0, nullptr);
+    Chroma c;
+    int d;
+    layoutOf(best, AVCHROMA_LOC_UNSPECIFIED, &c, &d);
+    if (c == Chroma::C420)
+        c = Chroma::C420mpeg2; // the siting of MPEG-2 and H.264
+    const Y4mFormat f = withSampling(wanted, c, d);
+    fprintf(stderr, "velvane: the %s encoder does not take %s video; %s gets %s (--output-chroma and --output-depth "
+                    "choose)\n",
+            codec->name, layoutText(wanted).c_str(), name_.c_str(), layoutText(f).c_str());
+    return f;
+}
+
+void MediaOutput::openEncoder(const AVCodec *codec, const Y4mFormat &f)
+{
+    const AVCodecParameters *source = input_ ? input_->videoStream()->codecpar : nullptr;
+    AVFieldOrder order = order_ == 't' ? AV_FIELD_TT
+                         : order_ == 'b' ? AV_FIELD_BB
+                         : order_ == 'p' ? AV_FIELD_PROGRESSIVE
+                                         : AV_FIELD_UNKNOWN;
+    // The input's own flag where it says the same, as it may say more (which
+    // field is coded first).
+    if (source && ((source->field_order == AV_FIELD_TB && order_ == 't') ||
+                   (source->field_order == AV_FIELD_BT && order_ == 'b')))
+        order = source->field_order;
+    const bool sameChroma = source && input_->format().chroma == f.chroma;
+
+    // Timestamps go through exactly in the input's time base; an encoder that
+    // wants one tick a frame (MPEG-2, DV) gets that instead.
+    std::vector<AVRational> bases = {sourceTimeBase_};
+    if (av_cmp_q(sourceTimeBase_, av_inv_q(rate_)) != 0)
+        bases.push_back(av_inv_q(rate_));
+    int result = 0;
+    for (size_t i = 0; i < bases.size(); i++) {
+        avcodec_free_context(&enc_);
+        enc_ = avcodec_alloc_context3(codec);
+        if (!enc_)
+            throw std::bad_alloc();
+        enc_->width = f.width;
+        enc_->height = f.height;
+        enc_->pix_fmt = (AVPixelFormat)pixelFormatOf(f.chroma, f.depth);
+        enc_->time_base = bases[i];
+        enc_->framerate = rate_;
+        enc_->sample_aspect_ratio = ratioTag(f, "A");
+        enc_->field_order = order;
+        const std::string range = tagValue(f, "XCOLORRANGE=");
+        enc_->color_range = range == "FULL" ? AVCOL_RANGE_JPEG : range == "LIMITED" ? AVCOL_RANGE_MPEG : AVCOL_RANGE_UNSPECIFIED;
+        if (source) {
+            enc_->color_primaries = source->color_primaries;
+            enc_->color_trc = source->color_trc;
+            enc_->colorspace = (AVColorSpace)input_->matrix();
+        }
+        enc_->chroma_sample_location = sameChroma && source->chroma_location != AVCHROMA_LOC_UNSPECIFIED
+                                           ? source->chroma_location
+                                           : sitingOf(f.chroma);
+        if (order_ == 't' || order_ == 'b')
+            enc_->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
+        if (oc_->oformat->flags & AVFMT_GLOBALHEADER)
+            enc_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        enc_->thread_count = 0;
+        if (options_.encoder.empty()) {
+            // The archival settings: version 3, each frame on its own, slices
+            // with CRCs so that damage stays in its slice and is found. 24
+            // slices are 6 across and 4 down, which the chroma planes must hold.
+            enc_->level = 3;
+            enc_->gop_size = 1;
+            const int cw = f.hasChroma() ? f.chromaWidth() : f.width;
+            const int ch = f.hasChroma() ? f.chromaHeight() : f.height;
+            if (cw >= 6 && ch >= 4)
+                enc_->slices = 24;
+            av_opt_set(enc_->priv_data, "slicecrc", "1", 0);
+        }
+        AVDictionary *opts = nullptr;
+        for (const auto &o : options_.encoderOptions)
+            av_dict_set(&opts, o.first.c_str(), o.second.c_str(), 0);
+        // x264 takes the top field first unless told, whatever the frames
+        // say; the user's own x264-params come after, and so may overrule.
+        if ((order_ == 't' || order_ == 'b') && strcmp(codec->name, "libx264") == 0) {
+            const AVDictionaryEntry *given = av_dict_get(opts, "x264-params", nullptr, 0);
+            const std::string params = std::string(order_ == 't' ? "tff=1" : "bff=1") +
+                                       (given ? std::string(":") + given->value : std::string());
+            av_dict_set(&opts, "x264-params", params.c_str(), 0);
+        }
+        // Only the last try may speak: the first one's complaint would mislead.
+        const int level = av_log_get_level();
+        if (i + 1 < bases.size())
+            av_log_set_level(AV_LOG_QUIET);
+        result = avcodec_open2(enc_, codec, &opts);
+        av_log_set_level(level);
+        const AVDictionaryEntry *unknown = av_dict_get(opts, "", nullptr, AV_DICT_IGNORE_SUFFIX);
+        const std::string unknownKey = unknown ? unknown->key : "";
+        av_dict_free(&opts);
+        if (result >= 0) {
+            if (!unknownKey.empty())
+                throw CliError("--encoder-opt " + unknownKey + ": the " + codec->name + " encoder has no such option");
+            return;
+        }
+    }
+    throw CliError("cannot start the " + std::string(codec->name) + " encoder for " + name_ + ": " +
+                   avErrorText(result));
+}
+
+void MediaOutput::addAudio()
+{
+    if (!input_ || !input_->keepsAudio())
+        return;
+    const AVFormatContext *ic = input_->container();
+    audioOut_.assign(ic->nb_streams, -1);
+    audioBase_.assign(ic->nb_streams, AVRational{0, 1});
+    for (int index : input_->audioStreams()) {
+        const AVStream *in = ic->streams[index];
+        if (avformat_query_codec(oc_->oformat, in->codecpar->codec_id, FF_COMPLIANCE_NORMAL) == 0)
+            doubtful_ += std::string(doubtful_.empty() ? "" : ", or ") + "the sound of " + input_->name() + " (" +
+                         avcodec_get_name(in->codecpar->codec_id) +
+                         ": name the output .mkv, or leave the sound out with --no-audio)";
+        AVStream *out = avformat_new_stream(oc_, nullptr);
+        if (!out || avcodec_parameters_copy(out->codecpar, in->codecpar) < 0)
+            throw std::bad_alloc();
+        out->codecpar->codec_tag = 0;
+        out->time_base = in->time_base;
+        out->disposition = in->disposition;
+        av_dict_copy(&out->metadata, in->metadata, 0);
+        audioOut_[index] = out->index;
+        audioBase_[index] = in->time_base; // read here, as the demuxer goes on in another thread
+    }
+}
+
+void MediaOutput::addVideo()
+{
+    video_ = avformat_new_stream(oc_, nullptr);
+    if (!video_ || avcodec_parameters_from_context(video_->codecpar, enc_) < 0)
+        throw std::bad_alloc();
+    video_->time_base = enc_->time_base;
+    video_->avg_frame_rate = rate_;
+    video_->sample_aspect_ratio = enc_->sample_aspect_ratio;
+    if (input_) {
+        av_dict_copy(&oc_->metadata, input_->container()->metadata, 0);
+        av_dict_copy(&video_->metadata, input_->videoStream()->metadata, 0);
+        av_dict_set(&video_->metadata, "encoder", nullptr, 0);
+    }
+}
+
+void MediaOutput::openMuxer()
+{
+    struct stat st;
+    const bool seekable = fstat(fileno(file_), &st) == 0 && S_ISREG(st.st_mode);
+    uint8_t *buffer = (uint8_t *)av_malloc(kIoBufferBytes);
+    if (!buffer || !(io_ = avio_alloc_context(buffer, kIoBufferBytes, 1, this, nullptr, writeBytes,
+                                              seekable ? seekBytes : nullptr))) {
+        av_free(buffer);
+        throw std::bad_alloc();
+    }
+    oc_->pb = io_;
+    AVDictionary *opts = nullptr;
+    // Without its index at the end, an MP4 or QuickTime file does not play;
+    // in fragments, each part plays once written.
+    if (isMovFamily(oc_->oformat) && (options_.keepPartial || !seekable))
+        av_dict_set(&opts, "movflags", "frag_keyframe+empty_moov+default_base_moof", 0);
+    const int r = avformat_write_header(oc_, &opts);
+    av_dict_free(&opts);
+    if (r == AVERROR(EINVAL) && !doubtful_.empty())
+        throw CliError("cannot write " + name_ + ": " + oc_->oformat->long_name + " does not take " + doubtful_);
+    check(r, "cannot write " + name_);
+    avio_flush(io_);
+    check(0, "cannot write " + name_);
+}
+
+Planes MediaOutput::planes()
+{
+    if (av_frame_make_writable(frame_) < 0)
+        throw std::bad_alloc();
+    Planes p;
+    for (int i = 0; i < 3; i++) {
+        p.data[i] = frame_->data[i];
+        p.stride[i] = frame_->linesize[i];
+    }
+    return p;
+}
+
+void MediaOutput::write(const FrameInfo &info)
+{
+    const bool interlaced = info.interlaced && (order_ == 't' || order_ == 'b');
+#ifdef AV_FRAME_FLAG_INTERLACED
+    frame_->flags &= ~(AV_FRAME_FLAG_INTERLACED | AV_FRAME_FLAG_TOP_FIELD_FIRST);
+    if (interlaced)
+        frame_->flags |= AV_FRAME_FLAG_INTERLACED | (order_ == 't' ? AV_FRAME_FLAG_TOP_FIELD_FIRST : 0);
+#else
+    frame_->interlaced_frame = interlaced;
+    frame_->top_field_first = interlaced && order_ == 't';
+#endif
+    const int64_t pts = av_rescale_q(info.pts, sourceTimeBase_, enc_->time_base);
+    if (pts <= lastPts_)
+        throw CliError("frame " + std::to_string(framesIn_) + " falls on the same tick of the " + enc_->codec->name +
+                       " encoder's clock (" + std::to_string(enc_->time_base.num) + "/" +
+                       std::to_string(enc_->time_base.den) + " s) as the frame before it; that encoder cannot "
+                       "keep the input's timestamps");
+    lastPts_ = pts;
+    frame_->pts = pts;
+    const int r = avcodec_send_frame(enc_, frame_);
+    if (r < 0)
+        throw CliError("the " + std::string(enc_->codec->name) + " encoder failed at frame " +
+                       std::to_string(framesIn_) + ": " + avErrorText(r));
+    framesIn_++;
+    drainEncoder();
+}
+
+void MediaOutput::drainEncoder()
+{
+    for (;;) {
+        int r = avcodec_receive_packet(enc_, packet_);
+        if (r == AVERROR(EAGAIN) || r == AVERROR_EOF)
+            return;
+        if (r < 0)
+            throw CliError("the " + std::string(enc_->codec->name) + " encoder failed: " + avErrorText(r));
+        // The sound up to the picture goes first, timed on the encoder's clock:
+        // the muxer's may be coarser, and would round the picture early.
+        const int64_t time = packet_->dts != AV_NOPTS_VALUE ? packet_->dts : packet_->pts;
+        av_packet_rescale_ts(packet_, enc_->time_base, video_->time_base);
+        packet_->stream_index = video_->index;
+        StreamLock whole(file_);
+        writeAudioUpTo(time);
+        r = av_write_frame(oc_, packet_);
+        av_packet_unref(packet_);
+        // A muxer that gathers packets (Matroska's clusters, fragments) lets
+        // go of them, so that the frame counted is in the stream.
+        if (r >= 0 && (oc_->oformat->flags & AVFMT_ALLOW_FLUSH))
+            r = av_write_frame(oc_, nullptr);
+        check(r, "cannot write " + name_);
+        avio_flush(io_);
+        check(0, "cannot write " + name_);
+        ++*written_;
+    }
+}
+
+void MediaOutput::writeAudioUpTo(int64_t videoTime)
+{
+    if (audioOut_.empty())
+        return;
+    PacketQueue &queue = input_->audioPackets();
+    while (AVPacket *a = queue.front()) {
+        const AVRational base = audioBase_[a->stream_index];
+        if (videoTime != AV_NOPTS_VALUE && a->dts != AV_NOPTS_VALUE &&
+            av_compare_ts(a->dts, base, videoTime, enc_->time_base) > 0)
+            return;
+        queue.pop();
+        AVStream *out = oc_->streams[audioOut_[a->stream_index]];
+        av_packet_rescale_ts(a, base, out->time_base);
+        a->stream_index = out->index;
+        a->pos = -1;
+        const int r = av_write_frame(oc_, a);
+        av_packet_free(&a);
+        check(r, "cannot write the sound of " + input_->name() + " into " + name_);
+    }
+}
+
+void MediaOutput::finish()
+{
+    int r = avcodec_send_frame(enc_, nullptr);
+    if (r < 0)
+        throw CliError("the " + std::string(enc_->codec->name) + " encoder failed at the end: " + avErrorText(r));
+    drainEncoder();
+    StreamLock whole(file_);
+    writeAudioUpTo(AV_NOPTS_VALUE);
+    r = av_write_trailer(oc_);
+    check(r, "cannot write " + name_);
+    avio_flush(io_);
+    check(0, "cannot write " + name_);
+}
+
+} // namespace velvane
