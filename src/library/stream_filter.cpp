@@ -122,8 +122,9 @@ int StreamFilter::receive(VelvaneFrame &out)
         [](void *) { return true; },
         [](void *self, int32_t m) { return static_cast<const StreamFilter *>(self)->sourceFrame(m); },
         this,
+        true, // the window keeps every frame until the call returns
     };
-    filterFrame(*instance_, job, settings_, source);
+    filterFrame(*instance_, job, settings_, source, serialTasks());
     if (instance_->lastOutcome != FrameOutcome::Filtered)
         return fail(outcomeStatus(instance_->lastOutcome),
                     "frame " + std::to_string(next_) + " could not be filtered: " + outcomeText(instance_->lastOutcome));

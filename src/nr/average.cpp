@@ -73,21 +73,21 @@ namespace {
 // The averaging of averageBands; with doubleRows each row is doubled across
 // the stride right after it. Returns whether it averaged the rows.
 bool averageRows(const FrameJob *job, const AverageBands &bands, const FrameSettings &s, const NrDsp &dsp,
-                 bool doubleRows)
+                 bool doubleRows, const TaskRunner &tasks)
 {
     const FrameBorders rows = frameBorders(job, s);
     if (job->stride <= 0 || rows.endRow > bands.alignedHeight)
         return false;
-    AverageRowArgs a;
+    AverageRowArgs args;
     const int16_t tyLow = threshold(4, s.lumaLow);
     const int16_t tcLow = threshold(4, s.chromaLow);
     const int16_t tyHigh = threshold(8, s.lumaHigh);
     const int16_t tcHigh = threshold(4, s.chromaHigh);
-    a.lowThreshold[0] = tyLow;
-    a.lowThreshold[1] = a.lowThreshold[2] = tcLow;
-    a.highThreshold[0] = tyHigh;
-    a.highThreshold[1] = a.highThreshold[2] = tcHigh;
-    a.usePrevious = !s.noPrevious;
+    args.lowThreshold[0] = tyLow;
+    args.lowThreshold[1] = args.lowThreshold[2] = tcLow;
+    args.highThreshold[0] = tyHigh;
+    args.highThreshold[1] = args.highThreshold[2] = tcHigh;
+    args.usePrevious = !s.noPrevious;
 
     // Columns from the stride on would land in the next row.
     const int32_t pixels = bands.alignedWidth < job->stride ? bands.alignedWidth : job->stride;
@@ -95,27 +95,35 @@ bool averageRows(const FrameJob *job, const AverageBands &bands, const FrameSett
     auto row = [paddedWidth](const YcPixel *plane, int32_t j) {
         return &bandRow(const_cast<YcPixel *>(plane), paddedWidth, j)->y;
     };
-    for (int32_t j = rows.firstRow; j < rows.endRow; j++) {
-        const int32_t p = j ^ 1; // the other field's row of the same pair
-        a.lowCur = row(bands.lowCur, j);
-        a.lowPrev = row(bands.lowPrev, j);
-        a.lowNext = row(bands.lowNext, j);
-        a.lowCurPartner = row(bands.lowCur, p);
-        a.lowPrevPartner = row(bands.lowPrev, p);
-        a.lowNextPartner = row(bands.lowNext, p);
-        a.highCur = row(bands.highCur, j);
-        a.highPrev = row(bands.highPrev, j);
-        a.highNext = row(bands.highNext, j);
-        int16_t *out = &job->frame[(ptrdiff_t)j * job->stride].y;
-        dsp.averageRow(out, &a, pixels);
-        if (doubleRows)
-            dsp.doubleSamples(out, (size_t)job->stride * 3);
-    }
+    const int32_t count = rows.endRow - rows.firstRow;
+    const int32_t slices = sliceCount(count, tasks.workers, 8);
+    auto averageSlice = [&](int32_t i, int32_t) {
+        const Span span = slice(count, slices, i);
+        AverageRowArgs a = args;
+        for (int32_t j = rows.firstRow + span.begin; j < rows.firstRow + span.end; j++) {
+            const int32_t p = j ^ 1; // the other field's row of the same pair
+            a.lowCur = row(bands.lowCur, j);
+            a.lowPrev = row(bands.lowPrev, j);
+            a.lowNext = row(bands.lowNext, j);
+            a.lowCurPartner = row(bands.lowCur, p);
+            a.lowPrevPartner = row(bands.lowPrev, p);
+            a.lowNextPartner = row(bands.lowNext, p);
+            a.highCur = row(bands.highCur, j);
+            a.highPrev = row(bands.highPrev, j);
+            a.highNext = row(bands.highNext, j);
+            int16_t *out = &job->frame[(ptrdiff_t)j * job->stride].y;
+            dsp.averageRow(out, &a, pixels);
+            if (doubleRows)
+                dsp.doubleSamples(out, (size_t)job->stride * 3);
+        }
+    };
+    if (count > 0)
+        runTasks(tasks, slices, averageSlice);
     return true;
 }
 
 bool averageSlots(const FrameJob *job, const BandCache &bandCache, const FrameSettings &s, const NrDsp &dsp,
-                  bool doubleRows)
+                  bool doubleRows, const TaskRunner &tasks)
 {
     const int32_t n = job->frameIndex;
     if (n < 0 || bandCache.alignedWidth != ((job->width + 3) & ~3) ||
@@ -131,24 +139,25 @@ bool averageSlots(const FrameJob *job, const BandCache &bandCache, const FrameSe
                                  bands.highNext})
         if (!plane)
             return false;
-    return averageRows(job, bands, s, dsp, doubleRows);
+    return averageRows(job, bands, s, dsp, doubleRows, tasks);
 }
 
 } // namespace
 
 void averageBands(const FrameJob *job, const AverageBands &bands, const FrameSettings &s, const NrDsp &dsp)
 {
-    averageRows(job, bands, s, dsp, false);
+    averageRows(job, bands, s, dsp, false, serialTasks());
 }
 
 void selectiveAverage(const FrameJob *job, const BandCache &cache, const FrameSettings &s, const NrDsp &dsp)
 {
-    averageSlots(job, cache, s, dsp, false);
+    averageSlots(job, cache, s, dsp, false, serialTasks());
 }
 
-bool selectiveAverageDoubled(const FrameJob *job, const BandCache &cache, const FrameSettings &s, const NrDsp &dsp)
+bool selectiveAverageDoubled(const FrameJob *job, const BandCache &cache, const FrameSettings &s, const NrDsp &dsp,
+                             const TaskRunner &tasks)
 {
-    return averageSlots(job, cache, s, dsp, true);
+    return averageSlots(job, cache, s, dsp, true, tasks);
 }
 
 } // namespace velvane

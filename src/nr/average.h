@@ -6,6 +6,7 @@
 #include "nr/dsp.h"
 #include "pipeline/band_cache.h"
 #include "pipeline/settings.h"
+#include "pipeline/tasks.h"
 #include "velvane/filter.h"
 
 namespace velvane {
@@ -17,8 +18,10 @@ void selectiveAverage(const FrameJob *job, const BandCache &cache, const FrameSe
 // selectiveAverage with the doubling of finishOutput joined in: each processed
 // row is doubled across its stride as soon as it is averaged, while it is in
 // the cache. Returns whether it did so; when it averaged nothing it doubled
-// nothing either. finishOutputBorders then completes the frame.
-bool selectiveAverageDoubled(const FrameJob *job, const BandCache &cache, const FrameSettings &s, const NrDsp &dsp);
+// nothing either. finishOutputBorders then completes the frame. Slices of rows
+// run as jobs on `tasks`.
+bool selectiveAverageDoubled(const FrameJob *job, const BandCache &cache, const FrameSettings &s, const NrDsp &dsp,
+                             const TaskRunner &tasks = serialTasks());
 
 // The band planes one averaging reads: those of the current frame and of the
 // frames taken as its previous and next (the current one's own at the ends of

@@ -5,6 +5,7 @@
 
 #include "pipeline/instance.h"
 #include "pipeline/settings.h"
+#include "pipeline/tasks.h"
 #include "velvane/filter.h"
 
 namespace velvane {
@@ -18,6 +19,10 @@ struct FrameSource {
     // none. Valid until the next request.
     const YcPixel *(*frame)(void *context, int32_t m);
     void *context;
+    // Every frame served stays valid, unchanged, until the call returns (not
+    // only until the next request), and may be read from any thread: the
+    // filter then reads the frames where they are instead of copying them.
+    bool framesStay = false;
 };
 
 // Filters frame job.frameIndex of a clip of job.frameCount frames into
@@ -25,7 +30,11 @@ struct FrameSource {
 // n + 1 that their slots do not hold, then averaging and output. How it
 // ended is left in f.lastOutcome; a frame that could not be filtered is
 // cleared (a size or processor the filter does not take) or left as passed.
-void filterFrame(FilterInstance &f, const FrameJob &job, const FrameSettings &s, const FrameSource &source);
+// Its stages run as jobs on `tasks`, whose workers (at most f.workers) each
+// use their own part of the instance's work memory; the bytes are the same
+// whatever the runner.
+void filterFrame(FilterInstance &f, const FrameJob &job, const FrameSettings &s, const FrameSource &source,
+                 const TaskRunner &tasks);
 
 } // namespace velvane
 
