@@ -33,12 +33,13 @@ int outcomeStatus(FrameOutcome o)
 
 } // namespace
 
-StreamFilter::StreamFilter(int width, int height, unsigned cpuFlags, const FrameSettings &s)
-    : width_(width), height_(height), stride_((width + 3) & ~3), instance_(new FilterInstance), settings_(s),
-      io_(width, height), output_((size_t)stride_ * (size_t)height)
+StreamFilter::StreamFilter(int width, int height, unsigned cpuFlags, const FrameSettings &s, int threads)
+    : width_(width), height_(height), stride_((width + 3) & ~3), instance_(new FilterInstance),
+      pool_(threads > 1 ? new ThreadPool(threads) : nullptr), tasks_(pool_ ? pool_->runner() : serialTasks()),
+      settings_(s), io_(width, height, tasks_.workers), output_((size_t)stride_ * (size_t)height)
 {
     // Every x86-64 processor has SSE2, the filter's baseline.
-    startInstance(*instance_, 2, cpuFlags);
+    startInstance(*instance_, 2, cpuFlags, tasks_.workers);
     if (instance_->startupOutOfMemory)
         throw std::bad_alloc();
 }
@@ -89,7 +90,7 @@ int StreamFilter::send(const VelvaneFrame *frame)
         // up to three of them beside the last pixel.
         f.pixels.assign((size_t)stride_ * (size_t)height_, YcPixel{0, 0, 0});
     }
-    io_.toPixels(*frame, f.pixels.data(), stride_);
+    io_.toPixels(*frame, f.pixels.data(), stride_, tasks_);
     f.userData = frame->user_data;
     window_.push_back(std::move(f));
     return VELVANE_OK;
@@ -124,12 +125,12 @@ int StreamFilter::receive(VelvaneFrame &out)
         this,
         true, // the window keeps every frame until the call returns
     };
-    filterFrame(*instance_, job, settings_, source, serialTasks());
+    filterFrame(*instance_, job, settings_, source, tasks_);
     if (instance_->lastOutcome != FrameOutcome::Filtered)
         return fail(outcomeStatus(instance_->lastOutcome),
                     "frame " + std::to_string(next_) + " could not be filtered: " + outcomeText(instance_->lastOutcome));
 
-    io_.fromPixels(output_.data(), stride_, out);
+    io_.fromPixels(output_.data(), stride_, out, tasks_);
     out.user_data = window_[(size_t)(next_ - first_)].userData;
     next_++;
     // Rebuilding frame n - 1 after a settings change reads n - 2.

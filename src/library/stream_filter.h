@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "library/frame_io.h"
+#include "library/thread_pool.h"
 #include "pipeline/instance.h"
 #include "pipeline/settings.h"
 #include "velvane/velvane.h"
@@ -23,8 +24,10 @@ public:
     // out: its neighbour n + 1 is rebuilt from n + 2.
     static constexpr int kLookahead = 2;
 
-    // Throws std::bad_alloc when its memory cannot be allocated.
-    StreamFilter(int width, int height, unsigned cpuFlags, const FrameSettings &s);
+    // Filters on `threads` threads (1 .. kMaxWorkers): the caller's and
+    // threads - 1 of its own. Throws std::bad_alloc when its memory cannot be
+    // allocated, std::system_error when a thread cannot start.
+    StreamFilter(int width, int height, unsigned cpuFlags, const FrameSettings &s, int threads = 1);
     ~StreamFilter();
     StreamFilter(const StreamFilter &) = delete;
     StreamFilter &operator=(const StreamFilter &) = delete;
@@ -49,6 +52,8 @@ private:
 
     const int width_, height_, stride_;
     std::unique_ptr<FilterInstance> instance_;
+    std::unique_ptr<ThreadPool> pool_; // none for one thread
+    TaskRunner tasks_;
     FrameSettings settings_;
     FrameIo io_;
     std::deque<Frame> window_; // frames first_ .. first_ + size - 1
