@@ -16,8 +16,8 @@ namespace {
 
 class NativeFilter : public FrameFilter {
 public:
-    NativeFilter(int width, int height, int stride, const int32_t *track, const int32_t *check)
-        : filter_(open(config(width, height, track, check))), stride_(stride)
+    NativeFilter(int width, int height, int stride, const int32_t *track, const int32_t *check, int threads)
+        : filter_(open(config(width, height, track, check, threads))), stride_(stride)
     {
     }
 
@@ -42,12 +42,13 @@ public:
     }
 
 private:
-    static VelvaneConfig config(int width, int height, const int32_t *track, const int32_t *check)
+    static VelvaneConfig config(int width, int height, const int32_t *track, const int32_t *check, int threads)
     {
         VelvaneConfig c;
         velvane_default_config(&c);
         c.width = width;
         c.height = height;
+        c.threads = threads;
         c.settings = velvaneSettingsFromArrays(track, check);
         return c;
     }
@@ -153,9 +154,9 @@ private:
 } // namespace
 
 std::unique_ptr<FrameFilter> nativeFilter(int width, int height, int stride, const int32_t *track,
-                                          const int32_t *check)
+                                          const int32_t *check, int threads)
 {
-    return std::unique_ptr<FrameFilter>(new NativeFilter(width, height, stride, track, check));
+    return std::unique_ptr<FrameFilter>(new NativeFilter(width, height, stride, track, check, threads));
 }
 
 std::unique_ptr<FrameFilter> pluginFilter(FilterDescriptor *fd, int width, int height, int stride,

@@ -26,9 +26,10 @@ public:
     virtual bool receive(YcPixel *out) = 0;
 };
 
-// The native library with these settings (the host's array order).
+// The native library with these settings (the host's array order), filtering
+// on `threads` threads.
 std::unique_ptr<FrameFilter> nativeFilter(int width, int height, int stride, const int32_t *track,
-                                          const int32_t *check);
+                                          const int32_t *check, int threads = 1);
 
 // The plug-in behind `fd`: initFilter, updateFilter, processFrame per frame
 // with the frames it asks for, exitFilter when done. Such a module cannot say

@@ -51,6 +51,7 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl)
         FilterRun run;
         run.settings = cl.settings;
         run.plugin = !cl.modulePath.empty();
+        run.threads = cl.threads;
         run.outputChroma = cl.outputChroma;
         run.outputDepth = cl.outputDepth;
         run.snapshot = cl.snapshot;
@@ -95,7 +96,8 @@ int demoCommand(FilterDescriptor *fd, const CommandLine &cl)
         printf("velvane demo: %d frames of a 720 x 480 interlaced clip with noise and dot interference\n",
                cl.demoFrames);
     fflush(stdout);
-    DemoReport r = runDemo(fd, cl.demoDir, cl.demoFrames, cl.settings, !cl.quiet && isatty(2), !cl.modulePath.empty());
+    DemoReport r = runDemo(fd, cl.demoDir, cl.demoFrames, cl.settings, !cl.quiet && isatty(2), !cl.modulePath.empty(),
+                           cl.threads);
     printf("filtered %d frames in %.2f s (%.1f frames per second)\n", r.frames, r.filterSeconds,
            r.filterSeconds > 0 ? r.frames / r.filterSeconds : 0.0);
     printf("PSNR against the clean clip    luma      chroma\n");

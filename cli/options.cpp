@@ -5,6 +5,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include "library/thread_pool.h"
+
 namespace velvane {
 
 namespace {
@@ -187,6 +189,14 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
     app.add_flag("--no-progress", cl.noProgress, "no progress line (the summary stays)")->group("Input and output");
     app.add_flag("-v,--verbose", cl.verbose,
                  "also say how the work went: settings used, and processor time of reading, filtering and writing")
+        ->group("Input and output");
+    app.add_option("--threads", cl.threads,
+                   "filter on N threads, 1 to 64 (default: one for each processor thread, " +
+                       std::to_string(processorThreads()) +
+                       " here); 1 filters on one, beside the threads that read and write. Every N gives "
+                       "the same frames")
+        ->type_name("N")
+        ->check(CLI::Range(1, 64).description(""))
         ->group("Input and output");
     app.add_option("--module", cl.modulePath,
                    "filter through the plug-in in this shared library (velvane-plugin.so), driven as its host "

@@ -60,6 +60,7 @@ struct CommandLine {
     bool noProgress = false;
     bool verbose = false;
     std::string modulePath; // empty: the module linked into the program
+    int threads = 0;        // filtering threads; 0: one per processor thread
 };
 
 // Parses argv against the descriptor's tables. Never exits the process.

@@ -79,14 +79,16 @@ private:
     bool shown_ = false;
 };
 
-double threadSeconds()
+double cpuSeconds(int who)
 {
     struct rusage u;
-    if (getrusage(RUSAGE_THREAD, &u) != 0)
+    if (getrusage(who, &u) != 0)
         return 0;
     return (double)u.ru_utime.tv_sec + (double)u.ru_stime.tv_sec +
            ((double)u.ru_utime.tv_usec + (double)u.ru_stime.tv_usec) * 1e-6;
 }
+
+double threadSeconds() { return cpuSeconds(RUSAGE_THREAD); }
 
 int64_t expectedFrames(FILE *in, size_t headerBytes, size_t frameBytes)
 {
@@ -243,6 +245,10 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
         }
     };
 
+    // Processor time from here on that the reader and the writer do not take
+    // is the filter's.
+    const double filterStart = cpuSeconds(RUSAGE_SELF);
+
     // A thread that cannot start (the system is out of memory or threads)
     // fails the run; one that did start is stopped and joined first, as a
     // running thread must never be left behind.
@@ -256,12 +262,11 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
         throw;
     }
 
-    // The filter, on this thread.
-    const double filterStart = threadSeconds();
+    // The filter, on this thread and the library's own.
     try {
         std::unique_ptr<FrameFilter> filter =
             run.plugin ? pluginFilter(fd, width, height, stride, stats.track, stats.check)
-                       : nativeFilter(width, height, stride, stats.track, stats.check);
+                       : nativeFilter(width, height, stride, stats.track, stats.check, run.threads);
         std::deque<FramePtr> sent; // in display order, until their filtered frame is out
         bool snapshotTaken = false, ended = false;
         int64_t n = 0;
@@ -304,9 +309,10 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
     } catch (...) {
         fail(std::current_exception());
     }
-    stats.filterSeconds = threadSeconds() - filterStart;
     readThread.join();
     writeThread.join();
+    stats.filterSeconds =
+        std::max(0.0, cpuSeconds(RUSAGE_SELF) - filterStart - stats.readSeconds - stats.writeSeconds);
     progress.finish();
     if (failure)
         std::rethrow_exception(failure);

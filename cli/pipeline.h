@@ -26,6 +26,8 @@ struct FilterRun {
     // Drive the descriptor's plug-in as its host does, instead of the native
     // library (which says when it cannot filter a frame; a plug-in cannot).
     bool plugin = false;
+    int threads = 1;        // the native library's filtering threads, 0: one per processor thread
+                            // (the plug-in keeps to one)
     std::optional<Chroma> outputChroma;
     std::optional<int> outputDepth;
     Snapshot snapshot;
@@ -41,7 +43,8 @@ struct RunStats {
     int32_t check[VV_CHECK_COUNT] = {};
     size_t hostFrames = 0;      // host frame buffers the run made (its whole frame footprint)
     size_t hostFrameLimit = 0;  // the most it may make
-    // Processor time of each thread: whether the plug-in or the streams set the pace.
+    // Processor time of reading, of filtering (every thread but the reader and
+    // the writer) and of writing: whether the filter or the streams set the pace.
     double readSeconds = 0, filterSeconds = 0, writeSeconds = 0;
     std::string inputError;     // the input broke off (truncated frame): every frame before it was written
     std::string warning;        // e.g. a snapshot frame beyond the clip

@@ -64,6 +64,11 @@ TEST(Command, FiltersAFileAndSaysHowFast)
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(r.err.empty()) << r.err;
     EXPECT_TRUE(r.out == readFile(dir.file("out.y4m")));
+    for (const char *threads : {"1", "3"}) {
+        r = velvane(dir, std::string("-q --threads ") + threads + " - - < in.y4m");
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(r.out == readFile(dir.file("out.y4m"))) << threads << " threads";
+    }
 }
 
 TEST(Command, VerboseShowsTheSettingsUsed)

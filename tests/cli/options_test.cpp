@@ -162,6 +162,8 @@ TEST(Options, UsageErrors)
         {"--output-depth", "9", "a", "b"},
         {"--snapshot", "-1", "x.png", "a", "b"},
         {"--luma-low", "99", "a", "b"},
+        {"--threads", "0", "a", "b"},
+        {"--threads", "65", "a", "b"},
         {"demo", "--frames", "1"},
     };
     for (const auto &args : bad) {
