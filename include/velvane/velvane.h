@@ -83,6 +83,7 @@ typedef struct VelvaneSettings {
  * processor has. Lower levels give the same bytes, more slowly. */
 #define VELVANE_CPU_SSE2 1u
 #define VELVANE_CPU_AVX2 2u
+#define VELVANE_CPU_AVX512 4u /* AVX-512 F, BW, VL and DQ */
 #define VELVANE_CPU_ALL 0xFFFFFFFFu
 
 typedef struct VelvaneConfig {

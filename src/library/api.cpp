@@ -84,7 +84,9 @@ unsigned kernelFlags(unsigned mask)
     if (!(mask & VELVANE_CPU_SSE2))
         flags = 0; // the scalar references: AVX2 kernels are chosen only on top of SSE2 ones
     if (!(mask & VELVANE_CPU_AVX2))
-        flags &= ~(unsigned)CPU_AVX2;
+        flags &= ~(unsigned)(CPU_AVX2 | CPU_AVX512); // AVX-512 kernels are chosen only on top of AVX2 ones
+    if (!(mask & VELVANE_CPU_AVX512))
+        flags &= ~(unsigned)CPU_AVX512;
     return flags;
 }
 

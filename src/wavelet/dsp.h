@@ -44,8 +44,8 @@ using D4OddLowInverseFn = void (*)(const float *b, int32_t m, float *out);
 // only rows 0..h-1 of those columns and `work`, kShrinkWorkFloats floats
 // 32-byte aligned that belong to the caller alone. column + count <= 800.
 using ShrinkColumnsFn = void (*)(float *plane, int32_t column, int32_t count, int32_t h, float *work);
-// Eight columns at a time need three work rows and half a row per lane.
-constexpr size_t kShrinkWorkFloats = (size_t)(3 * kWaveLength + kWaveLength / 2) * 8;
+// Sixteen columns at a time need three work rows and half a row per lane.
+constexpr size_t kShrinkWorkFloats = (size_t)(3 * kWaveLength + kWaveLength / 2) * 16;
 // Difference signal of one row of w >= 1 pixels: with the neighbours' mean
 // m = (prev.y + next.y) >> 1 (32-bit sum, arithmetic shift), s[j] = cur.y - m,
 // and cur.y becomes m, which the write-back needs and which always fits in 16

@@ -27,6 +27,9 @@ void waveletDspInitX86(WaveletDsp *table, unsigned cpuFlags)
     table->dotWriteBackRow = dotWriteBackRowAvx2;
     table->copyLumaRow = copyLumaRowAvx2;
     table->dotDifferenceLumaRow = dotDifferenceLumaRowAvx2;
+    if (!(cpuFlags & CPU_AVX512))
+        return;
+    table->shrinkColumns = shrinkColumnsAvx512;
 }
 
 } // namespace velvane

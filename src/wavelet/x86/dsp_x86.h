@@ -25,6 +25,9 @@ void dotWriteBackRowAvx2(const float *t, int32_t w, YcPixel *cur);
 void copyLumaRowAvx2(const YcPixel *row, int32_t w, int16_t *luma);
 void dotDifferenceLumaRowAvx2(const int16_t *prevLuma, YcPixel *cur, const YcPixel *next, int32_t w, float *s);
 
+
+void shrinkColumnsAvx512(float *plane, int32_t column, int32_t count, int32_t h, float *work);
+
 // Raises the table to the SSE2 versions, then to the AVX2 ones, as the flags allow.
 void waveletDspInitX86(WaveletDsp *table, unsigned cpuFlags);
 
