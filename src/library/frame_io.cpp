@@ -63,17 +63,6 @@ void FrameIo::toPixels(const VelvaneFrame &f, YcPixel *dst, int stride, const Ta
     runTasks(use, slices, job);
 }
 
-void FrameIo::fromPixels(const YcPixel *src, int stride, const VelvaneFrame &f, const TaskRunner &tasks)
-{
-    const TaskRunner use = tasks.workers <= (int32_t)rows_.size() ? tasks : serialTasks();
-    const int32_t slices = sliceCount(height_, use.workers, 16);
-    auto job = [&](int32_t i, int32_t worker) {
-        const Span s = slice(height_, slices, i);
-        fromPixelRows(src, stride, f, s.begin, s.end, rows_[(size_t)worker]);
-    };
-    runTasks(use, slices, job);
-}
-
 void FrameIo::toPixelRows(const VelvaneFrame &f, YcPixel *dst, int stride, int begin, int end, Rows &w) const
 {
     const int width = width_, cw = (width + 1) / 2;

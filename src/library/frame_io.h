@@ -25,7 +25,12 @@ public:
     FrameIo(int width, int height, int workers = 1);
     // Fills pixels 0 .. width - 1 of every row of `dst` (rows `stride` pixels apart).
     void toPixels(const VelvaneFrame &f, YcPixel *dst, int stride, const TaskRunner &tasks);
-    void fromPixels(const YcPixel *src, int stride, const VelvaneFrame &f, const TaskRunner &tasks);
+    // Row r of `src` (rows `stride` pixels apart) into f, by worker `worker`
+    // (below the workers given at construction).
+    void fromPixelRow(const YcPixel *src, int stride, const VelvaneFrame &f, int r, int worker)
+    {
+        fromPixelRows(src, stride, f, r, r + 1, rows_[(size_t)worker]);
+    }
 
 private:
     // One worker's rows of separate samples.

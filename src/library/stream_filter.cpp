@@ -125,12 +125,24 @@ int StreamFilter::receive(VelvaneFrame &out)
         this,
         true, // the window keeps every frame until the call returns
     };
-    filterFrame(*instance_, job, settings_, source, tasks_);
+    // Each row goes out to the caller's frame as soon as it is final, while it
+    // is in the cache; a frame that is not filtered writes none.
+    struct Out {
+        StreamFilter *self;
+        const VelvaneFrame *frame;
+    } to = {this, &out};
+    const FrameRowSink sink = {
+        [](void *c, int32_t r, int32_t worker) {
+            const Out &o = *static_cast<const Out *>(c);
+            o.self->io_.fromPixelRow(o.self->output_.data(), o.self->stride_, *o.frame, r, worker);
+        },
+        &to,
+    };
+    filterFrame(*instance_, job, settings_, source, tasks_, &sink);
     if (instance_->lastOutcome != FrameOutcome::Filtered)
         return fail(outcomeStatus(instance_->lastOutcome),
                     "frame " + std::to_string(next_) + " could not be filtered: " + outcomeText(instance_->lastOutcome));
 
-    io_.fromPixels(output_.data(), stride_, out, tasks_);
     out.user_data = window_[(size_t)(next_ - first_)].userData;
     next_++;
     // Rebuilding frame n - 1 after a settings change reads n - 2.

@@ -6,6 +6,7 @@
 
 #include "nr/borders.h"
 #include "nr/dsp.h"
+#include "nr/output.h"
 
 namespace velvane {
 namespace {
@@ -70,10 +71,16 @@ void averageRowC(int16_t *dst, const AverageRowArgs *a, int32_t pixels)
 
 namespace {
 
-// The averaging of averageBands; with doubleRows each row is doubled across
-// the stride right after it. Returns whether it averaged the rows.
+enum class RowEnd {
+    Averaged, // rows [firstRow, endRow) averaged
+    Doubled,  // and doubled across the stride
+    Finished, // and every row of the frame finished as finishOutputBorders does, then handed on
+};
+
+// The averaging of averageBands, each row taken on as `end` says while it is
+// in the cache. Returns whether it averaged the rows.
 bool averageRows(const FrameJob *job, const AverageBands &bands, const FrameSettings &s, const NrDsp &dsp,
-                 bool doubleRows, const TaskRunner &tasks)
+                 RowEnd end, const TaskRunner &tasks, const FrameRowSink *sink = nullptr)
 {
     const FrameBorders rows = frameBorders(job, s);
     if (job->stride <= 0 || rows.endRow > bands.alignedHeight)
@@ -95,26 +102,36 @@ bool averageRows(const FrameJob *job, const AverageBands &bands, const FrameSett
     auto row = [paddedWidth](const YcPixel *plane, int32_t j) {
         return &bandRow(const_cast<YcPixel *>(plane), paddedWidth, j)->y;
     };
-    const int32_t count = rows.endRow - rows.firstRow;
+    // Finishing takes in every row of the frame, the border rows too.
+    const int32_t first = end == RowEnd::Finished ? 0 : rows.firstRow;
+    const int32_t count = (end == RowEnd::Finished ? job->height : rows.endRow) - first;
     const int32_t slices = sliceCount(count, tasks.workers, 8);
-    auto averageSlice = [&](int32_t i, int32_t) {
+    auto averageSlice = [&](int32_t i, int32_t worker) {
         const Span span = slice(count, slices, i);
         AverageRowArgs a = args;
-        for (int32_t j = rows.firstRow + span.begin; j < rows.firstRow + span.end; j++) {
-            const int32_t p = j ^ 1; // the other field's row of the same pair
-            a.lowCur = row(bands.lowCur, j);
-            a.lowPrev = row(bands.lowPrev, j);
-            a.lowNext = row(bands.lowNext, j);
-            a.lowCurPartner = row(bands.lowCur, p);
-            a.lowPrevPartner = row(bands.lowPrev, p);
-            a.lowNextPartner = row(bands.lowNext, p);
-            a.highCur = row(bands.highCur, j);
-            a.highPrev = row(bands.highPrev, j);
-            a.highNext = row(bands.highNext, j);
-            int16_t *out = &job->frame[(ptrdiff_t)j * job->stride].y;
-            dsp.averageRow(out, &a, pixels);
-            if (doubleRows)
-                dsp.doubleSamples(out, (size_t)job->stride * 3);
+        for (int32_t j = first + span.begin; j < first + span.end; j++) {
+            YcPixel *frameRow = job->frame + (ptrdiff_t)j * job->stride;
+            if (j < rows.firstRow || j >= rows.endRow) {
+                finishBorderRow(job, s, rows, dsp, j);
+            } else {
+                const int32_t p = j ^ 1; // the other field's row of the same pair
+                a.lowCur = row(bands.lowCur, j);
+                a.lowPrev = row(bands.lowPrev, j);
+                a.lowNext = row(bands.lowNext, j);
+                a.lowCurPartner = row(bands.lowCur, p);
+                a.lowPrevPartner = row(bands.lowPrev, p);
+                a.lowNextPartner = row(bands.lowNext, p);
+                a.highCur = row(bands.highCur, j);
+                a.highPrev = row(bands.highPrev, j);
+                a.highNext = row(bands.highNext, j);
+                dsp.averageRow(&frameRow->y, &a, pixels);
+                if (end != RowEnd::Averaged)
+                    dsp.doubleSamples(&frameRow->y, (size_t)job->stride * 3);
+                if (end == RowEnd::Finished)
+                    finishBorderRow(job, s, rows, dsp, j);
+            }
+            if (sink)
+                sink->row(sink->context, j, worker);
         }
     };
     if (count > 0)
@@ -123,7 +140,7 @@ bool averageRows(const FrameJob *job, const AverageBands &bands, const FrameSett
 }
 
 bool averageSlots(const FrameJob *job, const BandCache &bandCache, const FrameSettings &s, const NrDsp &dsp,
-                  bool doubleRows, const TaskRunner &tasks)
+                  RowEnd end, const TaskRunner &tasks, const FrameRowSink *sink = nullptr)
 {
     const int32_t n = job->frameIndex;
     if (n < 0 || bandCache.alignedWidth != ((job->width + 3) & ~3) ||
@@ -139,25 +156,31 @@ bool averageSlots(const FrameJob *job, const BandCache &bandCache, const FrameSe
                                  bands.highNext})
         if (!plane)
             return false;
-    return averageRows(job, bands, s, dsp, doubleRows, tasks);
+    return averageRows(job, bands, s, dsp, end, tasks, sink);
 }
 
 } // namespace
 
 void averageBands(const FrameJob *job, const AverageBands &bands, const FrameSettings &s, const NrDsp &dsp)
 {
-    averageRows(job, bands, s, dsp, false, serialTasks());
+    averageRows(job, bands, s, dsp, RowEnd::Averaged, serialTasks());
 }
 
 void selectiveAverage(const FrameJob *job, const BandCache &cache, const FrameSettings &s, const NrDsp &dsp)
 {
-    averageSlots(job, cache, s, dsp, false, serialTasks());
+    averageSlots(job, cache, s, dsp, RowEnd::Averaged, serialTasks());
 }
 
 bool selectiveAverageDoubled(const FrameJob *job, const BandCache &cache, const FrameSettings &s, const NrDsp &dsp,
                              const TaskRunner &tasks)
 {
-    return averageSlots(job, cache, s, dsp, true, tasks);
+    return averageSlots(job, cache, s, dsp, RowEnd::Doubled, tasks);
+}
+
+bool averageFrameRows(const FrameJob *job, const BandCache &cache, const FrameSettings &s, const NrDsp &dsp,
+                      const TaskRunner &tasks, const FrameRowSink *sink)
+{
+    return averageSlots(job, cache, s, dsp, RowEnd::Finished, tasks, sink);
 }
 
 } // namespace velvane

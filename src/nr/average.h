@@ -23,6 +23,20 @@ void selectiveAverage(const FrameJob *job, const BandCache &cache, const FrameSe
 bool selectiveAverageDoubled(const FrameJob *job, const BandCache &cache, const FrameSettings &s, const NrDsp &dsp,
                              const TaskRunner &tasks = serialTasks());
 
+// Where the rows of a finished frame go: row(context, r, worker) is called
+// once row r of job->frame is final, by the worker that finished it.
+struct FrameRowSink {
+    void (*row)(void *context, int32_t r, int32_t worker);
+    void *context;
+};
+
+// selectiveAverageDoubled and finishOutputBorders in one pass: every row of
+// the frame is averaged and doubled (or filled black, a border row), gets its
+// side borders, and goes to `sink` (when not null) while it is in the cache.
+// Returns false, touching nothing, where selectiveAverageDoubled would.
+bool averageFrameRows(const FrameJob *job, const BandCache &cache, const FrameSettings &s, const NrDsp &dsp,
+                      const TaskRunner &tasks, const FrameRowSink *sink);
+
 // The band planes one averaging reads: those of the current frame and of the
 // frames taken as its previous and next (the current one's own at the ends of
 // the clip), laid out as in band_cache.h.

@@ -402,7 +402,7 @@ bool holds(const BandCache &cache, int32_t frame) { return cache.slotTag[cacheSl
 } // namespace
 
 void filterFrame(FilterInstance &f, const FrameJob &jobRecord, const FrameSettings &s, const FrameSource &source,
-                 const TaskRunner &tasksGiven)
+                 const TaskRunner &tasksGiven, const FrameRowSink *sink)
 {
     // Never more workers than the instance has work memory for.
     TaskRunner tasks = tasksGiven;
@@ -466,11 +466,12 @@ void filterFrame(FilterInstance &f, const FrameJob &jobRecord, const FrameSettin
         return;
     }
 
-    // Each row is doubled while the averaging has it in the cache.
-    if (selectiveAverageDoubled(job, cache, s, f.kernels.nr, tasks))
-        finishOutputBorders(job, s, f.kernels.nr);
-    else
+    // Each row is doubled and finished while the averaging has it in the cache.
+    if (!averageFrameRows(job, cache, s, f.kernels.nr, tasks, sink)) {
         finishOutput(job, s, f.kernels.nr);
+        for (int32_t r = 0; sink && r < height; r++)
+            sink->row(sink->context, r, 0);
+    }
     f.lastOutcome = FrameOutcome::Filtered;
 }
 

@@ -3,6 +3,7 @@
 
 #include <stdint.h>
 
+#include "nr/average.h"
 #include "pipeline/instance.h"
 #include "pipeline/settings.h"
 #include "pipeline/tasks.h"
@@ -32,9 +33,10 @@ struct FrameSource {
 // cleared (a size or processor the filter does not take) or left as passed.
 // Its stages run as jobs on `tasks`, whose workers (at most f.workers) each
 // use their own part of the instance's work memory; the bytes are the same
-// whatever the runner.
+// whatever the runner. A filtered frame's rows go to `sink` (when not null)
+// as each becomes final.
 void filterFrame(FilterInstance &f, const FrameJob &job, const FrameSettings &s, const FrameSource &source,
-                 const TaskRunner &tasks);
+                 const TaskRunner &tasks, const FrameRowSink *sink = nullptr);
 
 } // namespace velvane
 
