@@ -52,33 +52,37 @@ FrameIo::FrameIo(int width, int height, int workers)
 {
 }
 
-void FrameIo::toPixels(const VelvaneFrame &f, YcPixel *dst, int stride, const TaskRunner &tasks)
+void FrameIo::toPixels(const VelvaneFrame &f, YcPixel *dst, int stride, const TaskRunner &tasks, int16_t *luma,
+                       CopyLumaRowFn copyLuma)
 {
     const TaskRunner use = tasks.workers <= (int32_t)rows_.size() ? tasks : serialTasks();
     const int32_t slices = sliceCount(height_, use.workers, 16);
     auto job = [&](int32_t i, int32_t worker) {
         const Span s = slice(height_, slices, i);
-        toPixelRows(f, dst, stride, s.begin, s.end, rows_[(size_t)worker]);
+        toPixelRows(f, dst, stride, s.begin, s.end, rows_[(size_t)worker], luma, copyLuma);
     };
     runTasks(use, slices, job);
 }
 
-void FrameIo::toPixelRows(const VelvaneFrame &f, YcPixel *dst, int stride, int begin, int end, Rows &w) const
+void FrameIo::toPixelRows(const VelvaneFrame &f, YcPixel *dst, int stride, int begin, int end, Rows &w,
+                          int16_t *luma, CopyLumaRowFn copyLuma) const
 {
     const int width = width_, cw = (width + 1) / 2;
     for (int r = begin; r < end; r++) {
         YcPixel *out = dst + (size_t)r * stride;
         if (f.format == VELVANE_PIXEL_YC48) {
             memcpy(out, row(f, 0, r), (size_t)width * sizeof(YcPixel));
-            continue;
+        } else {
+            const int depth = f.format == VELVANE_PIXEL_YUV422P8 ? 8 : f.bit_depth;
+            lumaToHost(w.y.data(), row(f, 0, r), width, depth);
+            chromaToHost(w.c.data(), row(f, 1, r), cw, depth);
+            upsampleCositedRow(k_, w.cb.data(), w.c.data(), width);
+            chromaToHost(w.c.data(), row(f, 2, r), cw, depth);
+            upsampleCositedRow(k_, w.cr.data(), w.c.data(), width);
+            k_.interleaveRow(out, w.y.data(), w.cb.data(), w.cr.data(), width);
         }
-        const int depth = f.format == VELVANE_PIXEL_YUV422P8 ? 8 : f.bit_depth;
-        lumaToHost(w.y.data(), row(f, 0, r), width, depth);
-        chromaToHost(w.c.data(), row(f, 1, r), cw, depth);
-        upsampleCositedRow(k_, w.cb.data(), w.c.data(), width);
-        chromaToHost(w.c.data(), row(f, 2, r), cw, depth);
-        upsampleCositedRow(k_, w.cr.data(), w.c.data(), width);
-        k_.interleaveRow(out, w.y.data(), w.cb.data(), w.cr.data(), width);
+        if (luma) // from the row just written, while it is in the cache
+            copyLuma(out, width, luma + (size_t)r * width);
     }
 }
 

@@ -52,7 +52,7 @@ int StreamFilter::fail(int status, std::string why)
     return status;
 }
 
-const YcPixel *StreamFilter::sourceFrame(int64_t n) const
+const StreamFilter::Frame *StreamFilter::windowFrame(int64_t n) const
 {
     // Every frame the filter asks for lies in the window; a request outside
     // it gets the nearest frame there is, as a host's cache would answer.
@@ -60,7 +60,7 @@ const YcPixel *StreamFilter::sourceFrame(int64_t n) const
         return nullptr;
     const int64_t last = first_ + (int64_t)window_.size() - 1;
     n = n < first_ ? first_ : n > last ? last : n;
-    return window_[(size_t)(n - first_)].pixels.data();
+    return &window_[(size_t)(n - first_)];
 }
 
 int StreamFilter::send(const VelvaneFrame *frame)
@@ -89,8 +89,9 @@ int StreamFilter::send(const VelvaneFrame *frame)
         // Columns from the width to the stride stay zero: the band split reads
         // up to three of them beside the last pixel.
         f.pixels.assign((size_t)stride_ * (size_t)height_, YcPixel{0, 0, 0});
+        f.luma.resize((size_t)width_ * (size_t)height_);
     }
-    io_.toPixels(*frame, f.pixels.data(), stride_, tasks_);
+    io_.toPixels(*frame, f.pixels.data(), stride_, tasks_, f.luma.data(), instance_->kernels.wavelet.copyLumaRow);
     f.userData = frame->user_data;
     window_.push_back(std::move(f));
     return VELVANE_OK;
@@ -121,9 +122,16 @@ int StreamFilter::receive(VelvaneFrame &out)
     job.frameCount = (int32_t)end;
     const FrameSource source = {
         [](void *) { return true; },
-        [](void *self, int32_t m) { return static_cast<const StreamFilter *>(self)->sourceFrame(m); },
+        [](void *self, int32_t m) {
+            const Frame *f = static_cast<const StreamFilter *>(self)->windowFrame(m);
+            return f ? f->pixels.data() : nullptr;
+        },
         this,
         true, // the window keeps every frame until the call returns
+        [](void *self, int32_t m) {
+            const Frame *f = static_cast<const StreamFilter *>(self)->windowFrame(m);
+            return f ? (const int16_t *)f->luma.data() : nullptr;
+        },
     };
     // Each row goes out to the caller's frame as soon as it is final, while it
     // is in the cache; a frame that is not filtered writes none.

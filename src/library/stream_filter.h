@@ -45,10 +45,11 @@ public:
 private:
     struct Frame {
         std::vector<YcPixel> pixels;
+        std::vector<int16_t> luma; // the pixels' luma alone, for the dot pass
         int64_t userData = 0;
     };
     int fail(int status, std::string why);
-    const YcPixel *sourceFrame(int64_t n) const;
+    const Frame *windowFrame(int64_t n) const;
 
     const int width_, height_, stride_;
     std::unique_ptr<FilterInstance> instance_;

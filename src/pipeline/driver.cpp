@@ -356,14 +356,25 @@ bool rebuildSlot(const Call &c, int32_t m, int32_t slot, Temporaries &t)
 
     // At the clip's ends the one neighbour there is stands in for both; the
     // last frame keeps a whole copy of its previous one for that.
-    const DotFrames frames = {hasPrevious ? previous : next,
-                              hasPrevious && hasNext && !stay ? t.previousLuma : nullptr,
-                              builder.row(0),
-                              hasNext || !hasPrevious ? next : previous,
-                              job->width,
-                              job->height,
-                              job->stride,
-                              builder.pitch()};
+    DotFrames frames = {hasPrevious ? previous : next,
+                        hasPrevious && hasNext && !stay ? t.previousLuma : nullptr,
+                        builder.row(0),
+                        hasNext || !hasPrevious ? next : previous,
+                        job->width,
+                        job->height,
+                        job->stride,
+                        builder.pitch()};
+    // Neighbours that stay may come as their luma alone: a third of the bytes.
+    if (stay && c.source.luma) {
+        const int32_t before = hasPrevious ? m - 1 : hasNext ? m + 1 : m;
+        const int32_t after = hasNext ? m + 1 : hasPrevious ? m - 1 : m;
+        const int16_t *prevLuma = c.source.luma(c.source.context, before);
+        const int16_t *nextLuma = c.source.luma(c.source.context, after);
+        if (prevLuma && nextLuma) {
+            frames.prevLuma = prevLuma;
+            frames.nextLuma = nextLuma;
+        }
+    }
     const WaveletDsp &dsp = c.f.kernels.wavelet;
     const FilterInstance &f = c.f;
     if (!dotFramesUsable(frames, f.scratch.work)) {

@@ -24,6 +24,9 @@ struct FrameSource {
     // only until the next request), and may be read from any thread: the
     // filter then reads the frames where they are instead of copying them.
     bool framesStay = false;
+    // With framesStay, may give the luma of frame m alone (height rows of
+    // width samples), all the dot pass reads of a neighbour; null for none.
+    const int16_t *(*luma)(void *context, int32_t m) = nullptr;
 };
 
 // Filters frame job.frameIndex of a clip of job.frameCount frames into

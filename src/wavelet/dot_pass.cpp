@@ -8,7 +8,7 @@ namespace velvane {
 bool dotFramesUsable(const DotFrames &f, const DotPassWork &work)
 {
     constexpr int32_t n = kWaveLength;
-    if ((!f.prev && !f.prevLuma) || !f.cur || !f.next)
+    if ((!f.prev && !f.prevLuma) || !f.cur || (!f.next && !f.nextLuma))
         return false;
     if (f.width < 1 || f.width > n || f.height < 1 || f.height > n || f.stride < f.width || f.curStride < f.width)
         return false;
@@ -29,7 +29,10 @@ void dotAnalyseRows(const WaveletDsp &dsp, const DotPassWork &work, const DotFra
         float *a = work.planeA + (ptrdiff_t)i * n, *b = work.planeB + (ptrdiff_t)i * n;
         if (load)
             memcpy(cur, load + (ptrdiff_t)i * loadStride, (size_t)w * sizeof(YcPixel));
-        if (f.prevLuma)
+        if (f.prevLuma && f.nextLuma)
+            dsp.dotDifferenceLumasRow(f.prevLuma + (ptrdiff_t)i * w, cur, f.nextLuma + (ptrdiff_t)i * w, w,
+                                      work.rowB);
+        else if (f.prevLuma)
             dsp.dotDifferenceLumaRow(f.prevLuma + (ptrdiff_t)i * w, cur, f.next + r, w, work.rowB);
         else
             dsp.dotDifferenceRow(f.prev + r, cur, f.next + r, w, work.rowB);

@@ -46,8 +46,9 @@ struct DotFrames {
     const YcPixel *prev;     // job stride; or null with prevLuma
     const int16_t *prevLuma; // rows of `width` samples, standing for prev; or null
     YcPixel *cur;            // curStride
-    const YcPixel *next;     // job stride
+    const YcPixel *next;     // job stride; or null with nextLuma
     int32_t width, height, stride, curStride;
+    const int16_t *nextLuma = nullptr; // as prevLuma, for next
 };
 
 // The frames of a pass and their sizes as dotPassStrided checks them; false
