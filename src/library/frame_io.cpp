@@ -70,8 +70,12 @@ void FrameIo::toPixelRows(const VelvaneFrame &f, YcPixel *dst, int stride, int b
     const int width = width_, cw = (width + 1) / 2;
     for (int r = begin; r < end; r++) {
         YcPixel *out = dst + (size_t)r * stride;
+        // The luma comes from the row just read or written, while it is in the cache.
+        const YcPixel *written = out;
         if (f.format == VELVANE_PIXEL_YC48) {
-            memcpy(out, row(f, 0, r), (size_t)width * sizeof(YcPixel));
+            // A large copy may leave the lines it writes out of the cache.
+            written = reinterpret_cast<const YcPixel *>(row(f, 0, r));
+            memcpy(out, written, (size_t)width * sizeof(YcPixel));
         } else {
             const int depth = f.format == VELVANE_PIXEL_YUV422P8 ? 8 : f.bit_depth;
             lumaToHost(w.y.data(), row(f, 0, r), width, depth);
@@ -81,8 +85,8 @@ void FrameIo::toPixelRows(const VelvaneFrame &f, YcPixel *dst, int stride, int b
             upsampleCositedRow(k_, w.cr.data(), w.c.data(), width);
             k_.interleaveRow(out, w.y.data(), w.cb.data(), w.cr.data(), width);
         }
-        if (luma) // from the row just written, while it is in the cache
-            copyLuma(out, width, luma + (size_t)r * width);
+        if (luma)
+            copyLuma(written, width, luma + (size_t)r * width);
     }
 }
 

@@ -71,116 +71,150 @@ void averageRowC(int16_t *dst, const AverageRowArgs *a, int32_t pixels)
 
 namespace {
 
-enum class RowEnd {
-    Averaged, // rows [firstRow, endRow) averaged
-    Doubled,  // and doubled across the stride
-    Finished, // and every row of the frame finished as finishOutputBorders does, then handed on
-};
-
-// The averaging of averageBands, each row taken on as `end` says while it is
-// in the cache. Returns whether it averaged the rows.
-bool averageRows(const FrameJob *job, const AverageBands &bands, const FrameSettings &s, const NrDsp &dsp,
-                 RowEnd end, const TaskRunner &tasks, const FrameRowSink *sink = nullptr)
+bool prepareAverager(FrameAverager &a, const FrameJob *job, const AverageBands &bands, const FrameSettings &s,
+                     const NrDsp &dsp, const FrameRowSink *sink)
 {
-    const FrameBorders rows = frameBorders(job, s);
-    if (job->stride <= 0 || rows.endRow > bands.alignedHeight)
+    a.job = job;
+    a.bands = bands;
+    a.s = &s;
+    a.dsp = &dsp;
+    a.sink = sink;
+    a.rows = frameBorders(job, s);
+    if (job->stride <= 0 || a.rows.endRow > bands.alignedHeight)
         return false;
-    AverageRowArgs args;
     const int16_t tyLow = threshold(4, s.lumaLow);
     const int16_t tcLow = threshold(4, s.chromaLow);
     const int16_t tyHigh = threshold(8, s.lumaHigh);
     const int16_t tcHigh = threshold(4, s.chromaHigh);
-    args.lowThreshold[0] = tyLow;
-    args.lowThreshold[1] = args.lowThreshold[2] = tcLow;
-    args.highThreshold[0] = tyHigh;
-    args.highThreshold[1] = args.highThreshold[2] = tcHigh;
-    args.usePrevious = !s.noPrevious;
-
+    a.args.lowThreshold[0] = tyLow;
+    a.args.lowThreshold[1] = a.args.lowThreshold[2] = tcLow;
+    a.args.highThreshold[0] = tyHigh;
+    a.args.highThreshold[1] = a.args.highThreshold[2] = tcHigh;
+    a.args.usePrevious = !s.noPrevious;
     // Columns from the stride on would land in the next row.
-    const int32_t pixels = bands.alignedWidth < job->stride ? bands.alignedWidth : job->stride;
-    const int32_t paddedWidth = bands.alignedWidth + 4;
-    auto row = [paddedWidth](const YcPixel *plane, int32_t j) {
-        return &bandRow(const_cast<YcPixel *>(plane), paddedWidth, j)->y;
-    };
-    // Finishing takes in every row of the frame, the border rows too.
-    const int32_t first = end == RowEnd::Finished ? 0 : rows.firstRow;
-    const int32_t count = (end == RowEnd::Finished ? job->height : rows.endRow) - first;
-    const int32_t slices = sliceCount(count, tasks.workers, 8);
-    auto averageSlice = [&](int32_t i, int32_t worker) {
-        const Span span = slice(count, slices, i);
-        AverageRowArgs a = args;
-        for (int32_t j = first + span.begin; j < first + span.end; j++) {
-            YcPixel *frameRow = job->frame + (ptrdiff_t)j * job->stride;
-            if (j < rows.firstRow || j >= rows.endRow) {
-                finishBorderRow(job, s, rows, dsp, j);
-            } else {
-                const int32_t p = j ^ 1; // the other field's row of the same pair
-                a.lowCur = row(bands.lowCur, j);
-                a.lowPrev = row(bands.lowPrev, j);
-                a.lowNext = row(bands.lowNext, j);
-                a.lowCurPartner = row(bands.lowCur, p);
-                a.lowPrevPartner = row(bands.lowPrev, p);
-                a.lowNextPartner = row(bands.lowNext, p);
-                a.highCur = row(bands.highCur, j);
-                a.highPrev = row(bands.highPrev, j);
-                a.highNext = row(bands.highNext, j);
-                dsp.averageRow(&frameRow->y, &a, pixels);
-                if (end != RowEnd::Averaged)
-                    dsp.doubleSamples(&frameRow->y, (size_t)job->stride * 3);
-                if (end == RowEnd::Finished)
-                    finishBorderRow(job, s, rows, dsp, j);
-            }
-            if (sink)
-                sink->row(sink->context, j, worker);
-        }
-    };
-    if (count > 0)
-        runTasks(tasks, slices, averageSlice);
+    a.pixels = bands.alignedWidth < job->stride ? bands.alignedWidth : job->stride;
     return true;
 }
 
-bool averageSlots(const FrameJob *job, const BandCache &bandCache, const FrameSettings &s, const NrDsp &dsp,
-                  RowEnd end, const TaskRunner &tasks, const FrameRowSink *sink = nullptr)
+void averageRow(const FrameAverager &f, int32_t j, bool doubled);
+
+} // namespace
+
+bool prepareAverager(FrameAverager &a, const FrameJob *job, const BandCache &cache, const FrameSettings &s,
+                     const NrDsp &dsp, const FrameRowSink *sink)
 {
     const int32_t n = job->frameIndex;
-    if (n < 0 || bandCache.alignedWidth != ((job->width + 3) & ~3) ||
-        bandCache.alignedHeight != ((job->height + 1) & ~1))
+    if (n < 0 || cache.alignedWidth != ((job->width + 3) & ~3) || cache.alignedHeight != ((job->height + 1) & ~1))
         return false;
     const int32_t cur = cacheSlotOf(n);
     const int32_t prev = n > 0 ? cacheSlotOf(n - 1) : cur;
     const int32_t next = n < job->frameCount - 1 ? cacheSlotOf(n + 1) : cur;
-    AverageBands bands = {bandCache.lowBand[cur],  bandCache.lowBand[prev],  bandCache.lowBand[next],
-                          bandCache.highBand[cur], bandCache.highBand[prev], bandCache.highBand[next],
-                          bandCache.alignedWidth,  bandCache.alignedHeight};
+    const AverageBands bands = {cache.lowBand[cur],  cache.lowBand[prev],  cache.lowBand[next],
+                                cache.highBand[cur], cache.highBand[prev], cache.highBand[next],
+                                cache.alignedWidth,  cache.alignedHeight};
     for (const YcPixel *plane : {bands.lowCur, bands.lowPrev, bands.lowNext, bands.highCur, bands.highPrev,
                                  bands.highNext})
         if (!plane)
             return false;
-    return averageRows(job, bands, s, dsp, end, tasks, sink);
+    return prepareAverager(a, job, bands, s, dsp, sink);
+}
+
+namespace {
+
+void averageRow(const FrameAverager &f, int32_t j, bool doubled)
+{
+    const int32_t paddedWidth = f.bands.alignedWidth + 4;
+    auto row = [paddedWidth](const YcPixel *plane, int32_t r) {
+        return &bandRow(const_cast<YcPixel *>(plane), paddedWidth, r)->y;
+    };
+    AverageRowArgs a = f.args;
+    const int32_t p = j ^ 1; // the other field's row of the same pair
+    a.lowCur = row(f.bands.lowCur, j);
+    a.lowPrev = row(f.bands.lowPrev, j);
+    a.lowNext = row(f.bands.lowNext, j);
+    a.lowCurPartner = row(f.bands.lowCur, p);
+    a.lowPrevPartner = row(f.bands.lowPrev, p);
+    a.lowNextPartner = row(f.bands.lowNext, p);
+    a.highCur = row(f.bands.highCur, j);
+    a.highPrev = row(f.bands.highPrev, j);
+    a.highNext = row(f.bands.highNext, j);
+    int16_t *out = &f.job->frame[(ptrdiff_t)j * f.job->stride].y;
+    f.dsp->averageRow(out, &a, f.pixels);
+    if (doubled)
+        f.dsp->doubleSamples(out, (size_t)f.job->stride * 3);
+}
+
+} // namespace
+
+void finishFrameRow(const FrameAverager &f, int32_t j, int32_t worker)
+{
+    if (j < 0 || j >= f.job->height)
+        return;
+    if (j >= f.rows.firstRow && j < f.rows.endRow)
+        averageRow(f, j, true);
+    finishBorderRow(f.job, *f.s, f.rows, *f.dsp, j);
+    if (f.sink)
+        f.sink->row(f.sink->context, j, worker);
+}
+
+namespace {
+
+// Rows [firstRow, endRow) averaged, and with `doubled` doubled across the
+// stride, in slices on `tasks`.
+void averageRows(const FrameAverager &f, bool doubled, const TaskRunner &tasks)
+{
+    const int32_t count = f.rows.endRow - f.rows.firstRow;
+    const int32_t slices = sliceCount(count, tasks.workers, 8);
+    auto averageSlice = [&](int32_t i, int32_t) {
+        const Span span = slice(count, slices, i);
+        for (int32_t j = f.rows.firstRow + span.begin; j < f.rows.firstRow + span.end; j++)
+            averageRow(f, j, doubled);
+    };
+    if (count > 0)
+        runTasks(tasks, slices, averageSlice);
 }
 
 } // namespace
 
 void averageBands(const FrameJob *job, const AverageBands &bands, const FrameSettings &s, const NrDsp &dsp)
 {
-    averageRows(job, bands, s, dsp, RowEnd::Averaged, serialTasks());
+    FrameAverager f;
+    if (prepareAverager(f, job, bands, s, dsp, nullptr))
+        averageRows(f, false, serialTasks());
 }
 
 void selectiveAverage(const FrameJob *job, const BandCache &cache, const FrameSettings &s, const NrDsp &dsp)
 {
-    averageSlots(job, cache, s, dsp, RowEnd::Averaged, serialTasks());
+    FrameAverager f;
+    if (prepareAverager(f, job, cache, s, dsp, nullptr))
+        averageRows(f, false, serialTasks());
 }
 
 bool selectiveAverageDoubled(const FrameJob *job, const BandCache &cache, const FrameSettings &s, const NrDsp &dsp,
                              const TaskRunner &tasks)
 {
-    return averageSlots(job, cache, s, dsp, RowEnd::Doubled, tasks);
+    FrameAverager f;
+    if (!prepareAverager(f, job, cache, s, dsp, nullptr))
+        return false;
+    averageRows(f, true, tasks);
+    return true;
 }
 
 bool averageFrameRows(const FrameJob *job, const BandCache &cache, const FrameSettings &s, const NrDsp &dsp,
                       const TaskRunner &tasks, const FrameRowSink *sink)
 {
-    return averageSlots(job, cache, s, dsp, RowEnd::Finished, tasks, sink);
+    FrameAverager f;
+    if (!prepareAverager(f, job, cache, s, dsp, sink))
+        return false;
+    const int32_t slices = sliceCount(job->height, tasks.workers, 8);
+    auto finishSlice = [&](int32_t i, int32_t worker) {
+        const Span span = slice(job->height, slices, i);
+        for (int32_t j = span.begin; j < span.end; j++)
+            finishFrameRow(f, j, worker);
+    };
+    if (job->height > 0)
+        runTasks(tasks, slices, finishSlice);
+    return true;
 }
 
 } // namespace velvane

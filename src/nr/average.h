@@ -3,6 +3,7 @@
 
 #include <stdint.h>
 
+#include "nr/borders.h"
 #include "nr/dsp.h"
 #include "pipeline/band_cache.h"
 #include "pipeline/settings.h"
@@ -23,6 +24,15 @@ void selectiveAverage(const FrameJob *job, const BandCache &cache, const FrameSe
 bool selectiveAverageDoubled(const FrameJob *job, const BandCache &cache, const FrameSettings &s, const NrDsp &dsp,
                              const TaskRunner &tasks = serialTasks());
 
+// The band planes one averaging reads: those of the current frame and of the
+// frames taken as its previous and next (the current one's own at the ends of
+// the clip), laid out as in band_cache.h.
+struct AverageBands {
+    const YcPixel *lowCur, *lowPrev, *lowNext;
+    const YcPixel *highCur, *highPrev, *highNext;
+    int32_t alignedWidth, alignedHeight; // rows are alignedWidth + 4 cells apart
+};
+
 // Where the rows of a finished frame go: row(context, r, worker) is called
 // once row r of job->frame is final, by the worker that finished it.
 struct FrameRowSink {
@@ -37,14 +47,28 @@ struct FrameRowSink {
 bool averageFrameRows(const FrameJob *job, const BandCache &cache, const FrameSettings &s, const NrDsp &dsp,
                       const TaskRunner &tasks, const FrameRowSink *sink);
 
-// The band planes one averaging reads: those of the current frame and of the
-// frames taken as its previous and next (the current one's own at the ends of
-// the clip), laid out as in band_cache.h.
-struct AverageBands {
-    const YcPixel *lowCur, *lowPrev, *lowNext;
-    const YcPixel *highCur, *highPrev, *highNext;
-    int32_t alignedWidth, alignedHeight; // rows are alignedWidth + 4 cells apart
+// One frame's averaging, prepared once, then finished row by row in any
+// order and from any thread (finishFrameRow).
+struct FrameAverager {
+    const FrameJob *job;
+    AverageBands bands;
+    const FrameSettings *s;
+    const NrDsp *dsp;
+    const FrameRowSink *sink;
+    FrameBorders rows;
+    AverageRowArgs args;
+    int32_t pixels;
 };
+
+// False, where the averaging would do nothing: a cache of another size, a
+// missing plane, rows beyond the planes.
+bool prepareAverager(FrameAverager &a, const FrameJob *job, const BandCache &cache, const FrameSettings &s,
+                     const NrDsp &dsp, const FrameRowSink *sink);
+
+// Row j of averageFrameRows: averaged and doubled (or black), its side
+// borders drawn, handed to the sink. Reads row j of the high bands and rows j
+// and j ^ 1 of the low bands; nothing for a row outside the frame.
+void finishFrameRow(const FrameAverager &a, int32_t j, int32_t worker);
 
 // selectiveAverage on the given planes instead of the cache slots.
 void averageBands(const FrameJob *job, const AverageBands &bands, const FrameSettings &s, const NrDsp &dsp);

@@ -76,6 +76,7 @@ struct Call {
     const FrameSettings &s;
     const FrameSource &source;
     const TaskRunner &tasks;
+    const FrameAverager *averaging; // the output frame, averaged within the rebuild; or null
 };
 
 // Requests frame m from the source. Null when it has nothing for it. The
@@ -186,8 +187,8 @@ public:
 
     // The rows of slice s: produce(r) puts frame row r's cells in place
     // (rows come in order), then the row is finished and split as far as the
-    // slice alone allows.
-    template <class Produce> void rows(Span s, Produce &&produce) const
+    // slice alone allows. done(y) follows each row whose planes are final.
+    template <class Produce, class Done> void rows(Span s, Produce &&produce, Done &&done) const
     {
         const int32_t height = job_->height;
         const int32_t frameEnd = s.end < height ? s.end : height;
@@ -206,8 +207,10 @@ public:
             }
             for (; nextLow < s.end - 2 && nextLow + 2 <= ready; nextLow++) {
                 lowPass(nextLow);
-                if (nextLow - 2 >= s.begin + 4 && nextLow - 2 < s.end - 4)
+                if (nextLow - 2 >= s.begin + 4 && nextLow - 2 < s.end - 4) {
                     residual(nextLow - 2);
+                    done(nextLow - 2);
+                }
             }
         }
         if (s.end == alignedHeight_) {
@@ -222,12 +225,15 @@ public:
             if (y < s.begin + 2 || y >= s.end - 2)
                 lowPass(y);
     }
-    // Once every slice has its edges: the residuals left.
-    void edgeResiduals(Span s) const
+    // Once every slice has its edges: the residuals left, each row followed
+    // by done(y).
+    template <class Done> void edgeResiduals(Span s, Done &&done) const
     {
         for (int32_t y = s.begin; y < s.end; y++)
-            if (y < s.begin + 4 || y >= s.end - 4)
+            if (y < s.begin + 4 || y >= s.end - 4) {
                 residual(y);
+                done(y);
+            }
     }
 
 private:
@@ -267,17 +273,31 @@ private:
 };
 
 // Builds the slot's planes slice by slice on the call's runner; produce(r,
-// worker) puts frame row r's cells in place.
+// worker) puts frame row r's cells in place. With c.averaging, the slot is
+// the one of the frame after the output frame, and each output row is
+// averaged as soon as this slot's rows it reads are final, while they are in
+// the cache.
 template <class Produce> void buildSlices(const Call &c, const SlotBuilder &builder, Produce &&produce)
 {
     const int32_t slices = builder.slices(c.tasks.workers);
+    const FrameAverager *averaging = c.averaging;
     auto rows = [&](int32_t i, int32_t worker) {
-        builder.rows(builder.span(slices, i), [&](int32_t r) { produce(r, worker); });
+        builder.rows(
+            builder.span(slices, i), [&](int32_t r) { produce(r, worker); },
+            [&](int32_t y) {
+                if (averaging)
+                    finishFrameRow(*averaging, y, worker);
+            });
     };
     runTasks(c.tasks, slices, rows);
     auto edges = [&](int32_t i, int32_t) { builder.edges(builder.span(slices, i)); };
     runTasks(c.tasks, slices, edges);
-    auto residuals = [&](int32_t i, int32_t) { builder.edgeResiduals(builder.span(slices, i)); };
+    auto residuals = [&](int32_t i, int32_t worker) {
+        builder.edgeResiduals(builder.span(slices, i), [&](int32_t y) {
+            if (averaging)
+                finishFrameRow(*averaging, y, worker);
+        });
+    };
     runTasks(c.tasks, slices, residuals);
 }
 
@@ -445,9 +465,9 @@ void filterFrame(FilterInstance &f, const FrameJob &jobRecord, const FrameSettin
     }
 
     const int32_t n = job->frameIndex;
-    bool outOfMemory = false;
+    bool outOfMemory = false, averaged = false;
     {
-        const Call call = {f, job, s, source, tasks};
+        const Call call = {f, job, s, source, tasks, nullptr};
         Temporaries temporaries((size_t)stride * (size_t)height, (size_t)width * (size_t)height, f.frameHeap);
         for (int32_t j = -1; j <= 1; j++) {
             const int32_t m = n + j;
@@ -455,7 +475,17 @@ void filterFrame(FilterInstance &f, const FrameJob &jobRecord, const FrameSettin
                 continue;
             const int32_t slot = cacheSlotOf(m);
             bool built;
-            if (stride >= cache.alignedWidth) {
+            FrameAverager averager;
+            // The frame after the output frame is rebuilt last. When the
+            // other two are there, the output rows are averaged within its
+            // rebuild, while the rows of its planes are in the cache. Only
+            // where the source's frames stay: a host's frame buffer might be
+            // one it also serves.
+            if (j == 1 && source.framesStay && stride >= cache.alignedWidth && holds(cache, n) &&
+                (n == 0 || holds(cache, n - 1)) && prepareAverager(averager, job, cache, s, f.kernels.nr, sink)) {
+                const Call within = {f, job, s, source, tasks, &averager};
+                averaged = built = rebuildSlot(within, m, slot, temporaries);
+            } else if (stride >= cache.alignedWidth) {
                 built = rebuildSlot(call, m, slot, temporaries);
             } else {
                 built = loadSource(call, m, temporaries);
@@ -478,7 +508,7 @@ void filterFrame(FilterInstance &f, const FrameJob &jobRecord, const FrameSettin
     }
 
     // Each row is doubled and finished while the averaging has it in the cache.
-    if (!averageFrameRows(job, cache, s, f.kernels.nr, tasks, sink)) {
+    if (!averaged && !averageFrameRows(job, cache, s, f.kernels.nr, tasks, sink)) {
         finishOutput(job, s, f.kernels.nr);
         for (int32_t r = 0; sink && r < height; r++)
             sink->row(sink->context, r, 0);
