@@ -24,6 +24,10 @@ public:
     // first or the clip is done. Throws CliError when a frame could not be
     // filtered.
     virtual bool receive(YcPixel *out) = 0;
+    // send and receive for frames of 4:2:2 planes of `depth`-bit samples laid
+    // out as a YUV4MPEG2 stream holds them (the native library alone).
+    virtual void sendPlanes(const uint8_t *planes, int depth);
+    virtual bool receivePlanes(uint8_t *planes, int depth);
 };
 
 // The native library with these settings (the host's array order), filtering

@@ -29,6 +29,7 @@ using Clock = std::chrono::steady_clock;
 
 struct HostFrame {
     std::vector<YcPixel> pixels;
+    std::vector<uint8_t> planes; // the stream's planes instead, where the filter takes them
     std::string tags;    // the FRAME header's tags, passed through
     bool interlaced = false;
     int64_t index = 0;
@@ -155,6 +156,14 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
     const int width = inFormat.width, height = inFormat.height;
     const int stride = (width + 3) & ~3; // the filter works on rows rounded up to 4 pixels
     const size_t samples = (size_t)stride * (size_t)height;
+    // 4:2:2 in and out at one depth goes to the library as the planes the
+    // stream holds and comes back so: it converts each row while the row is
+    // in the cache, on its own threads, and the same conversion as here. The
+    // reader and the writer then only move bytes. A snapshot needs the
+    // filter's own pixels.
+    const bool planes = !run.plugin && run.snapshot.frame < 0 && inFormat.chroma == Chroma::C422 &&
+                        outFormat.chroma == Chroma::C422 && outFormat.depth == inFormat.depth;
+    const size_t planeBytes = inFormat.frameBytes();
 
     if (run.snapshot.frame >= 0)
         checkWritable(run.snapshot.path);
@@ -167,9 +176,12 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
     // queued to the filter, one being read.
     const size_t inLimit = kLookahead + 1 + 1 + queue + 1;
     const size_t outLimit = queue + 2;
-    auto makeFrame = [samples] {
+    auto makeFrame = [samples, planes, planeBytes] {
         FramePtr f(new HostFrame);
-        f->pixels.resize(samples);
+        if (planes)
+            f->planes.resize(planeBytes);
+        else
+            f->pixels.resize(samples);
         return f;
     };
     Pool<HostFrame> inPool(inLimit, makeFrame), outPool(outLimit, makeFrame);
@@ -195,25 +207,28 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
     auto readFrames = [&] {
         try {
             FrameConverter conv(inFormat, stride);
-            std::vector<uint8_t> raw(inFormat.frameBytes());
+            std::vector<uint8_t> raw(planes ? 0 : inFormat.frameBytes());
             std::string tags;
             for (int64_t n = 0;; n++) {
+                FramePtr f;
+                if (planes && !(f = inPool.acquire()))
+                    return;
                 bool got;
                 try {
-                    got = reader.readFrame(raw.data(), &tags);
+                    got = reader.readFrame(planes ? f->planes.data() : raw.data(), &tags);
                 } catch (const CliError &e) {
                     inputError = e.what(); // the frames before it still go through
                     break;
                 }
                 if (!got)
                     break;
-                FramePtr f = inPool.acquire();
-                if (!f)
+                if (!planes && !(f = inPool.acquire()))
                     return;
                 f->index = n;
                 f->interlaced = frameIsInterlaced(inFormat, tags);
                 f->tags = tags;
-                conv.toHost(raw.data(), f->interlaced, f->pixels.data());
+                if (!planes)
+                    conv.toHost(raw.data(), f->interlaced, f->pixels.data());
                 if (!toFilter.push(std::move(f)))
                     return;
             }
@@ -230,11 +245,12 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
     auto writeFrames = [&] {
         try {
             FrameConverter conv(outFormat, stride);
-            std::vector<uint8_t> raw(outFormat.frameBytes());
+            std::vector<uint8_t> raw(planes ? 0 : outFormat.frameBytes());
             FramePtr f;
             while (toWriter.pop(f)) {
-                conv.fromHost(f->pixels.data(), f->interlaced, raw.data());
-                writer.writeFrame(raw.data(), f->tags);
+                if (!planes)
+                    conv.fromHost(f->pixels.data(), f->interlaced, raw.data());
+                writer.writeFrame(planes ? f->planes.data() : raw.data(), f->tags);
                 outPool.release(std::move(f));
                 progress.frameDone(++written);
             }
@@ -274,13 +290,17 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
             FramePtr o = outPool.acquire();
             if (!o)
                 break;
-            if (!filter->receive(o->pixels.data())) {
+            if (!(planes ? filter->receivePlanes(o->planes.data(), inFormat.depth)
+                         : filter->receive(o->pixels.data()))) {
                 outPool.release(std::move(o));
                 if (ended)
                     break;
                 FramePtr f;
                 if (toFilter.pop(f)) {
-                    filter->send(f->pixels.data());
+                    if (planes)
+                        filter->sendPlanes(f->planes.data(), inFormat.depth);
+                    else
+                        filter->send(f->pixels.data());
                     sent.push_back(std::move(f));
                 } else {
                     filter->end();
