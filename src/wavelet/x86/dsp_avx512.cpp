@@ -1,5 +1,5 @@
-// AVX-512 (F, BW, VL, DQ) versions of the wavelet kernels: sixteen columns at
-// a time down the planes.
+// AVX-512 (F, BW, VL, DQ) versions of the wavelet kernels: sixteen outputs at
+// a time along a row, sixteen columns at a time down the planes.
 // GCC 12 takes the intrinsics' deliberately undefined pass-through operands
 // for uninitialised variables.
 #if defined(__GNUC__) && !defined(__clang__)
@@ -14,6 +14,7 @@
 
 #include "wavelet/x86/column_lanes.h"
 #include "wavelet/x86/dsp_x86.h"
+#include "wavelet/x86/row_edges.h"
 
 namespace velvane {
 namespace {
@@ -63,7 +64,106 @@ struct LanesAvx512 {
 
 static_assert(ColumnLanes<LanesAvx512>::kWorkFloats <= kShrinkWorkFloats, "the caller's work area holds one strip");
 
+inline __m512 sum4(__m512 c0, __m512 x0, __m512 c1, __m512 x1, __m512 c2, __m512 x2, __m512 c3, __m512 x3)
+{
+    return _mm512_add_ps(
+        _mm512_add_ps(_mm512_add_ps(_mm512_mul_ps(c0, x0), _mm512_mul_ps(c1, x1)), _mm512_mul_ps(c2, x2)),
+        _mm512_mul_ps(c3, x3));
+}
+inline __m512 tap(float f) { return _mm512_set1_ps(f); }
+
+// The even and the odd samples of a and b, a's first, in order.
+inline __m512 evens(__m512 a, __m512 b)
+{
+    return _mm512_permutex2var_ps(a, _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30), b);
+}
+inline __m512 odds(__m512 a, __m512 b)
+{
+    return _mm512_permutex2var_ps(a, _mm512_setr_epi32(1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31), b);
+}
+// e0 o0 e1 o1 ... of the first and of the second eight lanes.
+inline __m512 interleaveLow(__m512 e, __m512 o)
+{
+    return _mm512_permutex2var_ps(e, _mm512_setr_epi32(0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23), o);
+}
+inline __m512 interleaveHigh(__m512 e, __m512 o)
+{
+    return _mm512_permutex2var_ps(e, _mm512_setr_epi32(8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13, 29, 14, 30, 15, 31),
+                                  o);
+}
+
+// Outputs k..k+15 of the even-phase analysis, k + 15 <= n/2 - 2.
+inline void forward16(const float *x, float *a, float *d, int32_t k)
+{
+    const __m512 v0 = _mm512_loadu_ps(x + 2 * k), v1 = _mm512_loadu_ps(x + 2 * k + 16);
+    const __m512 u0 = _mm512_loadu_ps(x + 2 * k + 2), u1 = _mm512_loadu_ps(x + 2 * k + 18);
+    const __m512 e = evens(v0, v1), o = odds(v0, v1), e2 = evens(u0, u1), o2 = odds(u0, u1);
+    _mm512_storeu_ps(a + k, sum4(tap(H0), e, tap(H1), o, tap(H2), e2, tap(H3), o2));
+    _mm512_storeu_ps(d + k, sum4(tap(-H2), o, tap(H3), e, tap(-H0), o2, tap(H1), e2));
+}
+
+// Outputs 2k..2k+31 of the even-phase synthesis, 1 <= k, k + 15 <= m - 1.
+inline void inverse16(const float *a, const float *d, float *out, int32_t k)
+{
+    const __m512 ak = _mm512_loadu_ps(a + k), ap = _mm512_loadu_ps(a + k - 1);
+    const __m512 dk = _mm512_loadu_ps(d + k), dp = _mm512_loadu_ps(d + k - 1);
+    const __m512 e = sum4(tap(H0), ak, tap(H2), ap, tap(H3), dk, tap(H1), dp);
+    const __m512 o = sum4(tap(H1), ak, tap(H3), ap, tap(-H2), dk, tap(-H0), dp);
+    _mm512_storeu_ps(out + 2 * k, interleaveLow(e, o));
+    _mm512_storeu_ps(out + 2 * k + 16, interleaveHigh(e, o));
+}
+
+// Outputs k..k+15 of the odd-phase analysis, k + 15 < n/2 - 4.
+inline void oddForward16(const float *x, float *out, int32_t k)
+{
+    const __m512 w0 = _mm512_loadu_ps(x + 2 * k + 1), w1 = _mm512_loadu_ps(x + 2 * k + 17);
+    const __m512 w2 = _mm512_loadu_ps(x + 2 * k + 3), w3 = _mm512_loadu_ps(x + 2 * k + 19);
+    _mm512_storeu_ps(out + k, sum4(tap(H0), evens(w0, w1), tap(H1), odds(w0, w1), tap(H2), evens(w2, w3), tap(H3), odds(w2, w3)));
+}
+
+// Outputs 2j+1..2j+32 of the odd-phase synthesis, 1 <= j, j + 15 < m - 3.
+inline void oddInverse16(const float *b, float *out, int32_t j)
+{
+    const __m512 c = _mm512_loadu_ps(b + j), p = _mm512_loadu_ps(b + j - 1);
+    const __m512 o = _mm512_add_ps(_mm512_mul_ps(tap(H2), p), _mm512_mul_ps(tap(H0), c));
+    const __m512 e = _mm512_add_ps(_mm512_mul_ps(tap(H3), p), _mm512_mul_ps(tap(H1), c));
+    _mm512_storeu_ps(out + 2 * j + 1, interleaveLow(o, e));
+    _mm512_storeu_ps(out + 2 * j + 17, interleaveHigh(o, e));
+}
+
 } // namespace
+
+void d4ForwardAvx512(const float *x, int32_t n, float *out)
+{
+    const int32_t half = n / 2;
+    float *a = out, *d = out + half;
+    inGroups<16>(0, half - 1, [&](int32_t i) { forward16(x, a, d, i); }, [&](int32_t i) { forward1(x, n, a, d, i); });
+    forward1(x, n, a, d, half - 1);
+}
+
+void d4InverseAvx512(const float *a, const float *d, int32_t m, float *out)
+{
+    inverse1(a, d, m, out, 0);
+    inGroups<16>(1, m, [&](int32_t i) { inverse16(a, d, out, i); }, [&](int32_t i) { inverse1(a, d, m, out, i); });
+}
+
+void d4OddLowForwardAvx512(const float *x, int32_t n, float *out)
+{
+    const int32_t half = n / 2;
+    inGroups<16>(0, half - 4, [&](int32_t i) { oddForward16(x, out, i); },
+                 [&](int32_t i) { oddForward1(x, n, out, i, false); });
+    for (int32_t i = half - 4; i < half; i++)
+        oddForward1(x, n, out, i, true);
+}
+
+void d4OddLowInverseAvx512(const float *b, int32_t m, float *out)
+{
+    oddInverse1(b, m, out, 0, true);
+    inGroups<16>(1, m - 3, [&](int32_t j) { oddInverse16(b, out, j); },
+                 [&](int32_t j) { oddInverse1(b, m, out, j, false); });
+    for (int32_t j = m - 3; j < m; j++)
+        oddInverse1(b, m, out, j, true);
+}
 
 void shrinkColumnsAvx512(float *plane, int32_t column, int32_t count, int32_t h, float *work)
 {

@@ -31,6 +31,10 @@ void waveletDspInitX86(WaveletDsp *table, unsigned cpuFlags)
     table->dotDifferenceLumasRow = dotDifferenceLumasRowAvx2;
     if (!(cpuFlags & CPU_AVX512))
         return;
+    table->d4Forward = d4ForwardAvx512;
+    table->d4Inverse = d4InverseAvx512;
+    table->d4OddLowForward = d4OddLowForwardAvx512;
+    table->d4OddLowInverse = d4OddLowInverseAvx512;
     table->shrinkColumns = shrinkColumnsAvx512;
 }
 

@@ -28,6 +28,10 @@ void dotDifferenceLumaRowAvx2(const int16_t *prevLuma, YcPixel *cur, const YcPix
 void dotDifferenceLumasRowAvx2(const int16_t *prevLuma, YcPixel *cur, const int16_t *nextLuma, int32_t w, float *s);
 
 
+void d4ForwardAvx512(const float *x, int32_t n, float *out);
+void d4InverseAvx512(const float *a, const float *d, int32_t m, float *out);
+void d4OddLowForwardAvx512(const float *x, int32_t n, float *out);
+void d4OddLowInverseAvx512(const float *b, int32_t m, float *out);
 void shrinkColumnsAvx512(float *plane, int32_t column, int32_t count, int32_t h, float *work);
 
 // Raises the table to the SSE2 versions, then to the AVX2 ones, as the flags allow.
