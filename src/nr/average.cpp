@@ -96,31 +96,8 @@ bool prepareAverager(FrameAverager &a, const FrameJob *job, const AverageBands &
     return true;
 }
 
-void averageRow(const FrameAverager &f, int32_t j, bool doubled);
-
-} // namespace
-
-bool prepareAverager(FrameAverager &a, const FrameJob *job, const BandCache &cache, const FrameSettings &s,
-                     const NrDsp &dsp, const FrameRowSink *sink)
-{
-    const int32_t n = job->frameIndex;
-    if (n < 0 || cache.alignedWidth != ((job->width + 3) & ~3) || cache.alignedHeight != ((job->height + 1) & ~1))
-        return false;
-    const int32_t cur = cacheSlotOf(n);
-    const int32_t prev = n > 0 ? cacheSlotOf(n - 1) : cur;
-    const int32_t next = n < job->frameCount - 1 ? cacheSlotOf(n + 1) : cur;
-    const AverageBands bands = {cache.lowBand[cur],  cache.lowBand[prev],  cache.lowBand[next],
-                                cache.highBand[cur], cache.highBand[prev], cache.highBand[next],
-                                cache.alignedWidth,  cache.alignedHeight};
-    for (const YcPixel *plane : {bands.lowCur, bands.lowPrev, bands.lowNext, bands.highCur, bands.highPrev,
-                                 bands.highNext})
-        if (!plane)
-            return false;
-    return prepareAverager(a, job, bands, s, dsp, sink);
-}
-
-namespace {
-
+// Averages processed row j into job->frame, and with `doubled` doubles it
+// across the stride.
 void averageRow(const FrameAverager &f, int32_t j, bool doubled)
 {
     const int32_t paddedWidth = f.bands.alignedWidth + 4;
@@ -144,7 +121,32 @@ void averageRow(const FrameAverager &f, int32_t j, bool doubled)
         f.dsp->doubleSamples(out, (size_t)f.job->stride * 3);
 }
 
+void averageRows(const FrameAverager &f, bool doubled)
+{
+    for (int32_t j = f.rows.firstRow; j < f.rows.endRow; j++)
+        averageRow(f, j, doubled);
+}
+
 } // namespace
+
+bool prepareAverager(FrameAverager &a, const FrameJob *job, const BandCache &cache, const FrameSettings &s,
+                     const NrDsp &dsp, const FrameRowSink *sink)
+{
+    const int32_t n = job->frameIndex;
+    if (n < 0 || cache.alignedWidth != ((job->width + 3) & ~3) || cache.alignedHeight != ((job->height + 1) & ~1))
+        return false;
+    const int32_t cur = cacheSlotOf(n);
+    const int32_t prev = n > 0 ? cacheSlotOf(n - 1) : cur;
+    const int32_t next = n < job->frameCount - 1 ? cacheSlotOf(n + 1) : cur;
+    const AverageBands bands = {cache.lowBand[cur],  cache.lowBand[prev],  cache.lowBand[next],
+                                cache.highBand[cur], cache.highBand[prev], cache.highBand[next],
+                                cache.alignedWidth,  cache.alignedHeight};
+    for (const YcPixel *plane : {bands.lowCur, bands.lowPrev, bands.lowNext, bands.highCur, bands.highPrev,
+                                 bands.highNext})
+        if (!plane)
+            return false;
+    return prepareAverager(a, job, bands, s, dsp, sink);
+}
 
 void finishFrameRow(const FrameAverager &f, int32_t j, int32_t worker)
 {
@@ -157,46 +159,26 @@ void finishFrameRow(const FrameAverager &f, int32_t j, int32_t worker)
         f.sink->row(f.sink->context, j, worker);
 }
 
-namespace {
-
-// Rows [firstRow, endRow) averaged, and with `doubled` doubled across the
-// stride, in slices on `tasks`.
-void averageRows(const FrameAverager &f, bool doubled, const TaskRunner &tasks)
-{
-    const int32_t count = f.rows.endRow - f.rows.firstRow;
-    const int32_t slices = sliceCount(count, tasks.workers, 8);
-    auto averageSlice = [&](int32_t i, int32_t) {
-        const Span span = slice(count, slices, i);
-        for (int32_t j = f.rows.firstRow + span.begin; j < f.rows.firstRow + span.end; j++)
-            averageRow(f, j, doubled);
-    };
-    if (count > 0)
-        runTasks(tasks, slices, averageSlice);
-}
-
-} // namespace
-
 void averageBands(const FrameJob *job, const AverageBands &bands, const FrameSettings &s, const NrDsp &dsp)
 {
     FrameAverager f;
     if (prepareAverager(f, job, bands, s, dsp, nullptr))
-        averageRows(f, false, serialTasks());
+        averageRows(f, false);
 }
 
 void selectiveAverage(const FrameJob *job, const BandCache &cache, const FrameSettings &s, const NrDsp &dsp)
 {
     FrameAverager f;
     if (prepareAverager(f, job, cache, s, dsp, nullptr))
-        averageRows(f, false, serialTasks());
+        averageRows(f, false);
 }
 
-bool selectiveAverageDoubled(const FrameJob *job, const BandCache &cache, const FrameSettings &s, const NrDsp &dsp,
-                             const TaskRunner &tasks)
+bool selectiveAverageDoubled(const FrameJob *job, const BandCache &cache, const FrameSettings &s, const NrDsp &dsp)
 {
     FrameAverager f;
     if (!prepareAverager(f, job, cache, s, dsp, nullptr))
         return false;
-    averageRows(f, true, tasks);
+    averageRows(f, true);
     return true;
 }
 

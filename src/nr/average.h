@@ -19,10 +19,8 @@ void selectiveAverage(const FrameJob *job, const BandCache &cache, const FrameSe
 // selectiveAverage with the doubling of finishOutput joined in: each processed
 // row is doubled across its stride as soon as it is averaged, while it is in
 // the cache. Returns whether it did so; when it averaged nothing it doubled
-// nothing either. finishOutputBorders then completes the frame. Slices of rows
-// run as jobs on `tasks`.
-bool selectiveAverageDoubled(const FrameJob *job, const BandCache &cache, const FrameSettings &s, const NrDsp &dsp,
-                             const TaskRunner &tasks = serialTasks());
+// nothing either. finishOutputBorders then completes the frame.
+bool selectiveAverageDoubled(const FrameJob *job, const BandCache &cache, const FrameSettings &s, const NrDsp &dsp);
 
 // The band planes one averaging reads: those of the current frame and of the
 // frames taken as its previous and next (the current one's own at the ends of
@@ -43,7 +41,8 @@ struct FrameRowSink {
 // selectiveAverageDoubled and finishOutputBorders in one pass: every row of
 // the frame is averaged and doubled (or filled black, a border row), gets its
 // side borders, and goes to `sink` (when not null) while it is in the cache.
-// Returns false, touching nothing, where selectiveAverageDoubled would.
+// Slices of rows run as jobs on `tasks`. Returns false, touching nothing,
+// where selectiveAverageDoubled would.
 bool averageFrameRows(const FrameJob *job, const BandCache &cache, const FrameSettings &s, const NrDsp &dsp,
                       const TaskRunner &tasks, const FrameRowSink *sink);
 
