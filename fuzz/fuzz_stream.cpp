@@ -1,10 +1,10 @@
 // The command's whole filtering path on arbitrary bytes: the reading,
 // filtering and writing threads and the native library. The first byte picks
-// the dot pass, the output chroma and the queue length; the rest is the
-// stream. A run either fails with a clear error, or writes exactly the whole
-// frames the input holds (up to a broken frame, which it reports), every one
-// of them readable and filtered: the library fails the run on any frame it
-// could not filter.
+// the dot pass, the output chroma, the queue length and the library's thread
+// count; the rest is the stream. A run either fails with a clear error, or
+// writes exactly the whole frames the input holds (up to a broken frame, which
+// it reports), every one of them readable and filtered: the library fails the
+// run on any frame it could not filter.
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -69,6 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     if (mode >> 1 & 7)
         run.outputChroma = kOutputChroma[mode >> 1 & 7];
     run.queueFrames = 1 + (mode >> 4 & 3);
+    run.threads = 1 + (mode >> 6 & 1); // the library's own threads too
 
     char *outData = nullptr;
     size_t outSize = 0;
