@@ -27,7 +27,8 @@ struct Level {
     const char *name;
     unsigned flags;
 };
-const Level levels[] = {{"C", 0}, {"SSE2", CPU_SSE2}, {"AVX2", CPU_SSE2 | CPU_AVX2}};
+const Level levels[] = {
+    {"C", 0}, {"SSE2", CPU_SSE2}, {"AVX2", CPU_SSE2 | CPU_AVX2}, {"AVX512", CPU_SSE2 | CPU_AVX2 | CPU_AVX512}};
 
 // Work memory as an instance's start-up allocates it, for the life of the program.
 const DotPassWork &work()

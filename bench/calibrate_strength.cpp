@@ -144,7 +144,7 @@ void grid(const Clip &clean, const Clip &noisy, bool dot, const std::vector<std:
             job.maxHeight = h;
             job.frameIndex = n;
             job.frameCount = frames;
-            filterFrame(inst, job, s, source);
+            filterFrame(inst, job, s, source, serialTasks());
             int64_t y = 0, c = 0;
             for (int r = 0; r < h; r++) {
                 const YcPixel *o = &out[(size_t)r * noisy.stride];

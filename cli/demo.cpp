@@ -215,7 +215,7 @@ Psnr psnrOfFiles(const std::string &reference, const std::string &test)
 }
 
 DemoReport runDemo(FilterDescriptor *fd, const std::string &dirIn, int frames, const FilterSettings &settings,
-                   bool progress, bool plugin)
+                   bool progress, bool plugin, int threads)
 {
     std::string dir = dirIn.empty() ? "." : dirIn;
     while (dir.size() > 1 && dir.back() == '/')
@@ -254,6 +254,7 @@ DemoReport runDemo(FilterDescriptor *fd, const std::string &dirIn, int frames, c
         FilterRun run;
         run.settings = settings;
         run.plugin = plugin;
+        run.threads = threads;
         run.progress = progress;
         run.framesWritten = &out.frames();
         run.snapshot.frame = shown;

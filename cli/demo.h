@@ -50,9 +50,10 @@ struct DemoReport {
 
 // Writes clean.y4m, noisy.y4m, filtered.y4m, before.png, after.png and
 // compare.png into dir (made if missing). With `plugin`, filters through the
-// descriptor's plug-in instead of the native library.
+// descriptor's plug-in instead of the native library, else on `threads`
+// threads (0: one per processor thread).
 DemoReport runDemo(FilterDescriptor *fd, const std::string &dir, int frames, const FilterSettings &settings,
-                   bool progress, bool plugin = false);
+                   bool progress, bool plugin = false, int threads = 1);
 
 } // namespace velvane
 

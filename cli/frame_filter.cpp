@@ -17,8 +17,9 @@ namespace {
 class NativeFilter : public FrameFilter {
 public:
     NativeFilter(int width, int height, int stride, const int32_t *track, const int32_t *check, int strength,
-                 int show)
-        : filter_(open(config(width, height, track, check, strength, show))), stride_(stride)
+                 int show, int threads)
+        : filter_(open(config(width, height, track, check, strength, show, threads))), stride_(stride),
+          width_(width), height_(height)
     {
     }
 
@@ -45,19 +46,48 @@ public:
     {
         return velvane_get_strength(filter_.get(), r) == VELVANE_OK;
     }
+    void sendPlanes(const uint8_t *planes, int depth) override
+    {
+        VelvaneFrame f = describePlanes(const_cast<uint8_t *>(planes), depth);
+        bool taken = false;
+        call([&] { taken = filter_.send(f); });
+        if (!taken)
+            throw CliError("the filter took no more frames before giving out those it has");
+    }
+    bool receivePlanes(uint8_t *planes, int depth) override
+    {
+        VelvaneFrame f = describePlanes(planes, depth);
+        bool got = false;
+        call([&] { got = filter_.receive(f); });
+        return got;
+    }
 
 private:
     static VelvaneConfig config(int width, int height, const int32_t *track, const int32_t *check, int strength,
-                                int show)
+                                int show, int threads)
     {
         VelvaneConfig c;
         velvane_default_config(&c);
         c.width = width;
         c.height = height;
+        c.threads = threads;
         c.settings = velvaneSettingsFromArrays(track, check);
         c.settings.strength = strength;
         c.settings.show = show;
         return c;
+    }
+    VelvaneFrame describePlanes(uint8_t *planes, int depth) const
+    {
+        const int bytes = depth > 8 ? 2 : 1, cw = (width_ + 1) / 2;
+        VelvaneFrame f = {};
+        f.format = depth > 8 ? VELVANE_PIXEL_YUV422P16 : VELVANE_PIXEL_YUV422P8;
+        f.bit_depth = depth;
+        f.data[0] = planes;
+        f.data[1] = planes + (size_t)width_ * height_ * bytes;
+        f.data[2] = planes + (size_t)(width_ + cw) * height_ * bytes;
+        f.stride[0] = (ptrdiff_t)width_ * bytes;
+        f.stride[1] = f.stride[2] = (ptrdiff_t)cw * bytes;
+        return f;
     }
     VelvaneFrame describe(YcPixel *pixels) const
     {
@@ -85,7 +115,7 @@ private:
     }
 
     Filter filter_;
-    int stride_;
+    int stride_, width_, height_;
 };
 
 // The plug-in sees the frames around the one it makes through its host's
@@ -160,10 +190,14 @@ private:
 
 } // namespace
 
+void FrameFilter::sendPlanes(const uint8_t *, int) { throw CliError("this filter takes no planar frames"); }
+bool FrameFilter::receivePlanes(uint8_t *, int) { throw CliError("this filter gives no planar frames"); }
+
 std::unique_ptr<FrameFilter> nativeFilter(int width, int height, int stride, const int32_t *track,
-                                          const int32_t *check, int strength, int show)
+                                          const int32_t *check, int strength, int show, int threads)
 {
-    return std::unique_ptr<FrameFilter>(new NativeFilter(width, height, stride, track, check, strength, show));
+    return std::unique_ptr<FrameFilter>(
+        new NativeFilter(width, height, stride, track, check, strength, show, threads));
 }
 
 std::unique_ptr<FrameFilter> pluginFilter(FilterDescriptor *fd, int width, int height, int stride,

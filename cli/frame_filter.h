@@ -28,14 +28,18 @@ public:
     // What the strength chose for the frame received last; false when the
     // filter cannot say (a plug-in build).
     virtual bool strengthReport(VelvaneStrengthReport *) const { return false; }
+    // send and receive for frames of 4:2:2 planes of `depth`-bit samples laid
+    // out as a YUV4MPEG2 stream holds them (the native library alone).
+    virtual void sendPlanes(const uint8_t *planes, int depth);
+    virtual bool receivePlanes(uint8_t *planes, int depth);
 };
 
 // The native library with these settings (the host's array order; thresholds
 // and the dot pass may be VELVANE_FROM_STRENGTH), a VelvaneStrength and a
-// VelvaneShow.
+// VelvaneShow, filtering on `threads` threads.
 std::unique_ptr<FrameFilter> nativeFilter(int width, int height, int stride, const int32_t *track,
                                           const int32_t *check, int strength = VELVANE_STRENGTH_CUSTOM,
-                                          int show = VELVANE_SHOW_OUTPUT);
+                                          int show = VELVANE_SHOW_OUTPUT, int threads = 1);
 
 // The plug-in behind `fd`: initFilter, updateFilter, processFrame per frame
 // with the frames it asks for, exitFilter when done. Such a module cannot say

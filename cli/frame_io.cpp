@@ -1,5 +1,7 @@
 #include "frame_io.h"
 
+#include <string.h>
+
 #include <sys/stat.h>
 
 namespace velvane {
@@ -13,6 +15,17 @@ Planes rawPlanes(const Y4mFormat &f, uint8_t *raw)
     p.stride[0] = (ptrdiff_t)f.width * f.bytesPerSample();
     p.stride[1] = p.stride[2] = (ptrdiff_t)f.chromaWidth() * f.bytesPerSample();
     return p;
+}
+
+void copyPlanes(const Y4mFormat &f, const Planes &from, const Planes &to)
+{
+    const int planes = f.hasChroma() ? 3 : 1;
+    for (int p = 0; p < planes; p++) {
+        const size_t rowBytes = (size_t)(p ? f.chromaWidth() : f.width) * f.bytesPerSample();
+        const int rows = p ? f.chromaHeight() : f.height;
+        for (int r = 0; r < rows; r++)
+            memcpy(to.data[p] + to.stride[p] * r, from.data[p] + from.stride[p] * r, rowBytes);
+    }
 }
 
 Y4mSource::Y4mSource(FILE *in, const std::string &name, const std::string &prefix) : reader_(in, name, prefix)

@@ -116,6 +116,9 @@ private:
 // The planes of one frame stored as a YUV4MPEG2 frame holds them.
 Planes rawPlanes(const Y4mFormat &f, uint8_t *raw);
 
+// The samples of one frame of format `f` from one set of planes to another.
+void copyPlanes(const Y4mFormat &f, const Planes &from, const Planes &to);
+
 } // namespace velvane
 
 #endif

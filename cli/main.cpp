@@ -45,7 +45,10 @@ std::string findModuleOption(int argc, char **argv)
 void printVersion()
 {
     printf("velvane %s\nbuild: %s\n", VELVANE_VERSION, VELVANE_BUILD);
-    if (cpuSimdFlags() & CPU_AVX2)
+    const unsigned flags = cpuSimdFlags();
+    if (flags & CPU_AVX512)
+        printf("kernels: AVX-512 (AVX2 or SSE2 where a stage has no AVX-512 version); this processor runs AVX-512\n");
+    else if (flags & CPU_AVX2)
         printf("kernels: AVX2 (SSE2 where a stage has no AVX2 version); this processor runs AVX2\n");
     else
         printf("kernels: SSE2; this processor does not run AVX2\n");
@@ -134,6 +137,7 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl)
         run.minimumSide = kFilterMinimumSide;
         run.settings = cl.settings;
         run.plugin = !cl.modulePath.empty();
+        run.threads = cl.threads;
         run.outputChroma = cl.outputChroma;
         run.outputDepth = cl.outputDepth;
         run.fieldOrder = cl.fieldOrder;
@@ -202,7 +206,8 @@ int demoCommand(FilterDescriptor *fd, const CommandLine &cl)
                cl.demoFrames);
     fflush(stdout);
     watchInterrupts();
-    DemoReport r = runDemo(fd, cl.demoDir, cl.demoFrames, cl.settings, !cl.quiet && isatty(2), !cl.modulePath.empty());
+    DemoReport r = runDemo(fd, cl.demoDir, cl.demoFrames, cl.settings, !cl.quiet && isatty(2), !cl.modulePath.empty(),
+                           cl.threads);
     printf("filtered %d frames in %.2f s (%.1f frames per second)\n", r.frames, r.filterSeconds,
            r.filterSeconds > 0 ? r.frames / r.filterSeconds : 0.0);
     printf("PSNR against the clean clip    luma      chroma\n");

@@ -8,6 +8,7 @@
 #include <CLI/CLI.hpp>
 
 #include "velvane/velvane.h"
+#include "library/thread_pool.h"
 
 namespace velvane {
 
@@ -314,6 +315,14 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
         ->allow_extra_args(false)
         ->group("Media files");
     app.add_flag("--no-audio", cl.noAudio, "leave the sound out (it is copied by default)")->group("Media files");
+    app.add_option("--threads", cl.threads,
+                   "filter on N threads, 1 to 64 (default: one for each processor thread, " +
+                       std::to_string(processorThreads()) +
+                       " here); 1 filters on one, beside the threads that read and write. Every N gives "
+                       "the same frames")
+        ->type_name("N")
+        ->check(CLI::Range(1, 64).description(""))
+        ->group("Input and output");
     app.add_option("--module", cl.modulePath,
                    "filter through the plug-in in this shared library (velvane-plugin.so), driven as its host "
                    "drives it, instead of the native library")

@@ -79,6 +79,7 @@ struct CommandLine {
     std::vector<std::pair<std::string, std::string>> encoderOptions;
     bool noAudio = false;
     std::string modulePath; // empty: the module linked into the program
+    int threads = 0;        // filtering threads; 0: one per processor thread
 };
 
 // Parses argv against the descriptor's tables. Never exits the process. A

@@ -30,6 +30,7 @@ using Clock = std::chrono::steady_clock;
 
 struct HostFrame {
     std::vector<YcPixel> pixels;
+    std::vector<uint8_t> planes; // the stream's planes instead, where the filter takes them
     FrameInfo info; // passed through from the source's frame to the sink's
     int64_t index = 0;
 };
@@ -79,14 +80,16 @@ private:
     bool shown_ = false;
 };
 
-double threadSeconds()
+double cpuSeconds(int who)
 {
     struct rusage u;
-    if (getrusage(RUSAGE_THREAD, &u) != 0)
+    if (getrusage(who, &u) != 0)
         return 0;
     return (double)u.ru_utime.tv_sec + (double)u.ru_stime.tv_sec +
            ((double)u.ru_utime.tv_usec + (double)u.ru_stime.tv_usec) * 1e-6;
 }
+
+double threadSeconds() { return cpuSeconds(RUSAGE_THREAD); }
 
 template <class Body> std::thread startThread(Body &body)
 {
@@ -224,15 +227,26 @@ RunStats filterFrames(FilterDescriptor *fd, FrameSource &source, const std::stri
     std::atomic<int64_t> &written = run.framesWritten ? *run.framesWritten : ownCount;
     const Y4mFormat outFormat = sink.start(wanted, run.outputChroma || run.outputDepth, &written);
     stats.output = outFormat;
+    // 4:2:2 in and out at one depth goes to the library as the planes the
+    // stream holds and comes back so: it converts each row while the row is
+    // in the cache, on its own threads, and the same conversion as here. The
+    // reader and the writer then only move bytes. A snapshot needs the
+    // filter's own pixels.
+    const bool planes = !run.plugin && run.snapshot.frame < 0 && inFormat.chroma == Chroma::C422 &&
+                        outFormat.chroma == Chroma::C422 && outFormat.depth == inFormat.depth;
+    const size_t planeBytes = inFormat.frameBytes();
 
     const size_t queue = (size_t)std::max(1, run.queueFrames);
     // In use at once: the frames sent and not yet out, one more, the frames
     // queued to the filter, one being read.
     const size_t inLimit = kLookahead + 1 + 1 + queue + 1;
     const size_t outLimit = queue + 2;
-    auto makeFrame = [samples] {
+    auto makeFrame = [samples, planes, planeBytes] {
         FramePtr f(new HostFrame);
-        f->pixels.resize(samples);
+        if (planes)
+            f->planes.resize(planeBytes);
+        else
+            f->pixels.resize(samples);
         return f;
     };
     Pool<HostFrame> inPool(inLimit, makeFrame), outPool(outLimit, makeFrame);
@@ -258,12 +272,12 @@ RunStats filterFrames(FilterDescriptor *fd, FrameSource &source, const std::stri
     auto readFrames = [&] {
         try {
             FrameConverter conv(inFormat, stride);
-            Planes planes;
+            Planes in; // as the source holds them
             FrameInfo info;
             for (int64_t n = 0;; n++) {
                 bool got;
                 try {
-                    got = source.read(&planes, &info);
+                    got = source.read(&in, &info);
                 } catch (const CliError &e) {
                     inputError = e.what(); // the frames before it still go through
                     break;
@@ -277,7 +291,10 @@ RunStats filterFrames(FilterDescriptor *fd, FrameSource &source, const std::stri
                 f->info = std::move(info);
                 if (run.fieldOrder)
                     f->info.interlaced = run.fieldOrder != 'p';
-                conv.toHost(planes.data, planes.stride, f->info.interlaced, f->pixels.data());
+                if (planes)
+                    copyPlanes(inFormat, in, rawPlanes(inFormat, f->planes.data()));
+                else
+                    conv.toHost(in.data, in.stride, f->info.interlaced, f->pixels.data());
                 if (!toFilter.push(std::move(f)))
                     return;
             }
@@ -295,8 +312,11 @@ RunStats filterFrames(FilterDescriptor *fd, FrameSource &source, const std::stri
             FrameConverter conv(outFormat, stride);
             FramePtr f;
             while (toWriter.pop(f)) {
-                const Planes planes = sink.planes();
-                conv.fromHost(f->pixels.data(), f->info.interlaced, planes.data, planes.stride);
+                const Planes to = sink.planes();
+                if (planes)
+                    copyPlanes(outFormat, rawPlanes(outFormat, f->planes.data()), to);
+                else
+                    conv.fromHost(f->pixels.data(), f->info.interlaced, to.data, to.stride);
                 sink.write(f->info);
                 outPool.release(std::move(f));
                 progress.frameDone(written);
@@ -307,6 +327,10 @@ RunStats filterFrames(FilterDescriptor *fd, FrameSource &source, const std::stri
             fail(std::current_exception());
         }
     };
+
+    // Processor time from here on that the reader and the writer do not take
+    // is the filter's.
+    const double filterStart = cpuSeconds(RUSAGE_SELF);
 
     // A thread that cannot start (the system is out of memory or threads)
     // fails the run; one that did start is stopped and joined first, as a
@@ -321,12 +345,12 @@ RunStats filterFrames(FilterDescriptor *fd, FrameSource &source, const std::stri
         throw;
     }
 
-    // The filter, on this thread.
-    const double filterStart = threadSeconds();
+    // The filter, on this thread and the library's own.
     try {
         std::unique_ptr<FrameFilter> filter =
             run.plugin ? pluginFilter(fd, width, height, stride, stats.track, stats.check)
-                       : nativeFilter(width, height, stride, stats.track, stats.check, stats.strength, run.show);
+                       : nativeFilter(width, height, stride, stats.track, stats.check, stats.strength, run.show,
+                                      run.threads);
         int measurements = 0;
         std::deque<FramePtr> sent; // in display order, until their filtered frame is out
         bool ended = false;
@@ -335,13 +359,17 @@ RunStats filterFrames(FilterDescriptor *fd, FrameSource &source, const std::stri
             FramePtr o = outPool.acquire();
             if (!o)
                 break;
-            if (!filter->receive(o->pixels.data())) {
+            if (!(planes ? filter->receivePlanes(o->planes.data(), inFormat.depth)
+                         : filter->receive(o->pixels.data()))) {
                 outPool.release(std::move(o));
                 if (ended)
                     break;
                 FramePtr f;
                 if (toFilter.pop(f)) {
-                    filter->send(f->pixels.data());
+                    if (planes)
+                        filter->sendPlanes(f->planes.data(), inFormat.depth);
+                    else
+                        filter->send(f->pixels.data());
                     sent.push_back(std::move(f));
                 } else {
                     filter->end();
@@ -380,9 +408,10 @@ RunStats filterFrames(FilterDescriptor *fd, FrameSource &source, const std::stri
     } catch (...) {
         fail(std::current_exception());
     }
-    stats.filterSeconds = threadSeconds() - filterStart;
     readThread.join();
     writeThread.join();
+    stats.filterSeconds =
+        std::max(0.0, cpuSeconds(RUSAGE_SELF) - filterStart - stats.readSeconds - stats.writeSeconds);
     progress.finish();
     if (failure)
         std::rethrow_exception(failure);

@@ -33,6 +33,8 @@ struct FilterRun {
     // Drive the descriptor's plug-in as its host does, instead of the native
     // library (which says when it cannot filter a frame; a plug-in cannot).
     bool plugin = false;
+    int threads = 1;        // the native library's filtering threads, 0: one per processor thread
+                            // (the plug-in keeps to one)
     std::optional<Chroma> outputChroma;
     std::optional<int> outputDepth;
     char fieldOrder = 0;    // 't', 'b' or 'p' overrides the input's field order; 0 keeps it
@@ -59,7 +61,8 @@ struct RunStats {
     std::vector<std::string> strengthNotes;
     size_t hostFrames = 0;      // host frame buffers the run made (its whole frame footprint)
     size_t hostFrameLimit = 0;  // the most it may make
-    // Processor time of each thread: whether the plug-in or the streams set the pace.
+    // Processor time of reading, of filtering (every thread but the reader and
+    // the writer) and of writing: whether the filter or the streams set the pace.
     double readSeconds = 0, filterSeconds = 0, writeSeconds = 0;
     std::string inputError;     // the input broke off (truncated frame): every frame before it was written
     // --snapshot named a frame past the end of a stream (one not known to be too short up front): no picture

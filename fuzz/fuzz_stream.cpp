@@ -1,11 +1,11 @@
 // The command's whole filtering path on arbitrary bytes: the reading,
 // filtering and writing threads and the native library. The first byte picks
 // the dot pass, the output chroma, the queue length, automatic strength (which
-// measures frames of every size the input makes) and a view of what is taken
-// out; the rest is the stream. A run either fails with a clear error, or writes exactly the whole
-// frames the input holds (up to a broken frame, which it reports), every one
-// of them readable and filtered: the library fails the run on any frame it
-// could not filter.
+// measures frames of every size the input makes), a view of what is taken out
+// and the library's thread count; the rest is the stream. A run either fails
+// with a clear error, or writes exactly the whole frames the input holds (up
+// to a broken frame, which it reports), every one of them readable and
+// filtered: the library fails the run on any frame it could not filter.
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -74,6 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
         run.settings.strength = VELVANE_STRENGTH_AUTO;
     if (mode & 0x80) // what the dot pass takes out needs the dot pass
         run.show = mode & 1 ? VELVANE_SHOW_REMOVED : VELVANE_SHOW_DOTS;
+    run.threads = 1 + (mode >> 4 & 1); // the library's own threads too, with the queue length
 
     char *outData = nullptr;
     size_t outSize = 0;

@@ -23,7 +23,9 @@
  *
  * Threads: an instance is used by one thread at a time (calls on one
  * instance must not overlap); any number of instances may work at once, in
- * any threads. Nothing is shared between instances.
+ * any threads. Nothing is shared between instances. An instance opened with
+ * more than one thread (VelvaneConfig.threads) also filters on threads of its
+ * own, during its calls only; every thread count gives the same bytes.
  *
  * Errors are negative VelvaneStatus codes, never an abort; the instance keeps
  * a message for its last error (velvane_last_error). */
@@ -122,11 +124,14 @@ typedef struct VelvaneSettings {
  * processor has. Lower levels give the same bytes, more slowly. */
 #define VELVANE_CPU_SSE2 1u
 #define VELVANE_CPU_AVX2 2u
+#define VELVANE_CPU_AVX512 4u /* AVX-512 F, BW, VL and DQ */
 #define VELVANE_CPU_ALL 0xFFFFFFFFu
 
 typedef struct VelvaneConfig {
     int width, height;        /* frame size: VELVANE_MIN_SIZE..VELVANE_MAX_WIDTH x ..VELVANE_MAX_HEIGHT */
-    int threads;              /* 0 or 1: the calling thread does the work */
+    int threads;              /* 1 (default): the calling thread does the work; N (up to 64): it and
+                                 N - 1 threads the instance starts; 0: one for each processor
+                                 thread the process may run on. The bytes are the same for all. */
     unsigned cpu_mask;        /* VELVANE_CPU_* allowed, default VELVANE_CPU_ALL */
     VelvaneSettings settings;
 } VelvaneConfig;
@@ -176,7 +181,8 @@ VELVANE_API int velvane_set_strength(VelvaneSettings *settings, int strength);
 VELVANE_API int velvane_check_settings(const VelvaneSettings *settings, char *message, size_t message_size);
 
 /* Creates an instance. On an error nothing is created, *filter is NULL and
- * `message` (when not NULL) says why. */
+ * `message` (when not NULL) says why; VELVANE_ENOMEM also when its threads
+ * cannot start. */
 VELVANE_API int velvane_open(VelvaneFilter **filter, const VelvaneConfig *config, char *message,
                              size_t message_size);
 

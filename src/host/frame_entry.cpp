@@ -29,9 +29,10 @@ const YcPixel *hostFrame(void *context, int32_t m)
 int32_t VV_CDECL processFrame(FilterDescriptor *fd, FrameJob *job)
 {
     HostFrames frames = {fd, job};
-    // A host without services has no frames to give.
+    // A host without services has no frames to give. The host owns its
+    // threads: everything runs on the one that calls.
     const FrameSource source = fd->hostServices ? FrameSource{reserveHostFrames, hostFrame, &frames} : FrameSource{};
-    filterFrame(moduleInstance, *job, settingsFromArrays(fd->trackValues, fd->checkValues), source);
+    filterFrame(moduleInstance, *job, settingsFromArrays(fd->trackValues, fd->checkValues), source, serialTasks());
     return 1;
 }
 

@@ -5,10 +5,13 @@
 
 #include <new>
 #include <string>
+#include <system_error>
 
 #include "common/cpu_flags.h"
 #include "library/settings_fields.h"
 #include "library/stream_filter.h"
+#include "library/thread_pool.h"
+#include "pipeline/instance.h"
 #include "pipeline/settings.h"
 #include "pipeline/strength.h"
 #include "wavelet/dsp.h"
@@ -111,8 +114,9 @@ std::string configProblem(const VelvaneConfig *c)
         return "frames of " + std::to_string(c->width) + " x " + std::to_string(c->height) +
                " are larger than the filter's limit of " + std::to_string(VELVANE_MAX_WIDTH) + " x " +
                std::to_string(VELVANE_MAX_HEIGHT) + " (standard-definition video)";
-    if (c->threads < 0 || c->threads > 1)
-        return "threads is " + std::to_string(c->threads) + "; it must be 0 or 1";
+    if (c->threads < 0 || c->threads > kMaxWorkers)
+        return "threads is " + std::to_string(c->threads) + "; it must lie within 0.." + std::to_string(kMaxWorkers) +
+               " (0: one for each processor thread)";
     return settingsProblem(&c->settings);
 }
 
@@ -122,8 +126,18 @@ unsigned kernelFlags(unsigned mask)
     if (!(mask & VELVANE_CPU_SSE2))
         flags = 0; // the scalar references: AVX2 kernels are chosen only on top of SSE2 ones
     if (!(mask & VELVANE_CPU_AVX2))
-        flags &= ~(unsigned)CPU_AVX2;
+        flags &= ~(unsigned)(CPU_AVX2 | CPU_AVX512); // AVX-512 kernels are chosen only on top of AVX2 ones
+    if (!(mask & VELVANE_CPU_AVX512))
+        flags &= ~(unsigned)CPU_AVX512;
     return flags;
+}
+
+int threadCount(int threads)
+{
+    if (threads > 0)
+        return threads;
+    const int n = processorThreads();
+    return n < kMaxWorkers ? n : kMaxWorkers;
 }
 
 int record(VelvaneFilter *f, int status)
@@ -220,10 +234,13 @@ int velvane_open(VelvaneFilter **filter, const VelvaneConfig *config, char *mess
     }
     try {
         *filter = new VelvaneFilter{StreamFilter(config->width, config->height, kernelFlags(config->cpu_mask),
-                                                 streamSettings(config->settings)),
+                                                 streamSettings(config->settings), threadCount(config->threads)),
                                     config->settings, std::string()};
     } catch (const std::bad_alloc &) {
         writeMessage(message, size, "out of memory");
+        return VELVANE_ENOMEM;
+    } catch (const std::system_error &e) {
+        writeMessage(message, size, std::string("cannot start the filter's threads: ") + e.what());
         return VELVANE_ENOMEM;
     }
     writeMessage(message, size, "");

@@ -44,48 +44,70 @@ std::string frameProblem(const VelvaneFrame &f, int width)
     return std::string();
 }
 
-FrameIo::FrameIo(int width, int height)
-    : width_(width), height_(height), k_(convertKernels()), y_((size_t)width), cb_((size_t)width), cr_((size_t)width),
-      c_((size_t)width + 4)
+FrameIo::FrameIo(int width, int height, int workers)
+    : width_(width), height_(height), k_(convertKernels()),
+      rows_((size_t)(workers < 1 ? 1 : workers),
+            Rows{std::vector<int16_t>((size_t)width), std::vector<int16_t>((size_t)width),
+                 std::vector<int16_t>((size_t)width), std::vector<int16_t>((size_t)width + 4)})
 {
 }
 
-void FrameIo::toPixels(const VelvaneFrame &f, YcPixel *dst, int stride)
+void FrameIo::toPixels(const VelvaneFrame &f, YcPixel *dst, int stride, const TaskRunner &tasks, int16_t *luma,
+                       CopyLumaRowFn copyLuma)
 {
-    const int w = width_, cw = (w + 1) / 2;
-    for (int r = 0; r < height_; r++) {
+    const TaskRunner use = tasks.workers <= (int32_t)rows_.size() ? tasks : serialTasks();
+    const int32_t slices = sliceCount(height_, use.workers, 16);
+    auto job = [&](int32_t i, int32_t worker) {
+        const Span s = slice(height_, slices, i);
+        toPixelRows(f, dst, stride, s.begin, s.end, rows_[(size_t)worker], luma, copyLuma);
+    };
+    runTasks(use, slices, job);
+}
+
+void FrameIo::toPixelRows(const VelvaneFrame &f, YcPixel *dst, int stride, int begin, int end, Rows &w,
+                          int16_t *luma, CopyLumaRowFn copyLuma) const
+{
+    const int width = width_, cw = (width + 1) / 2;
+    for (int r = begin; r < end; r++) {
         YcPixel *out = dst + (size_t)r * stride;
+        // The luma comes from the row just read or written, while it is in the cache.
+        const YcPixel *written = out;
         if (f.format == VELVANE_PIXEL_YC48) {
-            memcpy(out, row(f, 0, r), (size_t)w * sizeof(YcPixel));
-            continue;
+            // A large copy may leave the lines it writes out of the cache.
+            written = reinterpret_cast<const YcPixel *>(row(f, 0, r));
+            memcpy(out, written, (size_t)width * sizeof(YcPixel));
+        } else {
+            const int depth = f.format == VELVANE_PIXEL_YUV422P8 ? 8 : f.bit_depth;
+            lumaToHost(w.y.data(), row(f, 0, r), width, depth);
+            chromaToHost(w.c.data(), row(f, 1, r), cw, depth);
+            upsampleCositedRow(k_, w.cb.data(), w.c.data(), width);
+            chromaToHost(w.c.data(), row(f, 2, r), cw, depth);
+            upsampleCositedRow(k_, w.cr.data(), w.c.data(), width);
+            k_.interleaveRow(out, w.y.data(), w.cb.data(), w.cr.data(), width);
         }
-        const int depth = f.format == VELVANE_PIXEL_YUV422P8 ? 8 : f.bit_depth;
-        lumaToHost(y_.data(), row(f, 0, r), w, depth);
-        chromaToHost(c_.data(), row(f, 1, r), cw, depth);
-        upsampleCositedRow(k_, cb_.data(), c_.data(), w);
-        chromaToHost(c_.data(), row(f, 2, r), cw, depth);
-        upsampleCositedRow(k_, cr_.data(), c_.data(), w);
-        k_.interleaveRow(out, y_.data(), cb_.data(), cr_.data(), w);
+        if (luma)
+            copyLuma(written, width, luma + (size_t)r * width);
     }
 }
 
-void FrameIo::fromPixels(const YcPixel *src, int stride, const VelvaneFrame &fc)
+void FrameIo::fromPixelRows(const YcPixel *src, int stride, const VelvaneFrame &fc, int begin, int end,
+                            Rows &w) const
 {
     VelvaneFrame f = fc;
-    const int w = width_, cw = (w + 1) / 2;
-    for (int r = 0; r < height_; r++) {
+    const int width = width_, cw = (width + 1) / 2;
+    for (int r = begin; r < end; r++) {
         const YcPixel *in = src + (size_t)r * stride;
         if (f.format == VELVANE_PIXEL_YC48) {
-            memcpy(row(f, 0, r), in, (size_t)w * sizeof(YcPixel));
+            memcpy(row(f, 0, r), in, (size_t)width * sizeof(YcPixel));
             continue;
         }
         const int depth = f.format == VELVANE_PIXEL_YUV422P8 ? 8 : f.bit_depth;
-        k_.deinterleaveRow(y_.data(), cb_.data(), cr_.data(), in, w);
-        lumaFromHost(row(f, 0, r), y_.data(), w, depth);
-        k_.downsampleCosited2(c_.data(), cb_.data(), cw);
-        chromaFromHost(row(f, 1, r), c_.data(), cw, depth);
-        k_.downsampleCosited2(c_.data(), cr_.data(), cw);
-        chromaFromHost(row(f, 2, r), c_.data(), cw, depth);
+        k_.deinterleaveRow(w.y.data(), w.cb.data(), w.cr.data(), in, width);
+        lumaFromHost(row(f, 0, r), w.y.data(), width, depth);
+        k_.downsampleCosited2(w.c.data(), w.cb.data(), cw);
+        chromaFromHost(row(f, 1, r), w.c.data(), cw, depth);
+        k_.downsampleCosited2(w.c.data(), w.cr.data(), cw);
+        chromaFromHost(row(f, 2, r), w.c.data(), cw, depth);
     }
 }
 

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "library/convert_kernels.h"
+#include "pipeline/tasks.h"
+#include "wavelet/dsp.h"
 #include "velvane/filter.h"
 #include "velvane/velvane.h"
 
@@ -20,15 +22,31 @@ std::string frameProblem(const VelvaneFrame &f, int width);
 
 class FrameIo {
 public:
-    FrameIo(int width, int height);
-    // Fills pixels 0 .. width - 1 of every row of `dst` (rows `stride` pixels apart).
-    void toPixels(const VelvaneFrame &f, YcPixel *dst, int stride);
-    void fromPixels(const YcPixel *src, int stride, const VelvaneFrame &f);
+    // Converts slices of rows as jobs of up to `workers` workers at once.
+    FrameIo(int width, int height, int workers = 1);
+    // Fills pixels 0 .. width - 1 of every row of `dst` (rows `stride` pixels
+    // apart), and with `luma` their lumas alone, rows of width samples.
+    void toPixels(const VelvaneFrame &f, YcPixel *dst, int stride, const TaskRunner &tasks, int16_t *luma = nullptr,
+                  CopyLumaRowFn copyLuma = nullptr);
+    // Row r of `src` (rows `stride` pixels apart) into f, by worker `worker`
+    // (below the workers given at construction).
+    void fromPixelRow(const YcPixel *src, int stride, const VelvaneFrame &f, int r, int worker)
+    {
+        fromPixelRows(src, stride, f, r, r + 1, rows_[(size_t)worker]);
+    }
 
 private:
+    // One worker's rows of separate samples.
+    struct Rows {
+        std::vector<int16_t> y, cb, cr, c;
+    };
+    void toPixelRows(const VelvaneFrame &f, YcPixel *dst, int stride, int begin, int end, Rows &w, int16_t *luma,
+                     CopyLumaRowFn copyLuma) const;
+    void fromPixelRows(const YcPixel *src, int stride, const VelvaneFrame &f, int begin, int end, Rows &w) const;
+
     int width_, height_;
     const ConvertKernels &k_;
-    std::vector<int16_t> y_, cb_, cr_, c_;
+    std::vector<Rows> rows_;
 };
 
 } // namespace velvane

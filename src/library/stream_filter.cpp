@@ -36,9 +36,10 @@ int outcomeStatus(FrameOutcome o)
 
 } // namespace
 
-StreamFilter::StreamFilter(int width, int height, unsigned cpuFlags, const StreamSettings &s)
-    : width_(width), height_(height), stride_((width + 3) & ~3), instance_(new FilterInstance), settings_(s),
-      io_(width, height), output_((size_t)stride_ * (size_t)height)
+StreamFilter::StreamFilter(int width, int height, unsigned cpuFlags, const StreamSettings &s, int threads)
+    : width_(width), height_(height), stride_((width + 3) & ~3), instance_(new FilterInstance),
+      pool_(threads > 1 ? new ThreadPool(threads) : nullptr), tasks_(pool_ ? pool_->runner() : serialTasks()),
+      settings_(s), io_(width, height, tasks_.workers), output_((size_t)stride_ * (size_t)height)
 {
     // Every x86-64 processor has SSE2, the filter's baseline. The plug-in's
     // host limits frames to 720 x 480; the library takes every size the dot
@@ -47,7 +48,7 @@ StreamFilter::StreamFilter(int width, int height, unsigned cpuFlags, const Strea
     // The frames kept: n - 2 .. n + 2 and one being sent. Room for all of them
     // now, so that handing a frame back to the spares never allocates.
     spare_.reserve(2 * kLookahead + 2);
-    startInstance(*instance_, 2, cpuFlags);
+    startInstance(*instance_, 2, cpuFlags, tasks_.workers);
     if (instance_->startupOutOfMemory)
         throw std::bad_alloc();
 }
@@ -60,7 +61,7 @@ int StreamFilter::fail(int status, std::string why)
     return status;
 }
 
-const YcPixel *StreamFilter::sourceFrame(int64_t n) const
+const StreamFilter::Frame *StreamFilter::windowFrame(int64_t n) const
 {
     // Every frame the filter asks for lies in the window; a request outside
     // it gets the nearest frame there is, as a host's cache would answer.
@@ -68,7 +69,7 @@ const YcPixel *StreamFilter::sourceFrame(int64_t n) const
         return nullptr;
     const int64_t last = first_ + (int64_t)window_.size() - 1;
     n = n < first_ ? first_ : n > last ? last : n;
-    return window_[(size_t)(n - first_)].pixels.data();
+    return &window_[(size_t)(n - first_)];
 }
 
 int StreamFilter::send(const VelvaneFrame *frame)
@@ -97,8 +98,9 @@ int StreamFilter::send(const VelvaneFrame *frame)
         // Columns from the width to the stride stay zero: the band split reads
         // up to three of them beside the last pixel.
         f.pixels.assign((size_t)stride_ * (size_t)height_, YcPixel{0, 0, 0});
+        f.luma.resize((size_t)width_ * (size_t)height_);
     }
-    io_.toPixels(*frame, f.pixels.data(), stride_);
+    io_.toPixels(*frame, f.pixels.data(), stride_, tasks_, f.luma.data(), instance_->kernels.wavelet.copyLumaRow);
     f.userData = frame->user_data;
     f.sceneStart = false;
     if (settings_.strength == Strength::Auto) {
@@ -137,23 +139,48 @@ int StreamFilter::receive(VelvaneFrame &out)
     job.frameCount = (int32_t)end;
     const FrameSource source = {
         [](void *) { return true; },
-        [](void *self, int32_t m) { return static_cast<const StreamFilter *>(self)->sourceFrame(m); },
+        [](void *self, int32_t m) {
+            const Frame *f = static_cast<const StreamFilter *>(self)->windowFrame(m);
+            return f ? f->pixels.data() : nullptr;
+        },
         this,
+        true, // the window keeps every frame until the call returns
+        [](void *self, int32_t m) {
+            const Frame *f = static_cast<const StreamFilter *>(self)->windowFrame(m);
+            return f ? (const int16_t *)f->luma.data() : nullptr;
+        },
+    };
+    // Each row goes out to the caller's frame as soon as it is final, while it
+    // is in the cache; a frame that is not filtered writes none.
+    struct Out {
+        StreamFilter *self;
+        const VelvaneFrame *frame;
+    } to = {this, &out};
+    const FrameRowSink sink = {
+        [](void *c, int32_t r, int32_t worker) {
+            const Out &o = *static_cast<const Out *>(c);
+            o.self->io_.fromPixelRow(o.self->output_.data(), o.self->stride_, *o.frame, r, worker);
+        },
+        &to,
     };
     const FrameSettings settings = settingsFor(next_);
     if (settings_.show == VELVANE_SHOW_DOTS) {
         showDots(next_, settings.dot);
     } else {
-        filterFrame(*instance_, job, settings, source);
+        // What is removed needs the whole filtered frame before it goes out.
+        const bool removed = settings_.show == VELVANE_SHOW_REMOVED;
+        filterFrame(*instance_, job, settings, source, tasks_, removed ? nullptr : &sink);
         if (instance_->lastOutcome != FrameOutcome::Filtered)
             return fail(outcomeStatus(instance_->lastOutcome), "frame " + std::to_string(next_) +
                                                                   " could not be filtered: " +
                                                                   outcomeText(instance_->lastOutcome));
-        if (settings_.show == VELVANE_SHOW_REMOVED)
-            removedView(windowFrame(next_).pixels.data(), output_.data(), width_, height_, stride_);
+        if (removed)
+            removedView(windowFrame(next_)->pixels.data(), output_.data(), width_, height_, stride_);
     }
+    if (settings_.show != VELVANE_SHOW_OUTPUT)
+        for (int r = 0; r < height_; r++)
+            io_.fromPixelRow(output_.data(), stride_, out, r, 0);
 
-    io_.fromPixels(output_.data(), stride_, out);
     out.user_data = window_[(size_t)(next_ - first_)].userData;
     next_++;
     // Rebuilding frame n - 1 after a settings change reads n - 2.
@@ -202,9 +229,9 @@ void StreamFilter::measureScene(int64_t n)
     int count = 0;
     const int64_t end = first_ + (int64_t)window_.size();
     for (int64_t m = n; m < end && count < 3; m++) {
-        if (m > n && windowFrame(m).sceneStart)
+        if (m > n && windowFrame(m)->sceneStart)
             break;
-        frames[count++] = windowFrame(m).pixels.data();
+        frames[count++] = windowFrame(m)->pixels.data();
     }
     autoLevel_ = measureNoise(frames, count, width_, height_, stride_);
     autoChoice_ = autoStrength(autoLevel_);
@@ -230,7 +257,7 @@ FrameSettings StreamFilter::settingsFor(int64_t n)
     FrameSettings s = settings_.frame;
     if (settings_.strength == Strength::Auto) {
         // A frame received again after a failure keeps its measurement.
-        if (needMeasure_ || (windowFrame(n).sceneStart && measuredAt_ != n))
+        if (needMeasure_ || (windowFrame(n)->sceneStart && measuredAt_ != n))
             measureScene(n);
         s = resolved(autoChoice_);
     } else if (settings_.strength != Strength::Custom) {
@@ -247,15 +274,15 @@ FrameSettings StreamFilter::settingsFor(int64_t n)
 
 void StreamFilter::showDots(int64_t n, bool dot)
 {
-    const YcPixel *cur = windowFrame(n).pixels.data();
+    const YcPixel *cur = windowFrame(n)->pixels.data();
     memcpy(output_.data(), cur, output_.size() * sizeof(YcPixel));
     if (dot) {
         // The neighbours the rebuild gives the dot pass: at either end of the
         // clip the one there is stands for both, a lone frame for itself.
         const int64_t last = first_ + (int64_t)window_.size() - 1;
         const bool hasPrevious = n > 0, hasNext = n < last;
-        const YcPixel *previous = hasPrevious ? sourceFrame(n - 1) : hasNext ? sourceFrame(n + 1) : cur;
-        const YcPixel *next = hasNext ? sourceFrame(n + 1) : previous;
+        const YcPixel *previous = hasPrevious ? windowFrame(n - 1)->pixels.data() : hasNext ? windowFrame(n + 1)->pixels.data() : cur;
+        const YcPixel *next = hasNext ? windowFrame(n + 1)->pixels.data() : previous;
         FrameJob job = {};
         job.frame = output_.data();
         job.width = width_;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "library/frame_io.h"
+#include "library/thread_pool.h"
 #include "pipeline/instance.h"
 #include "pipeline/noise_level.h"
 #include "pipeline/settings.h"
@@ -38,8 +39,10 @@ public:
     // out: its neighbour n + 1 is rebuilt from n + 2.
     static constexpr int kLookahead = 2;
 
-    // Throws std::bad_alloc when its memory cannot be allocated.
-    StreamFilter(int width, int height, unsigned cpuFlags, const StreamSettings &s);
+    // Filters on `threads` threads (1 .. kMaxWorkers): the caller's and
+    // threads - 1 of its own. Throws std::bad_alloc when its memory cannot be
+    // allocated, std::system_error when a thread cannot start.
+    StreamFilter(int width, int height, unsigned cpuFlags, const StreamSettings &s, int threads = 1);
     ~StreamFilter();
     StreamFilter(const StreamFilter &) = delete;
     StreamFilter &operator=(const StreamFilter &) = delete;
@@ -60,12 +63,13 @@ public:
 private:
     struct Frame {
         std::vector<YcPixel> pixels;
+        std::vector<int16_t> luma; // the pixels' luma alone, for the dot pass
         int64_t userData = 0;
         bool sceneStart = false; // automatic strength: a scene begins here
     };
     int fail(int status, std::string why);
-    const YcPixel *sourceFrame(int64_t n) const;
-    const Frame &windowFrame(int64_t n) const { return window_[(size_t)(n - first_)]; }
+    // Frame n of the window; one outside it gets the nearest there is.
+    const Frame *windowFrame(int64_t n) const;
     // The settings frame n is filtered with, measuring its scene first when
     // the strength is automatic and the scene is new.
     FrameSettings settingsFor(int64_t n);
@@ -75,6 +79,8 @@ private:
 
     const int width_, height_, stride_;
     std::unique_ptr<FilterInstance> instance_;
+    std::unique_ptr<ThreadPool> pool_; // none for one thread
+    TaskRunner tasks_;
     StreamSettings settings_;
     FrameIo io_;
     std::deque<Frame> window_; // frames first_ .. first_ + size - 1

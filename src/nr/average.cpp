@@ -6,6 +6,7 @@
 
 #include "nr/borders.h"
 #include "nr/dsp.h"
+#include "nr/output.h"
 
 namespace velvane {
 namespace {
@@ -70,85 +71,132 @@ void averageRowC(int16_t *dst, const AverageRowArgs *a, int32_t pixels)
 
 namespace {
 
-// The averaging of averageBands; with doubleRows each row is doubled across
-// the stride right after it. Returns whether it averaged the rows.
-bool averageRows(const FrameJob *job, const AverageBands &bands, const FrameSettings &s, const NrDsp &dsp,
-                 bool doubleRows)
+bool prepareAverager(FrameAverager &a, const FrameJob *job, const AverageBands &bands, const FrameSettings &s,
+                     const NrDsp &dsp, const FrameRowSink *sink)
 {
-    const FrameBorders rows = frameBorders(job, s);
-    if (job->stride <= 0 || rows.endRow > bands.alignedHeight)
+    a.job = job;
+    a.bands = bands;
+    a.s = &s;
+    a.dsp = &dsp;
+    a.sink = sink;
+    a.rows = frameBorders(job, s);
+    if (job->stride <= 0 || a.rows.endRow > bands.alignedHeight)
         return false;
-    AverageRowArgs a;
     const int16_t tyLow = threshold(4, s.lumaLow);
     const int16_t tcLow = threshold(4, s.chromaLow);
     const int16_t tyHigh = threshold(8, s.lumaHigh);
     const int16_t tcHigh = threshold(4, s.chromaHigh);
-    a.lowThreshold[0] = tyLow;
-    a.lowThreshold[1] = a.lowThreshold[2] = tcLow;
-    a.highThreshold[0] = tyHigh;
-    a.highThreshold[1] = a.highThreshold[2] = tcHigh;
-    a.usePrevious = !s.noPrevious;
-
+    a.args.lowThreshold[0] = tyLow;
+    a.args.lowThreshold[1] = a.args.lowThreshold[2] = tcLow;
+    a.args.highThreshold[0] = tyHigh;
+    a.args.highThreshold[1] = a.args.highThreshold[2] = tcHigh;
+    a.args.usePrevious = !s.noPrevious;
     // Columns from the stride on would land in the next row.
-    const int32_t pixels = bands.alignedWidth < job->stride ? bands.alignedWidth : job->stride;
-    const int32_t paddedWidth = bands.alignedWidth + 4;
-    auto row = [paddedWidth](const YcPixel *plane, int32_t j) {
-        return &bandRow(const_cast<YcPixel *>(plane), paddedWidth, j)->y;
-    };
-    for (int32_t j = rows.firstRow; j < rows.endRow; j++) {
-        const int32_t p = j ^ 1; // the other field's row of the same pair
-        a.lowCur = row(bands.lowCur, j);
-        a.lowPrev = row(bands.lowPrev, j);
-        a.lowNext = row(bands.lowNext, j);
-        a.lowCurPartner = row(bands.lowCur, p);
-        a.lowPrevPartner = row(bands.lowPrev, p);
-        a.lowNextPartner = row(bands.lowNext, p);
-        a.highCur = row(bands.highCur, j);
-        a.highPrev = row(bands.highPrev, j);
-        a.highNext = row(bands.highNext, j);
-        int16_t *out = &job->frame[(ptrdiff_t)j * job->stride].y;
-        dsp.averageRow(out, &a, pixels);
-        if (doubleRows)
-            dsp.doubleSamples(out, (size_t)job->stride * 3);
-    }
+    a.pixels = bands.alignedWidth < job->stride ? bands.alignedWidth : job->stride;
     return true;
 }
 
-bool averageSlots(const FrameJob *job, const BandCache &bandCache, const FrameSettings &s, const NrDsp &dsp,
-                  bool doubleRows)
+// Averages processed row j into job->frame, and with `doubled` doubles it
+// across the stride.
+void averageRow(const FrameAverager &f, int32_t j, bool doubled)
 {
-    const int32_t n = job->frameIndex;
-    if (n < 0 || bandCache.alignedWidth != ((job->width + 3) & ~3) ||
-        bandCache.alignedHeight != ((job->height + 1) & ~1))
-        return false;
-    const int32_t cur = cacheSlotOf(n);
-    const int32_t prev = n > 0 ? cacheSlotOf(n - 1) : cur;
-    const int32_t next = n < job->frameCount - 1 ? cacheSlotOf(n + 1) : cur;
-    AverageBands bands = {bandCache.lowBand[cur],  bandCache.lowBand[prev],  bandCache.lowBand[next],
-                          bandCache.highBand[cur], bandCache.highBand[prev], bandCache.highBand[next],
-                          bandCache.alignedWidth,  bandCache.alignedHeight};
-    for (const YcPixel *plane : {bands.lowCur, bands.lowPrev, bands.lowNext, bands.highCur, bands.highPrev,
-                                 bands.highNext})
-        if (!plane)
-            return false;
-    return averageRows(job, bands, s, dsp, doubleRows);
+    const int32_t paddedWidth = f.bands.alignedWidth + 4;
+    auto row = [paddedWidth](const YcPixel *plane, int32_t r) {
+        return &bandRow(const_cast<YcPixel *>(plane), paddedWidth, r)->y;
+    };
+    AverageRowArgs a = f.args;
+    const int32_t p = j ^ 1; // the other field's row of the same pair
+    a.lowCur = row(f.bands.lowCur, j);
+    a.lowPrev = row(f.bands.lowPrev, j);
+    a.lowNext = row(f.bands.lowNext, j);
+    a.lowCurPartner = row(f.bands.lowCur, p);
+    a.lowPrevPartner = row(f.bands.lowPrev, p);
+    a.lowNextPartner = row(f.bands.lowNext, p);
+    a.highCur = row(f.bands.highCur, j);
+    a.highPrev = row(f.bands.highPrev, j);
+    a.highNext = row(f.bands.highNext, j);
+    int16_t *out = &f.job->frame[(ptrdiff_t)j * f.job->stride].y;
+    f.dsp->averageRow(out, &a, f.pixels);
+    if (doubled)
+        f.dsp->doubleSamples(out, (size_t)f.job->stride * 3);
+}
+
+void averageRows(const FrameAverager &f, bool doubled)
+{
+    for (int32_t j = f.rows.firstRow; j < f.rows.endRow; j++)
+        averageRow(f, j, doubled);
 }
 
 } // namespace
 
+bool prepareAverager(FrameAverager &a, const FrameJob *job, const BandCache &cache, const FrameSettings &s,
+                     const NrDsp &dsp, const FrameRowSink *sink)
+{
+    const int32_t n = job->frameIndex;
+    if (n < 0 || cache.alignedWidth != ((job->width + 3) & ~3) || cache.alignedHeight != ((job->height + 1) & ~1))
+        return false;
+    const int32_t cur = cacheSlotOf(n);
+    const int32_t prev = n > 0 ? cacheSlotOf(n - 1) : cur;
+    const int32_t next = n < job->frameCount - 1 ? cacheSlotOf(n + 1) : cur;
+    const AverageBands bands = {cache.lowBand[cur],  cache.lowBand[prev],  cache.lowBand[next],
+                                cache.highBand[cur], cache.highBand[prev], cache.highBand[next],
+                                cache.alignedWidth,  cache.alignedHeight};
+    for (const YcPixel *plane : {bands.lowCur, bands.lowPrev, bands.lowNext, bands.highCur, bands.highPrev,
+                                 bands.highNext})
+        if (!plane)
+            return false;
+    return prepareAverager(a, job, bands, s, dsp, sink);
+}
+
+void finishFrameRow(const FrameAverager &f, int32_t j, int32_t worker)
+{
+    if (j < 0 || j >= f.job->height)
+        return;
+    if (j >= f.rows.firstRow && j < f.rows.endRow)
+        averageRow(f, j, true);
+    finishBorderRow(f.job, *f.s, f.rows, *f.dsp, j);
+    if (f.sink)
+        f.sink->row(f.sink->context, j, worker);
+}
+
 void averageBands(const FrameJob *job, const AverageBands &bands, const FrameSettings &s, const NrDsp &dsp)
 {
-    averageRows(job, bands, s, dsp, false);
+    FrameAverager f;
+    if (prepareAverager(f, job, bands, s, dsp, nullptr))
+        averageRows(f, false);
 }
 
 void selectiveAverage(const FrameJob *job, const BandCache &cache, const FrameSettings &s, const NrDsp &dsp)
 {
-    averageSlots(job, cache, s, dsp, false);
+    FrameAverager f;
+    if (prepareAverager(f, job, cache, s, dsp, nullptr))
+        averageRows(f, false);
 }
 
 bool selectiveAverageDoubled(const FrameJob *job, const BandCache &cache, const FrameSettings &s, const NrDsp &dsp)
 {
-    return averageSlots(job, cache, s, dsp, true);
+    FrameAverager f;
+    if (!prepareAverager(f, job, cache, s, dsp, nullptr))
+        return false;
+    averageRows(f, true);
+    return true;
+}
+
+bool averageFrameRows(const FrameJob *job, const BandCache &cache, const FrameSettings &s, const NrDsp &dsp,
+                      const TaskRunner &tasks, const FrameRowSink *sink)
+{
+    FrameAverager f;
+    if (!prepareAverager(f, job, cache, s, dsp, sink))
+        return false;
+    const int32_t slices = sliceCount(job->height, tasks.workers, 8);
+    auto finishSlice = [&](int32_t i, int32_t worker) {
+        const Span span = slice(job->height, slices, i);
+        for (int32_t j = span.begin; j < span.end; j++)
+            finishFrameRow(f, j, worker);
+    };
+    if (job->height > 0)
+        runTasks(tasks, slices, finishSlice);
+    return true;
 }
 
 } // namespace velvane

@@ -48,6 +48,22 @@ void finish(const FrameJob *job, const FrameSettings &s, const NrDsp &dsp, bool 
 
 } // namespace
 
+void finishBorderRow(const FrameJob *job, const FrameSettings &s, const FrameBorders &b, const NrDsp &dsp, int32_t r)
+{
+    const YcPixel black = {(int16_t)(s.ccirBlack ? 256 : 0), 0, 0};
+    const size_t stride = (size_t)job->stride;
+    YcPixel *row = job->frame + r * stride;
+    if (r < b.firstRow || r >= b.endRow) {
+        dsp.fillPixels(row, stride, black);
+        return;
+    }
+    const int32_t w = job->width < job->stride ? job->width : job->stride;
+    if (b.left > 0)
+        dsp.fillPixels(row, (size_t)b.left, black);
+    if (b.right > 0)
+        dsp.fillPixels(row + (w - b.right), (size_t)b.right, black);
+}
+
 void finishOutput(const FrameJob *job, const FrameSettings &s, const NrDsp &dsp)
 {
     finish(job, s, dsp, true);

@@ -3,6 +3,7 @@
 
 #include <stdint.h>
 
+#include "nr/borders.h"
 #include "nr/dsp.h"
 #include "pipeline/settings.h"
 #include "velvane/filter.h"
@@ -15,6 +16,10 @@ void finishOutput(const FrameJob *job, const FrameSettings &s, const NrDsp &dsp)
 // finishOutput without the doubling, for rows selectiveAverageDoubled has
 // doubled already: the black borders alone.
 void finishOutputBorders(const FrameJob *job, const FrameSettings &s, const NrDsp &dsp);
+
+// finishOutputBorders for row r alone (b from frameBorders): black across the
+// stride outside the processed rows, the side borders within them.
+void finishBorderRow(const FrameJob *job, const FrameSettings &s, const FrameBorders &b, const NrDsp &dsp, int32_t r);
 
 } // namespace velvane
 

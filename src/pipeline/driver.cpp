@@ -3,7 +3,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-
 #include "pipeline/driver.h"
 
 #include "nr/average.h"
@@ -76,6 +75,8 @@ struct Call {
     const FrameJob *job;
     const FrameSettings &s;
     const FrameSource &source;
+    const TaskRunner &tasks;
+    const FrameAverager *averaging; // the output frame, averaged within the rebuild; or null
 };
 
 // Requests frame m from the source. Null when it has nothing for it. The
@@ -156,6 +157,13 @@ void prepareSlot(const Call &c, YcPixel *frame, int32_t slot)
 // finished, mirrored and low-passed while it is still in the cache, and the
 // frame crosses memory once instead of five times. The planes come out the
 // same as from prepareSlot. Needs stride >= alignedWidth.
+//
+// The plane rows are cut into slices that may be built at once. A slice
+// finishes its rows and low-passes those whose neighbours it holds; the two
+// rows at either edge of a slice are low-passed once every slice has its rows
+// (`edges`), and the residual of a row, which overwrites what the low-pass of
+// the rows two above and below reads, waits likewise for the rows within four
+// of an edge (`edgeResiduals`).
 class SlotBuilder {
 public:
     SlotBuilder(const Call &c, int32_t slot)
@@ -170,51 +178,62 @@ public:
     // Frame row r of the highBand plane, at frame column 0.
     YcPixel *row(int32_t r) const { return bandRow(high_, paddedWidth_, r); }
     int32_t pitch() const { return paddedWidth_; }
+    int32_t alignedWidth() const { return alignedWidth_; }
 
-    // Copies the frame cells of every row from `src` (rows job stride apart).
-    void load(const YcPixel *src) const
-    {
-        for (int32_t r = 0; r < job_->height; r++)
-            memcpy(row(r), src + (ptrdiff_t)r * job_->stride, (size_t)alignedWidth_ * sizeof(YcPixel));
-    }
+    // Slices of at least 8 rows each: the first holds rows 2 and 3, which the
+    // rows above the frame mirror, and none is so thin that its edges meet.
+    int32_t slices(int32_t workers) const { return sliceCount(alignedHeight_, workers, 8); }
+    Span span(int32_t slices, int32_t i) const { return slice(alignedHeight_, slices, i); }
 
-    // Finishes every row and splits the bands. With `src`, each row is first
-    // copied from it (rows job stride apart); without, the rows are in place.
-    void build(const YcPixel *src)
-    {
-        for (int32_t r = 0; r < job_->height; r++) {
-            if (src)
-                memcpy(row(r), src + (ptrdiff_t)r * job_->stride, (size_t)alignedWidth_ * sizeof(YcPixel));
-            rowReady(r);
-        }
-        finish();
-    }
-
-    // Finishes row r, in place, and low-passes every row whose neighbours are
-    // now ready. Rows come in order from 0.
-    void rowReady(int32_t r)
-    {
-        finishRow(r);
-        if (r == 3) { // rows -2 and -1 mirror within their field
-            copyRow(-2, 2);
-            copyRow(-1, 3);
-        }
-        if (r >= 3)
-            lowPassUpTo(r - 2);
-    }
-    static void rowReadyThunk(void *builder, int32_t r) { static_cast<SlotBuilder *>(builder)->rowReady(r); }
-
-    // After the last row: the rows below the frame and the last low-pass rows.
-    void finish()
+    // The rows of slice s: produce(r) puts frame row r's cells in place
+    // (rows come in order), then the row is finished and split as far as the
+    // slice alone allows. done(y) follows each row whose planes are final.
+    template <class Produce, class Done> void rows(Span s, Produce &&produce, Done &&done) const
     {
         const int32_t height = job_->height;
-        if (height < alignedHeight_) // odd height: the row below comes from the same field
-            copyRow(height, height - 2);
-        copyRow(alignedHeight_, alignedHeight_ - 3);
-        copyRow(alignedHeight_ + 1, alignedHeight_ - 2);
-        lowPassUpTo(alignedHeight_ - 1);
-        for (int32_t y = alignedHeight_ - 2 < 0 ? 0 : alignedHeight_ - 2; y < alignedHeight_; y++)
-            residual(y);
+        const int32_t frameEnd = s.end < height ? s.end : height;
+        int32_t nextLow = s.begin + 2;
+        for (int32_t r = s.begin; r < frameEnd; r++) {
+            produce(r);
+            finishRow(r);
+            int32_t ready = r;
+            if (r == 3) { // rows -2 and -1 mirror within their field
+                copyRow(-2, 2);
+                copyRow(-1, 3);
+            }
+            if (r == height - 1 && height < alignedHeight_) { // odd height: the row below comes from the same field
+                copyRow(height, height - 2);
+                ready = height;
+            }
+            for (; nextLow < s.end - 2 && nextLow + 2 <= ready; nextLow++) {
+                lowPass(nextLow);
+                if (nextLow - 2 >= s.begin + 4 && nextLow - 2 < s.end - 4) {
+                    residual(nextLow - 2);
+                    done(nextLow - 2);
+                }
+            }
+        }
+        if (s.end == alignedHeight_) {
+            copyRow(alignedHeight_, alignedHeight_ - 3);
+            copyRow(alignedHeight_ + 1, alignedHeight_ - 2);
+        }
+    }
+    // Once every slice has its rows: the low-pass of the rows at its edges.
+    void edges(Span s) const
+    {
+        for (int32_t y = s.begin; y < s.end; y++)
+            if (y < s.begin + 2 || y >= s.end - 2)
+                lowPass(y);
+    }
+    // Once every slice has its edges: the residuals left, each row followed
+    // by done(y).
+    template <class Done> void edgeResiduals(Span s, Done &&done) const
+    {
+        for (int32_t y = s.begin; y < s.end; y++)
+            if (y < s.begin + 4 || y >= s.end - 4) {
+                residual(y);
+                done(y);
+            }
     }
 
 private:
@@ -235,17 +254,10 @@ private:
     {
         memcpy(row(to) - 2, row(from) - 2, (size_t)paddedWidth_ * sizeof(YcPixel));
     }
-    // Low band of rows nextLow_ .. last, each followed by the residual of the
-    // row two above it, which no later low-pass row reads.
-    void lowPassUpTo(int32_t last)
+    void lowPass(int32_t y) const
     {
-        const ptrdiff_t pitch = (ptrdiff_t)paddedWidth_ * 3;
-        for (; nextLow_ <= last; nextLow_++) {
-            dsp_.lowPassRow(&bandRow(low_, paddedWidth_, nextLow_)->y, &row(nextLow_)->y, pitch,
-                                   alignedWidth_ * 3);
-            if (nextLow_ >= 2)
-                residual(nextLow_ - 2);
-        }
+        dsp_.lowPassRow(&bandRow(low_, paddedWidth_, y)->y, &row(y)->y, (ptrdiff_t)paddedWidth_ * 3,
+                        alignedWidth_ * 3);
     }
     void residual(int32_t y) const
     {
@@ -258,25 +270,68 @@ private:
     int32_t alignedWidth_, alignedHeight_, paddedWidth_;
     ColourFactors factors_{};
     bool colour_ = false, chroma411_ = false;
-    int32_t nextLow_ = 0;
 };
 
+// Builds the slot's planes slice by slice on the call's runner; produce(r,
+// worker) puts frame row r's cells in place. With c.averaging, the slot is
+// the one of the frame after the output frame, and each output row is
+// averaged as soon as this slot's rows it reads are final, while they are in
+// the cache.
+template <class Produce> void buildSlices(const Call &c, const SlotBuilder &builder, Produce &&produce)
+{
+    const int32_t slices = builder.slices(c.tasks.workers);
+    const FrameAverager *averaging = c.averaging;
+    auto rows = [&](int32_t i, int32_t worker) {
+        builder.rows(
+            builder.span(slices, i), [&](int32_t r) { produce(r, worker); },
+            [&](int32_t y) {
+                if (averaging)
+                    finishFrameRow(*averaging, y, worker);
+            });
+    };
+    runTasks(c.tasks, slices, rows);
+    auto edges = [&](int32_t i, int32_t) { builder.edges(builder.span(slices, i)); };
+    runTasks(c.tasks, slices, edges);
+    auto residuals = [&](int32_t i, int32_t worker) {
+        builder.edgeResiduals(builder.span(slices, i), [&](int32_t y) {
+            if (averaging)
+                finishFrameRow(*averaging, y, worker);
+        });
+    };
+    runTasks(c.tasks, slices, residuals);
+}
+
+// Rows of a frame in slices for the call's workers, each slice run as a job:
+// body(begin, end, worker).
+template <class Body> void overRows(const Call &c, int32_t height, Body &&body)
+{
+    const int32_t slices = sliceCount(height, c.tasks.workers, 8);
+    auto job = [&](int32_t i, int32_t worker) {
+        const Span s = slice(height, slices, i);
+        body(s.begin, s.end, worker);
+    };
+    runTasks(c.tasks, slices, job);
+}
+
 // Fetches source frame m (with the dot pass on, its neighbours too) and builds
-// its slot. Requests and their order are those of loadSource. The host keeps
-// a frame valid until the next request, so frame m is read in place when it is
-// the last request and copied into the plane otherwise, and frame m - 1 is
-// copied into the previous temporary.
+// its slot. Requests and their order are those of loadSource. A host keeps a
+// frame valid until the next request only, so frame m is read in place when it
+// is the last request and copied into the plane otherwise, and frame m - 1 is
+// copied into the previous temporary; frames that stay are read in place.
 bool rebuildSlot(const Call &c, int32_t m, int32_t slot, Temporaries &t)
 {
     const FrameJob *job = c.job;
-    SlotBuilder builder(c, slot);
+    const SlotBuilder builder(c, slot);
     const bool dot = c.s.dot;
+    const bool stay = c.source.framesStay;
     const bool hasPrevious = m - 1 >= 0;
     const bool hasNext = m + 1 < job->frameCount;
+    const ptrdiff_t stride = job->stride;
+    const size_t rowBytes = (size_t)builder.alignedWidth() * sizeof(YcPixel);
     // Of the previous frame the dot pass needs the luma alone, unless it also
     // stands for the next one.
     const bool lumaOnly = hasPrevious && hasNext;
-    if (dot && (lumaOnly ? !t.getLuma() : hasPrevious && !t.get(t.previous)))
+    if (dot && !stay && (lumaOnly ? !t.getLuma() : hasPrevious && !t.get(t.previous)))
         return false;
     if (!c.source.reserve(c.source.context))
         return false;
@@ -284,39 +339,92 @@ bool rebuildSlot(const Call &c, int32_t m, int32_t slot, Temporaries &t)
         const YcPixel *src = request(c, m);
         if (!src)
             return false;
-        builder.build(src);
+        buildSlices(c, builder, [&](int32_t r, int32_t) { memcpy(builder.row(r), src + r * stride, rowBytes); });
         return true;
     }
 
-    if (lumaOnly) {
-        const YcPixel *previous = request(c, m - 1);
-        if (!previous)
+    const YcPixel *previous = nullptr;
+    if (hasPrevious && stay) {
+        if (!(previous = request(c, m - 1)))
             return false;
-        for (int32_t r = 0; r < job->height; r++)
-            c.f.kernels.wavelet.copyLumaRow(previous + (ptrdiff_t)r * job->stride, job->width,
-                                   t.previousLuma + (ptrdiff_t)r * job->width);
-    } else if (hasPrevious && !fetch(c, m - 1, t.previous, t.samples)) {
-        return false;
+    } else if (lumaOnly) {
+        const YcPixel *p = request(c, m - 1);
+        if (!p)
+            return false;
+        const CopyLumaRowFn copyLuma = c.f.kernels.wavelet.copyLumaRow;
+        int16_t *luma = t.previousLuma;
+        overRows(c, job->height, [&](int32_t begin, int32_t end, int32_t) {
+            for (int32_t r = begin; r < end; r++)
+                copyLuma(p + r * stride, job->width, luma + (ptrdiff_t)r * job->width);
+        });
+    } else if (hasPrevious) {
+        if (!fetch(c, m - 1, t.previous, t.samples))
+            return false;
+        previous = t.previous;
     }
     const YcPixel *src = request(c, m);
     if (!src)
         return false;
-    builder.load(src);
+    if (!stay)
+        overRows(c, job->height, [&](int32_t begin, int32_t end, int32_t) {
+            for (int32_t r = begin; r < end; r++)
+                memcpy(builder.row(r), src + r * stride, rowBytes);
+        });
     const YcPixel *next = src; // a one-frame clip: frame m is still held and the plane has its own copy
     if (hasNext && !(next = request(c, m + 1)))
         return false;
 
     // At the clip's ends the one neighbour there is stands in for both; the
     // last frame keeps a whole copy of its previous one for that.
-    const YcPixel *previousFrame = hasPrevious ? t.previous : next;
-    const int16_t *previousLuma = hasPrevious && hasNext ? t.previousLuma : nullptr;
-    const YcPixel *nextFrame = hasNext || !hasPrevious ? next : t.previous;
+    DotFrames frames = {hasPrevious ? previous : next,
+                        hasPrevious && hasNext && !stay ? t.previousLuma : nullptr,
+                        builder.row(0),
+                        hasNext || !hasPrevious ? next : previous,
+                        job->width,
+                        job->height,
+                        job->stride,
+                        builder.pitch()};
+    // Neighbours that stay may come as their luma alone: a third of the bytes.
+    if (stay && c.source.luma) {
+        const int32_t before = hasPrevious ? m - 1 : hasNext ? m + 1 : m;
+        const int32_t after = hasNext ? m + 1 : hasPrevious ? m - 1 : m;
+        const int16_t *prevLuma = c.source.luma(c.source.context, before);
+        const int16_t *nextLuma = c.source.luma(c.source.context, after);
+        if (prevLuma && nextLuma) {
+            frames.prevLuma = prevLuma;
+            frames.nextLuma = nextLuma;
+        }
+    }
+    const WaveletDsp &dsp = c.f.kernels.wavelet;
+    const FilterInstance &f = c.f;
+    if (!dotFramesUsable(frames, f.scratch.work)) {
+        if (stay)
+            buildSlices(c, builder, [&](int32_t r, int32_t) { memcpy(builder.row(r), src + r * stride, rowBytes); });
+        else
+            buildSlices(c, builder, [](int32_t, int32_t) {});
+        return true;
+    }
+    overRows(c, job->height, [&](int32_t begin, int32_t end, int32_t worker) {
+        const DotPassWork work = workerDotWork(f, worker);
+        for (int32_t r = begin; r < end && stay; r++) {
+            memcpy(builder.row(r), src + r * stride, rowBytes);
+            dotAnalyseRows(dsp, work, frames, r, r + 1);
+        }
+        if (!stay)
+            dotAnalyseRows(dsp, work, frames, begin, end);
+    });
+    // Sixteen columns at a time keep the widest column kernels full.
+    const int32_t groups = kDotShrinkColumns / 16;
+    const int32_t pieces = c.tasks.workers <= 1 ? 1 : c.tasks.workers * 4;
+    auto shrink = [&](int32_t i, int32_t worker) {
+        const int32_t begin = 16 * (int32_t)((int64_t)groups * i / pieces);
+        const int32_t end = 16 * (int32_t)((int64_t)groups * (i + 1) / pieces);
+        dotShrinkColumns(dsp, workerDotWork(f, worker), job->height, begin, end);
+    };
+    runTasks(c.tasks, pieces, shrink);
     // Each row goes on to the band split as soon as the dot pass has written it back.
-    if (dotPassStrided(c.f.kernels.wavelet, c.f.scratch.work, job, previousFrame, previousLuma, builder.row(0), builder.pitch(), nextFrame,
-                       SlotBuilder::rowReadyThunk, &builder))
-        builder.finish();
-    else
-        builder.build(nullptr);
+    buildSlices(c, builder,
+                [&](int32_t r, int32_t worker) { dotSynthesiseRow(dsp, workerDotWork(f, worker), frames, r); });
     return true;
 }
 
@@ -324,8 +432,13 @@ bool holds(const BandCache &cache, int32_t frame) { return cache.slotTag[cacheSl
 
 } // namespace
 
-void filterFrame(FilterInstance &f, const FrameJob &jobRecord, const FrameSettings &s, const FrameSource &source)
+void filterFrame(FilterInstance &f, const FrameJob &jobRecord, const FrameSettings &s, const FrameSource &source,
+                 const TaskRunner &tasksGiven, const FrameRowSink *sink)
 {
+    // Never more workers than the instance has work memory for.
+    TaskRunner tasks = tasksGiven;
+    if (tasks.workers > f.workers || tasks.workers < 1)
+        tasks = serialTasks();
     const FrameJob *job = &jobRecord;
     const int32_t width = job->width, height = job->height, stride = job->stride;
     BandCache &cache = f.cache;
@@ -352,9 +465,9 @@ void filterFrame(FilterInstance &f, const FrameJob &jobRecord, const FrameSettin
     }
 
     const int32_t n = job->frameIndex;
-    bool outOfMemory = false;
+    bool outOfMemory = false, averaged = false;
     {
-        const Call call = {f, job, s, source};
+        const Call call = {f, job, s, source, tasks, nullptr};
         Temporaries temporaries((size_t)stride * (size_t)height, (size_t)width * (size_t)height, f.frameHeap);
         for (int32_t j = -1; j <= 1; j++) {
             const int32_t m = n + j;
@@ -362,7 +475,17 @@ void filterFrame(FilterInstance &f, const FrameJob &jobRecord, const FrameSettin
                 continue;
             const int32_t slot = cacheSlotOf(m);
             bool built;
-            if (stride >= cache.alignedWidth) {
+            FrameAverager averager;
+            // The frame after the output frame is rebuilt last. When the
+            // other two are there, the output rows are averaged within its
+            // rebuild, while the rows of its planes are in the cache. Only
+            // where the source's frames stay: a host's frame buffer might be
+            // one it also serves.
+            if (j == 1 && source.framesStay && stride >= cache.alignedWidth && holds(cache, n) &&
+                (n == 0 || holds(cache, n - 1)) && prepareAverager(averager, job, cache, s, f.kernels.nr, sink)) {
+                const Call within = {f, job, s, source, tasks, &averager};
+                averaged = built = rebuildSlot(within, m, slot, temporaries);
+            } else if (stride >= cache.alignedWidth) {
                 built = rebuildSlot(call, m, slot, temporaries);
             } else {
                 built = loadSource(call, m, temporaries);
@@ -384,11 +507,12 @@ void filterFrame(FilterInstance &f, const FrameJob &jobRecord, const FrameSettin
         return;
     }
 
-    // Each row is doubled while the averaging has it in the cache.
-    if (selectiveAverageDoubled(job, cache, s, f.kernels.nr))
-        finishOutputBorders(job, s, f.kernels.nr);
-    else
+    // Each row is doubled and finished while the averaging has it in the cache.
+    if (!averaged && !averageFrameRows(job, cache, s, f.kernels.nr, tasks, sink)) {
         finishOutput(job, s, f.kernels.nr);
+        for (int32_t r = 0; sink && r < height; r++)
+            sink->row(sink->context, r, 0);
+    }
     f.lastOutcome = FrameOutcome::Filtered;
 }
 

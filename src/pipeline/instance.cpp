@@ -9,8 +9,23 @@ constexpr size_t kWaveRowBytes = (size_t)kWaveLength * sizeof(float);
 constexpr size_t kScratchBytes[kScratchBlocks] = {kWavePlaneBytes, kWavePlaneBytes, kWaveRowBytes, kWaveRowBytes,
                                                   kWaveRowBytes};
 
+// A worker's block: rowA, rowB, rowC and the shrink area, 32-byte aligned.
+constexpr size_t kWorkerFloats = 3 * (size_t)kWaveLength + kShrinkWorkFloats;
+constexpr size_t kWorkerBytes = kWorkerFloats * sizeof(float) + 31;
+
+float *workerFloats(void *block)
+{
+    return reinterpret_cast<float *>((reinterpret_cast<uintptr_t>(block) + 31) & ~(uintptr_t)31);
+}
+
 void releaseScratch(FilterInstance &f)
 {
+    for (void *&block : f.workerBlocks) {
+        if (block)
+            f.scratchHeap.release(block);
+        block = nullptr;
+    }
+    f.workers = 1;
     for (void *&block : f.scratch.raw) {
         if (block)
             f.scratchHeap.release(block);
@@ -36,15 +51,38 @@ bool allocateScratch(FilterInstance &f)
     return true;
 }
 
+bool allocateWorkers(FilterInstance &f, int32_t workers)
+{
+    for (int32_t i = 1; i < workers; ++i)
+        if (!(f.workerBlocks[i - 1] = f.scratchHeap.allocate(kWorkerBytes)))
+            return false;
+    f.workers = workers;
+    return true;
+}
+
 } // namespace
 
-void startInstance(FilterInstance &f, int32_t cpuLevel, unsigned cpuFlags)
+DotPassWork workerDotWork(const FilterInstance &f, int32_t worker)
+{
+    DotPassWork w = f.scratch.work;
+    if (worker <= 0 || worker >= f.workers)
+        return w;
+    float *p = workerFloats(f.workerBlocks[worker - 1]);
+    w.rowA = p;
+    w.rowB = p + kWaveLength;
+    w.rowC = p + 2 * kWaveLength;
+    w.shrink = p + 3 * kWaveLength;
+    return w;
+}
+
+void startInstance(FilterInstance &f, int32_t cpuLevel, unsigned cpuFlags, int32_t workers)
 {
     f.cpuLevel = cpuLevel;
     kernelsInit(&f.kernels, cpuFlags);
     releaseScratch(f);
     f.startupOutOfMemory = false;
-    if (!allocateScratch(f)) {
+    workers = workers < 1 ? 1 : workers > kMaxWorkers ? kMaxWorkers : workers;
+    if (!allocateScratch(f) || !allocateWorkers(f, workers)) {
         // Processing stays off: frames are cleared instead of worked on in
         // missing storage.
         releaseScratch(f);

@@ -29,6 +29,9 @@ struct ScratchHeap {
 
 constexpr int kScratchBlocks = 5;
 
+// Workers one instance can keep work memory for (the library's thread limit).
+constexpr int32_t kMaxWorkers = 64;
+
 // The dot pass's work memory: five blocks from the scratch heap, each rounded
 // up to 16 bytes for use, in the order planeA, planeB, rowA, rowB, rowC.
 struct ScratchMemory {
@@ -51,16 +54,24 @@ struct FilterInstance {
     ScratchHeap scratchHeap = {malloc, free};
     FrameHeap frameHeap = {malloc, realloc, free};
     alignas(32) float shrinkWork[kShrinkWorkFloats] = {};
+    // Workers 1 .. workers - 1 each have their own dot-pass rows and column
+    // shrink area, in one block from the scratch heap; worker 0 uses `scratch`.
+    int32_t workers = 1;
+    void *workerBlocks[kMaxWorkers - 1] = {};
 };
+
+// The dot pass's work memory of worker w: the instance's planes, and the rows
+// and shrink area of that worker alone.
+DotPassWork workerDotWork(const FilterInstance &f, int32_t worker);
 
 // Rounds a block's address up to the next multiple of 16.
 inline void *alignUp16(void *p) { return reinterpret_cast<void *>((reinterpret_cast<uintptr_t>(p) + 15) & ~(uintptr_t)15); }
 
 // Starts processing at capability level `cpuLevel` with the kernels `cpuFlags`
-// allow, and allocates the work memory. When an allocation fails, processing
-// stays off (cpuLevel 0) and startupOutOfMemory says why. Starting again frees
-// the first blocks.
-void startInstance(FilterInstance &f, int32_t cpuLevel, unsigned cpuFlags);
+// allow, and allocates the work memory for `workers` (1 .. kMaxWorkers) jobs
+// at once. When an allocation fails, processing stays off (cpuLevel 0) and
+// startupOutOfMemory says why. Starting again frees the first blocks.
+void startInstance(FilterInstance &f, int32_t cpuLevel, unsigned cpuFlags, int32_t workers = 1);
 
 // Frees the band planes and the work memory; a later frame is cleared, not processed.
 void stopInstance(FilterInstance &f);

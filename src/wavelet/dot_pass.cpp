@@ -3,50 +3,83 @@
 #include <stddef.h>
 #include <string.h>
 
-
 namespace velvane {
 
-bool dotPassStrided(const WaveletDsp &dsp, const DotPassWork &work, const FrameJob *job, const YcPixel *prev, const int16_t *prevLuma,
-                    YcPixel *cur, int32_t curStride, const YcPixel *next, DotRowDoneFn rowDone, void *context)
+bool dotFramesUsable(const DotFrames &f, const DotPassWork &work)
+{
+    constexpr int32_t n = kWaveLength;
+    if ((!f.prev && !f.prevLuma) || !f.cur || (!f.next && !f.nextLuma))
+        return false;
+    if (f.width < 1 || f.width > n || f.height < 1 || f.height > n || f.stride < f.width || f.curStride < f.width)
+        return false;
+    return work.planeA && work.planeB && work.rowA && work.rowB && work.rowC && work.shrink;
+}
+
+// Difference signal and row analysis. The signal row goes through a work row
+// instead of planeA: it is read only by the first transform. cur's luma keeps
+// the neighbours' mean until the write-back.
+void dotAnalyseRows(const WaveletDsp &dsp, const DotPassWork &work, const DotFrames &f, int32_t begin, int32_t end,
+                    const YcPixel *load, int32_t loadStride)
 {
     constexpr int32_t n = kWaveLength, m = kWaveLength / 2;
-    if (!job || (!prev && !prevLuma) || !cur || !next)
-        return false;
-    const int32_t w = job->width, h = job->height, stride = job->stride;
-    if (w < 1 || w > n || h < 1 || h > n || stride < w || curStride < w)
-        return false;
-    float *planeA = work.planeA, *planeB = work.planeB;
-    float *rowA = work.rowA, *rowB = work.rowB, *rowC = work.rowC;
-    if (!planeA || !planeB || !rowA || !rowB || !rowC || !work.shrink)
-        return false;
-
-    // Difference signal and row analysis. The signal row goes through a work
-    // row instead of planeA: it is read only by the first transform. cur's
-    // luma keeps the neighbours' mean until the write-back.
-    for (int32_t i = 0; i < h; i++) {
-        const ptrdiff_t r = (ptrdiff_t)i * stride;
-        float *a = planeA + (ptrdiff_t)i * n, *b = planeB + (ptrdiff_t)i * n;
-        if (prevLuma)
-            dsp.dotDifferenceLumaRow(prevLuma + (ptrdiff_t)i * w, cur + (ptrdiff_t)i * curStride, next + r, w, rowB);
+    const int32_t w = f.width;
+    for (int32_t i = begin; i < end; i++) {
+        const ptrdiff_t r = (ptrdiff_t)i * f.stride;
+        YcPixel *cur = f.cur + (ptrdiff_t)i * f.curStride;
+        float *a = work.planeA + (ptrdiff_t)i * n, *b = work.planeB + (ptrdiff_t)i * n;
+        if (load)
+            memcpy(cur, load + (ptrdiff_t)i * loadStride, (size_t)w * sizeof(YcPixel));
+        if (f.prevLuma && f.nextLuma)
+            dsp.dotDifferenceLumasRow(f.prevLuma + (ptrdiff_t)i * w, cur, f.nextLuma + (ptrdiff_t)i * w, w,
+                                      work.rowB);
+        else if (f.prevLuma)
+            dsp.dotDifferenceLumaRow(f.prevLuma + (ptrdiff_t)i * w, cur, f.next + r, w, work.rowB);
         else
-            dsp.dotDifferenceRow(prev + r, cur + (ptrdiff_t)i * curStride, next + r, w, rowB);
-        memset(rowB + w, 0, sizeof(float) * (size_t)(n - w));
-        dsp.d4Forward(rowB, n, b);         // a | d of the row
-        dsp.d4OddLowInverse(b, m, rowA);   // its low-pass part, one sample later
-        dsp.d4Forward(rowA, n, a);         // a' | d' of that
+            dsp.dotDifferenceRow(f.prev + r, cur, f.next + r, w, work.rowB);
+        memset(work.rowB + w, 0, sizeof(float) * (size_t)(n - w));
+        dsp.d4Forward(work.rowB, n, b);        // a | d of the row
+        dsp.d4OddLowInverse(b, m, work.rowA);  // its low-pass part, one sample later
+        dsp.d4Forward(work.rowA, n, a);        // a' | d' of that
     }
+}
 
-    // Down the horizontal details of both halves.
-    dsp.shrinkColumns(planeA, m, m, h, work.shrink);
-    dsp.shrinkColumns(planeB, m, m, h, work.shrink);
+// Down the horizontal details of both halves: columns m .. n - 1 of planeA,
+// then of planeB.
+void dotShrinkColumns(const WaveletDsp &dsp, const DotPassWork &work, int32_t height, int32_t begin, int32_t end)
+{
+    constexpr int32_t m = kWaveLength / 2;
+    if (begin < m)
+        dsp.shrinkColumns(work.planeA, m + begin, (end < m ? end : m) - begin, height, work.shrink);
+    if (end > m) {
+        const int32_t from = begin > m ? begin : m;
+        dsp.shrinkColumns(work.planeB, from, end - from, height, work.shrink);
+    }
+}
 
-    // Row synthesis and write-back.
-    for (int32_t i = 0; i < h; i++) {
-        const float *a = planeA + (ptrdiff_t)i * n, *b = planeB + (ptrdiff_t)i * n;
-        dsp.d4Inverse(a, a + m, m, rowA);
-        dsp.d4OddLowForward(rowA, n, rowC);  // the new approximations
-        dsp.d4Inverse(rowC, b + m, m, rowB); // the processed signal row
-        dsp.dotWriteBackRow(rowB, w, cur + (ptrdiff_t)i * curStride);
+// Row synthesis and write-back.
+void dotSynthesiseRow(const WaveletDsp &dsp, const DotPassWork &work, const DotFrames &f, int32_t i)
+{
+    constexpr int32_t n = kWaveLength, m = kWaveLength / 2;
+    const float *a = work.planeA + (ptrdiff_t)i * n, *b = work.planeB + (ptrdiff_t)i * n;
+    dsp.d4Inverse(a, a + m, m, work.rowA);
+    dsp.d4OddLowForward(work.rowA, n, work.rowC);       // the new approximations
+    dsp.d4Inverse(work.rowC, b + m, m, work.rowB);      // the processed signal row
+    dsp.dotWriteBackRow(work.rowB, f.width, f.cur + (ptrdiff_t)i * f.curStride);
+}
+
+bool dotPassStrided(const WaveletDsp &dsp, const DotPassWork &work, const FrameJob *job, const YcPixel *prev,
+                    const int16_t *prevLuma, YcPixel *cur, int32_t curStride, const YcPixel *next,
+                    DotRowDoneFn rowDone, void *context)
+{
+    if (!job)
+        return false;
+    const DotFrames f = {prev, prevLuma, cur, next, job->width, job->height, job->stride, curStride};
+    if (!dotFramesUsable(f, work))
+        return false;
+    dotAnalyseRows(dsp, work, f, 0, f.height);
+    dotShrinkColumns(dsp, work, f.height, 0, kDotShrinkColumns);
+    for (int32_t i = 0; i < f.height; i++) {
+        dotSynthesiseRow(dsp, work, f, i);
         if (rowDone)
             rowDone(context, i);
     }

@@ -36,6 +36,40 @@ bool dotPassStrided(const WaveletDsp &dsp, const DotPassWork &work, const FrameJ
                     YcPixel *cur, int32_t curStride, const YcPixel *next, DotRowDoneFn rowDone = nullptr,
                     void *context = nullptr);
 
+// The pass in its three stages, for callers that run each stage's rows or
+// columns on several threads: every row of the analysis, then every column of
+// the shrink, then every row of the synthesis, each stage finished before the
+// next begins. Rows and columns within a stage are independent; each call
+// needs the rows and shrink area of `work` to itself, while the planes are
+// shared by every call of one pass.
+struct DotFrames {
+    const YcPixel *prev;     // job stride; or null with prevLuma
+    const int16_t *prevLuma; // rows of `width` samples, standing for prev; or null
+    YcPixel *cur;            // curStride
+    const YcPixel *next;     // job stride; or null with nextLuma
+    int32_t width, height, stride, curStride;
+    const int16_t *nextLuma = nullptr; // as prevLuma, for next
+};
+
+// The frames of a pass and their sizes as dotPassStrided checks them; false
+// (and nothing to do) for what it would refuse.
+bool dotFramesUsable(const DotFrames &f, const DotPassWork &work);
+
+// Analysis of rows begin .. end - 1: the difference signal into the planes.
+// With `load`, each row of cur is first copied from it (rows `loadStride`
+// pixels apart), so the frame crosses memory once.
+void dotAnalyseRows(const WaveletDsp &dsp, const DotPassWork &work, const DotFrames &f, int32_t begin, int32_t end,
+                    const YcPixel *load = nullptr, int32_t loadStride = 0);
+
+// The shrink stage has this many columns: the horizontal details of both planes.
+constexpr int32_t kDotShrinkColumns = kWaveLength;
+// Columns begin .. end - 1 of the shrink stage (multiples of 16 keep the
+// widest kernels busy).
+void dotShrinkColumns(const WaveletDsp &dsp, const DotPassWork &work, int32_t height, int32_t begin, int32_t end);
+
+// Synthesis and write-back of row i of cur.
+void dotSynthesiseRow(const WaveletDsp &dsp, const DotPassWork &work, const DotFrames &f, int32_t i);
+
 } // namespace velvane
 
 #endif

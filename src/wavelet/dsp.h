@@ -44,8 +44,8 @@ using D4OddLowInverseFn = void (*)(const float *b, int32_t m, float *out);
 // only rows 0..h-1 of those columns and `work`, kShrinkWorkFloats floats
 // 32-byte aligned that belong to the caller alone. column + count <= 800.
 using ShrinkColumnsFn = void (*)(float *plane, int32_t column, int32_t count, int32_t h, float *work);
-// Eight columns at a time need three work rows and half a row per lane.
-constexpr size_t kShrinkWorkFloats = (size_t)(3 * kWaveLength + kWaveLength / 2) * 8;
+// Sixteen columns at a time need three work rows and half a row per lane.
+constexpr size_t kShrinkWorkFloats = (size_t)(3 * kWaveLength + kWaveLength / 2) * 16;
 // Difference signal of one row of w >= 1 pixels: with the neighbours' mean
 // m = (prev.y + next.y) >> 1 (32-bit sum, arithmetic shift), s[j] = cur.y - m,
 // and cur.y becomes m, which the write-back needs and which always fits in 16
@@ -63,6 +63,10 @@ using CopyLumaRowFn = void (*)(const YcPixel *row, int32_t w, int16_t *luma);
 // for prev[j].y); the same results.
 using DotDifferenceLumaRowFn = void (*)(const int16_t *prevLuma, YcPixel *cur, const YcPixel *next, int32_t w,
                                         float *s);
+// dotDifferenceRow with both neighbours given by their luma alone; the same
+// results.
+using DotDifferenceLumasRowFn = void (*)(const int16_t *prevLuma, YcPixel *cur, const int16_t *nextLuma, int32_t w,
+                                         float *s);
 
 struct WaveletDsp {
     D4ForwardFn d4Forward;
@@ -74,6 +78,7 @@ struct WaveletDsp {
     DotWriteBackRowFn dotWriteBackRow;
     CopyLumaRowFn copyLumaRow;
     DotDifferenceLumaRowFn dotDifferenceLumaRow;
+    DotDifferenceLumasRowFn dotDifferenceLumasRow;
 };
 
 void waveletDspInit(WaveletDsp *table, unsigned cpuFlags);
@@ -88,6 +93,7 @@ void dotDifferenceRowC(const YcPixel *prev, YcPixel *cur, const YcPixel *next, i
 void dotWriteBackRowC(const float *t, int32_t w, YcPixel *cur);
 void copyLumaRowC(const YcPixel *row, int32_t w, int16_t *luma);
 void dotDifferenceLumaRowC(const int16_t *prevLuma, YcPixel *cur, const YcPixel *next, int32_t w, float *s);
+void dotDifferenceLumasRowC(const int16_t *prevLuma, YcPixel *cur, const int16_t *nextLuma, int32_t w, float *s);
 
 // One column through the two-phase detail shrink with the C transforms:
 // decompose at both phases, halve the detail pairs whose two estimates have

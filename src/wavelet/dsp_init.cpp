@@ -15,6 +15,7 @@ void waveletDspInit(WaveletDsp *table, unsigned cpuFlags)
     table->dotWriteBackRow = dotWriteBackRowC;
     table->copyLumaRow = copyLumaRowC;
     table->dotDifferenceLumaRow = dotDifferenceLumaRowC;
+    table->dotDifferenceLumasRow = dotDifferenceLumasRowC;
     waveletDspInitX86(table, cpuFlags);
 }
 

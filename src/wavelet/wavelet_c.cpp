@@ -132,6 +132,15 @@ void dotDifferenceLumaRowC(const int16_t *prevLuma, YcPixel *cur, const YcPixel 
     }
 }
 
+void dotDifferenceLumasRowC(const int16_t *prevLuma, YcPixel *cur, const int16_t *nextLuma, int32_t w, float *s)
+{
+    for (int32_t j = 0; j < w; j++) {
+        const int32_t mean = ((int32_t)prevLuma[j] + (int32_t)nextLuma[j]) >> 1;
+        s[j] = (float)((int32_t)cur[j].y - mean);
+        cur[j].y = (int16_t)mean;
+    }
+}
+
 void dotWriteBackRowC(const float *t, int32_t w, YcPixel *cur)
 {
     for (int32_t j = 0; j < w; j++) {

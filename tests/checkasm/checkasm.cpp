@@ -1,5 +1,5 @@
 // Runs every registered group at each instruction-set level the processor has:
-// C, then SSE2, then SSE2|AVX2. Usage: checkasm [--seed=N] [--test=NAME] [--bench]
+// C, then SSE2, then SSE2|AVX2, then with AVX-512. Usage: checkasm [--seed=N] [--test=NAME] [--bench]
 #include "checkasm.h"
 
 #include <stdarg.h>
@@ -108,7 +108,10 @@ int main(int argc, char **argv)
     const struct {
         unsigned flags;
         const char *isa;
-    } levels[] = {{0, "c"}, {velvane::CPU_SSE2, "sse2"}, {velvane::CPU_SSE2 | velvane::CPU_AVX2, "avx2"}};
+    } levels[] = {{0, "c"},
+                  {velvane::CPU_SSE2, "sse2"},
+                  {velvane::CPU_SSE2 | velvane::CPU_AVX2, "avx2"},
+                  {velvane::CPU_SSE2 | velvane::CPU_AVX2 | velvane::CPU_AVX512, "avx512"}};
 
     int failures = 0;
     for (const auto &lv : levels) {

@@ -242,6 +242,19 @@ void checkPixelRows(checkasm::Context &ctx, const WaveletDsp &ref, const Wavelet
                 return;
             }
         }
+        // Both neighbours by their luma alone likewise.
+        std::vector<int16_t> nextLuma(w);
+        ref.copyLumaRow(f[2].data(), w, nextLuma.data());
+        for (DotDifferenceLumasRowFn fn : {ref.dotDifferenceLumasRow, opt.dotDifferenceLumasRow}) {
+            Buf s3(w, 0);
+            s3.p = s3.store.data() + (s1.p - s1.store.data());
+            std::vector<YcPixel> c3 = original;
+            fn(luma2.data(), c3.data(), nextLuma.data(), w, s3.p);
+            if (!s1.same(s3) || memcmp(f[1].data(), c3.data(), total * sizeof(YcPixel))) {
+                ctx.fail("dotDifferenceLumasRow", "w=%d signal or mean differs from the plain difference", w);
+                return;
+            }
+        }
         std::vector<float> t(w);
         for (int32_t j = 0; j < w; j++)
             t[j] = ctx.randInt(0, 3) ? (float)ctx.randInt(-70000, 70000) * 0.37f : specials[ctx.randInt(0, 13)];
@@ -354,7 +367,8 @@ CHECKASM_GROUP(wavelet)
     if (ctx.shouldCheck("dotDifferenceRow", (const void *)opt.dotDifferenceRow) |
         ctx.shouldCheck("dotWriteBackRow", (const void *)opt.dotWriteBackRow) |
         ctx.shouldCheck("copyLumaRow", (const void *)opt.copyLumaRow) |
-        ctx.shouldCheck("dotDifferenceLumaRow", (const void *)opt.dotDifferenceLumaRow))
+        ctx.shouldCheck("dotDifferenceLumaRow", (const void *)opt.dotDifferenceLumaRow) |
+        ctx.shouldCheck("dotDifferenceLumasRow", (const void *)opt.dotDifferenceLumasRow))
         checkPixelRows(ctx, ref, opt);
     // The pass is new whenever any kernel it uses is.
     const void *passKey = (const void *)opt.shrinkColumns;

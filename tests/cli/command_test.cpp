@@ -86,6 +86,11 @@ TEST(Command, FiltersAFileAndSaysHowFast)
               std::string::npos)
         << readFile(dir.file(".stderr"));
     EXPECT_EQ(framesIn(dir.file("late.y4m")), 6u);
+    for (const char *threads : {"1", "3"}) {
+        r = velvane(dir, std::string("-q --threads ") + threads + " - - < in.y4m");
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(r.out == readFile(dir.file("out.y4m"))) << threads << " threads";
+    }
 }
 
 TEST(Command, VerboseShowsTheSettingsUsed)

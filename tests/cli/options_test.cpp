@@ -201,6 +201,8 @@ TEST(Options, UsageErrors)
         {"--snapshot", "1", "x.jpg", "a", "b"},
         {"--luma-low", "99", "a", "b"},
         {"--strength", "a", "b"},
+        {"--threads", "0", "a", "b"},
+        {"--threads", "65", "a", "b"},
         {"demo", "--frames", "1"},
     };
     for (const auto &args : bad) {

@@ -48,19 +48,21 @@ VelvaneFrame packed(std::vector<YcPixel> &pixels, int width, int64_t userData = 
     return f;
 }
 
-VelvaneConfig configFor(int width, int height)
+VelvaneConfig configFor(int width, int height, int threads = 1)
 {
     VelvaneConfig c;
     velvane_default_config(&c);
     c.width = width;
     c.height = height;
+    c.threads = threads;
     return c;
 }
 
 // The whole clip through the API, settings changed to `later` before frame `change` comes out.
-Clip filterClip(Clip clip, int width, int height, const VelvaneSettings *later = nullptr, int change = 0)
+Clip filterClip(Clip clip, int width, int height, const VelvaneSettings *later = nullptr, int change = 0,
+                int threads = 1)
 {
-    Filter f(configFor(width, height));
+    Filter f(configFor(width, height, threads));
     Clip out;
     std::vector<YcPixel> o((size_t)width * height);
     VelvaneFrame of = packed(o, width);
@@ -97,9 +99,10 @@ TEST(Api, RefusesWhatItCannotTakeWithAMessage)
     refused(c, "at least 4 x 4");
     c = configFor(720, 801);
     refused(c, "larger than the filter's limit of 800 x 800");
-    c = configFor(64, 32);
-    c.threads = 2;
-    refused(c, "threads");
+    c = configFor(64, 32, 65);
+    refused(c, "threads is 65; it must lie within 0..64");
+    c.threads = -1;
+    refused(c, "threads is -1");
     c = configFor(64, 32);
     c.settings.luma_high = 61;
     refused(c, "luma_high is 61; it must lie within 0..60");
@@ -304,6 +307,78 @@ TEST(Api, InstancesInTwoThreadsGiveTheBytesEachGivesAlone)
     EXPECT_TRUE(togetherA == aloneA);
     EXPECT_TRUE(togetherB == aloneB);
     EXPECT_FALSE(aloneA == Clip(a)) << "the clip went through unfiltered";
+}
+
+// Threads never change a byte: every thread count against one, for frames
+// from the smallest to nearly the largest (odd sizes cut the slices
+// unevenly), clips of one to a few frames (their ends stand in for missing
+// neighbours), a settings change in the middle, and planar frames.
+TEST(Api, EveryThreadCountGivesTheBytesOfOne)
+{
+    struct Case {
+        int w, h, frames, change;
+    };
+    const Case cases[] = {{4, 4, 1, 0}, {37, 23, 2, 1}, {130, 61, 3, 1}, {46, 200, 7, 3}, {718, 477, 4, 2}};
+    VelvaneSettings later;
+    velvane_default_settings(&later);
+    later.dot_removal = 0;
+    later.interpolate_411 = 1;
+    later.skip_previous = 1;
+    later.hue = -9;
+    later.draw_borders = 1;
+    later.border_top = 3;
+    later.border_right = 5;
+    uint32_t seed = 10;
+    for (const Case &c : cases) {
+        const Clip clip = makeClip(c.w, c.h, c.frames, seed++);
+        const VelvaneSettings *changes[] = {nullptr, &later};
+        for (const VelvaneSettings *change : changes) {
+            const Clip one = filterClip(clip, c.w, c.h, change, c.change, 1);
+            ASSERT_EQ(one.size(), clip.size());
+            EXPECT_FALSE(one == clip) << c.w << " x " << c.h << ": the clip went through unfiltered";
+            for (int threads : {2, 3, 4, 0})
+                EXPECT_TRUE(filterClip(clip, c.w, c.h, change, c.change, threads) == one)
+                    << c.w << " x " << c.h << ", " << c.frames << " frames, " << threads << " threads"
+                    << (change ? ", settings changed" : "");
+        }
+    }
+
+    // Planar frames are converted in slices of rows too.
+    const int w = 131, h = 45, cw = (w + 1) / 2;
+    const Clip clip = makeClip(w, h, 4, 30);
+    auto planar = [&](int threads) {
+        Filter f(configFor(w, h, threads));
+        std::vector<uint8_t> in((size_t)(w + 2 * cw) * h), out(in.size());
+        auto frame = [&](std::vector<uint8_t> &b) {
+            VelvaneFrame fr = {};
+            fr.format = VELVANE_PIXEL_YUV422P8;
+            fr.data[0] = b.data();
+            fr.data[1] = b.data() + (size_t)w * h;
+            fr.data[2] = b.data() + (size_t)(w + cw) * h;
+            fr.stride[0] = w;
+            fr.stride[1] = fr.stride[2] = cw;
+            return fr;
+        };
+        std::vector<uint8_t> all;
+        VelvaneFrame o = frame(out);
+        for (size_t n = 0; n <= clip.size(); n++) {
+            if (n < clip.size()) {
+                for (size_t i = 0; i < in.size(); i++) {
+                    const YcPixel &p = clip[n][i % ((size_t)w * h)];
+                    in[i] = (uint8_t)((i < (size_t)w * h ? p.y : p.cb) >> 4);
+                }
+                EXPECT_TRUE(f.send(frame(in)));
+            } else {
+                f.end();
+            }
+            while (f.receive(o))
+                all.insert(all.end(), out.begin(), out.end());
+        }
+        return all;
+    };
+    const std::vector<uint8_t> one = planar(1);
+    EXPECT_EQ(one.size(), clip.size() * (size_t)(w + 2 * cw) * h);
+    EXPECT_TRUE(planar(3) == one);
 }
 
 } // namespace

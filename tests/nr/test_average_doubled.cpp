@@ -72,6 +72,16 @@ TEST_P(AverageDoubled, GivesTheFrameOfAveragingThenOutput)
         finishOutputBorders(&job, settingsFromArrays(track, check), k.nr);
         EXPECT_EQ(memcmp(twoSteps.data(), joined.data(), joined.size() * sizeof(YcPixel)), 0);
         EXPECT_NE(memcmp(source.data(), joined.data(), joined.size() * sizeof(YcPixel)), 0);
+
+        // Row by row, each row handed on once.
+        std::vector<YcPixel> rowWise = source;
+        job.frame = rowWise.data();
+        std::vector<int> handed(c.height);
+        const FrameRowSink sink = {[](void *h, int32_t r, int32_t) { (*static_cast<std::vector<int> *>(h))[r]++; },
+                                   &handed};
+        ASSERT_TRUE(averageFrameRows(&job, cache, settingsFromArrays(track, check), k.nr, serialTasks(), &sink));
+        EXPECT_EQ(memcmp(twoSteps.data(), rowWise.data(), rowWise.size() * sizeof(YcPixel)), 0);
+        EXPECT_EQ(handed, std::vector<int>(c.height, 1));
     }
 }
 
@@ -90,6 +100,7 @@ TEST_P(AverageDoubled, DoublesNothingWhenItAveragesNothing)
     job.stride = c.stride;
     job.frameCount = 10;
     EXPECT_FALSE(selectiveAverageDoubled(&job, cache, settingsFromArrays(track, check), k.nr));
+    EXPECT_FALSE(averageFrameRows(&job, cache, settingsFromArrays(track, check), k.nr, serialTasks(), nullptr));
     for (const YcPixel &p : frame)
         ASSERT_TRUE(p.y == 3 && p.cb == 5 && p.cr == 7);
 }

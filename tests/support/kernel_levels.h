@@ -23,6 +23,8 @@ inline std::vector<KernelLevel> kernelLevels()
     levels.push_back({velvane::CPU_SSE2, "SSE2"});
     if (host & velvane::CPU_AVX2)
         levels.push_back({velvane::CPU_SSE2 | velvane::CPU_AVX2, "AVX2"});
+    if (host & velvane::CPU_AVX512)
+        levels.push_back({velvane::CPU_SSE2 | velvane::CPU_AVX2 | velvane::CPU_AVX512, "AVX512"});
     return levels;
 }
 

@@ -41,7 +41,7 @@ struct AlignedFloats {
     size_t size;
 };
 
-// Tests run once per kernel level: C, SSE2, AVX2 (skipped where missing).
+// Tests run once per kernel level: C, SSE2, AVX2, AVX-512 (skipped where missing).
 class LevelTest : public ::testing::TestWithParam<unsigned> {
 protected:
     void SetUp() override
@@ -55,13 +55,18 @@ protected:
 
 inline std::string levelName(const ::testing::TestParamInfo<unsigned> &info)
 {
-    return info.param == 0 ? "C" : (info.param & CPU_AVX2) ? "AVX2" : "SSE2";
+    return info.param == 0                ? "C"
+           : (info.param & CPU_AVX512) ? "AVX512"
+           : (info.param & CPU_AVX2)   ? "AVX2"
+                                        : "SSE2";
 }
 
 #define VELVANE_INSTANTIATE_LEVELS(suite)                                                                    \
     INSTANTIATE_TEST_SUITE_P(Levels, suite,                                                                  \
                              ::testing::Values(0u, (unsigned)velvane::CPU_SSE2,                              \
-                                               (unsigned)(velvane::CPU_SSE2 | velvane::CPU_AVX2)),           \
+                                               (unsigned)(velvane::CPU_SSE2 | velvane::CPU_AVX2),            \
+                                               (unsigned)(velvane::CPU_SSE2 | velvane::CPU_AVX2 |            \
+                                                          velvane::CPU_AVX512)),                             \
                              velvane::test::levelName)
 
 } // namespace velvane::test

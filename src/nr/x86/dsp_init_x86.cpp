@@ -14,6 +14,9 @@ void nrDspInitX86(NrDsp *table, unsigned cpuFlags)
         return;
     table->averageRow = averageRowAvx2;
     table->doubleSamples = doubleSamplesAvx2;
+    if (!(cpuFlags & CPU_AVX512))
+        return;
+    table->averageRow = averageRowAvx512;
 }
 
 } // namespace velvane

@@ -15,6 +15,8 @@ void halveSamplesAvx2(int16_t *samples, size_t count);
 void lowPassRowAvx2(int16_t *low, const int16_t *padded, ptrdiff_t rowPitch, int32_t count);
 void residualRowAvx2(int16_t *high, const int16_t *low, int32_t count);
 
+void lowPassRowAvx512(int16_t *low, const int16_t *padded, ptrdiff_t rowPitch, int32_t count);
+
 void pipelineDspInitX86(PipelineDsp *table, unsigned cpuFlags);
 
 } // namespace velvane

@@ -241,6 +241,23 @@ void dotDifferenceLumaRowAvx2(const int16_t *prevLuma, YcPixel *cur, const YcPix
         differenceLumaPixel(prevLuma, cur, next, s, j);
 }
 
+void dotDifferenceLumasRowAvx2(const int16_t *prevLuma, YcPixel *cur, const int16_t *nextLuma, int32_t w, float *s)
+{
+    int32_t j = 0;
+    for (; j + 8 <= w; j += 8) {
+        const EightPixels c(cur + j);
+        const __m256i prevY = _mm256_cvtepi16_epi32(_mm_loadu_si128((const __m128i *)(const void *)(prevLuma + j)));
+        const __m256i nextY = _mm256_cvtepi16_epi32(_mm_loadu_si128((const __m128i *)(const void *)(nextLuma + j)));
+        const __m256i mean = _mm256_srai_epi32(_mm256_add_epi32(prevY, nextY), 1);
+        _mm256_storeu_ps(s + j, _mm256_cvtepi32_ps(_mm256_sub_epi32(c.luma(), mean)));
+        c.storeY(cur + j, mean);
+    }
+    for (; j + 4 <= w; j += 4)
+        differenceLumas4(prevLuma, cur, nextLuma, s, j);
+    for (; j < w; j++)
+        differenceLumasPixel(prevLuma, cur, nextLuma, s, j);
+}
+
 void dotWriteBackRowAvx2(const float *t, int32_t w, YcPixel *cur)
 {
     int32_t j = 0;

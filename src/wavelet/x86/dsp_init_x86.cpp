@@ -16,6 +16,7 @@ void waveletDspInitX86(WaveletDsp *table, unsigned cpuFlags)
     table->dotWriteBackRow = dotWriteBackRowSse2;
     table->copyLumaRow = copyLumaRowSse2;
     table->dotDifferenceLumaRow = dotDifferenceLumaRowSse2;
+    table->dotDifferenceLumasRow = dotDifferenceLumasRowSse2;
     if (!(cpuFlags & CPU_AVX2))
         return;
     table->d4Forward = d4ForwardAvx2;
@@ -27,6 +28,14 @@ void waveletDspInitX86(WaveletDsp *table, unsigned cpuFlags)
     table->dotWriteBackRow = dotWriteBackRowAvx2;
     table->copyLumaRow = copyLumaRowAvx2;
     table->dotDifferenceLumaRow = dotDifferenceLumaRowAvx2;
+    table->dotDifferenceLumasRow = dotDifferenceLumasRowAvx2;
+    if (!(cpuFlags & CPU_AVX512))
+        return;
+    table->d4Forward = d4ForwardAvx512;
+    table->d4Inverse = d4InverseAvx512;
+    table->d4OddLowForward = d4OddLowForwardAvx512;
+    table->d4OddLowInverse = d4OddLowInverseAvx512;
+    table->shrinkColumns = shrinkColumnsAvx512;
 }
 
 } // namespace velvane

@@ -132,6 +132,15 @@ void dotDifferenceLumaRowSse2(const int16_t *prevLuma, YcPixel *cur, const YcPix
         differenceLumaPixel(prevLuma, cur, next, s, j);
 }
 
+void dotDifferenceLumasRowSse2(const int16_t *prevLuma, YcPixel *cur, const int16_t *nextLuma, int32_t w, float *s)
+{
+    int32_t j = 0;
+    for (; j + 4 <= w; j += 4)
+        differenceLumas4(prevLuma, cur, nextLuma, s, j);
+    for (; j < w; j++)
+        differenceLumasPixel(prevLuma, cur, nextLuma, s, j);
+}
+
 void dotWriteBackRowSse2(const float *t, int32_t w, YcPixel *cur)
 {
     int32_t j = 0;

@@ -99,6 +99,21 @@ inline void differenceLuma4(const int16_t *prevLuma, YcPixel *cur, const YcPixel
     c.storeY(cur + j, mean);
 }
 
+inline void differenceLumasPixel(const int16_t *prevLuma, YcPixel *cur, const int16_t *nextLuma, float *s, int32_t j)
+{
+    const int32_t mean = ((int32_t)prevLuma[j] + (int32_t)nextLuma[j]) >> 1;
+    s[j] = (float)((int32_t)cur[j].y - mean);
+    cur[j].y = (int16_t)mean;
+}
+
+inline void differenceLumas4(const int16_t *prevLuma, YcPixel *cur, const int16_t *nextLuma, float *s, int32_t j)
+{
+    const FourPixels c(cur + j);
+    const __m128i mean = _mm_srai_epi32(_mm_add_epi32(luma4(prevLuma + j), luma4(nextLuma + j)), 1);
+    _mm_storeu_ps(s + j, _mm_cvtepi32_ps(_mm_sub_epi32(c.y(), mean)));
+    c.storeY(cur + j, mean);
+}
+
 inline void writeBack4(const float *t, YcPixel *cur, int32_t j)
 {
     const FourPixels c(cur + j);

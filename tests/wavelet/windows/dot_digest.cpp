@@ -92,8 +92,9 @@ uint64_t pass(const WaveletDsp &t, int32_t w, int32_t hgt, int kind)
 int main()
 {
     __builtin_cpu_init();
-    const unsigned levels[3] = {0, CPU_SSE2, CPU_SSE2 | CPU_AVX2};
-    const int count = __builtin_cpu_supports("avx2") ? 3 : 2;
+    const unsigned levels[4] = {0, CPU_SSE2, CPU_SSE2 | CPU_AVX2, CPU_SSE2 | CPU_AVX2 | CPU_AVX512};
+    const unsigned host = cpuSimdFlags();
+    const int count = (host & CPU_AVX512) ? 4 : (host & CPU_AVX2) ? 3 : 2;
     int mismatches = 0;
     uint64_t first[4] = {};
     for (int l = 0; l < count; l++) {
