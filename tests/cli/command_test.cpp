@@ -553,7 +553,8 @@ TEST(Command, WritesIntoWhatTheOutputNamesWithoutReplacingIt)
     if (pid == 0) {
         if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
             _exit(77);
-        if (geteuid() == 0 || chdir(dir.path().c_str()) != 0 || access("in.y4m", R_OK) != 0)
+        if (geteuid() == 0 || access(VELVANE_PATH, X_OK) != 0 || chdir(dir.path().c_str()) != 0 ||
+            access("in.y4m", R_OK) != 0)
             _exit(77);
         execl(VELVANE_PATH, "velvane", "-q", "in.y4m", "/dev/null", (char *)nullptr);
         _exit(127);
@@ -561,7 +562,7 @@ TEST(Command, WritesIntoWhatTheOutputNamesWithoutReplacingIt)
     int status = 0;
     waitpid(pid, &status, 0);
     if (WIFEXITED(status) && WEXITSTATUS(status) == 77)
-        skipped += " /dev/null as an ordinary user (cannot become one, or reach the folder as one);";
+        skipped += " /dev/null as an ordinary user (cannot become one, or reach the program or the folder as one);";
     else
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "/dev/null as an ordinary user";
     EXPECT_TRUE(isKind("/dev/null", S_IFCHR));
