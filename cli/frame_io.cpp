@@ -28,6 +28,21 @@ void copyPlanes(const Y4mFormat &f, const Planes &from, const Planes &to)
     }
 }
 
+bool FrameSource::readRaw(uint8_t *raw, FrameInfo *info)
+{
+    Planes planes;
+    if (!read(&planes, info))
+        return false;
+    copyPlanes(format(), planes, rawPlanes(format(), raw));
+    return true;
+}
+
+void FrameSink::writeRaw(const Y4mFormat &format, const uint8_t *raw, const FrameInfo &info)
+{
+    copyPlanes(format, rawPlanes(format, const_cast<uint8_t *>(raw)), planes());
+    write(info);
+}
+
 Y4mSource::Y4mSource(FILE *in, const std::string &name, const std::string &prefix) : reader_(in, name, prefix)
 {
     const Y4mFormat &f = reader_.readHeader();
@@ -41,11 +56,18 @@ bool Y4mSource::read(Planes *planes, FrameInfo *info)
 {
     if (raw_.empty())
         raw_.resize(format().frameBytes());
-    if (!reader_.readFrame(raw_.data(), &info->tags))
+    if (!readRaw(raw_.data(), info))
+        return false;
+    *planes = rawPlanes(format(), raw_.data());
+    return true;
+}
+
+bool Y4mSource::readRaw(uint8_t *raw, FrameInfo *info)
+{
+    if (!reader_.readFrame(raw, &info->tags))
         return false;
     info->interlaced = frameIsInterlaced(format(), info->tags);
     info->pts = next_++;
-    *planes = rawPlanes(format(), raw_.data());
     return true;
 }
 
@@ -62,10 +84,12 @@ Y4mFormat Y4mSink::start(const Y4mFormat &wanted, bool, std::atomic<int64_t> *wr
 
 Planes Y4mSink::planes() { return rawPlanes(format_, raw_.data()); }
 
-void Y4mSink::write(const FrameInfo &info)
+void Y4mSink::write(const FrameInfo &info) { writeRaw(format_, raw_.data(), info); }
+
+void Y4mSink::writeRaw(const Y4mFormat &, const uint8_t *raw, const FrameInfo &info)
 {
     StreamLock whole(out_);
-    writer_.writeFrame(raw_.data(), info.tags);
+    writer_.writeFrame(raw, info.tags);
     ++*written_;
 }
 

@@ -47,6 +47,9 @@ public:
     // Throws CliError naming the frame when the input breaks off: the frames
     // before it were whole.
     virtual bool read(Planes *planes, FrameInfo *info) = 0;
+    // read() with the frame stored into `raw` as a YUV4MPEG2 frame holds it
+    // (rawPlanes of format()); a source that reads that layout reads it there.
+    virtual bool readRaw(uint8_t *raw, FrameInfo *info);
 };
 
 class FrameSink {
@@ -65,6 +68,9 @@ public:
     // output stream's lock is held, so that an interruption that takes the
     // lock finds whole frames and their number. Throws CliError.
     virtual void write(const FrameInfo &info) = 0;
+    // write() of a frame of `format` (what start returned) stored as a
+    // YUV4MPEG2 frame holds it; a sink that writes that layout writes it from there.
+    virtual void writeRaw(const Y4mFormat &format, const uint8_t *raw, const FrameInfo &info);
     // After the last frame: what is held back goes out. Throws CliError.
     virtual void finish() = 0;
 };
@@ -88,6 +94,7 @@ public:
     int64_t expectedFrames() const override { return bound_; }
     int64_t frameBound() const override { return bound_; }
     bool read(Planes *planes, FrameInfo *info) override;
+    bool readRaw(uint8_t *raw, FrameInfo *info) override;
 
 private:
     Y4mReader reader_;
@@ -103,6 +110,7 @@ public:
     Y4mFormat start(const Y4mFormat &wanted, bool samplingFixed, std::atomic<int64_t> *written) override;
     Planes planes() override;
     void write(const FrameInfo &info) override;
+    void writeRaw(const Y4mFormat &format, const uint8_t *raw, const FrameInfo &info) override;
     void finish() override;
 
 private:

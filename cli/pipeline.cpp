@@ -275,25 +275,26 @@ RunStats filterFrames(FilterDescriptor *fd, FrameSource &source, const std::stri
             Planes in; // as the source holds them
             FrameInfo info;
             for (int64_t n = 0;; n++) {
+                // Planes the filter takes as they are are read straight into their frame.
+                FramePtr f;
+                if (planes && !(f = inPool.acquire()))
+                    return;
                 bool got;
                 try {
-                    got = source.read(&in, &info);
+                    got = planes ? source.readRaw(f->planes.data(), &info) : source.read(&in, &info);
                 } catch (const CliError &e) {
                     inputError = e.what(); // the frames before it still go through
                     break;
                 }
                 if (!got)
                     break;
-                FramePtr f = inPool.acquire();
-                if (!f)
+                if (!planes && !(f = inPool.acquire()))
                     return;
                 f->index = n;
                 f->info = std::move(info);
                 if (run.fieldOrder)
                     f->info.interlaced = run.fieldOrder != 'p';
-                if (planes)
-                    copyPlanes(inFormat, in, rawPlanes(inFormat, f->planes.data()));
-                else
+                if (!planes)
                     conv.toHost(in.data, in.stride, f->info.interlaced, f->pixels.data());
                 if (!toFilter.push(std::move(f)))
                     return;
@@ -312,12 +313,13 @@ RunStats filterFrames(FilterDescriptor *fd, FrameSource &source, const std::stri
             FrameConverter conv(outFormat, stride);
             FramePtr f;
             while (toWriter.pop(f)) {
-                const Planes to = sink.planes();
-                if (planes)
-                    copyPlanes(outFormat, rawPlanes(outFormat, f->planes.data()), to);
-                else
+                if (planes) {
+                    sink.writeRaw(outFormat, f->planes.data(), f->info);
+                } else {
+                    const Planes to = sink.planes();
                     conv.fromHost(f->pixels.data(), f->info.interlaced, to.data, to.stride);
-                sink.write(f->info);
+                    sink.write(f->info);
+                }
                 outPool.release(std::move(f));
                 progress.frameDone(written);
             }
