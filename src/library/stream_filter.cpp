@@ -55,6 +55,19 @@ StreamFilter::StreamFilter(int width, int height, unsigned cpuFlags, const Strea
 
 StreamFilter::~StreamFilter() { stopInstance(*instance_); }
 
+FrameJob StreamFilter::jobFor(int64_t n, int64_t frameCount)
+{
+    FrameJob job = {};
+    job.frame = output_.data();
+    job.width = width_;
+    job.height = height_;
+    job.stride = stride_;
+    job.maxHeight = height_;
+    job.frameIndex = (int32_t)n;
+    job.frameCount = (int32_t)frameCount;
+    return job;
+}
+
 int StreamFilter::fail(int status, std::string why)
 {
     error_ = std::move(why);
@@ -129,14 +142,7 @@ int StreamFilter::receive(VelvaneFrame &out)
     // Until the end is known, the frames sent so far stand for the clip: every
     // frame the filter may ask about exists, so its choices are those it makes
     // knowing the true count.
-    FrameJob job = {};
-    job.frame = output_.data();
-    job.width = width_;
-    job.height = height_;
-    job.stride = stride_;
-    job.maxHeight = height_;
-    job.frameIndex = (int32_t)next_;
-    job.frameCount = (int32_t)end;
+    const FrameJob job = jobFor(next_, end);
     const FrameSource source = {
         [](void *) { return true; },
         [](void *self, int32_t m) {
@@ -281,16 +287,10 @@ void StreamFilter::showDots(int64_t n, bool dot)
         // clip the one there is stands for both, a lone frame for itself.
         const int64_t last = first_ + (int64_t)window_.size() - 1;
         const bool hasPrevious = n > 0, hasNext = n < last;
-        const YcPixel *previous = hasPrevious ? windowFrame(n - 1)->pixels.data() : hasNext ? windowFrame(n + 1)->pixels.data() : cur;
-        const YcPixel *next = hasNext ? windowFrame(n + 1)->pixels.data() : previous;
-        FrameJob job = {};
-        job.frame = output_.data();
-        job.width = width_;
-        job.height = height_;
-        job.stride = stride_;
-        job.maxHeight = height_;
-        job.frameIndex = (int32_t)n;
-        job.frameCount = (int32_t)(last + 1);
+        const YcPixel *after = hasNext ? windowFrame(n + 1)->pixels.data() : nullptr;
+        const YcPixel *previous = hasPrevious ? windowFrame(n - 1)->pixels.data() : hasNext ? after : cur;
+        const YcPixel *next = hasNext ? after : previous;
+        const FrameJob job = jobFor(n, last + 1);
         dotPass(instance_->kernels.wavelet, instance_->scratch.work, &job, previous, output_.data(), next);
     }
     removedView(cur, output_.data(), width_, height_, stride_);

@@ -68,6 +68,8 @@ private:
         bool sceneStart = false; // automatic strength: a scene begins here
     };
     int fail(int status, std::string why);
+    // Output frame n of a clip of frameCount frames, into output_.
+    FrameJob jobFor(int64_t n, int64_t frameCount);
     // Frame n of the window; one outside it gets the nearest there is.
     const Frame *windowFrame(int64_t n) const;
     // The settings frame n is filtered with, measuring its scene first when

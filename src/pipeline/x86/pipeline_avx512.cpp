@@ -1,16 +1,5 @@
 // AVX-512 (F, BW, VL, DQ) version of the band split's low-pass.
-// GCC 12 takes the intrinsics' deliberately undefined pass-through operands
-// for uninitialised variables.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-#include <immintrin.h>
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
-
+#include "common/x86_avx512.h"
 #include "pipeline/x86/dsp_x86.h"
 
 namespace velvane {

@@ -1,17 +1,6 @@
 // AVX-512 (F, BW, VL, DQ) versions of the wavelet kernels: sixteen outputs at
 // a time along a row, sixteen columns at a time down the planes.
-// GCC 12 takes the intrinsics' deliberately undefined pass-through operands
-// for uninitialised variables.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-#include <immintrin.h>
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
-
+#include "common/x86_avx512.h"
 #include "wavelet/x86/column_lanes.h"
 #include "wavelet/x86/dsp_x86.h"
 #include "wavelet/x86/row_edges.h"
