@@ -3,6 +3,7 @@
 # asks apt when something is missing.
 #
 #   bash scripts/setup.sh [GROUP ...]
+#   bash scripts/setup.sh --list [GROUP ...]   print the packages, install nothing
 #
 #   demo      what scripts/demo.sh needs: the compiler, CMake and the
 #             libraries of the velvane command (libpng, CLI11, and FFmpeg's
@@ -27,18 +28,32 @@ set -euo pipefail
 
 demo=(build-essential cmake ninja-build libcli11-dev libpng-dev zlib1g-dev pkg-config
       libavformat-dev libavcodec-dev libavutil-dev libswscale-dev)
-test=(libgtest-dev libgmock-dev libbenchmark-dev ffmpeg python3)
+test=(libgtest-dev libgmock-dev libbenchmark-dev ffmpeg python3 qemu-user chromium)
 fuzz=(clang libclang-rt-dev)
 windows=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
          wine64 xvfb xauth imagemagick zip fonts-ipafont-gothic qemu-user gcc-multilib g++-multilib)
 compare=(ffmpeg gnuplot-nox fonts-dejavu-core mjpegtools linux-perf valgrind)
 
+list=0
+if [ "${1:-}" = "--list" ]; then list=1; shift; fi
 [ $# -gt 0 ] || set -- all
 packages=("${demo[@]}")
 for group in "$@"; do
   case "$group" in
+    demo) ;;
+    test) packages+=("${test[@]}") ;;
+    fuzz) packages+=("${fuzz[@]}") ;;
+    windows) packages+=("${windows[@]}") ;;
+    compare) packages+=("${compare[@]}") ;;
+    all) packages+=("${test[@]}" "${fuzz[@]}" "${windows[@]}") ;;
+    *) echo "setup: unknown group '$group' (known: demo, test, fuzz, windows, compare, all)" >&2; exit 2 ;;
   esac
 done
+
+if [ "$list" = 1 ]; then
+  printf '%s\n' "${packages[@]}" | sort -u
+  exit 0
+fi
 
 missing=()
 for p in $(printf '%s\n' "${packages[@]}" | sort -u); do
