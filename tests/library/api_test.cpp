@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/cpu_flags.h"
 #include "embedded_host.h"
 #include "library/settings_fields.h"
 #include "library/stream_filter.h"
@@ -278,7 +279,7 @@ TEST(Api, AFrameTheFilterCouldNotFilterIsAnErrorAndCanBeReceivedAgain)
         track[i] = defaults.*kTrackFields[i].member;
     for (int i = 0; i < VV_CHECK_COUNT; i++)
         check[i] = defaults.*kCheckFields[i].member;
-    StreamFilter s(w, h, VELVANE_CPU_ALL, settingsFromArrays(track, check));
+    StreamFilter s(w, h, cpuSimdFlags(), settingsFromArrays(track, check)); // the kernels this processor runs
     for (int n = 0; n < 3; n++) {
         const VelvaneFrame in = packed(clip[n], w);
         ASSERT_EQ(s.send(&in), VELVANE_OK);
