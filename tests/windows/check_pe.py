@@ -2,7 +2,6 @@
 """Checks a Windows build of the module as the host will load it.
 
     check_pe.py --objdump OBJDUMP --nm NM --machine i386|x86-64 MODULE [--objects LIB]
-    check_pe.py --skip "why"
 
 - the file is a PE32 (i386) or PE32+ (x86-64) DLL;
 - it exports exactly one function, GetFilterTable, at ordinal 1;
@@ -15,7 +14,7 @@
   constructors the C runtime runs at load (all from the toolchain's libraries)
   are named in the output.
 
-Prints one line per finding and exits 1 on any, 77 (skipped) with --skip.
+Prints one line per finding and exits 1 on any.
 """
 import argparse
 import os
@@ -222,16 +221,12 @@ def check_objects(lib, objdump, nm):
 
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument("module", nargs="?")
+    ap.add_argument("module")
     ap.add_argument("--objdump")
     ap.add_argument("--nm")
     ap.add_argument("--machine", choices=["i386", "x86-64"])
     ap.add_argument("--objects")
-    ap.add_argument("--skip")
     args = ap.parse_args()
-    if args.skip:
-        print("check_pe: SKIP: " + args.skip)
-        return 77
     if not os.path.isfile(args.module):
         print("check_pe: FAIL: %s was not built" % args.module)
         return 1

@@ -5,16 +5,16 @@
 #   wine.sh run PREFIX DIR PROGRAM [ARGS]  run PROGRAM in DIR under Xvfb; arguments that are
 #                                          absolute Unix paths are handed over as Z: paths
 #
-# Exits 77 (the test is skipped) with a line saying why, only where Wine cannot
-# start at all; every other problem is a failure.
+# Where Wine is not installed it says so and goes the way of every missing
+# tool (tests/support/missing_tool.sh: skipped in a partial run, a failure
+# where every tool is required); every other problem is a failure.
 set -u
 
 WINE=${VELVANE_WINE:-/usr/lib/wine/wine64}
 WINESERVER=$(dirname "$WINE")/wineserver
 
-skip() {
-    echo "SKIP: Wine cannot start: $*"
-    exit 77
+missing() {
+    exec sh "$(dirname "$0")/../support/missing_tool.sh" "Wine cannot start: $*" windows
 }
 
 [ $# -ge 2 ] || { echo "usage: $0 boot|run PREFIX ..." >&2; exit 2; }
@@ -28,8 +28,8 @@ export WINEARCH=win64
 unset DISPLAY
 export HOME=${HOME:-$(dirname "$WINEPREFIX")}
 
-[ -x "$WINE" ] || skip "$WINE not found (the Debian package wine64 provides it)"
-[ -x "$WINESERVER" ] || skip "$WINESERVER not found"
+[ -x "$WINE" ] || missing "$WINE not found (wine64)"
+[ -x "$WINESERVER" ] || missing "$WINESERVER not found (wine64)"
 ready=$WINEPREFIX/.velvane-ready
 
 # A Wine server left from another run keeps that run's desktop (and display):
@@ -54,15 +54,30 @@ boot)
         cat "$log"
         rm -f "$log"
         stop_server
-        skip "wineboot --init failed in $WINEPREFIX"
+        missing "wineboot --init failed in $WINEPREFIX"
     fi
-    rm -f "$log"
+    # wineboot returns while the server still writes the new prefix's
+    # registry to disk; on a first boot beside a busy machine, a registry
+    # edit made before it is done can fail. Let it finish first.
+    "$WINESERVER" -w >/dev/null 2>&1
     # Without a window manager (Xvfb), let Wine draw the window frames itself.
-    if ! "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1; then
+    written=0
+    for try in 1 2 3; do
+        if "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >"$log" 2>&1; then
+            written=1
+            break
+        fi
+        stop_server
+        sleep "$try"
+    done
+    if [ $written = 0 ]; then
+        cat "$log"
+        rm -f "$log"
         echo "FAIL: could not write the prefix's registry"
         stop_server
         exit 1
     fi
+    rm -f "$log"
     stop_server
     touch "$ready"
     echo "wine prefix $WINEPREFIX created in $(( $(date +%s) - start )) s"
@@ -71,7 +86,7 @@ run)
     [ $# -ge 2 ] || { echo "usage: $0 run PREFIX DIR PROGRAM [ARGS]" >&2; exit 2; }
     dir=$1
     shift
-    [ -f "$ready" ] || skip "no usable prefix at $WINEPREFIX (the wine_prefix test sets it up)"
+    [ -f "$ready" ] || missing "no usable prefix at $WINEPREFIX (the windows_wine_prefix test sets it up)"
     command -v xvfb-run >/dev/null || { echo "FAIL: xvfb-run not found (the Debian package xvfb provides it)"; exit 1; }
     args=()
     for a in "$@"; do
