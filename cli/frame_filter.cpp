@@ -17,8 +17,8 @@ namespace {
 class NativeFilter : public FrameFilter {
 public:
     NativeFilter(int width, int height, int stride, const int32_t *track, const int32_t *check, int strength,
-                 int show, int threads)
-        : filter_(open(config(width, height, track, check, strength, show, threads))), stride_(stride),
+                 int show, int threads, unsigned cpuMask)
+        : filter_(open(config(width, height, track, check, strength, show, threads, cpuMask))), stride_(stride),
           width_(width), height_(height)
     {
     }
@@ -64,13 +64,14 @@ public:
 
 private:
     static VelvaneConfig config(int width, int height, const int32_t *track, const int32_t *check, int strength,
-                                int show, int threads)
+                                int show, int threads, unsigned cpuMask)
     {
         VelvaneConfig c;
         velvane_default_config(&c);
         c.width = width;
         c.height = height;
         c.threads = threads;
+        c.cpu_mask = cpuMask;
         c.settings = velvaneSettingsFromArrays(track, check);
         c.settings.strength = strength;
         c.settings.show = show;
@@ -194,10 +195,11 @@ void FrameFilter::sendPlanes(const uint8_t *, int) { throw CliError("this filter
 bool FrameFilter::receivePlanes(uint8_t *, int) { throw CliError("this filter gives no planar frames"); }
 
 std::unique_ptr<FrameFilter> nativeFilter(int width, int height, int stride, const int32_t *track,
-                                          const int32_t *check, int strength, int show, int threads)
+                                          const int32_t *check, int strength, int show, int threads,
+                                          unsigned cpuMask)
 {
     return std::unique_ptr<FrameFilter>(
-        new NativeFilter(width, height, stride, track, check, strength, show, threads));
+        new NativeFilter(width, height, stride, track, check, strength, show, threads, cpuMask));
 }
 
 std::unique_ptr<FrameFilter> pluginFilter(FilterDescriptor *fd, int width, int height, int stride,

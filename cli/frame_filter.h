@@ -36,10 +36,11 @@ public:
 
 // The native library with these settings (the host's array order; thresholds
 // and the dot pass may be VELVANE_FROM_STRENGTH), a VelvaneStrength and a
-// VelvaneShow, filtering on `threads` threads.
+// VelvaneShow, filtering on `threads` threads with the kernels `cpuMask` allows.
 std::unique_ptr<FrameFilter> nativeFilter(int width, int height, int stride, const int32_t *track,
                                           const int32_t *check, int strength = VELVANE_STRENGTH_CUSTOM,
-                                          int show = VELVANE_SHOW_OUTPUT, int threads = 1);
+                                          int show = VELVANE_SHOW_OUTPUT, int threads = 1,
+                                          unsigned cpuMask = VELVANE_CPU_ALL);
 
 // The plug-in behind `fd`: initFilter, updateFilter, processFrame per frame
 // with the frames it asks for, exitFilter when done. Such a module cannot say

@@ -42,16 +42,20 @@ std::string findModuleOption(int argc, char **argv)
     return path;
 }
 
-void printVersion()
+void printVersion(unsigned cpuMask)
 {
     printf("velvane %s\nbuild: %s\n", VELVANE_VERSION, VELVANE_BUILD);
+    const unsigned levels = velvane_cpu_levels(cpuMask);
     const unsigned flags = cpuSimdFlags();
-    if (flags & CPU_AVX512)
-        printf("kernels: AVX-512 (AVX2 or SSE2 where a stage has no AVX-512 version); this processor runs AVX-512\n");
-    else if (flags & CPU_AVX2)
-        printf("kernels: AVX2 (SSE2 where a stage has no AVX2 version); this processor runs AVX2\n");
+    const char *runs = (flags & CPU_AVX512) ? "AVX-512" : (flags & CPU_AVX2) ? "AVX2" : "SSE2";
+    if (levels & VELVANE_CPU_AVX512)
+        printf("kernels: AVX-512 (AVX2 or SSE2 where a stage has no AVX-512 version); this processor runs %s\n", runs);
+    else if (levels & VELVANE_CPU_AVX2)
+        printf("kernels: AVX2 (SSE2 where a stage has no AVX2 version); this processor runs %s\n", runs);
+    else if (levels & VELVANE_CPU_SSE2)
+        printf("kernels: SSE2; this processor runs %s\n", runs);
     else
-        printf("kernels: SSE2; this processor does not run AVX2\n");
+        printf("kernels: C (the plain references); this processor runs %s\n", runs);
 }
 
 // The stream's first bytes, which tell a YUV4MPEG2 stream from a media file.
@@ -138,6 +142,7 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl)
         run.settings = cl.settings;
         run.plugin = !cl.modulePath.empty();
         run.threads = cl.threads;
+        run.cpuMask = cl.cpuMask;
         run.outputChroma = cl.outputChroma;
         run.outputDepth = cl.outputDepth;
         run.fieldOrder = cl.fieldOrder;
@@ -248,7 +253,7 @@ int main(int argc, char **argv)
             return cl.exitCode;
         }
         if (cl.action == CommandLine::Version) {
-            printVersion();
+            printVersion(cl.cpuMask);
             return 0;
         }
         if (cl.action == CommandLine::Demo)

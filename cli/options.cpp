@@ -329,6 +329,14 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
         ->type_name("PATH")
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
         ->group("Input and output");
+    std::string cpuLevel;
+    auto *cpuOpt = app.add_option("--cpu-mask", cpuLevel,
+                                  "use kernels up to this level at most: c (the plain references), sse2, avx2, "
+                                  "avx512 or all (default: all this processor runs). Every level gives the same "
+                                  "frames; a level the processor lacks is not used")
+                       ->type_name("LEVEL")
+                       ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+                       ->group("Input and output");
     bool version = false;
     app.add_flag("--version", version, "print the version, the build and the kernels this processor gets, and stop");
 
@@ -356,6 +364,18 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
         const std::string unknown = unknownOption(app, argc, argv);
         cl.message = (unknown.empty() ? std::string(e.what()) : "unknown option " + unknown) +
                      "\nRun velvane --help for the options.";
+        return cl;
+    }
+    if (cpuOpt->count() && !cpuMaskFromLevel(cpuLevel, &cl.cpuMask)) {
+        cl.action = CommandLine::Exit;
+        cl.exitCode = 2;
+        cl.message = "--cpu-mask: \"" + cpuLevel + "\" is not one of c, sse2, avx2, avx512, all";
+        return cl;
+    }
+    if (cpuOpt->count() && !cl.modulePath.empty()) {
+        cl.action = CommandLine::Exit;
+        cl.exitCode = 2;
+        cl.message = "--cpu-mask chooses the native library's kernels; the plug-in of --module picks its own";
         return cl;
     }
     if (version) {
@@ -433,6 +453,23 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
         return cl;
     }
     return cl;
+}
+
+bool cpuMaskFromLevel(const std::string &level, unsigned *mask)
+{
+    static const std::pair<const char *, unsigned> levels[] = {
+        {"c", 0u},
+        {"sse2", VELVANE_CPU_SSE2},
+        {"avx2", VELVANE_CPU_SSE2 | VELVANE_CPU_AVX2},
+        {"avx512", VELVANE_CPU_SSE2 | VELVANE_CPU_AVX2 | VELVANE_CPU_AVX512},
+        {"all", VELVANE_CPU_ALL},
+    };
+    for (const auto &l : levels)
+        if (strcasecmp(level.c_str(), l.first) == 0) {
+            *mask = l.second;
+            return true;
+        }
+    return false;
 }
 
 } // namespace velvane

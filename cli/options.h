@@ -80,12 +80,17 @@ struct CommandLine {
     bool noAudio = false;
     std::string modulePath; // empty: the module linked into the program
     int threads = 0;        // filtering threads; 0: one per processor thread
+    unsigned cpuMask = VELVANE_CPU_ALL; // the kernel levels the library may choose (VELVANE_CPU_*)
 };
 
 // Parses argv against the descriptor's tables. Never exits the process. A
 // setting given twice takes the last value.
 CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDescriptor &fd);
 CommandLine parseCommandLine(const std::vector<std::string> &args, const FilterDescriptor &fd); // args without argv[0]
+
+// The VELVANE_CPU_* mask that allows the kernels up to a level: "c" (the
+// scalar references), "sse2", "avx2", "avx512" or "all". False for another name.
+bool cpuMaskFromLevel(const std::string &level, unsigned *mask);
 
 } // namespace velvane
 

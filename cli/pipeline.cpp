@@ -352,7 +352,7 @@ RunStats filterFrames(FilterDescriptor *fd, FrameSource &source, const std::stri
         std::unique_ptr<FrameFilter> filter =
             run.plugin ? pluginFilter(fd, width, height, stride, stats.track, stats.check)
                        : nativeFilter(width, height, stride, stats.track, stats.check, stats.strength, run.show,
-                                      run.threads);
+                                      run.threads, run.cpuMask);
         int measurements = 0;
         std::deque<FramePtr> sent; // in display order, until their filtered frame is out
         bool ended = false;

@@ -35,6 +35,7 @@ struct FilterRun {
     bool plugin = false;
     int threads = 1;        // the native library's filtering threads, 0: one per processor thread
                             // (the plug-in keeps to one)
+    unsigned cpuMask = VELVANE_CPU_ALL; // the native library's kernel levels (VELVANE_CPU_*)
     std::optional<Chroma> outputChroma;
     std::optional<int> outputDepth;
     char fieldOrder = 0;    // 't', 'b' or 'p' overrides the input's field order; 0 keeps it

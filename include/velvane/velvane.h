@@ -166,6 +166,11 @@ VELVANE_API const char *velvane_version(void);
 /* The message of a status code. */
 VELVANE_API const char *velvane_status_string(int status);
 
+/* The VELVANE_CPU_* levels whose kernels an instance opened with this
+ * cpu_mask runs on this processor: the mask less what the processor lacks
+ * (0: the plain C references). */
+VELVANE_API unsigned velvane_cpu_levels(unsigned cpu_mask);
+
 VELVANE_API void velvane_default_settings(VelvaneSettings *settings);
 /* 720 x 480, one thread, every CPU feature, the default settings. */
 VELVANE_API void velvane_default_config(VelvaneConfig *config);

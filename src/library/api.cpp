@@ -156,6 +156,13 @@ extern "C" {
 #define VELVANE_STRING(x) #x
 #define VELVANE_VERSION_TEXT(a, b, c) VELVANE_STRING(a) "." VELVANE_STRING(b) "." VELVANE_STRING(c)
 
+unsigned velvane_cpu_levels(unsigned cpu_mask)
+{
+    const unsigned flags = kernelFlags(cpu_mask);
+    return ((flags & CPU_SSE2) ? VELVANE_CPU_SSE2 : 0u) | ((flags & CPU_AVX2) ? VELVANE_CPU_AVX2 : 0u) |
+           ((flags & CPU_AVX512) ? VELVANE_CPU_AVX512 : 0u);
+}
+
 const char *velvane_version(void)
 {
     return VELVANE_VERSION_TEXT(VELVANE_VERSION_MAJOR, VELVANE_VERSION_MINOR, VELVANE_VERSION_PATCH);

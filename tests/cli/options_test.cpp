@@ -26,6 +26,11 @@ TEST(Options, StreamsAndDefaults)
             EXPECT_EQ(check[i], fd().checkDefaults[i]) << i;
         }
     }
+    EXPECT_EQ(cl.cpuMask, VELVANE_CPU_ALL);
+    // A kernel level allows the levels below it and none above.
+    EXPECT_EQ(parse({"--cpu-mask", "avx2", "-", "-"}).cpuMask, VELVANE_CPU_SSE2 | VELVANE_CPU_AVX2);
+    EXPECT_EQ(parse({"--cpu-mask", "sse2", "-", "-"}).cpuMask, VELVANE_CPU_SSE2);
+    EXPECT_EQ(parse({"--cpu-mask", "c", "-", "-"}).cpuMask, 0u);
 }
 
 TEST(Options, EveryTrackBarHasItsOption)
@@ -203,6 +208,8 @@ TEST(Options, UsageErrors)
         {"--strength", "a", "b"},
         {"--threads", "0", "a", "b"},
         {"--threads", "65", "a", "b"},
+        {"--cpu-mask", "avx3", "a", "b"},
+        {"--cpu-mask", "sse2", "--module", "x.so", "a", "b"},
         {"demo", "--frames", "1"},
     };
     for (const auto &args : bad) {
