@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <malloc.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <stdio.h>
 #include <string.h>
 #include <unistd.h>
@@ -23,6 +24,7 @@
 #include "options.h"
 #include "output_file.h"
 #include "pipeline.h"
+#include "report.h"
 
 using namespace velvane;
 
@@ -42,16 +44,19 @@ std::string findModuleOption(int argc, char **argv)
     return path;
 }
 
-void printVersion()
+std::string kernelsText()
 {
-    printf("velvane %s\nbuild: %s\n", VELVANE_VERSION, VELVANE_BUILD);
     const unsigned flags = cpuSimdFlags();
     if (flags & CPU_AVX512)
-        printf("kernels: AVX-512 (AVX2 or SSE2 where a stage has no AVX-512 version); this processor runs AVX-512\n");
-    else if (flags & CPU_AVX2)
-        printf("kernels: AVX2 (SSE2 where a stage has no AVX2 version); this processor runs AVX2\n");
-    else
-        printf("kernels: SSE2; this processor does not run AVX2\n");
+        return "kernels: AVX-512 (AVX2 or SSE2 where a stage has no AVX-512 version); this processor runs AVX-512";
+    if (flags & CPU_AVX2)
+        return "kernels: AVX2 (SSE2 where a stage has no AVX2 version); this processor runs AVX2";
+    return "kernels: SSE2; this processor does not run AVX2";
+}
+
+void printVersion()
+{
+    printf("velvane %s\nbuild: %s\n%s\n", VELVANE_VERSION, VELVANE_BUILD, kernelsText().c_str());
 }
 
 // The stream's first bytes, which tell a YUV4MPEG2 stream from a media file.
@@ -65,6 +70,22 @@ std::string peek(FILE *in, const std::string &name)
     return head;
 }
 
+// The command as given, each word quoted where a shell would need it.
+std::string shellCommand(int argc, char **argv)
+{
+    std::string c;
+    for (int i = 0; i < argc; i++) {
+        const std::string a = argv[i];
+        const bool plain = !a.empty() && a.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                                                              "0123456789%+,-./:=@_") == std::string::npos;
+        std::string q = "'";
+        for (char ch : a)
+            q += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
+        c += (i ? " " : "") + (plain ? a : q + "'");
+    }
+    return c;
+}
+
 bool startsYuv4mpeg(const std::string &head)
 {
     static const std::string magic = "YUV4MPEG2";
@@ -72,7 +93,7 @@ bool startsYuv4mpeg(const std::string &head)
     return head.compare(0, magic.size(), magic, 0, std::min(head.size(), magic.size())) == 0;
 }
 
-int filterCommand(FilterDescriptor *fd, const CommandLine &cl)
+int filterCommand(FilterDescriptor *fd, const CommandLine &cl, const std::string &command)
 {
     FILE *in = stdin;
     std::string inName = "standard input";
@@ -99,6 +120,11 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl)
     std::unique_ptr<FrameSource> source;
     MediaInput *media = nullptr;
     RunStats stats;
+    RunHistory history;
+    history.version = std::string("velvane ") + VELVANE_VERSION + " (" + VELVANE_BUILD + ")";
+    std::unique_ptr<RunReport> report;
+    if (!cl.report.empty())
+        report.reset(new RunReport(cl.report));
     std::string fate; // of the frames, when the input broke off
     {
         // Before any work, so that an OUTPUT that cannot be written is found at once.
@@ -122,12 +148,18 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl)
                                 "output .mkv to keep the sound of %s)\n",
                         out.name().c_str(), inName.c_str());
         }
+        {
+            int32_t track[VV_TRACK_COUNT], check[VV_CHECK_COUNT];
+            resolveSettings(*fd, cl.settings, source->format().chroma, track, check);
+            history.settings = settingsOptions(track, check, cl.settings.strength.value_or(VELVANE_STRENGTH_CUSTOM));
+        }
         std::unique_ptr<FrameSink> sink;
         if (mediaOut) {
             MediaOutputOptions options;
             options.encoder = cl.encoder;
             options.encoderOptions = cl.encoderOptions;
             options.keepPartial = cl.keepPartial;
+            options.history = &history;
             sink.reset(new MediaOutput(cl.output, out.file(), out.name(), options, media));
         } else {
             sink.reset(new Y4mSink(out.file(), out.name()));
@@ -144,6 +176,8 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl)
         run.snapshot = cl.snapshot;
         run.show = cl.show;
         run.progress = !cl.quiet && !cl.noProgress && isatty(2);
+        run.report = report.get();
+        run.history = &history;
         stats = filterFrames(fd, *source, inName, *sink, run);
         sink.reset();
         if (stats.inputError.empty())
@@ -158,6 +192,24 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl)
             fprintf(stderr, "velvane: warning: the frames of %s are not evenly spaced in time; YUV4MPEG2 carries no "
                             "timestamps, so %s plays them evenly (write .mkv to keep their times)\n",
                     inName.c_str(), cl.output == "-" ? "standard output" : cl.output.c_str());
+    }
+    if (report) {
+        ReportHeader h;
+        h.input = media ? media->describe() : inName + ": a YUV4MPEG2 stream";
+        struct stat st;
+        if (in != stdin && fstat(fileno(in), &st) == 0 && S_ISREG(st.st_mode))
+            h.input += ", " + std::to_string((long long)st.st_size) + " bytes";
+        const std::string outName = cl.output == "-" ? std::string("standard output") : cl.output;
+        h.output = outName + ": " + (mediaOut ? (cl.encoder.empty() ? std::string("FFV1") : cl.encoder) : "YUV4MPEG2");
+        h.version = history.version;
+        h.kernels = kernelsText();
+        h.command = command;
+        h.settings = history.settings;
+        if (media)
+            h.warnings = media->warnings();
+        h.seconds = stats.seconds;
+        h.inputError = stats.inputError;
+        report->write(h);
     }
     source.reset();
     if (in != stdin)
@@ -253,7 +305,7 @@ int main(int argc, char **argv)
         }
         if (cl.action == CommandLine::Demo)
             return demoCommand(fd, cl);
-        return filterCommand(fd, cl);
+        return filterCommand(fd, cl, shellCommand(argc, argv));
     } catch (const CliError &e) {
         fflush(stdout);
         fprintf(stderr, "velvane: %s\n", e.what());
