@@ -123,8 +123,16 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl, const std::string
     RunHistory history;
     history.version = std::string("velvane ") + VELVANE_VERSION + " (" + VELVANE_BUILD + ")";
     std::unique_ptr<RunReport> report;
-    if (!cl.report.empty())
+    if (!cl.report.empty()) {
+        // The page never takes the place of the video it reports on.
+        struct stat a, b;
+        if (cl.report == cl.output || cl.report == cl.input ||
+            (stat(cl.report.c_str(), &a) == 0 &&
+             ((in != stdin && fstat(fileno(in), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino) ||
+              (stat(cl.output.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino))))
+            throw CliError("--report " + cl.report + " names the input or the output; give the page a name of its own");
         report.reset(new RunReport(cl.report));
+    }
     std::string fate; // of the frames, when the input broke off
     {
         // Before any work, so that an OUTPUT that cannot be written is found at once.

@@ -52,6 +52,11 @@ ffmpeg -v error -i in.dv -pix_fmt yuv422p -f yuv4mpegpipe - | "$velvane" -q --re
 if "$velvane" -q --report missing/page.html in.dv none.mkv 2>err.txt; then fail "an unwritable page passed"; fi
 grep -q 'cannot write missing/page.html' err.txt || fail "message: $(cat err.txt)"
 [ ! -e none.mkv ] || fail "the output was written without its page"
+# Nor does the page take the place of the input or the output.
+sum=$(md5sum <in.dv)
+if "$velvane" -q --report in.dv in.dv none.mkv 2>/dev/null; then fail "a page over the input passed"; fi
+if "$velvane" -q --report out.mkv in.dv out.mkv 2>/dev/null; then fail "a page over the output passed"; fi
+[ "$(md5sum <in.dv)" = "$sum" ] && [ ! -e none.mkv ] || fail "a refused page touched the files"
 
 # Drawn in a browser, from disk, with no network.
 if ! command -v chromium >/dev/null; then
