@@ -93,6 +93,44 @@ bool startsYuv4mpeg(const std::string &head)
     return head.compare(0, magic.size(), magic, 0, std::min(head.size(), magic.size())) == 0;
 }
 
+// --report: the page, checked before the work; the page never takes the
+// place of the video it reports on.
+std::unique_ptr<RunReport> openReport(const CommandLine &cl, FILE *in)
+{
+    if (cl.report.empty())
+        return nullptr;
+    struct stat a, b;
+    if (cl.report == cl.output || cl.report == cl.input ||
+        (stat(cl.report.c_str(), &a) == 0 &&
+         ((in != stdin && fstat(fileno(in), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino) ||
+          (stat(cl.output.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino))))
+        throw CliError("--report " + cl.report + " names the input or the output; give the page a name of its own");
+    return std::unique_ptr<RunReport>(new RunReport(cl.report));
+}
+
+void writeReport(RunReport &report, const CommandLine &cl, const std::string &command, MediaInput *media, FILE *in,
+                 const std::string &inName, bool mediaOut, const RunStats &stats, const RunHistory &history)
+{
+    ReportHeader h;
+    h.input = media ? media->describe()
+                    : inName + ": a YUV4MPEG2 stream, " + std::to_string(stats.input.width) + " x " +
+                          std::to_string(stats.input.height);
+    struct stat st;
+    if (in != stdin && fstat(fileno(in), &st) == 0 && S_ISREG(st.st_mode))
+        h.input += ", " + std::to_string((long long)st.st_size) + " bytes";
+    const std::string outName = cl.output == "-" ? std::string("standard output") : cl.output;
+    h.output = outName + ": " + (mediaOut ? (cl.encoder.empty() ? std::string("FFV1") : cl.encoder) : "YUV4MPEG2");
+    h.version = history.version;
+    h.kernels = kernelsText();
+    h.command = command;
+    h.settings = history.settings;
+    if (media)
+        h.warnings = media->warnings();
+    h.seconds = stats.seconds;
+    h.inputError = stats.inputError;
+    report.write(h);
+}
+
 int filterCommand(FilterDescriptor *fd, const CommandLine &cl, const std::string &command)
 {
     FILE *in = stdin;
@@ -122,17 +160,7 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl, const std::string
     RunStats stats;
     RunHistory history;
     history.version = std::string("velvane ") + VELVANE_VERSION + " (" + VELVANE_BUILD + ")";
-    std::unique_ptr<RunReport> report;
-    if (!cl.report.empty()) {
-        // The page never takes the place of the video it reports on.
-        struct stat a, b;
-        if (cl.report == cl.output || cl.report == cl.input ||
-            (stat(cl.report.c_str(), &a) == 0 &&
-             ((in != stdin && fstat(fileno(in), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino) ||
-              (stat(cl.output.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino))))
-            throw CliError("--report " + cl.report + " names the input or the output; give the page a name of its own");
-        report.reset(new RunReport(cl.report));
-    }
+    std::unique_ptr<RunReport> report = openReport(cl, in);
     std::string fate; // of the frames, when the input broke off
     {
         // Before any work, so that an OUTPUT that cannot be written is found at once.
@@ -201,24 +229,8 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl, const std::string
                             "timestamps, so %s plays them evenly (write .mkv to keep their times)\n",
                     inName.c_str(), cl.output == "-" ? "standard output" : cl.output.c_str());
     }
-    if (report) {
-        ReportHeader h;
-        h.input = media ? media->describe() : inName + ": a YUV4MPEG2 stream";
-        struct stat st;
-        if (in != stdin && fstat(fileno(in), &st) == 0 && S_ISREG(st.st_mode))
-            h.input += ", " + std::to_string((long long)st.st_size) + " bytes";
-        const std::string outName = cl.output == "-" ? std::string("standard output") : cl.output;
-        h.output = outName + ": " + (mediaOut ? (cl.encoder.empty() ? std::string("FFV1") : cl.encoder) : "YUV4MPEG2");
-        h.version = history.version;
-        h.kernels = kernelsText();
-        h.command = command;
-        h.settings = history.settings;
-        if (media)
-            h.warnings = media->warnings();
-        h.seconds = stats.seconds;
-        h.inputError = stats.inputError;
-        report->write(h);
-    }
+    if (report)
+        writeReport(*report, cl, command, media, in, inName, mediaOut, stats, history);
     source.reset();
     if (in != stdin)
         fclose(in);
