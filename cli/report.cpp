@@ -297,8 +297,11 @@ void RunReport::start(const Y4mFormat &input, const Y4mFormat &output, int strid
     std::copy(check, check + VV_CHECK_COUNT, check_);
     strength_ = strength;
     rate_ = frameRate(input);
-    if (expectedFrames > 0)
-        segment_ = std::max<int64_t>(1, (expectedFrames + maxPictures_ - 1) / maxPictures_);
+    // Of unknown length, five pictures a second to start with, as many as
+    // are wanted, then fewer the longer the stream goes on.
+    lengthKnown_ = expectedFrames > 0;
+    segment_ = lengthKnown_ ? std::max<int64_t>(1, (expectedFrames + maxPictures_ - 1) / maxPictures_)
+                            : std::max<int64_t>(1, (int64_t)(rate_ / 5));
     if (expectedFrames > 0) {
         lumaRemoved_.reserve((size_t)expectedFrames);
         chromaRemoved_.reserve((size_t)expectedFrames);
@@ -441,8 +444,10 @@ void RunReport::considerPicture(int64_t m, bool sceneStart, const ReportFrame *p
     const auto it = pictures_.find(m / segment_);
     const bool taken = it != pictures_.end();
     // A scene start wins over a picture taken mid-segment; otherwise the
-    // segment's middle frame stands for it.
-    const bool want = sceneStart ? !taken || !it->second->sceneStart : !taken && m % segment_ == segment_ / 2;
+    // segment's middle frame stands for it (its first, in a stream of unknown
+    // length, which may end at any frame).
+    const bool want = sceneStart ? !taken || !it->second->sceneStart
+                                 : !taken && m % segment_ == (lengthKnown_ ? segment_ / 2 : 0);
     if (!want)
         return;
     pending_.reset(new Picture);

@@ -88,7 +88,8 @@ private:
     int32_t track_[VV_TRACK_COUNT] = {}, check_[VV_CHECK_COUNT] = {};
     int strength_ = VELVANE_STRENGTH_CUSTOM;
     double rate_ = 0;    // frames a second, 0 unknown
-    int64_t segment_ = 250; // frames a picture stands for
+    int64_t segment_ = 25; // frames a picture stands for
+    bool lengthKnown_ = false;
     std::vector<float> lumaRemoved_, chromaRemoved_; // RMS per frame, 8-bit code values
     std::vector<Scene> scenes_;
     std::vector<int64_t> cuts_; // frames that start a new scene
