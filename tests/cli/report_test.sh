@@ -29,6 +29,22 @@ outside=$(grep -o 'src="[^"]\{0,5\}' page.html | grep -vc 'src="data:' || true)
 [ "$outside" = 0 ] || fail "$outside pictures are not data URIs"
 [ "$(grep -o 'src="data:image/png;base64,' page.html | wc -l)" -ge 10 ] || fail "too few pictures in the page"
 [ "$(grep -c 'the start of a scene' page.html)" -ge 1 ] || fail "no picture at the scene change"
+# What each picture says was removed is what was: the RMS of input minus
+# output in its frame's luma, measured here on the whole frame.
+ffmpeg -v error -i in.dv -f rawvideo in.yuv # 4:1:1, as the tape holds it (gray would stretch the range)
+ffmpeg -v error -i out.mkv -f rawvideo out.yuv
+grep -o '<h3>Frame [0-9]*,[^<]*<small>([0-9.]* RMS' page.html | sed -E 's/<h3>Frame ([0-9]+),.*\(([0-9.]+) RMS/\1 \2/' \
+  | python3 -c '
+import math, sys
+size, frame = 720 * 480, 720 * 480 * 3 // 2
+a, b = open("in.yuv", "rb").read(), open("out.yuv", "rb").read()
+for line in sys.stdin:
+    n, said = int(line.split()[0]), float(line.split()[1])
+    x, y = a[n * frame:n * frame + size], b[n * frame:n * frame + size]
+    rms = math.sqrt(sum((p - q) ** 2 for p, q in zip(x, y)) / size)
+    if not rms > 1 or abs(said - rms) > 0.05 * rms:
+        sys.exit(f"frame {n}: the page says {said} RMS removed, the files {rms:.3f}")
+' || fail "the removed RMS in the page"
 size=$(stat -c %s page.html)
 [ "$size" -lt 6000000 ] || fail "the page takes $size bytes"
 
@@ -40,6 +56,8 @@ case "$(tag out.mkv VELVANE_SETTINGS)" in *"--luma-low"*) fail "auto's threshold
 chapters=$(ffprobe -v error -show_entries chapter_tags=title -of default=nw=1:nk=1 out.mkv)
 [ "$(grep -c 'noise .* luma .* chroma.*--luma-low' <<<"$chapters")" -ge 2 ] \
   || fail "expected a chapter for each of the two scenes: $chapters"
+starts=$(ffprobe -v error -show_entries chapter=start_time -of csv=p=0 out.mkv | tr '\n' ' ')
+[ "$starts" = "0.000000 0.800800 " ] || fail "the scenes' chapters start at $starts, not 0 and frame 24"
 # QuickTime writes them at the end, as one tag.
 "$velvane" -q --strength auto --luma-low 12 in.dv out.mov
 [ "$(tag out.mov VELVANE_SCENES | grep -c 'noise')" -ge 2 ] || fail "no VELVANE_SCENES in the MOV"
