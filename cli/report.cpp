@@ -175,7 +175,14 @@ public:
         svg_ += "<text class=\"unit\" x=\"4\" y=\"12\">" + escape(unit) + "</text>";
         // Across: seconds when the rate is known, else frames.
         const double span = rate_ > 0 ? (double)frames_ / rate_ : (double)frames_;
-        const double xs = niceStep(span, 8);
+        double xs = niceStep(span, 8);
+        if (rate_ > 0 && xs >= 10) {
+            // Seconds and minutes in steps a clock reads.
+            static const double kSteps[] = {10, 15, 30, 60, 120, 300, 600, 900, 1800, 3600, 7200, 14400};
+            for (double c : kSteps)
+                if ((xs = c) >= span / 8)
+                    break;
+        }
         for (double t = 0; t <= span * 1.0001; t += xs) {
             const double f = rate_ > 0 ? t * rate_ : t;
             svg_ += "<text class=\"xtick\" x=\"" + fmt("%.1f", x(f)) + "\" y=\"" + fmt("%.1f", kH - 6.0) + "\">" +
