@@ -99,6 +99,8 @@ std::unique_ptr<RunReport> openReport(const CommandLine &cl, FILE *in)
 {
     if (cl.report.empty())
         return nullptr;
+    if (cl.show != VELVANE_SHOW_OUTPUT)
+        throw CliError("--report tells what the filter did to the video; leave out --show");
     struct stat a, b;
     if (cl.report == cl.output || cl.report == cl.input ||
         (stat(cl.report.c_str(), &a) == 0 &&
