@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <malloc.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <stdio.h>
 #include <string.h>
 #include <unistd.h>
@@ -23,6 +24,7 @@
 #include "options.h"
 #include "output_file.h"
 #include "pipeline.h"
+#include "report.h"
 
 using namespace velvane;
 
@@ -42,20 +44,25 @@ std::string findModuleOption(int argc, char **argv)
     return path;
 }
 
-void printVersion(unsigned cpuMask)
+// The kernels the library runs here with the kernel levels `cpuMask` allows.
+std::string kernelsText(unsigned cpuMask)
 {
-    printf("velvane %s\nbuild: %s\n", VELVANE_VERSION, VELVANE_BUILD);
     const unsigned levels = velvane_cpu_levels(cpuMask);
     const unsigned flags = cpuSimdFlags();
-    const char *runs = (flags & CPU_AVX512) ? "AVX-512" : (flags & CPU_AVX2) ? "AVX2" : "SSE2";
+    const std::string runs = std::string("; this processor runs ") +
+                             ((flags & CPU_AVX512) ? "AVX-512" : (flags & CPU_AVX2) ? "AVX2" : "SSE2");
     if (levels & VELVANE_CPU_AVX512)
-        printf("kernels: AVX-512 (AVX2 or SSE2 where a stage has no AVX-512 version); this processor runs %s\n", runs);
-    else if (levels & VELVANE_CPU_AVX2)
-        printf("kernels: AVX2 (SSE2 where a stage has no AVX2 version); this processor runs %s\n", runs);
-    else if (levels & VELVANE_CPU_SSE2)
-        printf("kernels: SSE2; this processor runs %s\n", runs);
-    else
-        printf("kernels: C (the plain references); this processor runs %s\n", runs);
+        return "kernels: AVX-512 (AVX2 or SSE2 where a stage has no AVX-512 version)" + runs;
+    if (levels & VELVANE_CPU_AVX2)
+        return "kernels: AVX2 (SSE2 where a stage has no AVX2 version)" + runs;
+    if (levels & VELVANE_CPU_SSE2)
+        return "kernels: SSE2" + runs;
+    return "kernels: C (the plain references)" + runs;
+}
+
+void printVersion(unsigned cpuMask)
+{
+    printf("velvane %s\nbuild: %s\n%s\n", VELVANE_VERSION, VELVANE_BUILD, kernelsText(cpuMask).c_str());
 }
 
 // The stream's first bytes, which tell a YUV4MPEG2 stream from a media file.
@@ -69,6 +76,22 @@ std::string peek(FILE *in, const std::string &name)
     return head;
 }
 
+// The command as given, each word quoted where a shell would need it.
+std::string shellCommand(int argc, char **argv)
+{
+    std::string c;
+    for (int i = 0; i < argc; i++) {
+        const std::string a = argv[i];
+        const bool plain = !a.empty() && a.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                                                              "0123456789%+,-./:=@_") == std::string::npos;
+        std::string q = "'";
+        for (char ch : a)
+            q += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
+        c += (i ? " " : "") + (plain ? a : q + "'");
+    }
+    return c;
+}
+
 bool startsYuv4mpeg(const std::string &head)
 {
     static const std::string magic = "YUV4MPEG2";
@@ -76,7 +99,47 @@ bool startsYuv4mpeg(const std::string &head)
     return head.compare(0, magic.size(), magic, 0, std::min(head.size(), magic.size())) == 0;
 }
 
-int filterCommand(FilterDescriptor *fd, const CommandLine &cl)
+// --report: the page, checked before the work; the page never takes the
+// place of the video it reports on.
+std::unique_ptr<RunReport> openReport(const CommandLine &cl, FILE *in)
+{
+    if (cl.report.empty())
+        return nullptr;
+    if (cl.show != VELVANE_SHOW_OUTPUT)
+        throw CliError("--report tells what the filter did to the video; leave out --show");
+    struct stat a, b;
+    if (cl.report == cl.output || cl.report == cl.input ||
+        (stat(cl.report.c_str(), &a) == 0 &&
+         ((in != stdin && fstat(fileno(in), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino) ||
+          (stat(cl.output.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino))))
+        throw CliError("--report " + cl.report + " names the input or the output; give the page a name of its own");
+    return std::unique_ptr<RunReport>(new RunReport(cl.report));
+}
+
+void writeReport(RunReport &report, const CommandLine &cl, const std::string &command, MediaInput *media, FILE *in,
+                 const std::string &inName, bool mediaOut, const RunStats &stats, const RunHistory &history)
+{
+    ReportHeader h;
+    h.input = media ? media->describe()
+                    : inName + ": a YUV4MPEG2 stream, " + std::to_string(stats.input.width) + " x " +
+                          std::to_string(stats.input.height);
+    struct stat st;
+    if (in != stdin && fstat(fileno(in), &st) == 0 && S_ISREG(st.st_mode))
+        h.input += ", " + std::to_string((long long)st.st_size) + " bytes";
+    const std::string outName = cl.output == "-" ? std::string("standard output") : cl.output;
+    h.output = outName + ": " + (mediaOut ? (cl.encoder.empty() ? std::string("FFV1") : cl.encoder) : "YUV4MPEG2");
+    h.version = history.version;
+    h.kernels = kernelsText(cl.cpuMask);
+    h.command = command;
+    h.settings = history.settings;
+    if (media)
+        h.warnings = media->warnings();
+    h.seconds = stats.seconds;
+    h.inputError = stats.inputError;
+    report.write(h);
+}
+
+int filterCommand(FilterDescriptor *fd, const CommandLine &cl, const std::string &command)
 {
     FILE *in = stdin;
     std::string inName = "standard input";
@@ -103,6 +166,9 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl)
     std::unique_ptr<FrameSource> source;
     MediaInput *media = nullptr;
     RunStats stats;
+    RunHistory history;
+    history.version = std::string("velvane ") + VELVANE_VERSION + " (" + VELVANE_BUILD + ")";
+    std::unique_ptr<RunReport> report = openReport(cl, in);
     std::string fate; // of the frames, when the input broke off
     {
         // Before any work, so that an OUTPUT that cannot be written is found at once.
@@ -126,12 +192,18 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl)
                                 "output .mkv to keep the sound of %s)\n",
                         out.name().c_str(), inName.c_str());
         }
+        {
+            int32_t track[VV_TRACK_COUNT], check[VV_CHECK_COUNT];
+            resolveSettings(*fd, cl.settings, source->format().chroma, track, check);
+            history.settings = settingsOptions(track, check, cl.settings.strength.value_or(VELVANE_STRENGTH_CUSTOM));
+        }
         std::unique_ptr<FrameSink> sink;
         if (mediaOut) {
             MediaOutputOptions options;
             options.encoder = cl.encoder;
             options.encoderOptions = cl.encoderOptions;
             options.keepPartial = cl.keepPartial;
+            options.history = &history;
             sink.reset(new MediaOutput(cl.output, out.file(), out.name(), options, media));
         } else {
             sink.reset(new Y4mSink(out.file(), out.name()));
@@ -149,6 +221,8 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl)
         run.snapshot = cl.snapshot;
         run.show = cl.show;
         run.progress = !cl.quiet && !cl.noProgress && isatty(2);
+        run.report = report.get();
+        run.history = &history;
         stats = filterFrames(fd, *source, inName, *sink, run);
         sink.reset();
         if (stats.inputError.empty())
@@ -164,6 +238,8 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl)
                             "timestamps, so %s plays them evenly (write .mkv to keep their times)\n",
                     inName.c_str(), cl.output == "-" ? "standard output" : cl.output.c_str());
     }
+    if (report)
+        writeReport(*report, cl, command, media, in, inName, mediaOut, stats, history);
     source.reset();
     if (in != stdin)
         fclose(in);
@@ -258,7 +334,7 @@ int main(int argc, char **argv)
         }
         if (cl.action == CommandLine::Demo)
             return demoCommand(fd, cl);
-        return filterCommand(fd, cl);
+        return filterCommand(fd, cl, shellCommand(argc, argv));
     } catch (const CliError &e) {
         fflush(stdout);
         fprintf(stderr, "velvane: %s\n", e.what());

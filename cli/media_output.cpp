@@ -324,6 +324,8 @@ void MediaOutput::addVideo()
         av_dict_copy(&video_->metadata, input_->videoStream()->metadata, 0);
         av_dict_set(&video_->metadata, "encoder", nullptr, 0);
     }
+    if (options_.history)
+        tagHistory(oc_, *options_.history);
 }
 
 void MediaOutput::openMuxer()
@@ -340,8 +342,10 @@ void MediaOutput::openMuxer()
     AVDictionary *opts = nullptr;
     // Without its index at the end, an MP4 or QuickTime file does not play;
     // in fragments, each part plays once written.
-    if (isMovFamily(oc_->oformat) && (options_.keepPartial || !seekable))
-        av_dict_set(&opts, "movflags", "frag_keyframe+empty_moov+default_base_moof", 0);
+    if (isMovFamily(oc_->oformat))
+        av_dict_set(&opts, "movflags",
+                    ((options_.keepPartial || !seekable ? std::string("frag_keyframe+empty_moov+default_base_moof+")
+                                                        : std::string()) + kMovMetadataFlag).c_str(), 0);
     const int r = avformat_write_header(oc_, &opts);
     av_dict_free(&opts);
     if (r == AVERROR(EINVAL) && !doubtful_.empty())
@@ -447,6 +451,8 @@ void MediaOutput::finish()
     drainEncoder();
     StreamLock whole(file_);
     writeAudioUpTo(AV_NOPTS_VALUE);
+    if (options_.history)
+        tagSceneHistory(oc_, *options_.history, rate_.num, rate_.den, framesIn_);
     r = av_write_trailer(oc_);
     check(r, "cannot write " + name_);
     avio_flush(io_);

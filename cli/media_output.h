@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "frame_io.h"
+#include "history.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -43,6 +44,8 @@ struct MediaOutputOptions {
     // Runs that do not finish keep their frames: MP4 and QuickTime are then
     // written in fragments, which play without the index at the end.
     bool keepPartial = false;
+    // What the run did, written into the container's tags (Matroska, QuickTime, MP4).
+    const RunHistory *history = nullptr;
 };
 
 class MediaOutput : public FrameSink {

@@ -268,6 +268,11 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
                         ->type_name("N FILE.png")
                         ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
                         ->group("Input and output");
+    app.add_option("--report", cl.report,
+                   "also write a page on what the run did to FILE.html: the files, the settings, plots of what "
+                   "was removed and of the thresholds over time, and before/after pictures")
+        ->type_name("FILE.html")
+        ->group("Input and output");
     std::string outChroma;
     auto *chromaOpt =
         app.add_option("--output-chroma", outChroma,

@@ -67,6 +67,7 @@ struct CommandLine {
     std::optional<Chroma> outputChroma;
     std::optional<int> outputDepth;
     Snapshot snapshot;
+    std::string report; // --report: the HTML page to write, empty for none
     int show = 0; // a VelvaneShow
     bool quiet = false;
     bool noProgress = false;

@@ -20,6 +20,7 @@
 #include "convert.h"
 #include "frame_filter.h"
 #include "pipeline/strength.h"
+#include "report.h"
 #include "snapshot.h"
 
 namespace velvane {
@@ -227,6 +228,9 @@ RunStats filterFrames(FilterDescriptor *fd, FrameSource &source, const std::stri
     std::atomic<int64_t> &written = run.framesWritten ? *run.framesWritten : ownCount;
     const Y4mFormat outFormat = sink.start(wanted, run.outputChroma || run.outputDepth, &written);
     stats.output = outFormat;
+    if (run.report)
+        run.report->start(inFormat, outFormat, stride, stats.track, stats.check, stats.strength,
+                          source.expectedFrames());
     // 4:2:2 in and out at one depth goes to the library as the planes the
     // stream holds and comes back so: it converts each row while the row is
     // in the cache, on its own threads, and the same conversion as here. The
@@ -380,10 +384,23 @@ RunStats filterFrames(FilterDescriptor *fd, FrameSource &source, const std::stri
                 continue;
             }
             VelvaneStrengthReport report;
-            if (stats.strength == VELVANE_STRENGTH_AUTO && filter->strengthReport(&report) &&
-                report.measurements != measurements) {
+            const bool reported =
+                (stats.strength == VELVANE_STRENGTH_AUTO || run.report) && filter->strengthReport(&report);
+            if (stats.strength == VELVANE_STRENGTH_AUTO && reported && report.measurements != measurements) {
                 measurements = report.measurements;
                 stats.strengthNotes.push_back(strengthNote(report));
+                if (run.history)
+                    run.history->scenes.push_back(report);
+            }
+            if (run.report) {
+                ReportFrame in[3];
+                int count = 0;
+                for (const FramePtr &f : sent)
+                    if (count < 3)
+                        in[count++] = planes ? ReportFrame{nullptr, f->planes.data()} : ReportFrame{f->pixels.data(), nullptr};
+                run.report->frame(n, in, count,
+                                  planes ? ReportFrame{nullptr, o->planes.data()} : ReportFrame{o->pixels.data(), nullptr},
+                                  reported ? &report : nullptr);
             }
             FramePtr src = std::move(sent.front());
             sent.pop_front();

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "frame_io.h"
+#include "history.h"
 #include "options.h"
 #include "velvane/filter.h"
 #include "velvane/velvane.h"
@@ -27,6 +28,8 @@ namespace velvane {
 
 // The filter's smallest frame, each way (its borders take two cells).
 constexpr int kFilterMinimumSide = 4;
+
+class RunReport;
 
 struct FilterRun {
     FilterSettings settings;
@@ -47,6 +50,8 @@ struct FilterRun {
     // Counts whole frames as they are written, each while the writer holds the
     // output stream's lock (see OutputFile::frames); unset, a count of its own.
     std::atomic<int64_t> *framesWritten = nullptr;
+    RunReport *report = nullptr;       // --report: told of every frame
+    RunHistory *history = nullptr;     // gets each scene automatic strength measures
 };
 
 struct RunStats {

@@ -1,0 +1,35 @@
+#include "history.h"
+
+#include <stdio.h>
+
+#include "options.h"
+
+namespace velvane {
+
+std::string sceneLine(const VelvaneStrengthReport &r)
+{
+    char line[320];
+    snprintf(line, sizeof line,
+             "frame %lld: noise %.2f luma %.2f chroma, dots %.0f%%, --luma-low %d --luma-high %d --chroma-low %d "
+             "--chroma-high %d %s",
+             (long long)r.measured_at, r.luma_noise, r.chroma_noise, 100.0 * r.dot_share, r.luma_low, r.luma_high,
+             r.chroma_low, r.chroma_high, r.dot_removal ? "--dot" : "--no-dot");
+    return line;
+}
+
+std::string settingsOptions(const int32_t *track, const int32_t *check, int strength)
+{
+    static const char *const kStrengthNames[] = {"custom", "light", "medium", "strong", "auto"};
+    std::string s;
+    for (int i = 0; i < VV_TRACK_COUNT; i++)
+        if (track[i] != VELVANE_FROM_STRENGTH)
+            s += std::string(s.empty() ? "" : " ") + trackOptionName(i) + " " + std::to_string(track[i]);
+    for (int i = 0; i < VV_CHECK_COUNT; i++)
+        if (check[i] != VELVANE_FROM_STRENGTH)
+            s += std::string(" ") + (check[i] ? checkOptionName(i) : checkOffOptionName(i));
+    if (strength > VELVANE_STRENGTH_CUSTOM && strength <= VELVANE_STRENGTH_AUTO)
+        s += std::string(" --strength ") + kStrengthNames[strength];
+    return s;
+}
+
+} // namespace velvane

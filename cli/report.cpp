@@ -1,0 +1,786 @@
+#include "report.h"
+
+#include <errno.h>
+#include <math.h>
+#include <png.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "convert.h"
+#include "frame_filter.h"
+#include "history.h"
+#include "options.h"
+#include "pipeline/removed_view.h"
+#include "png_writer.h"
+
+namespace velvane {
+
+namespace {
+
+// The 1:1 crop's size where the frame is larger.
+constexpr int kCropWidth = 256, kCropHeight = 192;
+// Points a plot draws across its width: a two-hour tape's 216000 frames come
+// down to bins of about 200, each drawn at its mean and its peak.
+constexpr int kPlotBins = 1000;
+
+std::string base64(const std::string &bytes)
+{
+    static const char *const digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve((bytes.size() + 2) / 3 * 4);
+    size_t i = 0;
+    for (; i + 2 < bytes.size(); i += 3) {
+        const uint32_t v = (uint8_t)bytes[i] << 16 | (uint8_t)bytes[i + 1] << 8 | (uint8_t)bytes[i + 2];
+        out += digits[v >> 18];
+        out += digits[(v >> 12) & 63];
+        out += digits[(v >> 6) & 63];
+        out += digits[v & 63];
+    }
+    if (i < bytes.size()) {
+        const uint32_t v = (uint8_t)bytes[i] << 16 | (i + 1 < bytes.size() ? (uint8_t)bytes[i + 1] << 8 : 0);
+        out += digits[v >> 18];
+        out += digits[(v >> 12) & 63];
+        out += i + 1 < bytes.size() ? digits[(v >> 6) & 63] : '=';
+        out += '=';
+    }
+    return out;
+}
+
+struct PngBuffer {
+    std::string bytes;
+    char message[200] = "";
+};
+
+void pngWrite(png_structp png, png_bytep data, png_size_t size)
+{
+    static_cast<PngBuffer *>(png_get_io_ptr(png))->bytes.append((const char *)data, size);
+}
+void pngFlush(png_structp) {}
+void pngError(png_structp png, png_const_charp message)
+{
+    snprintf(static_cast<PngBuffer *>(png_get_error_ptr(png))->message, 200, "%s", message);
+    png_longjmp(png, 1);
+}
+void pngWarning(png_structp, png_const_charp) {}
+
+// An RGB picture as a PNG data URI. Unlike --snapshot's stored PNGs, these
+// are compressed: the page carries several and is read over and over.
+std::string pngDataUri(int width, int height, const std::vector<uint8_t> &rgb)
+{
+    PngBuffer buffer;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &buffer, pngError, pngWarning);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    if (!info) {
+        png_destroy_write_struct(&png, nullptr);
+        throw std::bad_alloc();
+    }
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        throw CliError(std::string("--report: cannot make a picture: ") + buffer.message);
+    }
+    png_set_write_fn(png, &buffer, pngWrite, pngFlush);
+    png_set_IHDR(png, info, (png_uint_32)width, (png_uint_32)height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_compression_level(png, 3);
+    png_write_info(png, info);
+    for (int r = 0; r < height; r++)
+        png_write_row(png, rgb.data() + (size_t)r * (size_t)width * 3);
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return "data:image/png;base64," + base64(buffer.bytes);
+}
+
+std::string cropUri(const std::vector<YcPixel> &frame, int stride, int x0, int y0, int w, int h)
+{
+    std::vector<uint8_t> rgb((size_t)w * h * 3);
+    hostToRgb(frame.data() + (size_t)y0 * stride + x0, w, h, stride, rgb.data(), (size_t)w * 3);
+    return pngDataUri(w, h, rgb);
+}
+
+// The whole frame at half size each way (each pixel the mean of four).
+std::string smallUri(const std::vector<YcPixel> &frame, int width, int height, int stride)
+{
+    const int w = width / 2, h = height / 2;
+    std::vector<uint8_t> full((size_t)width * height * 3), rgb((size_t)w * h * 3);
+    hostToRgb(frame.data(), width, height, stride, full.data(), (size_t)width * 3);
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++)
+            for (int k = 0; k < 3; k++) {
+                const uint8_t *p = &full[((size_t)(2 * y) * width + 2 * x) * 3 + k];
+                const size_t row = (size_t)width * 3;
+                rgb[((size_t)y * w + x) * 3 + k] = (uint8_t)((p[0] + p[3] + p[row] + p[row + 3] + 2) / 4);
+            }
+    return pngDataUri(w, h, rgb);
+}
+
+std::string escape(const std::string &s)
+{
+    std::string o;
+    for (char c : s) {
+        switch (c) {
+        case '&': o += "&amp;"; break;
+        case '<': o += "&lt;"; break;
+        case '>': o += "&gt;"; break;
+        case '"': o += "&quot;"; break;
+        default: o += c;
+        }
+    }
+    return o;
+}
+
+std::string fmt(const char *format, double v)
+{
+    char b[64];
+    snprintf(b, sizeof b, format, v);
+    return b;
+}
+
+std::string clockText(double seconds)
+{
+    char b[48];
+    const long s = (long)seconds;
+    if (s >= 3600)
+        snprintf(b, sizeof b, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
+    else
+        snprintf(b, sizeof b, "%ld:%05.2f", s / 60, seconds - (double)(s / 60 * 60));
+    return b;
+}
+
+// A step of 1, 2 or 5 times a power of ten that cuts `span` into about `parts`.
+double niceStep(double span, int parts)
+{
+    const double raw = span / parts, p = pow(10.0, floor(log10(raw))), m = raw / p;
+    return (m < 1.5 ? 1 : m < 3.5 ? 2 : m < 7.5 ? 5 : 10) * p;
+}
+
+// One plot: a frame axis across, a value axis up, lines and steps as SVG paths.
+class Plot {
+public:
+    Plot(const std::string &title, int64_t frames, double rate, double yMax, const std::string &unit)
+        : frames_(std::max<int64_t>(frames, 1)), rate_(rate), yMax_(yMax > 0 ? yMax : 1)
+    {
+        svg_ = "<figure class=\"plot\"><figcaption>" + escape(title) + "</figcaption>"
+               "<svg class=\"plot\" viewBox=\"0 0 " + std::to_string(kW) + " " + std::to_string(kH) +
+               "\" role=\"img\" aria-label=\"" + escape(title) + "\">";
+        const double step = niceStep(yMax_, 4);
+        for (double v = 0; v <= yMax_ * 1.0001; v += step)
+            svg_ += "<line class=\"grid\" x1=\"" + fmt("%.1f", kL) + "\" x2=\"" + fmt("%.1f", kW - kR) + "\" y1=\"" +
+                    fmt("%.1f", y(v)) + "\" y2=\"" + fmt("%.1f", y(v)) + "\"/><text class=\"ytick\" x=\"" +
+                    fmt("%.1f", kL - 6) + "\" y=\"" + fmt("%.1f", y(v) + 4) + "\">" +
+                    fmt(step < 1 ? "%.1f" : "%.0f", v) + "</text>";
+        svg_ += "<text class=\"unit\" x=\"4\" y=\"12\">" + escape(unit) + "</text>";
+        // Across: seconds when the rate is known, else frames.
+        const double span = rate_ > 0 ? (double)frames_ / rate_ : (double)frames_;
+        double xs = niceStep(span, 8);
+        if (rate_ > 0 && xs >= 10) {
+            // Seconds and minutes in steps a clock reads.
+            static const double kSteps[] = {10, 15, 30, 60, 120, 300, 600, 900, 1800, 3600, 7200, 14400};
+            for (double c : kSteps)
+                if ((xs = c) >= span / 8)
+                    break;
+        }
+        for (double t = 0; t <= span * 1.0001; t += xs) {
+            const double f = rate_ > 0 ? t * rate_ : t;
+            svg_ += "<text class=\"xtick\" x=\"" + fmt("%.1f", x(f)) + "\" y=\"" + fmt("%.1f", kH - 6.0) + "\">" +
+                    (rate_ > 0 ? (xs < 1 ? fmt("%.1f s", t) : clockText(t).substr(0, clockText(t).find('.'))) : fmt("%.0f", t)) +
+                    "</text>";
+        }
+    }
+    double x(double frame) const { return kL + (kW - kL - kR) * frame / (double)frames_; }
+    double y(double v) const { return kT + (kH - kT - kB) * (1.0 - std::min(std::max(v / yMax_, 0.0), 1.0)); }
+    // Marks at these frames, full height.
+    void marks(const std::vector<int64_t> &frames, const std::string &cls)
+    {
+        if (frames.empty())
+            return;
+        std::string d;
+        double last = -1;
+        for (int64_t f : frames) {
+            const double px = x((double)f);
+            if (px - last < 0.5)
+                continue; // closer than the plot can tell apart
+            last = px;
+            d += "M" + fmt("%.1f", px) + " " + fmt("%.0f", kT) + "V" + fmt("%.0f", kH - kB);
+        }
+        svg_ += "<path class=\"" + cls + "\" d=\"" + d + "\"/>";
+    }
+    // A line through (frame, value) points.
+    void line(const std::vector<std::pair<double, double>> &pts, const std::string &cls)
+    {
+        if (pts.empty())
+            return;
+        std::string d;
+        for (size_t i = 0; i < pts.size(); i++)
+            d += (i ? "L" : "M") + fmt("%.1f", x(pts[i].first)) + " " + fmt("%.1f", y(pts[i].second));
+        svg_ += "<path class=\"" + cls + "\" d=\"" + d + "\"/>";
+    }
+    // Values that hold from each point's frame to the next one's (the last to the end).
+    void steps(const std::vector<std::pair<double, double>> &pts, const std::string &cls)
+    {
+        std::vector<std::pair<double, double>> s;
+        for (size_t i = 0; i < pts.size(); i++) {
+            s.push_back(pts[i]);
+            s.push_back({i + 1 < pts.size() ? pts[i + 1].first : (double)frames_, pts[i].second});
+        }
+        line(s, cls);
+    }
+    void legend(const std::vector<std::pair<std::string, std::string>> &entries)
+    {
+        double lx = kL + 110;
+        for (const auto &e : entries) {
+            svg_ += "<path class=\"" + e.first + "\" d=\"M" + fmt("%.0f", lx) + " 12H" + fmt("%.0f", lx + 18) +
+                    "\"/><text class=\"legend\" x=\"" + fmt("%.0f", lx + 22) + "\" y=\"16\">" + escape(e.second) +
+                    "</text>";
+            lx += 34 + 6.5 * (double)e.second.size();
+        }
+    }
+    std::string svg() const { return svg_ + "</svg></figure>\n"; }
+
+private:
+    static constexpr double kW = 1000, kH = 190, kL = 44, kR = 12, kT = 24, kB = 22;
+    int64_t frames_;
+    double rate_, yMax_;
+    std::string svg_;
+};
+
+double frameRate(const Y4mFormat &f)
+{
+    for (const std::string &t : f.tags)
+        if (t.size() > 1 && t[0] == 'F') {
+            long long num = 0, den = 0;
+            if (sscanf(t.c_str() + 1, "%lld:%lld", &num, &den) == 2 && num > 0 && den > 0)
+                return (double)num / (double)den;
+        }
+    return 0;
+}
+
+const char *fieldOrderText(char i)
+{
+    return i == 't' ? "top field first" : i == 'b' ? "bottom field first" : i == 'p' ? "progressive"
+                                                                   : i == 'm' ? "mixed fields" : "field order unknown";
+}
+
+} // namespace
+
+struct RunReport::Picture {
+    int64_t frame = 0;
+    bool sceneStart = false;
+    std::vector<YcPixel> previous, current, next; // inputs, until the output comes
+    // The page's pictures, as data URIs.
+    std::string before, after, removed, dots, smallBefore, smallAfter;
+    int cropX = 0, cropY = 0, cropW = 0, cropH = 0;
+    double lumaRemoved = 0;
+    bool dotPass = false;
+};
+
+RunReport::RunReport(const std::string &path, int pictures) : path_(path), maxPictures_(std::max(1, pictures))
+{
+    // As --snapshot: a page that cannot be written is found before the work.
+    struct stat st;
+    const bool existed = stat(path_.c_str(), &st) == 0;
+    FILE *f = fopen(path_.c_str(), "ab");
+    if (!f)
+        throw CliError("--report: cannot write " + path_ + ": " + strerror(errno));
+    fclose(f);
+    if (!existed)
+        unlink(path_.c_str());
+}
+
+RunReport::~RunReport() = default;
+
+void RunReport::start(const Y4mFormat &input, const Y4mFormat &output, int stride, const int32_t *track,
+                      const int32_t *check, int strength, int64_t expectedFrames)
+{
+    in_ = input;
+    out_ = output;
+    width_ = input.width;
+    height_ = input.height;
+    stride_ = stride;
+    std::copy(track, track + VV_TRACK_COUNT, track_);
+    std::copy(check, check + VV_CHECK_COUNT, check_);
+    strength_ = strength;
+    rate_ = frameRate(input);
+    // Of unknown length, five pictures a second to start with, as many as
+    // are wanted, then fewer the longer the stream goes on.
+    lengthKnown_ = expectedFrames > 0;
+    segment_ = lengthKnown_ ? std::max<int64_t>(1, (expectedFrames + maxPictures_ - 1) / maxPictures_)
+                            : std::max<int64_t>(1, (int64_t)(rate_ / 5));
+    if (expectedFrames > 0) {
+        lumaRemoved_.reserve((size_t)expectedFrames);
+        chromaRemoved_.reserve((size_t)expectedFrames);
+    }
+}
+
+void RunReport::toHost(const ReportFrame &f, const Y4mFormat &format, std::vector<YcPixel> *out) const
+{
+    const size_t samples = (size_t)stride_ * (size_t)height_;
+    if (f.pixels) {
+        out->assign(f.pixels, f.pixels + samples);
+        return;
+    }
+    out->assign(samples, YcPixel());
+    FrameConverter(format, stride_).toHost(f.planes, format.interlace != 'p', out->data());
+}
+
+void RunReport::signature(const ReportFrame &f, SceneSignature *out) const
+{
+    if (f.pixels) {
+        sceneSignature(f.pixels, width_, height_, stride_, out);
+        return;
+    }
+    // The same cells from the luma plane, in 8-bit code values, from every
+    // fourth pixel of every fourth row (the means tell scenes apart as well).
+    const int bytes = in_.bytesPerSample();
+    const double scale = 1.0 / (double)(1 << (in_.depth - 8));
+    for (int cy = 0; cy < 32; cy++) {
+        const int y0 = cy * height_ / 32, y1 = (cy + 1) * height_ / 32;
+        for (int cx = 0; cx < 32; cx++) {
+            const int x0 = cx * width_ / 32, x1 = (cx + 1) * width_ / 32;
+            int64_t sum = 0, n = 0;
+            for (int y = y0; y < y1; y += 4) {
+                const uint8_t *row = f.planes + (size_t)y * width_ * bytes;
+                if (bytes == 1)
+                    for (int x = x0; x < x1; x += 4, n++)
+                        sum += row[x];
+                else
+                    for (int x = x0; x < x1; x += 4, n++)
+                        sum += row[2 * x] | row[2 * x + 1] << 8;
+            }
+            out->cell[cy * 32 + cx] = n > 0 ? (float)((double)sum / (double)n * scale) : 0.0f;
+        }
+    }
+}
+
+void RunReport::frame(int64_t n, const ReportFrame *inputs, int count, const ReportFrame &output,
+                      const VelvaneStrengthReport *strength)
+{
+    // What was removed: RMS of input minus output, in 8-bit code values, from
+    // one pair of rows in four (both fields, a quarter of the work: this runs
+    // on the filtering thread for every frame).
+    int64_t sy = 0, sc = 0, ny = 0, nc = 0;
+    double scale;
+    if (output.pixels) {
+        for (int r = 0; r < height_; r += (r & 1) ? 7 : 1) {
+            const YcPixel *p = inputs[0].pixels + (size_t)r * stride_, *q = output.pixels + (size_t)r * stride_;
+            for (int x = 0; x < width_; x++) {
+                const int64_t dy = p[x].y - q[x].y, du = p[x].cb - q[x].cb, dv = p[x].cr - q[x].cr;
+                sy += dy * dy;
+                sc += du * du + dv * dv;
+            }
+            ny += width_;
+            nc += 2 * width_;
+        }
+        scale = 1.0 / 16.0; // the host's scale: 16 steps to an 8-bit code value
+    } else {
+        const int cw = (width_ + 1) / 2;
+        const size_t luma = (size_t)width_ * height_, plane = (size_t)cw * height_;
+        const bool wide = in_.depth > 8;
+        auto rowSum = [wide](const uint8_t *a, const uint8_t *b, int n) {
+            int64_t s = 0;
+            if (wide) {
+                const uint16_t *a16 = (const uint16_t *)a, *b16 = (const uint16_t *)b;
+                for (int x = 0; x < n; x++)
+                    s += (int64_t)((int)a16[x] - (int)b16[x]) * ((int)a16[x] - (int)b16[x]);
+            } else {
+                int32_t t = 0; // 800 x 255^2 fits
+                for (int x = 0; x < n; x++)
+                    t += ((int)a[x] - (int)b[x]) * ((int)a[x] - (int)b[x]);
+                s = t;
+            }
+            return s;
+        };
+        const int bytes = in_.bytesPerSample();
+        const uint8_t *a = inputs[0].planes, *b = output.planes;
+        for (int r = 0; r < height_; r += (r & 1) ? 7 : 1) {
+            const size_t y = (size_t)r * width_ * bytes, c = (luma + (size_t)r * cw) * bytes;
+            sy += rowSum(a + y, b + y, width_);
+            sc += rowSum(a + c, b + c, cw) + rowSum(a + c + plane * bytes, b + c + plane * bytes, cw);
+            ny += width_;
+            nc += 2 * cw;
+        }
+        scale = 1.0 / (double)(1 << (in_.depth - 8));
+    }
+    lumaRemoved_.push_back((float)(sqrt((double)sy / (double)std::max<int64_t>(ny, 1)) * scale));
+    chromaRemoved_.push_back((float)(sqrt((double)sc / (double)std::max<int64_t>(nc, 1)) * scale));
+
+    // The settings in force, a new entry where automatic strength measured.
+    if (strength && (scenes_.empty() || strength->measurements != measurements_)) {
+        measurements_ = strength->measurements;
+        scenes_.push_back({n, strength_ == VELVANE_STRENGTH_AUTO && strength->measurements > 0, *strength});
+    } else if (!strength && scenes_.empty()) {
+        VelvaneStrengthReport r = {};
+        int *field[5] = {&r.luma_low, &r.luma_high, &r.chroma_low, &r.chroma_high, &r.dot_removal};
+        for (int i = 0; i < 4; i++)
+            *field[i] = track_[i];
+        r.dot_removal = check_[0];
+        r.measured_at = -1;
+        scenes_.push_back({n, false, r});
+    }
+
+    // Scenes, and the pictures: frame 0 here, every later one a frame ahead.
+    if (n == 0) {
+        signature(inputs[0], &lastSignature_);
+        haveSignature_ = true;
+        considerPicture(0, false, nullptr, inputs[0], count > 1 ? &inputs[1] : nullptr);
+    }
+    if (pending_ && pending_->frame == n) {
+        finishPicture(*pending_, output, strength);
+        const int64_t slot = n / segment_;
+        pictures_[slot] = std::move(pending_);
+        regroupPictures();
+    }
+    if (count > 1) {
+        SceneSignature s;
+        signature(inputs[1], &s);
+        const bool cut = haveSignature_ && sceneChanged(lastSignature_, s);
+        if (cut)
+            cuts_.push_back(n + 1);
+        lastSignature_ = s;
+        haveSignature_ = true;
+        considerPicture(n + 1, cut, &inputs[0], inputs[1], count > 2 ? &inputs[2] : nullptr);
+    }
+}
+
+void RunReport::considerPicture(int64_t m, bool sceneStart, const ReportFrame *previous, const ReportFrame &current,
+                                const ReportFrame *next)
+{
+    const auto it = pictures_.find(m / segment_);
+    const bool taken = it != pictures_.end();
+    // A scene start wins over a picture taken mid-segment; otherwise the
+    // segment's middle frame stands for it (its first, in a stream of unknown
+    // length, which may end at any frame).
+    const bool want = sceneStart ? !taken || !it->second->sceneStart
+                                 : !taken && m % segment_ == (lengthKnown_ ? segment_ / 2 : 0);
+    if (!want)
+        return;
+    pending_.reset(new Picture);
+    pending_->frame = m;
+    pending_->sceneStart = sceneStart;
+    if (previous)
+        toHost(*previous, in_, &pending_->previous);
+    toHost(current, in_, &pending_->current);
+    if (next)
+        toHost(*next, in_, &pending_->next);
+}
+
+void RunReport::finishPicture(Picture &p, const ReportFrame &output, const VelvaneStrengthReport *strength)
+{
+    std::vector<YcPixel> after, removed;
+    // In the planes the run writes: the output's layout is the input's there.
+    toHost(output, in_, &after);
+    removed = after;
+    removedView(p.current.data(), removed.data(), width_, height_, stride_);
+
+    // The crop: the window where most was removed, on a grid of 16 x 16 blocks.
+    const int cw = std::min(kCropWidth, width_) & ~1, ch = std::min(kCropHeight, height_) & ~1;
+    const int bw = (width_ + 15) / 16, bh = (height_ + 15) / 16;
+    std::vector<int64_t> block((size_t)bw * bh, 0);
+    for (int y = 0; y < height_; y++)
+        for (int x = 0; x < width_; x++) {
+            const YcPixel &a = p.current[(size_t)y * stride_ + x], &b = after[(size_t)y * stride_ + x];
+            block[(size_t)(y / 16) * bw + x / 16] += abs(a.y - b.y) + (abs(a.cb - b.cb) + abs(a.cr - b.cr)) / 2;
+        }
+    const int wb = std::max(1, cw / 16), hb = std::max(1, ch / 16);
+    int64_t best = -1;
+    for (int by = 0; by + hb <= bh; by++)
+        for (int bx = 0; bx + wb <= bw; bx++) {
+            int64_t s = 0;
+            for (int j = 0; j < hb; j++)
+                for (int i = 0; i < wb; i++)
+                    s += block[(size_t)(by + j) * bw + bx + i];
+            if (s > best) {
+                best = s;
+                p.cropX = std::min(bx * 16, width_ - cw);
+                p.cropY = std::min(by * 16, height_ - ch) & ~1; // whole field pairs
+            }
+        }
+    p.cropW = cw;
+    p.cropH = ch;
+    p.lumaRemoved = lumaRemoved_.empty() ? 0 : lumaRemoved_.back();
+
+    p.before = cropUri(p.current, stride_, p.cropX, p.cropY, cw, ch);
+    p.after = cropUri(after, stride_, p.cropX, p.cropY, cw, ch);
+    p.removed = cropUri(removed, stride_, p.cropX, p.cropY, cw, ch);
+    p.smallBefore = smallUri(p.current, width_, height_, stride_);
+    p.smallAfter = smallUri(after, width_, height_, stride_);
+
+    // What the dot pass takes out: the library's own view, from the frame and
+    // its neighbours, with the dot pass as it ran on this frame.
+    p.dotPass = strength ? strength->dot_removal == 1 : check_[0] == 1;
+    if (p.dotPass) {
+        int32_t track[VV_TRACK_COUNT], check[VV_CHECK_COUNT];
+        std::copy(track_, track_ + VV_TRACK_COUNT, track);
+        std::copy(check_, check_ + VV_CHECK_COUNT, check);
+        for (int i = 0; i < kThresholdCount; i++)
+            if (track[i] == VELVANE_FROM_STRENGTH)
+                track[i] = 10;
+        check[0] = 1;
+        std::unique_ptr<FrameFilter> dots =
+            nativeFilter(width_, height_, stride_, track, check, VELVANE_STRENGTH_CUSTOM, VELVANE_SHOW_DOTS, 1);
+        std::vector<YcPixel> view((size_t)stride_ * height_);
+        const std::vector<YcPixel> *frames[3] = {&p.previous, &p.current, &p.next};
+        int wanted = p.previous.empty() ? 0 : 1, got = 0;
+        for (const std::vector<YcPixel> *f : frames)
+            if (!f->empty())
+                dots->send(f->data());
+        dots->end();
+        while (dots->receive(view.data()) && got++ < wanted) {
+        }
+        p.dots = cropUri(view, stride_, p.cropX, p.cropY, cw, ch);
+    }
+    p.previous.clear();
+    p.previous.shrink_to_fit();
+    p.current.clear();
+    p.current.shrink_to_fit();
+    p.next.clear();
+    p.next.shrink_to_fit();
+}
+
+void RunReport::regroupPictures()
+{
+    // More segments than pictures (the clip is longer than it said, or did not
+    // say): each picture stands for twice as many frames, scene starts kept first.
+    while ((int)pictures_.size() > maxPictures_) {
+        segment_ *= 2;
+        std::map<int64_t, std::unique_ptr<Picture>> merged;
+        for (auto &e : pictures_) {
+            auto &slot = merged[e.second->frame / segment_];
+            if (!slot || (e.second->sceneStart && !slot->sceneStart))
+                slot = std::move(e.second);
+        }
+        pictures_ = std::move(merged);
+    }
+}
+
+std::string RunReport::plots() const
+{
+    const int64_t frames = (int64_t)lumaRemoved_.size();
+    std::string html;
+    // What was removed, per frame: the mean of each bin as a line, its peak as a fainter one.
+    {
+        const int64_t bins = std::min<int64_t>(frames, kPlotBins), per = bins ? (frames + bins - 1) / bins : 1;
+        std::vector<std::pair<double, double>> yMean, yPeak, cMean, cPeak;
+        double top = 0;
+        for (int64_t b = 0; b * per < frames; b++) {
+            const int64_t s = b * per, e = std::min(frames, s + per);
+            double ys = 0, cs = 0, ym = 0, cm = 0;
+            for (int64_t i = s; i < e; i++) {
+                ys += lumaRemoved_[i];
+                cs += chromaRemoved_[i];
+                ym = std::max<double>(ym, lumaRemoved_[i]);
+                cm = std::max<double>(cm, chromaRemoved_[i]);
+            }
+            const double mid = (double)(s + e) / 2.0;
+            yMean.push_back({mid, ys / (double)(e - s)});
+            cMean.push_back({mid, cs / (double)(e - s)});
+            yPeak.push_back({mid, ym});
+            cPeak.push_back({mid, cm});
+            top = std::max(top, std::max(ym, cm));
+        }
+        Plot p("What was removed from each frame: RMS of input minus output" +
+                   std::string(per > 1 ? " (mean and peak of every " + std::to_string(per) + " frames)" : ""),
+               frames, rate_, top > 0 ? top * 1.1 : 1, "8-bit code values");
+        p.marks(cuts_, "cut");
+        if (per > 1) {
+            p.line(yPeak, "luma peak");
+            p.line(cPeak, "chroma peak");
+        }
+        p.line(yMean, "luma");
+        p.line(cMean, "chroma");
+        p.legend({{"luma", "luma"}, {"chroma", "chroma"}, {"cut", "scene change"}});
+        html += p.svg();
+    }
+    const bool automatic = strength_ == VELVANE_STRENGTH_AUTO;
+    if (automatic) {
+        std::vector<std::pair<double, double>> ln, cn, dots;
+        double top = 0;
+        for (const Scene &s : scenes_)
+            if (s.measured) {
+                ln.push_back({(double)s.frame, s.strength.luma_noise});
+                cn.push_back({(double)s.frame, s.strength.chroma_noise});
+                top = std::max<double>(top, std::max(s.strength.luma_noise, s.strength.chroma_noise));
+            }
+        top = top > 0 ? top * 1.15 : 1;
+        for (const Scene &s : scenes_)
+            if (s.measured)
+                dots.push_back({(double)s.frame, s.strength.dot_share * top});
+        Plot p("Noise measured in each scene, and the share of the picture with dots (drawn to the same height: "
+               "the top is 100 %)",
+               frames, rate_, top, "8-bit code values");
+        p.marks(cuts_, "cut");
+        p.steps(ln, "luma");
+        p.steps(cn, "chroma");
+        p.steps(dots, "dots");
+        p.legend({{"luma", "luma noise"}, {"chroma", "chroma noise"}, {"dots", "dot share"}});
+        html += p.svg();
+    }
+    {
+        std::vector<std::pair<double, double>> t[4], dot;
+        double top = 0;
+        for (const Scene &s : scenes_) {
+            const int v[4] = {s.strength.luma_low, s.strength.luma_high, s.strength.chroma_low, s.strength.chroma_high};
+            for (int i = 0; i < 4; i++) {
+                t[i].push_back({(double)s.frame, (double)v[i]});
+                top = std::max(top, (double)v[i]);
+            }
+        }
+        top = std::max(10.0, top * 1.15);
+        for (const Scene &s : scenes_)
+            dot.push_back({(double)s.frame, s.strength.dot_removal == 1 ? top : 0.0});
+        Plot p(automatic ? "Thresholds chosen for each scene, and whether the dot pass ran (the top: on)"
+                         : "Thresholds in force, and whether the dot pass ran (the top: on)",
+               frames, rate_, top, "steps");
+        p.marks(cuts_, "cut");
+        p.steps(dot, "dotpass");
+        const char *cls[4] = {"ll", "lh", "cl", "ch"};
+        for (int i = 0; i < 4; i++)
+            p.steps(t[i], cls[i]);
+        p.legend({{"ll", "--luma-low"}, {"lh", "--luma-high"}, {"cl", "--chroma-low"}, {"ch", "--chroma-high"},
+                  {"dotpass", "dot pass"}});
+        html += p.svg();
+    }
+    return html;
+}
+
+std::string RunReport::picturesHtml() const
+{
+    std::string html;
+    for (const auto &e : pictures_) {
+        const Picture &p = *e.second;
+        const std::string when = rate_ > 0 ? ", " + clockText((double)p.frame / rate_) : "";
+        html += "<section class=\"pic\"><h3>Frame " + std::to_string(p.frame) + when +
+                (p.sceneStart ? ", the start of a scene" : "") + " <small>(" + fmt("%.2f", p.lumaRemoved) +
+                " RMS removed from its luma)</small></h3><div class=\"row\">";
+        const std::string cropSize = std::to_string(p.cropW) + "\" height=\"" + std::to_string(p.cropH);
+        const std::string cropWidth = "style=\"width:" + std::to_string(p.cropW) + "px\"";
+        html += "<figure " + cropWidth + "><div class=\"cmp\"><img class=\"px\" src=\"" +
+                p.before + "\" width=\"" + cropSize + "\" alt=\"before\"><img class=\"px top\" src=\"" + p.after +
+                "\" width=\"" + cropSize + "\" alt=\"after\"></div><input type=\"range\" min=\"0\" max=\"100\" "
+                "value=\"50\" aria-label=\"before or after\"><figcaption>1:1 at " + std::to_string(p.cropX) + ", " +
+                std::to_string(p.cropY) + ", where most was removed: before on the left of the slider, after on "
+                "the right</figcaption></figure>";
+        html += "<figure " + cropWidth + "><img class=\"px\" src=\"" + p.removed + "\" width=\"" + cropSize +
+                "\" alt=\"removed\"><figcaption>removed: 4 &times; (input &minus; output) around grey</figcaption>"
+                "</figure>";
+        if (p.dotPass)
+            html += "<figure " + cropWidth + "><img class=\"px\" src=\"" + p.dots + "\" width=\"" + cropSize +
+                    "\" alt=\"dots\"><figcaption>dots: the same for the dot pass alone</figcaption></figure>";
+        else
+            html += "<figure class=\"off\" style=\"width:" + std::to_string(p.cropW) + "px;height:" +
+                    std::to_string(p.cropH) + "px\"><figcaption>the dot pass did not run on this frame</figcaption>"
+                    "</figure>";
+        const int sw = width_ / 2, sh = height_ / 2;
+        const std::string smallSize = std::to_string(sw) + "\" height=\"" + std::to_string(sh);
+        // The crop's place on the small frame.
+        html += "<figure style=\"width:" + std::to_string(sw) + "px\"><div class=\"cmp\"><img src=\"" + p.smallBefore +
+                "\" width=\"" + smallSize + "\" alt=\"whole frame before\"><img class=\"top\" src=\"" + p.smallAfter +
+                "\" width=\"" + smallSize + "\" alt=\"whole frame after\"><div class=\"box\" style=\"left:" +
+                std::to_string(p.cropX / 2) + "px;top:" + std::to_string(p.cropY / 2) + "px;width:" +
+                std::to_string(p.cropW / 2) + "px;height:" + std::to_string(p.cropH / 2) +
+                "px\"></div></div><input type=\"range\" min=\"0\" max=\"100\" value=\"50\" aria-label=\"before or "
+                "after\"><figcaption>the whole frame at half size, the crop outlined</figcaption></figure>";
+        html += "</div></section>\n";
+    }
+    return html;
+}
+
+void RunReport::write(const ReportHeader &h)
+{
+    const int64_t frames = (int64_t)lumaRemoved_.size();
+    const double fps = h.seconds > 0 ? (double)frames / h.seconds : 0;
+    std::string warnings;
+    for (const std::string &w : h.warnings)
+        warnings += "<li>" + escape(w) + "</li>";
+    if (!h.inputError.empty())
+        warnings += "<li>" + escape(h.inputError) + "</li>";
+
+    std::string page;
+    page += "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+            "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
+            "<title>velvane report: " + escape(h.input.substr(0, h.input.find(':'))) + "</title><style>\n"
+            "body{font:14px/1.4 system-ui,sans-serif;margin:0 auto;max-width:1400px;padding:12px 20px;color:#222;"
+            "background:#fafafa}\n"
+            "h1{font-size:20px;margin:4px 0 10px}h2{font-size:16px;margin:18px 0 6px}h3{font-size:14px;margin:10px 0 4px}"
+            "h3 small{font-weight:normal;color:#666}\n"
+            "table{border-collapse:collapse}th{text-align:left;padding:2px 14px 2px 0;vertical-align:top;"
+            "font-weight:600;white-space:nowrap}td{padding:2px 0}\n"
+            "code,pre{font:12px/1.4 ui-monospace,monospace}pre{background:#eee;padding:6px 8px;white-space:pre-wrap;"
+            "word-break:break-all;margin:2px 0}\n"
+            ".warn{color:#8a4b00}figure{margin:0 12px 8px 0}figcaption{font-size:12px;color:#555;max-width:360px}\n"
+            "figure.plot{margin:4px 0 10px}figure.plot figcaption{max-width:none}"
+            "svg.plot{width:100%;height:auto;background:#fff;border:1px solid #ddd}\n"
+            ".grid{stroke:#e4e4e4}.ytick{font-size:11px;text-anchor:end;fill:#555}.xtick{font-size:11px;"
+            "text-anchor:middle;fill:#555}.unit,.legend{font-size:11px;fill:#333}\n"
+            "path{fill:none;stroke-width:1.4}.luma{stroke:#1f5fbf}.chroma{stroke:#c0392b}.peak{stroke-width:.8;"
+            "opacity:.35}.cut{stroke:#999;stroke-width:.6;stroke-dasharray:2 3}.dots{stroke:#2e8b57;"
+            "stroke-dasharray:5 3}\n"
+            ".ll{stroke:#1f5fbf}.lh{stroke:#7aa6e8}.cl{stroke:#c0392b}.ch{stroke:#e89a8f}.dotpass{stroke:#2e8b57;"
+            "stroke-width:.8;stroke-dasharray:1 2}\n"
+            ".row{display:flex;flex-wrap:wrap;align-items:flex-start}.cmp{position:relative;line-height:0}"
+            ".cmp img{display:block}.cmp .top{position:absolute;left:0;top:0;clip-path:inset(0 0 0 50%)}\n"
+            ".cmp input{width:100%}figure input{display:block;width:100%;margin:2px 0}"
+            ".px{image-rendering:pixelated}.box{position:absolute;border:1px solid #ff0;pointer-events:none}\n"
+            ".off{display:flex;align-items:center;justify-content:center;background:#ddd}"
+            ".off figcaption{text-align:center}#selfcheck{font-size:11px;color:#999}\n"
+            "</style></head><body>\n";
+    page += "<h1>What velvane did to " + escape(h.input.substr(0, h.input.find(':'))) + "</h1>\n<table>";
+    auto row = [&](const std::string &k, const std::string &v) { page += "<tr><th>" + k + "</th><td>" + v + "</td></tr>"; };
+    std::string input = escape(h.input);
+    input += "; " + std::string(chromaName(in_.chroma)) + ", " + std::to_string(in_.depth) + "-bit, " +
+             fieldOrderText(in_.interlace) + "; " + std::to_string(frames) + " frames";
+    if (rate_ > 0)
+        input += ", " + clockText((double)frames / rate_) + " at " + fmt("%.3f", rate_) + " frames a second";
+    row("Input", input);
+    row("Output", escape(h.output) + "; " + std::to_string(out_.width) + " &times; " + std::to_string(out_.height) +
+                      ", " + chromaName(out_.chroma) + ", " + std::to_string(out_.depth) + "-bit, " +
+                      fieldOrderText(out_.interlace));
+    row("Program", escape(h.version) + "<br>" + escape(h.kernels));
+    row("Run", fmt("%.2f s", h.seconds) + ", " + fmt("%.1f frames a second", fps));
+    row("Command", "<pre>" + escape(h.command) + "</pre>");
+    row("Settings used", "<pre>" + escape(h.settings) + "</pre>");
+    if (h.damagedFrames >= 0)
+        row("Damaged frames", std::to_string(h.damagedFrames));
+    row("Warnings", warnings.empty() ? "none" : "<ul class=\"warn\">" + warnings + "</ul>");
+    page += "</table>\n<h2>Over time</h2>\n";
+    page += plots();
+    if (strength_ == VELVANE_STRENGTH_AUTO) {
+        page += "<details><summary>Each scene automatic strength measured (" +
+                std::to_string(std::count_if(scenes_.begin(), scenes_.end(), [](const Scene &s) { return s.measured; })) +
+                ")</summary><pre>";
+        for (const Scene &s : scenes_)
+            if (s.measured)
+                page += escape(sceneLine(s.strength)) + "\n";
+        page += "</pre></details>\n";
+    }
+    page += "<h2>Before and after</h2>\n";
+    page += pictures_.empty() ? std::string("<p>No frames.</p>\n") : picturesHtml();
+    // Sliders, and a check that the page came out whole (the tests read it).
+    page += "<p id=\"selfcheck\">page check: not run</p>\n<script>\n"
+            "var vvFailed='';\n"
+            "window.addEventListener('error',function(e){vvFailed=vvFailed||String(e.message);});\n"
+            "document.querySelectorAll('figure input[type=range]').forEach(function(r){\n"
+            "  r.addEventListener('input',function(){\n"
+            "    r.previousElementSibling.querySelector('.top').style.clipPath='inset(0 0 0 '+r.value+'%)';});});\n"
+            "window.addEventListener('load',function(){\n"
+            "  var imgs=document.images,drawn=0,plots=0;\n"
+            "  for(var i=0;i<imgs.length;i++)if(imgs[i].complete&&imgs[i].naturalWidth>0)drawn++;\n"
+            "  document.querySelectorAll('svg.plot').forEach(function(s){\n"
+            "    if(s.getBoundingClientRect().width>0&&s.querySelector('path'))plots++;});\n"
+            "  var ok=!vvFailed&&drawn==imgs.length&&imgs.length>0&&plots>0;\n"
+            "  document.getElementById('selfcheck').textContent='page check: '+(ok?'ok':'FAILED '+vvFailed)+', '+\n"
+            "    drawn+' of '+imgs.length+' pictures drawn, '+plots+' plots drawn';\n"
+            "});\n</script>\n</body></html>\n";
+
+    FILE *f = fopen(path_.c_str(), "wb");
+    if (!f)
+        throw CliError("--report: cannot write " + path_ + ": " + strerror(errno));
+    const bool ok = fwrite(page.data(), 1, page.size(), f) == page.size();
+    if (fclose(f) != 0 || !ok)
+        throw CliError("--report: cannot write " + path_ + ": " + strerror(errno));
+}
+
+} // namespace velvane
