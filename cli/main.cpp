@@ -72,6 +72,22 @@ bool startsYuv4mpeg(const std::string &head)
     return head.compare(0, magic.size(), magic, 0, std::min(head.size(), magic.size())) == 0;
 }
 
+// The frames the decoder found damaged, by number, with what it said of the first.
+std::string damageText(const RunStats &stats, const std::string &inName)
+{
+    const size_t n = stats.damaged.size();
+    std::string text = std::to_string(n) + (n == 1 ? " frame" : " frames") + " of " + inName +
+                       (n == 1 ? " is" : " are") + " damaged, filtered as the decoder concealed " +
+                       (n == 1 ? "it" : "them") + " (--damage error stops at the first): frame" + (n == 1 ? " " : "s ");
+    const size_t listed = std::min<size_t>(n, 20);
+    for (size_t i = 0; i < listed; i++)
+        text += (i ? ", " : "") + std::to_string(stats.damaged[i].frame);
+    if (listed < n)
+        text += " and " + std::to_string(n - listed) + " more";
+    return text + "; the decoder said of frame " + std::to_string(stats.damaged[0].frame) + ": " +
+           stats.damaged[0].what;
+}
+
 int filterCommand(FilterDescriptor *fd, const CommandLine &cl)
 {
     FILE *in = stdin;
@@ -143,6 +159,7 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl)
         run.fieldOrder = cl.fieldOrder;
         run.snapshot = cl.snapshot;
         run.show = cl.show;
+        run.damageIsError = cl.damageIsError;
         run.progress = !cl.quiet && !cl.noProgress && isatty(2);
         stats = filterFrames(fd, *source, inName, *sink, run);
         sink.reset();
@@ -162,6 +179,8 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl)
     source.reset();
     if (in != stdin)
         fclose(in);
+    if (!stats.damaged.empty())
+        fprintf(stderr, "velvane: warning: %s\n", damageText(stats, inName).c_str());
     if (!stats.inputError.empty()) {
         fprintf(stderr, "velvane: %s; %s\n", stats.inputError.c_str(), fate.c_str());
         return 1;
@@ -173,8 +192,10 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl)
         return 1;
     }
     if (!cl.quiet)
-        fprintf(stderr, "velvane: %lld frames in %.2f s, %.1f frames per second\n", (long long)stats.frames,
-                stats.seconds, stats.seconds > 0 ? stats.frames / stats.seconds : 0.0);
+        fprintf(stderr, "velvane: %lld frames in %.2f s, %.1f frames per second%s\n", (long long)stats.frames,
+                stats.seconds, stats.seconds > 0 ? stats.frames / stats.seconds : 0.0,
+                stats.damaged.empty() ? ""
+                                      : (", " + std::to_string(stats.damaged.size()) + " of them damaged").c_str());
     if (cl.verbose) {
         // What automatic strength chooses is listed scene by scene below.
         std::string used;

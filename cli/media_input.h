@@ -16,6 +16,7 @@
 #include <deque>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "frame_io.h"
@@ -99,6 +100,8 @@ private:
     void open(const MediaInputOptions &options);
     void release();
     bool decodeNext();
+    void sendVideo(AVPacket *packet, bool corrupt);
+    void noteDamage(const std::string &said); // of the frame just decoded
     std::string frameName() const;
 
     FILE *in_;
@@ -110,6 +113,7 @@ private:
     AVFormatContext *ic_ = nullptr;
     AVCodecContext *dec_ = nullptr;
     AVPacket *packet_ = nullptr;
+    AVPacket *held_ = nullptr;     // a video packet with data missing, until the input is seen to go on
     AVFrame *frame_ = nullptr;
     AVFrame *converted_ = nullptr; // libswscale's output, when the decoder's layout is not taken directly
     SwsContext *sws_ = nullptr;
@@ -118,6 +122,12 @@ private:
     PacketQueue queue_;
     bool dvTruncation_ = false; // a DV frame cut short reads as a whole one: watch for the input's end
     bool pending_ = false;      // frame_ holds a frame not yet given out
+    // Damage the decoder met: by the timestamp of the packet that had it
+    // (frames come out reordered), packets that gave no frame at all, and
+    // what is said of the frame given out next.
+    std::vector<std::pair<int64_t, std::string>> damagedPts_;
+    std::vector<std::string> lost_;
+    std::string damageNext_, damage_;
     std::string broken_;        // why the input ended early, said once the frames before it are out
     Y4mFormat format_;
     int pixelFormat_ = -1;      // the decoder's

@@ -78,6 +78,7 @@ struct CommandLine {
     std::string encoder;      // empty: FFV1 at its archival settings
     std::vector<std::pair<std::string, std::string>> encoderOptions;
     bool noAudio = false;
+    bool damageIsError = false; // --damage error
     std::string modulePath; // empty: the module linked into the program
     int threads = 0;        // filtering threads; 0: one per processor thread
 };
