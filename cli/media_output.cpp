@@ -2,7 +2,11 @@
 
 #include <errno.h>
 #include <string.h>
+#include <strings.h>
 #include <sys/stat.h>
+
+#include <algorithm>
+#include <iterator>
 
 #include "hints.h"
 #include "media_input.h"
@@ -63,12 +67,42 @@ bool isMovFamily(const AVOutputFormat *f)
     return strcmp(f->name, "mov") == 0 || strcmp(f->name, "mp4") == 0 || strcmp(f->name, "ipod") == 0;
 }
 
+// Whether the container carries a codec. Those with a list say; those
+// without one (transport and program streams, DV) store whatever they are
+// given as data no player decodes, so only what they are made for counts.
+bool carries(const AVOutputFormat *f, AVCodecID id)
+{
+    if (avformat_query_codec(f, id, FF_COMPLIANCE_NORMAL) >= 0)
+        return true; // listed, or taken by a tag of its own (QuickTime's FFV1)
+    static const struct {
+        const char *muxer;
+        AVCodecID ids[8];
+    } kCarried[] = {
+        {"mpegts", {AV_CODEC_ID_MPEG2VIDEO, AV_CODEC_ID_MPEG1VIDEO, AV_CODEC_ID_H264, AV_CODEC_ID_HEVC, AV_CODEC_ID_MP2,
+                    AV_CODEC_ID_MP3, AV_CODEC_ID_AAC, AV_CODEC_ID_AC3}},
+        {"vob", {AV_CODEC_ID_MPEG2VIDEO, AV_CODEC_ID_MPEG1VIDEO, AV_CODEC_ID_MP2, AV_CODEC_ID_AC3, AV_CODEC_ID_PCM_DVD}},
+        {"mpeg", {AV_CODEC_ID_MPEG1VIDEO, AV_CODEC_ID_MPEG2VIDEO, AV_CODEC_ID_MP2, AV_CODEC_ID_MP3}},
+        {"dv", {AV_CODEC_ID_DVVIDEO, AV_CODEC_ID_PCM_S16LE}},
+    };
+    for (const auto &c : kCarried)
+        if (strcmp(f->name, c.muxer) == 0)
+            return std::find(std::begin(c.ids), std::end(c.ids), id) != std::end(c.ids);
+    return id == f->video_codec || id == f->audio_codec;
+}
+
 } // namespace
 
-bool writesMedia(const std::string &path)
+// The container a name asks for: libavformat's guess, except that a .vob
+// is a DVD's program stream, not a Super Video CD's.
+static const AVOutputFormat *containerOf(const std::string &path)
 {
-    return namesContainer(path) && av_guess_format(nullptr, path.c_str(), nullptr) != nullptr;
+    const size_t dot = path.rfind('.');
+    if (dot != std::string::npos && strcasecmp(path.c_str() + dot, ".vob") == 0)
+        return av_guess_format("vob", nullptr, nullptr);
+    return av_guess_format(nullptr, path.c_str(), nullptr);
 }
+
+bool writesMedia(const std::string &path) { return namesContainer(path) && containerOf(path) != nullptr; }
 
 int MediaOutput::writeBytes(void *opaque, uint8_t *buf, int size)
 {
@@ -122,7 +156,7 @@ void MediaOutput::check(int result, const std::string &what)
 Y4mFormat MediaOutput::start(const Y4mFormat &wanted, bool samplingFixed, std::atomic<int64_t> *written)
 {
     written_ = written;
-    const AVOutputFormat *container = av_guess_format(nullptr, path_.c_str(), nullptr);
+    const AVOutputFormat *container = containerOf(path_);
     if (!container || avformat_alloc_output_context2(&oc_, container, nullptr, nullptr) < 0 || !oc_)
         throw CliError("cannot write " + name_ + ": the FFmpeg libraries velvane runs with do not write its kind");
     const std::string encoderName = options_.encoder.empty() ? "ffv1" : options_.encoder;
@@ -131,11 +165,13 @@ Y4mFormat MediaOutput::start(const Y4mFormat &wanted, bool samplingFixed, std::a
         throw CliError("--encoder " + encoderName +
                        ": the FFmpeg libraries velvane runs with have no such video encoder (ffmpeg -encoders "
                        "lists those they have)");
-    // The container's own list may leave out what it takes; it is a hint for
-    // the message should the muxer refuse.
-    if (avformat_query_codec(container, codec->id, FF_COMPLIANCE_NORMAL) == 0)
-        doubtful_ = std::string(codec->name) + " video (give another --encoder, or name the output .mkv)";
 
+    if (!carries(container, codec->id)) {
+        const AVCodec *usual = avcodec_find_encoder(container->video_codec);
+        throw CliError("cannot write " + name_ + ": " + container->long_name + " does not take " + codec->name +
+                       " video (give an --encoder it takes" + (usual ? std::string(", such as ") + usual->name : "") +
+                       ", or name the output .mkv)");
+    }
     rate_ = ratioTag(wanted, "F");
     if (rate_.num == 0)
         rate_ = AVRational{25, 1}; // what a YUV4MPEG2 stream without its rate is taken to play at
@@ -213,9 +249,13 @@ void MediaOutput::openEncoder(const AVCodec *codec, const Y4mFormat &f)
 
     // Timestamps go through exactly in the input's time base; an encoder that
     // wants one tick a frame (MPEG-2, DV) gets that instead.
+    // AVI counts frames, not time: its clock is one tick a frame, or the
+    // muxer makes one from the input's fine time base and claims that rate.
     std::vector<AVRational> bases = {sourceTimeBase_};
     if (av_cmp_q(sourceTimeBase_, av_inv_q(rate_)) != 0)
         bases.push_back(av_inv_q(rate_));
+    if (strcmp(oc_->oformat->name, "avi") == 0)
+        std::swap(bases.front(), bases.back());
     int result = 0;
     for (size_t i = 0; i < bases.size(); i++) {
         avcodec_free_context(&enc_);
@@ -295,10 +335,10 @@ void MediaOutput::addAudio()
     audioBase_.assign(ic->nb_streams, AVRational{0, 1});
     for (int index : input_->audioStreams()) {
         const AVStream *in = ic->streams[index];
-        if (avformat_query_codec(oc_->oformat, in->codecpar->codec_id, FF_COMPLIANCE_NORMAL) == 0)
-            doubtful_ += std::string(doubtful_.empty() ? "" : ", or ") + "the sound of " + input_->name() + " (" +
-                         avcodec_get_name(in->codecpar->codec_id) +
-                         ": name the output .mkv, or leave the sound out with --no-audio)";
+        if (!carries(oc_->oformat, in->codecpar->codec_id))
+            throw CliError("cannot write " + name_ + ": " + oc_->oformat->long_name + " does not take the sound of " +
+                           input_->name() + " (" + avcodec_get_name(in->codecpar->codec_id) +
+                           "): name the output .mkv, or leave the sound out with --no-audio");
         AVStream *out = avformat_new_stream(oc_, nullptr);
         if (!out || avcodec_parameters_copy(out->codecpar, in->codecpar) < 0)
             throw std::bad_alloc();
@@ -326,6 +366,58 @@ void MediaOutput::addVideo()
     }
 }
 
+// Whether the container takes these of oc_'s streams: a header written to
+// memory says, with the muxer's own complaints kept quiet.
+static bool takesStreams(const AVFormatContext *oc, const std::vector<int> &streams, const AVDictionary *given)
+{
+    AVFormatContext *t = nullptr;
+    if (avformat_alloc_output_context2(&t, oc->oformat, nullptr, nullptr) < 0 || !t)
+        throw std::bad_alloc();
+    bool ok = true;
+    for (int i : streams) {
+        AVStream *s = avformat_new_stream(t, nullptr);
+        if (!s || avcodec_parameters_copy(s->codecpar, oc->streams[i]->codecpar) < 0)
+            ok = false;
+        else
+            s->time_base = oc->streams[i]->time_base;
+    }
+    uint8_t *bytes = nullptr;
+    if (ok && avio_open_dyn_buf(&t->pb) >= 0) {
+        AVDictionary *opts = nullptr;
+        av_dict_copy(&opts, given, 0);
+        const int level = av_log_get_level();
+        av_log_set_level(AV_LOG_QUIET);
+        ok = avformat_write_header(t, &opts) >= 0;
+        av_log_set_level(level);
+        av_dict_free(&opts);
+        avio_close_dyn_buf(t->pb, &bytes);
+        av_free(bytes);
+        t->pb = nullptr;
+    }
+    avformat_free_context(t);
+    return ok;
+}
+
+std::string MediaOutput::refusedStream(const AVDictionary *given)
+{
+    const std::string kind = oc_->oformat->long_name ? oc_->oformat->long_name : oc_->oformat->name;
+    if (!takesStreams(oc_, {video_->index}, given)) {
+        std::string text = std::string(enc_->codec->name) + " video (give an --encoder it takes";
+        const AVCodec *usual = avcodec_find_encoder(oc_->oformat->video_codec);
+        if (usual)
+            text += std::string(", such as ") + usual->name;
+        return text + ", or name the output .mkv)";
+    }
+    for (size_t index = 0; index < audioOut_.size(); index++) {
+        const int out = audioOut_[index];
+        if (out < 0 || takesStreams(oc_, {video_->index, out}, given))
+            continue;
+        return "the sound of " + input_->name() + " (" + avcodec_get_name(oc_->streams[out]->codecpar->codec_id) +
+               "): name the output .mkv, or leave the sound out with --no-audio";
+    }
+    return std::string();
+}
+
 void MediaOutput::openMuxer()
 {
     struct stat st;
@@ -342,10 +434,17 @@ void MediaOutput::openMuxer()
     // in fragments, each part plays once written.
     if (isMovFamily(oc_->oformat) && (options_.keepPartial || !seekable))
         av_dict_set(&opts, "movflags", "frag_keyframe+empty_moov+default_base_moof", 0);
+    AVDictionary *given = nullptr;
+    av_dict_copy(&given, opts, 0);
     const int r = avformat_write_header(oc_, &opts);
     av_dict_free(&opts);
-    if (r == AVERROR(EINVAL) && !doubtful_.empty())
-        throw CliError("cannot write " + name_ + ": " + oc_->oformat->long_name + " does not take " + doubtful_);
+    if (r < 0 && !writeErrno_) {
+        const std::string refused = refusedStream(given);
+        av_dict_free(&given);
+        if (!refused.empty())
+            throw CliError("cannot write " + name_ + ": " + oc_->oformat->long_name + " does not take " + refused);
+    }
+    av_dict_free(&given);
     check(r, "cannot write " + name_);
     avio_flush(io_);
     check(0, "cannot write " + name_);

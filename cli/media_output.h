@@ -69,6 +69,9 @@ private:
     void addVideo();
     void addAudio();
     void openMuxer();
+    // The stream the container refuses, in words, when it refuses one; empty
+    // when each is taken alone.
+    std::string refusedStream(const AVDictionary *given);
     void drainEncoder();
     void writeAudioUpTo(int64_t videoTime); // in the encoder's time base; AV_NOPTS_VALUE: all
     void check(int result, const std::string &what);
@@ -86,7 +89,6 @@ private:
     AVRational sourceTimeBase_ = {1, 25}; // of FrameInfo::pts
     AVRational rate_ = {25, 1};
     char order_ = 'p';
-    std::string doubtful_;      // what the container may not take, for the message should it refuse
     std::vector<int> audioOut_; // the output stream of each input stream, -1 for none
     std::vector<AVRational> audioBase_; // the time base of each input stream's packets
     int64_t lastPts_ = INT64_MIN;
