@@ -144,7 +144,9 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl)
             options.encoder = cl.encoder;
             options.encoderOptions = cl.encoderOptions;
             options.keepPartial = cl.keepPartial;
-            sink.reset(new MediaOutput(cl.output, out.file(), out.name(), options, media));
+            auto *mediaSink = new MediaOutput(cl.output, out.file(), out.name(), options, media);
+            sink.reset(mediaSink);
+            out.setFinisher([mediaSink] { mediaSink->finishPartial(); });
         } else {
             sink.reset(new Y4mSink(out.file(), out.name()));
         }
@@ -161,12 +163,23 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl)
         run.show = cl.show;
         run.damageIsError = cl.damageIsError;
         run.progress = !cl.quiet && !cl.noProgress && isatty(2);
-        stats = filterFrames(fd, *source, inName, *sink, run);
-        sink.reset();
-        if (stats.inputError.empty())
+        try {
+            stats = filterFrames(fd, *source, inName, *sink, run);
+        } catch (const BrokenInput &e) {
+            stats.inputError = e.what(); // found while writing: the whole frames before it stand
+        } catch (...) {
+            out.setFinisher(nullptr);
+            throw;
+        }
+        if (stats.inputError.empty()) {
+            out.setFinisher(nullptr);
+            sink.reset();
             out.commit();
-        else
+        } else {
             fate = out.abandon();
+            out.setFinisher(nullptr);
+            sink.reset();
+        }
     }
     if (media) {
         for (const std::string &w : media->warnings())

@@ -333,6 +333,7 @@ void MediaOutput::addAudio()
     const AVFormatContext *ic = input_->container();
     audioOut_.assign(ic->nb_streams, -1);
     audioBase_.assign(ic->nb_streams, AVRational{0, 1});
+    audioLast_.assign(ic->nb_streams, AV_NOPTS_VALUE);
     for (int index : input_->audioStreams()) {
         const AVStream *in = ic->streams[index];
         if (!carries(oc_->oformat, in->codecpar->codec_id))
@@ -446,6 +447,7 @@ void MediaOutput::openMuxer()
     }
     av_dict_free(&given);
     check(r, "cannot write " + name_);
+    headerWritten_ = true;
     avio_flush(io_);
     check(0, "cannot write " + name_);
 }
@@ -528,6 +530,21 @@ void MediaOutput::writeAudioUpTo(int64_t videoTime)
             av_compare_ts(a->dts, base, videoTime, enc_->time_base) > 0)
             return;
         queue.pop();
+        // A muxer refuses sound that goes back in time: a damaged input's
+        // timestamps, which leave its sound out of step from here on.
+        int64_t &last = audioLast_[a->stream_index];
+        if (a->dts != AV_NOPTS_VALUE && last != AV_NOPTS_VALUE &&
+            (a->dts < last || (a->dts == last && !(oc_->oformat->flags & AVFMT_TS_NONSTRICT)))) {
+            char times[96];
+            snprintf(times, sizeof times, "%.3f s, not after %.3f s", a->dts * av_q2d(base), last * av_q2d(base));
+            av_packet_free(&a);
+            throw BrokenInput("the sound of " + input_->name() + " goes back in time at frame " +
+                              std::to_string(written_->load()) + " (to " + times +
+                              "): its timestamps are broken, so it cannot be kept in step (--no-audio leaves "
+                              "the sound out)");
+        }
+        if (a->dts != AV_NOPTS_VALUE)
+            last = a->dts;
         AVStream *out = oc_->streams[audioOut_[a->stream_index]];
         av_packet_rescale_ts(a, base, out->time_base);
         a->stream_index = out->index;
@@ -546,10 +563,21 @@ void MediaOutput::finish()
     drainEncoder();
     StreamLock whole(file_);
     writeAudioUpTo(AV_NOPTS_VALUE);
+    trailerWritten_ = true;
     r = av_write_trailer(oc_);
     check(r, "cannot write " + name_);
     avio_flush(io_);
     check(0, "cannot write " + name_);
+}
+
+void MediaOutput::finishPartial()
+{
+    if (!oc_ || !headerWritten_ || trailerWritten_)
+        return;
+    trailerWritten_ = true;
+    StreamLock whole(file_);
+    av_write_trailer(oc_);
+    avio_flush(io_);
 }
 
 } // namespace velvane
