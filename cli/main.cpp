@@ -210,15 +210,24 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl)
                 stats.damaged.empty() ? ""
                                       : (", " + std::to_string(stats.damaged.size()) + " of them damaged").c_str());
     if (cl.verbose) {
-        // What automatic strength chooses is listed scene by scene below.
+        // Options a user can paste: what automatic strength chooses is
+        // --strength auto, and is listed scene by scene below.
         std::string used;
-        for (int i = 0; i < VV_TRACK_COUNT; i++)
-            used += std::string(" ") + trackOptionName(i) + " " +
-                    (stats.track[i] == VELVANE_FROM_STRENGTH ? "auto" : std::to_string(stats.track[i]));
-        for (int i = 0; i < VV_CHECK_COUNT; i++)
-            used += std::string(" ") + (stats.check[i] == VELVANE_FROM_STRENGTH ? std::string(checkOptionName(i)) + " auto"
-                                        : stats.check[i] == 1                   ? checkOptionName(i)
-                                                                                : checkOffOptionName(i));
+        bool automatic = false;
+        for (int i = 0; i < VV_TRACK_COUNT; i++) {
+            if (stats.track[i] == VELVANE_FROM_STRENGTH)
+                automatic = true;
+            else
+                used += std::string(" ") + trackOptionName(i) + " " + std::to_string(stats.track[i]);
+        }
+        for (int i = 0; i < VV_CHECK_COUNT; i++) {
+            if (stats.check[i] == VELVANE_FROM_STRENGTH)
+                automatic = true;
+            else
+                used += std::string(" ") + (stats.check[i] == 1 ? checkOptionName(i) : checkOffOptionName(i));
+        }
+        if (automatic)
+            used = " --strength auto" + used;
         fprintf(stderr, "velvane: settings used:%s\n", used.c_str());
         for (const std::string &note : stats.strengthNotes)
             fprintf(stderr, "velvane: automatic strength at %s\n", note.c_str());

@@ -292,8 +292,10 @@ void MediaInput::open(const MediaInputOptions &options)
     // By content alone: a name's extension must not make a container of a
     // broken YUV4MPEG2 file, or of anything else.
     int r = avformat_open_input(&ic_, "", nullptr, nullptr);
+    const std::string kind = containerKind((const uint8_t *)head.data(), head.size());
+    // What a container known by its first bytes says when its header is damaged.
+    const std::string damaged = kind.empty() ? std::string() : "cannot read " + name_ + ": it looks like " + kind + ", but ";
     if (r < 0) {
-        const std::string kind = containerKind((const uint8_t *)head.data(), head.size());
         if (!kind.empty())
             throw CliError("cannot read " + name_ + ": it looks like " + kind + ", but " + avErrorText(r));
         throw CliError(name_ + " is neither a YUV4MPEG2 stream nor a media file velvane can open (" +
@@ -317,6 +319,8 @@ void MediaInput::open(const MediaInputOptions &options)
         }
     }
     if (videoIndex_ < 0) {
+        if (videos == 0 && !damaged.empty())
+            throw CliError(damaged + "no video stream can be read from it (its header may be damaged)");
         if (videos == 0)
             throw CliError(name_ + " holds no video stream");
         throw CliError("--video-stream " + std::to_string(options.videoStream) + ": " + name_ + " holds " +
@@ -328,6 +332,8 @@ void MediaInput::open(const MediaInputOptions &options)
     dvTruncation_ = strcmp(ic_->iformat->name, "dv") == 0;
 
     const AVCodec *codec = avcodec_find_decoder(vs->codecpar->codec_id);
+    if (!codec && vs->codecpar->codec_id == AV_CODEC_ID_NONE && !damaged.empty())
+        throw CliError(damaged + "the kind of its video cannot be read (its header may be damaged)");
     if (!codec)
         throw CliError(name_ + ": its video (" + avcodec_get_name(vs->codecpar->codec_id) +
                        ") cannot be decoded by the FFmpeg libraries velvane runs with");
@@ -349,8 +355,11 @@ void MediaInput::open(const MediaInputOptions &options)
     if (r < 0)
         throw CliError("cannot decode the video of " + name_ + " (" + codec->name + "): " + avErrorText(r));
 
-    if (!decodeNext())
+    if (!decodeNext()) {
+        if (!damaged.empty())
+            throw CliError(damaged + "no video frame can be read from it (it ends early or is damaged)");
         throw CliError(name_ + " holds no video frame");
+    }
     pending_ = true;
 
     // The layout: the decoder's own where the converter takes it.
