@@ -351,6 +351,9 @@ void MediaInput::open(const MediaInputOptions &options)
     // Slices on threads, frames one after another: a decoder's complaint then
     // belongs to the frame being decoded.
     dec_->thread_type = FF_THREAD_SLICE;
+    // Nothing larger than 4096 x 4096 is decoded: the filter takes standard
+    // definition, and a damaged header's huge size is never allocated.
+    dec_->max_pixels = 4096 * 4096;
     r = avcodec_open2(dec_, codec, nullptr);
     if (r < 0)
         throw CliError("cannot decode the video of " + name_ + " (" + codec->name + "): " + avErrorText(r));
