@@ -367,13 +367,15 @@ void MediaInput::open(const MediaInputOptions &options)
 
     // The layout: the decoder's own where the converter takes it.
     pixelFormat_ = frame_->format;
-    AVChromaLocation siting = vs->codecpar->chroma_location;
+    int siting = tagOf(vs->codecpar->chroma_location, AVCHROMA_LOC_NB, AVCHROMA_LOC_UNSPECIFIED);
     if (siting == AVCHROMA_LOC_UNSPECIFIED)
-        siting = frame_->chroma_location;
+        siting = tagOf(frame_->chroma_location, AVCHROMA_LOC_NB, AVCHROMA_LOC_UNSPECIFIED);
     Chroma chroma;
     int depth;
     bool fromRgb = false;
-    matrix_ = vs->codecpar->color_space != AVCOL_SPC_UNSPECIFIED ? vs->codecpar->color_space : frame_->colorspace;
+    matrix_ = tagOf(vs->codecpar->color_space, AVCOL_SPC_NB, AVCOL_SPC_UNSPECIFIED);
+    if (matrix_ == AVCOL_SPC_UNSPECIFIED)
+        matrix_ = tagOf(frame_->colorspace, AVCOL_SPC_NB, AVCOL_SPC_UNSPECIFIED);
     if (!layoutOf(pixelFormat_, siting, &chroma, &depth)) {
         AVPixelFormat taken[sizeof kLayouts / sizeof kLayouts[0] + 1];
         size_t n = 0;
@@ -406,7 +408,7 @@ void MediaInput::open(const MediaInputOptions &options)
     format_.height = frame_->height;
     format_.chroma = chroma;
     format_.depth = depth;
-    char order = orderLetter(vs->codecpar->field_order);
+    char order = orderLetter((AVFieldOrder)tagOf(vs->codecpar->field_order, AV_FIELD_BT + 1, AV_FIELD_UNKNOWN));
     if (!order)
         order = frameInterlaced(frame_) ? (frameTopFirst(frame_) ? 't' : 'b') : 'p';
     format_.interlace = order;
@@ -426,8 +428,9 @@ void MediaInput::open(const MediaInputOptions &options)
             c = (char)toupper((unsigned char)c);
         format_.tags.push_back("XYSCSS=" + sampling);
     }
-    const AVColorRange range = vs->codecpar->color_range != AVCOL_RANGE_UNSPECIFIED ? vs->codecpar->color_range
-                                                                                     : frame_->color_range;
+    int range = tagOf(vs->codecpar->color_range, AVCOL_RANGE_NB, AVCOL_RANGE_UNSPECIFIED);
+    if (range == AVCOL_RANGE_UNSPECIFIED)
+        range = tagOf(frame_->color_range, AVCOL_RANGE_NB, AVCOL_RANGE_UNSPECIFIED);
     if (fromRgb) {
         matrix_ = AVCOL_SPC_SMPTE170M;
         format_.tags.push_back("XCOLORRANGE=LIMITED");

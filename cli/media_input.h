@@ -12,6 +12,7 @@
 
 #include <stdint.h>
 #include <stdio.h>
+#include <string.h>
 
 #include <deque>
 #include <mutex>
@@ -29,6 +30,17 @@ extern "C" {
 struct SwsContext;
 
 namespace velvane {
+
+// A tag field of FFmpeg's (a colour matrix, a range, a siting, a field
+// order) as a number: damaged input can leave values its enum does not name,
+// which are taken as `unspecified` (reading them as the enum is undefined).
+template <class Enum> int tagOf(const Enum &field, int count, int unspecified)
+{
+    static_assert(sizeof(Enum) == sizeof(int), "FFmpeg's tag enums are ints");
+    int v;
+    memcpy(&v, &field, sizeof v);
+    return v >= 0 && v < count ? v : unspecified;
+}
 
 // FFmpeg's error code in words.
 std::string avErrorText(int code);

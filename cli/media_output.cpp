@@ -242,9 +242,9 @@ void MediaOutput::openEncoder(const AVCodec *codec, const Y4mFormat &f)
                                          : AV_FIELD_UNKNOWN;
     // The input's own flag where it says the same, as it may say more (which
     // field is coded first).
-    if (source && ((source->field_order == AV_FIELD_TB && order_ == 't') ||
-                   (source->field_order == AV_FIELD_BT && order_ == 'b')))
-        order = source->field_order;
+    const int sourceOrder = source ? tagOf(source->field_order, AV_FIELD_BT + 1, AV_FIELD_UNKNOWN) : AV_FIELD_UNKNOWN;
+    if ((sourceOrder == AV_FIELD_TB && order_ == 't') || (sourceOrder == AV_FIELD_BT && order_ == 'b'))
+        order = (AVFieldOrder)sourceOrder;
     const bool sameChroma = source && input_->format().chroma == f.chroma;
 
     // Timestamps go through exactly in the input's time base; an encoder that
@@ -272,12 +272,15 @@ void MediaOutput::openEncoder(const AVCodec *codec, const Y4mFormat &f)
         const std::string range = tagValue(f, "XCOLORRANGE=");
         enc_->color_range = range == "FULL" ? AVCOL_RANGE_JPEG : range == "LIMITED" ? AVCOL_RANGE_MPEG : AVCOL_RANGE_UNSPECIFIED;
         if (source) {
-            enc_->color_primaries = source->color_primaries;
-            enc_->color_trc = source->color_trc;
+            enc_->color_primaries =
+                (AVColorPrimaries)tagOf(source->color_primaries, AVCOL_PRI_NB, AVCOL_PRI_UNSPECIFIED);
+            enc_->color_trc = (AVColorTransferCharacteristic)tagOf(source->color_trc, AVCOL_TRC_NB, AVCOL_TRC_UNSPECIFIED);
             enc_->colorspace = (AVColorSpace)input_->matrix();
         }
-        enc_->chroma_sample_location = sameChroma && source->chroma_location != AVCHROMA_LOC_UNSPECIFIED
-                                           ? source->chroma_location
+        const int siting =
+            source ? tagOf(source->chroma_location, AVCHROMA_LOC_NB, AVCHROMA_LOC_UNSPECIFIED) : AVCHROMA_LOC_UNSPECIFIED;
+        enc_->chroma_sample_location = sameChroma && siting != AVCHROMA_LOC_UNSPECIFIED
+                                           ? (AVChromaLocation)siting
                                            : sitingOf(f.chroma);
         if (order_ == 't' || order_ == 'b')
             enc_->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
