@@ -182,6 +182,7 @@ Y4mFormat MediaOutput::start(const Y4mFormat &wanted, bool samplingFixed, std::a
     addVideo();
     addAudio();
     openMuxer();
+    warnLostTags();
 
     frame_ = av_frame_alloc();
     packet_ = av_packet_alloc();
@@ -420,6 +421,37 @@ std::string MediaOutput::refusedStream(const AVDictionary *given)
                "): name the output .mkv, or leave the sound out with --no-audio";
     }
     return std::string();
+}
+
+// AVI records none of the picture's tags, QuickTime and MP4 neither its
+// range nor its chroma siting: players then guess them.
+void MediaOutput::warnLostTags() const
+{
+    const bool avi = strcmp(oc_->oformat->name, "avi") == 0;
+    if (!avi && !isMovFamily(oc_->oformat))
+        return;
+    std::vector<std::string> lost;
+    if (avi && (order_ == 't' || order_ == 'b'))
+        lost.push_back("field order");
+    if (enc_->color_range != AVCOL_RANGE_UNSPECIFIED)
+        lost.push_back("colour range");
+    if (avi && (enc_->colorspace != AVCOL_SPC_UNSPECIFIED || enc_->color_primaries != AVCOL_PRI_UNSPECIFIED)) {
+        lost.push_back("colour matrix");
+        lost.push_back("primaries");
+    }
+    if (enc_->chroma_sample_location != AVCHROMA_LOC_UNSPECIFIED && enc_->pix_fmt != AV_PIX_FMT_NONE &&
+        (enc_->pix_fmt == AV_PIX_FMT_YUV420P || enc_->pix_fmt == AV_PIX_FMT_YUV420P10LE ||
+         enc_->pix_fmt == AV_PIX_FMT_YUV420P12LE || enc_->pix_fmt == AV_PIX_FMT_YUV420P16LE))
+        lost.push_back("chroma siting");
+    if (lost.empty())
+        return;
+    std::string list;
+    for (size_t i = 0; i < lost.size(); i++)
+        list += (i == 0 ? "" : i + 1 == lost.size() ? " and " : ", ") + lost[i];
+    fprintf(stderr, "velvane: warning: %s does not record the %s of the video; players will guess %s (name the "
+                    "output .mkv to keep %s)\n",
+            oc_->oformat->long_name, list.c_str(), lost.size() == 1 ? "it" : "them",
+            lost.size() == 1 ? "it" : "them");
 }
 
 void MediaOutput::openMuxer()

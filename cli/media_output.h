@@ -73,6 +73,7 @@ private:
     void addVideo();
     void addAudio();
     void openMuxer();
+    void warnLostTags() const;
     // The stream the container refuses, in words, when it refuses one; empty
     // when each is taken alone.
     std::string refusedStream(const AVDictionary *given);
