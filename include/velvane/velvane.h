@@ -69,8 +69,8 @@ typedef enum VelvaneStatus {
     VELVANE_EOF = -2,         /* receive: every frame of the clip has come out */
     VELVANE_EINVAL = -3,      /* an argument, a setting or a frame description is not valid */
     VELVANE_ENOMEM = -4,      /* memory could not be allocated; the instance is unchanged and may be retried */
-    VELVANE_EUNSUPPORTED = -5 /* the processor lacks SSE2, which the filter needs (a frame size the
-                                 library does not take is VELVANE_EINVAL) */
+    VELVANE_EUNSUPPORTED = -5 /* the filter's stages refused a frame; not expected of frames that pass
+                                 the library's checks (a size it does not take is VELVANE_EINVAL) */
 } VelvaneStatus;
 
 /* Strengths: a choice of the four thresholds (and of the dot pass) for the
