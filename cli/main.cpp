@@ -181,19 +181,23 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl)
             sink.reset();
         }
     }
+    // The run's warnings, gathered in its summary and said once.
     if (media) {
         for (const std::string &w : media->warnings())
-            fprintf(stderr, "velvane: warning: %s\n", w.c_str());
+            stats.warnings.push_back(w);
         if (!mediaOut && media->variableRate())
-            fprintf(stderr, "velvane: warning: the frames of %s are not evenly spaced in time; YUV4MPEG2 carries no "
-                            "timestamps, so %s plays them evenly (write .mkv to keep their times)\n",
-                    inName.c_str(), cl.output == "-" ? "standard output" : cl.output.c_str());
+            stats.warnings.push_back("the frames of " + inName +
+                                     " are not evenly spaced in time; YUV4MPEG2 carries no timestamps, so " +
+                                     (cl.output == "-" ? std::string("standard output") : cl.output) +
+                                     " plays them evenly (write .mkv to keep their times)");
     }
+    if (!stats.damaged.empty())
+        stats.warnings.push_back(damageText(stats, inName));
+    for (const std::string &w : stats.warnings)
+        fprintf(stderr, "velvane: warning: %s\n", w.c_str());
     source.reset();
     if (in != stdin)
         fclose(in);
-    if (!stats.damaged.empty())
-        fprintf(stderr, "velvane: warning: %s\n", damageText(stats, inName).c_str());
     if (!stats.inputError.empty()) {
         fprintf(stderr, "velvane: %s; %s\n", stats.inputError.c_str(), fate.c_str());
         return 1;

@@ -72,6 +72,7 @@ struct RunStats {
     // the writer) and of writing: whether the filter or the streams set the pace.
     double readSeconds = 0, filterSeconds = 0, writeSeconds = 0;
     std::vector<DamagedFrame> damaged; // filtered and written as decoded, in order
+    std::vector<std::string> warnings; // what the run tells the user beside its summary (the command fills it)
     std::string inputError;     // the input broke off (truncated frame): every frame before it was written
     // --snapshot named a frame past the end of a stream (one not known to be too short up front): no picture
     std::string snapshotMissed;
