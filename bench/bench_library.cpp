@@ -42,6 +42,8 @@ struct Planar {
     {
         VelvaneFrame f = {};
         f.format = VELVANE_PIXEL_YUV422P8;
+        f.width = W;
+        f.height = H;
         f.data[0] = y.data();
         f.data[1] = cb.data();
         f.data[2] = cr.data();
@@ -85,6 +87,8 @@ void perFrame(benchmark::State &st, int format, bool receiveAlone)
         if (format == VELVANE_PIXEL_YC48) {
             VelvaneFrame f = {};
             f.format = VELVANE_PIXEL_YC48;
+            f.width = W;
+            f.height = H;
             f.data[0] = clip[n % 4].data();
             f.stride[0] = W * (ptrdiff_t)sizeof(YcPixel);
             return f;

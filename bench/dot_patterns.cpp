@@ -101,6 +101,8 @@ VelvaneFrame planar(Frame &f, int w, int h)
     const int cw = (w + 1) / 2;
     VelvaneFrame v = {};
     v.format = VELVANE_PIXEL_YUV422P8;
+    v.width = w;
+    v.height = h;
     v.data[0] = f.data();
     v.data[1] = f.data() + (size_t)w * h;
     v.data[2] = f.data() + (size_t)w * h + (size_t)cw * h;

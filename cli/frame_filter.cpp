@@ -83,6 +83,8 @@ private:
         VelvaneFrame f = {};
         f.format = depth > 8 ? VELVANE_PIXEL_YUV422P16 : VELVANE_PIXEL_YUV422P8;
         f.bit_depth = depth;
+        f.width = width_;
+        f.height = height_;
         f.data[0] = planes;
         f.data[1] = planes + (size_t)width_ * height_ * bytes;
         f.data[2] = planes + (size_t)(width_ + cw) * height_ * bytes;
@@ -94,6 +96,8 @@ private:
     {
         VelvaneFrame f = {};
         f.format = VELVANE_PIXEL_YC48;
+        f.width = width_;
+        f.height = height_;
         f.data[0] = pixels;
         f.stride[0] = (ptrdiff_t)stride_ * (ptrdiff_t)sizeof(YcPixel);
         return f;

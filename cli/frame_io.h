@@ -31,6 +31,7 @@ struct FrameInfo {
     std::string tags;        // a YUV4MPEG2 FRAME header's tags, passed through
     bool interlaced = false; // its chroma rows belong to fields
     int64_t pts = 0;         // in the source's time base (a YUV4MPEG2 stream: the frame's number)
+    std::string damage;      // what the decoder said of damage in it (concealed); empty when whole
 };
 
 class FrameSource {

@@ -18,6 +18,7 @@ const Container kContainers[] = {
     {"AVI", ".avi", "-c:v ffv1 "},
     {"DV", ".dv", ""},
     {"MPEG", ".mpg .mpeg .vob", ""},
+    {"MPEG transport stream", ".ts .m2ts .mts", ""},
 };
 
 bool at(const uint8_t *head, size_t size, size_t offset, const char *bytes, size_t n)

@@ -99,6 +99,23 @@ bool startsYuv4mpeg(const std::string &head)
     return head.compare(0, magic.size(), magic, 0, std::min(head.size(), magic.size())) == 0;
 }
 
+// The frames the decoder found damaged, by number, with what it said of the first.
+std::string damageText(const RunStats &stats, const std::string &inName)
+{
+    const size_t n = stats.damaged.size();
+    std::string text = std::to_string(n) + (n == 1 ? " frame" : " frames") + " of " + inName +
+                       (n == 1 ? " is" : " are") + " damaged, filtered as the decoder concealed " +
+                       (n == 1 ? "it" : "them") + " (--damage error stops at the first): frame" + (n == 1 ? " " : "s ");
+    const size_t listed = std::min<size_t>(n, 20);
+    for (size_t i = 0; i < listed; i++)
+        text += (i ? ", " : "") + std::to_string(stats.damaged[i].frame);
+    if (listed < n)
+        text += " and " + std::to_string(n - listed) + " more";
+    return text + "; the decoder said of frame " + std::to_string(stats.damaged[0].frame) + ": " +
+           stats.damaged[0].what;
+}
+
+
 // --report: the page, checked before the work; the page never takes the
 // place of the video it reports on.
 std::unique_ptr<RunReport> openReport(const CommandLine &cl, FILE *in)
@@ -132,8 +149,9 @@ void writeReport(RunReport &report, const CommandLine &cl, const std::string &co
     h.kernels = kernelsText(cl.cpuMask);
     h.command = command;
     h.settings = history.settings;
+    h.warnings = stats.warnings;
     if (media)
-        h.warnings = media->warnings();
+        h.damagedFrames = (int64_t)stats.damaged.size();
     h.seconds = stats.seconds;
     h.inputError = stats.inputError;
     report.write(h);
@@ -204,7 +222,9 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl, const std::string
             options.encoderOptions = cl.encoderOptions;
             options.keepPartial = cl.keepPartial;
             options.history = &history;
-            sink.reset(new MediaOutput(cl.output, out.file(), out.name(), options, media));
+            auto *mediaSink = new MediaOutput(cl.output, out.file(), out.name(), options, media);
+            sink.reset(mediaSink);
+            out.setFinisher([mediaSink] { mediaSink->finishPartial(); });
         } else {
             sink.reset(new Y4mSink(out.file(), out.name()));
         }
@@ -220,24 +240,42 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl, const std::string
         run.fieldOrder = cl.fieldOrder;
         run.snapshot = cl.snapshot;
         run.show = cl.show;
+        run.damageIsError = cl.damageIsError;
         run.progress = !cl.quiet && !cl.noProgress && isatty(2);
         run.report = report.get();
         run.history = &history;
-        stats = filterFrames(fd, *source, inName, *sink, run);
-        sink.reset();
-        if (stats.inputError.empty())
+        try {
+            stats = filterFrames(fd, *source, inName, *sink, run);
+        } catch (const BrokenInput &e) {
+            stats.inputError = e.what(); // found while writing: the whole frames before it stand
+        } catch (...) {
+            out.setFinisher(nullptr);
+            throw;
+        }
+        if (stats.inputError.empty()) {
+            out.setFinisher(nullptr);
+            sink.reset();
             out.commit();
-        else
+        } else {
             fate = out.abandon();
+            out.setFinisher(nullptr);
+            sink.reset();
+        }
     }
+    // The run's warnings, gathered in its summary and said once.
     if (media) {
         for (const std::string &w : media->warnings())
-            fprintf(stderr, "velvane: warning: %s\n", w.c_str());
+            stats.warnings.push_back(w);
         if (!mediaOut && media->variableRate())
-            fprintf(stderr, "velvane: warning: the frames of %s are not evenly spaced in time; YUV4MPEG2 carries no "
-                            "timestamps, so %s plays them evenly (write .mkv to keep their times)\n",
-                    inName.c_str(), cl.output == "-" ? "standard output" : cl.output.c_str());
+            stats.warnings.push_back("the frames of " + inName +
+                                     " are not evenly spaced in time; YUV4MPEG2 carries no timestamps, so " +
+                                     (cl.output == "-" ? std::string("standard output") : cl.output) +
+                                     " plays them evenly (write .mkv to keep their times)");
     }
+    if (!stats.damaged.empty())
+        stats.warnings.push_back(damageText(stats, inName));
+    for (const std::string &w : stats.warnings)
+        fprintf(stderr, "velvane: warning: %s\n", w.c_str());
     if (report)
         writeReport(*report, cl, command, media, in, inName, mediaOut, stats, history);
     source.reset();
@@ -254,18 +292,29 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl, const std::string
         return 1;
     }
     if (!cl.quiet)
-        fprintf(stderr, "velvane: %lld frames in %.2f s, %.1f frames per second\n", (long long)stats.frames,
-                stats.seconds, stats.seconds > 0 ? stats.frames / stats.seconds : 0.0);
+        fprintf(stderr, "velvane: %lld frames in %.2f s, %.1f frames per second%s\n", (long long)stats.frames,
+                stats.seconds, stats.seconds > 0 ? stats.frames / stats.seconds : 0.0,
+                stats.damaged.empty() ? ""
+                                      : (", " + std::to_string(stats.damaged.size()) + " of them damaged").c_str());
     if (cl.verbose) {
-        // What automatic strength chooses is listed scene by scene below.
+        // Options a user can paste: what automatic strength chooses is
+        // --strength auto, and is listed scene by scene below.
         std::string used;
-        for (int i = 0; i < VV_TRACK_COUNT; i++)
-            used += std::string(" ") + trackOptionName(i) + " " +
-                    (stats.track[i] == VELVANE_FROM_STRENGTH ? "auto" : std::to_string(stats.track[i]));
-        for (int i = 0; i < VV_CHECK_COUNT; i++)
-            used += std::string(" ") + (stats.check[i] == VELVANE_FROM_STRENGTH ? std::string(checkOptionName(i)) + " auto"
-                                        : stats.check[i] == 1                   ? checkOptionName(i)
-                                                                                : checkOffOptionName(i));
+        bool automatic = false;
+        for (int i = 0; i < VV_TRACK_COUNT; i++) {
+            if (stats.track[i] == VELVANE_FROM_STRENGTH)
+                automatic = true;
+            else
+                used += std::string(" ") + trackOptionName(i) + " " + std::to_string(stats.track[i]);
+        }
+        for (int i = 0; i < VV_CHECK_COUNT; i++) {
+            if (stats.check[i] == VELVANE_FROM_STRENGTH)
+                automatic = true;
+            else
+                used += std::string(" ") + (stats.check[i] == 1 ? checkOptionName(i) : checkOffOptionName(i));
+        }
+        if (automatic)
+            used = " --strength auto" + used;
         fprintf(stderr, "velvane: settings used:%s\n", used.c_str());
         for (const std::string &note : stats.strengthNotes)
             fprintf(stderr, "velvane: automatic strength at %s\n", note.c_str());

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 
 #include "hints.h"
 
@@ -85,8 +86,40 @@ std::string ratio(AVRational r) { return std::to_string(r.num) + ":" + std::to_s
 // reports a plain end: what it says while reading is caught here.
 thread_local std::string *demuxerComplaint = nullptr;
 
+// What a decoder says of damage it met (a slice's CRC that does not match,
+// a block it concealed), counted so that the frame it was decoding is named.
+// Decoders run on slice threads only, so that they speak during the call
+// that decodes the frame.
+std::atomic<int64_t> decoderComplaints{0};
+std::mutex decoderLineLock;
+std::string decoderLines[16]; // the last ones, by their number modulo 16
+
+bool fromDecoder(void *context)
+{
+    if (!context)
+        return false;
+    const AVClass *c = *(const AVClass **)context;
+    if (!c || strcmp(c->class_name, "AVCodecContext") != 0)
+        return false;
+    const AVCodec *codec = ((const AVCodecContext *)context)->codec;
+    return codec && av_codec_is_decoder(codec);
+}
+
 void logLine(void *context, int level, const char *format, va_list args)
 {
+    if (level <= AV_LOG_ERROR && fromDecoder(context)) {
+        char line[256];
+        va_list copy;
+        va_copy(copy, args);
+        vsnprintf(line, sizeof line, format, copy);
+        va_end(copy);
+        std::string text = line;
+        while (!text.empty() && isspace((unsigned char)text.back()))
+            text.pop_back();
+        std::lock_guard<std::mutex> hold(decoderLineLock);
+        decoderLines[decoderComplaints.load() % 16] = text;
+        decoderComplaints++;
+    }
     if (demuxerComplaint && demuxerComplaint->empty() && level <= AV_LOG_ERROR) {
         char line[256];
         va_list copy;
@@ -228,6 +261,7 @@ void MediaInput::release()
     av_frame_free(&converted_);
     av_frame_free(&frame_);
     av_packet_free(&packet_);
+    av_packet_free(&held_);
     avcodec_free_context(&dec_);
     avformat_close_input(&ic_);
     if (io_)
@@ -258,8 +292,10 @@ void MediaInput::open(const MediaInputOptions &options)
     // By content alone: a name's extension must not make a container of a
     // broken YUV4MPEG2 file, or of anything else.
     int r = avformat_open_input(&ic_, "", nullptr, nullptr);
+    const std::string kind = containerKind((const uint8_t *)head.data(), head.size());
+    // What a container known by its first bytes says when its header is damaged.
+    const std::string damaged = kind.empty() ? std::string() : "cannot read " + name_ + ": it looks like " + kind + ", but ";
     if (r < 0) {
-        const std::string kind = containerKind((const uint8_t *)head.data(), head.size());
         if (!kind.empty())
             throw CliError("cannot read " + name_ + ": it looks like " + kind + ", but " + avErrorText(r));
         throw CliError(name_ + " is neither a YUV4MPEG2 stream nor a media file velvane can open (" +
@@ -283,6 +319,8 @@ void MediaInput::open(const MediaInputOptions &options)
         }
     }
     if (videoIndex_ < 0) {
+        if (videos == 0 && !damaged.empty())
+            throw CliError(damaged + "no video stream can be read from it (its header may be damaged)");
         if (videos == 0)
             throw CliError(name_ + " holds no video stream");
         throw CliError("--video-stream " + std::to_string(options.videoStream) + ": " + name_ + " holds " +
@@ -294,6 +332,8 @@ void MediaInput::open(const MediaInputOptions &options)
     dvTruncation_ = strcmp(ic_->iformat->name, "dv") == 0;
 
     const AVCodec *codec = avcodec_find_decoder(vs->codecpar->codec_id);
+    if (!codec && vs->codecpar->codec_id == AV_CODEC_ID_NONE && !damaged.empty())
+        throw CliError(damaged + "the kind of its video cannot be read (its header may be damaged)");
     if (!codec)
         throw CliError(name_ + ": its video (" + avcodec_get_name(vs->codecpar->codec_id) +
                        ") cannot be decoded by the FFmpeg libraries velvane runs with");
@@ -302,26 +342,40 @@ void MediaInput::open(const MediaInputOptions &options)
     frame_ = av_frame_alloc();
     if (!dec_ || !packet_ || !frame_)
         throw std::bad_alloc();
+    held_ = av_packet_alloc();
+    if (!held_)
+        throw std::bad_alloc();
     avcodec_parameters_to_context(dec_, vs->codecpar);
     dec_->pkt_timebase = vs->time_base;
     dec_->thread_count = 0;
+    // Slices on threads, frames one after another: a decoder's complaint then
+    // belongs to the frame being decoded.
+    dec_->thread_type = FF_THREAD_SLICE;
+    // Nothing larger than 4096 x 4096 is decoded: the filter takes standard
+    // definition, and a damaged header's huge size is never allocated.
+    dec_->max_pixels = 4096 * 4096;
     r = avcodec_open2(dec_, codec, nullptr);
     if (r < 0)
         throw CliError("cannot decode the video of " + name_ + " (" + codec->name + "): " + avErrorText(r));
 
-    if (!decodeNext())
+    if (!decodeNext()) {
+        if (!damaged.empty())
+            throw CliError(damaged + "no video frame can be read from it (it ends early or is damaged)");
         throw CliError(name_ + " holds no video frame");
+    }
     pending_ = true;
 
     // The layout: the decoder's own where the converter takes it.
     pixelFormat_ = frame_->format;
-    AVChromaLocation siting = vs->codecpar->chroma_location;
+    int siting = tagOf(vs->codecpar->chroma_location, AVCHROMA_LOC_NB, AVCHROMA_LOC_UNSPECIFIED);
     if (siting == AVCHROMA_LOC_UNSPECIFIED)
-        siting = frame_->chroma_location;
+        siting = tagOf(frame_->chroma_location, AVCHROMA_LOC_NB, AVCHROMA_LOC_UNSPECIFIED);
     Chroma chroma;
     int depth;
     bool fromRgb = false;
-    matrix_ = vs->codecpar->color_space != AVCOL_SPC_UNSPECIFIED ? vs->codecpar->color_space : frame_->colorspace;
+    matrix_ = tagOf(vs->codecpar->color_space, AVCOL_SPC_NB, AVCOL_SPC_UNSPECIFIED);
+    if (matrix_ == AVCOL_SPC_UNSPECIFIED)
+        matrix_ = tagOf(frame_->colorspace, AVCOL_SPC_NB, AVCOL_SPC_UNSPECIFIED);
     if (!layoutOf(pixelFormat_, siting, &chroma, &depth)) {
         AVPixelFormat taken[sizeof kLayouts / sizeof kLayouts[0] + 1];
         size_t n = 0;
@@ -354,7 +408,7 @@ void MediaInput::open(const MediaInputOptions &options)
     format_.height = frame_->height;
     format_.chroma = chroma;
     format_.depth = depth;
-    char order = orderLetter(vs->codecpar->field_order);
+    char order = orderLetter((AVFieldOrder)tagOf(vs->codecpar->field_order, AV_FIELD_BT + 1, AV_FIELD_UNKNOWN));
     if (!order)
         order = frameInterlaced(frame_) ? (frameTopFirst(frame_) ? 't' : 'b') : 'p';
     format_.interlace = order;
@@ -374,8 +428,9 @@ void MediaInput::open(const MediaInputOptions &options)
             c = (char)toupper((unsigned char)c);
         format_.tags.push_back("XYSCSS=" + sampling);
     }
-    const AVColorRange range = vs->codecpar->color_range != AVCOL_RANGE_UNSPECIFIED ? vs->codecpar->color_range
-                                                                                     : frame_->color_range;
+    int range = tagOf(vs->codecpar->color_range, AVCOL_RANGE_NB, AVCOL_RANGE_UNSPECIFIED);
+    if (range == AVCOL_RANGE_UNSPECIFIED)
+        range = tagOf(frame_->color_range, AVCOL_RANGE_NB, AVCOL_RANGE_UNSPECIFIED);
     if (fromRgb) {
         matrix_ = AVCOL_SPC_SMPTE170M;
         format_.tags.push_back("XCOLORRANGE=LIMITED");
@@ -397,16 +452,62 @@ void MediaInput::open(const MediaInputOptions &options)
 
 std::string MediaInput::frameName() const { return "frame " + std::to_string(frames_) + " of " + name_; }
 
+// The decoder's first complaint since `since`, empty when it said nothing.
+static std::string complaintSince(int64_t since)
+{
+    if (decoderComplaints.load() == since)
+        return std::string();
+    std::lock_guard<std::mutex> hold(decoderLineLock);
+    const std::string &line = decoderLines[since % 16];
+    return line.empty() ? std::string("the decoder reported damage") : line;
+}
+
+void MediaInput::sendVideo(AVPacket *packet, bool corrupt)
+{
+    const int64_t before = decoderComplaints.load();
+    const int64_t pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+    int r = avcodec_send_packet(dec_, packet);
+    av_packet_unref(packet);
+    std::string said = complaintSince(before);
+    if (r == AVERROR_INVALIDDATA) {
+        // Nothing of it could be decoded: the frame is missing, and the frames
+        // after it carry on at their own times.
+        lost_.push_back(said.empty() ? std::string("its data is invalid") : said);
+        return;
+    }
+    if (r < 0 && r != AVERROR(EAGAIN)) {
+        broken_ = " cannot be decoded: " + avErrorText(r);
+        avcodec_send_packet(dec_, nullptr);
+        return;
+    }
+    if (said.empty() && corrupt)
+        said = "part of its data is missing in the input";
+    if (!said.empty()) {
+        if (pts == AV_NOPTS_VALUE)
+            damageNext_ = said;
+        else
+            damagedPts_.emplace_back(pts, said);
+    }
+}
+
 bool MediaInput::decodeNext()
 {
     for (;;) {
+        const int64_t before = decoderComplaints.load();
         int r = avcodec_receive_frame(dec_, frame_);
-        if (r == 0)
+        if (r == 0) {
+            noteDamage(complaintSince(before));
             return true;
+        }
         if (r == AVERROR_EOF) {
             if (!broken_.empty())
                 throw CliError(frameName() + broken_);
             return false;
+        }
+        if (r == AVERROR_INVALIDDATA) {
+            const std::string said = complaintSince(before);
+            lost_.push_back(said.empty() ? std::string("its data is invalid") : said);
+            continue;
         }
         if (r != AVERROR(EAGAIN))
             throw CliError(frameName() + " cannot be decoded: " + avErrorText(r));
@@ -415,7 +516,11 @@ bool MediaInput::decodeNext()
         r = av_read_frame(ic_, packet_);
         demuxerComplaint = nullptr;
         if (r < 0) {
-            if (r != AVERROR_EOF)
+            if (held_->size || held_->side_data_elems) {
+                // The input ends inside the frame whose data was short.
+                av_packet_unref(held_);
+                broken_ = " is truncated or damaged: the input ends inside it, or its data is broken";
+            } else if (r != AVERROR_EOF)
                 broken_ = " cannot be read: " + avErrorText(r);
             else if (!complaint.empty())
                 broken_ = " is missing: the input ends early or is damaged (" + complaint + ")";
@@ -427,19 +532,22 @@ bool MediaInput::decodeNext()
             // A DV frame cut short by the file's end still reads as a whole
             // one, its end made up; only the file's size tells.
             const int64_t size = dvTruncation_ ? avio_size(ic_->pb) : -1;
-            if ((packet_->flags & AV_PKT_FLAG_CORRUPT) ||
-                (size > 0 && packet_->pos >= 0 && packet_->pos + packet_->size > size)) {
+            if (size > 0 && packet_->pos >= 0 && packet_->pos + packet_->size > size) {
                 av_packet_unref(packet_);
                 broken_ = " is truncated or damaged: the input ends inside it, or its data is broken";
                 avcodec_send_packet(dec_, nullptr);
                 continue;
             }
-            r = avcodec_send_packet(dec_, packet_);
-            av_packet_unref(packet_);
-            if (r < 0 && r != AVERROR(EAGAIN)) {
-                broken_ = " cannot be decoded: " + avErrorText(r);
-                avcodec_send_packet(dec_, nullptr);
+            // A frame with data missing (a transport stream's lost packet)
+            // is held until the next one shows the input goes on: then it
+            // is damage the decoder conceals, otherwise the input's end.
+            if (held_->size || held_->side_data_elems)
+                sendVideo(held_, true);
+            if (packet_->flags & AV_PKT_FLAG_CORRUPT) {
+                av_packet_move_ref(held_, packet_);
+                continue;
             }
+            sendVideo(packet_, false);
         } else if (keepAudio_ && ic_->streams[packet_->stream_index]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
             AVPacket *copy = av_packet_alloc();
             if (!copy)
@@ -450,6 +558,37 @@ bool MediaInput::decodeNext()
             av_packet_unref(packet_);
         }
     }
+}
+
+void MediaInput::noteDamage(const std::string &said)
+{
+    damage_.clear();
+    for (const std::string &l : lost_)
+        damage_ += (damage_.empty() ? "" : "; ") + std::string("a frame before it is missing (") + l + ")";
+    lost_.clear();
+    std::string what = said;
+    if ((frame_->flags & AV_FRAME_FLAG_CORRUPT) || frame_->decode_error_flags)
+        if (what.empty())
+            what = "the decoder concealed damage in it";
+    if (!damageNext_.empty()) {
+        if (what.empty())
+            what = damageNext_;
+        damageNext_.clear();
+    }
+    const int64_t pts = frame_->pts;
+    for (auto it = damagedPts_.begin(); it != damagedPts_.end();) {
+        if (pts != AV_NOPTS_VALUE && it->first == pts) {
+            if (what.empty())
+                what = it->second;
+            it = damagedPts_.erase(it);
+        } else if (pts != AV_NOPTS_VALUE && it->first < pts - 64 * step_) {
+            it = damagedPts_.erase(it); // a frame the decoder dropped
+        } else {
+            ++it;
+        }
+    }
+    if (!what.empty())
+        damage_ += (damage_.empty() ? "" : "; ") + what;
 }
 
 bool MediaInput::read(Planes *planes, FrameInfo *info)
@@ -498,6 +637,7 @@ bool MediaInput::read(Planes *planes, FrameInfo *info)
     // The stream's order holds for every frame, as the header written for it says.
     info->interlaced = format_.interlace == 't' || format_.interlace == 'b';
     info->pts = pts;
+    info->damage = damage_;
     frames_++;
     return true;
 }

@@ -12,10 +12,12 @@
 
 #include <stdint.h>
 #include <stdio.h>
+#include <string.h>
 
 #include <deque>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "frame_io.h"
@@ -28,6 +30,17 @@ extern "C" {
 struct SwsContext;
 
 namespace velvane {
+
+// A tag field of FFmpeg's (a colour matrix, a range, a siting, a field
+// order) as a number: damaged input can leave values its enum does not name,
+// which are taken as `unspecified` (reading them as the enum is undefined).
+template <class Enum> int tagOf(const Enum &field, int count, int unspecified)
+{
+    static_assert(sizeof(Enum) == sizeof(int), "FFmpeg's tag enums are ints");
+    int v;
+    memcpy(&v, &field, sizeof v);
+    return v >= 0 && v < count ? v : unspecified;
+}
 
 // FFmpeg's error code in words.
 std::string avErrorText(int code);
@@ -99,6 +112,8 @@ private:
     void open(const MediaInputOptions &options);
     void release();
     bool decodeNext();
+    void sendVideo(AVPacket *packet, bool corrupt);
+    void noteDamage(const std::string &said); // of the frame just decoded
     std::string frameName() const;
 
     FILE *in_;
@@ -110,6 +125,7 @@ private:
     AVFormatContext *ic_ = nullptr;
     AVCodecContext *dec_ = nullptr;
     AVPacket *packet_ = nullptr;
+    AVPacket *held_ = nullptr;     // a video packet with data missing, until the input is seen to go on
     AVFrame *frame_ = nullptr;
     AVFrame *converted_ = nullptr; // libswscale's output, when the decoder's layout is not taken directly
     SwsContext *sws_ = nullptr;
@@ -118,6 +134,12 @@ private:
     PacketQueue queue_;
     bool dvTruncation_ = false; // a DV frame cut short reads as a whole one: watch for the input's end
     bool pending_ = false;      // frame_ holds a frame not yet given out
+    // Damage the decoder met: by the timestamp of the packet that had it
+    // (frames come out reordered), packets that gave no frame at all, and
+    // what is said of the frame given out next.
+    std::vector<std::pair<int64_t, std::string>> damagedPts_;
+    std::vector<std::string> lost_;
+    std::string damageNext_, damage_;
     std::string broken_;        // why the input ended early, said once the frames before it are out
     Y4mFormat format_;
     int pixelFormat_ = -1;      // the decoder's

@@ -2,7 +2,11 @@
 
 #include <errno.h>
 #include <string.h>
+#include <strings.h>
 #include <sys/stat.h>
+
+#include <algorithm>
+#include <iterator>
 
 #include "hints.h"
 #include "media_input.h"
@@ -63,12 +67,42 @@ bool isMovFamily(const AVOutputFormat *f)
     return strcmp(f->name, "mov") == 0 || strcmp(f->name, "mp4") == 0 || strcmp(f->name, "ipod") == 0;
 }
 
+// Whether the container carries a codec. Those with a list say; those
+// without one (transport and program streams, DV) store whatever they are
+// given as data no player decodes, so only what they are made for counts.
+bool carries(const AVOutputFormat *f, AVCodecID id)
+{
+    if (avformat_query_codec(f, id, FF_COMPLIANCE_NORMAL) >= 0)
+        return true; // listed, or taken by a tag of its own (QuickTime's FFV1)
+    static const struct {
+        const char *muxer;
+        AVCodecID ids[8];
+    } kCarried[] = {
+        {"mpegts", {AV_CODEC_ID_MPEG2VIDEO, AV_CODEC_ID_MPEG1VIDEO, AV_CODEC_ID_H264, AV_CODEC_ID_HEVC, AV_CODEC_ID_MP2,
+                    AV_CODEC_ID_MP3, AV_CODEC_ID_AAC, AV_CODEC_ID_AC3}},
+        {"vob", {AV_CODEC_ID_MPEG2VIDEO, AV_CODEC_ID_MPEG1VIDEO, AV_CODEC_ID_MP2, AV_CODEC_ID_AC3, AV_CODEC_ID_PCM_DVD}},
+        {"mpeg", {AV_CODEC_ID_MPEG1VIDEO, AV_CODEC_ID_MPEG2VIDEO, AV_CODEC_ID_MP2, AV_CODEC_ID_MP3}},
+        {"dv", {AV_CODEC_ID_DVVIDEO, AV_CODEC_ID_PCM_S16LE}},
+    };
+    for (const auto &c : kCarried)
+        if (strcmp(f->name, c.muxer) == 0)
+            return std::find(std::begin(c.ids), std::end(c.ids), id) != std::end(c.ids);
+    return id == f->video_codec || id == f->audio_codec;
+}
+
 } // namespace
 
-bool writesMedia(const std::string &path)
+// The container a name asks for: libavformat's guess, except that a .vob
+// is a DVD's program stream, not a Super Video CD's.
+static const AVOutputFormat *containerOf(const std::string &path)
 {
-    return namesContainer(path) && av_guess_format(nullptr, path.c_str(), nullptr) != nullptr;
+    const size_t dot = path.rfind('.');
+    if (dot != std::string::npos && strcasecmp(path.c_str() + dot, ".vob") == 0)
+        return av_guess_format("vob", nullptr, nullptr);
+    return av_guess_format(nullptr, path.c_str(), nullptr);
 }
+
+bool writesMedia(const std::string &path) { return namesContainer(path) && containerOf(path) != nullptr; }
 
 int MediaOutput::writeBytes(void *opaque, uint8_t *buf, int size)
 {
@@ -122,7 +156,7 @@ void MediaOutput::check(int result, const std::string &what)
 Y4mFormat MediaOutput::start(const Y4mFormat &wanted, bool samplingFixed, std::atomic<int64_t> *written)
 {
     written_ = written;
-    const AVOutputFormat *container = av_guess_format(nullptr, path_.c_str(), nullptr);
+    const AVOutputFormat *container = containerOf(path_);
     if (!container || avformat_alloc_output_context2(&oc_, container, nullptr, nullptr) < 0 || !oc_)
         throw CliError("cannot write " + name_ + ": the FFmpeg libraries velvane runs with do not write its kind");
     const std::string encoderName = options_.encoder.empty() ? "ffv1" : options_.encoder;
@@ -131,11 +165,13 @@ Y4mFormat MediaOutput::start(const Y4mFormat &wanted, bool samplingFixed, std::a
         throw CliError("--encoder " + encoderName +
                        ": the FFmpeg libraries velvane runs with have no such video encoder (ffmpeg -encoders "
                        "lists those they have)");
-    // The container's own list may leave out what it takes; it is a hint for
-    // the message should the muxer refuse.
-    if (avformat_query_codec(container, codec->id, FF_COMPLIANCE_NORMAL) == 0)
-        doubtful_ = std::string(codec->name) + " video (give another --encoder, or name the output .mkv)";
 
+    if (!carries(container, codec->id)) {
+        const AVCodec *usual = avcodec_find_encoder(container->video_codec);
+        throw CliError("cannot write " + name_ + ": " + container->long_name + " does not take " + codec->name +
+                       " video (give an --encoder it takes" + (usual ? std::string(", such as ") + usual->name : "") +
+                       ", or name the output .mkv)");
+    }
     rate_ = ratioTag(wanted, "F");
     if (rate_.num == 0)
         rate_ = AVRational{25, 1}; // what a YUV4MPEG2 stream without its rate is taken to play at
@@ -146,6 +182,7 @@ Y4mFormat MediaOutput::start(const Y4mFormat &wanted, bool samplingFixed, std::a
     addVideo();
     addAudio();
     openMuxer();
+    warnLostTags();
 
     frame_ = av_frame_alloc();
     packet_ = av_packet_alloc();
@@ -206,16 +243,20 @@ void MediaOutput::openEncoder(const AVCodec *codec, const Y4mFormat &f)
                                          : AV_FIELD_UNKNOWN;
     // The input's own flag where it says the same, as it may say more (which
     // field is coded first).
-    if (source && ((source->field_order == AV_FIELD_TB && order_ == 't') ||
-                   (source->field_order == AV_FIELD_BT && order_ == 'b')))
-        order = source->field_order;
+    const int sourceOrder = source ? tagOf(source->field_order, AV_FIELD_BT + 1, AV_FIELD_UNKNOWN) : AV_FIELD_UNKNOWN;
+    if ((sourceOrder == AV_FIELD_TB && order_ == 't') || (sourceOrder == AV_FIELD_BT && order_ == 'b'))
+        order = (AVFieldOrder)sourceOrder;
     const bool sameChroma = source && input_->format().chroma == f.chroma;
 
     // Timestamps go through exactly in the input's time base; an encoder that
     // wants one tick a frame (MPEG-2, DV) gets that instead.
+    // AVI counts frames, not time: its clock is one tick a frame, or the
+    // muxer makes one from the input's fine time base and claims that rate.
     std::vector<AVRational> bases = {sourceTimeBase_};
     if (av_cmp_q(sourceTimeBase_, av_inv_q(rate_)) != 0)
         bases.push_back(av_inv_q(rate_));
+    if (strcmp(oc_->oformat->name, "avi") == 0)
+        std::swap(bases.front(), bases.back());
     int result = 0;
     for (size_t i = 0; i < bases.size(); i++) {
         avcodec_free_context(&enc_);
@@ -232,12 +273,15 @@ void MediaOutput::openEncoder(const AVCodec *codec, const Y4mFormat &f)
         const std::string range = tagValue(f, "XCOLORRANGE=");
         enc_->color_range = range == "FULL" ? AVCOL_RANGE_JPEG : range == "LIMITED" ? AVCOL_RANGE_MPEG : AVCOL_RANGE_UNSPECIFIED;
         if (source) {
-            enc_->color_primaries = source->color_primaries;
-            enc_->color_trc = source->color_trc;
+            enc_->color_primaries =
+                (AVColorPrimaries)tagOf(source->color_primaries, AVCOL_PRI_NB, AVCOL_PRI_UNSPECIFIED);
+            enc_->color_trc = (AVColorTransferCharacteristic)tagOf(source->color_trc, AVCOL_TRC_NB, AVCOL_TRC_UNSPECIFIED);
             enc_->colorspace = (AVColorSpace)input_->matrix();
         }
-        enc_->chroma_sample_location = sameChroma && source->chroma_location != AVCHROMA_LOC_UNSPECIFIED
-                                           ? source->chroma_location
+        const int siting =
+            source ? tagOf(source->chroma_location, AVCHROMA_LOC_NB, AVCHROMA_LOC_UNSPECIFIED) : AVCHROMA_LOC_UNSPECIFIED;
+        enc_->chroma_sample_location = sameChroma && siting != AVCHROMA_LOC_UNSPECIFIED
+                                           ? (AVChromaLocation)siting
                                            : sitingOf(f.chroma);
         if (order_ == 't' || order_ == 'b')
             enc_->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
@@ -293,12 +337,13 @@ void MediaOutput::addAudio()
     const AVFormatContext *ic = input_->container();
     audioOut_.assign(ic->nb_streams, -1);
     audioBase_.assign(ic->nb_streams, AVRational{0, 1});
+    audioLast_.assign(ic->nb_streams, AV_NOPTS_VALUE);
     for (int index : input_->audioStreams()) {
         const AVStream *in = ic->streams[index];
-        if (avformat_query_codec(oc_->oformat, in->codecpar->codec_id, FF_COMPLIANCE_NORMAL) == 0)
-            doubtful_ += std::string(doubtful_.empty() ? "" : ", or ") + "the sound of " + input_->name() + " (" +
-                         avcodec_get_name(in->codecpar->codec_id) +
-                         ": name the output .mkv, or leave the sound out with --no-audio)";
+        if (!carries(oc_->oformat, in->codecpar->codec_id))
+            throw CliError("cannot write " + name_ + ": " + oc_->oformat->long_name + " does not take the sound of " +
+                           input_->name() + " (" + avcodec_get_name(in->codecpar->codec_id) +
+                           "): name the output .mkv, or leave the sound out with --no-audio");
         AVStream *out = avformat_new_stream(oc_, nullptr);
         if (!out || avcodec_parameters_copy(out->codecpar, in->codecpar) < 0)
             throw std::bad_alloc();
@@ -328,6 +373,89 @@ void MediaOutput::addVideo()
         tagHistory(oc_, *options_.history);
 }
 
+// Whether the container takes these of oc_'s streams: a header written to
+// memory says, with the muxer's own complaints kept quiet.
+static bool takesStreams(const AVFormatContext *oc, const std::vector<int> &streams, const AVDictionary *given)
+{
+    AVFormatContext *t = nullptr;
+    if (avformat_alloc_output_context2(&t, oc->oformat, nullptr, nullptr) < 0 || !t)
+        throw std::bad_alloc();
+    bool ok = true;
+    for (int i : streams) {
+        AVStream *s = avformat_new_stream(t, nullptr);
+        if (!s || avcodec_parameters_copy(s->codecpar, oc->streams[i]->codecpar) < 0)
+            ok = false;
+        else
+            s->time_base = oc->streams[i]->time_base;
+    }
+    uint8_t *bytes = nullptr;
+    if (ok && avio_open_dyn_buf(&t->pb) >= 0) {
+        AVDictionary *opts = nullptr;
+        av_dict_copy(&opts, given, 0);
+        const int level = av_log_get_level();
+        av_log_set_level(AV_LOG_QUIET);
+        ok = avformat_write_header(t, &opts) >= 0;
+        av_log_set_level(level);
+        av_dict_free(&opts);
+        avio_close_dyn_buf(t->pb, &bytes);
+        av_free(bytes);
+        t->pb = nullptr;
+    }
+    avformat_free_context(t);
+    return ok;
+}
+
+std::string MediaOutput::refusedStream(const AVDictionary *given)
+{
+    const std::string kind = oc_->oformat->long_name ? oc_->oformat->long_name : oc_->oformat->name;
+    if (!takesStreams(oc_, {video_->index}, given)) {
+        std::string text = std::string(enc_->codec->name) + " video (give an --encoder it takes";
+        const AVCodec *usual = avcodec_find_encoder(oc_->oformat->video_codec);
+        if (usual)
+            text += std::string(", such as ") + usual->name;
+        return text + ", or name the output .mkv)";
+    }
+    for (size_t index = 0; index < audioOut_.size(); index++) {
+        const int out = audioOut_[index];
+        if (out < 0 || takesStreams(oc_, {video_->index, out}, given))
+            continue;
+        return "the sound of " + input_->name() + " (" + avcodec_get_name(oc_->streams[out]->codecpar->codec_id) +
+               "): name the output .mkv, or leave the sound out with --no-audio";
+    }
+    return std::string();
+}
+
+// AVI records none of the picture's tags, QuickTime and MP4 neither its
+// range nor its chroma siting: players then guess them.
+void MediaOutput::warnLostTags() const
+{
+    const bool avi = strcmp(oc_->oformat->name, "avi") == 0;
+    if (!avi && !isMovFamily(oc_->oformat))
+        return;
+    std::vector<std::string> lost;
+    if (avi && (order_ == 't' || order_ == 'b'))
+        lost.push_back("field order");
+    if (enc_->color_range != AVCOL_RANGE_UNSPECIFIED)
+        lost.push_back("colour range");
+    if (avi && (enc_->colorspace != AVCOL_SPC_UNSPECIFIED || enc_->color_primaries != AVCOL_PRI_UNSPECIFIED)) {
+        lost.push_back("colour matrix");
+        lost.push_back("primaries");
+    }
+    if (enc_->chroma_sample_location != AVCHROMA_LOC_UNSPECIFIED && enc_->pix_fmt != AV_PIX_FMT_NONE &&
+        (enc_->pix_fmt == AV_PIX_FMT_YUV420P || enc_->pix_fmt == AV_PIX_FMT_YUV420P10LE ||
+         enc_->pix_fmt == AV_PIX_FMT_YUV420P12LE || enc_->pix_fmt == AV_PIX_FMT_YUV420P16LE))
+        lost.push_back("chroma siting");
+    if (lost.empty())
+        return;
+    std::string list;
+    for (size_t i = 0; i < lost.size(); i++)
+        list += (i == 0 ? "" : i + 1 == lost.size() ? " and " : ", ") + lost[i];
+    fprintf(stderr, "velvane: warning: %s does not record the %s of the video; players will guess %s (name the "
+                    "output .mkv to keep %s)\n",
+            oc_->oformat->long_name, list.c_str(), lost.size() == 1 ? "it" : "them",
+            lost.size() == 1 ? "it" : "them");
+}
+
 void MediaOutput::openMuxer()
 {
     struct stat st;
@@ -346,11 +474,19 @@ void MediaOutput::openMuxer()
         av_dict_set(&opts, "movflags",
                     ((options_.keepPartial || !seekable ? std::string("frag_keyframe+empty_moov+default_base_moof+")
                                                         : std::string()) + kMovMetadataFlag).c_str(), 0);
+    AVDictionary *given = nullptr;
+    av_dict_copy(&given, opts, 0);
     const int r = avformat_write_header(oc_, &opts);
     av_dict_free(&opts);
-    if (r == AVERROR(EINVAL) && !doubtful_.empty())
-        throw CliError("cannot write " + name_ + ": " + oc_->oformat->long_name + " does not take " + doubtful_);
+    if (r < 0 && !writeErrno_) {
+        const std::string refused = refusedStream(given);
+        av_dict_free(&given);
+        if (!refused.empty())
+            throw CliError("cannot write " + name_ + ": " + oc_->oformat->long_name + " does not take " + refused);
+    }
+    av_dict_free(&given);
     check(r, "cannot write " + name_);
+    headerWritten_ = true;
     avio_flush(io_);
     check(0, "cannot write " + name_);
 }
@@ -433,6 +569,21 @@ void MediaOutput::writeAudioUpTo(int64_t videoTime)
             av_compare_ts(a->dts, base, videoTime, enc_->time_base) > 0)
             return;
         queue.pop();
+        // A muxer refuses sound that goes back in time: a damaged input's
+        // timestamps, which leave its sound out of step from here on.
+        int64_t &last = audioLast_[a->stream_index];
+        if (a->dts != AV_NOPTS_VALUE && last != AV_NOPTS_VALUE &&
+            (a->dts < last || (a->dts == last && !(oc_->oformat->flags & AVFMT_TS_NONSTRICT)))) {
+            char times[96];
+            snprintf(times, sizeof times, "%.3f s, not after %.3f s", a->dts * av_q2d(base), last * av_q2d(base));
+            av_packet_free(&a);
+            throw BrokenInput("the sound of " + input_->name() + " goes back in time at frame " +
+                              std::to_string(written_->load()) + " (to " + times +
+                              "): its timestamps are broken, so it cannot be kept in step (--no-audio leaves "
+                              "the sound out)");
+        }
+        if (a->dts != AV_NOPTS_VALUE)
+            last = a->dts;
         AVStream *out = oc_->streams[audioOut_[a->stream_index]];
         av_packet_rescale_ts(a, base, out->time_base);
         a->stream_index = out->index;
@@ -453,10 +604,21 @@ void MediaOutput::finish()
     writeAudioUpTo(AV_NOPTS_VALUE);
     if (options_.history)
         tagSceneHistory(oc_, *options_.history, rate_.num, rate_.den, framesIn_);
+    trailerWritten_ = true;
     r = av_write_trailer(oc_);
     check(r, "cannot write " + name_);
     avio_flush(io_);
     check(0, "cannot write " + name_);
+}
+
+void MediaOutput::finishPartial()
+{
+    if (!oc_ || !headerWritten_ || trailerWritten_)
+        return;
+    trailerWritten_ = true;
+    StreamLock whole(file_);
+    av_write_trailer(oc_);
+    avio_flush(io_);
 }
 
 } // namespace velvane

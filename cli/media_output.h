@@ -63,6 +63,10 @@ public:
     Planes planes() override;
     void write(const FrameInfo &info) override;
     void finish() override;
+    // Ends the container after the frames written so far (its index and
+    // duration), for a run that broke off and keeps them: with the output
+    // stream's lock held, so that no frame is half written. Once only.
+    void finishPartial();
 
 private:
     static int writeBytes(void *opaque, uint8_t *buf, int size);
@@ -72,6 +76,10 @@ private:
     void addVideo();
     void addAudio();
     void openMuxer();
+    void warnLostTags() const;
+    // The stream the container refuses, in words, when it refuses one; empty
+    // when each is taken alone.
+    std::string refusedStream(const AVDictionary *given);
     void drainEncoder();
     void writeAudioUpTo(int64_t videoTime); // in the encoder's time base; AV_NOPTS_VALUE: all
     void check(int result, const std::string &what);
@@ -89,12 +97,13 @@ private:
     AVRational sourceTimeBase_ = {1, 25}; // of FrameInfo::pts
     AVRational rate_ = {25, 1};
     char order_ = 'p';
-    std::string doubtful_;      // what the container may not take, for the message should it refuse
     std::vector<int> audioOut_; // the output stream of each input stream, -1 for none
     std::vector<AVRational> audioBase_; // the time base of each input stream's packets
+    std::vector<int64_t> audioLast_;    // the last timestamp written of each, in its time base
     int64_t lastPts_ = INT64_MIN;
     int64_t framesIn_ = 0;
     int writeErrno_ = 0;
+    bool headerWritten_ = false, trailerWritten_ = false;
     std::atomic<int64_t> *written_ = nullptr;
 };
 

@@ -320,6 +320,15 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
         ->allow_extra_args(false)
         ->group("Media files");
     app.add_flag("--no-audio", cl.noAudio, "leave the sound out (it is copied by default)")->group("Media files");
+    std::string damage;
+    app.add_option("--damage", damage,
+                   "what a frame the decoder finds damaged does: warn (the default: it is filtered as the decoder "
+                   "concealed it, named in a warning and counted in the summary) or error (the run stops there, "
+                   "as input that breaks off)")
+        ->type_name("warn|error")
+        ->check(CLI::IsMember({"warn", "error"}).description(""))
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+        ->group("Media files");
     app.add_option("--threads", cl.threads,
                    "filter on N threads, 1 to 64 (default: one for each processor thread, " +
                        std::to_string(processorThreads()) +
@@ -435,6 +444,7 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
         cl.outputDepth = outDepth;
     if (orderOpt->count())
         cl.fieldOrder = fieldOrder == "tff" ? 't' : fieldOrder == "bff" ? 'b' : 'p';
+    cl.damageIsError = damage == "error";
     for (const std::string &o : encoderOpts) {
         const size_t eq = o.find('=');
         if (eq == 0 || eq == std::string::npos) {

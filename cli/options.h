@@ -79,6 +79,7 @@ struct CommandLine {
     std::string encoder;      // empty: FFV1 at its archival settings
     std::vector<std::pair<std::string, std::string>> encoderOptions;
     bool noAudio = false;
+    bool damageIsError = false; // --damage error
     std::string modulePath; // empty: the module linked into the program
     int threads = 0;        // filtering threads; 0: one per processor thread
     unsigned cpuMask = VELVANE_CPU_ALL; // the kernel levels the library may choose (VELVANE_CPU_*)

@@ -155,6 +155,13 @@ std::string abandonLocked(OutputFile &o, bool interrupted, int64_t *framesOut)
     }
     std::string fate;
     if (o.keepPartial_ && n > 0) {
+        if (o.finisher_) {
+            try {
+                o.finisher_();
+            } catch (...) {
+                // the frames stay, without the container's end
+            }
+        }
         bool written = fflush(o.file_) == 0;
         if (!interrupted) {
             written = fclose(o.file_) == 0 && written;
@@ -258,6 +265,12 @@ void OutputFile::commit()
     if (!temp_.empty() && rename(temp_.c_str(), path_.c_str()) != 0)
         throw CliError("cannot write " + name_ + ": " + errnoText());
     done_ = true;
+}
+
+void OutputFile::setFinisher(std::function<void()> finisher)
+{
+    std::lock_guard<std::mutex> lock(registryLock);
+    finisher_ = std::move(finisher);
 }
 
 std::string OutputFile::abandon()

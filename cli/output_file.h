@@ -18,6 +18,7 @@
 #include <stdio.h>
 
 #include <atomic>
+#include <functional>
 #include <string>
 
 namespace velvane {
@@ -44,6 +45,11 @@ public:
     // asked to and there are any, otherwise removes the temporary file.
     // Returns what became of the frames, in words for the user.
     std::string abandon();
+    // What ends a container whose whole frames are kept (its index, its
+    // duration), called with the stream's lock held before the file keeps
+    // its name; none by default. The caller clears it before what it calls
+    // goes away.
+    void setFinisher(std::function<void()> finisher);
 
 private:
     friend std::string abandonLocked(OutputFile &o, bool interrupted, int64_t *framesOut);
@@ -52,6 +58,7 @@ private:
     bool keepPartial_ = false;
     bool done_ = false; // committed or abandoned
     std::atomic<int64_t> frames_{0};
+    std::function<void()> finisher_;
 };
 
 // Throws CliError when OUTPUT is the input itself, under any name: the same

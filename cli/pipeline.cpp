@@ -292,6 +292,14 @@ RunStats filterFrames(FilterDescriptor *fd, FrameSource &source, const std::stri
                 }
                 if (!got)
                     break;
+                if (!info.damage.empty()) {
+                    if (run.damageIsError) {
+                        inputError = "frame " + std::to_string(n) + " of " + inName + " is damaged (" + info.damage +
+                                     "), and --damage error stops there";
+                        break;
+                    }
+                    stats.damaged.push_back(DamagedFrame{n, info.damage});
+                }
                 if (!planes && !(f = inPool.acquire()))
                     return;
                 f->index = n;

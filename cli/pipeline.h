@@ -46,12 +46,19 @@ struct FilterRun {
     int show = VELVANE_SHOW_OUTPUT; // write the filtered video, or what the filter takes out
     bool progress = false;  // a progress line on standard error
     int queueFrames = 3;    // frames in flight between each pair of threads
+    bool damageIsError = false; // a frame the decoder found damaged ends the run, as input that breaks off
     int minimumSide = 1;    // a plug-in's narrower or lower frames are refused up front (the library's always are)
     // Counts whole frames as they are written, each while the writer holds the
     // output stream's lock (see OutputFile::frames); unset, a count of its own.
     std::atomic<int64_t> *framesWritten = nullptr;
     RunReport *report = nullptr;       // --report: told of every frame
     RunHistory *history = nullptr;     // gets each scene automatic strength measures
+};
+
+// A frame the decoder found damaged and concealed (or that follows one it lost).
+struct DamagedFrame {
+    int64_t frame;    // counted from 0, as written
+    std::string what; // what the decoder said
 };
 
 struct RunStats {
@@ -70,6 +77,8 @@ struct RunStats {
     // Processor time of reading, of filtering (every thread but the reader and
     // the writer) and of writing: whether the filter or the streams set the pace.
     double readSeconds = 0, filterSeconds = 0, writeSeconds = 0;
+    std::vector<DamagedFrame> damaged; // filtered and written as decoded, in order
+    std::vector<std::string> warnings; // what the run tells the user beside its summary (the command fills it)
     std::string inputError;     // the input broke off (truncated frame): every frame before it was written
     // --snapshot named a frame past the end of a stream (one not known to be too short up front): no picture
     std::string snapshotMissed;

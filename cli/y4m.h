@@ -20,6 +20,14 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// Input found broken while its frames are being written (its sound's
+// timestamps go back): as input that breaks off, the whole frames before it
+// are kept with --keep-partial.
+class BrokenInput : public CliError {
+public:
+    using CliError::CliError;
+};
+
 enum class Chroma { C444, C422, C411, C420jpeg, C420mpeg2, C420paldv, C420, Mono };
 
 // The chroma part of a C tag ("422", "420mpeg2", "mono"), without depth.

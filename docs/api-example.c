@@ -17,6 +17,8 @@ static VelvaneFrame planar_frame(unsigned char *block, int width, int height)
     const int chroma_width = (width + 1) / 2;
     VelvaneFrame f = {0};
     f.format = VELVANE_PIXEL_YUV422P8;
+    f.width = width; /* the instance's size: a frame of another is refused */
+    f.height = height;
     f.data[0] = block;
     f.data[1] = block + (size_t)width * height;
     f.data[2] = block + (size_t)width * height + (size_t)chroma_width * height;

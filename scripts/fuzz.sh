@@ -5,7 +5,7 @@
 # build-fuzz/corpus/. A crash, a hang or an oversized allocation fails the
 # run, and the input is copied into fuzz/regressions/<target>/, where the
 # replay tests of the normal and sanitizer builds run it from then on.
-#   scripts/fuzz.sh [target ...]     (targets: y4m stream frame_call; all by default)
+#   scripts/fuzz.sh [target ...]     (targets: y4m stream frame_call media; all by default)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${VELVANE_FUZZ_SECONDS:-60}

@@ -28,7 +28,15 @@
  * own, during its calls only; every thread count gives the same bytes.
  *
  * Errors are negative VelvaneStatus codes, never an abort; the instance keeps
- * a message for its last error (velvane_last_error). */
+ * a message for its last error (velvane_last_error).
+ *
+ * Growth: VelvaneSettings and VelvaneConfig end in reserved fields, which a
+ * later version turns into settings whose value 0 keeps today's behaviour.
+ * velvane_default_settings and velvane_default_config set them to 0; a
+ * caller that starts from those (or from zeroed memory) keeps working, and a
+ * nonzero reserved field is refused with VELVANE_EINVAL, as the setting of a
+ * later version this library does not know. The sizes of the structures
+ * change only with the major version. */
 #ifndef VELVANE_VELVANE_H
 #define VELVANE_VELVANE_H
 
@@ -61,7 +69,8 @@ typedef enum VelvaneStatus {
     VELVANE_EOF = -2,         /* receive: every frame of the clip has come out */
     VELVANE_EINVAL = -3,      /* an argument, a setting or a frame description is not valid */
     VELVANE_ENOMEM = -4,      /* memory could not be allocated; the instance is unchanged and may be retried */
-    VELVANE_EUNSUPPORTED = -5 /* the processor or the frame size is not one the filter takes */
+    VELVANE_EUNSUPPORTED = -5 /* the filter's stages refused a frame; not expected of frames that pass
+                                 the library's checks (a size it does not take is VELVANE_EINVAL) */
 } VelvaneStatus;
 
 /* Strengths: a choice of the four thresholds (and of the dot pass) for the
@@ -115,9 +124,12 @@ typedef struct VelvaneSettings {
     /* A VelvaneStrength, default VELVANE_STRENGTH_CUSTOM. With any other, the
      * four thresholds and dot_removal may be VELVANE_FROM_STRENGTH, and those
      * that are not override the strength's choice: set it with
-     * velvane_set_strength, then assign what should differ. */
+     * velvane_set_strength, then assign what should differ. Giving all five
+     * is allowed: the strength then chooses nothing (and automatic strength
+     * still reports what it measures). */
     int strength;
     int show; /* a VelvaneShow, default VELVANE_SHOW_OUTPUT */
+    int reserved[8]; /* 0: room for later settings (see "Growth" above) */
 } VelvaneSettings;
 
 /* Processor features the kernels may use; the default is every one the
@@ -134,6 +146,7 @@ typedef struct VelvaneConfig {
                                  thread the process may run on. The bytes are the same for all. */
     unsigned cpu_mask;        /* VELVANE_CPU_* allowed, default VELVANE_CPU_ALL */
     VelvaneSettings settings;
+    int reserved[8];          /* 0: room for later fields (see "Growth" above) */
 } VelvaneConfig;
 
 typedef enum VelvanePixelFormat {
@@ -149,12 +162,24 @@ typedef enum VelvanePixelFormat {
     VELVANE_PIXEL_YUV422P16 = 2
 } VelvanePixelFormat;
 
-/* A frame the caller owns. Rows of plane i start stride[i] bytes apart. */
+/* A frame the caller owns. Rows of plane i start stride[i] bytes apart.
+ *
+ * Planar chroma is half the luma's width (rounded up), every row: 4:2:2.
+ * 4:1:1 material (NTSC DV) is handed in as 4:2:2 with each 4:1:1 chroma
+ * sample k in columns 2k and 2k + 1 of the chroma planes (what ffmpeg's
+ * conversion from yuv411p to yuv422p gives); interpolate_411 then rebuilds
+ * the chroma between sample k and sample k + 1 from those two alone (a
+ * packed YC48 frame: from pixels 4k and 4k + 4). The last four pixels of a
+ * row keep what they are given. */
 typedef struct VelvaneFrame {
     int format;          /* a VelvanePixelFormat */
     int bit_depth;       /* YUV422P16 only: 9..12 or 16 */
-    void *data[3];       /* YC48: data[0]; planar: Y, Cb, Cr */
-    ptrdiff_t stride[3]; /* bytes from one row to the next */
+    int width, height;   /* the instance's frame size (VelvaneConfig): a frame of another size is
+                            refused with VELVANE_EINVAL, never read or written past its end */
+    void *data[3];       /* YC48: data[0]; planar: Y, Cb, Cr; each the top row */
+    ptrdiff_t stride[3]; /* bytes from one row to the next, at least a row's bytes. Negative strides
+                            (bottom-up frames) are refused with VELVANE_EINVAL: point data at the
+                            top row of such a frame's own storage order instead, or copy it */
     int64_t user_data;   /* carried from an input frame to its output */
 } VelvaneFrame;
 
@@ -192,13 +217,17 @@ VELVANE_API int velvane_open(VelvaneFilter **filter, const VelvaneConfig *config
                              size_t message_size);
 
 /* Hands in the next frame of the clip (copied at once), or NULL at its end.
- * VELVANE_EAGAIN: receive the waiting frames first. */
+ * VELVANE_EAGAIN: receive the waiting frames first. NULL once more after the
+ * end gives VELVANE_EOF; a frame after the end, VELVANE_EINVAL (velvane_flush
+ * starts another clip). */
 VELVANE_API int velvane_send_frame(VelvaneFilter *filter, const VelvaneFrame *frame);
 
-/* Writes the next filtered frame into `frame`, whose format, bit_depth, data
- * and stride the caller sets; user_data is set to that of the input frame.
- * VELVANE_EAGAIN: send more frames first; VELVANE_EOF: the clip is done. Any
- * other error leaves the frame to be received again. */
+/* Writes the next filtered frame into `frame`, whose format, bit_depth,
+ * width, height, data and stride the caller sets; user_data is set to that of
+ * the input frame. The description is checked at every call, whether or not
+ * a frame is ready (VELVANE_EINVAL). VELVANE_EAGAIN: send more frames first;
+ * VELVANE_EOF: the clip is done. Any other error leaves the frame to be
+ * received again. */
 VELVANE_API int velvane_receive_frame(VelvaneFilter *filter, VelvaneFrame *frame);
 
 /* Drops every frame not yet received; the next frame sent starts a new clip. */
@@ -223,7 +252,9 @@ typedef struct VelvaneStrengthReport {
 } VelvaneStrengthReport;
 VELVANE_API int velvane_get_strength(const VelvaneFilter *filter, VelvaneStrengthReport *report);
 
-/* Why the last call on the instance failed, or "" after a success. */
+/* Why the last call on the instance failed, or "" after a success. The
+ * string belongs to the instance and stays valid until the next call on it
+ * (any call may replace it) or velvane_close; copy it to keep it. */
 VELVANE_API const char *velvane_last_error(const VelvaneFilter *filter);
 
 /* Frees the instance and sets *filter to NULL; NULL is allowed. */

@@ -1,5 +1,5 @@
 // A C++ face for velvane.h: an instance that frees itself, and errors as
-// exceptions carrying the status and the instance's message.
+// exceptions carrying the status and the instance's message. C++11 or later.
 #ifndef VELVANE_VELVANE_HPP
 #define VELVANE_VELVANE_HPP
 
@@ -30,7 +30,7 @@ public:
             throw Error(status, message);
     }
     ~Filter() { velvane_close(&filter_); }
-    Filter(Filter &&o) noexcept : filter_(std::exchange(o.filter_, nullptr)) {}
+    Filter(Filter &&o) noexcept : filter_(o.filter_) { o.filter_ = nullptr; }
     Filter &operator=(Filter &&o) noexcept
     {
         std::swap(filter_, o.filter_);

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "common/cpu_flags.h"
+#include "library/frame_io.h"
 #include "library/settings_fields.h"
 #include "library/stream_filter.h"
 #include "library/thread_pool.h"
@@ -20,7 +21,9 @@
 struct VelvaneFilter {
     velvane::StreamFilter stream;
     VelvaneSettings settings;
-    std::string error;
+    mutable std::string error; // the getters, const, say why they failed too
+    int width, height;
+    bool ended = false; // the end of the clip was sent
 };
 
 namespace velvane {
@@ -40,6 +43,16 @@ void writeMessage(char *message, size_t size, const std::string &text)
 constexpr int kThresholds = 4;
 static_assert(kWideThresholdMax == VELVANE_THRESHOLD_MAX, "the header states the library's range");
 
+// Room a later version fills; 0 here, whatever it comes to mean.
+std::string reservedProblem(const char *what, const int *reserved, size_t n)
+{
+    for (size_t i = 0; i < n; i++)
+        if (reserved[i] != 0)
+            return std::string(what) + ".reserved[" + std::to_string(i) + "] is " + std::to_string(reserved[i]) +
+                   "; it must be 0 (the setting of a later version of the library, which this one does not know)";
+    return std::string();
+}
+
 std::string settingsProblem(const VelvaneSettings *s)
 {
     if (!s)
@@ -47,7 +60,6 @@ std::string settingsProblem(const VelvaneSettings *s)
     if (s->strength < VELVANE_STRENGTH_CUSTOM || s->strength > VELVANE_STRENGTH_AUTO)
         return "strength is " + std::to_string(s->strength) + "; it must be one of VELVANE_STRENGTH_* (0..4)";
     const bool strength = s->strength != VELVANE_STRENGTH_CUSTOM;
-    int left = 0; // settings left to the strength
     for (int i = 0; i < VV_TRACK_COUNT; i++) {
         const int v = s->*kTrackFields[i].member;
         const int hi = i < kThresholds ? kWideThresholdMax : kTrackMaxima[i];
@@ -55,7 +67,6 @@ std::string settingsProblem(const VelvaneSettings *s)
             if (!strength)
                 return std::string(kTrackFields[i].name) +
                        " is VELVANE_FROM_STRENGTH, but no strength is chosen (strength is VELVANE_STRENGTH_CUSTOM)";
-            left++;
             continue;
         }
         if (v < kTrackMinima[i] || v > hi)
@@ -69,19 +80,30 @@ std::string settingsProblem(const VelvaneSettings *s)
             if (!strength)
                 return "dot_removal is VELVANE_FROM_STRENGTH, but no strength is chosen (strength is "
                        "VELVANE_STRENGTH_CUSTOM)";
-            left++;
             continue;
         }
         if (v != 0 && v != 1)
             return std::string(f.name) + " is " + std::to_string(v) + "; it must be 0 or 1";
     }
-    if (strength && left == 0)
-        return "a strength is chosen, but every setting it chooses is given (the four thresholds and dot_removal); "
-               "velvane_set_strength leaves them to it";
     if (s->show < VELVANE_SHOW_OUTPUT || s->show > VELVANE_SHOW_DOTS)
         return "show is " + std::to_string(s->show) + "; it must be one of VELVANE_SHOW_* (0..2)";
     if (s->show == VELVANE_SHOW_DOTS && s->dot_removal == 0)
         return "show is VELVANE_SHOW_DOTS, but dot_removal is 0: the dot pass is off and takes nothing out";
+    return reservedProblem("settings", s->reserved, sizeof s->reserved / sizeof s->reserved[0]);
+}
+
+// What the size and the strides of a frame say against the instance's.
+std::string frameSizeProblem(const VelvaneFrame &f, int width, int height)
+{
+    if (f.width != width || f.height != height)
+        return "the frame is " + std::to_string(f.width) + " x " + std::to_string(f.height) +
+               " (its width and height), but the instance filters frames of " + std::to_string(width) + " x " +
+               std::to_string(height);
+    const int planes = f.format == VELVANE_PIXEL_YC48 ? 1 : 3;
+    for (int p = 0; p < planes; p++)
+        if (f.stride[p] < 0)
+            return "plane " + std::to_string(p) + "'s stride is negative (" + std::to_string((long long)f.stride[p]) +
+                   "): bottom-up frames are not taken; give the rows top to bottom";
     return std::string();
 }
 
@@ -117,7 +139,8 @@ std::string configProblem(const VelvaneConfig *c)
     if (c->threads < 0 || c->threads > kMaxWorkers)
         return "threads is " + std::to_string(c->threads) + "; it must lie within 0.." + std::to_string(kMaxWorkers) +
                " (0: one for each processor thread)";
-    return settingsProblem(&c->settings);
+    const std::string reserved = reservedProblem("config", c->reserved, sizeof c->reserved / sizeof c->reserved[0]);
+    return reserved.empty() ? settingsProblem(&c->settings) : reserved;
 }
 
 unsigned kernelFlags(unsigned mask)
@@ -242,7 +265,7 @@ int velvane_open(VelvaneFilter **filter, const VelvaneConfig *config, char *mess
     try {
         *filter = new VelvaneFilter{StreamFilter(config->width, config->height, kernelFlags(config->cpu_mask),
                                                  streamSettings(config->settings), threadCount(config->threads)),
-                                    config->settings, std::string()};
+                                    config->settings, std::string(), config->width, config->height};
     } catch (const std::bad_alloc &) {
         writeMessage(message, size, "out of memory");
         return VELVANE_ENOMEM;
@@ -258,8 +281,20 @@ int velvane_send_frame(VelvaneFilter *f, const VelvaneFrame *frame)
 {
     if (!f)
         return VELVANE_EINVAL;
+    if (!frame && f->ended) {
+        f->error = "the end of the clip was sent already";
+        return VELVANE_EOF;
+    }
+    const std::string problem = frame ? frameSizeProblem(*frame, f->width, f->height) : std::string();
+    if (!problem.empty()) {
+        f->error = "input frame: " + problem;
+        return VELVANE_EINVAL;
+    }
     try {
-        return record(f, f->stream.send(frame));
+        const int status = record(f, f->stream.send(frame));
+        if (!frame && status == VELVANE_OK)
+            f->ended = true;
+        return status;
     } catch (const std::bad_alloc &) {
         f->error = "out of memory";
         return VELVANE_ENOMEM;
@@ -272,6 +307,14 @@ int velvane_receive_frame(VelvaneFilter *f, VelvaneFrame *frame)
         return VELVANE_EINVAL;
     if (!frame) {
         f->error = "no output frame given";
+        return VELVANE_EINVAL;
+    }
+    // Checked at every call, not only once a frame is ready for it.
+    std::string problem = frameSizeProblem(*frame, f->width, f->height);
+    if (problem.empty())
+        problem = frameProblem(*frame, f->width);
+    if (!problem.empty()) {
+        f->error = "output frame: " + problem;
         return VELVANE_EINVAL;
     }
     try {
@@ -287,6 +330,7 @@ int velvane_flush(VelvaneFilter *f)
     if (!f)
         return VELVANE_EINVAL;
     f->stream.flush();
+    f->ended = false;
     return record(f, VELVANE_OK);
 }
 
@@ -306,17 +350,27 @@ int velvane_set_settings(VelvaneFilter *f, const VelvaneSettings *settings)
 
 int velvane_get_settings(const VelvaneFilter *f, VelvaneSettings *settings)
 {
-    if (!f || !settings)
+    if (!f)
         return VELVANE_EINVAL;
+    if (!settings) {
+        f->error = "no place for the settings given";
+        return VELVANE_EINVAL;
+    }
     *settings = f->settings;
+    f->error.clear();
     return VELVANE_OK;
 }
 
 int velvane_get_strength(const VelvaneFilter *f, VelvaneStrengthReport *report)
 {
-    if (!f || !report)
+    if (!f)
         return VELVANE_EINVAL;
+    if (!report) {
+        f->error = "no place for the report given";
+        return VELVANE_EINVAL;
+    }
     *report = f->stream.strengthReport();
+    f->error.clear();
     return VELVANE_OK;
 }
 

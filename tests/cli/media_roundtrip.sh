@@ -116,6 +116,83 @@ grep -q "were timed no later than the frame before them" err || fail "$(cat err)
 [ "$(frames retimed.mkv v)" = 30 ] && [ -z "$(ffprobe -v error -select_streams a -show_entries stream=index -of csv=p=0 retimed.mkv)" ] \
   || fail "the re-timed file is wrong"
 rm stutter.mkv retimed.mkv
+# Damage that the decoder conceals is filtered, counted and named, and stops
+# the run only when asked; a join of two sizes is said to be one.
+ffmpeg -v error -f lavfi -i "testsrc2=size=176x144:rate=25" -f lavfi -i "sine=sample_rate=48000" -t 2 \
+  -c:v mpeg2video -q:v 3 -c:a mp2 -f mpegts a.ts
+ffmpeg -v error -f lavfi -i "testsrc2=size=128x96:rate=25" -t 0.4 -c:v mpeg2video -f mpegts b.ts
+python3 -c "d=open('a.ts','rb').read(); n=len(d)//188//3; open('drop.ts','wb').write(d[:n*188]+d[(n+1)*188:])"
+"$velvane" -q drop.ts drop.mkv 2> err || fail "a lost transport packet stopped the run: $(cat err)"
+grep -q "frames\? of drop.ts \(is\|are\) damaged.*: frames\? [0-9]" err || fail "no word on the damage: $(cat err)"
+[ "$(frames drop.mkv v)" = 50 ] || fail "frames were lost around the gap"
+if "$velvane" -q --damage error drop.ts bad.mkv 2> err; then fail "--damage error passed"; fi
+grep -q "of drop.ts is damaged (.*), and --damage error stops there; bad.mkv not written" err || fail "$(cat err)"
+cat a.ts b.ts > ab.ts
+if "$velvane" -q ab.ts bad.mkv 2> err; then fail "a change of size passed"; fi
+grep -q "of ab.ts changes from 176 x 144 yuv420p to 128 x 96" err || fail "$(cat err)"
+ffmpeg -v error -f lavfi -i "testsrc2=size=176x144:rate=25" -t 2 -c:v ffv1 -level 3 -slicecrc 1 crc.mkv
+python3 -c "d=bytearray(open('crc.mkv','rb').read()); d[len(d)//2]^=0x55; open('crc.mkv','wb').write(d)"
+"$velvane" crc.mkv crcout.mkv 2> err || fail "a slice CRC mismatch stopped the run: $(cat err)"
+grep -q "1 frame of crc.mkv is damaged.*slice CRC mismatch" err && grep -q "50 frames in .* 1 of them damaged" err \
+  || fail "the damaged slice was not counted: $(cat err)"
+# AVI counts frames: one tick a frame, whatever the input's clock.
+ffmpeg -v error -f lavfi -i "testsrc2=size=176x144:rate=25" -t 1 -c:v prores_ks p.mov
+"$velvane" -q p.mov p.avi
+[ "$(ffprobe -v error -show_entries stream=avg_frame_rate,time_base,nb_frames -of csv=p=0 p.avi)" = "25/1,1/25,25" ] \
+  || fail "AVI from QuickTime is not 25 frames at 25 a second"
+# What a container cannot hold is refused by name, before anything is written;
+# the containers named for transport and DVD streams are written as such.
+ffmpeg -v error -f lavfi -i "testsrc2=size=176x144:rate=25" -f lavfi -i "sine=sample_rate=48000" -t 0.4 -c:v ffv1 \
+  -c:a flac flac.mkv
+for o in "a.ts o.ts:MPEG-TS .* does not take ffv1 video (give an --encoder it takes, such as mpeg2video" \
+         "a.ts o.dv:DV .* does not take ffv1 video (give an --encoder it takes, such as dvvideo" \
+         "flac.mkv o.mov:does not take the sound of flac.mkv (flac): name the output .mkv, or .* --no-audio"; do
+  if "$velvane" -q ${o%%:*} 2> err; then fail "${o%%:*} passed"; fi
+  grep -q "${o#*:}" err || fail "$(cat err)"
+done
+"$velvane" -q --encoder mpeg2video a.ts o.ts
+[ "$(ffprobe -v error -show_entries stream=codec_name -of default=nw=1:nk=1 o.ts | sort -u | tr "\\n" ,)" = "mp2,mpeg2video," ] \
+  || fail ".ts is not a transport stream with the sound"
+# Sound that goes back in time stops the run at its frame; --keep-partial keeps a finished file.
+ffmpeg -v error -f lavfi -i "testsrc2=size=176x144:rate=25" -f lavfi -i "sine=sample_rate=48000" -t 4 -c:v ffv1 \
+  -c:a pcm_s16le -cluster_time_limit 1000 ba.mkv
+python3 - <<'PY' # the third cluster's first audio block is moved half a second back
+d = bytearray(open('ba.mkv', 'rb').read())
+def num(p, keep):
+    n = 1
+    while not d[p] & (0x80 >> (n - 1)): n += 1
+    v = d[p] & ((0x80 >> (n - 1)) - 1) if not keep else d[p]
+    for i in range(1, n): v = (v << 8) | d[p + i]
+    return v, n
+p = num(0, 1)[1]; p += num(p, 0)[1] + num(p, 0)[0]; p += num(p, 1)[1]; p += num(p, 0)[1]
+clusters = 0
+while True:
+    i, n = num(p, 1); s, m = num(p + n, 0)
+    if i == 0x1F43B675:
+        clusters += 1
+        q = p + n + m
+        while clusters == 3 and q < p + n + m + s:
+            j, a = num(q, 1); t, b = num(q + a, 0)
+            if j == 0xA3 and d[q + a + b] == 0x82:
+                d[q + a + b + 1:q + a + b + 3] = (-500).to_bytes(2, 'big', signed=True)
+                open('back.mkv', 'wb').write(d); raise SystemExit
+            q += a + b + t
+    p += n + m + s
+PY
+if "$velvane" -q --keep-partial back.mkv back-out.mkv 2> err; then fail "sound going back passed"; fi
+grep -q "the sound of back.mkv goes back in time at frame [0-9]* .*back-out.mkv keeps the [0-9]* whole frames" err \
+  || fail "$(cat err)"
+# A known container whose header is damaged is named.
+head -c 100 crcout.mkv > head.mkv; python3 -c "import sys; sys.stdout.buffer.write(bytes(4000))" >> head.mkv
+if "$velvane" -q head.mkv bad.mkv 2> err; then fail "a damaged header passed"; fi
+grep -q "cannot read head.mkv: it looks like a Matroska file, but" err || fail "$(cat err)"
+# -v says the settings as options that are taken.
+used=$("$velvane" -v --strength auto --no-progress a.ts /dev/null 2>&1 | sed -n 's/.*settings used: //p')
+"$velvane" -q $used a.ts /dev/null 2> err || fail "-v printed options that are refused: $used"
+rm flac.mkv a.ts b.ts ab.ts drop.ts drop.mkv crc.mkv crcout.mkv p.mov p.avi o.ts ba.mkv back.mkv back-out.mkv head.mkv
+only err in.dv out.mkv pipe.y4m
+echo "damage: concealed, counted and named; AVI, TS, refusals, sound going back and damaged headers as they should"
+
 # The output may not be the input.
 before=$(md5sum < out.mkv)
 if "$velvane" -q out.mkv out.mkv 2> err; then fail "wrote over its input"; fi
@@ -149,6 +226,10 @@ for keep in "" --keep-partial; do
     grep -q "cut.mkv keeps the $n whole frames before it" err || fail "$(cat err)"
     [ "$(frames cut.mkv v)" = "$n" ] && [ "$(sound cut.mkv | head -$n)" = "$(sound in.dv | head -$n)" ] \
       || fail "the kept part holds not the $n frames it names, with their sound"
+    # Finished: Matroska's duration is written, not guessed from the size.
+    ffprobe -v error -show_entries format=duration -of csv=p=0 cut.mkv \
+      | awk -v n="$n" '{ d = $1 - n * 1001 / 30000; exit !(d > -0.1 && d < 0.1) }' \
+      || fail "the kept file was not finished: $(ffprobe -v error -show_entries format=duration -of csv=p=0 cut.mkv) s for $n frames"
   fi
 done
 echo "failures: nothing that looks complete is left, and --keep-partial keeps what it says"

@@ -43,6 +43,8 @@ VelvaneFrame packed(std::vector<YcPixel> &pixels, int width, int64_t userData = 
 {
     VelvaneFrame f = {};
     f.format = VELVANE_PIXEL_YC48;
+    f.width = width;
+    f.height = (int)(pixels.size() / (size_t)width);
     f.data[0] = pixels.data();
     f.stride[0] = (ptrdiff_t)width * (ptrdiff_t)sizeof(YcPixel);
     f.user_data = userData;
@@ -110,6 +112,12 @@ TEST(Api, RefusesWhatItCannotTakeWithAMessage)
     c = configFor(64, 32);
     c.settings.ccir_black = 2;
     refused(c, "ccir_black is 2; it must be 0 or 1");
+    c = configFor(64, 32);
+    c.settings.reserved[7] = 1;
+    refused(c, "settings.reserved[7] is 1; it must be 0");
+    c = configFor(64, 32);
+    c.reserved[0] = -1;
+    refused(c, "config.reserved[0] is -1; it must be 0");
     EXPECT_EQ(velvane_open(&filter, nullptr, message, sizeof message), VELVANE_EINVAL);
     EXPECT_EQ(velvane_open(nullptr, &c, nullptr, 0), VELVANE_EINVAL);
 
@@ -126,11 +134,15 @@ TEST(Api, RefusesWhatItCannotTakeWithAMessage)
         EXPECT_EQ(velvane_send_frame(filter, &f), VELVANE_EINVAL) << says;
         EXPECT_NE(std::string(velvane_last_error(filter)).find(says), std::string::npos) << velvane_last_error(filter);
     };
-    VelvaneFrame f = {VELVANE_PIXEL_YUV422P8, 0, {bytes.data(), bytes.data() + 64, nullptr}, {8, 4, 4}, 0};
+    VelvaneFrame f = {VELVANE_PIXEL_YUV422P8, 0, 8, 5, {bytes.data(), bytes.data() + 64, nullptr}, {8, 4, 4}, 0};
+    frameRefused(f, "the frame is 8 x 5 (its width and height), but the instance filters frames of 8 x 4");
+    f.height = 4;
     frameRefused(f, "plane 2 has no data");
     f.data[2] = bytes.data() + 128;
     f.stride[1] = 3;
     frameRefused(f, "plane 1's stride of 3 bytes is shorter than a row of 4 bytes");
+    f.stride[1] = -4;
+    frameRefused(f, "plane 1's stride is negative (-4): bottom-up frames are not taken");
     f.stride[1] = 4;
     f.format = VELVANE_PIXEL_YUV422P16;
     f.stride[0] = 16, f.stride[1] = f.stride[2] = 8;
@@ -145,6 +157,10 @@ TEST(Api, RefusesWhatItCannotTakeWithAMessage)
     // The order of calls: nothing out before the lookahead, nothing sent after the end.
     std::vector<YcPixel> px(8 * 4, YcPixel{1600, 0, 0});
     VelvaneFrame p = packed(px, 8);
+    EXPECT_EQ(velvane_receive_frame(filter, &f), VELVANE_EINVAL); // a bad output frame is found at once
+    EXPECT_NE(std::string(velvane_last_error(filter)).find("output frame: the pixel format 7"), std::string::npos);
+    EXPECT_EQ(velvane_get_strength(filter, nullptr), VELVANE_EINVAL);
+    EXPECT_STREQ(velvane_last_error(filter), "no place for the report given");
     EXPECT_EQ(velvane_receive_frame(filter, &p), VELVANE_EAGAIN);
     for (int n = 0; n < 3; n++)
         EXPECT_EQ(velvane_send_frame(filter, &p), VELVANE_OK);
@@ -155,6 +171,7 @@ TEST(Api, RefusesWhatItCannotTakeWithAMessage)
     EXPECT_EQ(velvane_receive_frame(filter, &p), VELVANE_OK);
     EXPECT_EQ(velvane_receive_frame(filter, &p), VELVANE_OK);
     EXPECT_EQ(velvane_receive_frame(filter, &p), VELVANE_EOF);
+    EXPECT_EQ(velvane_send_frame(filter, nullptr), VELVANE_EOF); // the end again: still the end
     EXPECT_EQ(velvane_flush(filter), VELVANE_OK);
     EXPECT_EQ(velvane_send_frame(filter, &p), VELVANE_OK);
     velvane_close(&filter);
@@ -225,6 +242,8 @@ TEST(Api, PlanarFramesKeepEverySampleWhenNothingIsAveraged)
             VelvaneFrame fr = {};
             fr.format = depth > 8 ? VELVANE_PIXEL_YUV422P16 : VELVANE_PIXEL_YUV422P8;
             fr.bit_depth = depth;
+            fr.width = w;
+            fr.height = h;
             block.resize((strides[0] + strides[1] + strides[2]) * h);
             uint8_t *base = block.data();
             for (int p = 0; p < 3; p++) {
@@ -353,6 +372,8 @@ TEST(Api, EveryThreadCountGivesTheBytesOfOne)
         auto frame = [&](std::vector<uint8_t> &b) {
             VelvaneFrame fr = {};
             fr.format = VELVANE_PIXEL_YUV422P8;
+            fr.width = w;
+            fr.height = h;
             fr.data[0] = b.data();
             fr.data[1] = b.data() + (size_t)w * h;
             fr.data[2] = b.data() + (size_t)(w + cw) * h;
@@ -420,8 +441,10 @@ TEST(Api, AStrengthChoosesWhatIsLeftToItAndWhatIsGivenWins)
     EXPECT_NE(std::string(message).find("no strength is chosen"), std::string::npos) << message;
     s.strength = VELVANE_STRENGTH_STRONG;
     EXPECT_EQ(velvane_check_settings(&s, message, sizeof message), VELVANE_OK) << message;
-    s.luma_low = 10; // every setting given: the strength would choose nothing
-    EXPECT_EQ(velvane_check_settings(&s, message, sizeof message), VELVANE_EINVAL);
+    s.luma_low = 10; // every setting given overrides the strength, which then chooses nothing
+    EXPECT_EQ(velvane_check_settings(&s, message, sizeof message), VELVANE_OK) << message;
+    s.strength = VELVANE_STRENGTH_AUTO;
+    EXPECT_EQ(velvane_check_settings(&s, message, sizeof message), VELVANE_OK) << message;
     EXPECT_EQ(velvane_set_strength(&s, 5), VELVANE_EINVAL);
     EXPECT_EQ(velvane_set_strength(&s, VELVANE_STRENGTH_CUSTOM), VELVANE_OK);
     EXPECT_EQ(s.luma_low, 10);
