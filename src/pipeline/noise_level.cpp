@@ -146,6 +146,28 @@ void measureDots(const YcPixel *const *f, int32_t width, int32_t height, int32_t
         out.dotAmplitude = (float)(amplitude / (double)dotted);
 }
 
+// The share of cells (8 pixels by 4 rows of a field) whose mean luma differs
+// between frames n and n + 2 by more than `bound` (host scale).
+float measureMotion(const YcPixel *a, const YcPixel *b, int32_t width, int32_t height, int32_t stride, float bound)
+{
+    int64_t cells = 0, moved = 0;
+    const int64_t limit = (int64_t)(bound * 32.0f); // on the sum of 32 samples
+    for (int32_t field = 0; field < 2; field++)
+        for (int32_t y = field; y + 6 < height; y += 8)
+            for (int32_t x = 0; x + 8 <= width; x += 8) {
+                int64_t d = 0;
+                for (int32_t r = 0; r < 4; r++) {
+                    const YcPixel *pa = a + (ptrdiff_t)(y + 2 * r) * stride + x,
+                                  *pb = b + (ptrdiff_t)(y + 2 * r) * stride + x;
+                    for (int32_t i = 0; i < 8; i++)
+                        d += pb[i].y - pa[i].y;
+                }
+                cells++;
+                moved += (d < 0 ? -d : d) > limit;
+            }
+    return cells > 0 ? (float)((double)moved / (double)cells) : 0.0f;
+}
+
 } // namespace
 
 NoiseLevel measureNoise(const YcPixel *const *frames, int32_t count, int32_t width, int32_t height, int32_t stride)
@@ -179,8 +201,14 @@ NoiseLevel measureNoise(const YcPixel *const *frames, int32_t count, int32_t wid
         level.luma = fmaxf(level.luma, quietQuarter(lumaH[r], 1.091f));
     for (int r = 0; r < 2; r++)
         level.chroma = fmaxf(level.chroma, quietQuarter(chromaH[r], 1.199f));
-    if (count == 3)
+    if (count == 3) {
         measureDots(frames, width, height, stride, level);
+        // Grain moves a cell's mean by its deviation / sqrt 32, and the
+        // difference of two by sqrt 2 of that: three of those, and a code
+        // value for what the rounding leaves of a still picture.
+        const float bound = 16.0f * (1.0f + 3.0f * 1.4142f / 5.657f * level.luma);
+        level.motionShare = measureMotion(frames[0], frames[2], width, height, stride, bound);
+    }
     return level;
 }
 
