@@ -89,7 +89,8 @@ void measure(const Clip &c)
 {
     const YcPixel *f[3] = {c.host[0].data(), c.host[1].data(), c.host[2].data()};
     const NoiseLevel l = measureNoise(f, 3, c.format.width, c.format.height, c.stride);
-    printf("measure %.4f %.4f %.4f %.4f %.4f\n", l.luma, l.chroma, l.dotShare, l.dotAmplitude, l.motionShare);
+    printf("measure %.4f %.4f %.4f %.4f %.4f %.4f\n", l.luma, l.chroma, l.dotShare, l.dotAmplitude, l.motionShare,
+           l.dotFourFrame);
 }
 
 struct FrameStore {

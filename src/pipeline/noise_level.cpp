@@ -97,7 +97,7 @@ constexpr int32_t kDotBlock = 16;
 
 void measureDots(const YcPixel *const *f, int32_t width, int32_t height, int32_t stride, NoiseLevel &out)
 {
-    int64_t blocks = 0, dotted = 0;
+    int64_t blocks = 0, dotted = 0, fourFrame = 0;
     double amplitude = 0;
     const int64_t samples = (int64_t)kDotBlock * kDotBlock;
     // A block change of 8 code values squared per sample at least, so that
@@ -107,6 +107,7 @@ void measureDots(const YcPixel *const *f, int32_t width, int32_t height, int32_t
         for (int32_t bx = 1; bx + kDotBlock + 1 <= width; bx += kDotBlock) {
             int64_t a = 0, b = 0;             // changes from frame n to n + 1, and from n to n + 2
             int64_t same = 0, shifted = 0;    // changes from each frame to the next, in place and a field row on
+            int64_t e0 = 0, e1 = 0, c01 = 0;  // energies of frames n and n + 1, and their product
             for (int32_t y = by; y < by + kDotBlock; y++)
                 for (int32_t x = bx; x < bx + kDotBlock; x++) {
                     const int64_t s0 = dotResponse(f[0], stride, x, y), s1 = dotResponse(f[1], stride, x, y),
@@ -115,6 +116,7 @@ void measureDots(const YcPixel *const *f, int32_t width, int32_t height, int32_t
                     a += d1 * d1;
                     b += d2 * d2;
                     same += d1 * d1 + d12 * d12;
+                    e0 += s0 * s0, e1 += s1 * s1, c01 += s0 * s1;
                     const int64_t e1 = s1 - dotResponse(f[0], stride, x, y + 2),
                                   e2 = s2 - dotResponse(f[1], stride, x, y + 2);
                     shifted += e1 * e1 + e2 * e2;
@@ -138,12 +140,18 @@ void measureDots(const YcPixel *const *f, int32_t width, int32_t height, int32_t
                 // sqrt 2 x 2 sin(2 pi / 3.045) A, changing by sqrt 2 of that a frame: a
                 // mean square of 11.2 A^2 over the block for the two changes together.
                 amplitude += sqrt((double)(same - shifted) / (double)samples / 11.2) / 16.0;
+                // NTSC's dots on a moving picture move on a field row too, but
+                // are still opposed from one frame to the next; PAL's are in
+                // quadrature there.
+                fourFrame += (double)c01 > -0.4 * sqrt((double)e0 * (double)e1);
             }
         }
     if (blocks > 0)
         out.dotShare = (float)((double)dotted / (double)blocks);
-    if (dotted > 0)
+    if (dotted > 0) {
         out.dotAmplitude = (float)(amplitude / (double)dotted);
+        out.dotFourFrame = (float)((double)fourFrame / (double)dotted);
+    }
 }
 
 // The share of cells (8 pixels by 4 rows of a field) whose mean luma differs

@@ -16,6 +16,9 @@ struct NoiseLevel {
     // Dot interference: the share of the picture's blocks that carry it, and
     // its mean amplitude there (8-bit code values).
     float dotShare = 0, dotAmplitude = 0;
+    // The share of the dotted blocks whose dots come back only after four
+    // frames (PAL's) rather than two (NTSC's).
+    float dotFourFrame = 0;
     // Motion: the share of the picture's cells whose mean luma moved between
     // frames n and n + 2 by more than grain and dots explain.
     float motionShare = 0;

@@ -28,21 +28,44 @@ StrengthChoice presetStrength(Strength s)
 StrengthChoice autoStrength(const NoiseLevel &m)
 {
     // Calibrated on clips of known grain (deviation 0 to 10 code values),
-    // with and without dots, 4:2:2 and 4:1:1 (bench/strength): the best fixed
-    // thresholds of each clip grow in proportion to the grain. Dots are left
-    // to the averaging of the luma high band, whose neighbours in time carry
-    // them inverted: the wider the picture they cover, the more a threshold
-    // wide enough to take those neighbours in gains over what it blurs.
+    // with and without dots, 4:2:2 and 4:1:1 (bench/strength), and on
+    // composite video, NTSC and PAL, still, panned and zoomed, with and
+    // without noise in the composite signal (bench/composite-strength): the
+    // best fixed thresholds of each clip grow in proportion to the grain.
     // Clean pictures are measured as a share of dotted blocks of at most 0.3%.
     constexpr float kDotShare = 0.02f;
     // Without dots the dot pass still takes out some grain, worth its cost
     // from grain of about 6 code values up.
     constexpr float kDotPassGrain = 6.0f;
+    // A picture this still gives up nothing to averaging in time: the low
+    // band too takes in every neighbour, up to the widest thresholds as the
+    // moving share falls to nothing.
+    constexpr float kStill = 0.1f;
+    const float still = m.motionShare < kStill ? 1.0f - m.motionShare / kStill : 0.0f;
+    // Where nearly everything moves (a zoom, a fast pan), averaging in time
+    // and the dot pass both take away more detail than dots and grain.
+    constexpr float kMoving = 0.85f;
     StrengthChoice c;
-    if (m.dotShare > kDotShare) {
+    if (m.dotShare > kDotShare && m.motionShare > kMoving) {
+        c.dot = false;
+        c.threshold[0] = clampThreshold(m.luma);
+        c.threshold[1] = clampThreshold(3.0f * m.luma);
+    } else if (m.dotShare > kDotShare && m.dotFourFrame > 0.5f) {
+        // PAL's dots: their neighbours in time carry them a quarter cycle
+        // on, not inverted, so averaging cancels little of them and the dot
+        // pass takes them out; the thresholds stay narrow.
         c.dot = true;
-        c.threshold[0] = clampThreshold(3.0f * m.luma + 3.0f);
-        c.threshold[1] = clampThreshold(31.0f + 40.0f * (m.dotShare - 0.24f) + 1.75f * m.luma);
+        c.threshold[0] = clampThreshold(1.7f * m.luma + 11.0f + 32.0f * still);
+        c.threshold[1] = clampThreshold(m.luma + 9.0f + 51.0f * still);
+    } else if (m.dotShare > kDotShare) {
+        // NTSC's dots are left to the averaging of the luma high band, whose
+        // neighbours in time carry them inverted: the wider the picture they
+        // cover, the more a threshold wide enough to take those neighbours
+        // in gains over what it blurs.
+        c.dot = true;
+        c.threshold[0] = clampThreshold(3.0f * m.luma + 3.0f + 40.0f * still);
+        const float wide = 31.0f + 40.0f * (m.dotShare - 0.24f) + 1.75f * m.luma;
+        c.threshold[1] = clampThreshold((wide > 40.0f ? wide : 40.0f) + 20.0f * still);
     } else {
         c.dot = m.luma >= kDotPassGrain;
         c.threshold[0] = clampThreshold(3.5f * m.luma);

@@ -61,12 +61,12 @@ std::vector<YcPixel> frame(const Picture &p, int n, std::mt19937 &rng)
     return f;
 }
 
-NoiseLevel measure(const Picture &p, uint32_t seed)
+NoiseLevel measure(const Picture &p, uint32_t seed, int speed = 1)
 {
     std::mt19937 rng(seed);
     Picture moving = p;
     std::vector<std::vector<YcPixel>> frames;
-    for (int n = 0; n < 3; n++, moving.shift++)
+    for (int n = 0; n < 3; n++, moving.shift += speed)
         frames.push_back(frame(moving, n, rng));
     const YcPixel *f[3] = {frames[0].data(), frames[1].data(), frames[2].data()};
     return measureNoise(f, 3, kW, kH, kW);
@@ -84,6 +84,15 @@ TEST(NoiseLevel, MeasuresGrainDotsAndScenes)
         EXPECT_NEAR(l.luma, sigma, 0.1f * sigma + 0.15f) << sigma;
         EXPECT_NEAR(l.chroma, p.chromaSigma, 0.1f * p.chromaSigma + 0.15f) << sigma;
         EXPECT_EQ(l.dotShare, 0.0f) << "no dots at grain " << sigma;
+    }
+
+    // Motion: a still picture has none through grain; the gradient moved
+    // 40 pixels a frame (4 code values in two frames) moves everywhere.
+    for (float sigma : {0.0f, 2.0f}) {
+        Picture p;
+        p.lumaSigma = sigma;
+        EXPECT_EQ(measure(p, 9, 0).motionShare, 0.0f) << sigma;
+        EXPECT_GT(measure(p, 9, 40).motionShare, 0.9f) << sigma;
     }
 
     // Grain smoothed along the line is measured whole, not as the little
@@ -111,6 +120,8 @@ TEST(NoiseLevel, MeasuresGrainDotsAndScenes)
             EXPECT_NEAR(l.dotShare, 0.29f, 0.05f) << pal << " " << sigma; // a quarter, and the blocks it touches
             EXPECT_NEAR(l.dotAmplitude, 8.0f, 1.5f) << pal << " " << sigma;
             EXPECT_NEAR(l.luma, sigma, 0.1f * sigma + 0.15f) << pal << " " << sigma;
+            EXPECT_EQ(l.dotFourFrame > 0.9f, pal) << pal << " " << sigma;
+            EXPECT_EQ(l.dotFourFrame < 0.1f, !pal) << pal << " " << sigma;
         }
 
     // One or two frames: grain alone, no dots.
