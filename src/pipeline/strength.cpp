@@ -52,11 +52,12 @@ StrengthChoice autoStrength(const NoiseLevel &m)
         c.threshold[1] = clampThreshold(3.0f * m.luma);
     } else if (m.dotShare > kDotShare && m.dotFourFrame > 0.5f) {
         // PAL's dots: their neighbours in time carry them a quarter cycle
-        // on, not inverted, so averaging cancels little of them and the dot
-        // pass takes them out; the thresholds stay narrow.
+        // on, not inverted. The dot pass takes much of them out, and the
+        // luma high band averages all its neighbours in time: what is left
+        // there is mostly dots and the decoder's cross-luminance.
         c.dot = true;
-        c.threshold[0] = clampThreshold(1.7f * m.luma + 11.0f + 32.0f * still);
-        c.threshold[1] = clampThreshold(m.luma + 9.0f + 51.0f * still);
+        c.threshold[0] = clampThreshold(3.0f * m.luma + 3.0f + 40.0f * still);
+        c.threshold[1] = kWideThresholdMax;
     } else if (m.dotShare > kDotShare) {
         // NTSC's dots are left to the averaging of the luma high band, whose
         // neighbours in time carry them inverted: the wider the picture they
