@@ -63,10 +63,16 @@ StrengthChoice autoStrength(const NoiseLevel &m)
         // neighbours in time carry them inverted: the wider the picture they
         // cover, the more a threshold wide enough to take those neighbours
         // in gains over what it blurs.
+        // On composite video of pictures panned a pixel or more a field, the
+        // widest threshold did best: the moving share of the picture takes
+        // the least from 40 (a tenth of it moving) to 60 (two fifths).
         c.dot = true;
         c.threshold[0] = clampThreshold(3.0f * m.luma + 3.0f + 40.0f * still);
         const float wide = 31.0f + 40.0f * (m.dotShare - 0.24f) + 1.75f * m.luma;
-        c.threshold[1] = clampThreshold((wide > 40.0f ? wide : 40.0f) + 20.0f * still);
+        float ramp = (m.motionShare - 0.1f) / 0.3f;
+        ramp = ramp < 0 ? 0 : ramp > 1 ? 1 : ramp;
+        const float least = 40.0f + 20.0f * ramp;
+        c.threshold[1] = clampThreshold((wide > least ? wide : least) + 20.0f * still);
     } else {
         c.dot = m.luma >= kDotPassGrain;
         c.threshold[0] = clampThreshold(3.5f * m.luma);
