@@ -7,8 +7,8 @@
 // the first, cancels both and keeps the decoder's blur: the crosstalk-free
 // reference.
 //
-// Not part of the library: bench/composite runs it, bench/strength measures
-// automatic strength on its clips.
+// Not part of the library: build/bench/composite runs it, and
+// bench/composite-strength measures automatic strength on its clips.
 #ifndef VELVANE_BENCH_COMPOSITE_VIDEO_H
 #define VELVANE_BENCH_COMPOSITE_VIDEO_H
 
