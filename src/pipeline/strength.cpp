@@ -37,11 +37,6 @@ StrengthChoice autoStrength(const NoiseLevel &m)
     // Without dots the dot pass still takes out some grain, worth its cost
     // from grain of about 6 code values up.
     constexpr float kDotPassGrain = 6.0f;
-    // A picture this still gives up nothing to averaging in time: the low
-    // band too takes in every neighbour, up to the widest thresholds as the
-    // moving share falls to nothing.
-    constexpr float kStill = 0.1f;
-    const float still = m.motionShare < kStill ? 1.0f - m.motionShare / kStill : 0.0f;
     // Where nearly everything moves (a zoom, a fast pan), averaging in time
     // and the dot pass both take away more detail than dots and grain.
     constexpr float kMoving = 0.85f;
@@ -56,7 +51,7 @@ StrengthChoice autoStrength(const NoiseLevel &m)
         // luma high band averages all its neighbours in time: what is left
         // there is mostly dots and the decoder's cross-luminance.
         c.dot = true;
-        c.threshold[0] = clampThreshold(3.0f * m.luma + 3.0f + 40.0f * still);
+        c.threshold[0] = clampThreshold(3.0f * m.luma + 3.0f);
         c.threshold[1] = kWideThresholdMax;
     } else if (m.dotShare > kDotShare) {
         // NTSC's dots are left to the averaging of the luma high band, whose
@@ -67,12 +62,12 @@ StrengthChoice autoStrength(const NoiseLevel &m)
         // widest threshold did best: the moving share of the picture takes
         // the least from 40 (a tenth of it moving) to 60 (two fifths).
         c.dot = true;
-        c.threshold[0] = clampThreshold(3.0f * m.luma + 3.0f + 40.0f * still);
+        c.threshold[0] = clampThreshold(3.0f * m.luma + 3.0f);
         const float wide = 31.0f + 40.0f * (m.dotShare - 0.24f) + 1.75f * m.luma;
         float ramp = (m.motionShare - 0.1f) / 0.3f;
         ramp = ramp < 0 ? 0 : ramp > 1 ? 1 : ramp;
         const float least = 40.0f + 20.0f * ramp;
-        c.threshold[1] = clampThreshold((wide > least ? wide : least) + 20.0f * still);
+        c.threshold[1] = clampThreshold((wide > least ? wide : least));
     } else {
         c.dot = m.luma >= kDotPassGrain;
         c.threshold[0] = clampThreshold(3.5f * m.luma);

@@ -30,9 +30,8 @@ StrengthChoice presetStrength(Strength s);
 // grain (luma to the luma noise, chroma to the chroma noise); where there are
 // dots that invert every frame (NTSC's), a wide luma high band that leaves
 // them to the averaging to cancel; where they come back after four frames
-// (PAL's), the dot pass and the widest luma high band; the widest thresholds on a
-// still picture, and neither averaging nor the dot pass where nearly all of
-// it moves. The proportions were calibrated on clips of known noise
+// (PAL's), the dot pass and the widest luma high band; and neither averaging
+// nor the dot pass where nearly all of the picture moves. The proportions were calibrated on clips of known noise
 // (bench/strength) and on composite video (bench/composite-strength; both in
 // docs/comparison/strength.md).
 StrengthChoice autoStrength(const NoiseLevel &level);
