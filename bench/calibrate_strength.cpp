@@ -89,7 +89,8 @@ void measure(const Clip &c)
 {
     const YcPixel *f[3] = {c.host[0].data(), c.host[1].data(), c.host[2].data()};
     const NoiseLevel l = measureNoise(f, 3, c.format.width, c.format.height, c.stride);
-    printf("measure %.4f %.4f %.4f %.4f\n", l.luma, l.chroma, l.dotShare, l.dotAmplitude);
+    printf("measure %.4f %.4f %.4f %.4f %.4f %.4f\n", l.luma, l.chroma, l.dotShare, l.dotAmplitude, l.motionShare,
+           l.dotFourFrame);
 }
 
 struct FrameStore {
@@ -106,6 +107,8 @@ void grid(const Clip &clean, const Clip &noisy, bool dot, const std::vector<std:
 {
     const Y4mFormat &f = noisy.format;
     FilterInstance inst;
+    // Every size the library takes, PAL's among them (the plug-in's 720 x 480 gate is not the library's).
+    inst.maxWidth = inst.maxHeight = kWaveLength;
     startInstance(inst, 2, cpuSimdFlags());
     FrameStore store{&noisy};
     const FrameSource source = {FrameStore::reserve, FrameStore::frame, &store};

@@ -19,8 +19,9 @@
 #             host that runs Velvane.auf
 #   compare   what bench/compare needs: demo's, plus ffmpeg, gnuplot for the
 #             plot, mjpegtools (yuvycsnoise, a peer of the dot pass in
-#             bench/compare and bench/strength), and the profilers the speed
-#             work uses (perf, callgrind)
+#             bench/compare and bench/strength), the profilers the speed
+#             work uses (perf, callgrind), and photographs for the scenes of
+#             bench/composite (mate-backgrounds)
 #   all       test, fuzz and windows: everything scripts/test.sh runs
 #
 # Without a group: all.
@@ -32,7 +33,7 @@ test=(libgtest-dev libgmock-dev libbenchmark-dev ffmpeg python3 qemu-user chromi
 fuzz=(clang libclang-rt-dev)
 windows=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
          wine64 xvfb xauth imagemagick zip fonts-ipafont-gothic qemu-user gcc-multilib g++-multilib)
-compare=(ffmpeg gnuplot-nox fonts-dejavu-core mjpegtools linux-perf valgrind)
+compare=(ffmpeg gnuplot-nox fonts-dejavu-core mjpegtools linux-perf valgrind mate-backgrounds)
 
 list=0
 if [ "${1:-}" = "--list" ]; then list=1; shift; fi

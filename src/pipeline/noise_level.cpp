@@ -3,6 +3,8 @@
 #include <math.h>
 #include <string.h>
 
+#include <vector>
+
 namespace velvane {
 namespace {
 
@@ -46,27 +48,36 @@ float quietQuarter(const Histogram &h, float bias)
 
 // Laplacian-difference blocks of component `c` on the grid of every `step`-th
 // pixel of every `rowStep`-th frame row starting at `firstRow` (one field's
-// rows, or every other one), blocks of blockW x blockH grid points.
+// rows, or every other one), blocks of blockW x blockH grid points; the mask's
+// columns `reach` grid points apart, or (reach 0) its middle column alone.
 void laplacianBlocks(const YcPixel *frame, int32_t width, int32_t height, int32_t stride, int c, int32_t step,
-                     int32_t firstRow, int32_t rowStep, int32_t blockW, int32_t blockH, Histogram &h)
+                     int32_t firstRow, int32_t rowStep, int32_t blockW, int32_t blockH, int32_t reach, Histogram &h)
 {
     const int32_t cols = (width - 1) / step + 1;                  // grid columns
     const int32_t rows = firstRow < height ? (height - 1 - firstRow) / rowStep + 1 : 0; // grid rows
     if (cols < 3 || rows < 3)
         return;
-    const int32_t bw = blockW < cols - 2 ? blockW : cols - 2;
+    const int32_t bw = blockW < cols - 2 * (reach > 0 ? reach : 1) ? blockW : cols - 2 * (reach > 0 ? reach : 1);
     const int32_t bh = blockH < rows - 2 ? blockH : rows - 2;
+    const int32_t r = reach, margin = reach > 0 ? reach : 1;
     auto sample = [&](int32_t gx, int32_t gy) {
         return (int32_t)(&frame[(ptrdiff_t)(firstRow + gy * rowStep) * stride + gx * step].y)[c];
     };
     for (int32_t by = 1; by + bh <= rows - 1; by += bh)
-        for (int32_t bx = 1; bx + bw <= cols - 1; bx += bw) {
+        for (int32_t bx = margin; bx + bw <= cols - margin; bx += bw) {
             int64_t sum = 0;
             for (int32_t gy = by; gy < by + bh; gy++)
                 for (int32_t gx = bx; gx < bx + bw; gx++) {
-                    const int32_t l = sample(gx - 1, gy - 1) - 2 * sample(gx, gy - 1) + sample(gx + 1, gy - 1) -
-                                      2 * sample(gx - 1, gy) + 4 * sample(gx, gy) - 2 * sample(gx + 1, gy) +
-                                      sample(gx - 1, gy + 1) - 2 * sample(gx, gy + 1) + sample(gx + 1, gy + 1);
+                    if (r == 0) {
+                        // The field's rows alone, scaled to the full mask's
+                        // response to white noise (sqrt 6 : 6).
+                        const int32_t v = sample(gx, gy - 1) - 2 * sample(gx, gy) + sample(gx, gy + 1);
+                        sum += (int64_t)(v < 0 ? -v : v) * 49 / 20;
+                        continue;
+                    }
+                    const int32_t l = sample(gx - r, gy - 1) - 2 * sample(gx, gy - 1) + sample(gx + r, gy - 1) -
+                                      2 * sample(gx - r, gy) + 4 * sample(gx, gy) - 2 * sample(gx + r, gy) +
+                                      sample(gx - r, gy + 1) - 2 * sample(gx, gy + 1) + sample(gx + r, gy + 1);
                     sum += l < 0 ? -l : l;
                 }
             addBlock(h, sum, (int64_t)bw * bh);
@@ -86,35 +97,83 @@ constexpr int32_t kDotBlock = 16;
 
 void measureDots(const YcPixel *const *f, int32_t width, int32_t height, int32_t stride, NoiseLevel &out)
 {
-    int64_t blocks = 0, dotted = 0;
+    int64_t blocks = 0, dotted = 0, fourFrame = 0;
     double amplitude = 0;
     const int64_t samples = (int64_t)kDotBlock * kDotBlock;
     // A block change of 8 code values squared per sample at least, so that
     // still, clean pictures are never taken for dots (the host's scale is 16).
     const int64_t floor = 8 * 256 * samples;
-    for (int32_t by = 0; by + kDotBlock + 2 <= height; by += kDotBlock)
+    for (int32_t by = 0; by + kDotBlock + 4 <= height; by += kDotBlock)
         for (int32_t bx = 1; bx + kDotBlock + 1 <= width; bx += kDotBlock) {
-            int64_t a = 0, b = 0; // changes from frame n to n + 1, and from n to n + 2
+            int64_t a = 0, b = 0;             // changes from frame n to n + 1, and from n to n + 2
+            int64_t same = 0, shifted = 0;    // changes from each frame to the next, in place and a field row on
+            int64_t e0 = 0, e1 = 0, c01 = 0;  // energies of frames n and n + 1, and their product
             for (int32_t y = by; y < by + kDotBlock; y++)
                 for (int32_t x = bx; x < bx + kDotBlock; x++) {
-                    const int64_t s0 = dotResponse(f[0], stride, x, y);
-                    const int64_t d1 = s0 - dotResponse(f[1], stride, x, y);
-                    const int64_t d2 = s0 - dotResponse(f[2], stride, x, y);
+                    const int64_t s0 = dotResponse(f[0], stride, x, y), s1 = dotResponse(f[1], stride, x, y),
+                                  s2 = dotResponse(f[2], stride, x, y);
+                    const int64_t d1 = s0 - s1, d2 = s0 - s2, d12 = s1 - s2;
                     a += d1 * d1;
                     b += d2 * d2;
+                    same += d1 * d1 + d12 * d12;
+                    e0 += s0 * s0, e1 += s1 * s1, c01 += s0 * s1;
+                    const int64_t e1 = s1 - dotResponse(f[0], stride, x, y + 2),
+                                  e2 = s2 - dotResponse(f[1], stride, x, y + 2);
+                    shifted += e1 * e1 + e2 * e2;
                 }
             blocks++;
             if (a > 2 * b + floor) {
+                // NTSC's dots invert from one frame to the next: the change
+                // from frame n to n + 1 is far above that from n to n + 2.
                 dotted++;
                 // Dots of amplitude A give a response of 4 A that changes by 8 A
                 // between frames: a mean square of 32 A^2 over the block.
                 amplitude += sqrt((double)(a - b) / (double)samples / 32.0) / 16.0;
+            } else if (same > 3 * shifted + 2 * floor) {
+                // PAL's dots move on as much from one frame to the next as from
+                // one row of a field to the next (three quarters of a cycle for
+                // U, a quarter for V with the V-switch), and come back after
+                // four frames: each frame is the last moved up a field row,
+                // where grain, a still picture and motion along the line are not.
+                dotted++;
+                // A quarter cycle between the rows gives a response of
+                // sqrt 2 x 2 sin(2 pi / 3.045) A, changing by sqrt 2 of that a frame: a
+                // mean square of 11.2 A^2 over the block for the two changes together.
+                amplitude += sqrt((double)(same - shifted) / (double)samples / 11.2) / 16.0;
+                // NTSC's dots on a moving picture move on a field row too, but
+                // are still opposed from one frame to the next; PAL's are in
+                // quadrature there.
+                fourFrame += (double)c01 > -0.4 * sqrt((double)e0 * (double)e1);
             }
         }
     if (blocks > 0)
         out.dotShare = (float)((double)dotted / (double)blocks);
-    if (dotted > 0)
+    if (dotted > 0) {
         out.dotAmplitude = (float)(amplitude / (double)dotted);
+        out.dotFourFrame = (float)((double)fourFrame / (double)dotted);
+    }
+}
+
+// The share of cells (8 pixels by 4 rows of a field) whose mean luma differs
+// between frames n and n + 2 by more than `bound` (host scale).
+float measureMotion(const YcPixel *a, const YcPixel *b, int32_t width, int32_t height, int32_t stride, float bound)
+{
+    int64_t cells = 0, moved = 0;
+    const int64_t limit = (int64_t)(bound * 32.0f); // on the sum of 32 samples
+    for (int32_t field = 0; field < 2; field++)
+        for (int32_t y = field; y + 6 < height; y += 8)
+            for (int32_t x = 0; x + 8 <= width; x += 8) {
+                int64_t d = 0;
+                for (int32_t r = 0; r < 4; r++) {
+                    const YcPixel *pa = a + (ptrdiff_t)(y + 2 * r) * stride + x,
+                                  *pb = b + (ptrdiff_t)(y + 2 * r) * stride + x;
+                    for (int32_t i = 0; i < 8; i++)
+                        d += pb[i].y - pa[i].y;
+                }
+                cells++;
+                moved += (d < 0 ? -d : d) > limit;
+            }
+    return cells > 0 ? (float)((double)moved / (double)cells) : 0.0f;
 }
 
 } // namespace
@@ -126,23 +185,38 @@ NoiseLevel measureNoise(const YcPixel *const *frames, int32_t count, int32_t wid
         return level;
     if (count > 3)
         count = 3;
-    static_assert(sizeof(Histogram) < 20000, "kept on the stack");
-    Histogram luma, chroma;
-    memset(&luma, 0, sizeof luma);
-    memset(&chroma, 0, sizeof chroma);
+    // Noise that entered before a decoder's Y/C separation (composite, tape
+    // or RF noise) comes out smoothed along the line, and the mask's columns
+    // one sample apart see little of it. The rows of a field were scanned a
+    // line's time apart, and the noise of one is not the next's: the mask's
+    // middle column alone sees all of it, however smooth along the line, and
+    // white noise alike. The larger answer counts.
+    constexpr int kReaches = 2;
+    std::vector<Histogram> histograms(kReaches + 2, Histogram{}); // 16 KiB each: not on the stack
+    Histogram *lumaH = histograms.data(), *chromaH = lumaH + kReaches;
     for (int32_t i = 0; i < count; i++)
         for (int32_t field = 0; field < 2; field++) {
-            laplacianBlocks(frames[i], width, height, stride, 0, 1, field, 2, 16, 8, luma);
+            for (int r = 0; r < kReaches; r++)
+                laplacianBlocks(frames[i], width, height, stride, 0, 1, field, 2, 16, 8, r, lumaH[r]);
             // Every other row of the field: 4:2:0 gives both rows of a pair the same chroma.
             for (int c = 1; c <= 2; c++)
-                laplacianBlocks(frames[i], width, height, stride, c, 4, field, 4, 8, 4, chroma);
+                for (int r = 0; r < 2; r++)
+                    laplacianBlocks(frames[i], width, height, stride, c, 4, field, 4, 8, 4, 1 - r, chromaH[r]);
         }
     // Measured on frames of white noise of 1 to 10 code values: blocks of
     // 128 luma samples and of 32 chroma samples.
-    level.luma = quietQuarter(luma, 1.091f);
-    level.chroma = quietQuarter(chroma, 1.199f);
-    if (count == 3)
+    for (int r = 0; r < kReaches; r++)
+        level.luma = fmaxf(level.luma, quietQuarter(lumaH[r], 1.091f));
+    for (int r = 0; r < 2; r++)
+        level.chroma = fmaxf(level.chroma, quietQuarter(chromaH[r], 1.199f));
+    if (count == 3) {
         measureDots(frames, width, height, stride, level);
+        // Grain moves a cell's mean by its deviation / sqrt 32, and the
+        // difference of two by sqrt 2 of that: three of those, and a code
+        // value for what the rounding leaves of a still picture.
+        const float bound = 16.0f * (1.0f + 3.0f * 1.4142f / 5.657f * level.luma);
+        level.motionShare = measureMotion(frames[0], frames[2], width, height, stride, bound);
+    }
     return level;
 }
 

@@ -16,6 +16,12 @@ struct NoiseLevel {
     // Dot interference: the share of the picture's blocks that carry it, and
     // its mean amplitude there (8-bit code values).
     float dotShare = 0, dotAmplitude = 0;
+    // The share of the dotted blocks whose dots come back only after four
+    // frames (PAL's) rather than two (NTSC's).
+    float dotFourFrame = 0;
+    // Motion: the share of the picture's cells whose mean luma moved between
+    // frames n and n + 2 by more than grain and dots explain.
+    float motionShare = 0;
 };
 
 // Measures frames[0 .. count - 1] (count 1 to 3, consecutive frames of one
@@ -28,7 +34,10 @@ struct NoiseLevel {
 // where every chroma format carries a sample of its own. Dots need three
 // frames: they invert from one frame to the next, so a pattern at their
 // frequency that changes between frames n and n + 1 but not between n and
-// n + 2 is dots, not motion or grain.
+// n + 2 is dots, not motion or grain; PAL's dots move on a field row from one
+// frame to the next. Motion compares cells of 8 pixels by 4 rows of a field,
+// whose means no dot pattern reaches (4 rows of a field take NTSC's and PAL's
+// dots round whole cycles).
 NoiseLevel measureNoise(const YcPixel *const *frames, int32_t count, int32_t width, int32_t height, int32_t stride);
 
 // A coarse picture of a frame for telling scenes apart: the mean luma of each

@@ -28,21 +28,46 @@ StrengthChoice presetStrength(Strength s)
 StrengthChoice autoStrength(const NoiseLevel &m)
 {
     // Calibrated on clips of known grain (deviation 0 to 10 code values),
-    // with and without dots, 4:2:2 and 4:1:1 (bench/strength): the best fixed
-    // thresholds of each clip grow in proportion to the grain. Dots are left
-    // to the averaging of the luma high band, whose neighbours in time carry
-    // them inverted: the wider the picture they cover, the more a threshold
-    // wide enough to take those neighbours in gains over what it blurs.
+    // with and without dots, 4:2:2 and 4:1:1 (bench/strength), and on
+    // composite video, NTSC and PAL, still, panned and zoomed, with and
+    // without noise in the composite signal (bench/composite-strength): the
+    // best fixed thresholds of each clip grow in proportion to the grain.
     // Clean pictures are measured as a share of dotted blocks of at most 0.3%.
     constexpr float kDotShare = 0.02f;
     // Without dots the dot pass still takes out some grain, worth its cost
     // from grain of about 6 code values up.
     constexpr float kDotPassGrain = 6.0f;
+    // Where nearly everything moves (a zoom, a fast pan), averaging in time
+    // and the dot pass both take away more detail than dots and grain.
+    constexpr float kMoving = 0.85f;
     StrengthChoice c;
-    if (m.dotShare > kDotShare) {
+    if (m.dotShare > kDotShare && m.motionShare > kMoving) {
+        c.dot = false;
+        c.threshold[0] = clampThreshold(m.luma);
+        c.threshold[1] = clampThreshold(3.0f * m.luma);
+    } else if (m.dotShare > kDotShare && m.dotFourFrame > 0.5f) {
+        // PAL's dots: their neighbours in time carry them a quarter cycle
+        // on, not inverted. The dot pass takes much of them out, and the
+        // luma high band averages all its neighbours in time: what is left
+        // there is mostly dots and the decoder's cross-luminance.
         c.dot = true;
         c.threshold[0] = clampThreshold(3.0f * m.luma + 3.0f);
-        c.threshold[1] = clampThreshold(31.0f + 40.0f * (m.dotShare - 0.24f) + 1.75f * m.luma);
+        c.threshold[1] = kWideThresholdMax;
+    } else if (m.dotShare > kDotShare) {
+        // NTSC's dots are left to the averaging of the luma high band, whose
+        // neighbours in time carry them inverted: the wider the picture they
+        // cover, the more a threshold wide enough to take those neighbours
+        // in gains over what it blurs.
+        // On composite video of pictures panned a pixel or more a field, the
+        // widest threshold did best: the moving share of the picture takes
+        // the least from 40 (a tenth of it moving) to 60 (two fifths).
+        c.dot = true;
+        c.threshold[0] = clampThreshold(3.0f * m.luma + 3.0f);
+        const float wide = 31.0f + 40.0f * (m.dotShare - 0.24f) + 1.75f * m.luma;
+        float ramp = (m.motionShare - 0.1f) / 0.3f;
+        ramp = ramp < 0 ? 0 : ramp > 1 ? 1 : ramp;
+        const float least = 40.0f + 20.0f * ramp;
+        c.threshold[1] = clampThreshold((wide > least ? wide : least));
     } else {
         c.dot = m.luma >= kDotPassGrain;
         c.threshold[0] = clampThreshold(3.5f * m.luma);

@@ -27,10 +27,13 @@ struct StrengthChoice {
 StrengthChoice presetStrength(Strength s);
 
 // The choice for a measured noise level: thresholds in proportion to the
-// grain (luma to the luma noise, chroma to the chroma noise), a wide luma
-// high band where dots are left for the averaging to cancel, and the dot pass
-// only where there are dots. The proportions were calibrated on clips of
-// known noise (bench/strength, docs/comparison/strength.md).
+// grain (luma to the luma noise, chroma to the chroma noise); where there are
+// dots that invert every frame (NTSC's), a wide luma high band that leaves
+// them to the averaging to cancel; where they come back after four frames
+// (PAL's), the dot pass and the widest luma high band; and neither averaging
+// nor the dot pass where nearly all of the picture moves. The proportions were calibrated on clips of known noise
+// (bench/strength) and on composite video (bench/composite-strength; both in
+// docs/comparison/strength.md).
 StrengthChoice autoStrength(const NoiseLevel &level);
 
 } // namespace velvane

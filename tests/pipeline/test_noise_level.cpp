@@ -17,6 +17,8 @@ constexpr int kW = 320, kH = 160;
 struct Picture {
     float lumaSigma = 0, chromaSigma = 0;
     float dots = 0;     // amplitude of dots on the second quarter across, 8-bit code values
+    bool pal = false;   // PAL's dots (a quarter cycle on each frame) rather than NTSC's
+    bool smooth = false; // grain smoothed along the line, as a decoder leaves noise of the composite signal
     int shift = 0;      // pixels the picture has moved
     bool other = false; // another picture altogether
 };
@@ -28,33 +30,43 @@ std::vector<YcPixel> frame(const Picture &p, int n, std::mt19937 &rng)
     std::normal_distribution<float> luma(0, p.lumaSigma > 0 ? p.lumaSigma : 1),
         chroma(0, p.chromaSigma > 0 ? p.chromaSigma : 1);
     std::vector<YcPixel> f((size_t)kW * kH);
-    for (int y = 0; y < kH; y++)
+    // Smoothed grain: white grain through 1 2 2 1 along the line, scaled back
+    // to the deviation asked for.
+    std::vector<float> grain((size_t)kW + 3);
+    for (int y = 0; y < kH; y++) {
+        if (p.smooth)
+            for (float &g : grain)
+                g = luma(rng);
         for (int x = 0; x < kW; x++) {
             const int u = x + p.shift;
             float v = p.other ? 200 - 0.4f * y : 60 + 0.05f * u + 0.05f * y;
             if (x >= kW * 3 / 4)
                 v += 20 * sinf(u * 1.3f) * cosf(y * 0.9f);
-            if (p.dots > 0 && x >= kW / 4 && x < kW / 2)
+            if (p.dots > 0 && x >= kW / 4 && x < kW / 2 && !p.pal)
                 v += p.dots * cosf(2 * (float)M_PI * x / 3.77f + (float)M_PI * (y / 2) + (float)M_PI / 2 * (y % 2) +
                                    (float)M_PI * n);
+            if (p.dots > 0 && x >= kW / 4 && x < kW / 2 && p.pal)
+                v += p.dots * cosf(2 * (float)M_PI * (x / 3.045f + 0.7516f * (y / 2) + 0.375f * (y % 2) + 0.75f * n));
             float cb = 20 + 0.1f * u, cr = -10 + 0.05f * y;
             if (p.lumaSigma > 0)
-                v += luma(rng);
+                v += p.smooth ? (grain[x] + 2 * grain[x + 1] + 2 * grain[x + 2] + grain[x + 3]) / sqrtf(10)
+                              : luma(rng);
             if (p.chromaSigma > 0)
                 cb += chroma(rng), cr += chroma(rng);
             auto code = [](float c, float lo, float hi) { return c < lo ? lo : c > hi ? hi : roundf(c); };
             f[(size_t)y * kW + x] = YcPixel{(int16_t)(16 * code(v, 0, 255)), (int16_t)(16 * code(cb, -128, 127)),
                                             (int16_t)(16 * code(cr, -128, 127))};
         }
+    }
     return f;
 }
 
-NoiseLevel measure(const Picture &p, uint32_t seed)
+NoiseLevel measure(const Picture &p, uint32_t seed, int speed = 1)
 {
     std::mt19937 rng(seed);
     Picture moving = p;
     std::vector<std::vector<YcPixel>> frames;
-    for (int n = 0; n < 3; n++, moving.shift++)
+    for (int n = 0; n < 3; n++, moving.shift += speed)
         frames.push_back(frame(moving, n, rng));
     const YcPixel *f[3] = {frames[0].data(), frames[1].data(), frames[2].data()};
     return measureNoise(f, 3, kW, kH, kW);
@@ -74,17 +86,43 @@ TEST(NoiseLevel, MeasuresGrainDotsAndScenes)
         EXPECT_EQ(l.dotShare, 0.0f) << "no dots at grain " << sigma;
     }
 
-    // Dots on a quarter of the picture: found there, with about their
-    // amplitude, through grain; the grain measure is not fooled by them.
-    for (float sigma : {0.0f, 4.0f}) {
+    // Motion: a still picture has none through grain; the gradient moved
+    // 40 pixels a frame (4 code values in two frames) moves everywhere.
+    for (float sigma : {0.0f, 2.0f}) {
         Picture p;
         p.lumaSigma = sigma;
-        p.dots = 8;
-        const NoiseLevel l = measure(p, 3);
-        EXPECT_NEAR(l.dotShare, 0.29f, 0.05f) << sigma; // a quarter, and the blocks it touches
-        EXPECT_NEAR(l.dotAmplitude, 8.0f, 1.5f) << sigma;
-        EXPECT_NEAR(l.luma, sigma, 0.1f * sigma + 0.15f) << sigma;
+        EXPECT_EQ(measure(p, 9, 0).motionShare, 0.0f) << sigma;
+        EXPECT_GT(measure(p, 9, 40).motionShare, 0.9f) << sigma;
     }
+
+    // Grain smoothed along the line is measured whole, not as the little
+    // the finest mask sees of it.
+    for (float sigma : {2.0f, 5.0f}) {
+        Picture p;
+        p.lumaSigma = sigma;
+        p.smooth = true;
+        const NoiseLevel l = measure(p, 11);
+        EXPECT_NEAR(l.luma, sigma, 0.15f * sigma + 0.15f) << sigma;
+        EXPECT_EQ(l.dotShare, 0.0f) << sigma;
+    }
+
+    // Dots on a quarter of the picture, NTSC's (inverted every frame) and
+    // PAL's (a quarter cycle on every frame, back after four): found there,
+    // with about their amplitude, through grain; the grain measure is not
+    // fooled by them.
+    for (bool pal : {false, true})
+        for (float sigma : {0.0f, 4.0f}) {
+            Picture p;
+            p.lumaSigma = sigma;
+            p.dots = 8;
+            p.pal = pal;
+            const NoiseLevel l = measure(p, 3);
+            EXPECT_NEAR(l.dotShare, 0.29f, 0.05f) << pal << " " << sigma; // a quarter, and the blocks it touches
+            EXPECT_NEAR(l.dotAmplitude, 8.0f, 1.5f) << pal << " " << sigma;
+            EXPECT_NEAR(l.luma, sigma, 0.1f * sigma + 0.15f) << pal << " " << sigma;
+            EXPECT_EQ(l.dotFourFrame > 0.9f, pal) << pal << " " << sigma;
+            EXPECT_EQ(l.dotFourFrame < 0.1f, !pal) << pal << " " << sigma;
+        }
 
     // One or two frames: grain alone, no dots.
     std::mt19937 rng(5);
