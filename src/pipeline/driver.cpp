@@ -385,6 +385,8 @@ bool rebuildSlot(const Call &c, int32_t m, int32_t slot, Temporaries &t)
                         job->stride,
                         builder.pitch()};
     // Neighbours that stay may come as their luma alone: a third of the bytes.
+    // With frame m's own luma too, the analysis reads no pixel and the rows
+    // are copied into the plane just before their write-back.
     if (stay && c.source.luma) {
         const int32_t before = hasPrevious ? m - 1 : hasNext ? m + 1 : m;
         const int32_t after = hasNext ? m + 1 : hasPrevious ? m - 1 : m;
@@ -393,6 +395,7 @@ bool rebuildSlot(const Call &c, int32_t m, int32_t slot, Temporaries &t)
         if (prevLuma && nextLuma) {
             frames.prevLuma = prevLuma;
             frames.nextLuma = nextLuma;
+            frames.curLuma = c.source.luma(c.source.context, m);
         }
     }
     const WaveletDsp &dsp = c.f.kernels.wavelet;
@@ -406,11 +409,12 @@ bool rebuildSlot(const Call &c, int32_t m, int32_t slot, Temporaries &t)
     }
     overRows(c, job->height, [&](int32_t begin, int32_t end, int32_t worker) {
         const DotPassWork work = workerDotWork(f, worker);
-        for (int32_t r = begin; r < end && stay; r++) {
+        const bool copyFirst = stay && !frames.curLuma;
+        for (int32_t r = begin; r < end && copyFirst; r++) {
             memcpy(builder.row(r), src + r * stride, rowBytes);
             dotAnalyseRows(dsp, work, frames, r, r + 1);
         }
-        if (!stay)
+        if (!copyFirst)
             dotAnalyseRows(dsp, work, frames, begin, end);
     });
     // Sixteen columns at a time keep the widest column kernels full.
@@ -423,8 +427,11 @@ bool rebuildSlot(const Call &c, int32_t m, int32_t slot, Temporaries &t)
     };
     runTasks(c.tasks, pieces, shrink);
     // Each row goes on to the band split as soon as the dot pass has written it back.
-    buildSlices(c, builder,
-                [&](int32_t r, int32_t worker) { dotSynthesiseRow(dsp, workerDotWork(f, worker), frames, r); });
+    buildSlices(c, builder, [&](int32_t r, int32_t worker) {
+        if (frames.curLuma)
+            memcpy(builder.row(r), src + r * stride, rowBytes);
+        dotSynthesiseRow(dsp, workerDotWork(f, worker), frames, r);
+    });
     return true;
 }
 

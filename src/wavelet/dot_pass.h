@@ -49,6 +49,10 @@ struct DotFrames {
     const YcPixel *next;     // job stride; or null with nextLuma
     int32_t width, height, stride, curStride;
     const int16_t *nextLuma = nullptr; // as prevLuma, for next
+    // With both neighbours' lumas, cur's own luma as they are given (rows of
+    // `width` samples): the analysis then reads cur through it and leaves cur
+    // alone, and the write-back sets cur's luma from the neighbours' mean.
+    const int16_t *curLuma = nullptr;
 };
 
 // The frames of a pass and their sizes as dotPassStrided checks them; false

@@ -67,6 +67,16 @@ using DotDifferenceLumaRowFn = void (*)(const int16_t *prevLuma, YcPixel *cur, c
 // results.
 using DotDifferenceLumasRowFn = void (*)(const int16_t *prevLuma, YcPixel *cur, const int16_t *nextLuma, int32_t w,
                                          float *s);
+// The difference signal of a row whose own luma is given too (curLuma[j] for
+// cur[j].y), every row contiguous: s as dotDifferenceRow gives it, and no
+// pixel is written, so the frame may be read where it is kept.
+using DotDifferencePlanarRowFn = void (*)(const int16_t *prevLuma, const int16_t *curLuma, const int16_t *nextLuma,
+                                          int32_t w, float *s);
+// The write-back after dotDifferencePlanarRow: cur.y = low 16 bits of the
+// neighbours' mean (from their lumas) + t[j] truncated as dotWriteBackRow
+// does it, whatever cur.y held. Writes only the y of the w pixels.
+using DotWriteBackMeanRowFn = void (*)(const float *t, const int16_t *prevLuma, const int16_t *nextLuma, int32_t w,
+                                       YcPixel *cur);
 
 struct WaveletDsp {
     D4ForwardFn d4Forward;
@@ -79,6 +89,8 @@ struct WaveletDsp {
     CopyLumaRowFn copyLumaRow;
     DotDifferenceLumaRowFn dotDifferenceLumaRow;
     DotDifferenceLumasRowFn dotDifferenceLumasRow;
+    DotDifferencePlanarRowFn dotDifferencePlanarRow;
+    DotWriteBackMeanRowFn dotWriteBackMeanRow;
 };
 
 void waveletDspInit(WaveletDsp *table, unsigned cpuFlags);
@@ -94,6 +106,9 @@ void dotWriteBackRowC(const float *t, int32_t w, YcPixel *cur);
 void copyLumaRowC(const YcPixel *row, int32_t w, int16_t *luma);
 void dotDifferenceLumaRowC(const int16_t *prevLuma, YcPixel *cur, const YcPixel *next, int32_t w, float *s);
 void dotDifferenceLumasRowC(const int16_t *prevLuma, YcPixel *cur, const int16_t *nextLuma, int32_t w, float *s);
+void dotDifferencePlanarRowC(const int16_t *prevLuma, const int16_t *curLuma, const int16_t *nextLuma, int32_t w,
+                             float *s);
+void dotWriteBackMeanRowC(const float *t, const int16_t *prevLuma, const int16_t *nextLuma, int32_t w, YcPixel *cur);
 
 // One column through the two-phase detail shrink with the C transforms:
 // decompose at both phases, halve the detail pairs whose two estimates have

@@ -16,6 +16,8 @@ void waveletDspInit(WaveletDsp *table, unsigned cpuFlags)
     table->copyLumaRow = copyLumaRowC;
     table->dotDifferenceLumaRow = dotDifferenceLumaRowC;
     table->dotDifferenceLumasRow = dotDifferenceLumasRowC;
+    table->dotDifferencePlanarRow = dotDifferencePlanarRowC;
+    table->dotWriteBackMeanRow = dotWriteBackMeanRowC;
     waveletDspInitX86(table, cpuFlags);
 }
 

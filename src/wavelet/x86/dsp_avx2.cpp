@@ -271,4 +271,42 @@ void dotWriteBackRowAvx2(const float *t, int32_t w, YcPixel *cur)
         writeBackPixel(t, cur, j);
 }
 
+namespace {
+
+inline __m256i luma8(const int16_t *luma)
+{
+    return _mm256_cvtepi16_epi32(_mm_loadu_si128((const __m128i *)(const void *)luma));
+}
+
+} // namespace
+
+void dotDifferencePlanarRowAvx2(const int16_t *prevLuma, const int16_t *curLuma, const int16_t *nextLuma, int32_t w,
+                                float *s)
+{
+    int32_t j = 0;
+    for (; j + 8 <= w; j += 8) {
+        const __m256i mean = _mm256_srai_epi32(_mm256_add_epi32(luma8(prevLuma + j), luma8(nextLuma + j)), 1);
+        _mm256_storeu_ps(s + j, _mm256_cvtepi32_ps(_mm256_sub_epi32(luma8(curLuma + j), mean)));
+    }
+    for (; j + 4 <= w; j += 4)
+        differencePlanar4(prevLuma, curLuma, nextLuma, s, j);
+    for (; j < w; j++)
+        differencePlanarPixel(prevLuma, curLuma, nextLuma, s, j);
+}
+
+void dotWriteBackMeanRowAvx2(const float *t, const int16_t *prevLuma, const int16_t *nextLuma, int32_t w,
+                             YcPixel *cur)
+{
+    int32_t j = 0;
+    for (; j + 8 <= w; j += 8) {
+        const EightPixels c(cur + j);
+        const __m256i mean = _mm256_srai_epi32(_mm256_add_epi32(luma8(prevLuma + j), luma8(nextLuma + j)), 1);
+        c.storeY(cur + j, _mm256_add_epi32(mean, _mm256_cvttps_epi32(_mm256_loadu_ps(t + j))));
+    }
+    for (; j + 4 <= w; j += 4)
+        writeBackMean4(t, prevLuma, nextLuma, cur, j);
+    for (; j < w; j++)
+        writeBackMeanPixel(t, prevLuma, nextLuma, cur, j);
+}
+
 } // namespace velvane

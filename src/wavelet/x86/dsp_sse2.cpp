@@ -141,6 +141,26 @@ void dotDifferenceLumasRowSse2(const int16_t *prevLuma, YcPixel *cur, const int1
         differenceLumasPixel(prevLuma, cur, nextLuma, s, j);
 }
 
+void dotDifferencePlanarRowSse2(const int16_t *prevLuma, const int16_t *curLuma, const int16_t *nextLuma, int32_t w,
+                                float *s)
+{
+    int32_t j = 0;
+    for (; j + 4 <= w; j += 4)
+        differencePlanar4(prevLuma, curLuma, nextLuma, s, j);
+    for (; j < w; j++)
+        differencePlanarPixel(prevLuma, curLuma, nextLuma, s, j);
+}
+
+void dotWriteBackMeanRowSse2(const float *t, const int16_t *prevLuma, const int16_t *nextLuma, int32_t w,
+                             YcPixel *cur)
+{
+    int32_t j = 0;
+    for (; j + 4 <= w; j += 4)
+        writeBackMean4(t, prevLuma, nextLuma, cur, j);
+    for (; j < w; j++)
+        writeBackMeanPixel(t, prevLuma, nextLuma, cur, j);
+}
+
 void dotWriteBackRowSse2(const float *t, int32_t w, YcPixel *cur)
 {
     int32_t j = 0;
