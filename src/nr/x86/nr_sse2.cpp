@@ -74,6 +74,7 @@ template <bool usePrevious> void averageRow(int16_t *dst, const AverageRowArgs *
         tHigh[r] = load(lanes[1] + 8 * r);
     }
     const ptrdiff_t n = (ptrdiff_t)pixels * 3;
+    const __m128i shift = _mm_cvtsi32_si128(a->doubled ? 1 : 0); // doubled: one to the left
     // Every lane depends on the sources only, so the last block may overlap
     // the one before it; it starts on a pixel, keeping the threshold phase.
     for (ptrdiff_t i = 0;; i += 24) {
@@ -82,9 +83,9 @@ template <bool usePrevious> void averageRow(int16_t *dst, const AverageRowArgs *
         const __m128i r0 = averageVector<usePrevious>(a, i, tLow[0], tHigh[0]);
         const __m128i r1 = averageVector<usePrevious>(a, i + 8, tLow[1], tHigh[1]);
         const __m128i r2 = averageVector<usePrevious>(a, i + 16, tLow[2], tHigh[2]);
-        store(dst + i, r0);
-        store(dst + i + 8, r1);
-        store(dst + i + 16, r2);
+        store(dst + i, _mm_sll_epi16(r0, shift));
+        store(dst + i + 8, _mm_sll_epi16(r1, shift));
+        store(dst + i + 16, _mm_sll_epi16(r2, shift));
         if (i + 24 >= n)
             break;
     }
