@@ -59,14 +59,32 @@ void dotShrinkColumns(const WaveletDsp &dsp, const DotPassWork &work, int32_t he
     }
 }
 
-// Row synthesis and write-back.
-void dotSynthesiseRow(const WaveletDsp &dsp, const DotPassWork &work, const DotFrames &f, int32_t i)
+namespace {
+
+// Row synthesis: the processed signal row into work.rowB.
+void synthesise(const WaveletDsp &dsp, const DotPassWork &work, int32_t i)
 {
     constexpr int32_t n = kWaveLength, m = kWaveLength / 2;
     const float *a = work.planeA + (ptrdiff_t)i * n, *b = work.planeB + (ptrdiff_t)i * n;
     dsp.d4Inverse(a, a + m, m, work.rowA);
     dsp.d4OddLowForward(work.rowA, n, work.rowC);       // the new approximations
     dsp.d4Inverse(work.rowC, b + m, m, work.rowB);      // the processed signal row
+}
+
+} // namespace
+
+void dotSynthesiseRowHalved(const WaveletDsp &dsp, const DotPassWork &work, const DotFrames &f, int32_t i,
+                            const YcPixel *from, YcPixel *into)
+{
+    synthesise(dsp, work, i);
+    dsp.dotWriteBackHalvedRow(work.rowB, f.prevLuma + (ptrdiff_t)i * f.width, f.nextLuma + (ptrdiff_t)i * f.width,
+                              from, f.width, into);
+}
+
+// Row synthesis and write-back.
+void dotSynthesiseRow(const WaveletDsp &dsp, const DotPassWork &work, const DotFrames &f, int32_t i)
+{
+    synthesise(dsp, work, i);
     YcPixel *cur = f.cur + (ptrdiff_t)i * f.curStride;
     if (f.prevLuma && f.nextLuma && f.curLuma)
         dsp.dotWriteBackMeanRow(work.rowB, f.prevLuma + (ptrdiff_t)i * f.width, f.nextLuma + (ptrdiff_t)i * f.width,

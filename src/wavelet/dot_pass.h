@@ -73,6 +73,11 @@ void dotShrinkColumns(const WaveletDsp &dsp, const DotPassWork &work, int32_t he
 
 // Synthesis and write-back of row i of cur.
 void dotSynthesiseRow(const WaveletDsp &dsp, const DotPassWork &work, const DotFrames &f, int32_t i);
+// With the neighbours' lumas: synthesis of row i, written back into `into`
+// (its first `width` pixels) as `from` with the new luma and every sample
+// halved, ready for the band split. cur is not touched.
+void dotSynthesiseRowHalved(const WaveletDsp &dsp, const DotPassWork &work, const DotFrames &f, int32_t i,
+                            const YcPixel *from, YcPixel *into);
 
 } // namespace velvane
 

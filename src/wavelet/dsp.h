@@ -77,6 +77,11 @@ using DotDifferencePlanarRowFn = void (*)(const int16_t *prevLuma, const int16_t
 // does it, whatever cur.y held. Writes only the y of the w pixels.
 using DotWriteBackMeanRowFn = void (*)(const float *t, const int16_t *prevLuma, const int16_t *nextLuma, int32_t w,
                                        YcPixel *cur);
+// The same write-back into a copy that the band split takes as it is: dst[j]
+// = src[j] with y as dotWriteBackMeanRow sets it, then y, cb and cr each
+// halved (arithmetic shift right by one), j < w. src and dst do not overlap.
+using DotWriteBackHalvedRowFn = void (*)(const float *t, const int16_t *prevLuma, const int16_t *nextLuma,
+                                         const YcPixel *src, int32_t w, YcPixel *dst);
 
 struct WaveletDsp {
     D4ForwardFn d4Forward;
@@ -91,6 +96,7 @@ struct WaveletDsp {
     DotDifferenceLumasRowFn dotDifferenceLumasRow;
     DotDifferencePlanarRowFn dotDifferencePlanarRow;
     DotWriteBackMeanRowFn dotWriteBackMeanRow;
+    DotWriteBackHalvedRowFn dotWriteBackHalvedRow;
 };
 
 void waveletDspInit(WaveletDsp *table, unsigned cpuFlags);
@@ -109,6 +115,8 @@ void dotDifferenceLumasRowC(const int16_t *prevLuma, YcPixel *cur, const int16_t
 void dotDifferencePlanarRowC(const int16_t *prevLuma, const int16_t *curLuma, const int16_t *nextLuma, int32_t w,
                              float *s);
 void dotWriteBackMeanRowC(const float *t, const int16_t *prevLuma, const int16_t *nextLuma, int32_t w, YcPixel *cur);
+void dotWriteBackHalvedRowC(const float *t, const int16_t *prevLuma, const int16_t *nextLuma, const YcPixel *src,
+                            int32_t w, YcPixel *dst);
 
 // One column through the two-phase detail shrink with the C transforms:
 // decompose at both phases, halve the detail pairs whose two estimates have

@@ -18,6 +18,7 @@ void waveletDspInit(WaveletDsp *table, unsigned cpuFlags)
     table->dotDifferenceLumasRow = dotDifferenceLumasRowC;
     table->dotDifferencePlanarRow = dotDifferencePlanarRowC;
     table->dotWriteBackMeanRow = dotWriteBackMeanRowC;
+    table->dotWriteBackHalvedRow = dotWriteBackHalvedRowC;
     waveletDspInitX86(table, cpuFlags);
 }
 

@@ -159,6 +159,16 @@ void dotWriteBackMeanRowC(const float *t, const int16_t *prevLuma, const int16_t
     }
 }
 
+void dotWriteBackHalvedRowC(const float *t, const int16_t *prevLuma, const int16_t *nextLuma, const YcPixel *src,
+                            int32_t w, YcPixel *dst)
+{
+    for (int32_t j = 0; j < w; j++) {
+        YcPixel p = src[j];
+        dotWriteBackMeanRowC(t + j, prevLuma + j, nextLuma + j, 1, &p);
+        dst[j] = YcPixel{(int16_t)(p.y >> 1), (int16_t)(p.cb >> 1), (int16_t)(p.cr >> 1)};
+    }
+}
+
 void dotWriteBackRowC(const float *t, int32_t w, YcPixel *cur)
 {
     for (int32_t j = 0; j < w; j++) {

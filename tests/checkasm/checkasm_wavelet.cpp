@@ -288,6 +288,19 @@ void checkPixelRows(checkasm::Context &ctx, const WaveletDsp &ref, const Wavelet
                 return;
             }
         }
+        // And into a copy, halved: the written-back pixels, each sample halved,
+        // and nothing past the width.
+        std::vector<YcPixel> halved(total, YcPixel{0x5A5, 0x5A5, 0x5A5});
+        for (int32_t j = 0; j < w; j++)
+            halved[j] = YcPixel{(int16_t)(f[1][j].y >> 1), (int16_t)(f[1][j].cb >> 1), (int16_t)(f[1][j].cr >> 1)};
+        for (DotWriteBackHalvedRowFn fn : {ref.dotWriteBackHalvedRow, opt.dotWriteBackHalvedRow}) {
+            std::vector<YcPixel> into(total, YcPixel{0x5A5, 0x5A5, 0x5A5});
+            fn(t.data(), luma2.data(), nextLuma.data(), original.data(), w, into.data());
+            if (memcmp(halved.data(), into.data(), total * sizeof(YcPixel))) {
+                ctx.fail("dotWriteBackHalvedRow", "w=%d pixels differ from the write-back halved", w);
+                return;
+            }
+        }
     }
 }
 
@@ -391,7 +404,8 @@ CHECKASM_GROUP(wavelet)
         ctx.shouldCheck("dotDifferenceLumaRow", (const void *)opt.dotDifferenceLumaRow) |
         ctx.shouldCheck("dotDifferenceLumasRow", (const void *)opt.dotDifferenceLumasRow) |
         ctx.shouldCheck("dotDifferencePlanarRow", (const void *)opt.dotDifferencePlanarRow) |
-        ctx.shouldCheck("dotWriteBackMeanRow", (const void *)opt.dotWriteBackMeanRow))
+        ctx.shouldCheck("dotWriteBackMeanRow", (const void *)opt.dotWriteBackMeanRow) |
+        ctx.shouldCheck("dotWriteBackHalvedRow", (const void *)opt.dotWriteBackHalvedRow))
         checkPixelRows(ctx, ref, opt);
     // The pass is new whenever any kernel it uses is.
     const void *passKey = (const void *)opt.shrinkColumns;

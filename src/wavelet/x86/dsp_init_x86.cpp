@@ -19,6 +19,7 @@ void waveletDspInitX86(WaveletDsp *table, unsigned cpuFlags)
     table->dotDifferenceLumasRow = dotDifferenceLumasRowSse2;
     table->dotDifferencePlanarRow = dotDifferencePlanarRowSse2;
     table->dotWriteBackMeanRow = dotWriteBackMeanRowSse2;
+    table->dotWriteBackHalvedRow = dotWriteBackHalvedRowSse2;
     if (!(cpuFlags & CPU_AVX2))
         return;
     table->d4Forward = d4ForwardAvx2;
@@ -33,6 +34,7 @@ void waveletDspInitX86(WaveletDsp *table, unsigned cpuFlags)
     table->dotDifferenceLumasRow = dotDifferenceLumasRowAvx2;
     table->dotDifferencePlanarRow = dotDifferencePlanarRowAvx2;
     table->dotWriteBackMeanRow = dotWriteBackMeanRowAvx2;
+    table->dotWriteBackHalvedRow = dotWriteBackHalvedRowAvx2;
     if (!(cpuFlags & CPU_AVX512))
         return;
     table->d4Forward = d4ForwardAvx512;

@@ -1,6 +1,7 @@
 // SSE2 versions of the wavelet kernels: four outputs at a time along a row,
 // four columns at a time down the planes.
 #include <emmintrin.h>
+#include <string.h>
 
 #include "wavelet/x86/column_lanes.h"
 #include "wavelet/x86/dsp_x86.h"
@@ -159,6 +160,25 @@ void dotWriteBackMeanRowSse2(const float *t, const int16_t *prevLuma, const int1
         writeBackMean4(t, prevLuma, nextLuma, cur, j);
     for (; j < w; j++)
         writeBackMeanPixel(t, prevLuma, nextLuma, cur, j);
+}
+
+// The row copied, written back in place and halved, 64 pixels at a time
+// while they are in the cache.
+void dotWriteBackHalvedRowSse2(const float *t, const int16_t *prevLuma, const int16_t *nextLuma, const YcPixel *src,
+                               int32_t w, YcPixel *dst)
+{
+    for (int32_t j = 0; j < w; j += 64) {
+        const int32_t n = w - j < 64 ? w - j : 64;
+        memcpy(dst + j, src + j, (size_t)n * sizeof(YcPixel));
+        dotWriteBackMeanRowSse2(t + j, prevLuma + j, nextLuma + j, n, dst + j);
+        int16_t *s = &dst[j].y;
+        int32_t i = 0;
+        for (; i + 8 <= 3 * n; i += 8)
+            _mm_storeu_si128((__m128i *)(void *)(s + i),
+                             _mm_srai_epi16(_mm_loadu_si128((const __m128i *)(const void *)(s + i)), 1));
+        for (; i < 3 * n; i++)
+            s[i] = (int16_t)(s[i] >> 1);
+    }
 }
 
 void dotWriteBackRowSse2(const float *t, int32_t w, YcPixel *cur)

@@ -19,6 +19,8 @@ void dotDifferencePlanarRowSse2(const int16_t *prevLuma, const int16_t *curLuma,
                                 float *s);
 void dotWriteBackMeanRowSse2(const float *t, const int16_t *prevLuma, const int16_t *nextLuma, int32_t w,
                              YcPixel *cur);
+void dotWriteBackHalvedRowSse2(const float *t, const int16_t *prevLuma, const int16_t *nextLuma, const YcPixel *src,
+                               int32_t w, YcPixel *dst);
 
 void d4ForwardAvx2(const float *x, int32_t n, float *out);
 void d4InverseAvx2(const float *a, const float *d, int32_t m, float *out);
@@ -34,6 +36,8 @@ void dotDifferencePlanarRowAvx2(const int16_t *prevLuma, const int16_t *curLuma,
                                 float *s);
 void dotWriteBackMeanRowAvx2(const float *t, const int16_t *prevLuma, const int16_t *nextLuma, int32_t w,
                              YcPixel *cur);
+void dotWriteBackHalvedRowAvx2(const float *t, const int16_t *prevLuma, const int16_t *nextLuma, const YcPixel *src,
+                               int32_t w, YcPixel *dst);
 
 
 void d4ForwardAvx512(const float *x, int32_t n, float *out);

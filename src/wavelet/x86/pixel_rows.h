@@ -151,6 +151,14 @@ inline void writeBackMean4(const float *t, const int16_t *prevLuma, const int16_
     c.storeY(cur + j, _mm_add_epi32(mean, _mm_cvttps_epi32(_mm_loadu_ps(t + j))));
 }
 
+inline void writeBackHalvedPixel(const float *t, const int16_t *prevLuma, const int16_t *nextLuma, const YcPixel *src,
+                                 YcPixel *dst, int32_t j)
+{
+    const int16_t y =
+        (int16_t)(uint16_t)((uint32_t)lumaMean(prevLuma, nextLuma, j) + (uint32_t)truncateToInt(t[j]));
+    dst[j] = YcPixel{(int16_t)(y >> 1), (int16_t)(src[j].cb >> 1), (int16_t)(src[j].cr >> 1)};
+}
+
 } // namespace
 } // namespace velvane
 
