@@ -63,12 +63,17 @@ struct Gather {
 };
 
 // Chroma of sixteen pixels, eight per 128-bit half, from the eight co-sited
-// samples at c[0 .. 7] and the one after them.
-inline __m256i upsample16(const uint8_t *c)
+// samples at c[0 .. 7] and the one after them; or, for the last sixteen of
+// an even row, from c[0 .. 7] alone, the last pixel repeating c[7] (the mean
+// of c[7] and itself).
+template <bool last> inline __m256i upsample16(const uint8_t *c)
 {
     const __m128i bias = _mm_set1_epi16(2048);
-    const __m128i a = _mm_cvtepu8_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(c)));
-    const __m128i b = _mm_cvtepu8_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(c + 1)));
+    const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(c));
+    const __m128i a = _mm_cvtepu8_epi16(bytes);
+    const __m128i b = _mm_cvtepu8_epi16(
+        last ? _mm_shuffle_epi8(bytes, _mm_setr_epi8(1, 2, 3, 4, 5, 6, 7, 7, 0, 0, 0, 0, 0, 0, 0, 0))
+             : _mm_loadl_epi64(reinterpret_cast<const __m128i *>(c + 1)));
     const __m128i even = _mm_sub_epi16(_mm_slli_epi16(a, 4), bias);
     const __m128i odd = _mm_sub_epi16(_mm_slli_epi16(_mm_add_epi16(a, b), 3), bias);
     return _mm256_setr_m128i(_mm_unpacklo_epi16(even, odd), _mm_unpackhi_epi16(even, odd));
@@ -87,13 +92,9 @@ void planarToPixels8Avx2(YcPixel *dst, int16_t *luma, const uint8_t *y, const ui
         return _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(vy, my), _mm256_shuffle_epi8(vb, mb)),
                                _mm256_shuffle_epi8(vr, mr));
     };
-    int x = 0;
-    // Sixteen pixels read the chroma sample after their eight, which lies
-    // within the row while x + 18 <= width.
-    for (; x + 18 <= width; x += 16) {
+    auto block = [&](int x, __m256i vb, __m256i vr) {
         const __m256i vy =
             _mm256_slli_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(y + x))), 4);
-        const __m256i vb = upsample16(cb + x / 2), vr = upsample16(cr + x / 2);
         // Pixels 0 .. 7 in the low halves, 8 .. 15 in the high ones.
         const __m256i g0 = group(vy, vb, vr, y0, b0, r0), g1 = group(vy, vb, vr, y1, b1, r1),
                       g2 = group(vy, vb, vr, y2, b2, r2);
@@ -103,6 +104,16 @@ void planarToPixels8Avx2(YcPixel *dst, int16_t *luma, const uint8_t *y, const ui
         _mm256_storeu_si256(d + 2, _mm256_permute2x128_si256(g1, g2, 0x31));
         if (luma)
             _mm256_storeu_si256(reinterpret_cast<__m256i *>(luma + x), vy);
+    };
+    int x = 0;
+    // Sixteen pixels read the chroma sample after their eight, which lies
+    // within the row while x + 17 < width + width % 2; the last sixteen of an
+    // even row repeat their last sample instead.
+    for (; x + 17 < width + width % 2; x += 16)
+        block(x, upsample16<false>(cb + x / 2), upsample16<false>(cr + x / 2));
+    if (x + 16 == width) {
+        block(x, upsample16<true>(cb + x / 2), upsample16<true>(cr + x / 2));
+        return;
     }
     planarToPixels8Sse2(dst + x, luma ? luma + x : nullptr, y + x, cb + x / 2, cr + x / 2, width - x);
 }
