@@ -63,20 +63,17 @@ struct Gather {
 };
 
 // Chroma of sixteen pixels, eight per 128-bit half, from the eight co-sited
-// samples at c[0 .. 7] and the one after them; or, for the last sixteen of
-// an even row, from c[0 .. 7] alone, the last pixel repeating c[7] (the mean
-// of c[7] and itself).
+// samples at c[0 .. 7] and the one after them: 8 times (a0 + a0, a0 + a1,
+// a1 + a1, ...) less 2048; or, for the last sixteen of an even row, from
+// c[0 .. 7] alone, the last pixel repeating c[7] (the mean of c[7] and itself).
 template <bool last> inline __m256i upsample16(const uint8_t *c)
 {
-    const __m128i bias = _mm_set1_epi16(2048);
-    const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(c));
-    const __m128i a = _mm_cvtepu8_epi16(bytes);
-    const __m128i b = _mm_cvtepu8_epi16(
-        last ? _mm_shuffle_epi8(bytes, _mm_setr_epi8(1, 2, 3, 4, 5, 6, 7, 7, 0, 0, 0, 0, 0, 0, 0, 0))
-             : _mm_loadl_epi64(reinterpret_cast<const __m128i *>(c + 1)));
-    const __m128i even = _mm_sub_epi16(_mm_slli_epi16(a, 4), bias);
-    const __m128i odd = _mm_sub_epi16(_mm_slli_epi16(_mm_add_epi16(a, b), 3), bias);
-    return _mm256_setr_m128i(_mm_unpacklo_epi16(even, odd), _mm_unpackhi_epi16(even, odd));
+    const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(c));
+    const __m128i b = last ? _mm_shuffle_epi8(a, _mm_setr_epi8(1, 2, 3, 4, 5, 6, 7, 7, 0, 0, 0, 0, 0, 0, 0, 0))
+                           : _mm_loadl_epi64(reinterpret_cast<const __m128i *>(c + 1));
+    const __m256i twice = _mm256_cvtepu8_epi16(_mm_unpacklo_epi8(a, a));
+    const __m256i pairs = _mm256_cvtepu8_epi16(_mm_unpacklo_epi8(a, b));
+    return _mm256_sub_epi16(_mm256_slli_epi16(_mm256_add_epi16(twice, pairs), 3), _mm256_set1_epi16(2048));
 }
 
 } // namespace

@@ -263,36 +263,38 @@ void downsampleCosited2Sse2(int16_t *dst, const int16_t *row, int n)
 
 namespace {
 
-// The four pixels' samples of interleaveRowSse2's p01 .. p67, stored 8 bytes
-// wide at 6-byte steps from pixel 0 on: the last store reaches two bytes
-// into pixel 8, which must belong to the row.
+// Eight pixels' samples, stored 8 bytes wide at 6-byte steps from pixel 0
+// on as {y, cb, cr, spare} groups (interleaveRowSse2's p01 .. p67): the last
+// store reaches two bytes into pixel 8, which must belong to the row.
 inline void storePixels8(YcPixel *dst, __m128i vy, __m128i vb, __m128i vr)
 {
     const __m128i zero = _mm_setzero_si128();
     const __m128i yb0 = _mm_unpacklo_epi16(vy, vb), yb1 = _mm_unpackhi_epi16(vy, vb);
     const __m128i r0 = _mm_unpacklo_epi16(vr, zero), r1 = _mm_unpackhi_epi16(vr, zero);
-    const __m128i p[4] = {_mm_unpacklo_epi32(yb0, r0), _mm_unpackhi_epi32(yb0, r0), _mm_unpacklo_epi32(yb1, r1),
-                          _mm_unpackhi_epi32(yb1, r1)};
     char *d = (char *)dst;
-    for (int j = 0; j < 4; j++) {
-        _mm_storel_epi64((__m128i *)(d + 12 * j), p[j]);
-        _mm_storel_epi64((__m128i *)(d + 12 * j + 6), _mm_srli_si128(p[j], 8));
-    }
+    auto put = [d](int at, __m128i p) {
+        _mm_storel_epi64((__m128i *)(d + at), p);
+        _mm_storeh_pd((double *)(d + at + 6), _mm_castsi128_pd(p));
+    };
+    put(0, _mm_unpacklo_epi32(yb0, r0));
+    put(12, _mm_unpackhi_epi32(yb0, r0));
+    put(24, _mm_unpacklo_epi32(yb1, r1));
+    put(36, _mm_unpackhi_epi32(yb1, r1));
 }
 
 // Chroma of eight pixels from the four co-sited samples at c[0 .. 3] and the
-// one after them: 16 (a - 128) on a sample, 8 (a + b - 256) between two.
+// one after them: 16 (a - 128) on a sample, 8 (a + b - 256) between two, that
+// is 8 times (a0 + a0, a0 + a1, a1 + a1, ...) less 2048.
 inline __m128i upsample8Sse2(const uint8_t *c)
 {
-    const __m128i zero = _mm_setzero_si128(), bias = _mm_set1_epi16(2048);
+    const __m128i zero = _mm_setzero_si128();
     int32_t a4, b4;
     memcpy(&a4, c, 4);
     memcpy(&b4, c + 1, 4);
-    const __m128i a = _mm_unpacklo_epi8(_mm_cvtsi32_si128(a4), zero);
-    const __m128i b = _mm_unpacklo_epi8(_mm_cvtsi32_si128(b4), zero);
-    const __m128i even = _mm_sub_epi16(_mm_slli_epi16(a, 4), bias);
-    const __m128i odd = _mm_sub_epi16(_mm_slli_epi16(_mm_add_epi16(a, b), 3), bias);
-    return _mm_unpacklo_epi16(even, odd);
+    const __m128i a = _mm_cvtsi32_si128(a4), b = _mm_cvtsi32_si128(b4);
+    const __m128i twice = _mm_unpacklo_epi8(_mm_unpacklo_epi8(a, a), zero);
+    const __m128i pairs = _mm_unpacklo_epi8(_mm_unpacklo_epi8(a, b), zero);
+    return _mm_sub_epi16(_mm_slli_epi16(_mm_add_epi16(twice, pairs), 3), _mm_set1_epi16(2048));
 }
 
 } // namespace
@@ -320,23 +322,23 @@ void pixelsToPlanar8Sse2(uint8_t *y, uint8_t *cb, uint8_t *cr, const YcPixel *sr
     // The loads of deinterleaveRowSse2: two bytes into pixel x + 8.
     for (; x + 8 < width; x += 8) {
         const char *s = (const char *)(src + x);
-        __m128i q[4];
-        for (int j = 0; j < 4; j++)
-            q[j] = _mm_unpacklo_epi64(_mm_loadl_epi64((const __m128i *)(s + 12 * j)),
-                                      _mm_loadl_epi64((const __m128i *)(s + 12 * j + 6)));
-        const __m128i t0 = _mm_unpacklo_epi16(q[0], q[1]), t1 = _mm_unpackhi_epi16(q[0], q[1]);
-        const __m128i t2 = _mm_unpacklo_epi16(q[2], q[3]), t3 = _mm_unpackhi_epi16(q[2], q[3]);
-        const __m128i s0 = _mm_unpacklo_epi16(t0, t1), s1 = _mm_unpackhi_epi16(t0, t1);
+        auto pair = [s](int at) {
+            return _mm_castpd_si128(
+                _mm_loadh_pd(_mm_castsi128_pd(_mm_loadl_epi64((const __m128i *)(s + at))), (const double *)(s + at + 6)));
+        };
+        // q0 = y0 b0 r0 x y1 b1 r1 x, q1 = pixels 2 and 3, ...
+        const __m128i q0 = pair(0), q1 = pair(12), q2 = pair(24), q3 = pair(36);
+        const __m128i t0 = _mm_unpacklo_epi16(q0, q1), t1 = _mm_unpackhi_epi16(q0, q1);
+        const __m128i t2 = _mm_unpacklo_epi16(q2, q3), t3 = _mm_unpackhi_epi16(q2, q3);
+        const __m128i s0 = _mm_unpacklo_epi16(t0, t1), s1 = _mm_unpackhi_epi16(t0, t1); // y0-3 b0-3, r0-3 x
         const __m128i s2 = _mm_unpacklo_epi16(t2, t3), s3 = _mm_unpackhi_epi16(t2, t3);
         const __m128i vy = _mm_srai_epi16(_mm_adds_epi16(_mm_unpacklo_epi64(s0, s2), round), 4);
-        // The chroma of the even pixels, sign-extended from their 32-bit lanes.
-        auto even = [&](__m128i v) {
-            v = _mm_srai_epi16(_mm_adds_epi16(v, round), 4);
-            return _mm_srai_epi32(_mm_slli_epi32(v, 16), 16);
-        };
-        const __m128i c = _mm_add_epi16(_mm_packs_epi32(even(_mm_unpackhi_epi64(s0, s2)),
-                                                        even(_mm_unpacklo_epi64(s1, s3))), bias);
-        const __m128i bytes = _mm_packus_epi16(vy, c); // y x 8, cb x 4, cr x 4
+        // The chroma of the even pixels, from the low halves of the dwords
+        // of b0-7 and r0-7, sign-extended and packed: b0 b2 b4 b6 r0 r2 r4 r6.
+        auto even = [](__m128i v) { return _mm_srai_epi32(_mm_slli_epi32(v, 16), 16); };
+        const __m128i c = _mm_packs_epi32(even(_mm_unpackhi_epi64(s0, s2)), even(_mm_unpacklo_epi64(s1, s3)));
+        const __m128i vc = _mm_add_epi16(_mm_srai_epi16(_mm_adds_epi16(c, round), 4), bias);
+        const __m128i bytes = _mm_packus_epi16(vy, vc); // y x 8, cb x 4, cr x 4
         _mm_storel_epi64((__m128i *)(y + x), bytes);
         const int32_t b = _mm_cvtsi128_si32(_mm_srli_si128(bytes, 8)), r = _mm_cvtsi128_si32(_mm_srli_si128(bytes, 12));
         memcpy(cb + x / 2, &b, 4);
