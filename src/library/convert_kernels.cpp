@@ -319,15 +319,20 @@ void pixelsToPlanar8Sse2(uint8_t *y, uint8_t *cb, uint8_t *cr, const YcPixel *sr
 {
     const __m128i round = _mm_set1_epi16(8), bias = _mm_set1_epi16(128);
     int x = 0;
-    // The loads of deinterleaveRowSse2: two bytes into pixel x + 8.
-    for (; x + 8 < width; x += 8) {
+    // The loads of deinterleaveRowSse2 reach two bytes into pixel x + 8; the
+    // last eight pixels of a row load their last pixel from two bytes before
+    // it instead and shift those out.
+    for (; x + 8 <= width; x += 8) {
         const char *s = (const char *)(src + x);
         auto pair = [s](int at) {
             return _mm_castpd_si128(
                 _mm_loadh_pd(_mm_castsi128_pd(_mm_loadl_epi64((const __m128i *)(s + at))), (const double *)(s + at + 6)));
         };
         // q0 = y0 b0 r0 x y1 b1 r1 x, q1 = pixels 2 and 3, ...
-        const __m128i q0 = pair(0), q1 = pair(12), q2 = pair(24), q3 = pair(36);
+        const __m128i q0 = pair(0), q1 = pair(12), q2 = pair(24);
+        const __m128i q3 = x + 8 < width ? pair(36)
+                                         : _mm_unpacklo_epi64(_mm_loadl_epi64((const __m128i *)(s + 36)),
+                                                              _mm_srli_epi64(_mm_loadl_epi64((const __m128i *)(s + 40)), 16));
         const __m128i t0 = _mm_unpacklo_epi16(q0, q1), t1 = _mm_unpackhi_epi16(q0, q1);
         const __m128i t2 = _mm_unpacklo_epi16(q2, q3), t3 = _mm_unpackhi_epi16(q2, q3);
         const __m128i s0 = _mm_unpacklo_epi16(t0, t1), s1 = _mm_unpackhi_epi16(t0, t1); // y0-3 b0-3, r0-3 x

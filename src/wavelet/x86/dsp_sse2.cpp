@@ -144,7 +144,20 @@ void dotDifferenceLumasRowSse2(const int16_t *prevLuma, YcPixel *cur, const int1
 void dotDifferencePlanarRowSse2(const int16_t *prevLuma, const int16_t *curLuma, const int16_t *nextLuma, int32_t w,
                                 float *s)
 {
+    // Eight at a time: the mean in 16 bits, (a & b) + ((a ^ b) >> 1), then
+    // the difference, which takes 17, in dwords.
+    auto widen = [](__m128i v, bool high) {
+        return high ? _mm_srai_epi32(_mm_unpackhi_epi16(v, v), 16) : _mm_srai_epi32(_mm_unpacklo_epi16(v, v), 16);
+    };
     int32_t j = 0;
+    for (; j + 8 <= w; j += 8) {
+        const __m128i a = _mm_loadu_si128((const __m128i *)(const void *)(prevLuma + j));
+        const __m128i b = _mm_loadu_si128((const __m128i *)(const void *)(nextLuma + j));
+        const __m128i c = _mm_loadu_si128((const __m128i *)(const void *)(curLuma + j));
+        const __m128i mean = _mm_add_epi16(_mm_and_si128(a, b), _mm_srai_epi16(_mm_xor_si128(a, b), 1));
+        _mm_storeu_ps(s + j, _mm_cvtepi32_ps(_mm_sub_epi32(widen(c, false), widen(mean, false))));
+        _mm_storeu_ps(s + j + 4, _mm_cvtepi32_ps(_mm_sub_epi32(widen(c, true), widen(mean, true))));
+    }
     for (; j + 4 <= w; j += 4)
         differencePlanar4(prevLuma, curLuma, nextLuma, s, j);
     for (; j < w; j++)
