@@ -69,6 +69,9 @@ __attribute__((always_inline)) inline __m256i averageVector(const AverageRowArgs
 
 template <bool usePrevious> void averageRow(int16_t *dst, const AverageRowArgs *a, int32_t pixels)
 {
+    // The row pointers in a copy of the arguments that no store can reach,
+    // so that they stay in registers across the stores to dst.
+    const AverageRowArgs args = *a;
     // Sixteen pixels are 48 lanes: three vectors, thresholds in three phases.
     int16_t lanes[2][48];
     for (int k = 0; k < 48; k++) {
@@ -86,9 +89,9 @@ template <bool usePrevious> void averageRow(int16_t *dst, const AverageRowArgs *
     for (ptrdiff_t i = 0;; i += 48) {
         if (i + 48 > n)
             i = n - 48;
-        const __m256i r0 = averageVector<usePrevious>(a, i, tLow[0], tHigh[0]);
-        const __m256i r1 = averageVector<usePrevious>(a, i + 16, tLow[1], tHigh[1]);
-        const __m256i r2 = averageVector<usePrevious>(a, i + 32, tLow[2], tHigh[2]);
+        const __m256i r0 = averageVector<usePrevious>(&args, i, tLow[0], tHigh[0]);
+        const __m256i r1 = averageVector<usePrevious>(&args, i + 16, tLow[1], tHigh[1]);
+        const __m256i r2 = averageVector<usePrevious>(&args, i + 32, tLow[2], tHigh[2]);
         store(dst + i, _mm256_sll_epi16(r0, shift));
         store(dst + i + 16, _mm256_sll_epi16(r1, shift));
         store(dst + i + 32, _mm256_sll_epi16(r2, shift));
