@@ -274,7 +274,9 @@ inline void storePixels8(YcPixel *dst, __m128i vy, __m128i vb, __m128i vr)
     char *d = (char *)dst;
     auto put = [d](int at, __m128i p) {
         _mm_storel_epi64((__m128i *)(d + at), p);
-        _mm_storeh_pd((double *)(d + at + 6), _mm_castsi128_pd(p));
+        double high; // through a copy: the address need not be aligned
+        _mm_storeh_pd(&high, _mm_castsi128_pd(p));
+        memcpy(d + at + 6, &high, 8);
     };
     put(0, _mm_unpacklo_epi32(yb0, r0));
     put(12, _mm_unpackhi_epi32(yb0, r0));
@@ -325,8 +327,9 @@ void pixelsToPlanar8Sse2(uint8_t *y, uint8_t *cb, uint8_t *cr, const YcPixel *sr
     for (; x + 8 <= width; x += 8) {
         const char *s = (const char *)(src + x);
         auto pair = [s](int at) {
-            return _mm_castpd_si128(
-                _mm_loadh_pd(_mm_castsi128_pd(_mm_loadl_epi64((const __m128i *)(s + at))), (const double *)(s + at + 6)));
+            double high; // through a copy: the address need not be aligned
+            memcpy(&high, s + at + 6, 8);
+            return _mm_castpd_si128(_mm_loadh_pd(_mm_castsi128_pd(_mm_loadl_epi64((const __m128i *)(s + at))), &high));
         };
         // q0 = y0 b0 r0 x y1 b1 r1 x, q1 = pixels 2 and 3, ...
         const __m128i q0 = pair(0), q1 = pair(12), q2 = pair(24);
