@@ -21,44 +21,44 @@ __m256i lanes16(const int8_t (&src)[8])
 }
 
 // Eight pixels are 24 lanes, three 128-bit groups: y0 b0 r0 y1 b1 r1 y2 b2 |
-// r2 y3 b3 r3 y4 b4 r4 y5 | b5 r5 y6 b6 r6 y7 b7 r7. For group g and each of
-// y, cb, cr, which pixel's sample goes to each lane.
+// r2 y3 b3 r3 y4 b4 r4 y5 | b5 r5 y6 b6 r6 y7 b7 r7. Component c of pixel p
+// lies at lane (3 p + c) mod 8 of its group, and no two pixels of one
+// component share that lane: one shuffle of each component puts every sample
+// at its lane for whichever group holds it, and the groups are blends of the
+// three shuffled vectors. In group g, lane l holds component (8 g + l) mod 3:
+// these are the lanes of cb and of cr in each group, as blend masks.
+constexpr int kCb0 = 0x92, kCb1 = 0x24, kCb2 = 0x49; // lanes 1, 4, 7 | 2, 5 | 0, 3, 6
+constexpr int kCr0 = 0x24, kCr1 = 0x49, kCr2 = 0x92;
+
+// The shuffles: lane l of component c's vector gets the pixel p with
+// (3 p + c) mod 8 = l.
 struct Layout {
-    __m256i fromY[3], fromB[3], fromR[3];
+    __m256i toLanes[3];
     Layout()
     {
-        for (int g = 0; g < 3; g++) {
-            int8_t y[8], b[8], r[8];
-            for (int i = 0; i < 8; i++) {
-                const int lane = 8 * g + i, pixel = lane / 3, component = lane % 3;
-                y[i] = component == 0 ? (int8_t)pixel : -1;
-                b[i] = component == 1 ? (int8_t)pixel : -1;
-                r[i] = component == 2 ? (int8_t)pixel : -1;
-            }
-            fromY[g] = lanes16(y);
-            fromB[g] = lanes16(b);
-            fromR[g] = lanes16(r);
+        for (int c = 0; c < 3; c++) {
+            int8_t from[8];
+            for (int p = 0; p < 8; p++)
+                from[(3 * p + c) % 8] = (int8_t)p;
+            toLanes[c] = lanes16(from);
         }
     }
 };
 
-// The reverse: from group g, the lanes of pixels 0 .. 7's luma, and of the
-// even pixels' cb (lanes 0 .. 3) and cr (lanes 4 .. 7).
+// The reverse: blends of the groups hold every luma, and every even pixel's
+// cb and cr, at those lanes; these shuffles bring pixels 0 .. 7's luma, and
+// the even pixels' cb (lanes 0 .. 3) and cr (lanes 4 .. 7), into order.
 struct Gather {
-    __m256i toY[3], toC[3];
+    __m256i toY, toC;
     Gather()
     {
-        for (int g = 0; g < 3; g++) {
-            int8_t y[8], c[8];
-            for (int i = 0; i < 8; i++) {
-                const int yLane = 3 * i - 8 * g;
-                const int cLane = (i < 4 ? 3 * (2 * i) + 1 : 3 * (2 * (i - 4)) + 2) - 8 * g;
-                y[i] = yLane >= 0 && yLane < 8 ? (int8_t)yLane : -1;
-                c[i] = cLane >= 0 && cLane < 8 ? (int8_t)cLane : -1;
-            }
-            toY[g] = lanes16(y);
-            toC[g] = lanes16(c);
+        int8_t y[8], c[8];
+        for (int i = 0; i < 8; i++) {
+            y[i] = (int8_t)(3 * i % 8);
+            c[i] = (int8_t)(i < 4 ? (6 * i + 1) % 8 : (6 * (i - 4) + 2) % 8);
         }
+        toY = lanes16(y);
+        toC = lanes16(c);
     }
 };
 
@@ -82,19 +82,16 @@ void planarToPixels8Avx2(YcPixel *dst, int16_t *luma, const uint8_t *y, const ui
                          int width)
 {
     static const Layout layout;
-    const __m256i y0 = layout.fromY[0], y1 = layout.fromY[1], y2 = layout.fromY[2];
-    const __m256i b0 = layout.fromB[0], b1 = layout.fromB[1], b2 = layout.fromB[2];
-    const __m256i r0 = layout.fromR[0], r1 = layout.fromR[1], r2 = layout.fromR[2];
-    auto group = [](__m256i vy, __m256i vb, __m256i vr, __m256i my, __m256i mb, __m256i mr) {
-        return _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(vy, my), _mm256_shuffle_epi8(vb, mb)),
-                               _mm256_shuffle_epi8(vr, mr));
-    };
+    const __m256i toY = layout.toLanes[0], toB = layout.toLanes[1], toR = layout.toLanes[2];
     auto block = [&](int x, __m256i vb, __m256i vr) {
         const __m256i vy =
             _mm256_slli_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(y + x))), 4);
         // Pixels 0 .. 7 in the low halves, 8 .. 15 in the high ones.
-        const __m256i g0 = group(vy, vb, vr, y0, b0, r0), g1 = group(vy, vb, vr, y1, b1, r1),
-                      g2 = group(vy, vb, vr, y2, b2, r2);
+        const __m256i sy = _mm256_shuffle_epi8(vy, toY), sb = _mm256_shuffle_epi8(vb, toB),
+                      sr = _mm256_shuffle_epi8(vr, toR);
+        const __m256i g0 = _mm256_blend_epi16(_mm256_blend_epi16(sy, sb, kCb0), sr, kCr0);
+        const __m256i g1 = _mm256_blend_epi16(_mm256_blend_epi16(sy, sb, kCb1), sr, kCr1);
+        const __m256i g2 = _mm256_blend_epi16(_mm256_blend_epi16(sy, sb, kCb2), sr, kCr2);
         __m256i *d = reinterpret_cast<__m256i *>(dst + x);
         _mm256_storeu_si256(d, _mm256_permute2x128_si256(g0, g1, 0x20));
         _mm256_storeu_si256(d + 1, _mm256_permute2x128_si256(g2, g0, 0x30));
@@ -118,8 +115,7 @@ void planarToPixels8Avx2(YcPixel *dst, int16_t *luma, const uint8_t *y, const ui
 void pixelsToPlanar8Avx2(uint8_t *y, uint8_t *cb, uint8_t *cr, const YcPixel *src, int width)
 {
     static const Gather gather;
-    const __m256i y0 = gather.toY[0], y1 = gather.toY[1], y2 = gather.toY[2];
-    const __m256i c0 = gather.toC[0], c1 = gather.toC[1], c2 = gather.toC[2];
+    const __m256i toY = gather.toY, toC = gather.toC;
     const __m256i round = _mm256_set1_epi16(8), bias = _mm256_set1_epi16(128);
     // Dwords of the packed bytes: y of pixels 0 - 7 (0, 1), chroma (2, 3),
     // y of 8 - 15 (4, 5), chroma (6, 7); cb and cr alternate in the chroma.
@@ -130,12 +126,16 @@ void pixelsToPlanar8Avx2(uint8_t *y, uint8_t *cb, uint8_t *cr, const YcPixel *sr
         // Pixels 0 .. 7 in the low halves, 8 .. 15 in the high ones.
         const __m256i g0 = _mm256_loadu2_m128i(s + 3, s), g1 = _mm256_loadu2_m128i(s + 4, s + 1),
                       g2 = _mm256_loadu2_m128i(s + 5, s + 2);
-        auto collect = [&](__m256i m0, __m256i m1, __m256i m2) {
-            return _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(g0, m0), _mm256_shuffle_epi8(g1, m1)),
-                                   _mm256_shuffle_epi8(g2, m2));
-        };
-        const __m256i vy = _mm256_srai_epi16(_mm256_adds_epi16(collect(y0, y1, y2), round), 4);
-        const __m256i vc = _mm256_add_epi16(_mm256_srai_epi16(_mm256_adds_epi16(collect(c0, c1, c2), round), 4), bias);
+        // The lumas: lanes 0, 3, 6 of group 0, 1, 4, 7 of group 1, 2, 5 of
+        // group 2.
+        const __m256i ys = _mm256_blend_epi16(_mm256_blend_epi16(g0, g1, 0x92), g2, 0x24);
+        // The even pixels' chroma: cb0, cb2, cr0 from group 0 (lanes 1, 7,
+        // 2), cr2, cb4, cr4 from group 1 (lanes 0, 5, 6), cb6, cr6 from
+        // group 2 (lanes 3, 4).
+        const __m256i cs = _mm256_blend_epi16(_mm256_blend_epi16(g0, g1, 0x61), g2, 0x18);
+        const __m256i vy = _mm256_srai_epi16(_mm256_adds_epi16(_mm256_shuffle_epi8(ys, toY), round), 4);
+        const __m256i vc =
+            _mm256_add_epi16(_mm256_srai_epi16(_mm256_adds_epi16(_mm256_shuffle_epi8(cs, toC), round), 4), bias);
         const __m256i bytes = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(vy, vc), order);
         _mm_storeu_si128(reinterpret_cast<__m128i *>(y + x), _mm256_castsi256_si128(bytes));
         const __m128i c = _mm256_extracti128_si256(bytes, 1);
