@@ -1,6 +1,10 @@
 #include "library/convert_kernels.h"
 
+#include <string.h>
+
 #include <algorithm>
+
+#include "common/cpu_flags.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -62,6 +66,46 @@ void downsampleCosited2C(int16_t *dst, const int16_t *row, int n)
 {
     for (int k = 0; k < n; k++)
         dst[k] = row[2 * k];
+}
+
+void planarToPixels8From(YcPixel *dst, int16_t *luma, const uint8_t *y, const uint8_t *cb, const uint8_t *cr,
+                         int begin, int width)
+{
+    const int cw = (width + 1) / 2;
+    for (int i = begin; i < width; i++) {
+        const int k = i >> 1;
+        dst[i].y = (int16_t)(y[i] << 4);
+        if ((i & 1) == 0 || k + 1 == cw) { // on a sample, or past the last one
+            dst[i].cb = (int16_t)((cb[k] - 128) * 16);
+            dst[i].cr = (int16_t)((cr[k] - 128) * 16);
+        } else { // the floored mean of two host samples, 16 (a - 128) and 16 (b - 128)
+            dst[i].cb = (int16_t)((cb[k] + cb[k + 1] - 256) * 8);
+            dst[i].cr = (int16_t)((cr[k] + cr[k + 1] - 256) * 8);
+        }
+        if (luma)
+            luma[i] = dst[i].y;
+    }
+}
+
+void planarToPixels8C(YcPixel *dst, int16_t *luma, const uint8_t *y, const uint8_t *cb, const uint8_t *cr, int width)
+{
+    planarToPixels8From(dst, luma, y, cb, cr, 0, width);
+}
+
+void pixelsToPlanar8From(uint8_t *y, uint8_t *cb, uint8_t *cr, const YcPixel *src, int begin, int width)
+{
+    for (int i = begin; i < width; i++) {
+        y[i] = (uint8_t)std::clamp((src[i].y + 8) >> 4, 0, 255);
+        if ((i & 1) == 0) {
+            cb[i >> 1] = (uint8_t)std::clamp(((src[i].cb + 8) >> 4) + 128, 0, 255);
+            cr[i >> 1] = (uint8_t)std::clamp(((src[i].cr + 8) >> 4) + 128, 0, 255);
+        }
+    }
+}
+
+void pixelsToPlanar8C(uint8_t *y, uint8_t *cb, uint8_t *cr, const YcPixel *src, int width)
+{
+    pixelsToPlanar8From(y, cb, cr, src, 0, width);
 }
 
 #if defined(__SSE2__)
@@ -217,26 +261,136 @@ void downsampleCosited2Sse2(int16_t *dst, const int16_t *row, int n)
     downsampleCosited2C(dst + k, row + 2 * k, n - k);
 }
 
+namespace {
+
+// Eight pixels' samples, stored 8 bytes wide at 6-byte steps from pixel 0
+// on as {y, cb, cr, spare} groups (interleaveRowSse2's p01 .. p67): the last
+// store reaches two bytes into pixel 8, which must belong to the row.
+inline void storePixels8(YcPixel *dst, __m128i vy, __m128i vb, __m128i vr)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i yb0 = _mm_unpacklo_epi16(vy, vb), yb1 = _mm_unpackhi_epi16(vy, vb);
+    const __m128i r0 = _mm_unpacklo_epi16(vr, zero), r1 = _mm_unpackhi_epi16(vr, zero);
+    char *d = (char *)dst;
+    auto put = [d](int at, __m128i p) {
+        _mm_storel_epi64((__m128i *)(d + at), p);
+        double high; // through a copy: the address need not be aligned
+        _mm_storeh_pd(&high, _mm_castsi128_pd(p));
+        memcpy(d + at + 6, &high, 8);
+    };
+    put(0, _mm_unpacklo_epi32(yb0, r0));
+    put(12, _mm_unpackhi_epi32(yb0, r0));
+    put(24, _mm_unpacklo_epi32(yb1, r1));
+    put(36, _mm_unpackhi_epi32(yb1, r1));
+}
+
+// Chroma of eight pixels from the four co-sited samples at c[0 .. 3] and the
+// one after them: 16 (a - 128) on a sample, 8 (a + b - 256) between two, that
+// is 8 times (a0 + a0, a0 + a1, a1 + a1, ...) less 2048.
+inline __m128i upsample8Sse2(const uint8_t *c)
+{
+    const __m128i zero = _mm_setzero_si128();
+    int32_t a4, b4;
+    memcpy(&a4, c, 4);
+    memcpy(&b4, c + 1, 4);
+    const __m128i a = _mm_cvtsi32_si128(a4), b = _mm_cvtsi32_si128(b4);
+    const __m128i twice = _mm_unpacklo_epi8(_mm_unpacklo_epi8(a, a), zero);
+    const __m128i pairs = _mm_unpacklo_epi8(_mm_unpacklo_epi8(a, b), zero);
+    return _mm_sub_epi16(_mm_slli_epi16(_mm_add_epi16(twice, pairs), 3), _mm_set1_epi16(2048));
+}
+
+} // namespace
+
+void planarToPixels8Sse2(YcPixel *dst, int16_t *luma, const uint8_t *y, const uint8_t *cb, const uint8_t *cr,
+                         int width)
+{
+    const __m128i zero = _mm_setzero_si128();
+    int x = 0;
+    // Eight pixels read the chroma sample after their four, and store two
+    // bytes into pixel x + 8: both lie within the row while x + 10 <= width.
+    for (; x + 10 <= width; x += 8) {
+        const __m128i vy = _mm_slli_epi16(_mm_unpacklo_epi8(_mm_loadl_epi64((const __m128i *)(y + x)), zero), 4);
+        storePixels8(dst + x, vy, upsample8Sse2(cb + x / 2), upsample8Sse2(cr + x / 2));
+        if (luma)
+            _mm_storeu_si128((__m128i *)(luma + x), vy);
+    }
+    planarToPixels8From(dst, luma, y, cb, cr, x, width);
+}
+
+void pixelsToPlanar8Sse2(uint8_t *y, uint8_t *cb, uint8_t *cr, const YcPixel *src, int width)
+{
+    const __m128i round = _mm_set1_epi16(8), bias = _mm_set1_epi16(128);
+    int x = 0;
+    // The loads of deinterleaveRowSse2 reach two bytes into pixel x + 8; the
+    // last eight pixels of a row load their last pixel from two bytes before
+    // it instead and shift those out.
+    for (; x + 8 <= width; x += 8) {
+        const char *s = (const char *)(src + x);
+        auto pair = [s](int at) {
+            double high; // through a copy: the address need not be aligned
+            memcpy(&high, s + at + 6, 8);
+            return _mm_castpd_si128(_mm_loadh_pd(_mm_castsi128_pd(_mm_loadl_epi64((const __m128i *)(s + at))), &high));
+        };
+        // q0 = y0 b0 r0 x y1 b1 r1 x, q1 = pixels 2 and 3, ...
+        const __m128i q0 = pair(0), q1 = pair(12), q2 = pair(24);
+        const __m128i q3 = x + 8 < width ? pair(36)
+                                         : _mm_unpacklo_epi64(_mm_loadl_epi64((const __m128i *)(s + 36)),
+                                                              _mm_srli_epi64(_mm_loadl_epi64((const __m128i *)(s + 40)), 16));
+        const __m128i t0 = _mm_unpacklo_epi16(q0, q1), t1 = _mm_unpackhi_epi16(q0, q1);
+        const __m128i t2 = _mm_unpacklo_epi16(q2, q3), t3 = _mm_unpackhi_epi16(q2, q3);
+        const __m128i s0 = _mm_unpacklo_epi16(t0, t1), s1 = _mm_unpackhi_epi16(t0, t1); // y0-3 b0-3, r0-3 x
+        const __m128i s2 = _mm_unpacklo_epi16(t2, t3), s3 = _mm_unpackhi_epi16(t2, t3);
+        const __m128i vy = _mm_srai_epi16(_mm_adds_epi16(_mm_unpacklo_epi64(s0, s2), round), 4);
+        // The chroma of the even pixels, from the low halves of the dwords
+        // of b0-7 and r0-7, sign-extended and packed: b0 b2 b4 b6 r0 r2 r4 r6.
+        auto even = [](__m128i v) { return _mm_srai_epi32(_mm_slli_epi32(v, 16), 16); };
+        const __m128i c = _mm_packs_epi32(even(_mm_unpackhi_epi64(s0, s2)), even(_mm_unpacklo_epi64(s1, s3)));
+        const __m128i vc = _mm_add_epi16(_mm_srai_epi16(_mm_adds_epi16(c, round), 4), bias);
+        const __m128i bytes = _mm_packus_epi16(vy, vc); // y x 8, cb x 4, cr x 4
+        _mm_storel_epi64((__m128i *)(y + x), bytes);
+        const int32_t b = _mm_cvtsi128_si32(_mm_srli_si128(bytes, 8)), r = _mm_cvtsi128_si32(_mm_srli_si128(bytes, 12));
+        memcpy(cb + x / 2, &b, 4);
+        memcpy(cr + x / 2, &r, 4);
+    }
+    pixelsToPlanar8From(y, cb, cr, src, x, width);
+}
+
 #endif
 
 const ConvertKernels &convertKernelsC()
 {
-    static const ConvertKernels k = {interleaveRowC,    deinterleaveRowC,  lumaToHost8C,
-                                     chromaToHost8C,    lumaFromHost8C,    chromaFromHost8C,
-                                     upsampleCosited2C, downsampleCosited2C};
+    static const ConvertKernels k = {interleaveRowC,    deinterleaveRowC,    lumaToHost8C,
+                                     chromaToHost8C,    lumaFromHost8C,      chromaFromHost8C,
+                                     upsampleCosited2C, downsampleCosited2C, planarToPixels8C,
+                                     pixelsToPlanar8C};
     return k;
 }
 
 const ConvertKernels &convertKernels()
 {
 #if defined(__SSE2__)
-    static const ConvertKernels k = {interleaveRowSse2,    deinterleaveRowSse2,  lumaToHost8Sse2,
-                                     chromaToHost8Sse2,    lumaFromHost8Sse2,    chromaFromHost8Sse2,
-                                     upsampleCosited2Sse2, downsampleCosited2Sse2};
+    static const ConvertKernels k = {interleaveRowSse2,    deinterleaveRowSse2,    lumaToHost8Sse2,
+                                     chromaToHost8Sse2,    lumaFromHost8Sse2,      chromaFromHost8Sse2,
+                                     upsampleCosited2Sse2, downsampleCosited2Sse2, planarToPixels8Sse2,
+                                     pixelsToPlanar8Sse2};
     return k;
 #else
     return convertKernelsC();
 #endif
+}
+
+const ConvertKernels &convertKernels(unsigned cpuFlags)
+{
+    if (cpuFlags & CPU_AVX2) {
+        static const ConvertKernels k = [] {
+            ConvertKernels t = convertKernels();
+            t.planarToPixels8 = planarToPixels8Avx2;
+            t.pixelsToPlanar8 = pixelsToPlanar8Avx2;
+            return t;
+        }();
+        return k;
+    }
+    return cpuFlags & CPU_SSE2 ? convertKernels() : convertKernelsC();
 }
 
 namespace {

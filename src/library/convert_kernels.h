@@ -30,6 +30,16 @@ using UpsampleFn = void (*)(int16_t *dst, const int16_t *c, int n);
 // an odd-width row of 2n - 1 samples is enough.
 using DownsampleFn = void (*)(int16_t *dst, const int16_t *row, int n);
 
+// One row of 8-bit 4:2:2 planes straight to `width` >= 1 pixels: what
+// lumaToHost8, chromaToHost8 and upsampleCositedRow of both chroma rows, then
+// interleaveRow, give, in one pass. With `luma`, luma[i] = dst[i].y as well.
+// Reads y[0 .. width - 1], cb and cr [0 .. (width + 1) / 2 - 1].
+using PlanarToPixels8Fn = void (*)(YcPixel *dst, int16_t *luma, const uint8_t *y, const uint8_t *cb,
+                                   const uint8_t *cr, int width);
+// And back in one pass: what deinterleaveRow, lumaFromHost8, and
+// downsampleCosited2 and chromaFromHost8 of both chroma rows give.
+using PixelsToPlanar8Fn = void (*)(uint8_t *y, uint8_t *cb, uint8_t *cr, const YcPixel *src, int width);
+
 struct ConvertKernels {
     InterleaveRowFn interleaveRow;
     DeinterleaveRowFn deinterleaveRow;
@@ -39,6 +49,8 @@ struct ConvertKernels {
     FromHost8Fn chromaFromHost8;
     UpsampleFn upsampleCosited2;
     DownsampleFn downsampleCosited2;
+    PlanarToPixels8Fn planarToPixels8;
+    PixelsToPlanar8Fn pixelsToPlanar8;
 };
 
 void interleaveRowC(YcPixel *dst, const int16_t *y, const int16_t *cb, const int16_t *cr, int n);
@@ -49,6 +61,12 @@ void lumaFromHost8C(uint8_t *dst, const int16_t *src, int n);
 void chromaFromHost8C(uint8_t *dst, const int16_t *src, int n);
 void upsampleCosited2C(int16_t *dst, const int16_t *c, int n);
 void downsampleCosited2C(int16_t *dst, const int16_t *row, int n);
+void planarToPixels8C(YcPixel *dst, int16_t *luma, const uint8_t *y, const uint8_t *cb, const uint8_t *cr, int width);
+void pixelsToPlanar8C(uint8_t *y, uint8_t *cb, uint8_t *cr, const YcPixel *src, int width);
+// The scalar versions from pixel `begin` (even) on: the vector versions' tails.
+void planarToPixels8From(YcPixel *dst, int16_t *luma, const uint8_t *y, const uint8_t *cb, const uint8_t *cr,
+                         int begin, int width);
+void pixelsToPlanar8From(uint8_t *y, uint8_t *cb, uint8_t *cr, const YcPixel *src, int begin, int width);
 
 #if defined(__SSE2__)
 #define VELVANE_HAVE_SSE2_CONVERT 1
@@ -60,11 +78,19 @@ void lumaFromHost8Sse2(uint8_t *dst, const int16_t *src, int n);
 void chromaFromHost8Sse2(uint8_t *dst, const int16_t *src, int n);
 void upsampleCosited2Sse2(int16_t *dst, const int16_t *c, int n);
 void downsampleCosited2Sse2(int16_t *dst, const int16_t *row, int n);
+void planarToPixels8Sse2(YcPixel *dst, int16_t *luma, const uint8_t *y, const uint8_t *cb, const uint8_t *cr,
+                         int width);
+void pixelsToPlanar8Sse2(uint8_t *y, uint8_t *cb, uint8_t *cr, const YcPixel *src, int width);
 #endif
+void planarToPixels8Avx2(YcPixel *dst, int16_t *luma, const uint8_t *y, const uint8_t *cb, const uint8_t *cr,
+                         int width);
+void pixelsToPlanar8Avx2(uint8_t *y, uint8_t *cb, uint8_t *cr, const YcPixel *src, int width);
 
-// The scalar table, and the fastest one this build has (SSE2 is part of x86-64).
+// The scalar table, and the fastest one this build has (SSE2 is part of
+// x86-64), or the fastest the CPU flags (common/cpu_flags.h) allow.
 const ConvertKernels &convertKernelsC();
 const ConvertKernels &convertKernels();
+const ConvertKernels &convertKernels(unsigned cpuFlags);
 
 // Samples of any depth (8, 10, 12 or 16 bits, deep ones as host-order 16-bit
 // words) to and from the host's scale. Deeper samples land on the same 12-bit

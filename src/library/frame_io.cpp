@@ -44,8 +44,8 @@ std::string frameProblem(const VelvaneFrame &f, int width)
     return std::string();
 }
 
-FrameIo::FrameIo(int width, int height, int workers)
-    : width_(width), height_(height), k_(convertKernels()),
+FrameIo::FrameIo(int width, int height, int workers, unsigned cpuFlags)
+    : width_(width), height_(height), k_(convertKernels(cpuFlags)),
       rows_((size_t)(workers < 1 ? 1 : workers),
             Rows{std::vector<int16_t>((size_t)width), std::vector<int16_t>((size_t)width),
                  std::vector<int16_t>((size_t)width), std::vector<int16_t>((size_t)width + 4)})
@@ -76,8 +76,12 @@ void FrameIo::toPixelRows(const VelvaneFrame &f, YcPixel *dst, int stride, int b
             // A large copy may leave the lines it writes out of the cache.
             written = reinterpret_cast<const YcPixel *>(row(f, 0, r));
             memcpy(out, written, (size_t)width * sizeof(YcPixel));
+        } else if (f.format == VELVANE_PIXEL_YUV422P8) {
+            k_.planarToPixels8(out, luma ? luma + (size_t)r * width : nullptr, row(f, 0, r), row(f, 1, r),
+                               row(f, 2, r), width);
+            continue;
         } else {
-            const int depth = f.format == VELVANE_PIXEL_YUV422P8 ? 8 : f.bit_depth;
+            const int depth = f.bit_depth; // 16-bit planes
             lumaToHost(w.y.data(), row(f, 0, r), width, depth);
             chromaToHost(w.c.data(), row(f, 1, r), cw, depth);
             upsampleCositedRow(k_, w.cb.data(), w.c.data(), width);
@@ -101,7 +105,11 @@ void FrameIo::fromPixelRows(const YcPixel *src, int stride, const VelvaneFrame &
             memcpy(row(f, 0, r), in, (size_t)width * sizeof(YcPixel));
             continue;
         }
-        const int depth = f.format == VELVANE_PIXEL_YUV422P8 ? 8 : f.bit_depth;
+        if (f.format == VELVANE_PIXEL_YUV422P8) {
+            k_.pixelsToPlanar8(row(f, 0, r), row(f, 1, r), row(f, 2, r), in, width);
+            continue;
+        }
+        const int depth = f.bit_depth; // 16-bit planes
         k_.deinterleaveRow(w.y.data(), w.cb.data(), w.cr.data(), in, width);
         lumaFromHost(row(f, 0, r), w.y.data(), width, depth);
         k_.downsampleCosited2(w.c.data(), w.cb.data(), cw);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/cpu_flags.h"
 #include "library/convert_kernels.h"
 #include "pipeline/tasks.h"
 #include "wavelet/dsp.h"
@@ -22,8 +23,9 @@ std::string frameProblem(const VelvaneFrame &f, int width);
 
 class FrameIo {
 public:
-    // Converts slices of rows as jobs of up to `workers` workers at once.
-    FrameIo(int width, int height, int workers = 1);
+    // Converts slices of rows as jobs of up to `workers` workers at once, on
+    // the kernels the CPU flags (common/cpu_flags.h) allow.
+    FrameIo(int width, int height, int workers = 1, unsigned cpuFlags = CPU_SSE2);
     // Fills pixels 0 .. width - 1 of every row of `dst` (rows `stride` pixels
     // apart), and with `luma` their lumas alone, rows of width samples.
     void toPixels(const VelvaneFrame &f, YcPixel *dst, int stride, const TaskRunner &tasks, int16_t *luma = nullptr,

@@ -39,7 +39,7 @@ int outcomeStatus(FrameOutcome o)
 StreamFilter::StreamFilter(int width, int height, unsigned cpuFlags, const StreamSettings &s, int threads)
     : width_(width), height_(height), stride_((width + 3) & ~3), instance_(new FilterInstance),
       pool_(threads > 1 ? new ThreadPool(threads) : nullptr), tasks_(pool_ ? pool_->runner() : serialTasks()),
-      settings_(s), io_(width, height, tasks_.workers), output_((size_t)stride_ * (size_t)height)
+      settings_(s), io_(width, height, tasks_.workers, cpuFlags), output_((size_t)stride_ * (size_t)height)
 {
     // Every x86-64 processor has SSE2, the filter's baseline. The plug-in's
     // host limits frames to 720 x 480; the library takes every size the dot

@@ -65,7 +65,8 @@ void averageRowC(int16_t *dst, const AverageRowArgs *a, int32_t pixels)
         // Pass 1 stores q1; pass 2 adds q2 to it with saturation.
         const int32_t q1 = averageSample(a->lowCur[i], a->lowThreshold[k], lowList, lowCount, i);
         const int32_t q2 = averageSample(a->highCur[i], a->highThreshold[k], highList, highCount, i);
-        dst[i] = (int16_t)sat16(q1 + q2);
+        const int32_t q = sat16(q1 + q2);
+        dst[i] = (int16_t)(uint16_t)((uint32_t)(uint16_t)q << (a->doubled ? 1 : 0));
     }
 }
 
@@ -115,10 +116,11 @@ void averageRow(const FrameAverager &f, int32_t j, bool doubled)
     a.highCur = row(f.bands.highCur, j);
     a.highPrev = row(f.bands.highPrev, j);
     a.highNext = row(f.bands.highNext, j);
+    a.doubled = doubled;
     int16_t *out = &f.job->frame[(ptrdiff_t)j * f.job->stride].y;
     f.dsp->averageRow(out, &a, f.pixels);
-    if (doubled)
-        f.dsp->doubleSamples(out, (size_t)f.job->stride * 3);
+    if (doubled) // the columns past the averaged ones
+        f.dsp->doubleSamples(out + (ptrdiff_t)f.pixels * 3, (size_t)(f.job->stride - f.pixels) * 3);
 }
 
 void averageRows(const FrameAverager &f, bool doubled)

@@ -18,6 +18,7 @@ struct AverageRowArgs {
     int16_t lowThreshold[3];  // y, cb, cr; 0 .. 32767
     int16_t highThreshold[3]; // y, cb, cr; 0 .. 32767
     int32_t usePrevious;      // 0: the previous frame is left out of both passes
+    int32_t doubled = 0;      // 1: each result doubled as doubleSamples does it
 };
 
 // Both averaging passes over pixels 0 .. pixels - 1 of one row: per component,
@@ -25,7 +26,8 @@ struct AverageRowArgs {
 // next-partner in that order), q2 from the high band (prev, next); each sums
 // 2 x centre and the neighbours strictly within the threshold, with 16-bit
 // saturation after every addition, and takes (float)sum / (float)weight
-// rounded to nearest even, saturated. dst = sat16(q1 + q2). Reads the band
+// rounded to nearest even, saturated. dst = sat16(q1 + q2), shifted left by
+// one as a 16-bit value (no saturation) when doubled. Reads the band
 // rows at columns 0 .. pixels - 1 only; writes dst[0 .. 3 x pixels - 1] only.
 using AverageRowFn = void (*)(int16_t *dst, const AverageRowArgs *a, int32_t pixels);
 

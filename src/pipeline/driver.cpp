@@ -177,6 +177,11 @@ public:
 
     // Frame row r of the highBand plane, at frame column 0.
     YcPixel *row(int32_t r) const { return bandRow(high_, paddedWidth_, r); }
+    // Rows that need no colour or 4:1:1 stage may be produced halved, as the
+    // band split takes them: takeHalvedRows() says they will be, on every
+    // pixel up to the aligned width.
+    bool plainRows() const { return !colour_ && !chroma411_; }
+    void takeHalvedRows() { halvedRows_ = true; }
     int32_t pitch() const { return paddedWidth_; }
     int32_t alignedWidth() const { return alignedWidth_; }
 
@@ -244,7 +249,8 @@ private:
             dsp_.adjustColourRow(p, job_->width, &factors_);
         if (chroma411_)
             dsp_.interpolate411Row(p, job_->width);
-        dsp_.halveSamples(&p->y, (size_t)alignedWidth_ * 3);
+        if (!halvedRows_)
+            dsp_.halveSamples(&p->y, (size_t)alignedWidth_ * 3);
         p[-2] = p[2];
         p[-1] = p[1];
         p[alignedWidth_] = p[alignedWidth_ - 2];
@@ -269,7 +275,7 @@ private:
     YcPixel *low_, *high_;
     int32_t alignedWidth_, alignedHeight_, paddedWidth_;
     ColourFactors factors_{};
-    bool colour_ = false, chroma411_ = false;
+    bool colour_ = false, chroma411_ = false, halvedRows_ = false;
 };
 
 // Builds the slot's planes slice by slice on the call's runner; produce(r,
@@ -321,7 +327,7 @@ template <class Body> void overRows(const Call &c, int32_t height, Body &&body)
 bool rebuildSlot(const Call &c, int32_t m, int32_t slot, Temporaries &t)
 {
     const FrameJob *job = c.job;
-    const SlotBuilder builder(c, slot);
+    SlotBuilder builder(c, slot);
     const bool dot = c.s.dot;
     const bool stay = c.source.framesStay;
     const bool hasPrevious = m - 1 >= 0;
@@ -385,6 +391,8 @@ bool rebuildSlot(const Call &c, int32_t m, int32_t slot, Temporaries &t)
                         job->stride,
                         builder.pitch()};
     // Neighbours that stay may come as their luma alone: a third of the bytes.
+    // With frame m's own luma too, the analysis reads no pixel and the rows
+    // are copied into the plane just before their write-back.
     if (stay && c.source.luma) {
         const int32_t before = hasPrevious ? m - 1 : hasNext ? m + 1 : m;
         const int32_t after = hasNext ? m + 1 : hasPrevious ? m - 1 : m;
@@ -393,6 +401,7 @@ bool rebuildSlot(const Call &c, int32_t m, int32_t slot, Temporaries &t)
         if (prevLuma && nextLuma) {
             frames.prevLuma = prevLuma;
             frames.nextLuma = nextLuma;
+            frames.curLuma = c.source.luma(c.source.context, m);
         }
     }
     const WaveletDsp &dsp = c.f.kernels.wavelet;
@@ -406,11 +415,12 @@ bool rebuildSlot(const Call &c, int32_t m, int32_t slot, Temporaries &t)
     }
     overRows(c, job->height, [&](int32_t begin, int32_t end, int32_t worker) {
         const DotPassWork work = workerDotWork(f, worker);
-        for (int32_t r = begin; r < end && stay; r++) {
+        const bool copyFirst = stay && !frames.curLuma;
+        for (int32_t r = begin; r < end && copyFirst; r++) {
             memcpy(builder.row(r), src + r * stride, rowBytes);
             dotAnalyseRows(dsp, work, frames, r, r + 1);
         }
-        if (!stay)
+        if (!copyFirst)
             dotAnalyseRows(dsp, work, frames, begin, end);
     });
     // Sixteen columns at a time keep the widest column kernels full.
@@ -423,8 +433,25 @@ bool rebuildSlot(const Call &c, int32_t m, int32_t slot, Temporaries &t)
     };
     runTasks(c.tasks, pieces, shrink);
     // Each row goes on to the band split as soon as the dot pass has written it back.
-    buildSlices(c, builder,
-                [&](int32_t r, int32_t worker) { dotSynthesiseRow(dsp, workerDotWork(f, worker), frames, r); });
+    // Where no stage comes between, the write-back also copies the row into
+    // the plane and halves it; the pixels past the width are copied and halved.
+    const bool halved = frames.curLuma && builder.plainRows();
+    if (halved)
+        builder.takeHalvedRows();
+    const int32_t width = job->width, extra = builder.alignedWidth() - width;
+    buildSlices(c, builder, [&](int32_t r, int32_t worker) {
+        if (halved) {
+            dotSynthesiseRowHalved(dsp, workerDotWork(f, worker), frames, r, src + r * stride, builder.row(r));
+            if (extra > 0) {
+                memcpy(builder.row(r) + width, src + r * stride + width, (size_t)extra * sizeof(YcPixel));
+                f.kernels.pipeline.halveSamples(&builder.row(r)[width].y, (size_t)extra * 3);
+            }
+            return;
+        }
+        if (frames.curLuma)
+            memcpy(builder.row(r), src + r * stride, rowBytes);
+        dotSynthesiseRow(dsp, workerDotWork(f, worker), frames, r);
+    });
     return true;
 }
 

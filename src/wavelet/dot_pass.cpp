@@ -17,7 +17,7 @@ bool dotFramesUsable(const DotFrames &f, const DotPassWork &work)
 
 // Difference signal and row analysis. The signal row goes through a work row
 // instead of planeA: it is read only by the first transform. cur's luma keeps
-// the neighbours' mean until the write-back.
+// the neighbours' mean until the write-back, unless cur comes with its luma.
 void dotAnalyseRows(const WaveletDsp &dsp, const DotPassWork &work, const DotFrames &f, int32_t begin, int32_t end,
                     const YcPixel *load, int32_t loadStride)
 {
@@ -29,7 +29,10 @@ void dotAnalyseRows(const WaveletDsp &dsp, const DotPassWork &work, const DotFra
         float *a = work.planeA + (ptrdiff_t)i * n, *b = work.planeB + (ptrdiff_t)i * n;
         if (load)
             memcpy(cur, load + (ptrdiff_t)i * loadStride, (size_t)w * sizeof(YcPixel));
-        if (f.prevLuma && f.nextLuma)
+        if (f.prevLuma && f.nextLuma && f.curLuma)
+            dsp.dotDifferencePlanarRow(f.prevLuma + (ptrdiff_t)i * w, f.curLuma + (ptrdiff_t)i * w,
+                                       f.nextLuma + (ptrdiff_t)i * w, w, work.rowB);
+        else if (f.prevLuma && f.nextLuma)
             dsp.dotDifferenceLumasRow(f.prevLuma + (ptrdiff_t)i * w, cur, f.nextLuma + (ptrdiff_t)i * w, w,
                                       work.rowB);
         else if (f.prevLuma)
@@ -56,15 +59,38 @@ void dotShrinkColumns(const WaveletDsp &dsp, const DotPassWork &work, int32_t he
     }
 }
 
-// Row synthesis and write-back.
-void dotSynthesiseRow(const WaveletDsp &dsp, const DotPassWork &work, const DotFrames &f, int32_t i)
+namespace {
+
+// Row synthesis: the processed signal row into work.rowB.
+void synthesise(const WaveletDsp &dsp, const DotPassWork &work, int32_t i)
 {
     constexpr int32_t n = kWaveLength, m = kWaveLength / 2;
     const float *a = work.planeA + (ptrdiff_t)i * n, *b = work.planeB + (ptrdiff_t)i * n;
     dsp.d4Inverse(a, a + m, m, work.rowA);
     dsp.d4OddLowForward(work.rowA, n, work.rowC);       // the new approximations
     dsp.d4Inverse(work.rowC, b + m, m, work.rowB);      // the processed signal row
-    dsp.dotWriteBackRow(work.rowB, f.width, f.cur + (ptrdiff_t)i * f.curStride);
+}
+
+} // namespace
+
+void dotSynthesiseRowHalved(const WaveletDsp &dsp, const DotPassWork &work, const DotFrames &f, int32_t i,
+                            const YcPixel *from, YcPixel *into)
+{
+    synthesise(dsp, work, i);
+    dsp.dotWriteBackHalvedRow(work.rowB, f.prevLuma + (ptrdiff_t)i * f.width, f.nextLuma + (ptrdiff_t)i * f.width,
+                              from, f.width, into);
+}
+
+// Row synthesis and write-back.
+void dotSynthesiseRow(const WaveletDsp &dsp, const DotPassWork &work, const DotFrames &f, int32_t i)
+{
+    synthesise(dsp, work, i);
+    YcPixel *cur = f.cur + (ptrdiff_t)i * f.curStride;
+    if (f.prevLuma && f.nextLuma && f.curLuma)
+        dsp.dotWriteBackMeanRow(work.rowB, f.prevLuma + (ptrdiff_t)i * f.width, f.nextLuma + (ptrdiff_t)i * f.width,
+                                f.width, cur);
+    else
+        dsp.dotWriteBackRow(work.rowB, f.width, cur);
 }
 
 bool dotPassStrided(const WaveletDsp &dsp, const DotPassWork &work, const FrameJob *job, const YcPixel *prev,

@@ -49,6 +49,10 @@ struct DotFrames {
     const YcPixel *next;     // job stride; or null with nextLuma
     int32_t width, height, stride, curStride;
     const int16_t *nextLuma = nullptr; // as prevLuma, for next
+    // With both neighbours' lumas, cur's own luma as they are given (rows of
+    // `width` samples): the analysis then reads cur through it and leaves cur
+    // alone, and the write-back sets cur's luma from the neighbours' mean.
+    const int16_t *curLuma = nullptr;
 };
 
 // The frames of a pass and their sizes as dotPassStrided checks them; false
@@ -69,6 +73,11 @@ void dotShrinkColumns(const WaveletDsp &dsp, const DotPassWork &work, int32_t he
 
 // Synthesis and write-back of row i of cur.
 void dotSynthesiseRow(const WaveletDsp &dsp, const DotPassWork &work, const DotFrames &f, int32_t i);
+// With the neighbours' lumas: synthesis of row i, written back into `into`
+// (its first `width` pixels) as `from` with the new luma and every sample
+// halved, ready for the band split. cur is not touched.
+void dotSynthesiseRowHalved(const WaveletDsp &dsp, const DotPassWork &work, const DotFrames &f, int32_t i,
+                            const YcPixel *from, YcPixel *into);
 
 } // namespace velvane
 

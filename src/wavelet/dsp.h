@@ -67,6 +67,21 @@ using DotDifferenceLumaRowFn = void (*)(const int16_t *prevLuma, YcPixel *cur, c
 // results.
 using DotDifferenceLumasRowFn = void (*)(const int16_t *prevLuma, YcPixel *cur, const int16_t *nextLuma, int32_t w,
                                          float *s);
+// The difference signal of a row whose own luma is given too (curLuma[j] for
+// cur[j].y), every row contiguous: s as dotDifferenceRow gives it, and no
+// pixel is written, so the frame may be read where it is kept.
+using DotDifferencePlanarRowFn = void (*)(const int16_t *prevLuma, const int16_t *curLuma, const int16_t *nextLuma,
+                                          int32_t w, float *s);
+// The write-back after dotDifferencePlanarRow: cur.y = low 16 bits of the
+// neighbours' mean (from their lumas) + t[j] truncated as dotWriteBackRow
+// does it, whatever cur.y held. Writes only the y of the w pixels.
+using DotWriteBackMeanRowFn = void (*)(const float *t, const int16_t *prevLuma, const int16_t *nextLuma, int32_t w,
+                                       YcPixel *cur);
+// The same write-back into a copy that the band split takes as it is: dst[j]
+// = src[j] with y as dotWriteBackMeanRow sets it, then y, cb and cr each
+// halved (arithmetic shift right by one), j < w. src and dst do not overlap.
+using DotWriteBackHalvedRowFn = void (*)(const float *t, const int16_t *prevLuma, const int16_t *nextLuma,
+                                         const YcPixel *src, int32_t w, YcPixel *dst);
 
 struct WaveletDsp {
     D4ForwardFn d4Forward;
@@ -79,6 +94,9 @@ struct WaveletDsp {
     CopyLumaRowFn copyLumaRow;
     DotDifferenceLumaRowFn dotDifferenceLumaRow;
     DotDifferenceLumasRowFn dotDifferenceLumasRow;
+    DotDifferencePlanarRowFn dotDifferencePlanarRow;
+    DotWriteBackMeanRowFn dotWriteBackMeanRow;
+    DotWriteBackHalvedRowFn dotWriteBackHalvedRow;
 };
 
 void waveletDspInit(WaveletDsp *table, unsigned cpuFlags);
@@ -94,6 +112,11 @@ void dotWriteBackRowC(const float *t, int32_t w, YcPixel *cur);
 void copyLumaRowC(const YcPixel *row, int32_t w, int16_t *luma);
 void dotDifferenceLumaRowC(const int16_t *prevLuma, YcPixel *cur, const YcPixel *next, int32_t w, float *s);
 void dotDifferenceLumasRowC(const int16_t *prevLuma, YcPixel *cur, const int16_t *nextLuma, int32_t w, float *s);
+void dotDifferencePlanarRowC(const int16_t *prevLuma, const int16_t *curLuma, const int16_t *nextLuma, int32_t w,
+                             float *s);
+void dotWriteBackMeanRowC(const float *t, const int16_t *prevLuma, const int16_t *nextLuma, int32_t w, YcPixel *cur);
+void dotWriteBackHalvedRowC(const float *t, const int16_t *prevLuma, const int16_t *nextLuma, const YcPixel *src,
+                            int32_t w, YcPixel *dst);
 
 // One column through the two-phase detail shrink with the C transforms:
 // decompose at both phases, halve the detail pairs whose two estimates have

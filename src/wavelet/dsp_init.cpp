@@ -16,6 +16,9 @@ void waveletDspInit(WaveletDsp *table, unsigned cpuFlags)
     table->copyLumaRow = copyLumaRowC;
     table->dotDifferenceLumaRow = dotDifferenceLumaRowC;
     table->dotDifferenceLumasRow = dotDifferenceLumasRowC;
+    table->dotDifferencePlanarRow = dotDifferencePlanarRowC;
+    table->dotWriteBackMeanRow = dotWriteBackMeanRowC;
+    table->dotWriteBackHalvedRow = dotWriteBackHalvedRowC;
     waveletDspInitX86(table, cpuFlags);
 }
 

@@ -141,6 +141,34 @@ void dotDifferenceLumasRowC(const int16_t *prevLuma, YcPixel *cur, const int16_t
     }
 }
 
+void dotDifferencePlanarRowC(const int16_t *prevLuma, const int16_t *curLuma, const int16_t *nextLuma, int32_t w,
+                             float *s)
+{
+    for (int32_t j = 0; j < w; j++) {
+        const int32_t mean = ((int32_t)prevLuma[j] + (int32_t)nextLuma[j]) >> 1;
+        s[j] = (float)((int32_t)curLuma[j] - mean);
+    }
+}
+
+void dotWriteBackMeanRowC(const float *t, const int16_t *prevLuma, const int16_t *nextLuma, int32_t w, YcPixel *cur)
+{
+    for (int32_t j = 0; j < w; j++) {
+        const int32_t mean = ((int32_t)prevLuma[j] + (int32_t)nextLuma[j]) >> 1;
+        const uint32_t sum = (uint32_t)mean + (uint32_t)truncateToInt(t[j]);
+        cur[j].y = (int16_t)(uint16_t)sum;
+    }
+}
+
+void dotWriteBackHalvedRowC(const float *t, const int16_t *prevLuma, const int16_t *nextLuma, const YcPixel *src,
+                            int32_t w, YcPixel *dst)
+{
+    for (int32_t j = 0; j < w; j++) {
+        YcPixel p = src[j];
+        dotWriteBackMeanRowC(t + j, prevLuma + j, nextLuma + j, 1, &p);
+        dst[j] = YcPixel{(int16_t)(p.y >> 1), (int16_t)(p.cb >> 1), (int16_t)(p.cr >> 1)};
+    }
+}
+
 void dotWriteBackRowC(const float *t, int32_t w, YcPixel *cur)
 {
     for (int32_t j = 0; j < w; j++) {

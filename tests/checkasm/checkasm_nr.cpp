@@ -51,6 +51,7 @@ struct AverageSources {
             args.highThreshold[k] = randomThreshold(ctx, k == 0 ? 8 : 4);
         }
         args.usePrevious = usePrevious;
+        args.doubled = ctx.randInt(0, 1);
         for (auto &p : planes)
             p.resize(n); // exact sizes: a read past the row shows under ASan
         for (size_t i = 0; i < n; i++) {
@@ -103,8 +104,8 @@ void checkAverage(checkasm::Context &ctx, AverageRowFn ref, AverageRowFn fn)
         const long d = firstDifference(a, b);
         if (d >= 0) {
             const long i = d - 24;
-            ctx.fail("averageRow", "pixels %d, usePrevious %d, sample %ld: %d != %d (thresholds %d %d)", pixels,
-                     (int)usePrevious, i, b[d], a[d], src.args.lowThreshold[i >= 0 ? i % 3 : 0],
+            ctx.fail("averageRow", "pixels %d, usePrevious %d, doubled %d, sample %ld: %d != %d (thresholds %d %d)",
+                     pixels, (int)usePrevious, src.args.doubled, i, b[d], a[d], src.args.lowThreshold[i >= 0 ? i % 3 : 0],
                      src.args.highThreshold[i >= 0 ? i % 3 : 0]);
             break;
         }

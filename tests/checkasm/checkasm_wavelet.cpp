@@ -267,6 +267,40 @@ void checkPixelRows(checkasm::Context &ctx, const WaveletDsp &ref, const Wavelet
             ctx.fail("dotWriteBackRow", "w=%d first difference at pixel %d", w, j);
             return;
         }
+        // With cur's own luma given too: the same signal, no pixel written; and
+        // the write-back from the neighbours' lumas gives the same pixels.
+        std::vector<int16_t> curLuma(w);
+        ref.copyLumaRow(original.data(), w, curLuma.data());
+        for (DotDifferencePlanarRowFn fn : {ref.dotDifferencePlanarRow, opt.dotDifferencePlanarRow}) {
+            Buf s3(w, 0);
+            s3.p = s3.store.data() + (s1.p - s1.store.data());
+            fn(luma2.data(), curLuma.data(), nextLuma.data(), w, s3.p);
+            if (!s1.same(s3)) {
+                ctx.fail("dotDifferencePlanarRow", "w=%d signal differs from the plain difference", w);
+                return;
+            }
+        }
+        for (DotWriteBackMeanRowFn fn : {ref.dotWriteBackMeanRow, opt.dotWriteBackMeanRow}) {
+            std::vector<YcPixel> c4 = original;
+            fn(t.data(), luma2.data(), nextLuma.data(), w, c4.data());
+            if (memcmp(f[1].data(), c4.data(), total * sizeof(YcPixel))) {
+                ctx.fail("dotWriteBackMeanRow", "w=%d pixels differ from the difference and write-back in place", w);
+                return;
+            }
+        }
+        // And into a copy, halved: the written-back pixels, each sample halved,
+        // and nothing past the width.
+        std::vector<YcPixel> halved(total, YcPixel{0x5A5, 0x5A5, 0x5A5});
+        for (int32_t j = 0; j < w; j++)
+            halved[j] = YcPixel{(int16_t)(f[1][j].y >> 1), (int16_t)(f[1][j].cb >> 1), (int16_t)(f[1][j].cr >> 1)};
+        for (DotWriteBackHalvedRowFn fn : {ref.dotWriteBackHalvedRow, opt.dotWriteBackHalvedRow}) {
+            std::vector<YcPixel> into(total, YcPixel{0x5A5, 0x5A5, 0x5A5});
+            fn(t.data(), luma2.data(), nextLuma.data(), original.data(), w, into.data());
+            if (memcmp(halved.data(), into.data(), total * sizeof(YcPixel))) {
+                ctx.fail("dotWriteBackHalvedRow", "w=%d pixels differ from the write-back halved", w);
+                return;
+            }
+        }
     }
 }
 
@@ -368,7 +402,10 @@ CHECKASM_GROUP(wavelet)
         ctx.shouldCheck("dotWriteBackRow", (const void *)opt.dotWriteBackRow) |
         ctx.shouldCheck("copyLumaRow", (const void *)opt.copyLumaRow) |
         ctx.shouldCheck("dotDifferenceLumaRow", (const void *)opt.dotDifferenceLumaRow) |
-        ctx.shouldCheck("dotDifferenceLumasRow", (const void *)opt.dotDifferenceLumasRow))
+        ctx.shouldCheck("dotDifferenceLumasRow", (const void *)opt.dotDifferenceLumasRow) |
+        ctx.shouldCheck("dotDifferencePlanarRow", (const void *)opt.dotDifferencePlanarRow) |
+        ctx.shouldCheck("dotWriteBackMeanRow", (const void *)opt.dotWriteBackMeanRow) |
+        ctx.shouldCheck("dotWriteBackHalvedRow", (const void *)opt.dotWriteBackHalvedRow))
         checkPixelRows(ctx, ref, opt);
     // The pass is new whenever any kernel it uses is.
     const void *passKey = (const void *)opt.shrinkColumns;

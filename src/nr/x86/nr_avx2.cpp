@@ -25,16 +25,17 @@ inline void select(__m256i v, __m256i lo, __m256i hi, __m256i &sum, __m256i &wei
 // quarter unit in the last place of the half, which is a float, and rounds to
 // it. checkasm compares every sum of every weight with the division. The
 // unpacks and the pack work within 128-bit halves alike, so the lanes come
-// back in their places.
+// back in their places. One unpack serves both: each dword holds the weight
+// in its low half, whose three low bits pick the reciprocal, and the sum in
+// its high half, which the arithmetic shift brings down with its sign.
 __attribute__((always_inline)) inline __m256i quotient(__m256i sum, __m256i weight)
 {
     const __m256 reciprocals = _mm256_setr_ps(0.0f, 1.0f, 1.0f / 2, 1.0f / 3, 1.0f / 4, 1.0f / 5, 1.0f / 6, 1.0f / 7);
-    const __m256i s0 = _mm256_srai_epi32(_mm256_unpacklo_epi16(sum, sum), 16);
-    const __m256i s1 = _mm256_srai_epi32(_mm256_unpackhi_epi16(sum, sum), 16);
-    const __m256i w0 = _mm256_unpacklo_epi16(weight, _mm256_setzero_si256());
-    const __m256i w1 = _mm256_unpackhi_epi16(weight, _mm256_setzero_si256());
-    const __m256 q0 = _mm256_mul_ps(_mm256_cvtepi32_ps(s0), _mm256_permutevar8x32_ps(reciprocals, w0));
-    const __m256 q1 = _mm256_mul_ps(_mm256_cvtepi32_ps(s1), _mm256_permutevar8x32_ps(reciprocals, w1));
+    const __m256i x0 = _mm256_unpacklo_epi16(weight, sum), x1 = _mm256_unpackhi_epi16(weight, sum);
+    const __m256 q0 =
+        _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_srai_epi32(x0, 16)), _mm256_permutevar8x32_ps(reciprocals, x0));
+    const __m256 q1 =
+        _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_srai_epi32(x1, 16)), _mm256_permutevar8x32_ps(reciprocals, x1));
     return _mm256_packs_epi32(_mm256_cvtps_epi32(q0), _mm256_cvtps_epi32(q1));
 }
 
@@ -68,6 +69,9 @@ __attribute__((always_inline)) inline __m256i averageVector(const AverageRowArgs
 
 template <bool usePrevious> void averageRow(int16_t *dst, const AverageRowArgs *a, int32_t pixels)
 {
+    // The row pointers in a copy of the arguments that no store can reach,
+    // so that they stay in registers across the stores to dst.
+    const AverageRowArgs args = *a;
     // Sixteen pixels are 48 lanes: three vectors, thresholds in three phases.
     int16_t lanes[2][48];
     for (int k = 0; k < 48; k++) {
@@ -80,16 +84,17 @@ template <bool usePrevious> void averageRow(int16_t *dst, const AverageRowArgs *
         tHigh[r] = load(lanes[1] + 16 * r);
     }
     const ptrdiff_t n = (ptrdiff_t)pixels * 3;
+    const __m128i shift = _mm_cvtsi32_si128(a->doubled ? 1 : 0); // doubled: one to the left
     // The last block may overlap the one before it (see the SSE2 version).
     for (ptrdiff_t i = 0;; i += 48) {
         if (i + 48 > n)
             i = n - 48;
-        const __m256i r0 = averageVector<usePrevious>(a, i, tLow[0], tHigh[0]);
-        const __m256i r1 = averageVector<usePrevious>(a, i + 16, tLow[1], tHigh[1]);
-        const __m256i r2 = averageVector<usePrevious>(a, i + 32, tLow[2], tHigh[2]);
-        store(dst + i, r0);
-        store(dst + i + 16, r1);
-        store(dst + i + 32, r2);
+        const __m256i r0 = averageVector<usePrevious>(&args, i, tLow[0], tHigh[0]);
+        const __m256i r1 = averageVector<usePrevious>(&args, i + 16, tLow[1], tHigh[1]);
+        const __m256i r2 = averageVector<usePrevious>(&args, i + 32, tLow[2], tHigh[2]);
+        store(dst + i, _mm256_sll_epi16(r0, shift));
+        store(dst + i + 16, _mm256_sll_epi16(r1, shift));
+        store(dst + i + 32, _mm256_sll_epi16(r2, shift));
         if (i + 48 >= n)
             break;
     }

@@ -79,6 +79,7 @@ template <bool usePrevious> void averageRow(int16_t *dst, const AverageRowArgs *
         tHigh[r] = load(lanes[1] + 32 * r);
     }
     const ptrdiff_t n = (ptrdiff_t)pixels * 3;
+    const __m128i shift = _mm_cvtsi32_si128(a->doubled ? 1 : 0); // doubled: one to the left
     // The last block may overlap the one before it (see the SSE2 version).
     for (ptrdiff_t i = 0;; i += 96) {
         if (i + 96 > n)
@@ -86,9 +87,9 @@ template <bool usePrevious> void averageRow(int16_t *dst, const AverageRowArgs *
         const __m512i r0 = averageVector<usePrevious>(a, i, tLow[0], tHigh[0]);
         const __m512i r1 = averageVector<usePrevious>(a, i + 32, tLow[1], tHigh[1]);
         const __m512i r2 = averageVector<usePrevious>(a, i + 64, tLow[2], tHigh[2]);
-        store(dst + i, r0);
-        store(dst + i + 32, r1);
-        store(dst + i + 64, r2);
+        store(dst + i, _mm512_sll_epi16(r0, shift));
+        store(dst + i + 32, _mm512_sll_epi16(r1, shift));
+        store(dst + i + 64, _mm512_sll_epi16(r2, shift));
         if (i + 96 >= n)
             break;
     }

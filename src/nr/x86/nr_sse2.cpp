@@ -33,7 +33,8 @@ inline __m128i quotient(__m128i sum, __m128i weight)
 }
 
 template <bool usePrevious>
-inline __m128i averageVector(const AverageRowArgs *a, ptrdiff_t i, __m128i tLow, __m128i tHigh)
+__attribute__((always_inline)) inline __m128i averageVector(const AverageRowArgs *a, ptrdiff_t i, __m128i tLow,
+                                                           __m128i tHigh)
 {
     const __m128i two = _mm_set1_epi16(2);
     __m128i ctr = load(a->lowCur + i);
@@ -61,6 +62,9 @@ inline __m128i averageVector(const AverageRowArgs *a, ptrdiff_t i, __m128i tLow,
 
 template <bool usePrevious> void averageRow(int16_t *dst, const AverageRowArgs *a, int32_t pixels)
 {
+    // The row pointers in a copy of the arguments that no store can reach,
+    // so that they stay in registers across the stores to dst.
+    const AverageRowArgs args = *a;
     // Eight pixels are 24 lanes: three vectors whose thresholds follow the
     // y, cb, cr pattern from three phases.
     int16_t lanes[2][24];
@@ -74,17 +78,18 @@ template <bool usePrevious> void averageRow(int16_t *dst, const AverageRowArgs *
         tHigh[r] = load(lanes[1] + 8 * r);
     }
     const ptrdiff_t n = (ptrdiff_t)pixels * 3;
+    const __m128i shift = _mm_cvtsi32_si128(a->doubled ? 1 : 0); // doubled: one to the left
     // Every lane depends on the sources only, so the last block may overlap
     // the one before it; it starts on a pixel, keeping the threshold phase.
     for (ptrdiff_t i = 0;; i += 24) {
         if (i + 24 > n)
             i = n - 24;
-        const __m128i r0 = averageVector<usePrevious>(a, i, tLow[0], tHigh[0]);
-        const __m128i r1 = averageVector<usePrevious>(a, i + 8, tLow[1], tHigh[1]);
-        const __m128i r2 = averageVector<usePrevious>(a, i + 16, tLow[2], tHigh[2]);
-        store(dst + i, r0);
-        store(dst + i + 8, r1);
-        store(dst + i + 16, r2);
+        const __m128i r0 = averageVector<usePrevious>(&args, i, tLow[0], tHigh[0]);
+        const __m128i r1 = averageVector<usePrevious>(&args, i + 8, tLow[1], tHigh[1]);
+        const __m128i r2 = averageVector<usePrevious>(&args, i + 16, tLow[2], tHigh[2]);
+        store(dst + i, _mm_sll_epi16(r0, shift));
+        store(dst + i + 8, _mm_sll_epi16(r1, shift));
+        store(dst + i + 16, _mm_sll_epi16(r2, shift));
         if (i + 24 >= n)
             break;
     }

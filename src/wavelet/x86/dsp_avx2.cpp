@@ -271,4 +271,103 @@ void dotWriteBackRowAvx2(const float *t, int32_t w, YcPixel *cur)
         writeBackPixel(t, cur, j);
 }
 
+namespace {
+
+inline __m256i luma8(const int16_t *luma)
+{
+    return _mm256_cvtepi16_epi32(_mm_loadu_si128((const __m128i *)(const void *)luma));
+}
+
+} // namespace
+
+void dotDifferencePlanarRowAvx2(const int16_t *prevLuma, const int16_t *curLuma, const int16_t *nextLuma, int32_t w,
+                                float *s)
+{
+    int32_t j = 0;
+    for (; j + 8 <= w; j += 8) {
+        const __m256i mean = _mm256_srai_epi32(_mm256_add_epi32(luma8(prevLuma + j), luma8(nextLuma + j)), 1);
+        _mm256_storeu_ps(s + j, _mm256_cvtepi32_ps(_mm256_sub_epi32(luma8(curLuma + j), mean)));
+    }
+    for (; j + 4 <= w; j += 4)
+        differencePlanar4(prevLuma, curLuma, nextLuma, s, j);
+    for (; j < w; j++)
+        differencePlanarPixel(prevLuma, curLuma, nextLuma, s, j);
+}
+
+void dotWriteBackMeanRowAvx2(const float *t, const int16_t *prevLuma, const int16_t *nextLuma, int32_t w,
+                             YcPixel *cur)
+{
+    int32_t j = 0;
+    for (; j + 8 <= w; j += 8) {
+        const EightPixels c(cur + j);
+        const __m256i mean = _mm256_srai_epi32(_mm256_add_epi32(luma8(prevLuma + j), luma8(nextLuma + j)), 1);
+        c.storeY(cur + j, _mm256_add_epi32(mean, _mm256_cvttps_epi32(_mm256_loadu_ps(t + j))));
+    }
+    for (; j + 4 <= w; j += 4)
+        writeBackMean4(t, prevLuma, nextLuma, cur, j);
+    for (; j < w; j++)
+        writeBackMeanPixel(t, prevLuma, nextLuma, cur, j);
+}
+
+namespace {
+
+// Eight pixels are 24 lanes, three 128-bit groups: y0 b0 r0 y1 b1 r1 y2 b2 |
+// r2 y3 ... For group g, a byte shuffle that brings luma i of a vector of
+// eight to the lanes where the group holds y (zero elsewhere), the same in
+// both 128-bit halves, and the mask of those lanes.
+struct LumaPlaces {
+    __m256i place[3], mask[3];
+    LumaPlaces()
+    {
+        for (int g = 0; g < 3; g++) {
+            alignas(16) int8_t b[16], m[16];
+            for (int i = 0; i < 8; i++) {
+                const int lane = 8 * g + i, pixel = lane / 3;
+                const bool y = lane % 3 == 0;
+                b[2 * i] = y ? (int8_t)(2 * pixel) : -1;
+                b[2 * i + 1] = y ? (int8_t)(2 * pixel + 1) : -1;
+                m[2 * i] = m[2 * i + 1] = y ? -1 : 0;
+            }
+            place[g] = _mm256_broadcastsi128_si256(_mm_load_si128((const __m128i *)(const void *)b));
+            mask[g] = _mm256_broadcastsi128_si256(_mm_load_si128((const __m128i *)(const void *)m));
+        }
+    }
+};
+
+} // namespace
+
+void dotWriteBackHalvedRowAvx2(const float *t, const int16_t *prevLuma, const int16_t *nextLuma, const YcPixel *src,
+                               int32_t w, YcPixel *dst)
+{
+    static const LumaPlaces places;
+    const __m256i p0 = places.place[0], p1 = places.place[1], p2 = places.place[2];
+    const __m256i m0 = places.mask[0], m1 = places.mask[1], m2 = places.mask[2];
+    const __m256i low16 = _mm256_set1_epi32(0xFFFF);
+    int32_t j = 0;
+    for (; j + 16 <= w; j += 16) {
+        auto luma = [&](int32_t k) {
+            const __m256i mean = _mm256_srai_epi32(_mm256_add_epi32(luma8(prevLuma + k), luma8(nextLuma + k)), 1);
+            return _mm256_and_si256(_mm256_add_epi32(mean, _mm256_cvttps_epi32(_mm256_loadu_ps(t + k))), low16);
+        };
+        // The low 16 bits of the sixteen lumas, halved: the packs give
+        // pixels 0-3, 8-11 | 4-7, 12-15, the permute 0-7 | 8-15.
+        const __m256i y = _mm256_srai_epi16(
+            _mm256_permute4x64_epi64(_mm256_packus_epi32(luma(j), luma(j + 8)), _MM_SHUFFLE(3, 1, 2, 0)), 1);
+        // Pixels 0 .. 7 in the low halves, 8 .. 15 in the high ones, halved,
+        // their y lanes replaced.
+        const __m128i *s = (const __m128i *)(const void *)(src + j);
+        auto group = [&](int g, __m256i place, __m256i mask) {
+            const __m256i v = _mm256_srai_epi16(_mm256_loadu2_m128i(s + 3 + g, s + g), 1);
+            return _mm256_blendv_epi8(v, _mm256_shuffle_epi8(y, place), mask);
+        };
+        const __m256i g0 = group(0, p0, m0), g1 = group(1, p1, m1), g2 = group(2, p2, m2);
+        __m256i *d = (__m256i *)(void *)(dst + j);
+        _mm256_storeu_si256(d, _mm256_permute2x128_si256(g0, g1, 0x20));
+        _mm256_storeu_si256(d + 1, _mm256_permute2x128_si256(g2, g0, 0x30));
+        _mm256_storeu_si256(d + 2, _mm256_permute2x128_si256(g1, g2, 0x31));
+    }
+    for (; j < w; j++)
+        writeBackHalvedPixel(t, prevLuma, nextLuma, src, dst, j);
+}
+
 } // namespace velvane

@@ -17,6 +17,9 @@ void waveletDspInitX86(WaveletDsp *table, unsigned cpuFlags)
     table->copyLumaRow = copyLumaRowSse2;
     table->dotDifferenceLumaRow = dotDifferenceLumaRowSse2;
     table->dotDifferenceLumasRow = dotDifferenceLumasRowSse2;
+    table->dotDifferencePlanarRow = dotDifferencePlanarRowSse2;
+    table->dotWriteBackMeanRow = dotWriteBackMeanRowSse2;
+    table->dotWriteBackHalvedRow = dotWriteBackHalvedRowSse2;
     if (!(cpuFlags & CPU_AVX2))
         return;
     table->d4Forward = d4ForwardAvx2;
@@ -29,6 +32,9 @@ void waveletDspInitX86(WaveletDsp *table, unsigned cpuFlags)
     table->copyLumaRow = copyLumaRowAvx2;
     table->dotDifferenceLumaRow = dotDifferenceLumaRowAvx2;
     table->dotDifferenceLumasRow = dotDifferenceLumasRowAvx2;
+    table->dotDifferencePlanarRow = dotDifferencePlanarRowAvx2;
+    table->dotWriteBackMeanRow = dotWriteBackMeanRowAvx2;
+    table->dotWriteBackHalvedRow = dotWriteBackHalvedRowAvx2;
     if (!(cpuFlags & CPU_AVX512))
         return;
     table->d4Forward = d4ForwardAvx512;

@@ -141,6 +141,75 @@ void dotDifferenceLumasRowSse2(const int16_t *prevLuma, YcPixel *cur, const int1
         differenceLumasPixel(prevLuma, cur, nextLuma, s, j);
 }
 
+void dotDifferencePlanarRowSse2(const int16_t *prevLuma, const int16_t *curLuma, const int16_t *nextLuma, int32_t w,
+                                float *s)
+{
+    // Eight at a time: the mean in 16 bits, (a & b) + ((a ^ b) >> 1), then
+    // the difference, which takes 17, in dwords.
+    auto widen = [](__m128i v, bool high) {
+        return high ? _mm_srai_epi32(_mm_unpackhi_epi16(v, v), 16) : _mm_srai_epi32(_mm_unpacklo_epi16(v, v), 16);
+    };
+    int32_t j = 0;
+    for (; j + 8 <= w; j += 8) {
+        const __m128i a = _mm_loadu_si128((const __m128i *)(const void *)(prevLuma + j));
+        const __m128i b = _mm_loadu_si128((const __m128i *)(const void *)(nextLuma + j));
+        const __m128i c = _mm_loadu_si128((const __m128i *)(const void *)(curLuma + j));
+        const __m128i mean = _mm_add_epi16(_mm_and_si128(a, b), _mm_srai_epi16(_mm_xor_si128(a, b), 1));
+        _mm_storeu_ps(s + j, _mm_cvtepi32_ps(_mm_sub_epi32(widen(c, false), widen(mean, false))));
+        _mm_storeu_ps(s + j + 4, _mm_cvtepi32_ps(_mm_sub_epi32(widen(c, true), widen(mean, true))));
+    }
+    for (; j + 4 <= w; j += 4)
+        differencePlanar4(prevLuma, curLuma, nextLuma, s, j);
+    for (; j < w; j++)
+        differencePlanarPixel(prevLuma, curLuma, nextLuma, s, j);
+}
+
+void dotWriteBackMeanRowSse2(const float *t, const int16_t *prevLuma, const int16_t *nextLuma, int32_t w,
+                             YcPixel *cur)
+{
+    int32_t j = 0;
+    for (; j + 4 <= w; j += 4)
+        writeBackMean4(t, prevLuma, nextLuma, cur, j);
+    for (; j < w; j++)
+        writeBackMeanPixel(t, prevLuma, nextLuma, cur, j);
+}
+
+void dotWriteBackHalvedRowSse2(const float *t, const int16_t *prevLuma, const int16_t *nextLuma, const YcPixel *src,
+                               int32_t w, YcPixel *dst)
+{
+    auto low16 = [](__m128i v) { return _mm_srai_epi32(_mm_slli_epi32(v, 16), 16); };
+    int32_t j = 0;
+    for (; j + 8 <= w; j += 8) {
+        // The neighbours' mean in 16 bits: (a & b) + ((a ^ b) >> 1) is
+        // floor((a + b) / 2); the new luma's low 16 bits are those of the
+        // mean plus those of the truncated t, sign-extended and packed.
+        const __m128i a = _mm_loadu_si128((const __m128i *)(const void *)(prevLuma + j));
+        const __m128i b = _mm_loadu_si128((const __m128i *)(const void *)(nextLuma + j));
+        const __m128i mean = _mm_add_epi16(_mm_and_si128(a, b), _mm_srai_epi16(_mm_xor_si128(a, b), 1));
+        const __m128i tt = _mm_packs_epi32(low16(_mm_cvttps_epi32(_mm_loadu_ps(t + j))),
+                                           low16(_mm_cvttps_epi32(_mm_loadu_ps(t + j + 4))));
+        const __m128i y = _mm_srai_epi16(_mm_add_epi16(mean, tt), 1);
+        // The eight pixels halved, their y lanes (0, 3, ..., 21) replaced.
+        const __m128i *s = (const __m128i *)(const void *)(src + j);
+        __m128i v0 = _mm_srai_epi16(_mm_loadu_si128(s), 1), v1 = _mm_srai_epi16(_mm_loadu_si128(s + 1), 1),
+                v2 = _mm_srai_epi16(_mm_loadu_si128(s + 2), 1);
+        v0 = _mm_insert_epi16(v0, _mm_extract_epi16(y, 0), 0);
+        v0 = _mm_insert_epi16(v0, _mm_extract_epi16(y, 1), 3);
+        v0 = _mm_insert_epi16(v0, _mm_extract_epi16(y, 2), 6);
+        v1 = _mm_insert_epi16(v1, _mm_extract_epi16(y, 3), 1);
+        v1 = _mm_insert_epi16(v1, _mm_extract_epi16(y, 4), 4);
+        v1 = _mm_insert_epi16(v1, _mm_extract_epi16(y, 5), 7);
+        v2 = _mm_insert_epi16(v2, _mm_extract_epi16(y, 6), 2);
+        v2 = _mm_insert_epi16(v2, _mm_extract_epi16(y, 7), 5);
+        __m128i *d = (__m128i *)(void *)(dst + j);
+        _mm_storeu_si128(d, v0);
+        _mm_storeu_si128(d + 1, v1);
+        _mm_storeu_si128(d + 2, v2);
+    }
+    for (; j < w; j++)
+        writeBackHalvedPixel(t, prevLuma, nextLuma, src, dst, j);
+}
+
 void dotWriteBackRowSse2(const float *t, int32_t w, YcPixel *cur)
 {
     int32_t j = 0;

@@ -15,6 +15,12 @@ void dotWriteBackRowSse2(const float *t, int32_t w, YcPixel *cur);
 void copyLumaRowSse2(const YcPixel *row, int32_t w, int16_t *luma);
 void dotDifferenceLumaRowSse2(const int16_t *prevLuma, YcPixel *cur, const YcPixel *next, int32_t w, float *s);
 void dotDifferenceLumasRowSse2(const int16_t *prevLuma, YcPixel *cur, const int16_t *nextLuma, int32_t w, float *s);
+void dotDifferencePlanarRowSse2(const int16_t *prevLuma, const int16_t *curLuma, const int16_t *nextLuma, int32_t w,
+                                float *s);
+void dotWriteBackMeanRowSse2(const float *t, const int16_t *prevLuma, const int16_t *nextLuma, int32_t w,
+                             YcPixel *cur);
+void dotWriteBackHalvedRowSse2(const float *t, const int16_t *prevLuma, const int16_t *nextLuma, const YcPixel *src,
+                               int32_t w, YcPixel *dst);
 
 void d4ForwardAvx2(const float *x, int32_t n, float *out);
 void d4InverseAvx2(const float *a, const float *d, int32_t m, float *out);
@@ -26,6 +32,12 @@ void dotWriteBackRowAvx2(const float *t, int32_t w, YcPixel *cur);
 void copyLumaRowAvx2(const YcPixel *row, int32_t w, int16_t *luma);
 void dotDifferenceLumaRowAvx2(const int16_t *prevLuma, YcPixel *cur, const YcPixel *next, int32_t w, float *s);
 void dotDifferenceLumasRowAvx2(const int16_t *prevLuma, YcPixel *cur, const int16_t *nextLuma, int32_t w, float *s);
+void dotDifferencePlanarRowAvx2(const int16_t *prevLuma, const int16_t *curLuma, const int16_t *nextLuma, int32_t w,
+                                float *s);
+void dotWriteBackMeanRowAvx2(const float *t, const int16_t *prevLuma, const int16_t *nextLuma, int32_t w,
+                             YcPixel *cur);
+void dotWriteBackHalvedRowAvx2(const float *t, const int16_t *prevLuma, const int16_t *nextLuma, const YcPixel *src,
+                               int32_t w, YcPixel *dst);
 
 
 void d4ForwardAvx512(const float *x, int32_t n, float *out);

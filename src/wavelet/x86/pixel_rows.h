@@ -120,6 +120,45 @@ inline void writeBack4(const float *t, YcPixel *cur, int32_t j)
     c.storeY(cur + j, _mm_add_epi32(c.y(), _mm_cvttps_epi32(_mm_loadu_ps(t + j))));
 }
 
+inline int32_t lumaMean(const int16_t *prevLuma, const int16_t *nextLuma, int32_t j)
+{
+    return ((int32_t)prevLuma[j] + (int32_t)nextLuma[j]) >> 1;
+}
+
+inline void differencePlanarPixel(const int16_t *prevLuma, const int16_t *curLuma, const int16_t *nextLuma, float *s,
+                                  int32_t j)
+{
+    s[j] = (float)((int32_t)curLuma[j] - lumaMean(prevLuma, nextLuma, j));
+}
+
+inline void differencePlanar4(const int16_t *prevLuma, const int16_t *curLuma, const int16_t *nextLuma, float *s,
+                              int32_t j)
+{
+    const __m128i mean = _mm_srai_epi32(_mm_add_epi32(luma4(prevLuma + j), luma4(nextLuma + j)), 1);
+    _mm_storeu_ps(s + j, _mm_cvtepi32_ps(_mm_sub_epi32(luma4(curLuma + j), mean)));
+}
+
+inline void writeBackMeanPixel(const float *t, const int16_t *prevLuma, const int16_t *nextLuma, YcPixel *cur,
+                               int32_t j)
+{
+    cur[j].y = (int16_t)(uint16_t)((uint32_t)lumaMean(prevLuma, nextLuma, j) + (uint32_t)truncateToInt(t[j]));
+}
+
+inline void writeBackMean4(const float *t, const int16_t *prevLuma, const int16_t *nextLuma, YcPixel *cur, int32_t j)
+{
+    const FourPixels c(cur + j);
+    const __m128i mean = _mm_srai_epi32(_mm_add_epi32(luma4(prevLuma + j), luma4(nextLuma + j)), 1);
+    c.storeY(cur + j, _mm_add_epi32(mean, _mm_cvttps_epi32(_mm_loadu_ps(t + j))));
+}
+
+inline void writeBackHalvedPixel(const float *t, const int16_t *prevLuma, const int16_t *nextLuma, const YcPixel *src,
+                                 YcPixel *dst, int32_t j)
+{
+    const int16_t y =
+        (int16_t)(uint16_t)((uint32_t)lumaMean(prevLuma, nextLuma, j) + (uint32_t)truncateToInt(t[j]));
+    dst[j] = YcPixel{(int16_t)(y >> 1), (int16_t)(src[j].cb >> 1), (int16_t)(src[j].cr >> 1)};
+}
+
 } // namespace
 } // namespace velvane
 
