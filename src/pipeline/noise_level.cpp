@@ -3,7 +3,6 @@
 #include <math.h>
 #include <string.h>
 
-#include <vector>
 
 namespace velvane {
 namespace {
@@ -192,8 +191,12 @@ NoiseLevel measureNoise(const YcPixel *const *frames, int32_t count, int32_t wid
     // middle column alone sees all of it, however smooth along the line, and
     // white noise alike. The larger answer counts.
     constexpr int kReaches = 2;
-    std::vector<Histogram> histograms(kReaches + 2, Histogram{}); // 16 KiB each: not on the stack
-    Histogram *lumaH = histograms.data(), *chromaH = lumaH + kReaches;
+    // On the stack: the processing allocates nothing of its own, and the
+    // plug-in's build carries no C++ heap.
+    static_assert(sizeof(Histogram) * (kReaches + 2) < 70000, "kept on the stack");
+    Histogram histograms[kReaches + 2];
+    memset(histograms, 0, sizeof histograms);
+    Histogram *lumaH = histograms, *chromaH = lumaH + kReaches;
     for (int32_t i = 0; i < count; i++)
         for (int32_t field = 0; field < 2; field++) {
             for (int r = 0; r < kReaches; r++)

@@ -215,7 +215,14 @@ def check_objects(lib, objdump, nm):
             problem("the module defines %s: it would run when the DLL loads" % parts[2])
         elif parts[2].lstrip("_").startswith("emutls_v."):
             problem("the module has thread-local data (%s)" % parts[2])
-    print("check_pe: the module's own objects: no DllMain, TLS callback, thread-local data or static constructor"
+    # The C++ runtime's heap, exceptions and guarded statics would bring its
+    # threading layer (semaphores, critical sections) into the DLL's imports.
+    for line in run(nm, "--undefined-only", lib).splitlines():
+        name = line.split()[-1] if line.split() else ""
+        if re.match(r"^_*(Znw|Zna|Zdl|Zda|cxa_guard_acquire|cxa_throw|cxa_allocate_exception)", name):
+            problem("the module's objects use the C++ runtime (%s)" % name)
+    print("check_pe: the module's own objects: no DllMain, TLS callback, thread-local data, static constructor "
+          "or C++ runtime heap, exception or guarded static"
           if not problems else "check_pe: the module's own objects checked")
 
 

@@ -315,33 +315,33 @@ namespace {
 // r2 y3 ... For group g, a byte shuffle that brings luma i of a vector of
 // eight to the lanes where the group holds y (zero elsewhere), the same in
 // both 128-bit halves, and the mask of those lanes.
+// Built at compile time: the plug-in's DLL must carry no guarded statics,
+// whose run-time start-up would bring the C++ runtime's locks in with it.
 struct LumaPlaces {
-    __m256i place[3], mask[3];
-    LumaPlaces()
+    alignas(16) int8_t place[3][16], mask[3][16];
+    constexpr LumaPlaces() : place(), mask()
     {
-        for (int g = 0; g < 3; g++) {
-            alignas(16) int8_t b[16], m[16];
+        for (int g = 0; g < 3; g++)
             for (int i = 0; i < 8; i++) {
                 const int lane = 8 * g + i, pixel = lane / 3;
                 const bool y = lane % 3 == 0;
-                b[2 * i] = y ? (int8_t)(2 * pixel) : -1;
-                b[2 * i + 1] = y ? (int8_t)(2 * pixel + 1) : -1;
-                m[2 * i] = m[2 * i + 1] = y ? -1 : 0;
+                place[g][2 * i] = y ? (int8_t)(2 * pixel) : (int8_t)-1;
+                place[g][2 * i + 1] = y ? (int8_t)(2 * pixel + 1) : (int8_t)-1;
+                mask[g][2 * i] = mask[g][2 * i + 1] = y ? (int8_t)-1 : (int8_t)0;
             }
-            place[g] = _mm256_broadcastsi128_si256(_mm_load_si128((const __m128i *)(const void *)b));
-            mask[g] = _mm256_broadcastsi128_si256(_mm_load_si128((const __m128i *)(const void *)m));
-        }
     }
 };
+constexpr LumaPlaces kLumaPlaces;
+
+inline __m256i both(const int8_t *bytes) { return _mm256_broadcastsi128_si256(_mm_load_si128((const __m128i *)(const void *)bytes)); }
 
 } // namespace
 
 void dotWriteBackHalvedRowAvx2(const float *t, const int16_t *prevLuma, const int16_t *nextLuma, const YcPixel *src,
                                int32_t w, YcPixel *dst)
 {
-    static const LumaPlaces places;
-    const __m256i p0 = places.place[0], p1 = places.place[1], p2 = places.place[2];
-    const __m256i m0 = places.mask[0], m1 = places.mask[1], m2 = places.mask[2];
+    const __m256i p0 = both(kLumaPlaces.place[0]), p1 = both(kLumaPlaces.place[1]), p2 = both(kLumaPlaces.place[2]);
+    const __m256i m0 = both(kLumaPlaces.mask[0]), m1 = both(kLumaPlaces.mask[1]), m2 = both(kLumaPlaces.mask[2]);
     const __m256i low16 = _mm256_set1_epi32(0xFFFF);
     int32_t j = 0;
     for (; j + 16 <= w; j += 16) {
