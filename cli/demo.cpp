@@ -50,9 +50,11 @@ struct Sample {
 
 DemoScene::DemoScene(int width, int height) : width_(width), height_(height)
 {
-    dotPhase_.resize((size_t)width);
-    for (int x = 0; x < width; x++)
-        dotPhase_[x] = (float)cos(2 * kPi * x / 3.8);
+    for (int k = 0; k < 4; k++) {
+        dotPhase_[k].resize((size_t)width);
+        for (int x = 0; x < width; x++)
+            dotPhase_[k][x] = (float)cos(2 * kPi * x / 3.8 + kPi / 2 * k);
+    }
     texture_.resize((size_t)width * height);
     Random r(12345);
     for (auto &t : texture_)
@@ -111,13 +113,16 @@ void DemoScene::render(int n, uint8_t *clean, uint8_t *noisy) const
             uint8_t *planeCb = planeY + (size_t)w * h;
             uint8_t *planeCr = planeCb + (size_t)cw * h;
             const bool addNoise = p == 1;
-            // Dots follow the colour, and their sign flips line by line and frame by frame.
-            const float sign = ((y + n) & 1) ? -1.0f : 1.0f;
+            // Dots follow the colour. The subcarrier runs 227.5 cycles a line:
+            // half a cycle on from one line of a field to the next and from
+            // one frame to the next, and three quarters from a line of the
+            // top field to the bottom field's line below it, 262.5 lines later.
+            const std::vector<float> &dotPhase = dotPhase_[(2 * (y >> 1) + 3 * (y & 1) + 2 * n) & 3];
             for (int x = 0; x < w; x++) {
                 float v = row[x].y;
                 if (addNoise) {
                     const float saturation = fabsf(row[x].cb - 128.0f) + fabsf(row[x].cr - 128.0f);
-                    v += sign * std::min(9.0f, 0.12f * saturation) * dotPhase_[x] + 3.0f * noise.normal();
+                    v += std::min(9.0f, 0.12f * saturation) * dotPhase[x] + 3.0f * noise.normal();
                 }
                 planeY[(size_t)y * w + x] = toByte(v);
             }

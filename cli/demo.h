@@ -28,7 +28,9 @@ public:
 
 private:
     int width_, height_;
-    std::vector<float> dotPhase_; // per column: the dot carrier, about 3.8 pixels a cycle
+    // Per column, the dot carrier (about 3.8 pixels a cycle) a quarter cycle
+    // on for each k of dotPhase_[k].
+    std::vector<float> dotPhase_[4];
     std::vector<uint8_t> texture_;
 };
 

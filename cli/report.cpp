@@ -423,8 +423,9 @@ void RunReport::frame(int64_t n, const ReportFrame *inputs, int count, const Rep
 
     // Scenes, and the pictures: frame 0 here, every later one a frame ahead.
     if (n == 0) {
-        signature(inputs[0], &lastSignature_);
-        haveSignature_ = true;
+        SceneSignature s;
+        signature(inputs[0], &s);
+        sceneCuts_.next(s);
         considerPicture(0, false, nullptr, inputs[0], count > 1 ? &inputs[1] : nullptr);
     }
     if (pending_ && pending_->frame == n) {
@@ -436,11 +437,9 @@ void RunReport::frame(int64_t n, const ReportFrame *inputs, int count, const Rep
     if (count > 1) {
         SceneSignature s;
         signature(inputs[1], &s);
-        const bool cut = haveSignature_ && sceneChanged(lastSignature_, s);
+        const bool cut = sceneCuts_.next(s);
         if (cut)
             cuts_.push_back(n + 1);
-        lastSignature_ = s;
-        haveSignature_ = true;
         considerPicture(n + 1, cut, &inputs[0], inputs[1], count > 2 ? &inputs[2] : nullptr);
     }
 }

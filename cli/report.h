@@ -93,8 +93,7 @@ private:
     std::vector<float> lumaRemoved_, chromaRemoved_; // RMS per frame, 8-bit code values
     std::vector<Scene> scenes_;
     std::vector<int64_t> cuts_; // frames that start a new scene
-    SceneSignature lastSignature_;
-    bool haveSignature_ = false;
+    SceneCuts sceneCuts_;
     int measurements_ = 0;
     std::map<int64_t, std::unique_ptr<Picture>> pictures_; // by segment
     std::unique_ptr<Picture> pending_; // waiting for its output frame

@@ -119,9 +119,7 @@ int StreamFilter::send(const VelvaneFrame *frame)
     if (settings_.strength == Strength::Auto) {
         SceneSignature signature;
         sceneSignature(f.pixels.data(), width_, height_, stride_, &signature);
-        f.sceneStart = !haveSignature_ || sceneChanged(lastSignature_, signature);
-        lastSignature_ = signature;
-        haveSignature_ = true;
+        f.sceneStart = cuts_.next(signature);
     }
     window_.push_back(std::move(f));
     return VELVANE_OK;
@@ -208,7 +206,7 @@ void StreamFilter::flush()
     first_ = next_ = 0;
     ended_ = false;
     invalidateBandCache(instance_->cache);
-    haveSignature_ = false;
+    cuts_.reset();
     needMeasure_ = true;
     measuredAt_ = -1;
     measurements_ = 0;
@@ -221,7 +219,7 @@ void StreamFilter::setSettings(const StreamSettings &s)
     // sent have no signature, so the next one sent starts a scene.
     if (s.strength == Strength::Auto && settings_.strength != Strength::Auto) {
         needMeasure_ = true;
-        haveSignature_ = false;
+        cuts_.reset();
     }
     settings_ = s;
     // Every cached band was built under the old settings.

@@ -94,8 +94,8 @@ private:
 
     // Automatic strength: the signature of the frame sent last, the choice in
     // force and what it came from.
-    SceneSignature lastSignature_;
-    bool haveSignature_ = false, needMeasure_ = true;
+    SceneCuts cuts_;
+    bool needMeasure_ = true;
     StrengthChoice autoChoice_ = {};
     NoiseLevel autoLevel_;
     int64_t measuredAt_ = -1;

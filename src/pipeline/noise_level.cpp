@@ -240,15 +240,33 @@ void sceneSignature(const YcPixel *frame, int32_t width, int32_t height, int32_t
     }
 }
 
-bool sceneChanged(const SceneSignature &a, const SceneSignature &b)
+float sceneChange(const SceneSignature &a, const SceneSignature &b)
 {
-    // Motion, pans and grain move cell means by a few code values; a new
-    // picture moves most of them by far more.
-    constexpr float kCut = 12.0f;
     double sum = 0;
     for (int i = 0; i < kSceneCells; i++)
         sum += fabs((double)a.cell[i] - (double)b.cell[i]);
-    return sum / kSceneCells > kCut;
+    return (float)(sum / kSceneCells);
+}
+
+bool SceneCuts::next(const SceneSignature &s)
+{
+    // Grain and slow motion move cell means by a few code values; a new
+    // picture moves most of them by far more. Steady motion changes the cells
+    // by much the same from frame to frame; a cut's change stands out twice
+    // over from the change before it.
+    constexpr float kCut = 12.0f, kAbove = 2.0f;
+    bool cut = true;
+    if (have_) {
+        const float change = sceneChange(last_, s);
+        cut = change > kCut && change > kAbove * change_;
+        change_ = change;
+    } else {
+        // Nor does the next frame: one frame is no scene.
+        change_ = HUGE_VALF;
+    }
+    last_ = s;
+    have_ = true;
+    return cut;
 }
 
 } // namespace velvane

@@ -48,8 +48,28 @@ struct SceneSignature {
 };
 void sceneSignature(const YcPixel *frame, int32_t width, int32_t height, int32_t stride, SceneSignature *out);
 
-// Whether `next` starts a new scene after `previous`.
-bool sceneChanged(const SceneSignature &previous, const SceneSignature &next);
+// The mean change of the cells from `previous` to `next`, in code values.
+float sceneChange(const SceneSignature &previous, const SceneSignature &next);
+
+// Tells a clip's cuts from its motion, one frame at a time. A cut is a change
+// far above what grain and motion give, and far above the change between the
+// two frames before it: a pan or a zoom changes the cells about as much from
+// each frame to the next, a cut once. So a zoom through fine detail, which
+// moves every cell, stays one scene; and a scene of one frame, which no
+// measure could tell from its neighbours anyway, is not one: the frame after
+// a scene's first never begins another.
+class SceneCuts {
+public:
+    // Whether the frame of signature `s` begins a scene; the first one does.
+    bool next(const SceneSignature &s);
+    // Forget the frames seen: the next one begins a scene.
+    void reset() { have_ = false; }
+
+private:
+    SceneSignature last_;
+    float change_ = 0; // between the last two frames
+    bool have_ = false;
+};
 
 } // namespace velvane
 

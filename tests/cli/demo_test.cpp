@@ -66,7 +66,7 @@ double correlation(const std::vector<double> &a, const std::vector<double> &b)
     return ab / sqrt(aa * bb);
 }
 
-TEST(DemoScene, NoiseIsTemporalAndTheDotsInvertEveryFrame)
+TEST(DemoScene, NoiseIsTemporalAndTheDotsInvertEveryFrameAndLine)
 {
     DemoScene s;
     const std::vector<double> a = addedLuma(s, 10), b = addedLuma(s, 11), c = addedLuma(s, 12);
@@ -75,6 +75,12 @@ TEST(DemoScene, NoiseIsTemporalAndTheDotsInvertEveryFrame)
     // frames two apart correlated.
     EXPECT_LT(correlation(a, b), -0.05);
     EXPECT_GT(correlation(a, c), 0.05);
+    // As the subcarrier's do, they also invert from one line of a field to
+    // the next (two rows down), which is what tells them from grain and
+    // detail within a frame.
+    const size_t w = (size_t)s.format().width;
+    const std::vector<double> upper(a.begin(), a.end() - 2 * w), lower(a.begin() + 2 * w, a.end());
+    EXPECT_LT(correlation(upper, lower), -0.05);
     double energy = 0;
     for (double v : a)
         energy += v * v;
