@@ -16,5 +16,5 @@ dir=${1:-out/demo}
 ./build/cli/velvane demo "$dir"
 # The page on a run: the noisy clip again, with automatic strength and the dot
 # pass, into FFV1 in Matroska.
-./build/cli/velvane -q --strength auto --dot --report "$dir/report.html" "$dir/noisy.y4m" "$dir/filtered-auto.mkv"
+./build/cli/velvane -q --strength auto --report "$dir/report.html" "$dir/noisy.y4m" "$dir/filtered-auto.mkv"
 echo "report: $dir/report.html"
