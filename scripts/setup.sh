@@ -11,7 +11,8 @@
 #             files, found with pkg-config)
 #   test      what the tests need: demo's, plus GoogleTest, Google Benchmark,
 #             ffmpeg (the round trips through it, and the media files they
-#             make) and python3
+#             make), python3, qemu-x86_64 (the kernel levels below this
+#             processor's, emulated) and Chromium (the report page, headless)
 #   fuzz      demo's, plus clang with libFuzzer
 #   windows   demo's, plus the mingw-w64 cross compilers, Wine with Xvfb to
 #             run the Windows build, a Japanese font for the picture of its
