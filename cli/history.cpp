@@ -6,15 +6,20 @@
 
 namespace velvane {
 
+std::string sceneOptions(const VelvaneStrengthReport &r)
+{
+    char options[160];
+    snprintf(options, sizeof options, "--luma-low %d --luma-high %d --chroma-low %d --chroma-high %d %s", r.luma_low,
+             r.luma_high, r.chroma_low, r.chroma_high, r.dot_removal ? "--dot" : "--no-dot");
+    return options;
+}
+
 std::string sceneLine(const VelvaneStrengthReport &r)
 {
-    char line[320];
-    snprintf(line, sizeof line,
-             "frame %lld: noise %.2f luma %.2f chroma, dots %.0f%%, --luma-low %d --luma-high %d --chroma-low %d "
-             "--chroma-high %d %s",
-             (long long)r.measured_at, r.luma_noise, r.chroma_noise, 100.0 * r.dot_share, r.luma_low, r.luma_high,
-             r.chroma_low, r.chroma_high, r.dot_removal ? "--dot" : "--no-dot");
-    return line;
+    char line[160];
+    snprintf(line, sizeof line, "frame %lld: noise %.2f luma %.2f chroma, dots %.0f%%, ", (long long)r.measured_at,
+             r.luma_noise, r.chroma_noise, 100.0 * r.dot_share);
+    return line + sceneOptions(r);
 }
 
 std::string settingsOptions(const int32_t *track, const int32_t *check, int strength)

@@ -27,6 +27,8 @@ struct RunHistory {
 // One line for a measured scene: "frame 0: noise 2.31 luma 1.05 chroma, dots
 // 12%, --luma-low 9 --luma-high 10 --chroma-low 9 --chroma-high 12 --dot".
 std::string sceneLine(const VelvaneStrengthReport &r);
+// What a measured scene chose, as options: "--luma-low 9 ... --dot".
+std::string sceneOptions(const VelvaneStrengthReport &r);
 
 // The settings a run used, as options: each threshold or the dot pass that a
 // strength chooses (VELVANE_FROM_STRENGTH) is left to --strength.

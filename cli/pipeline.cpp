@@ -155,13 +155,11 @@ void strengthForPlugin(const FilterDescriptor &fd, const FilterRun &run, int32_t
 // One line for each scene automatic strength measured.
 std::string strengthNote(const VelvaneStrengthReport &r)
 {
-    char line[320];
+    char line[200];
     snprintf(line, sizeof line,
-             "frame %lld: noise %.2f (luma) and %.2f (chroma) 8-bit code values, dots in %.0f%% of the picture: "
-             "--luma-low %d --luma-high %d --chroma-low %d --chroma-high %d %s",
-             (long long)r.measured_at, r.luma_noise, r.chroma_noise, 100.0 * r.dot_share, r.luma_low, r.luma_high,
-             r.chroma_low, r.chroma_high, r.dot_removal ? "--dot" : "--no-dot");
-    return line;
+             "frame %lld: noise %.2f (luma) and %.2f (chroma) 8-bit code values, dots in %.0f%% of the picture: ",
+             (long long)r.measured_at, r.luma_noise, r.chroma_noise, 100.0 * r.dot_share);
+    return line + sceneOptions(r);
 }
 
 } // namespace
