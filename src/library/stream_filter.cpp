@@ -253,6 +253,11 @@ FrameSettings StreamFilter::resolved(const StrengthChoice &c) const
             *threshold[i] = c.threshold[i];
     if (settings_.fromStrength[4])
         s.dot = c.dot;
+    if (settings_.fromStrength[0] && settings_.fromStrength[1]) {
+        s.moving.bound = c.movingBound;
+        s.moving.lumaLow = c.moving[0];
+        s.moving.lumaHigh = c.moving[1];
+    }
     return s;
 }
 

@@ -72,6 +72,22 @@ void averageRowC(int16_t *dst, const AverageRowArgs *a, int32_t pixels)
 
 namespace {
 
+// The moving thresholds are chosen for segments of a row this long; the last
+// segment takes in a shorter rest.
+constexpr int32_t kMotionSegment = 16;
+constexpr int32_t kMotionWindow = 6;
+
+// Columns begin .. begin + count - 1 of a row, averaged with `a`.
+void averageColumns(const NrDsp &dsp, int16_t *out, const AverageRowArgs &a, int32_t begin, int32_t count)
+{
+    AverageRowArgs at = a;
+    const ptrdiff_t o = (ptrdiff_t)begin * 3;
+    for (const int16_t **q : {&at.lowCur, &at.lowPrev, &at.lowNext, &at.lowCurPartner, &at.lowPrevPartner,
+                              &at.lowNextPartner, &at.highCur, &at.highPrev, &at.highNext})
+        *q += o;
+    dsp.averageRow(out + o, &at, count);
+}
+
 bool prepareAverager(FrameAverager &a, const FrameJob *job, const AverageBands &bands, const FrameSettings &s,
                      const NrDsp &dsp, const FrameRowSink *sink)
 {
@@ -92,9 +108,57 @@ bool prepareAverager(FrameAverager &a, const FrameJob *job, const AverageBands &
     a.args.highThreshold[0] = tyHigh;
     a.args.highThreshold[1] = a.args.highThreshold[2] = tcHigh;
     a.args.usePrevious = !s.noPrevious;
+    a.movingLow = threshold(4, s.moving.lumaLow);
+    a.movingHigh = threshold(8, s.moving.lumaHigh);
     // Columns from the stride on would land in the next row.
     a.pixels = bands.alignedWidth < job->stride ? bands.alignedWidth : job->stride;
     return true;
+}
+
+// Whether pixels x .. x + count - 1 of a pair of rows moved between the
+// frames of `cur` and `other` (low-band rows of the two fields of the pair,
+// at column 0). The luma changes of both rows are summed in windows of six
+// pixels weighted 1 2 3 3 2 1, five pixels apart: that sum passes what
+// motion changes and keeps less than a quarter of a pattern at the
+// subcarrier's frequency at 13.5 MHz, NTSC's or PAL's, so the dots that
+// change from frame to frame do not count as motion. Their magnitudes, per
+// weighted sample, are compared with bound.
+bool pairMoved(const int16_t *const cur[2], const int16_t *const other[2], int32_t x, int32_t count, int32_t bound)
+{
+    static constexpr int32_t kWeight[kMotionWindow] = {1, 2, 3, 3, 2, 1};
+    int64_t moved = 0, weights = 0;
+    for (int32_t w = x; w + kMotionWindow <= x + count; w += kMotionWindow - 1) {
+        int32_t change = 0;
+        for (int32_t k = 0; k < kMotionWindow; k++) {
+            const int32_t i = 3 * (w + k);
+            change += kWeight[k] * (cur[0][i] - other[0][i] + cur[1][i] - other[1][i]);
+        }
+        moved += change < 0 ? -change : change;
+        weights += 2 * 12;
+    }
+    return moved > (int64_t)bound * weights;
+}
+
+// Whether the high bands of a pair of rows carry, at pixels x .. x + count
+// - 1, a pattern that inverts from frame to frame: NTSC's dots, inverted in
+// both neighbours, or PAL's, a quarter cycle on in each and so inverted
+// between the two. Averaging in time cancels such a pattern, where it blurs
+// a picture that moves. `h` holds the rows of the current, previous and next
+// frames, two rows each. It inverts where the luma of the current frame and
+// the sum of its neighbours', or the two neighbours' luma, correlate by -1/4
+// or less; grain does not correlate, and a still picture correlates by +1.
+bool pairInverts(const int16_t *const h[3][2], int32_t x, int32_t count)
+{
+    int64_t cc = 0, cn = 0, nn = 0, pn = 0;
+    for (int r = 0; r < 2; r++)
+        for (int32_t i = 3 * x; i < 3 * (x + count); i += 3) {
+            const int64_t c = h[0][r][i], pv = h[1][r][i], nx = h[2][r][i];
+            cc += c * c;
+            cn += c * (pv + nx);
+            nn += pv * pv + nx * nx;
+            pn += pv * nx;
+        }
+    return -4 * cn > 2 * cc || -4 * 2 * pn > nn;
 }
 
 // Averages processed row j into job->frame, and with `doubled` doubles it
@@ -118,7 +182,41 @@ void averageRow(const FrameAverager &f, int32_t j, bool doubled)
     a.highNext = row(f.bands.highNext, j);
     a.doubled = doubled;
     int16_t *out = &f.job->frame[(ptrdiff_t)j * f.job->stride].y;
-    f.dsp->averageRow(out, &a, f.pixels);
+    if (f.s->moving.bound <= 0) {
+        f.dsp->averageRow(out, &a, f.pixels);
+    } else {
+        // Segments of the row that moved from either neighbour take the
+        // moving thresholds; runs of segments alike go to the kernel at once.
+        // Both rows of a pair see the same changes, and choose alike.
+        const int16_t *cur[2] = {j < p ? a.lowCur : a.lowCurPartner, j < p ? a.lowCurPartner : a.lowCur};
+        const int16_t *prev[2] = {j < p ? a.lowPrev : a.lowPrevPartner, j < p ? a.lowPrevPartner : a.lowPrev};
+        const int16_t *next[2] = {j < p ? a.lowNext : a.lowNextPartner, j < p ? a.lowNextPartner : a.lowNext};
+        AverageRowArgs still = a, moving = a;
+        moving.lowThreshold[0] = f.movingLow;
+        moving.highThreshold[0] = f.movingHigh;
+        const int16_t *high[3][2] = {{row(f.bands.highCur, j), row(f.bands.highCur, p)},
+                                     {row(f.bands.highPrev, j), row(f.bands.highPrev, p)},
+                                     {row(f.bands.highNext, j), row(f.bands.highNext, p)}};
+        auto segmentMoved = [&](int32_t x, int32_t count) {
+            return (pairMoved(cur, next, x, count, f.s->moving.bound) ||
+                    (a.usePrevious && pairMoved(cur, prev, x, count, f.s->moving.bound))) &&
+                   !pairInverts(high, x, count);
+        };
+        int32_t begin = 0;
+        bool runMoved = false;
+        for (int32_t x = 0; x < f.pixels; x += kMotionSegment) {
+            const int32_t count = f.pixels - x < 2 * kMotionSegment ? f.pixels - x : kMotionSegment;
+            const bool moved = segmentMoved(x, count);
+            if (x > begin && moved != runMoved) {
+                averageColumns(*f.dsp, out, runMoved ? moving : still, begin, x - begin);
+                begin = x;
+            }
+            runMoved = moved;
+            if (count > kMotionSegment)
+                break;
+        }
+        averageColumns(*f.dsp, out, runMoved ? moving : still, begin, f.pixels - begin);
+    }
     if (doubled) // the columns past the averaged ones
         f.dsp->doubleSamples(out + (ptrdiff_t)f.pixels * 3, (size_t)(f.job->stride - f.pixels) * 3);
 }

@@ -56,6 +56,7 @@ struct FrameAverager {
     const FrameRowSink *sink;
     FrameBorders rows;
     AverageRowArgs args;
+    int16_t movingLow, movingHigh; // luma thresholds of the parts that move
     int32_t pixels;
 };
 

@@ -43,11 +43,21 @@ extern const int32_t kCheckDefaults[VV_CHECK_COUNT];
 // handed to every stage. Colour values lie within their ranges and the
 // thresholds are at least 0; border widths are as given and clipped to the
 // frame where they are used.
+// Luma thresholds for where the picture moves: the parts of rows whose low
+// band changed from a neighbouring frame by more than `bound` (a mean per
+// sample, band scale) take these instead of the frame's. Off while bound is 0,
+// as the host's settings always leave it.
+struct MovingThresholds {
+    int32_t bound = 0;
+    int32_t lumaLow = 0, lumaHigh = 0;
+};
+
 struct FrameSettings {
     int32_t lumaLow, lumaHigh, chromaLow, chromaHigh;
     int32_t gainY, gainCb, gainCr, offsetY, hue, balance;
     int32_t borderTop, borderBottom, borderLeft, borderRight;
     bool dot, chroma411, noPrevious, borders, ccirBlack;
+    MovingThresholds moving;
 };
 
 // From arrays laid out as the host keeps them: a check box is on only when

@@ -75,6 +75,16 @@ StrengthChoice autoStrength(const NoiseLevel &m)
     }
     c.threshold[2] = clampThreshold(4.5f * m.chroma);
     c.threshold[3] = clampThreshold(6.0f * m.chroma);
+    // Locally, where the picture moves and carries no pattern that inverts
+    // from frame to frame, the luma thresholds of a picture without dots: the
+    // wide ones that cancel dots only blur there. A part moves where its low
+    // band changed by more than two code values and one and a half times the
+    // grain.
+    const int32_t low = clampThreshold(3.5f * m.luma), high = clampThreshold(4.5f * m.luma);
+    c.moving[0] = low < c.threshold[0] ? low : c.threshold[0];
+    c.moving[1] = high < c.threshold[1] ? high : c.threshold[1];
+    if (c.moving[0] != c.threshold[0] || c.moving[1] != c.threshold[1])
+        c.movingBound = (int32_t)lrintf(8.0f * (2.0f + 1.5f * m.luma)); // the bands' scale: 8 a code value
     return c;
 }
 

@@ -21,6 +21,10 @@ constexpr int32_t kWideThresholdMax = 60;
 struct StrengthChoice {
     int32_t threshold[4];
     bool dot;
+    // Where the picture moves, these luma thresholds (low, high) instead of
+    // the first two; MovingThresholds.bound as in settings.h, 0 for none.
+    int32_t movingBound = 0;
+    int32_t moving[2] = {0, 0};
 };
 
 // A named strength (Light, Medium, Strong); the dot pass is on in all three.
@@ -31,7 +35,10 @@ StrengthChoice presetStrength(Strength s);
 // dots that invert every frame (NTSC's), a wide luma high band that leaves
 // them to the averaging to cancel; where they come back after four frames
 // (PAL's), the dot pass and the widest luma high band; and neither averaging
-// nor the dot pass where nearly all of the picture moves. The proportions were calibrated on clips of known noise
+// nor the dot pass where nearly all of the picture moves. Wide luma
+// thresholds only serve to cancel dots: the parts of a frame that move and
+// carry no pattern that inverts from frame to frame take those of a picture
+// without dots. The proportions were calibrated on clips of known noise
 // (bench/strength) and on composite video (bench/composite-strength; both in
 // docs/comparison/strength.md).
 StrengthChoice autoStrength(const NoiseLevel &level);

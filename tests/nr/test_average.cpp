@@ -38,6 +38,7 @@ struct Scene {
     FrameJob job = {};
     int32_t track[VV_TRACK_COUNT] = {};
     int32_t check[VV_CHECK_COUNT] = {};
+    MovingThresholds moving;
 
     Scene(int32_t width, int32_t height, int32_t lineStride = 0)
         : w(width), h(height), stride(lineStride ? lineStride : width), aw((width + 3) & ~3),
@@ -57,7 +58,9 @@ struct Scene {
         AverageBands b = {lowCur.cells.data(),  lowPrev.cells.data(),  lowNext.cells.data(),
                           highCur.cells.data(), highPrev.cells.data(), highNext.cells.data(),
                           aw,                   ah};
-        averageBands(&job, b, settingsFromArrays(track, check), dsp);
+        FrameSettings settings = settingsFromArrays(track, check);
+        settings.moving = moving;
+        averageBands(&job, b, settings, dsp);
     }
 };
 
@@ -322,6 +325,45 @@ TEST_P(Averaging, ColumnsFromTheStrideOnAreNotStored)
         EXPECT_EQ(11, s.out(x, 2).y);
     for (int x = 0; x < 6; x++)
         EXPECT_EQ(-7, s.out(x, 3).y) << "row 3 is not processed and nothing spills into it";
+}
+
+TEST_P(Averaging, PartsThatMoveWithoutInvertingTakeTheMovingThresholds)
+{
+    // Segments of 16 pixels, the last one taking in the rest (48 .. 69):
+    // moved and still in the low band, the high band still (+30 against +20
+    // in both neighbours) or inverting (+30 against -30).
+    enum Part { Moves, MovesInverting, Still, MovesToTheEnd };
+    const Part parts[4] = {Moves, MovesInverting, Still, MovesToTheEnd};
+    Scene s(70, 4);
+    s.track[TRACK_LUMA_HIGH] = 20; // 160: takes in both neighbours
+    for (int y = 0; y < 4; y++)
+        for (int x = 0; x < 70; x++) {
+            const Part part = parts[x / 16 < 3 ? x / 16 : 3];
+            s.lowCur.at(x, y).y = s.lowPrev.at(x, y).y = 800;
+            s.lowNext.at(x, y).y = part == Still ? 800 : 840; // five code values
+            const int16_t other = part == MovesInverting ? -30 : 20;
+            s.highCur.at(x, y).y = 30;
+            s.highPrev.at(x, y).y = s.highNext.at(x, y).y = other;
+        }
+    const int16_t wide[4] = {800 + 25, 800 + 0, 800 + 25, 800 + 25}; // (2 x 30 + both) / 4
+    s.run(kernels.nr);
+    for (int x = 0; x < 70; x++)
+        ASSERT_EQ(wide[parts[x / 16 < 3 ? x / 16 : 3]], s.out(x, 2).y) << "no moving thresholds: x " << x;
+
+    s.moving.bound = 8; // a code value
+    s.moving.lumaHigh = 0;
+    s.run(kernels.nr);
+    for (int y = 0; y < 4; y++)
+        for (int x = 0; x < 70; x++) {
+            const Part part = parts[x / 16 < 3 ? x / 16 : 3];
+            const int16_t want = part == Moves || part == MovesToTheEnd ? 800 + 30 : wide[part];
+            ASSERT_EQ(want, s.out(x, y).y) << "x " << x << ", y " << y;
+        }
+
+    s.moving.bound = 8 * 6; // the change is below it
+    s.run(kernels.nr);
+    for (int x = 0; x < 70; x++)
+        ASSERT_EQ(wide[parts[x / 16 < 3 ? x / 16 : 3]], s.out(x, 1).y) << "x " << x;
 }
 
 INSTANTIATE_AT_EVERY_LEVEL(Averaging);
