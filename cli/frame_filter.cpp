@@ -17,8 +17,9 @@ namespace {
 class NativeFilter : public FrameFilter {
 public:
     NativeFilter(int width, int height, int stride, const int32_t *track, const int32_t *check, int strength,
-                 int show, int threads, unsigned cpuMask)
-        : filter_(open(config(width, height, track, check, strength, show, threads, cpuMask))), stride_(stride),
+                 int show, int threads, unsigned cpuMask, const int32_t *moving)
+        : filter_(open(config(width, height, track, check, strength, show, threads, cpuMask, moving))),
+          stride_(stride),
           width_(width), height_(height)
     {
     }
@@ -42,9 +43,10 @@ public:
         call([&] { got = filter_.receive(f); });
         return got;
     }
-    bool strengthReport(VelvaneStrengthReport *r) const override
+    bool strengthReport(SceneChoice *c) const override
     {
-        return velvane_get_strength(filter_.get(), r) == VELVANE_OK;
+        return velvane_get_strength(filter_.get(), &c->strength) == VELVANE_OK &&
+               velvane_get_moving(filter_.get(), &c->moving) == VELVANE_OK;
     }
     void sendPlanes(const uint8_t *planes, int depth) override
     {
@@ -64,7 +66,7 @@ public:
 
 private:
     static VelvaneConfig config(int width, int height, const int32_t *track, const int32_t *check, int strength,
-                                int show, int threads, unsigned cpuMask)
+                                int show, int threads, unsigned cpuMask, const int32_t *moving)
     {
         VelvaneConfig c;
         velvane_default_config(&c);
@@ -75,6 +77,11 @@ private:
         c.settings = velvaneSettingsFromArrays(track, check);
         c.settings.strength = strength;
         c.settings.show = show;
+        if (moving) {
+            c.settings.moving_luma_low = moving[0];
+            c.settings.moving_luma_high = moving[1];
+            c.settings.moving_change = moving[2];
+        }
         return c;
     }
     VelvaneFrame describePlanes(uint8_t *planes, int depth) const
@@ -200,10 +207,10 @@ bool FrameFilter::receivePlanes(uint8_t *, int) { throw CliError("this filter gi
 
 std::unique_ptr<FrameFilter> nativeFilter(int width, int height, int stride, const int32_t *track,
                                           const int32_t *check, int strength, int show, int threads,
-                                          unsigned cpuMask)
+                                          unsigned cpuMask, const int32_t *moving)
 {
     return std::unique_ptr<FrameFilter>(
-        new NativeFilter(width, height, stride, track, check, strength, show, threads, cpuMask));
+        new NativeFilter(width, height, stride, track, check, strength, show, threads, cpuMask, moving));
 }
 
 std::unique_ptr<FrameFilter> pluginFilter(FilterDescriptor *fd, int width, int height, int stride,

@@ -10,6 +10,7 @@
 
 #include "velvane/filter.h"
 #include "velvane/velvane.h"
+#include "history.h"
 
 namespace velvane {
 
@@ -27,7 +28,7 @@ public:
     virtual bool receive(YcPixel *out) = 0;
     // What the strength chose for the frame received last; false when the
     // filter cannot say (a plug-in build).
-    virtual bool strengthReport(VelvaneStrengthReport *) const { return false; }
+    virtual bool strengthReport(SceneChoice *) const { return false; }
     // send and receive for frames of 4:2:2 planes of `depth`-bit samples laid
     // out as a YUV4MPEG2 stream holds them (the native library alone).
     virtual void sendPlanes(const uint8_t *planes, int depth);
@@ -36,11 +37,13 @@ public:
 
 // The native library with these settings (the host's array order; thresholds
 // and the dot pass may be VELVANE_FROM_STRENGTH), a VelvaneStrength and a
-// VelvaneShow, filtering on `threads` threads with the kernels `cpuMask` allows.
+// VelvaneShow, filtering on `threads` threads with the kernels `cpuMask`
+// allows; `moving` (resolveMoving's, or null for off) the thresholds where the
+// picture moves.
 std::unique_ptr<FrameFilter> nativeFilter(int width, int height, int stride, const int32_t *track,
                                           const int32_t *check, int strength = VELVANE_STRENGTH_CUSTOM,
                                           int show = VELVANE_SHOW_OUTPUT, int threads = 1,
-                                          unsigned cpuMask = VELVANE_CPU_ALL);
+                                          unsigned cpuMask = VELVANE_CPU_ALL, const int32_t *moving = nullptr);
 
 // The plug-in behind `fd`: initFilter, updateFilter, processFrame per frame
 // with the frames it asks for, exitFilter when done. Such a module cannot say

@@ -6,23 +6,27 @@
 
 namespace velvane {
 
-std::string sceneOptions(const VelvaneStrengthReport &r)
+std::string sceneOptions(const SceneChoice &c)
 {
+    const VelvaneStrengthReport &r = c.strength;
     char options[160];
     snprintf(options, sizeof options, "--luma-low %d --luma-high %d --chroma-low %d --chroma-high %d %s", r.luma_low,
              r.luma_high, r.chroma_low, r.chroma_high, r.dot_removal ? "--dot" : "--no-dot");
-    return options;
+    const int32_t moving[3] = {c.moving.luma_low, c.moving.luma_high, c.moving.change};
+    const std::string m = c.moving.change > 0 ? movingOption(moving, VELVANE_STRENGTH_CUSTOM) : std::string();
+    return m.empty() ? std::string(options) : options + (" " + m);
 }
 
-std::string sceneLine(const VelvaneStrengthReport &r)
+std::string sceneLine(const SceneChoice &c)
 {
+    const VelvaneStrengthReport &r = c.strength;
     char line[160];
     snprintf(line, sizeof line, "frame %lld: noise %.2f luma %.2f chroma, dots %.0f%%, ", (long long)r.measured_at,
              r.luma_noise, r.chroma_noise, 100.0 * r.dot_share);
-    return line + sceneOptions(r);
+    return line + sceneOptions(c);
 }
 
-std::string settingsOptions(const int32_t *track, const int32_t *check, int strength)
+std::string settingsOptions(const int32_t *track, const int32_t *check, int strength, const int32_t *moving)
 {
     static const char *const kStrengthNames[] = {"custom", "light", "medium", "strong", "auto"};
     std::string s;
@@ -32,6 +36,9 @@ std::string settingsOptions(const int32_t *track, const int32_t *check, int stre
     for (int i = 0; i < VV_CHECK_COUNT; i++)
         if (check[i] != VELVANE_FROM_STRENGTH)
             s += std::string(" ") + (check[i] ? checkOptionName(i) : checkOffOptionName(i));
+    const std::string m = movingOption(moving, strength);
+    if (!m.empty())
+        s += " " + m;
     if (strength > VELVANE_STRENGTH_CUSTOM && strength <= VELVANE_STRENGTH_AUTO)
         s += std::string(" --strength ") + kStrengthNames[strength];
     return s;

@@ -15,24 +15,32 @@ struct AVFormatContext;
 
 namespace velvane {
 
+// What a strength chose for a frame, as the library reports it.
+struct SceneChoice {
+    VelvaneStrengthReport strength;
+    VelvaneMovingReport moving;
+};
+
 struct RunHistory {
     std::string version;  // "velvane 1.2.0 (commit, build)"
     std::string settings; // the settings used as options: "--luma-low 10 ... --strength auto"
     // Automatic strength: each measurement, as the filter reported it on the
     // first frame of its scene. Filled by the filtering thread before the
     // output is finished, read when it is.
-    std::vector<VelvaneStrengthReport> scenes;
+    std::vector<SceneChoice> scenes;
 };
 
 // One line for a measured scene: "frame 0: noise 2.31 luma 1.05 chroma, dots
-// 12%, --luma-low 9 --luma-high 10 --chroma-low 9 --chroma-high 12 --dot".
-std::string sceneLine(const VelvaneStrengthReport &r);
+// 12%, --luma-low 9 --luma-high 10 --chroma-low 9 --chroma-high 12 --dot",
+// and "--moving 7,9,5.5" where the picture moves.
+std::string sceneLine(const SceneChoice &c);
 // What a measured scene chose, as options: "--luma-low 9 ... --dot".
-std::string sceneOptions(const VelvaneStrengthReport &r);
+std::string sceneOptions(const SceneChoice &c);
 
 // The settings a run used, as options: each threshold or the dot pass that a
-// strength chooses (VELVANE_FROM_STRENGTH) is left to --strength.
-std::string settingsOptions(const int32_t *track, const int32_t *check, int strength);
+// strength chooses (VELVANE_FROM_STRENGTH) is left to --strength; `moving`
+// as resolveMoving gives it.
+std::string settingsOptions(const int32_t *track, const int32_t *check, int strength, const int32_t *moving);
 
 // Container tags, set before the header is written: VELVANE_VERSION and
 // VELVANE_SETTINGS (QuickTime and MP4 take them as keyed metadata).

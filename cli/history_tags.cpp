@@ -24,15 +24,15 @@ void tagSceneHistory(AVFormatContext *oc, const RunHistory &h, int rateNum, int 
         return;
     if (strcmp(oc->oformat->name, "matroska") != 0) {
         std::string lines;
-        for (const VelvaneStrengthReport &r : h.scenes)
+        for (const SceneChoice &r : h.scenes)
             lines += (lines.empty() ? "" : "\n") + sceneLine(r);
         av_dict_set(&oc->metadata, "VELVANE_SCENES", lines.c_str(), 0);
         return;
     }
     // Chapters the header did not hold are written with the trailer, titles and all.
     for (size_t i = 0; i < h.scenes.size(); i++) {
-        const int64_t start = h.scenes[i].measured_at;
-        const int64_t end = i + 1 < h.scenes.size() ? h.scenes[i + 1].measured_at : frames;
+        const int64_t start = h.scenes[i].strength.measured_at;
+        const int64_t end = i + 1 < h.scenes.size() ? h.scenes[i + 1].strength.measured_at : frames;
         if (start < 0 || end < start)
             continue;
         AVChapter *c = (AVChapter *)av_mallocz(sizeof(AVChapter));

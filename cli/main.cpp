@@ -213,7 +213,10 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl, const std::string
         {
             int32_t track[VV_TRACK_COUNT], check[VV_CHECK_COUNT];
             resolveSettings(*fd, cl.settings, source->format().chroma, track, check);
-            history.settings = settingsOptions(track, check, cl.settings.strength.value_or(VELVANE_STRENGTH_CUSTOM));
+            int32_t moving[3];
+            resolveMoving(cl.settings, moving);
+            history.settings =
+                settingsOptions(track, check, cl.settings.strength.value_or(VELVANE_STRENGTH_CUSTOM), moving);
         }
         std::unique_ptr<FrameSink> sink;
         if (mediaOut) {
@@ -313,7 +316,10 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl, const std::string
             else
                 used += std::string(" ") + (stats.check[i] == 1 ? checkOptionName(i) : checkOffOptionName(i));
         }
-        if (automatic)
+        const std::string moving = movingOption(stats.moving, automatic ? VELVANE_STRENGTH_AUTO : VELVANE_STRENGTH_CUSTOM);
+        if (!moving.empty())
+            used += " " + moving;
+        if (automatic || stats.moving[2] == VELVANE_FROM_STRENGTH)
             used = " --strength auto" + used;
         fprintf(stderr, "velvane: settings used:%s\n", used.c_str());
         for (const std::string &note : stats.strengthNotes)

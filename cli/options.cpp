@@ -1,6 +1,8 @@
 #include "options.h"
 
 #include <ctype.h>
+#include <math.h>
+#include <stdio.h>
 #include <iconv.h>
 #include <string.h>
 #include <strings.h>
@@ -171,6 +173,37 @@ void resolveSettings(const FilterDescriptor &fd, const FilterSettings &s, Chroma
     }
 }
 
+void resolveMoving(const FilterSettings &s, int32_t *moving)
+{
+    const bool strength = s.strength && *s.strength != VELVANE_STRENGTH_CUSTOM;
+    for (int i = 0; i < 3; i++)
+        moving[i] = s.moving ? (*s.moving)[i] : strength ? VELVANE_FROM_STRENGTH : 0;
+}
+
+std::string movingOption(const int32_t *moving, int strength)
+{
+    if (moving[2] == VELVANE_FROM_STRENGTH || (moving[2] == 0 && strength == VELVANE_STRENGTH_CUSTOM))
+        return std::string();
+    char text[64];
+    snprintf(text, sizeof text, "--moving %d,%d,%g", (int)moving[0], (int)moving[1], moving[2] / 8.0);
+    return text;
+}
+
+// "LOW,HIGH,CHANGE" of --moving: thresholds 0..60, a change of 0..60 code
+// values (0: off) in steps of an eighth.
+static bool parseMoving(const std::string &text, std::array<int32_t, 3> *out)
+{
+    int low, high, used = 0;
+    double change;
+    if (sscanf(text.c_str(), "%d,%d,%lf%n", &low, &high, &change, &used) != 3 || used != (int)text.size())
+        return false;
+    if (low < 0 || low > VELVANE_THRESHOLD_MAX || high < 0 || high > VELVANE_THRESHOLD_MAX || !(change >= 0) ||
+        change > 60)
+        return false;
+    *out = {low, high, (int32_t)lrint(change * 8)};
+    return true;
+}
+
 CommandLine parseCommandLine(const std::vector<std::string> &args, const FilterDescriptor &fd)
 {
     std::vector<const char *> argv;
@@ -240,6 +273,15 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
         checkOff[i] = app.add_flag(kChecks[i].off, offText)->group("Filter settings (check boxes)");
     }
 
+    std::string movingText;
+    auto *movingOpt =
+        app.add_option("--moving", movingText,
+                       "luma thresholds (low and high band) where the picture moves, taken where a part of a frame "
+                       "changed from a neighbouring frame by more than CHANGE 8-bit code values and carries no "
+                       "pattern that inverts from frame to frame as dots do; never wider than --luma-low and "
+                       "--luma-high; --strength auto chooses them; 0,0,0 is off")
+            ->type_name("LOW,HIGH,CHANGE")
+            ->group("Filter settings (track bars)");
     int strengthValue = 0;
     auto *strengthOpt =
         app.add_option("--strength", strengthValue,
@@ -395,6 +437,22 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
     if (version) {
         cl.action = CommandLine::Version;
         return cl;
+    }
+    if (movingOpt->count()) {
+        std::array<int32_t, 3> moving;
+        const char *problem = !cl.modulePath.empty() ? "is the native library's; the plug-in of --module has one "
+                                                       "set of thresholds for the whole frame"
+                              : !parseMoving(movingText, &moving)
+                                  ? "takes LOW,HIGH,CHANGE: two thresholds 0 to 60 and a change of 0 to 60 code "
+                                    "values, such as 2,3,2.5"
+                                  : nullptr;
+        if (problem) {
+            cl.action = CommandLine::Exit;
+            cl.exitCode = 2;
+            cl.message = "--moving " + std::string(problem);
+            return cl;
+        }
+        cl.settings.moving = moving;
     }
 
     for (int i = 0; i < VV_TRACK_COUNT; i++)

@@ -6,6 +6,7 @@
 
 #include <stdint.h>
 
+#include <array>
 #include <optional>
 #include <string>
 #include <utility>
@@ -23,6 +24,9 @@ struct FilterSettings {
     std::optional<int32_t> track[VV_TRACK_COUNT];
     std::optional<int32_t> check[VV_CHECK_COUNT];
     std::optional<int> strength;
+    // --moving: luma thresholds where the picture moves, and the change that
+    // counts as motion in eighths of a code value (VelvaneSettings' fields).
+    std::optional<std::array<int32_t, 3>> moving;
 };
 
 // The thresholds (the first four track bars) go beyond the plug-in's range in
@@ -50,6 +54,12 @@ void validateSettings(const FilterDescriptor &fd, const FilterSettings &s, bool 
 // VELVANE_FROM_STRENGTH.
 void resolveSettings(const FilterDescriptor &fd, const FilterSettings &s, Chroma inputChroma, int32_t *track,
                      int32_t *check);
+// The thresholds where the picture moves a run uses: as given; else, with a
+// strength, VELVANE_FROM_STRENGTH; else off (all 0).
+void resolveMoving(const FilterSettings &s, int32_t *moving);
+// "--moving 2,3,2.875" (the change in code values), or empty where the
+// settings leave it to the strength or a frame has one set of thresholds.
+std::string movingOption(const int32_t *moving, int strength);
 
 struct Snapshot {
     int64_t frame = -1; // none

@@ -153,13 +153,14 @@ void strengthForPlugin(const FilterDescriptor &fd, const FilterRun &run, int32_t
 }
 
 // One line for each scene automatic strength measured.
-std::string strengthNote(const VelvaneStrengthReport &r)
+std::string strengthNote(const SceneChoice &c)
 {
+    const VelvaneStrengthReport &r = c.strength;
     char line[200];
     snprintf(line, sizeof line,
              "frame %lld: noise %.2f (luma) and %.2f (chroma) 8-bit code values, dots in %.0f%% of the picture: ",
              (long long)r.measured_at, r.luma_noise, r.chroma_noise, 100.0 * r.dot_share);
-    return line + sceneOptions(r);
+    return line + sceneOptions(c);
 }
 
 } // namespace
@@ -209,6 +210,9 @@ RunStats filterFrames(FilterDescriptor *fd, FrameSource &source, const std::stri
         strengthForPlugin(*fd, run, stats.track, stats.check);
     else
         stats.strength = run.settings.strength.value_or(VELVANE_STRENGTH_CUSTOM);
+    resolveMoving(run.settings, stats.moving);
+    if (run.plugin)
+        stats.moving[0] = stats.moving[1] = stats.moving[2] = 0; // --moving is refused there
     if (run.show == VELVANE_SHOW_DOTS && stats.check[0] == 0)
         throw CliError("--show dots shows what the dot pass takes out, but it is off (--no-dot)");
 
@@ -362,7 +366,7 @@ RunStats filterFrames(FilterDescriptor *fd, FrameSource &source, const std::stri
         std::unique_ptr<FrameFilter> filter =
             run.plugin ? pluginFilter(fd, width, height, stride, stats.track, stats.check)
                        : nativeFilter(width, height, stride, stats.track, stats.check, stats.strength, run.show,
-                                      run.threads, run.cpuMask);
+                                      run.threads, run.cpuMask, stats.moving);
         int measurements = 0;
         std::deque<FramePtr> sent; // in display order, until their filtered frame is out
         bool ended = false;
@@ -389,11 +393,11 @@ RunStats filterFrames(FilterDescriptor *fd, FrameSource &source, const std::stri
                 }
                 continue;
             }
-            VelvaneStrengthReport report;
+            SceneChoice report;
             const bool reported =
                 (stats.strength == VELVANE_STRENGTH_AUTO || run.report) && filter->strengthReport(&report);
-            if (stats.strength == VELVANE_STRENGTH_AUTO && reported && report.measurements != measurements) {
-                measurements = report.measurements;
+            if (stats.strength == VELVANE_STRENGTH_AUTO && reported && report.strength.measurements != measurements) {
+                measurements = report.strength.measurements;
                 stats.strengthNotes.push_back(strengthNote(report));
                 if (run.history)
                     run.history->scenes.push_back(report);
@@ -421,14 +425,17 @@ RunStats filterFrames(FilterDescriptor *fd, FrameSource &source, const std::stri
         }
         toWriter.close();
         // A named strength's thresholds, for the summary.
-        VelvaneStrengthReport report;
+        SceneChoice report;
         if (stats.strength != VELVANE_STRENGTH_CUSTOM && stats.strength != VELVANE_STRENGTH_AUTO &&
             filter->strengthReport(&report)) {
-            const int chosen[5] = {report.luma_low, report.luma_high, report.chroma_low, report.chroma_high,
-                                   report.dot_removal};
+            const VelvaneStrengthReport &r = report.strength;
+            const int chosen[5] = {r.luma_low, r.luma_high, r.chroma_low, r.chroma_high, r.dot_removal};
             for (int i = 0; i < kThresholdCount; i++)
                 stats.track[i] = chosen[i];
             stats.check[0] = chosen[4];
+            const int moving[3] = {report.moving.luma_low, report.moving.luma_high, report.moving.change};
+            for (int i = 0; i < 3; i++)
+                stats.moving[i] = moving[i];
         }
     } catch (...) {
         fail(std::current_exception());

@@ -356,7 +356,7 @@ void RunReport::signature(const ReportFrame &f, SceneSignature *out) const
 }
 
 void RunReport::frame(int64_t n, const ReportFrame *inputs, int count, const ReportFrame &output,
-                      const VelvaneStrengthReport *strength)
+                      const SceneChoice *strength)
 {
     // What was removed: RMS of input minus output, in 8-bit code values, from
     // one pair of rows in four (both fields, a quarter of the work: this runs
@@ -408,17 +408,18 @@ void RunReport::frame(int64_t n, const ReportFrame *inputs, int count, const Rep
     chromaRemoved_.push_back((float)(sqrt((double)sc / (double)std::max<int64_t>(nc, 1)) * scale));
 
     // The settings in force, a new entry where automatic strength measured.
-    if (strength && (scenes_.empty() || strength->measurements != measurements_)) {
-        measurements_ = strength->measurements;
-        scenes_.push_back({n, strength_ == VELVANE_STRENGTH_AUTO && strength->measurements > 0, *strength});
+    if (strength && (scenes_.empty() || strength->strength.measurements != measurements_)) {
+        measurements_ = strength->strength.measurements;
+        scenes_.push_back({n, strength_ == VELVANE_STRENGTH_AUTO && measurements_ > 0, *strength});
     } else if (!strength && scenes_.empty()) {
-        VelvaneStrengthReport r = {};
+        SceneChoice c = {};
+        VelvaneStrengthReport &r = c.strength;
         int *field[5] = {&r.luma_low, &r.luma_high, &r.chroma_low, &r.chroma_high, &r.dot_removal};
         for (int i = 0; i < 4; i++)
             *field[i] = track_[i];
         r.dot_removal = check_[0];
         r.measured_at = -1;
-        scenes_.push_back({n, false, r});
+        scenes_.push_back({n, false, c});
     }
 
     // Scenes, and the pictures: frame 0 here, every later one a frame ahead.
@@ -466,7 +467,7 @@ void RunReport::considerPicture(int64_t m, bool sceneStart, const ReportFrame *p
         toHost(*next, in_, &pending_->next);
 }
 
-void RunReport::finishPicture(Picture &p, const ReportFrame &output, const VelvaneStrengthReport *strength)
+void RunReport::finishPicture(Picture &p, const ReportFrame &output, const SceneChoice *strength)
 {
     std::vector<YcPixel> after, removed;
     // In the planes the run writes: the output's layout is the input's there.
@@ -509,7 +510,7 @@ void RunReport::finishPicture(Picture &p, const ReportFrame &output, const Velva
 
     // What the dot pass takes out: the library's own view, from the frame and
     // its neighbours, with the dot pass as it ran on this frame.
-    p.dotPass = strength ? strength->dot_removal == 1 : check_[0] == 1;
+    p.dotPass = strength ? strength->strength.dot_removal == 1 : check_[0] == 1;
     if (p.dotPass) {
         int32_t track[VV_TRACK_COUNT], check[VV_CHECK_COUNT];
         std::copy(track_, track_ + VV_TRACK_COUNT, track);
@@ -599,14 +600,14 @@ std::string RunReport::plots() const
         double top = 0;
         for (const Scene &s : scenes_)
             if (s.measured) {
-                ln.push_back({(double)s.frame, s.strength.luma_noise});
-                cn.push_back({(double)s.frame, s.strength.chroma_noise});
-                top = std::max<double>(top, std::max(s.strength.luma_noise, s.strength.chroma_noise));
+                ln.push_back({(double)s.frame, s.choice.strength.luma_noise});
+                cn.push_back({(double)s.frame, s.choice.strength.chroma_noise});
+                top = std::max<double>(top, std::max(s.choice.strength.luma_noise, s.choice.strength.chroma_noise));
             }
         top = top > 0 ? top * 1.15 : 1;
         for (const Scene &s : scenes_)
             if (s.measured)
-                dots.push_back({(double)s.frame, s.strength.dot_share * top});
+                dots.push_back({(double)s.frame, s.choice.strength.dot_share * top});
         Plot p("Noise measured in each scene, and the share of the picture with dots (drawn to the same height: "
                "the top is 100 %)",
                frames, rate_, top, "8-bit code values");
@@ -621,7 +622,8 @@ std::string RunReport::plots() const
         std::vector<std::pair<double, double>> t[4], dot;
         double top = 0;
         for (const Scene &s : scenes_) {
-            const int v[4] = {s.strength.luma_low, s.strength.luma_high, s.strength.chroma_low, s.strength.chroma_high};
+            const VelvaneStrengthReport &r = s.choice.strength;
+            const int v[4] = {r.luma_low, r.luma_high, r.chroma_low, r.chroma_high};
             for (int i = 0; i < 4; i++) {
                 t[i].push_back({(double)s.frame, (double)v[i]});
                 top = std::max(top, (double)v[i]);
@@ -629,7 +631,7 @@ std::string RunReport::plots() const
         }
         top = std::max(10.0, top * 1.15);
         for (const Scene &s : scenes_)
-            dot.push_back({(double)s.frame, s.strength.dot_removal == 1 ? top : 0.0});
+            dot.push_back({(double)s.frame, s.choice.strength.dot_removal == 1 ? top : 0.0});
         Plot p(automatic ? "Thresholds chosen for each scene, and whether the dot pass ran (the top: on)"
                          : "Thresholds in force, and whether the dot pass ran (the top: on)",
                frames, rate_, top, "steps");
@@ -752,7 +754,7 @@ void RunReport::write(const ReportHeader &h)
                 ")</summary><pre>";
         for (const Scene &s : scenes_)
             if (s.measured)
-                page += escape(sceneLine(s.strength)) + "\n";
+                page += escape(sceneLine(s.choice)) + "\n";
         page += "</pre></details>\n";
     }
     page += "<h2>Before and after</h2>\n";

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "history.h"
 #include "pipeline/noise_level.h"
 #include "velvane/filter.h"
 #include "velvane/velvane.h"
@@ -59,7 +60,7 @@ public:
     // frame n (null when it cannot say). The pictures of frame n + 1 are
     // chosen here, while its neighbours' inputs are at hand.
     void frame(int64_t n, const ReportFrame *inputs, int count, const ReportFrame &output,
-               const VelvaneStrengthReport *strength);
+               const SceneChoice *strength);
     // Writes the page (throws CliError).
     void write(const ReportHeader &header);
 
@@ -70,13 +71,13 @@ private:
     struct Scene {
         int64_t frame;
         bool measured; // automatic strength measured here
-        VelvaneStrengthReport strength;
+        SceneChoice choice;
     };
     void toHost(const ReportFrame &f, const Y4mFormat &format, std::vector<YcPixel> *out) const;
     void signature(const ReportFrame &f, SceneSignature *out) const;
     void considerPicture(int64_t m, bool sceneStart, const ReportFrame *previous, const ReportFrame &current,
                          const ReportFrame *next);
-    void finishPicture(Picture &p, const ReportFrame &output, const VelvaneStrengthReport *strength);
+    void finishPicture(Picture &p, const ReportFrame &output, const SceneChoice *strength);
     void regroupPictures();
     std::string plots() const;
     std::string picturesHtml() const;

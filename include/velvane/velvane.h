@@ -129,7 +129,17 @@ typedef struct VelvaneSettings {
      * still reports what it measures). */
     int strength;
     int show; /* a VelvaneShow, default VELVANE_SHOW_OUTPUT */
-    int reserved[8]; /* 0: room for later settings (see "Growth" above) */
+    /* Where the picture moves: the luma thresholds (0..60) of the parts of a
+     * frame whose picture changed from a neighbouring frame by more than
+     * moving_change (1..480, eighths of an 8-bit code value, mean per sample)
+     * and that carry no pattern inverting from frame to frame, as dots do.
+     * They are never wider than luma_low and luma_high, which the rest of the
+     * frame keeps. moving_change 0 (the default): one set of thresholds for
+     * the whole frame. With a strength, all three may be
+     * VELVANE_FROM_STRENGTH, as velvane_set_strength sets them: automatic
+     * strength chooses them, the named strengths leave them off. */
+    int moving_luma_low, moving_luma_high, moving_change;
+    int reserved[5]; /* 0: room for later settings (see "Growth" above) */
 } VelvaneSettings;
 
 /* Processor features the kernels may use; the default is every one the
@@ -251,6 +261,17 @@ typedef struct VelvaneStrengthReport {
     float dot_share;                /* share of the picture with dot interference, 0..1 */
 } VelvaneStrengthReport;
 VELVANE_API int velvane_get_strength(const VelvaneFilter *filter, VelvaneStrengthReport *report);
+
+/* The thresholds where the picture moves (see VelvaneSettings.moving_change)
+ * in force for the last frame received, as velvane_get_strength tells the
+ * others; change is 0 where one set of thresholds holds for the whole frame,
+ * and VELVANE_FROM_STRENGTH, all three, where automatic strength has not
+ * measured yet. */
+typedef struct VelvaneMovingReport {
+    int luma_low, luma_high, change;
+    int reserved[5];
+} VelvaneMovingReport;
+VELVANE_API int velvane_get_moving(const VelvaneFilter *filter, VelvaneMovingReport *report);
 
 /* Why the last call on the instance failed, or "" after a success. The
  * string belongs to the instance and stays valid until the next call on it

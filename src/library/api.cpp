@@ -43,6 +43,9 @@ void writeMessage(char *message, size_t size, const std::string &text)
 constexpr int kThresholds = 4;
 static_assert(kWideThresholdMax == VELVANE_THRESHOLD_MAX, "the header states the library's range");
 
+// The change that counts as motion, in eighths of a code value: 60 code values.
+constexpr int kMovingChangeMax = 480;
+
 // Room a later version fills; 0 here, whatever it comes to mean.
 std::string reservedProblem(const char *what, const int *reserved, size_t n)
 {
@@ -85,6 +88,22 @@ std::string settingsProblem(const VelvaneSettings *s)
         if (v != 0 && v != 1)
             return std::string(f.name) + " is " + std::to_string(v) + "; it must be 0 or 1";
     }
+    const struct {
+        int v, hi;
+        const char *name;
+    } moving[3] = {{s->moving_luma_low, kWideThresholdMax, "moving_luma_low"},
+                   {s->moving_luma_high, kWideThresholdMax, "moving_luma_high"},
+                   {s->moving_change, kMovingChangeMax, "moving_change"}};
+    for (const auto &m : moving) {
+        if (m.v == VELVANE_FROM_STRENGTH && strength)
+            continue;
+        if (m.v == VELVANE_FROM_STRENGTH)
+            return std::string(m.name) +
+                   " is VELVANE_FROM_STRENGTH, but no strength is chosen (strength is VELVANE_STRENGTH_CUSTOM)";
+        if (m.v < 0 || m.v > m.hi)
+            return std::string(m.name) + " is " + std::to_string(m.v) + "; it must lie within 0.." +
+                   std::to_string(m.hi) + (strength ? ", or be VELVANE_FROM_STRENGTH" : "");
+    }
     if (s->show < VELVANE_SHOW_OUTPUT || s->show > VELVANE_SHOW_DOTS)
         return "show is " + std::to_string(s->show) + "; it must be one of VELVANE_SHOW_* (0..2)";
     if (s->show == VELVANE_SHOW_DOTS && s->dot_removal == 0)
@@ -120,6 +139,12 @@ StreamSettings streamSettings(const VelvaneSettings &s)
     const int chosen[5] = {s.luma_low, s.luma_high, s.chroma_low, s.chroma_high, s.dot_removal};
     for (int i = 0; i < 5; i++)
         out.fromStrength[i] = chosen[i] == VELVANE_FROM_STRENGTH;
+    const int moving[3] = {s.moving_luma_low, s.moving_luma_high, s.moving_change};
+    int32_t *frame[3] = {&out.frame.moving.lumaLow, &out.frame.moving.lumaHigh, &out.frame.moving.bound};
+    for (int i = 0; i < 3; i++) {
+        out.movingFromStrength[i] = moving[i] == VELVANE_FROM_STRENGTH;
+        *frame[i] = out.movingFromStrength[i] ? 0 : moving[i];
+    }
     out.show = s.show;
     return out;
 }
@@ -240,6 +265,7 @@ int velvane_set_strength(VelvaneSettings *s, int strength)
     s->chroma_low = custom ? kTrackDefaults[TRACK_CHROMA_LOW] : VELVANE_FROM_STRENGTH;
     s->chroma_high = custom ? kTrackDefaults[TRACK_CHROMA_HIGH] : VELVANE_FROM_STRENGTH;
     s->dot_removal = custom ? kCheckDefaults[CHECK_DOT] : VELVANE_FROM_STRENGTH;
+    s->moving_luma_low = s->moving_luma_high = s->moving_change = custom ? 0 : VELVANE_FROM_STRENGTH;
     return VELVANE_OK;
 }
 
@@ -357,6 +383,19 @@ int velvane_get_settings(const VelvaneFilter *f, VelvaneSettings *settings)
         return VELVANE_EINVAL;
     }
     *settings = f->settings;
+    f->error.clear();
+    return VELVANE_OK;
+}
+
+int velvane_get_moving(const VelvaneFilter *f, VelvaneMovingReport *report)
+{
+    if (!f)
+        return VELVANE_EINVAL;
+    if (!report) {
+        f->error = "no place for the report given";
+        return VELVANE_EINVAL;
+    }
+    *report = f->stream.movingReport();
     f->error.clear();
     return VELVANE_OK;
 }

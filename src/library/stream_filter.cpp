@@ -253,25 +253,24 @@ FrameSettings StreamFilter::resolved(const StrengthChoice &c) const
             *threshold[i] = c.threshold[i];
     if (settings_.fromStrength[4])
         s.dot = c.dot;
-    if (settings_.fromStrength[0] && settings_.fromStrength[1]) {
-        s.moving.bound = c.movingBound;
-        s.moving.lumaLow = c.moving[0];
-        s.moving.lumaHigh = c.moving[1];
-    }
+    const int32_t moving[3] = {c.moving[0], c.moving[1], c.movingBound};
+    int32_t *field[3] = {&s.moving.lumaLow, &s.moving.lumaHigh, &s.moving.bound};
+    for (int i = 0; i < 3; i++)
+        if (settings_.movingFromStrength[i])
+            *field[i] = moving[i];
+    // Where the picture moves, never wider than the rest of the frame.
+    s.moving.lumaLow = s.moving.lumaLow < s.lumaLow ? s.moving.lumaLow : s.lumaLow;
+    s.moving.lumaHigh = s.moving.lumaHigh < s.lumaHigh ? s.moving.lumaHigh : s.lumaHigh;
     return s;
 }
 
 FrameSettings StreamFilter::settingsFor(int64_t n)
 {
-    FrameSettings s = settings_.frame;
-    if (settings_.strength == Strength::Auto) {
-        // A frame received again after a failure keeps its measurement.
-        if (needMeasure_ || (windowFrame(n)->sceneStart && measuredAt_ != n))
-            measureScene(n);
-        s = resolved(autoChoice_);
-    } else if (settings_.strength != Strength::Custom) {
-        s = resolved(presetStrength(settings_.strength));
-    }
+    // A frame received again after a failure keeps its measurement.
+    if (settings_.strength == Strength::Auto && (needMeasure_ || (windowFrame(n)->sceneStart && measuredAt_ != n)))
+        measureScene(n);
+    bool known;
+    const FrameSettings s = inForce(&known);
     // The bands hold frames as the dot pass left them; the thresholds only
     // count in the averaging.
     if (s.dot != bandsDot_) {
@@ -299,14 +298,30 @@ void StreamFilter::showDots(int64_t n, bool dot)
     removedView(cur, output_.data(), width_, height_, stride_);
 }
 
+FrameSettings StreamFilter::inForce(bool *known) const
+{
+    *known = settings_.strength != Strength::Auto || measurements_ > 0;
+    if (settings_.strength == Strength::Auto)
+        return resolved(autoChoice_);
+    return resolved(settings_.strength == Strength::Custom ? StrengthChoice{} : presetStrength(settings_.strength));
+}
+
+VelvaneMovingReport StreamFilter::movingReport() const
+{
+    bool known;
+    const FrameSettings s = inForce(&known);
+    VelvaneMovingReport r = {};
+    const int32_t value[3] = {s.moving.lumaLow, s.moving.lumaHigh, s.moving.bound};
+    int *field[3] = {&r.luma_low, &r.luma_high, &r.change};
+    for (int i = 0; i < 3; i++)
+        *field[i] = known || !settings_.movingFromStrength[i] ? value[i] : VELVANE_FROM_STRENGTH;
+    return r;
+}
+
 VelvaneStrengthReport StreamFilter::strengthReport() const
 {
-    FrameSettings s = settings_.frame;
-    bool known = true;
-    if (settings_.strength == Strength::Auto)
-        known = measurements_ > 0, s = resolved(autoChoice_);
-    else if (settings_.strength != Strength::Custom)
-        s = resolved(presetStrength(settings_.strength));
+    bool known;
+    const FrameSettings s = inForce(&known);
     VelvaneStrengthReport r = {};
     const int32_t value[5] = {s.lumaLow, s.lumaHigh, s.chromaLow, s.chromaHigh, s.dot ? 1 : 0};
     int *field[5] = {&r.luma_low, &r.luma_high, &r.chroma_low, &r.chroma_high, &r.dot_removal};

@@ -30,6 +30,7 @@ struct StreamSettings {
     FrameSettings frame = {};
     Strength strength = Strength::Custom;
     bool fromStrength[5] = {}; // luma low, luma high, chroma low, chroma high, dot pass
+    bool movingFromStrength[3] = {}; // frame.moving's luma low, luma high, bound
     int show = VELVANE_SHOW_OUTPUT;
 };
 
@@ -57,6 +58,8 @@ public:
     // What the strength chose for the frame received last (or the next one;
     // VELVANE_FROM_STRENGTH where automatic strength has not measured yet).
     VelvaneStrengthReport strengthReport() const;
+    // The thresholds where the picture moves, for the same frame.
+    VelvaneMovingReport movingReport() const;
     // The instance inside, for tests that make its allocations fail.
     FilterInstance &instance() { return *instance_; }
 
@@ -76,6 +79,9 @@ private:
     // the strength is automatic and the scene is new.
     FrameSettings settingsFor(int64_t n);
     FrameSettings resolved(const StrengthChoice &c) const;
+    // The settings of the strength in force; `known` false where automatic
+    // strength has not measured yet.
+    FrameSettings inForce(bool *known) const;
     void measureScene(int64_t n);
     void showDots(int64_t n, bool dot);
 

@@ -113,6 +113,24 @@ TEST(Options, AStrengthSetsWhatTheUserLeftAndTheUserWins)
     EXPECT_EQ(check[0], 0);
     EXPECT_EQ(parse({"--show", "dots", "a", "b"}).show, VELVANE_SHOW_DOTS);
 
+    // The thresholds where the picture moves: auto's unless given, off
+    // without a strength; the change in code values, kept in eighths, and
+    // written back the same way.
+    int32_t moving[3];
+    resolveMoving(parse({"--strength", "auto", "a", "b"}).settings, moving);
+    EXPECT_EQ(moving[2], VELVANE_FROM_STRENGTH);
+    EXPECT_EQ(movingOption(moving, VELVANE_STRENGTH_AUTO), "");
+    resolveMoving(parse({"a", "b"}).settings, moving);
+    EXPECT_EQ(moving[0] + moving[1] + moving[2], 0);
+    cl = parse({"--strength", "auto", "--moving", "2,3,2.875", "a", "b"});
+    ASSERT_EQ(cl.action, CommandLine::Filter) << cl.message;
+    resolveMoving(cl.settings, moving);
+    EXPECT_EQ(moving[2], 23);
+    EXPECT_EQ(movingOption(moving, VELVANE_STRENGTH_AUTO), "--moving 2,3,2.875");
+    resolveMoving(parse({"--strength", "auto", "--moving", "0,0,0", "a", "b"}).settings, moving);
+    EXPECT_EQ(movingOption(moving, VELVANE_STRENGTH_AUTO), "--moving 0,0,0") << "off, against the strength";
+    EXPECT_EQ(movingOption(moving, VELVANE_STRENGTH_CUSTOM), "") << "off, as without one";
+
     for (const char *bad : {"--strength=extreme", "--show=everything"}) {
         cl = parse({bad, "a", "b"});
         EXPECT_EQ(cl.action, CommandLine::Exit) << bad;
@@ -210,6 +228,11 @@ TEST(Options, UsageErrors)
         {"--threads", "65", "a", "b"},
         {"--cpu-mask", "avx3", "a", "b"},
         {"--cpu-mask", "sse2", "--module", "x.so", "a", "b"},
+        {"--moving", "2,3", "a", "b"},
+        {"--moving", "2,61,1", "a", "b"},
+        {"--moving", "2,3,1x", "a", "b"},
+        {"--moving", "2,3,-1", "a", "b"},
+        {"--moving", "2,3,1", "--module", "x.so", "a", "b"},
         {"demo", "--frames", "1"},
     };
     for (const auto &args : bad) {

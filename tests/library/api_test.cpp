@@ -113,8 +113,8 @@ TEST(Api, RefusesWhatItCannotTakeWithAMessage)
     c.settings.ccir_black = 2;
     refused(c, "ccir_black is 2; it must be 0 or 1");
     c = configFor(64, 32);
-    c.settings.reserved[7] = 1;
-    refused(c, "settings.reserved[7] is 1; it must be 0");
+    c.settings.reserved[4] = 1;
+    refused(c, "settings.reserved[4] is 1; it must be 0");
     c = configFor(64, 32);
     c.reserved[0] = -1;
     refused(c, "config.reserved[0] is -1; it must be 0");
@@ -479,6 +479,101 @@ TEST(Api, AStrengthChoosesWhatIsLeftToItAndWhatIsGivenWins)
             ASSERT_TRUE(outright.receive(fb));
             EXPECT_EQ(memcmp(a.data(), b.data(), a.size() * sizeof(YcPixel)), 0) << n;
         }
+    }
+
+    // Thresholds where the picture moves: refused without a strength to
+    // choose them and beyond their ranges; never wider than the frame's;
+    // left off by a named strength. Given as wide as the frame's they change
+    // no byte, narrower on a moving clip they do.
+    VelvaneSettings m;
+    velvane_default_settings(&m);
+    EXPECT_EQ(m.moving_change, 0);
+    m.moving_change = VELVANE_FROM_STRENGTH;
+    EXPECT_EQ(velvane_check_settings(&m, message, sizeof message), VELVANE_EINVAL);
+    EXPECT_NE(std::string(message).find("moving_change is VELVANE_FROM_STRENGTH, but no strength"), std::string::npos);
+    m.moving_change = 481;
+    EXPECT_EQ(velvane_check_settings(&m, message, sizeof message), VELVANE_EINVAL);
+    EXPECT_NE(std::string(message).find("moving_change is 481; it must lie within 0..480"), std::string::npos);
+    m.moving_change = 8;
+    m.moving_luma_high = 61;
+    EXPECT_EQ(velvane_check_settings(&m, message, sizeof message), VELVANE_EINVAL);
+    EXPECT_NE(std::string(message).find("moving_luma_high is 61"), std::string::npos) << message;
+    EXPECT_EQ(velvane_set_strength(&m, VELVANE_STRENGTH_AUTO), VELVANE_OK);
+    EXPECT_EQ(m.moving_luma_low + m.moving_luma_high + m.moving_change, 3 * VELVANE_FROM_STRENGTH);
+    VelvaneMovingReport mr;
+    EXPECT_EQ(velvane_get_moving(light.get(), &mr), VELVANE_OK);
+    EXPECT_EQ(mr.change, 0);
+    EXPECT_EQ(velvane_get_moving(light.get(), nullptr), VELVANE_EINVAL);
+    auto framesWith = [&](int movingLow, int movingHigh, int change) {
+        VelvaneConfig mc = configFor(w, h);
+        mc.settings.moving_luma_low = movingLow;
+        mc.settings.moving_luma_high = movingHigh;
+        mc.settings.moving_change = change;
+        Filter f(mc);
+        VelvaneMovingReport in;
+        EXPECT_EQ(velvane_get_moving(f.get(), &in), VELVANE_OK);
+        EXPECT_EQ(in.luma_low, movingLow < 10 ? movingLow : 10) << "never wider than luma_low";
+        EXPECT_EQ(in.luma_high, movingHigh < 10 ? movingHigh : 10);
+        Clip frames;
+        for (size_t n = 0; n < clip.size(); n++) {
+            std::vector<YcPixel> in = clip[n];
+            EXPECT_TRUE(f.send(packed(in, w)));
+            if (n >= 2 && f.receive(fa))
+                frames.push_back(a);
+        }
+        return frames;
+    };
+    const Clip plain = framesWith(0, 0, 0);
+    EXPECT_TRUE(framesWith(10, 30, 1) == plain);
+    EXPECT_FALSE(framesWith(0, 0, 1) == plain);
+    // Automatic strength on NTSC's dots across the middle of a picture whose
+    // left half moves chooses thresholds for where it moves, and what it
+    // reports, given outright, gives its frames.
+    {
+        const int dw = 128, dh = 64;
+        Clip dotted(8, std::vector<YcPixel>((size_t)dw * dh));
+        std::mt19937 rng(3);
+        std::normal_distribution<float> grain(0, 1);
+        for (int n = 0; n < 8; n++)
+            for (int y = 0; y < dh; y++)
+                for (int x = 0; x < dw; x++) {
+                    const float picture = x < dw / 2 ? 100 + 40 * sinf((x + 3 * n) / 5.0f) : 120 + 0.2f * y;
+                    const float dots = (x < dw / 4 || x >= 3 * dw / 4 ? 0 : 10) * cosf(2 * (float)M_PI * x / 3.77f + (float)M_PI * (y / 2 + n) +
+                                                 (float)M_PI / 2 * (y % 2));
+                    dotted[n][(size_t)y * dw + x] = YcPixel{(int16_t)lrintf(16 * (picture + dots + grain(rng))), 0, 0};
+                }
+        VelvaneConfig ac = configFor(dw, dh), given = configFor(dw, dh);
+        velvane_set_strength(&ac.settings, VELVANE_STRENGTH_AUTO);
+        Filter chosen(ac);
+        for (size_t n = 0; n < 3; n++)
+            ASSERT_TRUE(chosen.send(packed(dotted[n], dw)));
+        std::vector<YcPixel> out((size_t)dw * dh);
+        VelvaneFrame of = packed(out, dw);
+        ASSERT_TRUE(chosen.receive(of));
+        const VelvaneStrengthReport r = report(chosen);
+        VelvaneMovingReport mv;
+        ASSERT_EQ(velvane_get_moving(chosen.get(), &mv), VELVANE_OK);
+        EXPECT_GT(r.dot_share, 0.2f);
+        EXPECT_GT(mv.change, 0);
+        EXPECT_LT(mv.luma_high, r.luma_high);
+        given.settings.luma_low = r.luma_low, given.settings.luma_high = r.luma_high;
+        given.settings.chroma_low = r.chroma_low, given.settings.chroma_high = r.chroma_high;
+        given.settings.dot_removal = r.dot_removal;
+        given.settings.moving_luma_low = mv.luma_low, given.settings.moving_luma_high = mv.luma_high;
+        given.settings.moving_change = mv.change;
+        Filter outright(given);
+        std::vector<YcPixel> again((size_t)dw * dh);
+        VelvaneFrame ag = packed(again, dw);
+        for (size_t n = 0; n < 3; n++)
+            ASSERT_TRUE(outright.send(packed(dotted[n], dw)));
+        ASSERT_TRUE(outright.receive(ag));
+        EXPECT_EQ(out, again);
+        given.settings.moving_change = 0;
+        Filter whole(given);
+        for (size_t n = 0; n < 3; n++)
+            ASSERT_TRUE(whole.send(packed(dotted[n], dw)));
+        ASSERT_TRUE(whole.receive(ag));
+        EXPECT_NE(out, again) << "the moving half takes other thresholds";
     }
 
     // Automatic strength on a clean clip takes nothing out: no grain, no
