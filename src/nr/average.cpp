@@ -139,25 +139,26 @@ bool pairMoved(const int16_t *const cur[2], const int16_t *const other[2], int32
     return moved > (int64_t)bound * weights;
 }
 
-// Whether the high bands of a pair of rows carry, at pixels x .. x + count
-// - 1, a pattern that inverts from frame to frame: NTSC's dots, inverted in
-// both neighbours, or PAL's, a quarter cycle on in each and so inverted
-// between the two. Averaging in time cancels such a pattern, where it blurs
-// a picture that moves. `h` holds the rows of the current, previous and next
-// frames, two rows each. It inverts where the luma of the current frame and
-// the sum of its neighbours', or the two neighbours' luma, correlate by -1/4
-// or less; grain does not correlate, and a still picture correlates by +1.
-bool pairInverts(const int16_t *const h[3][2], int32_t x, int32_t count)
+// Whether the high band of a row carries, at pixels x .. x + count - 1, a
+// pattern that inverts from frame to frame: NTSC's dots, inverted in both
+// neighbours, or PAL's, a quarter cycle on in each and so inverted between
+// the two. Averaging in time cancels such a pattern, where it blurs a picture
+// that moves. `h` holds the row of the current, previous and next frames
+// (the row alone: where the output is averaged within the next frame's
+// rebuild, the other row of the pair of its high band may not be there yet).
+// It inverts where the luma of the current frame and the sum of its
+// neighbours', or the two neighbours' luma, correlate by -1/4 or less; grain
+// does not correlate, and a still picture correlates by +1.
+bool rowInverts(const int16_t *const h[3], int32_t x, int32_t count)
 {
     int64_t cc = 0, cn = 0, nn = 0, pn = 0;
-    for (int r = 0; r < 2; r++)
-        for (int32_t i = 3 * x; i < 3 * (x + count); i += 3) {
-            const int64_t c = h[0][r][i], pv = h[1][r][i], nx = h[2][r][i];
-            cc += c * c;
-            cn += c * (pv + nx);
-            nn += pv * pv + nx * nx;
-            pn += pv * nx;
-        }
+    for (int32_t i = 3 * x; i < 3 * (x + count); i += 3) {
+        const int64_t c = h[0][i], pv = h[1][i], nx = h[2][i];
+        cc += c * c;
+        cn += c * (pv + nx);
+        nn += pv * pv + nx * nx;
+        pn += pv * nx;
+    }
     return -4 * cn > 2 * cc || -4 * 2 * pn > nn;
 }
 
@@ -187,20 +188,18 @@ void averageRow(const FrameAverager &f, int32_t j, bool doubled)
     } else {
         // Segments of the row that moved from either neighbour take the
         // moving thresholds; runs of segments alike go to the kernel at once.
-        // Both rows of a pair see the same changes, and choose alike.
+        // Both rows of a pair see the same changes of the low band.
         const int16_t *cur[2] = {j < p ? a.lowCur : a.lowCurPartner, j < p ? a.lowCurPartner : a.lowCur};
         const int16_t *prev[2] = {j < p ? a.lowPrev : a.lowPrevPartner, j < p ? a.lowPrevPartner : a.lowPrev};
         const int16_t *next[2] = {j < p ? a.lowNext : a.lowNextPartner, j < p ? a.lowNextPartner : a.lowNext};
         AverageRowArgs still = a, moving = a;
         moving.lowThreshold[0] = f.movingLow;
         moving.highThreshold[0] = f.movingHigh;
-        const int16_t *high[3][2] = {{row(f.bands.highCur, j), row(f.bands.highCur, p)},
-                                     {row(f.bands.highPrev, j), row(f.bands.highPrev, p)},
-                                     {row(f.bands.highNext, j), row(f.bands.highNext, p)}};
+        const int16_t *high[3] = {a.highCur, a.highPrev, a.highNext};
         auto segmentMoved = [&](int32_t x, int32_t count) {
             return (pairMoved(cur, next, x, count, f.s->moving.bound) ||
                     (a.usePrevious && pairMoved(cur, prev, x, count, f.s->moving.bound))) &&
-                   !pairInverts(high, x, count);
+                   !rowInverts(high, x, count);
         };
         int32_t begin = 0;
         bool runMoved = false;

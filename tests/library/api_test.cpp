@@ -348,10 +348,15 @@ TEST(Api, EveryThreadCountGivesTheBytesOfOne)
     later.draw_borders = 1;
     later.border_top = 3;
     later.border_right = 5;
+    VelvaneSettings moving; // thresholds of their own where the picture moves
+    velvane_default_settings(&moving);
+    moving.luma_high = 40;
+    moving.moving_luma_high = 2;
+    moving.moving_change = 4;
     uint32_t seed = 10;
     for (const Case &c : cases) {
         const Clip clip = makeClip(c.w, c.h, c.frames, seed++);
-        const VelvaneSettings *changes[] = {nullptr, &later};
+        const VelvaneSettings *changes[] = {nullptr, &later, &moving};
         for (const VelvaneSettings *change : changes) {
             const Clip one = filterClip(clip, c.w, c.h, change, c.change, 1);
             ASSERT_EQ(one.size(), clip.size());
