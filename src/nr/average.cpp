@@ -115,31 +115,31 @@ bool prepareAverager(FrameAverager &a, const FrameJob *job, const AverageBands &
     return true;
 }
 
-// Whether pixels x .. x + count - 1 of a pair of rows moved between the
-// frames of `cur` and `other` (low-band rows of the two fields of the pair,
-// at column 0). The luma changes of both rows are summed in windows of six
-// pixels weighted 1 2 3 3 2 1, five pixels apart: that sum passes what
-// motion changes and keeps less than a quarter of a pattern at the
-// subcarrier's frequency at 13.5 MHz, NTSC's or PAL's, so the dots that
-// change from frame to frame do not count as motion. Their magnitudes, per
-// weighted sample, are compared with bound.
-bool pairMoved(const int16_t *const cur[2], const int16_t *const other[2], int32_t x, int32_t count, int32_t bound)
+// Whether pixels x .. x + count - 1 of a row moved between the frame of
+// `cur` and the next one (low-band rows, at column 0). The luma changes are
+// summed in windows of six pixels weighted 1 2 3 3 2 1, five pixels apart:
+// that sum passes what motion changes and keeps less than a quarter of a
+// pattern at the subcarrier's frequency at 13.5 MHz, NTSC's or PAL's, so the
+// dots that change from frame to frame do not count as motion. Their
+// magnitudes, per weighted sample, are compared with bound.
+bool rowMoved(const int16_t *cur, const int16_t *next, int32_t x, int32_t count, int32_t bound)
 {
-    static constexpr int32_t kWeight[kMotionWindow] = {1, 2, 3, 3, 2, 1};
-    int64_t moved = 0, weights = 0;
-    for (int32_t w = x; w + kMotionWindow <= x + count; w += kMotionWindow - 1) {
-        int32_t change = 0;
-        for (int32_t k = 0; k < kMotionWindow; k++) {
-            const int32_t i = 3 * (w + k);
-            change += kWeight[k] * (cur[0][i] - other[0][i] + cur[1][i] - other[1][i]);
-        }
+    const int32_t windows = count < kMotionWindow ? 0 : (count - kMotionWindow) / (kMotionWindow - 1) + 1;
+    const int64_t limit = (int64_t)bound * 12 * windows; // 12: the weights' sum
+    int64_t moved = 0;
+    for (int32_t w = 0; w < windows; w++) {
+        const ptrdiff_t i = 3 * ((ptrdiff_t)x + (kMotionWindow - 1) * w);
+        const int16_t *c = cur + i, *n = next + i;
+        const int32_t change = (c[0] - n[0]) + (c[15] - n[15]) + 2 * ((c[3] - n[3]) + (c[12] - n[12])) +
+                               3 * ((c[6] - n[6]) + (c[9] - n[9])); // pixels 0 .. 5 of the window
         moved += change < 0 ? -change : change;
-        weights += 2 * 12;
+        if (moved > limit) // it only grows
+            return true;
     }
-    return moved > (int64_t)bound * weights;
+    return false;
 }
 
-// Whether the high band of a row carries, at pixels x .. x + count - 1, a
+// Whether the high band of a row carries, at pixels x, x + 2, .. < x + count, a
 // pattern that inverts from frame to frame: NTSC's dots, inverted in both
 // neighbours, or PAL's, a quarter cycle on in each and so inverted between
 // the two. Averaging in time cancels such a pattern, where it blurs a picture
@@ -152,7 +152,7 @@ bool pairMoved(const int16_t *const cur[2], const int16_t *const other[2], int32
 bool rowInverts(const int16_t *const h[3], int32_t x, int32_t count)
 {
     int64_t cc = 0, cn = 0, nn = 0, pn = 0;
-    for (int32_t i = 3 * x; i < 3 * (x + count); i += 3) {
+    for (int32_t i = 3 * x; i < 3 * (x + count); i += 6) { // every other pixel tells as well
         const int64_t c = h[0][i], pv = h[1][i], nx = h[2][i];
         cc += c * c;
         cn += c * (pv + nx);
@@ -186,20 +186,14 @@ void averageRow(const FrameAverager &f, int32_t j, bool doubled)
     if (f.s->moving.bound <= 0) {
         f.dsp->averageRow(out, &a, f.pixels);
     } else {
-        // Segments of the row that moved from either neighbour take the
+        // Segments of the row that moved on to the next frame take the
         // moving thresholds; runs of segments alike go to the kernel at once.
-        // Both rows of a pair see the same changes of the low band.
-        const int16_t *cur[2] = {j < p ? a.lowCur : a.lowCurPartner, j < p ? a.lowCurPartner : a.lowCur};
-        const int16_t *prev[2] = {j < p ? a.lowPrev : a.lowPrevPartner, j < p ? a.lowPrevPartner : a.lowPrev};
-        const int16_t *next[2] = {j < p ? a.lowNext : a.lowNextPartner, j < p ? a.lowNextPartner : a.lowNext};
         AverageRowArgs still = a, moving = a;
         moving.lowThreshold[0] = f.movingLow;
         moving.highThreshold[0] = f.movingHigh;
         const int16_t *high[3] = {a.highCur, a.highPrev, a.highNext};
         auto segmentMoved = [&](int32_t x, int32_t count) {
-            return (pairMoved(cur, next, x, count, f.s->moving.bound) ||
-                    (a.usePrevious && pairMoved(cur, prev, x, count, f.s->moving.bound))) &&
-                   !rowInverts(high, x, count);
+            return rowMoved(a.lowCur, a.lowNext, x, count, f.s->moving.bound) && !rowInverts(high, x, count);
         };
         int32_t begin = 0;
         bool runMoved = false;
