@@ -277,7 +277,7 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
     auto *movingOpt =
         app.add_option("--moving", movingText,
                        "luma thresholds (low and high band) where the picture moves, taken where a part of a frame "
-                       "changed from a neighbouring frame by more than CHANGE 8-bit code values and carries no "
+                       "changed on to the next frame by more than CHANGE 8-bit code values and carries no "
                        "pattern that inverts from frame to frame as dots do; never wider than --luma-low and "
                        "--luma-high; --strength auto chooses them; 0,0,0 is off")
             ->type_name("LOW,HIGH,CHANGE")

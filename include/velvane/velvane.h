@@ -130,8 +130,8 @@ typedef struct VelvaneSettings {
     int strength;
     int show; /* a VelvaneShow, default VELVANE_SHOW_OUTPUT */
     /* Where the picture moves: the luma thresholds (0..60) of the parts of a
-     * frame whose picture changed from a neighbouring frame by more than
-     * moving_change (1..480, eighths of an 8-bit code value, mean per sample)
+     * frame whose picture changed on to the next frame by more than
+     * moving_change (1..480, eighths of an 8-bit code value of mean change)
      * and that carry no pattern inverting from frame to frame, as dots do.
      * They are never wider than luma_low and luma_high, which the rest of the
      * frame keeps. moving_change 0 (the default): one set of thresholds for

@@ -44,7 +44,7 @@ extern const int32_t kCheckDefaults[VV_CHECK_COUNT];
 // thresholds are at least 0; border widths are as given and clipped to the
 // frame where they are used.
 // Luma thresholds for where the picture moves: the parts of rows whose low
-// band changed from a neighbouring frame by more than `bound` (a mean per
+// band changed on to the next frame by more than `bound` (a mean per
 // sample, band scale) take these instead of the frame's. Off while bound is 0,
 // as the host's settings always leave it.
 struct MovingThresholds {
