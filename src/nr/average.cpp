@@ -139,27 +139,32 @@ bool rowMoved(const int16_t *cur, const int16_t *next, int32_t x, int32_t count,
     return false;
 }
 
-// Whether the high band of a row carries, at pixels x, x + 2, .. < x + count, a
-// pattern that inverts from frame to frame: NTSC's dots, inverted in both
-// neighbours, or PAL's, a quarter cycle on in each and so inverted between
-// the two. Averaging in time cancels such a pattern, where it blurs a picture
-// that moves. `h` holds the row of the current, previous and next frames
-// (the row alone: where the output is averaged within the next frame's
-// rebuild, the other row of the pair of its high band may not be there yet).
-// It inverts where the luma of the current frame and the sum of its
-// neighbours', or the two neighbours' luma, correlate by -1/4 or less; grain
-// does not correlate, and a still picture correlates by +1.
+// Whether the high band of a row carries, at pixels x, x + 2, .. < x + count,
+// a pattern that inverts from frame to frame as NTSC's dots do: one that
+// correlates with the same pixels of the previous frame and of the next one
+// by -1/4 or less. Averaging in time cancels such a pattern, where it blurs a
+// picture that moves; grain does not correlate, a still picture correlates
+// by +1. (A test of the two neighbours against each other, which PAL's dots
+// fail, also took the texture of pictures panned half its period a frame
+// for dots.) `h` holds the row of the current, previous and next frames: the
+// row alone, as where the output is averaged within the next frame's
+// rebuild, the other row of the pair of its high band may not be there yet.
 bool rowInverts(const int16_t *const h[3], int32_t x, int32_t count)
 {
-    int64_t cc = 0, cn = 0, nn = 0, pn = 0;
-    for (int32_t i = 3 * x; i < 3 * (x + count); i += 6) { // every other pixel tells as well
-        const int64_t c = h[0][i], pv = h[1][i], nx = h[2][i];
+    // Every other pixel tells as well.
+    int64_t cc = 0, pp = 0, nn = 0, cp = 0, cn = 0;
+    for (int32_t i = 3 * x; i < 3 * (x + count); i += 6) {
+        const int64_t c = h[0][i], p = h[1][i], n = h[2][i];
         cc += c * c;
-        cn += c * (pv + nx);
-        nn += pv * pv + nx * nx;
-        pn += pv * nx;
+        pp += p * p;
+        nn += n * n;
+        cp += c * p;
+        cn += c * n;
     }
-    return -4 * cn > 2 * cc || -4 * 2 * pn > nn;
+    // The squares of sums of products need more than 64 bits: in doubles,
+    // which round the same on every processor.
+    const double p2 = (double)cp * (double)cp, n2 = (double)cn * (double)cn, c2 = (double)cc;
+    return cp < 0 && cn < 0 && 16.0 * p2 >= c2 * (double)pp && 16.0 * n2 >= c2 * (double)nn;
 }
 
 // Averages processed row j into job->frame, and with `doubled` doubles it
