@@ -194,6 +194,20 @@ int record(VelvaneFilter *f, int status)
     return status;
 }
 
+// A getter's answer into `out`, which must be given (`what` names it).
+template <class T, class Get> int answer(const VelvaneFilter *f, T *out, const char *what, Get get)
+{
+    if (!f)
+        return VELVANE_EINVAL;
+    if (!out) {
+        f->error = std::string("no place for the ") + what + " given";
+        return VELVANE_EINVAL;
+    }
+    *out = get();
+    f->error.clear();
+    return VELVANE_OK;
+}
+
 } // namespace
 } // namespace velvane
 
@@ -374,43 +388,20 @@ int velvane_set_settings(VelvaneFilter *f, const VelvaneSettings *settings)
     return record(f, VELVANE_OK);
 }
 
+
 int velvane_get_settings(const VelvaneFilter *f, VelvaneSettings *settings)
 {
-    if (!f)
-        return VELVANE_EINVAL;
-    if (!settings) {
-        f->error = "no place for the settings given";
-        return VELVANE_EINVAL;
-    }
-    *settings = f->settings;
-    f->error.clear();
-    return VELVANE_OK;
+    return answer(f, settings, "settings", [f] { return f->settings; });
 }
 
 int velvane_get_moving(const VelvaneFilter *f, VelvaneMovingReport *report)
 {
-    if (!f)
-        return VELVANE_EINVAL;
-    if (!report) {
-        f->error = "no place for the report given";
-        return VELVANE_EINVAL;
-    }
-    *report = f->stream.movingReport();
-    f->error.clear();
-    return VELVANE_OK;
+    return answer(f, report, "report", [f] { return f->stream.movingReport(); });
 }
 
 int velvane_get_strength(const VelvaneFilter *f, VelvaneStrengthReport *report)
 {
-    if (!f)
-        return VELVANE_EINVAL;
-    if (!report) {
-        f->error = "no place for the report given";
-        return VELVANE_EINVAL;
-    }
-    *report = f->stream.strengthReport();
-    f->error.clear();
-    return VELVANE_OK;
+    return answer(f, report, "report", [f] { return f->stream.strengthReport(); });
 }
 
 const char *velvane_last_error(const VelvaneFilter *f) { return f ? f->error.c_str() : "no instance given"; }
