@@ -13,7 +13,7 @@ std::string sceneOptions(const SceneChoice &c)
     snprintf(options, sizeof options, "--luma-low %d --luma-high %d --chroma-low %d --chroma-high %d %s", r.luma_low,
              r.luma_high, r.chroma_low, r.chroma_high, r.dot_removal ? "--dot" : "--no-dot");
     const int32_t moving[3] = {c.moving.luma_low, c.moving.luma_high, c.moving.change};
-    const std::string m = c.moving.change > 0 ? movingOption(moving, VELVANE_STRENGTH_CUSTOM) : std::string();
+    const std::string m = movingOption(moving, VELVANE_STRENGTH_CUSTOM); // nothing where it is off
     return m.empty() ? std::string(options) : options + (" " + m);
 }
 

@@ -74,11 +74,7 @@ template <bool usePrevious> void averageRow(int16_t *dst, const AverageRowArgs *
     const AverageRowArgs args = *a;
     // Sixteen pixels are 48 lanes: three vectors, thresholds in three phases.
     int16_t lanes[2][48];
-    for (int k = 0; k < 48; k += 3) // y, cb, cr: kernels called for short runs of a row build it often
-        for (int c = 0; c < 3; c++) {
-            lanes[0][k + c] = a->lowThreshold[c];
-            lanes[1][k + c] = a->highThreshold[c];
-        }
+    thresholdLanes(a, lanes[0], lanes[1], 48);
     __m256i tLow[3], tHigh[3];
     for (int r = 0; r < 3; r++) {
         tLow[r] = load(lanes[0] + 16 * r);

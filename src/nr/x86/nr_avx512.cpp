@@ -69,11 +69,7 @@ template <bool usePrevious> void averageRow(int16_t *dst, const AverageRowArgs *
 {
     // 32 pixels are 96 lanes: three vectors, thresholds in three phases.
     int16_t lanes[2][96];
-    for (int k = 0; k < 96; k += 3) // y, cb, cr: kernels called for short runs of a row build it often
-        for (int c = 0; c < 3; c++) {
-            lanes[0][k + c] = a->lowThreshold[c];
-            lanes[1][k + c] = a->highThreshold[c];
-        }
+    thresholdLanes(a, lanes[0], lanes[1], 96);
     __m512i tLow[3], tHigh[3];
     for (int r = 0; r < 3; r++) {
         tLow[r] = load(lanes[0] + 32 * r);

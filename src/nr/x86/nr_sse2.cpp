@@ -68,11 +68,7 @@ template <bool usePrevious> void averageRow(int16_t *dst, const AverageRowArgs *
     // Eight pixels are 24 lanes: three vectors whose thresholds follow the
     // y, cb, cr pattern from three phases.
     int16_t lanes[2][24];
-    for (int k = 0; k < 24; k += 3) // y, cb, cr: kernels called for short runs of a row build it often
-        for (int c = 0; c < 3; c++) {
-            lanes[0][k + c] = a->lowThreshold[c];
-            lanes[1][k + c] = a->highThreshold[c];
-        }
+    thresholdLanes(a, lanes[0], lanes[1], 24);
     __m128i tLow[3], tHigh[3];
     for (int r = 0; r < 3; r++) {
         tLow[r] = load(lanes[0] + 8 * r);
