@@ -14,12 +14,47 @@ inline void store(void *p, __m256i v) { _mm256_storeu_si256(static_cast<__m256i 
 // high half of v * (g << 8). The argument is g << 8.
 inline __m256i gainShift8(__m256i v, __m256i gShifted) { return _mm256_add_epi16(v, _mm256_mulhi_epi16(v, gShifted)); }
 
-// Chroma of eight pixels, at byte offsets from the cb of the first, gathered
-// as (cb, cr) pairs into 32-bit lanes, rotated, scaled and balanced; the
-// results come back as pairs of their low 16 bits. Reads the samples only.
-inline __m256i rotatePairs(const int16_t *s, __m256i offsets, const ColourFactors *f)
+// The chroma pairs come from plain loads, not gathers: a gather is slow on
+// many AVX2 processors (microcoded on older AMD, slowed by microcode on Intel
+// parts with gather data sampling mitigations), and qemu-user 7.2 reads a
+// gather indexed by ymm4 as if it had no index, which the emulated kernel
+// levels' test runs into whenever the compiler picks that register.
+
+// Two 16-byte loads, the first into the low half.
+inline __m256i load2(const int16_t *low, const int16_t *high)
 {
-    const __m256i pairs = _mm256_i32gather_epi32(reinterpret_cast<const int *>(s + 1), offsets, 1);
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(low))),
+                                   _mm_loadu_si128(reinterpret_cast<const __m128i *>(high)), 1);
+}
+
+// The (cb, cr) pairs of pixels 0 .. 7 from `s` (the y of pixel 0) as 32-bit
+// lanes, in pixel order; reads samples 1 .. 23 only. Pixels 4 q .. 4 q + 3
+// fill one 128-bit half: a load at the cb of pixel 4 q holds the pairs of
+// the first three 6 bytes apart (a byte shuffle packs them), and one at the
+// cb of pixel 4 q + 1 holds the fourth pair at its last 32-bit lane.
+inline __m256i pairsOfEight(const int16_t *s)
+{
+    const __m256i pack = _mm256_setr_epi8(0, 1, 2, 3, 6, 7, 8, 9, 12, 13, 14, 15, -1, -1, -1, -1, //
+                                          0, 1, 2, 3, 6, 7, 8, 9, 12, 13, 14, 15, -1, -1, -1, -1);
+    const __m256i first = _mm256_shuffle_epi8(load2(s + 1, s + 13), pack);
+    return _mm256_blend_epi32(first, load2(s + 4, s + 16), 0x88);
+}
+
+// The (cb, cr) pairs of the eight 4:1:1 anchors among 32 pixels from `s`
+// (pixels 0, 4, ..., 28) as 32-bit lanes; reads samples 1 .. 86 only. Anchor
+// 4 h + d comes from a load placed so that its pair falls in lane d of half h.
+inline __m256i anchorPairs(const int16_t *s)
+{
+    __m256i pairs = load2(s + 1, s + 49);
+    pairs = _mm256_blend_epi32(pairs, load2(s + 11, s + 59), 0x22);
+    pairs = _mm256_blend_epi32(pairs, load2(s + 21, s + 69), 0x44);
+    return _mm256_blend_epi32(pairs, load2(s + 31, s + 79), 0x88);
+}
+
+// Eight (cb, cr) pairs in 32-bit lanes rotated, scaled and balanced; the
+// results come back as pairs of their low 16 bits.
+inline __m256i rotatePairs(__m256i pairs, const ColourFactors *f)
+{
     // The 16 x 16-bit products straight from the pairs: (cb, cr) . (k, 0)
     // is cb k, (cb, cr) . (0, k) is cr k.
     auto onCb = [](int32_t k) { return _mm256_set1_epi32((int32_t)(uint16_t)k); };
@@ -83,12 +118,11 @@ void adjustColourRowAvx2(YcPixel *row, int32_t width, const ColourFactors *f)
             store(s + 32, _mm256_add_epi16(gainShift8(load(s + 32), gain[2]), offset[2]));
         }
     } else if (f->mode == COLOUR_ROTATE) {
-        // Sixteen pixels per step: their chroma pairs, gathered and rotated,
+        // Sixteen pixels per step: their chroma pairs, packed and rotated,
         // are spread back to byte offsets 6 i + 2 of the three vectors. A
         // dword permute brings the pairs of each 128-bit half into that half
         // (pixels 0-2 | 2-4, 5-7 | 8-10, 10-12 | 13-15) and a byte shuffle
         // puts them in place; the luma lanes come from the gains.
-        const __m256i offsets = _mm256_setr_epi32(0, 6, 12, 18, 24, 30, 36, 42);
         const __m256i spread0 = _mm256_setr_epi32(0, 1, 2, 0, 2, 3, 4, 0);
         const __m256i spread1 = _mm256_setr_epi32(1, 2, 3, 0, 4, 5, 6, 4);
         const __m256i spread2 = _mm256_setr_epi32(2, 3, 4, 0, 5, 6, 7, 0);
@@ -98,7 +132,7 @@ void adjustColourRowAvx2(YcPixel *row, int32_t width, const ColourFactors *f)
         const __m256i place0 = _mm256_setr_m128i(a, b), place1 = _mm256_setr_m128i(c, a),
                       place2 = _mm256_setr_m128i(b, c);
         for (int16_t *s = &row->y; x + 16 <= width; x += 16, s += 48) {
-            const __m256i p0 = rotatePairs(s, offsets, f), p1 = rotatePairs(s + 24, offsets, f);
+            const __m256i p0 = rotatePairs(pairsOfEight(s), f), p1 = rotatePairs(pairsOfEight(s + 24), f);
             __m256i spread[3];
             spread[0] = _mm256_shuffle_epi8(_mm256_permutevar8x32_epi32(p0, spread0), place0);
             spread[1] = _mm256_shuffle_epi8(
@@ -111,12 +145,11 @@ void adjustColourRowAvx2(YcPixel *row, int32_t width, const ColourFactors *f)
         }
     } else {
         // 32 pixels per step: the luma of all, the chroma of the eight
-        // 4:1:1 anchors, gathered before the luma is stored and written
+        // 4:1:1 anchors, loaded before the luma is stored and written
         // back over the chroma the other pixels keep.
-        const __m256i offsets = _mm256_setr_epi32(0, 24, 48, 72, 96, 120, 144, 168);
         for (; x + 32 <= width; x += 32) {
             int16_t *s = &row[x].y;
-            const __m256i pairs = rotatePairs(s, offsets, f);
+            const __m256i pairs = rotatePairs(anchorPairs(s), f);
             for (int r = 0; r < 6; r++) {
                 const __m256i v = load(s + 16 * r);
                 const __m256i adjusted = _mm256_add_epi16(gainShift8(v, gain[r % 3]), offset[r % 3]);
