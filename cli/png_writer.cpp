@@ -45,12 +45,7 @@ bool encodePng(FILE *f, int width, int height, const uint8_t *rgb, PngFailure *f
     png_init_io(png, f);
     png_set_IHDR(png, info, (png_uint_32)width, (png_uint_32)height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    // Pictures of noisy video hardly compress: zlib's fastest level saves
-    // about a tenth of a noisy 720 x 480 snapshot and makes writing it six
-    // times slower (its default level, thirty times). Stored, a snapshot
-    // costs about one frame's work.
-    png_set_compression_level(png, 0);
-    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
+    png_set_compression_level(png, kPngLevel);
     png_write_info(png, info);
     for (int r = 0; r < height; r++)
         png_write_row(png, rgb + (size_t)r * (size_t)width * 3);
