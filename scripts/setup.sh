@@ -12,7 +12,9 @@
 #   test      what the tests need: demo's, plus GoogleTest, Google Benchmark,
 #             ffmpeg (the round trips through it, and the media files they
 #             make), python3, qemu-x86_64 (the kernel levels below this
-#             processor's, emulated) and Chromium (the report page, headless)
+#             processor's, emulated), Chromium (the report page, headless)
+#             and man-db (the installed manual page; the Debian package is
+#             made with dpkg-dev, which build-essential brings)
 #   fuzz      demo's, plus clang with libFuzzer
 #   windows   demo's, plus the mingw-w64 cross compilers, Wine with Xvfb to
 #             run the Windows build, a Japanese font for the picture of its
@@ -30,7 +32,7 @@ set -euo pipefail
 
 demo=(build-essential cmake ninja-build libcli11-dev libpng-dev zlib1g-dev pkg-config
       libavformat-dev libavcodec-dev libavutil-dev libswscale-dev)
-test=(libgtest-dev libgmock-dev libbenchmark-dev ffmpeg python3 qemu-user chromium)
+test=(libgtest-dev libgmock-dev libbenchmark-dev ffmpeg python3 qemu-user chromium man-db)
 fuzz=(clang libclang-rt-dev)
 windows=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
          wine64 xvfb xauth imagemagick zip fonts-ipafont-gothic qemu-user gcc-multilib g++-multilib)
