@@ -24,14 +24,17 @@ std::string outcomeText(FrameOutcome o)
     return "the frames around it did not reach the filter";
 }
 
+// No default: a new outcome must be given its status here.
 int outcomeStatus(FrameOutcome o)
 {
     switch (o) {
+    case FrameOutcome::Filtered: return VELVANE_OK;
     case FrameOutcome::OutOfMemory: return VELVANE_ENOMEM;
     case FrameOutcome::NotStarted:
     case FrameOutcome::Unsupported: return VELVANE_EUNSUPPORTED;
-    default: return VELVANE_EINVAL;
+    case FrameOutcome::MissingFrames: return VELVANE_EINVAL;
     }
+    return VELVANE_EINVAL; // not an outcome at all
 }
 
 } // namespace
@@ -173,11 +176,10 @@ int StreamFilter::receive(VelvaneFrame &out)
     } else {
         // What is removed needs the whole filtered frame before it goes out.
         const bool removed = settings_.show == VELVANE_SHOW_REMOVED;
-        filterFrame(*instance_, job, settings, source, tasks_, removed ? nullptr : &sink);
-        if (instance_->lastOutcome != FrameOutcome::Filtered)
-            return fail(outcomeStatus(instance_->lastOutcome), "frame " + std::to_string(next_) +
-                                                                  " could not be filtered: " +
-                                                                  outcomeText(instance_->lastOutcome));
+        const FrameOutcome outcome = filterFrame(*instance_, job, settings, source, tasks_, removed ? nullptr : &sink);
+        if (outcome != FrameOutcome::Filtered)
+            return fail(outcomeStatus(outcome),
+                        "frame " + std::to_string(next_) + " could not be filtered: " + outcomeText(outcome));
         if (removed)
             removedView(windowFrame(next_)->pixels.data(), output_.data(), width_, height_, stride_);
     }

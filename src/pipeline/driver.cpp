@@ -45,12 +45,11 @@ struct Temporaries {
         frameHeap.release(next);
         frameHeap.release(previousLuma);
     }
-    bool outOfMemory = false; // an allocation failed
-
+    // Null when the allocation fails.
     int16_t *getLuma()
     {
         if (!previousLuma)
-            outOfMemory |= !(previousLuma = static_cast<int16_t *>(frameHeap.allocate(lumaSamples * sizeof(int16_t))));
+            previousLuma = static_cast<int16_t *>(frameHeap.allocate(lumaSamples * sizeof(int16_t)));
         return previousLuma;
     }
     Temporaries(const Temporaries &) = delete;
@@ -62,8 +61,6 @@ struct Temporaries {
             p = static_cast<YcPixel *>(frameHeap.allocate((samples + kTemporarySlack) * sizeof(YcPixel)));
             if (p)
                 memset(p + samples, 0, kTemporarySlack * sizeof(YcPixel));
-            else
-                outOfMemory = true;
         }
         return p;
     }
@@ -98,30 +95,31 @@ bool fetch(const Call &c, int32_t m, YcPixel *into, size_t samples)
 // outside the clip are never requested: at either end the one neighbour that
 // exists stands in for both, and a one-frame clip is its own neighbour.
 // This path serves frames whose stride is below the aligned width, where the
-// padded copy reads past a row into the next one.
-bool loadSource(const Call &c, int32_t m, Temporaries &t)
+// padded copy reads past a row into the next one. Filtered when t.current
+// holds the frame; OutOfMemory or MissingFrames when it could not.
+FrameOutcome loadSource(const Call &c, int32_t m, Temporaries &t)
 {
     const FrameJob *job = c.job;
     if (!t.get(t.current))
-        return false;
+        return FrameOutcome::OutOfMemory;
     if (!c.source.reserve(c.source.context))
-        return false;
+        return FrameOutcome::MissingFrames;
     if (!c.s.dot)
-        return fetch(c, m, t.current, t.samples);
+        return fetch(c, m, t.current, t.samples) ? FrameOutcome::Filtered : FrameOutcome::MissingFrames;
 
     if (!t.get(t.previous) || !t.get(t.next))
-        return false;
+        return FrameOutcome::OutOfMemory;
     const bool hasPrevious = m - 1 >= 0;
     const bool hasNext = m + 1 < job->frameCount;
     if (hasPrevious && !fetch(c, m - 1, t.previous, t.samples))
-        return false;
+        return FrameOutcome::MissingFrames;
     if (!fetch(c, m, t.current, t.samples))
-        return false;
+        return FrameOutcome::MissingFrames;
     // Frame m + 1 is the last request of this rebuild and the dot pass only
     // reads it, so it is used where the source holds it, without a copy.
     const YcPixel *next = t.next;
     if (hasNext && !(next = request(c, m + 1)))
-        return false;
+        return FrameOutcome::MissingFrames;
 
     const YcPixel *previousRole = t.previous;
     const YcPixel *nextRole = next;
@@ -134,7 +132,7 @@ bool loadSource(const Call &c, int32_t m, Temporaries &t)
         nextRole = t.previous;
     }
     dotPass(c.f.kernels.wavelet, c.f.scratch.work, job, previousRole, t.current, nextRole);
-    return true;
+    return FrameOutcome::Filtered;
 }
 
 void prepareSlot(const Call &c, YcPixel *frame, int32_t slot)
@@ -324,7 +322,9 @@ template <class Body> void overRows(const Call &c, int32_t height, Body &&body)
 // frame valid until the next request only, so frame m is read in place when it
 // is the last request and copied into the plane otherwise, and frame m - 1 is
 // copied into the previous temporary; frames that stay are read in place.
-bool rebuildSlot(const Call &c, int32_t m, int32_t slot, Temporaries &t)
+// Filtered when the slot holds the frame; OutOfMemory or MissingFrames when it
+// could not be built.
+FrameOutcome rebuildSlot(const Call &c, int32_t m, int32_t slot, Temporaries &t)
 {
     const FrameJob *job = c.job;
     SlotBuilder builder(c, slot);
@@ -338,25 +338,25 @@ bool rebuildSlot(const Call &c, int32_t m, int32_t slot, Temporaries &t)
     // stands for the next one.
     const bool lumaOnly = hasPrevious && hasNext;
     if (dot && !stay && (lumaOnly ? !t.getLuma() : hasPrevious && !t.get(t.previous)))
-        return false;
+        return FrameOutcome::OutOfMemory;
     if (!c.source.reserve(c.source.context))
-        return false;
+        return FrameOutcome::MissingFrames;
     if (!dot) {
         const YcPixel *src = request(c, m);
         if (!src)
-            return false;
+            return FrameOutcome::MissingFrames;
         buildSlices(c, builder, [&](int32_t r, int32_t) { memcpy(builder.row(r), src + r * stride, rowBytes); });
-        return true;
+        return FrameOutcome::Filtered;
     }
 
     const YcPixel *previous = nullptr;
     if (hasPrevious && stay) {
         if (!(previous = request(c, m - 1)))
-            return false;
+            return FrameOutcome::MissingFrames;
     } else if (lumaOnly) {
         const YcPixel *p = request(c, m - 1);
         if (!p)
-            return false;
+            return FrameOutcome::MissingFrames;
         const CopyLumaRowFn copyLuma = c.f.kernels.wavelet.copyLumaRow;
         int16_t *luma = t.previousLuma;
         overRows(c, job->height, [&](int32_t begin, int32_t end, int32_t) {
@@ -365,12 +365,12 @@ bool rebuildSlot(const Call &c, int32_t m, int32_t slot, Temporaries &t)
         });
     } else if (hasPrevious) {
         if (!fetch(c, m - 1, t.previous, t.samples))
-            return false;
+            return FrameOutcome::MissingFrames;
         previous = t.previous;
     }
     const YcPixel *src = request(c, m);
     if (!src)
-        return false;
+        return FrameOutcome::MissingFrames;
     if (!stay)
         overRows(c, job->height, [&](int32_t begin, int32_t end, int32_t) {
             for (int32_t r = begin; r < end; r++)
@@ -378,7 +378,7 @@ bool rebuildSlot(const Call &c, int32_t m, int32_t slot, Temporaries &t)
         });
     const YcPixel *next = src; // a one-frame clip: frame m is still held and the plane has its own copy
     if (hasNext && !(next = request(c, m + 1)))
-        return false;
+        return FrameOutcome::MissingFrames;
 
     // At the clip's ends the one neighbour there is stands in for both; the
     // last frame keeps a whole copy of its previous one for that.
@@ -411,7 +411,7 @@ bool rebuildSlot(const Call &c, int32_t m, int32_t slot, Temporaries &t)
             buildSlices(c, builder, [&](int32_t r, int32_t) { memcpy(builder.row(r), src + r * stride, rowBytes); });
         else
             buildSlices(c, builder, [](int32_t, int32_t) {});
-        return true;
+        return FrameOutcome::Filtered;
     }
     overRows(c, job->height, [&](int32_t begin, int32_t end, int32_t worker) {
         const DotPassWork work = workerDotWork(f, worker);
@@ -452,15 +452,14 @@ bool rebuildSlot(const Call &c, int32_t m, int32_t slot, Temporaries &t)
             memcpy(builder.row(r), src + r * stride, rowBytes);
         dotSynthesiseRow(dsp, workerDotWork(f, worker), frames, r);
     });
-    return true;
+    return FrameOutcome::Filtered;
 }
 
 bool holds(const BandCache &cache, int32_t frame) { return cache.slotTag[cacheSlotOf(frame)] == frame; }
 
-} // namespace
-
-void filterFrame(FilterInstance &f, const FrameJob &jobRecord, const FrameSettings &s, const FrameSource &source,
-                 const TaskRunner &tasksGiven, const FrameRowSink *sink)
+// The frame path of filterFrame, returning how the frame ended.
+FrameOutcome runFrame(FilterInstance &f, const FrameJob &jobRecord, const FrameSettings &s, const FrameSource &source,
+                      const TaskRunner &tasksGiven, const FrameRowSink *sink)
 {
     // Never more workers than the instance has work memory for.
     TaskRunner tasks = tasksGiven;
@@ -473,26 +472,24 @@ void filterFrame(FilterInstance &f, const FrameJob &jobRecord, const FrameSettin
     // Frames the filter cannot process come back cleared. Besides the
     // processor and the instance's size limit, that takes in frames too small
     // for the two-cell border and strides that would overlap rows.
-    if (f.cpuLevel != 2 || height > f.maxHeight || width > f.maxWidth || width < 4 || height < 4 ||
-        stride < width) {
+    const bool processing = f.cpuLevel == kProcessingCpuLevel;
+    if (!processing || height > f.maxHeight || width > f.maxWidth || width < 4 || height < 4 || stride < width) {
         if (job->frame && stride > 0 && height > 0)
             memset(job->frame, 0, (size_t)stride * (size_t)height * sizeof(YcPixel));
-        f.lastOutcome = f.cpuLevel == 2        ? FrameOutcome::Unsupported
-                        : f.startupOutOfMemory ? FrameOutcome::OutOfMemory
-                                               : FrameOutcome::NotStarted;
-        return;
+        return processing             ? FrameOutcome::Unsupported
+               : f.startupOutOfMemory ? FrameOutcome::OutOfMemory
+                                      : FrameOutcome::NotStarted;
     }
-    f.lastOutcome = FrameOutcome::MissingFrames;
     if (!job->frame || !source.frame || !source.reserve)
-        return;
+        return FrameOutcome::MissingFrames;
 
-    if (!ensureCacheGeometry(cache, f.frameHeap, width, height)) {
-        f.lastOutcome = FrameOutcome::OutOfMemory;
-        return; // no planes: the frame stays as it was passed
-    }
+    if (!ensureCacheGeometry(cache, f.frameHeap, width, height))
+        return FrameOutcome::OutOfMemory; // no planes: the frame stays as it was passed
 
     const int32_t n = job->frameIndex;
-    bool outOfMemory = false, averaged = false;
+    // Why a slot stayed empty, when one did (memory outweighs a missing frame).
+    FrameOutcome unbuilt = FrameOutcome::Filtered;
+    bool averaged = false;
     {
         const Call call = {f, job, s, source, tasks, nullptr};
         Temporaries temporaries((size_t)stride * (size_t)height, (size_t)width * (size_t)height, f.frameHeap);
@@ -501,7 +498,7 @@ void filterFrame(FilterInstance &f, const FrameJob &jobRecord, const FrameSettin
             if (m < 0 || m >= job->frameCount || holds(cache, m))
                 continue;
             const int32_t slot = cacheSlotOf(m);
-            bool built;
+            FrameOutcome built;
             FrameAverager averager;
             // The frame after the output frame is rebuilt last. When the
             // other two are there, the output rows are averaged within its
@@ -511,28 +508,27 @@ void filterFrame(FilterInstance &f, const FrameJob &jobRecord, const FrameSettin
             if (j == 1 && source.framesStay && stride >= cache.alignedWidth && holds(cache, n) &&
                 (n == 0 || holds(cache, n - 1)) && prepareAverager(averager, job, cache, s, f.kernels.nr, sink)) {
                 const Call within = {f, job, s, source, tasks, &averager};
-                averaged = built = rebuildSlot(within, m, slot, temporaries);
+                built = rebuildSlot(within, m, slot, temporaries);
+                averaged = built == FrameOutcome::Filtered;
             } else if (stride >= cache.alignedWidth) {
                 built = rebuildSlot(call, m, slot, temporaries);
             } else {
                 built = loadSource(call, m, temporaries);
-                if (built)
+                if (built == FrameOutcome::Filtered)
                     prepareSlot(call, temporaries.current, slot);
             }
             // A slot that did not get its frame stays empty: a later call tries again.
-            cache.slotTag[slot] = built ? m : -1;
+            cache.slotTag[slot] = built == FrameOutcome::Filtered ? m : -1;
+            if (built != FrameOutcome::Filtered && unbuilt != FrameOutcome::OutOfMemory)
+                unbuilt = built;
         }
-        outOfMemory = temporaries.outOfMemory;
     }
 
     // Average only over frames that are really there: if a slot the averaging
     // reads did not get its frame, the frame is left as it came.
     if (n < 0 || n >= job->frameCount || !holds(cache, n) || (n > 0 && !holds(cache, n - 1)) ||
-        (n < job->frameCount - 1 && !holds(cache, n + 1))) {
-        if (outOfMemory)
-            f.lastOutcome = FrameOutcome::OutOfMemory;
-        return;
-    }
+        (n < job->frameCount - 1 && !holds(cache, n + 1)))
+        return unbuilt == FrameOutcome::Filtered ? FrameOutcome::MissingFrames : unbuilt;
 
     // Each row is doubled and finished while the averaging has it in the cache.
     if (!averaged && !averageFrameRows(job, cache, s, f.kernels.nr, tasks, sink)) {
@@ -540,7 +536,16 @@ void filterFrame(FilterInstance &f, const FrameJob &jobRecord, const FrameSettin
         for (int32_t r = 0; sink && r < height; r++)
             sink->row(sink->context, r, 0);
     }
-    f.lastOutcome = FrameOutcome::Filtered;
+    return FrameOutcome::Filtered;
+}
+
+} // namespace
+
+FrameOutcome filterFrame(FilterInstance &f, const FrameJob &job, const FrameSettings &s, const FrameSource &source,
+                         const TaskRunner &tasks, const FrameRowSink *sink)
+{
+    f.lastOutcome = runFrame(f, job, s, source, tasks, sink);
+    return f.lastOutcome;
 }
 
 } // namespace velvane

@@ -31,15 +31,16 @@ struct FrameSource {
 
 // Filters frame job.frameIndex of a clip of job.frameCount frames into
 // job.frame, in place: gate, cache geometry, rebuild of the frames n - 1, n,
-// n + 1 that their slots do not hold, then averaging and output. How it
-// ended is left in f.lastOutcome; a frame that could not be filtered is
-// cleared (a size or processor the filter does not take) or left as passed.
+// n + 1 that their slots do not hold, then averaging and output. Returns how
+// it ended, also kept in f.lastOutcome for hosts whose entry point cannot
+// return it; a frame that could not be filtered is cleared (a size or
+// processor the filter does not take) or left as passed.
 // Its stages run as jobs on `tasks`, whose workers (at most f.workers) each
 // use their own part of the instance's work memory; the bytes are the same
 // whatever the runner. A filtered frame's rows go to `sink` (when not null)
 // as each becomes final.
-void filterFrame(FilterInstance &f, const FrameJob &job, const FrameSettings &s, const FrameSource &source,
-                 const TaskRunner &tasks, const FrameRowSink *sink = nullptr);
+FrameOutcome filterFrame(FilterInstance &f, const FrameJob &job, const FrameSettings &s, const FrameSource &source,
+                         const TaskRunner &tasks, const FrameRowSink *sink = nullptr);
 
 } // namespace velvane
 

@@ -86,7 +86,7 @@ void startInstance(FilterInstance &f, int32_t cpuLevel, unsigned cpuFlags, int32
         // Processing stays off: frames are cleared instead of worked on in
         // missing storage.
         releaseScratch(f);
-        f.startupOutOfMemory = cpuLevel == 2;
+        f.startupOutOfMemory = cpuLevel == kProcessingCpuLevel;
         f.cpuLevel = 0;
     }
 }

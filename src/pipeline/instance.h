@@ -11,7 +11,8 @@
 
 namespace velvane {
 
-// How the latest frame of an instance ended.
+// How a frame ended (filterFrame's result), or a step of it: a slot's
+// rebuild gives Filtered when the slot holds its frame.
 enum class FrameOutcome : int32_t {
     Filtered,      // averaged and written
     NotStarted,    // cleared: processing off (not started, stopped, or no SSE2)
@@ -39,17 +40,21 @@ struct ScratchMemory {
     DotPassWork work;
 };
 
+// The capability level at which an instance processes frames (SSE2, which
+// every kernel level builds on); at any other, frames are cleared.
+constexpr int32_t kProcessingCpuLevel = 2;
+
 // Everything one filter carries from frame to frame. Any number of instances
 // may exist at once; each is used by one thread at a time. Constant-
 // initialised, so a static instance needs no constructor at load time.
 struct FilterInstance {
-    int32_t cpuLevel = 0; // only 2 processes frames; 0 until started
+    int32_t cpuLevel = 0; // only kProcessingCpuLevel processes frames; 0 until started
     // Larger frames are cleared. The work memory spans up to kWaveLength.
     int32_t maxWidth = VV_MAX_WIDTH, maxHeight = VV_MAX_HEIGHT;
     Kernels kernels = {};
     ScratchMemory scratch = {};
     BandCache cache = kEmptyBandCache;
-    FrameOutcome lastOutcome = FrameOutcome::NotStarted;
+    FrameOutcome lastOutcome = FrameOutcome::NotStarted; // what filterFrame last returned
     bool startupOutOfMemory = false; // the work memory could not be allocated at start
     ScratchHeap scratchHeap = {malloc, free};
     FrameHeap frameHeap = {malloc, realloc, free};
