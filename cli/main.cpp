@@ -106,11 +106,18 @@ std::string damageText(const RunStats &stats, const std::string &inName)
     std::string text = std::to_string(n) + (n == 1 ? " frame" : " frames") + " of " + inName +
                        (n == 1 ? " is" : " are") + " damaged, filtered as the decoder concealed " +
                        (n == 1 ? "it" : "them") + " (--damage error stops at the first): frame" + (n == 1 ? " " : "s ");
-    const size_t listed = std::min<size_t>(n, 20);
-    for (size_t i = 0; i < listed; i++)
-        text += (i ? ", " : "") + std::to_string(stats.damaged[i].frame);
-    if (listed < n)
-        text += " and " + std::to_string(n - listed) + " more";
+    // Runs of frames as first-last: damage spreads to the frames predicted from it.
+    size_t runs = 0, i = 0;
+    for (; i < n && runs < 20; runs++) {
+        size_t j = i;
+        while (j + 1 < n && stats.damaged[j + 1].frame == stats.damaged[j].frame + 1)
+            j++;
+        text += (runs ? ", " : "") + std::to_string(stats.damaged[i].frame) +
+                (j > i ? "-" + std::to_string(stats.damaged[j].frame) : std::string());
+        i = j + 1;
+    }
+    if (i < n)
+        text += " and " + std::to_string(n - i) + " more";
     return text + "; the decoder said of frame " + std::to_string(stats.damaged[0].frame) + ": " +
            stats.damaged[0].what;
 }

@@ -262,6 +262,7 @@ void MediaInput::release()
     av_frame_free(&frame_);
     av_packet_free(&packet_);
     av_packet_free(&held_);
+    av_packet_free(&next_);
     avcodec_free_context(&dec_);
     avformat_close_input(&ic_);
     if (io_)
@@ -330,6 +331,7 @@ void MediaInput::open(const MediaInputOptions &options)
     AVStream *vs = ic_->streams[videoIndex_];
     vs->discard = AVDISCARD_DEFAULT;
     dvTruncation_ = strcmp(ic_->iformat->name, "dv") == 0;
+    markLate_ = strcmp(ic_->iformat->name, "mpegts") == 0 || strcmp(ic_->iformat->name, "mpeg") == 0;
 
     const AVCodec *codec = avcodec_find_decoder(vs->codecpar->codec_id);
     if (!codec && vs->codecpar->codec_id == AV_CODEC_ID_NONE && !damaged.empty())
@@ -343,7 +345,8 @@ void MediaInput::open(const MediaInputOptions &options)
     if (!dec_ || !packet_ || !frame_)
         throw std::bad_alloc();
     held_ = av_packet_alloc();
-    if (!held_)
+    next_ = av_packet_alloc();
+    if (!held_ || !next_)
         throw std::bad_alloc();
     avcodec_parameters_to_context(dec_, vs->codecpar);
     dec_->pkt_timebase = vs->time_base;
@@ -466,6 +469,7 @@ void MediaInput::sendVideo(AVPacket *packet, bool corrupt)
 {
     const int64_t before = decoderComplaints.load();
     const int64_t pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+    lastSent_ = pts;
     int r = avcodec_send_packet(dec_, packet);
     av_packet_unref(packet);
     std::string said = complaintSince(before);
@@ -496,7 +500,15 @@ bool MediaInput::decodeNext()
         const int64_t before = decoderComplaints.load();
         int r = avcodec_receive_frame(dec_, frame_);
         if (r == 0) {
-            noteDamage(complaintSince(before));
+            // A decoder that gives its frames one late (MPEG-2's) decodes a
+            // packet as it gives out the frame before: what it says then is
+            // of that packet's frame.
+            std::string said = complaintSince(before);
+            if (!said.empty() && lastSent_ != AV_NOPTS_VALUE && lastSent_ != frame_->pts) {
+                damagedPts_.emplace_back(lastSent_, said);
+                said.clear();
+            }
+            noteDamage(said);
             return true;
         }
         if (r == AVERROR_EOF) {
@@ -511,6 +523,10 @@ bool MediaInput::decodeNext()
         }
         if (r != AVERROR(EAGAIN))
             throw CliError(frameName() + " cannot be decoded: " + avErrorText(r));
+        if (next_->size || next_->side_data_elems) {
+            takeVideo(next_);
+            continue;
+        }
         std::string complaint;
         demuxerComplaint = &complaint;
         r = av_read_frame(ic_, packet_);
@@ -538,16 +554,7 @@ bool MediaInput::decodeNext()
                 avcodec_send_packet(dec_, nullptr);
                 continue;
             }
-            // A frame with data missing (a transport stream's lost packet)
-            // is held until the next one shows the input goes on: then it
-            // is damage the decoder conceals, otherwise the input's end.
-            if (held_->size || held_->side_data_elems)
-                sendVideo(held_, true);
-            if (packet_->flags & AV_PKT_FLAG_CORRUPT) {
-                av_packet_move_ref(held_, packet_);
-                continue;
-            }
-            sendVideo(packet_, false);
+            takeVideo(packet_);
         } else if (keepAudio_ && ic_->streams[packet_->stream_index]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
             AVPacket *copy = av_packet_alloc();
             if (!copy)
@@ -560,6 +567,29 @@ bool MediaInput::decodeNext()
     }
 }
 
+void MediaInput::takeVideo(AVPacket *packet)
+{
+    // A frame with data missing (a transport stream's lost packet) is held
+    // until the next one shows the input goes on: then it is damage the
+    // decoder conceals, otherwise the input's end. The decoder takes one
+    // packet at a time, so that what it says belongs to the packet it took.
+    if (markLate_ && packet != next_) {
+        const bool marked = packet->flags & AV_PKT_FLAG_CORRUPT;
+        packet->flags = (packet->flags & ~AV_PKT_FLAG_CORRUPT) | (markNext_ ? AV_PKT_FLAG_CORRUPT : 0);
+        markNext_ = marked;
+    }
+    if (held_->size || held_->side_data_elems) {
+        sendVideo(held_, true);
+        av_packet_move_ref(next_, packet);
+        return;
+    }
+    if (packet->flags & AV_PKT_FLAG_CORRUPT) {
+        av_packet_move_ref(held_, packet);
+        return;
+    }
+    sendVideo(packet, false);
+}
+
 void MediaInput::noteDamage(const std::string &said)
 {
     damage_.clear();
@@ -567,9 +597,6 @@ void MediaInput::noteDamage(const std::string &said)
         damage_ += (damage_.empty() ? "" : "; ") + std::string("a frame before it is missing (") + l + ")";
     lost_.clear();
     std::string what = said;
-    if ((frame_->flags & AV_FRAME_FLAG_CORRUPT) || frame_->decode_error_flags)
-        if (what.empty())
-            what = "the decoder concealed damage in it";
     if (!damageNext_.empty()) {
         if (what.empty())
             what = damageNext_;
@@ -587,8 +614,26 @@ void MediaInput::noteDamage(const std::string &said)
             ++it;
         }
     }
+    if (what.empty() && ((frame_->flags & AV_FRAME_FLAG_CORRUPT) || frame_->decode_error_flags))
+        what = "the decoder concealed damage in it";
     if (!what.empty())
         damage_ += (damage_.empty() ? "" : "; ") + what;
+
+    // A frame coded on its own ends the reach of damage before it; the
+    // others after a damaged one, and those shown before it but decoded
+    // after it (B frames), are predicted from it.
+    const int64_t time = frame_->best_effort_timestamp != AV_NOPTS_VALUE ? frame_->best_effort_timestamp
+                         : reach_ ? reachTime_ + 1 : 0;
+    const bool intra = frame_->key_frame || frame_->pict_type == AV_PICTURE_TYPE_I;
+    reached_ = false;
+    if (!damage_.empty()) {
+        reachTime_ = reach_ ? std::max(reachTime_, time) : time;
+        reach_ = true;
+    } else if (reach_ && intra && time > reachTime_) {
+        reach_ = false;
+    } else if (reach_ && (time > reachTime_ || frame_->pict_type == AV_PICTURE_TYPE_B)) {
+        reached_ = true;
+    }
 }
 
 bool MediaInput::read(Planes *planes, FrameInfo *info)
@@ -638,6 +683,10 @@ bool MediaInput::read(Planes *planes, FrameInfo *info)
     info->interlaced = format_.interlace == 't' || format_.interlace == 'b';
     info->pts = pts;
     info->damage = damage_;
+    if (!damage_.empty())
+        reachFrom_ = frames_;
+    else if (reached_ && reachFrom_ >= 0)
+        info->damage = "it is predicted from frame " + std::to_string(reachFrom_) + ", which is damaged";
     frames_++;
     return true;
 }

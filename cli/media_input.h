@@ -113,6 +113,7 @@ private:
     void release();
     bool decodeNext();
     void sendVideo(AVPacket *packet, bool corrupt);
+    void takeVideo(AVPacket *packet); // one just read
     void noteDamage(const std::string &said); // of the frame just decoded
     std::string frameName() const;
 
@@ -126,12 +127,17 @@ private:
     AVCodecContext *dec_ = nullptr;
     AVPacket *packet_ = nullptr;
     AVPacket *held_ = nullptr;     // a video packet with data missing, until the input is seen to go on
+    AVPacket *next_ = nullptr;     // the packet after it, sent once the frames the held one gave are out
     AVFrame *frame_ = nullptr;
     AVFrame *converted_ = nullptr; // libswscale's output, when the decoder's layout is not taken directly
     SwsContext *sws_ = nullptr;
     int videoIndex_ = -1;
     std::vector<int> audio_;
     PacketQueue queue_;
+    // An MPEG stream's frames are cut out of its packets by a parser, which
+    // gives the mark of a packet with data missing to the frame before the
+    // one that lost it: the mark is moved on by one.
+    bool markLate_ = false, markNext_ = false;
     bool dvTruncation_ = false; // a DV frame cut short reads as a whole one: watch for the input's end
     bool pending_ = false;      // frame_ holds a frame not yet given out
     // Damage the decoder met: by the timestamp of the packet that had it
@@ -140,6 +146,12 @@ private:
     std::vector<std::pair<int64_t, std::string>> damagedPts_;
     std::vector<std::string> lost_;
     std::string damageNext_, damage_;
+    int64_t lastSent_ = AV_NOPTS_VALUE; // the time of the packet the decoder took last
+    // The frames predicted from a damaged one carry its damage, up to the
+    // next frame coded on its own: whether one is open, from which time,
+    // whether the frame to give out is one such, and the number it was given.
+    bool reach_ = false, reached_ = false;
+    int64_t reachTime_ = 0, reachFrom_ = -1;
     std::string broken_;        // why the input ended early, said once the frames before it are out
     Y4mFormat format_;
     int pixelFormat_ = -1;      // the decoder's
