@@ -331,6 +331,7 @@ void MediaInput::open(const MediaInputOptions &options)
     AVStream *vs = ic_->streams[videoIndex_];
     vs->discard = AVDISCARD_DEFAULT;
     dvTruncation_ = strcmp(ic_->iformat->name, "dv") == 0;
+    tsTruncation_ = strcmp(ic_->iformat->name, "mpegts") == 0;
     markLate_ = strcmp(ic_->iformat->name, "mpegts") == 0 || strcmp(ic_->iformat->name, "mpeg") == 0;
 
     const AVCodec *codec = avcodec_find_decoder(vs->codecpar->codec_id);
@@ -473,6 +474,7 @@ void MediaInput::sendVideo(AVPacket *packet, bool corrupt)
     int r = avcodec_send_packet(dec_, packet);
     av_packet_unref(packet);
     std::string said = complaintSince(before);
+    lastSentDamaged_ = !said.empty() || corrupt || r == AVERROR_INVALIDDATA;
     if (r == AVERROR_INVALIDDATA) {
         // Nothing of it could be decoded: the frame is missing, and the frames
         // after it carry on at their own times.
@@ -503,6 +505,10 @@ bool MediaInput::decodeNext()
             // A decoder that gives its frames one late (MPEG-2's) decodes a
             // packet as it gives out the frame before: what it says then is
             // of that packet's frame.
+            if (cutTime_ != AV_NOPTS_VALUE && frame_->pts == cutTime_) {
+                av_frame_unref(frame_);
+                throw CliError(frameName() + broken_);
+            }
             std::string said = complaintSince(before);
             if (!said.empty() && lastSent_ != AV_NOPTS_VALUE && lastSent_ != frame_->pts) {
                 damagedPts_.emplace_back(lastSent_, said);
@@ -540,6 +546,15 @@ bool MediaInput::decodeNext()
                 broken_ = " cannot be read: " + avErrorText(r);
             else if (!complaint.empty())
                 broken_ = " is missing: the input ends early or is damaged (" + complaint + ")";
+            else if (tsTruncation_) {
+                const int64_t size = avio_size(ic_->pb);
+                if (lastSentDamaged_ && lastSent_ != AV_NOPTS_VALUE) {
+                    cutTime_ = lastSent_;
+                    broken_ = " is truncated or damaged: the input ends inside it";
+                } else if (size > 0 && size % 188 && size % 192 && size % 204) {
+                    broken_ = " is missing: the input ends early, inside a transport packet";
+                }
+            }
             // The decoder still holds whole frames from before.
             avcodec_send_packet(dec_, nullptr);
             continue;

@@ -138,7 +138,11 @@ private:
     // gives the mark of a packet with data missing to the frame before the
     // one that lost it: the mark is moved on by one.
     bool markLate_ = false, markNext_ = false;
-    bool dvTruncation_ = false; // a DV frame cut short reads as a whole one: watch for the input's end
+    bool dvTruncation_ = false;
+    // A transport stream cut short: its size is no whole number of packets,
+    // or its last video packet decodes damaged. That frame is not given out.
+    bool tsTruncation_ = false, lastSentDamaged_ = false;
+    int64_t cutTime_ = AV_NOPTS_VALUE; // a DV frame cut short reads as a whole one: watch for the input's end
     bool pending_ = false;      // frame_ holds a frame not yet given out
     // Damage the decoder met: by the timestamp of the packet that had it
     // (frames come out reordered), packets that gave no frame at all, and
