@@ -105,7 +105,8 @@ std::string damageText(const RunStats &stats, const std::string &inName)
     const size_t n = stats.damaged.size();
     std::string text = std::to_string(n) + (n == 1 ? " frame" : " frames") + " of " + inName +
                        (n == 1 ? " is" : " are") + " damaged, filtered as the decoder concealed " +
-                       (n == 1 ? "it" : "them") + " (--damage error stops at the first): frame" + (n == 1 ? " " : "s ");
+                       (n == 1 ? "it" : "them") + ", or missing, the frame before repeated in place" +
+                       " (--damage error stops at the first): frame" + (n == 1 ? " " : "s ");
     // Runs of frames as first-last: damage spreads to the frames predicted from it.
     size_t runs = 0, i = 0;
     for (; i < n && runs < 20; runs++) {
@@ -208,6 +209,7 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl, const std::string
             MediaInputOptions options;
             options.videoStream = cl.videoStream;
             options.keepAudio = mediaOut && !cl.noAudio;
+            options.damageIsError = cl.damageIsError;
             media = new MediaInput(in, inName, head, options);
             source.reset(media);
             if (cl.verbose)
@@ -273,6 +275,8 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl, const std::string
         }
     }
     // The run's warnings, gathered in its summary and said once.
+    const size_t soundGaps = media ? media->soundGaps() : 0;
+    const std::string damageFound = media ? media->damageFound() : std::string();
     if (media) {
         for (const std::string &w : media->warnings())
             stats.warnings.push_back(w);
@@ -301,11 +305,17 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl, const std::string
                 cl.output == "-" ? "standard output" : cl.output.c_str());
         return 1;
     }
-    if (!cl.quiet)
+    if (!cl.quiet) {
+        std::string lost;
+        if (!stats.damaged.empty())
+            lost += ", " + std::to_string(stats.damaged.size()) + " of them damaged or missing";
+        if (soundGaps)
+            lost += ", " + std::to_string(soundGaps) + (soundGaps == 1 ? " gap" : " gaps") + " in the sound";
+        if (!damageFound.empty())
+            lost += "; " + damageFound;
         fprintf(stderr, "velvane: %lld frames in %.2f s, %.1f frames per second%s\n", (long long)stats.frames,
-                stats.seconds, stats.seconds > 0 ? stats.frames / stats.seconds : 0.0,
-                stats.damaged.empty() ? ""
-                                      : (", " + std::to_string(stats.damaged.size()) + " of them damaged").c_str());
+                stats.seconds, stats.seconds > 0 ? stats.frames / stats.seconds : 0.0, lost.c_str());
+    }
     if (cl.verbose) {
         // Options a user can paste: what automatic strength chooses is
         // --strength auto, and is listed scene by scene below.
