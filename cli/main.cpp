@@ -142,7 +142,8 @@ std::unique_ptr<RunReport> openReport(const CommandLine &cl, FILE *in)
 }
 
 void writeReport(RunReport &report, const CommandLine &cl, const std::string &command, MediaInput *media, FILE *in,
-                 const std::string &inName, bool mediaOut, const RunStats &stats, const RunHistory &history)
+                 const std::string &inName, bool mediaOut, const RunStats &stats, const RunHistory &history,
+                 const std::string &fate)
 {
     ReportHeader h;
     h.input = media ? media->describe()
@@ -162,6 +163,7 @@ void writeReport(RunReport &report, const CommandLine &cl, const std::string &co
         h.damagedFrames = (int64_t)stats.damaged.size();
     h.seconds = stats.seconds;
     h.inputError = stats.inputError;
+    h.outputFate = fate;
     report.write(h);
 }
 
@@ -291,7 +293,7 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl, const std::string
     for (const std::string &w : stats.warnings)
         fprintf(stderr, "velvane: warning: %s\n", w.c_str());
     if (report)
-        writeReport(*report, cl, command, media, in, inName, mediaOut, stats, history);
+        writeReport(*report, cl, command, media, in, inName, mediaOut, stats, history, fate);
     source.reset();
     if (in != stdin)
         fclose(in);

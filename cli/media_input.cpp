@@ -296,7 +296,10 @@ void MediaInput::open(const MediaInputOptions &options)
     ic_->flags |= AVFMT_FLAG_CUSTOM_IO;
     // By content alone: a name's extension must not make a container of a
     // broken YUV4MPEG2 file, or of anything else.
+    std::string headerSaid;
+    demuxerComplaint = &headerSaid;
     int r = avformat_open_input(&ic_, "", nullptr, nullptr);
+    demuxerComplaint = nullptr;
     const std::string kind = containerKind((const uint8_t *)head.data(), head.size());
     // What a container known by its first bytes says when its header is damaged.
     const std::string damaged = kind.empty() ? std::string() : "cannot read " + name_ + ": it looks like " + kind + ", but ";
@@ -306,7 +309,13 @@ void MediaInput::open(const MediaInputOptions &options)
         throw CliError(name_ + " is neither a YUV4MPEG2 stream nor a media file velvane can open (" +
                        avErrorText(r) + ")");
     }
+    demuxerComplaint = &headerSaid;
     r = avformat_find_stream_info(ic_, nullptr);
+    demuxerComplaint = nullptr;
+    if (!headerSaid.empty()) {
+        demuxerSaid_ = "in its header: " + headerSaid;
+        demuxerSaidTimes_++;
+    }
     if (r < 0)
         throw CliError("cannot read " + name_ + ": " + avErrorText(r));
 
@@ -550,6 +559,16 @@ bool MediaInput::decodeNext()
         demuxerComplaint = &complaint;
         r = av_read_frame(ic_, packet_);
         demuxerComplaint = nullptr;
+        if (r >= 0 && !complaint.empty()) {
+            if (demuxerSaidTimes_++ == 0) {
+                const int64_t t = packet_->dts != AV_NOPTS_VALUE ? packet_->dts : packet_->pts;
+                demuxerSaid_ = complaint;
+                if (t != AV_NOPTS_VALUE)
+                    demuxerSaid_ += " (before " + std::to_string(t * av_q2d(ic_->streams[packet_->stream_index]->time_base)) + " s)";
+            }
+            if (damageIsError_)
+                throw CliError(name_ + " is damaged: its demuxer says " + demuxerSaid_ + ", and --damage error stops there");
+        }
         if (r < 0) {
             if (held_->size || held_->side_data_elems) {
                 // The input ends inside the frame whose data was short.
@@ -798,6 +817,10 @@ std::vector<std::string> MediaInput::shortfall() const
         w.push_back(name_ + " gave " + std::to_string(frames_) + (frames_ == 1 ? " frame" : " frames") +
                     ", but its header promises " + std::to_string(expected_) +
                     ": the rest is lost to damage in its header, index or data");
+    if (demuxerSaidTimes_)
+        w.push_back("the demuxer met damage in " + name_ + " " + std::to_string(demuxerSaidTimes_) +
+                    (demuxerSaidTimes_ == 1 ? " time" : " times") + ", first " + demuxerSaid_ +
+                    "; what it passed over is lost");
     for (int index : audio_)
         if (keepAudio_ && (size_t)index < sound_.size() && sound_[index].kept == 0)
             w.push_back(name_ + " declares a sound stream (its stream " + std::to_string(index) +

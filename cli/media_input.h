@@ -161,6 +161,10 @@ private:
     std::vector<Sound> sound_;
     AVFrame *soundFrame_ = nullptr;
     std::vector<std::string> soundLost_; // each gap or overlap, in words
+    // What the demuxer said of damage it passed over (in the header, or
+    // while it went on giving packets): the first, where, and how often.
+    std::string demuxerSaid_;
+    int64_t demuxerSaidTimes_ = 0;
     bool damageIsError_ = false;
     // An MPEG stream's frames are cut out of its packets by a parser, which
     // gives the mark of a packet with data missing to the frame before the
