@@ -813,7 +813,7 @@ std::vector<std::string> MediaInput::shortfall() const
     std::vector<std::string> w;
     // Far fewer frames than the header or the duration says: a damaged
     // header or index, or data the demuxer passed over.
-    if (expected_ > 0 && frames_ < expected_ - std::max<int64_t>(2, expected_ / 10))
+    if (ended_ && expected_ > 0 && frames_ < expected_ - std::max<int64_t>(2, expected_ / 10))
         w.push_back(name_ + " gave " + std::to_string(frames_) + (frames_ == 1 ? " frame" : " frames") +
                     ", but its header promises " + std::to_string(expected_) +
                     ": the rest is lost to damage in its header, index or data");
@@ -822,7 +822,7 @@ std::vector<std::string> MediaInput::shortfall() const
                     (demuxerSaidTimes_ == 1 ? " time" : " times") + ", first " + demuxerSaid_ +
                     "; what it passed over is lost");
     for (int index : audio_)
-        if (keepAudio_ && (size_t)index < sound_.size() && sound_[index].kept == 0)
+        if (ended_ && keepAudio_ && (size_t)index < sound_.size() && sound_[index].kept == 0)
             w.push_back(name_ + " declares a sound stream (its stream " + std::to_string(index) +
                         "), but no sound of it could be read: the output has none");
     return w;
@@ -831,6 +831,7 @@ std::vector<std::string> MediaInput::shortfall() const
 bool MediaInput::read(Planes *planes, FrameInfo *info)
 {
     if (!pending_ && !decodeNext()) {
+        ended_ = true;
         const std::vector<std::string> lost = shortfall();
         if (damageIsError_ && !lost.empty())
             throw CliError(lost[0] + ", and --damage error stops there");

@@ -165,6 +165,7 @@ private:
     // while it went on giving packets): the first, where, and how often.
     std::string demuxerSaid_;
     int64_t demuxerSaidTimes_ = 0;
+    bool ended_ = false; // every frame was read
     bool damageIsError_ = false;
     // An MPEG stream's frames are cut out of its packets by a parser, which
     // gives the mark of a packet with data missing to the frame before the
