@@ -105,12 +105,20 @@ std::string damageText(const RunStats &stats, const std::string &inName)
     const size_t n = stats.damaged.size();
     std::string text = std::to_string(n) + (n == 1 ? " frame" : " frames") + " of " + inName +
                        (n == 1 ? " is" : " are") + " damaged, filtered as the decoder concealed " +
-                       (n == 1 ? "it" : "them") + " (--damage error stops at the first): frame" + (n == 1 ? " " : "s ");
-    const size_t listed = std::min<size_t>(n, 20);
-    for (size_t i = 0; i < listed; i++)
-        text += (i ? ", " : "") + std::to_string(stats.damaged[i].frame);
-    if (listed < n)
-        text += " and " + std::to_string(n - listed) + " more";
+                       (n == 1 ? "it" : "them") + ", or missing, the frame before repeated in place" +
+                       " (--damage error stops at the first): frame" + (n == 1 ? " " : "s ");
+    // Runs of frames as first-last: damage spreads to the frames predicted from it.
+    size_t runs = 0, i = 0;
+    for (; i < n && runs < 20; runs++) {
+        size_t j = i;
+        while (j + 1 < n && stats.damaged[j + 1].frame == stats.damaged[j].frame + 1)
+            j++;
+        text += (runs ? ", " : "") + std::to_string(stats.damaged[i].frame) +
+                (j > i ? "-" + std::to_string(stats.damaged[j].frame) : std::string());
+        i = j + 1;
+    }
+    if (i < n)
+        text += " and " + std::to_string(n - i) + " more";
     return text + "; the decoder said of frame " + std::to_string(stats.damaged[0].frame) + ": " +
            stats.damaged[0].what;
 }
@@ -134,7 +142,8 @@ std::unique_ptr<RunReport> openReport(const CommandLine &cl, FILE *in)
 }
 
 void writeReport(RunReport &report, const CommandLine &cl, const std::string &command, MediaInput *media, FILE *in,
-                 const std::string &inName, bool mediaOut, const RunStats &stats, const RunHistory &history)
+                 const std::string &inName, bool mediaOut, const RunStats &stats, const RunHistory &history,
+                 const std::string &fate)
 {
     ReportHeader h;
     h.input = media ? media->describe()
@@ -154,6 +163,7 @@ void writeReport(RunReport &report, const CommandLine &cl, const std::string &co
         h.damagedFrames = (int64_t)stats.damaged.size();
     h.seconds = stats.seconds;
     h.inputError = stats.inputError;
+    h.outputFate = fate;
     report.write(h);
 }
 
@@ -201,6 +211,7 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl, const std::string
             MediaInputOptions options;
             options.videoStream = cl.videoStream;
             options.keepAudio = mediaOut && !cl.noAudio;
+            options.damageIsError = cl.damageIsError;
             media = new MediaInput(in, inName, head, options);
             source.reset(media);
             if (cl.verbose)
@@ -266,6 +277,8 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl, const std::string
         }
     }
     // The run's warnings, gathered in its summary and said once.
+    const size_t soundGaps = media ? media->soundGaps() : 0;
+    const std::string damageFound = media ? media->damageFound() : std::string();
     if (media) {
         for (const std::string &w : media->warnings())
             stats.warnings.push_back(w);
@@ -280,7 +293,7 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl, const std::string
     for (const std::string &w : stats.warnings)
         fprintf(stderr, "velvane: warning: %s\n", w.c_str());
     if (report)
-        writeReport(*report, cl, command, media, in, inName, mediaOut, stats, history);
+        writeReport(*report, cl, command, media, in, inName, mediaOut, stats, history, fate);
     source.reset();
     if (in != stdin)
         fclose(in);
@@ -294,11 +307,17 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl, const std::string
                 cl.output == "-" ? "standard output" : cl.output.c_str());
         return 1;
     }
-    if (!cl.quiet)
+    if (!cl.quiet) {
+        std::string lost;
+        if (!stats.damaged.empty())
+            lost += ", " + std::to_string(stats.damaged.size()) + " of them damaged or missing";
+        if (soundGaps)
+            lost += ", " + std::to_string(soundGaps) + (soundGaps == 1 ? " gap" : " gaps") + " in the sound";
+        if (!damageFound.empty())
+            lost += "; " + damageFound;
         fprintf(stderr, "velvane: %lld frames in %.2f s, %.1f frames per second%s\n", (long long)stats.frames,
-                stats.seconds, stats.seconds > 0 ? stats.frames / stats.seconds : 0.0,
-                stats.damaged.empty() ? ""
-                                      : (", " + std::to_string(stats.damaged.size()) + " of them damaged").c_str());
+                stats.seconds, stats.seconds > 0 ? stats.frames / stats.seconds : 0.0, lost.c_str());
+    }
     if (cl.verbose) {
         // Options a user can paste: what automatic strength chooses is
         // --strength auto, and is listed scene by scene below.

@@ -242,7 +242,7 @@ int64_t MediaInput::seekBytes(void *opaque, int64_t offset, int whence)
 }
 
 MediaInput::MediaInput(FILE *in, const std::string &name, const std::string &prefix, const MediaInputOptions &options)
-    : in_(in), name_(name), prefix_(prefix), keepAudio_(options.keepAudio)
+    : in_(in), name_(name), prefix_(prefix), keepAudio_(options.keepAudio), damageIsError_(options.damageIsError)
 {
     try {
         open(options);
@@ -260,9 +260,14 @@ void MediaInput::release()
     sws_ = nullptr;
     av_frame_free(&converted_);
     av_frame_free(&frame_);
+    av_frame_free(&soundFrame_);
+    av_frame_free(&prev_);
     av_packet_free(&packet_);
     av_packet_free(&held_);
+    av_packet_free(&next_);
     avcodec_free_context(&dec_);
+    for (Sound &a : sound_)
+        avcodec_free_context(&a.dec);
     avformat_close_input(&ic_);
     if (io_)
         av_freep(&io_->buffer);
@@ -291,7 +296,10 @@ void MediaInput::open(const MediaInputOptions &options)
     ic_->flags |= AVFMT_FLAG_CUSTOM_IO;
     // By content alone: a name's extension must not make a container of a
     // broken YUV4MPEG2 file, or of anything else.
+    std::string headerSaid;
+    demuxerComplaint = &headerSaid;
     int r = avformat_open_input(&ic_, "", nullptr, nullptr);
+    demuxerComplaint = nullptr;
     const std::string kind = containerKind((const uint8_t *)head.data(), head.size());
     // What a container known by its first bytes says when its header is damaged.
     const std::string damaged = kind.empty() ? std::string() : "cannot read " + name_ + ": it looks like " + kind + ", but ";
@@ -301,7 +309,13 @@ void MediaInput::open(const MediaInputOptions &options)
         throw CliError(name_ + " is neither a YUV4MPEG2 stream nor a media file velvane can open (" +
                        avErrorText(r) + ")");
     }
+    demuxerComplaint = &headerSaid;
     r = avformat_find_stream_info(ic_, nullptr);
+    demuxerComplaint = nullptr;
+    if (!headerSaid.empty()) {
+        demuxerSaid_ = "in its header: " + headerSaid;
+        demuxerSaidTimes_++;
+    }
     if (r < 0)
         throw CliError("cannot read " + name_ + ": " + avErrorText(r));
 
@@ -329,7 +343,17 @@ void MediaInput::open(const MediaInputOptions &options)
     }
     AVStream *vs = ic_->streams[videoIndex_];
     vs->discard = AVDISCARD_DEFAULT;
+    if (keepAudio_) {
+        if (!(soundFrame_ = av_frame_alloc()))
+            throw std::bad_alloc();
+        sound_.resize(ic_->nb_streams);
+        for (int index : audio_)
+            openAudio(index);
+    }
     dvTruncation_ = strcmp(ic_->iformat->name, "dv") == 0;
+    tsTruncation_ = strcmp(ic_->iformat->name, "mpegts") == 0;
+    timesFromIndex_ = strcmp(ic_->iformat->name, "avi") == 0;
+    markLate_ = strcmp(ic_->iformat->name, "mpegts") == 0 || strcmp(ic_->iformat->name, "mpeg") == 0;
 
     const AVCodec *codec = avcodec_find_decoder(vs->codecpar->codec_id);
     if (!codec && vs->codecpar->codec_id == AV_CODEC_ID_NONE && !damaged.empty())
@@ -343,7 +367,9 @@ void MediaInput::open(const MediaInputOptions &options)
     if (!dec_ || !packet_ || !frame_)
         throw std::bad_alloc();
     held_ = av_packet_alloc();
-    if (!held_)
+    next_ = av_packet_alloc();
+    prev_ = av_frame_alloc();
+    if (!held_ || !next_ || !prev_)
         throw std::bad_alloc();
     avcodec_parameters_to_context(dec_, vs->codecpar);
     dec_->pkt_timebase = vs->time_base;
@@ -466,9 +492,11 @@ void MediaInput::sendVideo(AVPacket *packet, bool corrupt)
 {
     const int64_t before = decoderComplaints.load();
     const int64_t pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+    lastSent_ = pts;
     int r = avcodec_send_packet(dec_, packet);
     av_packet_unref(packet);
     std::string said = complaintSince(before);
+    lastSentDamaged_ = !said.empty() || corrupt || r == AVERROR_INVALIDDATA;
     if (r == AVERROR_INVALIDDATA) {
         // Nothing of it could be decoded: the frame is missing, and the frames
         // after it carry on at their own times.
@@ -496,7 +524,19 @@ bool MediaInput::decodeNext()
         const int64_t before = decoderComplaints.load();
         int r = avcodec_receive_frame(dec_, frame_);
         if (r == 0) {
-            noteDamage(complaintSince(before));
+            // A decoder that gives its frames one late (MPEG-2's) decodes a
+            // packet as it gives out the frame before: what it says then is
+            // of that packet's frame.
+            if (cutTime_ != AV_NOPTS_VALUE && frame_->pts == cutTime_) {
+                av_frame_unref(frame_);
+                throw CliError(frameName() + broken_);
+            }
+            std::string said = complaintSince(before);
+            if (!said.empty() && lastSent_ != AV_NOPTS_VALUE && lastSent_ != frame_->pts) {
+                damagedPts_.emplace_back(lastSent_, said);
+                said.clear();
+            }
+            noteDamage(said);
             return true;
         }
         if (r == AVERROR_EOF) {
@@ -511,10 +551,24 @@ bool MediaInput::decodeNext()
         }
         if (r != AVERROR(EAGAIN))
             throw CliError(frameName() + " cannot be decoded: " + avErrorText(r));
+        if (next_->size || next_->side_data_elems) {
+            takeVideo(next_);
+            continue;
+        }
         std::string complaint;
         demuxerComplaint = &complaint;
         r = av_read_frame(ic_, packet_);
         demuxerComplaint = nullptr;
+        if (r >= 0 && !complaint.empty()) {
+            if (demuxerSaidTimes_++ == 0) {
+                const int64_t t = packet_->dts != AV_NOPTS_VALUE ? packet_->dts : packet_->pts;
+                demuxerSaid_ = complaint;
+                if (t != AV_NOPTS_VALUE)
+                    demuxerSaid_ += " (before " + std::to_string(t * av_q2d(ic_->streams[packet_->stream_index]->time_base)) + " s)";
+            }
+            if (damageIsError_)
+                throw CliError(name_ + " is damaged: its demuxer says " + demuxerSaid_ + ", and --damage error stops there");
+        }
         if (r < 0) {
             if (held_->size || held_->side_data_elems) {
                 // The input ends inside the frame whose data was short.
@@ -524,10 +578,21 @@ bool MediaInput::decodeNext()
                 broken_ = " cannot be read: " + avErrorText(r);
             else if (!complaint.empty())
                 broken_ = " is missing: the input ends early or is damaged (" + complaint + ")";
+            else if (tsTruncation_) {
+                const int64_t size = avio_size(ic_->pb);
+                if (lastSentDamaged_ && lastSent_ != AV_NOPTS_VALUE) {
+                    cutTime_ = lastSent_;
+                    broken_ = " is truncated or damaged: the input ends inside it";
+                } else if (size > 0 && size % 188 && size % 192 && size % 204) {
+                    broken_ = " is missing: the input ends early, inside a transport packet";
+                }
+            }
             // The decoder still holds whole frames from before.
             avcodec_send_packet(dec_, nullptr);
             continue;
         }
+        if (timesFromIndex_)
+            timeFromIndex(packet_);
         if (packet_->stream_index == videoIndex_) {
             // A DV frame cut short by the file's end still reads as a whole
             // one, its end made up; only the file's size tells.
@@ -538,26 +603,163 @@ bool MediaInput::decodeNext()
                 avcodec_send_packet(dec_, nullptr);
                 continue;
             }
-            // A frame with data missing (a transport stream's lost packet)
-            // is held until the next one shows the input goes on: then it
-            // is damage the decoder conceals, otherwise the input's end.
-            if (held_->size || held_->side_data_elems)
-                sendVideo(held_, true);
-            if (packet_->flags & AV_PKT_FLAG_CORRUPT) {
-                av_packet_move_ref(held_, packet_);
-                continue;
-            }
-            sendVideo(packet_, false);
+            takeVideo(packet_);
         } else if (keepAudio_ && ic_->streams[packet_->stream_index]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
-            AVPacket *copy = av_packet_alloc();
-            if (!copy)
-                throw std::bad_alloc();
-            av_packet_move_ref(copy, packet_);
-            queue_.push(copy);
+            takeAudio(packet_);
         } else {
             av_packet_unref(packet_);
         }
     }
+}
+
+void MediaInput::timeFromIndex(AVPacket *packet)
+{
+    AVStream *st = ic_->streams[packet->stream_index];
+    if (packet->pos < 8 || packet->dts == AV_NOPTS_VALUE)
+        return;
+    // Video counts frames; PCM sound counts bytes in the index and samples
+    // in its packets. Other sound is left as it is.
+    const AVCodecParameters *p = st->codecpar;
+    int64_t unit = 1;
+    if (p->codec_type == AVMEDIA_TYPE_AUDIO) {
+        if (p->codec_id < AV_CODEC_ID_PCM_S16LE || p->codec_id >= AV_CODEC_ID_ADPCM_IMA_QT || p->block_align <= 0)
+            return;
+        unit = p->block_align;
+    } else if (packet->stream_index != videoIndex_) {
+        return;
+    }
+    // The entries go by time, and so by place in the file; each names its
+    // chunk's header, 8 bytes before the packet's data.
+    const int64_t pos = packet->pos - 8;
+    int lo = 0, hi = avformat_index_get_entries_count(st);
+    while (lo < hi) {
+        const int mid = lo + (hi - lo) / 2;
+        if (avformat_index_get_entry(st, mid)->pos < pos)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    const AVIndexEntry *e = avformat_index_get_entry(st, lo);
+    if (!e || e->pos != pos || e->timestamp % unit || e->timestamp / unit == packet->dts)
+        return;
+    const int64_t shift = e->timestamp / unit - packet->dts;
+    packet->dts += shift;
+    if (packet->pts != AV_NOPTS_VALUE)
+        packet->pts += shift;
+    reindexed_++;
+}
+
+std::string MediaInput::soundName(int index) const
+{
+    return "the sound of " + name_ + (audio_.size() > 1 ? " (its stream " + std::to_string(index) + ")" : std::string());
+}
+
+void MediaInput::openAudio(int index)
+{
+    // A stream whose header is damaged cannot be copied: said of the input
+    // here, rather than by the muxer as a sound the output cannot take.
+    const AVCodecParameters *p = ic_->streams[index]->codecpar;
+    std::string wrong;
+    if (p->codec_id == AV_CODEC_ID_NONE)
+        wrong = "its kind cannot be read";
+    else if (p->sample_rate <= 0)
+        wrong = "its sample rate cannot be read";
+    else if (p->ch_layout.nb_channels <= 0)
+        wrong = "its channels cannot be read";
+    const AVCodec *codec = wrong.empty() ? avcodec_find_decoder(p->codec_id) : nullptr;
+    Sound &a = sound_[index];
+    if (codec) {
+        if (!(a.dec = avcodec_alloc_context3(codec)))
+            throw std::bad_alloc();
+        avcodec_parameters_to_context(a.dec, p);
+        a.dec->pkt_timebase = ic_->streams[index]->time_base;
+        a.dec->thread_count = 1;
+        const int r = avcodec_open2(a.dec, codec, nullptr);
+        if (r < 0)
+            wrong = std::string("its ") + codec->name + " decoder refuses it (" + avErrorText(r) + ")";
+    }
+    if (!wrong.empty())
+        throw CliError("cannot read " + soundName(index) + " (" + avcodec_get_name(p->codec_id) + "): " + wrong +
+                       "; its header may be damaged. --no-audio leaves the sound out");
+}
+
+void MediaInput::takeAudio(AVPacket *packet)
+{
+    // A packet the decoder cannot read is left out; sound timed where sound
+    // was kept already (what a damaged packet's pieces are given) too. The
+    // sound after it stays at its own time: what is missing is named, time
+    // and length, and where the output plays it there is silence.
+    Sound &a = sound_[packet->stream_index];
+    const AVRational base = ic_->streams[packet->stream_index]->time_base;
+    std::string bad;
+    if (a.dec) {
+        const int64_t before = decoderComplaints.load();
+        int r = avcodec_send_packet(a.dec, packet);
+        if (r < 0 && r != AVERROR(EAGAIN))
+            bad = avErrorText(r);
+        while (r >= 0 && (r = avcodec_receive_frame(a.dec, soundFrame_)) >= 0)
+            av_frame_unref(soundFrame_);
+        if (bad.empty())
+            bad = complaintSince(before);
+    } else if (packet->flags & AV_PKT_FLAG_CORRUPT) {
+        bad = "part of its data is missing in the input";
+    }
+    const int64_t dts = packet->dts;
+    const int64_t slack = std::max<int64_t>(2, packet->duration / 4);
+    if (bad.empty() && dts != AV_NOPTS_VALUE && a.end != AV_NOPTS_VALUE && dts < a.end - slack)
+        bad = "timed where sound was kept already";
+    if (!bad.empty()) {
+        if (a.dropped++ == 0)
+            a.why = bad;
+        av_packet_unref(packet);
+        return;
+    }
+    if (dts != AV_NOPTS_VALUE && a.end != AV_NOPTS_VALUE && (dts > a.end + slack || a.dropped)) {
+        char text[200];
+        const double at = a.end * av_q2d(base), lost = std::max<int64_t>(0, dts - a.end) * av_q2d(base);
+        snprintf(text, sizeof text, "%.3f s of the sound missing at %.3f s", lost, at);
+        std::string said = std::string(text) + " (" + soundName(packet->stream_index).substr(4);
+        if (a.dropped)
+            said += ": " + std::to_string(a.dropped) + (a.dropped == 1 ? " packet" : " packets") +
+                    " left out, " + a.why;
+        said += ")";
+        if (damageIsError_)
+            throw CliError(std::string(text) + " in " + soundName(packet->stream_index) +
+                           (a.dropped ? " (" + a.why + ")" : std::string()) + ", and --damage error stops there");
+        soundLost_.push_back(said);
+    }
+    a.dropped = 0;
+    if (dts != AV_NOPTS_VALUE)
+        a.end = dts + std::max<int64_t>(0, packet->duration);
+    a.kept++;
+    AVPacket *copy = av_packet_alloc();
+    if (!copy)
+        throw std::bad_alloc();
+    av_packet_move_ref(copy, packet);
+    queue_.push(copy);
+}
+
+void MediaInput::takeVideo(AVPacket *packet)
+{
+    // A frame with data missing (a transport stream's lost packet) is held
+    // until the next one shows the input goes on: then it is damage the
+    // decoder conceals, otherwise the input's end. The decoder takes one
+    // packet at a time, so that what it says belongs to the packet it took.
+    if (markLate_ && packet != next_) {
+        const bool marked = packet->flags & AV_PKT_FLAG_CORRUPT;
+        packet->flags = (packet->flags & ~AV_PKT_FLAG_CORRUPT) | (markNext_ ? AV_PKT_FLAG_CORRUPT : 0);
+        markNext_ = marked;
+    }
+    if (held_->size || held_->side_data_elems) {
+        sendVideo(held_, true);
+        av_packet_move_ref(next_, packet);
+        return;
+    }
+    if (packet->flags & AV_PKT_FLAG_CORRUPT) {
+        av_packet_move_ref(held_, packet);
+        return;
+    }
+    sendVideo(packet, false);
 }
 
 void MediaInput::noteDamage(const std::string &said)
@@ -567,9 +769,6 @@ void MediaInput::noteDamage(const std::string &said)
         damage_ += (damage_.empty() ? "" : "; ") + std::string("a frame before it is missing (") + l + ")";
     lost_.clear();
     std::string what = said;
-    if ((frame_->flags & AV_FRAME_FLAG_CORRUPT) || frame_->decode_error_flags)
-        if (what.empty())
-            what = "the decoder concealed damage in it";
     if (!damageNext_.empty()) {
         if (what.empty())
             what = damageNext_;
@@ -587,14 +786,57 @@ void MediaInput::noteDamage(const std::string &said)
             ++it;
         }
     }
+    if (what.empty() && ((frame_->flags & AV_FRAME_FLAG_CORRUPT) || frame_->decode_error_flags))
+        what = "the decoder concealed damage in it";
     if (!what.empty())
         damage_ += (damage_.empty() ? "" : "; ") + what;
+
+    // A frame coded on its own ends the reach of damage before it; the
+    // others after a damaged one, and those shown before it but decoded
+    // after it (B frames), are predicted from it.
+    const int64_t time = frame_->best_effort_timestamp != AV_NOPTS_VALUE ? frame_->best_effort_timestamp
+                         : reach_ ? reachTime_ + 1 : 0;
+    const bool intra = frame_->key_frame || frame_->pict_type == AV_PICTURE_TYPE_I;
+    reached_ = false;
+    if (!damage_.empty()) {
+        reachTime_ = reach_ ? std::max(reachTime_, time) : time;
+        reach_ = true;
+    } else if (reach_ && intra && time > reachTime_) {
+        reach_ = false;
+    } else if (reach_ && (time > reachTime_ || frame_->pict_type == AV_PICTURE_TYPE_B)) {
+        reached_ = true;
+    }
+}
+
+std::vector<std::string> MediaInput::shortfall() const
+{
+    std::vector<std::string> w;
+    // Far fewer frames than the header or the duration says: a damaged
+    // header or index, or data the demuxer passed over.
+    if (ended_ && expected_ > 0 && frames_ < expected_ - std::max<int64_t>(2, expected_ / 10))
+        w.push_back(name_ + " gave " + std::to_string(frames_) + (frames_ == 1 ? " frame" : " frames") +
+                    ", but its header promises " + std::to_string(expected_) +
+                    ": the rest is lost to damage in its header, index or data");
+    if (demuxerSaidTimes_)
+        w.push_back("the demuxer met damage in " + name_ + " " + std::to_string(demuxerSaidTimes_) +
+                    (demuxerSaidTimes_ == 1 ? " time" : " times") + ", first " + demuxerSaid_ +
+                    "; what it passed over is lost");
+    for (int index : audio_)
+        if (ended_ && keepAudio_ && (size_t)index < sound_.size() && sound_[index].kept == 0)
+            w.push_back(name_ + " declares a sound stream (its stream " + std::to_string(index) +
+                        "), but no sound of it could be read: the output has none");
+    return w;
 }
 
 bool MediaInput::read(Planes *planes, FrameInfo *info)
 {
-    if (!pending_ && !decodeNext())
+    if (!pending_ && !decodeNext()) {
+        ended_ = true;
+        const std::vector<std::string> lost = shortfall();
+        if (damageIsError_ && !lost.empty())
+            throw CliError(lost[0] + ", and --damage error stops there");
         return false;
+    }
     pending_ = false;
     if (frame_->width != format_.width || frame_->height != format_.height || frame_->format != pixelFormat_)
         throw CliError(frameName() + " changes from " + std::to_string(format_.width) + " x " +
@@ -606,6 +848,36 @@ bool MediaInput::read(Planes *planes, FrameInfo *info)
     // Every frame keeps its own time, so that the sound stays where it was
     // against the picture, at a variable frame rate too.
     int64_t pts = frame_->best_effort_timestamp;
+    // Frames missing against the timestamps of an evenly spaced stream (a
+    // whole frame's time or more without one): the frame before is given
+    // again in place of each, so that the count and the timing are kept. A
+    // jump beyond ten seconds is taken for broken timestamps, and only said.
+    const int64_t most = std::max<int64_t>(250, rate_.num > 0 ? 10 * rate_.num / std::max(1, rate_.den) : 0);
+    if (frames_ && pts != AV_NOPTS_VALUE && pts > lastPts_ && !variable_ && prev_->buf[0]) {
+        const int64_t missing = (pts - lastPts_ + step_ / 4) / step_ - 1;
+        if (missing > 0 && missing <= most) {
+            pending_ = true; // the frame read comes after
+            const AVFrame *f = sws_ ? converted_ : prev_;
+            for (int p = 0; p < 3; p++) {
+                planes->data[p] = f->data[p];
+                planes->stride[p] = f->linesize[p];
+            }
+            info->tags.clear();
+            info->interlaced = format_.interlace == 't' || format_.interlace == 'b';
+            lastPts_ += step_;
+            info->pts = lastPts_;
+            info->damage = "it is missing from the input; frame " + std::to_string(frames_ - 1) + " is repeated in its place";
+            if (repeated_++ == 0)
+                firstRepeated_ = frames_;
+            frames_++;
+            return true;
+        }
+        if (missing > most) {
+            jumps_++;
+            damage_ += std::string(damage_.empty() ? "" : "; ") + "the input's timestamps jump " +
+                       std::to_string((pts - lastPts_) * av_q2d(videoStream()->time_base)) + " s before it";
+        }
+    }
     if (pts == AV_NOPTS_VALUE) {
         pts = frames_ ? lastPts_ + step_ : 0;
         untimed_++;
@@ -622,6 +894,9 @@ bool MediaInput::read(Planes *planes, FrameInfo *info)
     }
     lastPts_ = pts;
 
+    av_frame_unref(prev_);
+    if (av_frame_ref(prev_, frame_) < 0)
+        throw std::bad_alloc();
     const AVFrame *f = frame_;
     if (sws_) {
         if (av_frame_make_writable(converted_) < 0)
@@ -638,13 +913,27 @@ bool MediaInput::read(Planes *planes, FrameInfo *info)
     info->interlaced = format_.interlace == 't' || format_.interlace == 'b';
     info->pts = pts;
     info->damage = damage_;
+    if (!damage_.empty())
+        reachFrom_ = frames_;
+    else if (reached_ && reachFrom_ >= 0)
+        info->damage = "it is predicted from frame " + std::to_string(reachFrom_) + ", which is damaged";
     frames_++;
     return true;
 }
 
 std::vector<std::string> MediaInput::warnings() const
 {
-    std::vector<std::string> w;
+    std::vector<std::string> w = shortfall();
+    if (!soundLost_.empty()) {
+        std::string text = std::to_string(soundLost_.size()) + (soundLost_.size() == 1 ? " gap" : " gaps") +
+                           " in the sound of " + name_ + ", where its data was lost or damaged; the sound after each "
+                           "keeps its time (--damage error stops at the first): ";
+        for (size_t i = 0; i < soundLost_.size() && i < 10; i++)
+            text += (i ? "; " : "") + soundLost_[i];
+        if (soundLost_.size() > 10)
+            text += "; and " + std::to_string(soundLost_.size() - 10) + " more";
+        w.push_back(text);
+    }
     if (untimed_)
         w.push_back(std::to_string(untimed_) + " frames of " + name_ +
                     " had no timestamp; each was placed one frame after the one before it");
@@ -653,6 +942,29 @@ std::vector<std::string> MediaInput::warnings() const
                     std::to_string(firstRetimed_) +
                     ", were timed no later than the frame before them; each was placed one frame after it");
     return w;
+}
+
+std::string MediaInput::damageFound() const
+{
+    const AVCodecParameters *p = videoStream()->codecpar;
+    const std::string codec = avcodec_get_name(p->codec_id);
+    switch (p->codec_id) {
+    case AV_CODEC_ID_FFV1:
+        // Versions 2 and 3 keep their settings in the stream's header, and
+        // with them the slices' CRCs; 0 and 1 have neither.
+        if (p->extradata_size > 0)
+            return std::string();
+        return "FFV1 version 0 or 1 carries no checksums: damage that still decodes goes unseen";
+    case AV_CODEC_ID_MPEG1VIDEO:
+    case AV_CODEC_ID_MPEG2VIDEO:
+    case AV_CODEC_ID_MPEG4:
+    case AV_CODEC_ID_H264:
+    case AV_CODEC_ID_HEVC:
+        return codec + " carries no checksums: damage is found where it breaks the stream" +
+               (tsTruncation_ ? std::string(" or a transport packet is lost") : std::string());
+    default:
+        return codec + " carries no checksums: damage that still decodes goes unseen";
+    }
 }
 
 std::string MediaInput::describe() const
@@ -669,7 +981,8 @@ std::string MediaInput::describe() const
     d += "; " + std::to_string(audio_.size()) + (audio_.size() == 1 ? " audio stream" : " audio streams");
     if (!audio_.empty())
         d += keepAudio_ ? " copied" : " left out";
-    return d;
+    const std::string found = damageFound();
+    return d + "; " + (found.empty() ? "damage is found by the slices' checksums" : found);
 }
 
 } // namespace velvane

@@ -70,6 +70,7 @@ private:
 struct MediaInputOptions {
     int videoStream = 0;    // among the video streams, from 0
     bool keepAudio = false; // queue the audio packets
+    bool damageIsError = false; // sound lost or damaged ends the run (--damage error)
 };
 
 class MediaInput : public FrameSource {
@@ -101,9 +102,15 @@ public:
     int matrix() const { return matrix_; }
     // Whether the frames read so far were not evenly spaced in time.
     bool variableRate() const { return variable_; }
-    // What the run should tell the user about the timestamps, if anything.
+    // What the run should tell the user about the timestamps, the sound
+    // and the frames missing, if anything.
     std::vector<std::string> warnings() const;
-    // One line on what is read, for --verbose.
+    // The gaps in the sound kept, for the summary.
+    size_t soundGaps() const { return soundLost_.size(); }
+    // How far damage in this input can be found, in words: empty where its
+    // frames carry checksums (FFV1 version 2 and 3).
+    std::string damageFound() const;
+    // One line on what is read, for --verbose and the report.
     std::string describe() const;
 
 private:
@@ -113,7 +120,15 @@ private:
     void release();
     bool decodeNext();
     void sendVideo(AVPacket *packet, bool corrupt);
+    void takeVideo(AVPacket *packet); // one just read
     void noteDamage(const std::string &said); // of the frame just decoded
+    void openAudio(int index);
+    void timeFromIndex(AVPacket *packet);
+    void takeAudio(AVPacket *packet); // one just read, queued unless damaged
+    std::string soundName(int index) const;
+    // What the input gave short of what its header promises (frames, a
+    // sound stream), in words; empty when nothing.
+    std::vector<std::string> shortfall() const;
     std::string frameName() const;
 
     FILE *in_;
@@ -126,13 +141,49 @@ private:
     AVCodecContext *dec_ = nullptr;
     AVPacket *packet_ = nullptr;
     AVPacket *held_ = nullptr;     // a video packet with data missing, until the input is seen to go on
+    AVPacket *next_ = nullptr;     // the packet after it, sent once the frames the held one gave are out
     AVFrame *frame_ = nullptr;
     AVFrame *converted_ = nullptr; // libswscale's output, when the decoder's layout is not taken directly
     SwsContext *sws_ = nullptr;
     int videoIndex_ = -1;
     std::vector<int> audio_;
     PacketQueue queue_;
-    bool dvTruncation_ = false; // a DV frame cut short reads as a whole one: watch for the input's end
+    // Each kept audio stream, by its index: a decoder that checks its packets,
+    // where its sound ends so far (in its time base), packets left out since
+    // the last one kept and why, and the packets kept.
+    struct Sound {
+        AVCodecContext *dec = nullptr;
+        int64_t end = AV_NOPTS_VALUE;
+        int dropped = 0;
+        std::string why;
+        int64_t kept = 0;
+    };
+    std::vector<Sound> sound_;
+    AVFrame *soundFrame_ = nullptr;
+    std::vector<std::string> soundLost_; // each gap or overlap, in words
+    // What the demuxer said of damage it passed over (in the header, or
+    // while it went on giving packets): the first, where, and how often.
+    std::string demuxerSaid_;
+    int64_t demuxerSaidTimes_ = 0;
+    bool ended_ = false; // every frame was read
+    bool damageIsError_ = false;
+    // An MPEG stream's frames are cut out of its packets by a parser, which
+    // gives the mark of a packet with data missing to the frame before the
+    // one that lost it: the mark is moved on by one.
+    bool markLate_ = false, markNext_ = false;
+    // AVI times its packets by counting them: one lost to damage moves every
+    // packet after it early. The index at the file's end gives each its time.
+    bool timesFromIndex_ = false;
+    int64_t reindexed_ = 0;
+    // Frames missing against the timestamps: the frame before is given again
+    // in place of each (prev_), and counted.
+    AVFrame *prev_ = nullptr;
+    int64_t repeated_ = 0, firstRepeated_ = -1, jumps_ = 0;
+    bool dvTruncation_ = false;
+    // A transport stream cut short: its size is no whole number of packets,
+    // or its last video packet decodes damaged. That frame is not given out.
+    bool tsTruncation_ = false, lastSentDamaged_ = false;
+    int64_t cutTime_ = AV_NOPTS_VALUE; // a DV frame cut short reads as a whole one: watch for the input's end
     bool pending_ = false;      // frame_ holds a frame not yet given out
     // Damage the decoder met: by the timestamp of the packet that had it
     // (frames come out reordered), packets that gave no frame at all, and
@@ -140,6 +191,12 @@ private:
     std::vector<std::pair<int64_t, std::string>> damagedPts_;
     std::vector<std::string> lost_;
     std::string damageNext_, damage_;
+    int64_t lastSent_ = AV_NOPTS_VALUE; // the time of the packet the decoder took last
+    // The frames predicted from a damaged one carry its damage, up to the
+    // next frame coded on its own: whether one is open, from which time,
+    // whether the frame to give out is one such, and the number it was given.
+    bool reach_ = false, reached_ = false;
+    int64_t reachTime_ = 0, reachFrom_ = -1;
     std::string broken_;        // why the input ended early, said once the frames before it are out
     Y4mFormat format_;
     int pixelFormat_ = -1;      // the decoder's

@@ -90,6 +90,16 @@ bool carries(const AVOutputFormat *f, AVCodecID id)
     return id == f->video_codec || id == f->audio_codec;
 }
 
+// The encoder to suggest for a container: its muxer's own choice, except
+// that MPEG program and transport streams get MPEG-2, as standard-definition
+// television is (a program stream's muxer would name MPEG-1).
+const AVCodec *usualEncoder(const AVOutputFormat *f)
+{
+    if (strcmp(f->name, "mpeg") == 0 || strcmp(f->name, "vob") == 0 || strcmp(f->name, "mpegts") == 0)
+        return avcodec_find_encoder(AV_CODEC_ID_MPEG2VIDEO);
+    return avcodec_find_encoder(f->video_codec);
+}
+
 } // namespace
 
 // The container a name asks for: libavformat's guess, except that a .vob
@@ -102,7 +112,34 @@ static const AVOutputFormat *containerOf(const std::string &path)
     return av_guess_format(nullptr, path.c_str(), nullptr);
 }
 
-bool writesMedia(const std::string &path) { return namesContainer(path) && containerOf(path) != nullptr; }
+bool writesMedia(const std::string &path)
+{
+    if (path == "-")
+        return false;
+    const size_t slash = path.rfind('/');
+    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    const size_t dot = base.rfind('.');
+    const std::string ext = dot == std::string::npos ? std::string() : base.substr(dot);
+    if (strcasecmp(ext.c_str(), ".y4m") == 0)
+        return false;
+    // What is not a file (a device such as /dev/null, a named pipe) takes
+    // the stream as it comes: its name chooses nothing.
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
+        return false;
+    // A muxer that writes files of its own (a numbered image sequence) cannot
+    // go through the one stream velvane writes.
+    const AVOutputFormat *f = ext.size() > 1 ? containerOf(path) : nullptr;
+    if (f && !(f->flags & AVFMT_NOFILE))
+        return true;
+    const std::string why = ext.size() <= 1 ? "its name has no extension"
+                            : namesContainer(path)
+                                ? "the FFmpeg libraries velvane runs with cannot write " + ext.substr(1) + " files"
+                                : "velvane knows no file named " + ext;
+    throw CliError("cannot write " + path + ": " + why + ". OUTPUT is .y4m (YUV4MPEG2) or - (YUV4MPEG2 on standard "
+                   "output), or a media file named for its container: .mkv, .mov, .mp4, .avi, .ts, .vob, .mpg, .dv "
+                   "or .webm (or another that FFmpeg's libraries write, such as .m2v or .mxf)");
+}
 
 int MediaOutput::writeBytes(void *opaque, uint8_t *buf, int size)
 {
@@ -167,7 +204,7 @@ Y4mFormat MediaOutput::start(const Y4mFormat &wanted, bool samplingFixed, std::a
                        "lists those they have)");
 
     if (!carries(container, codec->id)) {
-        const AVCodec *usual = avcodec_find_encoder(container->video_codec);
+        const AVCodec *usual = usualEncoder(container);
         throw CliError("cannot write " + name_ + ": " + container->long_name + " does not take " + codec->name +
                        " video (give an --encoder it takes" + (usual ? std::string(", such as ") + usual->name : "") +
                        ", or name the output .mkv)");
@@ -364,6 +401,15 @@ void MediaOutput::addVideo()
     video_->time_base = enc_->time_base;
     video_->avg_frame_rate = rate_;
     video_->sample_aspect_ratio = enc_->sample_aspect_ratio;
+    // What the encoder says of its rate and buffer (MPEG-2's): a program
+    // stream's muxer paces its packets by it, as ffmpeg's own tool has it do.
+    for (int i = 0; i < enc_->nb_coded_side_data; i++) {
+        const AVPacketSideData &sd = enc_->coded_side_data[i];
+        uint8_t *copy = av_stream_new_side_data(video_, sd.type, sd.size);
+        if (!copy)
+            throw std::bad_alloc();
+        memcpy(copy, sd.data, sd.size);
+    }
     if (input_) {
         av_dict_copy(&oc_->metadata, input_->container()->metadata, 0);
         av_dict_copy(&video_->metadata, input_->videoStream()->metadata, 0);
@@ -410,7 +456,7 @@ std::string MediaOutput::refusedStream(const AVDictionary *given)
     const std::string kind = oc_->oformat->long_name ? oc_->oformat->long_name : oc_->oformat->name;
     if (!takesStreams(oc_, {video_->index}, given)) {
         std::string text = std::string(enc_->codec->name) + " video (give an --encoder it takes";
-        const AVCodec *usual = avcodec_find_encoder(oc_->oformat->video_codec);
+        const AVCodec *usual = usualEncoder(oc_->oformat);
         if (usual)
             text += std::string(", such as ") + usual->name;
         return text + ", or name the output .mkv)";

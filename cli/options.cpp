@@ -218,8 +218,9 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
     CommandLine cl;
     CLI::App app("Filters video through the Velvane noise reducer (" + labelUtf8(fd.name) +
                      ").\nINPUT is a media file (DV, AVI, MKV, MOV, MP4, MPEG) or YUV4MPEG2, - for standard "
-                     "input; OUTPUT\nis .mkv, .mov, .avi or .mp4 (FFV1 and the sound by default), or .y4m, - for "
-                     "standard output, e.g.\n"
+                     "input; OUTPUT\nis .mkv, .mov or .avi (FFV1 and the sound by default); .mp4, .ts, .vob, .mpg, "
+                     ".dv or .webm\nwith an --encoder they take; or .y4m, - for YUV4MPEG2 on standard output. "
+                     "Other names are refused, e.g.\n"
                      "  velvane capture.dv clean.mkv\n"
                      "  ffmpeg -i capture.avi -f yuv4mpegpipe - | velvane - - | ffmpeg -i - out.mkv\n"
                      "Frames may be of any standard-definition size, PAL and NTSC, up to " +
@@ -227,9 +228,10 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
                  "velvane");
     app.get_formatter()->column_width(30);
     app.add_option("INPUT", cl.input, "input media file or .y4m file, or - for standard input");
-    app.add_option("OUTPUT", cl.output, "output .mkv, .mov, .avi, .mp4 or .y4m file (written under a temporary "
-                                        "name, renamed when complete; a device or a pipe is written straight), or "
-                                        "- for YUV4MPEG2 on standard output");
+    app.add_option("OUTPUT", cl.output, "output media file named for its container (.mkv, .mov, .avi; .mp4, .ts, "
+                                        ".vob, .mpg, .dv, .webm with an --encoder they take) or .y4m file (written "
+                                        "under a temporary name, renamed when complete; a device or a pipe is "
+                                        "written straight, as YUV4MPEG2), or - for YUV4MPEG2 on standard output");
 
     // Track bars, each with its label, range and default from the descriptor.
     int32_t trackValue[VV_TRACK_COUNT];
@@ -364,8 +366,9 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
     app.add_flag("--no-audio", cl.noAudio, "leave the sound out (it is copied by default)")->group("Media files");
     std::string damage;
     app.add_option("--damage", damage,
-                   "what a frame the decoder finds damaged does: warn (the default: it is filtered as the decoder "
-                   "concealed it, named in a warning and counted in the summary) or error (the run stops there, "
+                   "what damage in a media file does: warn (the default: a damaged frame is filtered as the decoder "
+                   "concealed it, a missing one replaced by the frame before, lost sound left as a gap in its "
+                   "place, each named in a warning and counted in the summary) or error (the run stops at the first, "
                    "as input that breaks off)")
         ->type_name("warn|error")
         ->check(CLI::IsMember({"warn", "error"}).description(""))

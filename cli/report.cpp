@@ -735,7 +735,10 @@ void RunReport::write(const ReportHeader &h)
     if (rate_ > 0)
         input += ", " + clockText((double)frames / rate_) + " at " + fmt("%.3f", rate_) + " frames a second";
     row("Input", input);
-    row("Output", escape(h.output) + "; " + std::to_string(out_.width) + " &times; " + std::to_string(out_.height) +
+    // A run that broke off says first what became of its output.
+    const std::string fate = h.outputFate.empty() ? std::string()
+                             : "<strong class=\"warn\">" + escape(h.outputFate) + "</strong><br>";
+    row("Output", fate + escape(h.output) + "; " + std::to_string(out_.width) + " &times; " + std::to_string(out_.height) +
                       ", " + chromaName(out_.chroma) + ", " + std::to_string(out_.depth) + "-bit, " +
                       fieldOrderText(out_.interlace));
     row("Program", escape(h.version) + "<br>" + escape(h.kernels));

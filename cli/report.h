@@ -40,6 +40,7 @@ struct ReportHeader {
     int64_t damagedFrames = -1;     // -1: not counted
     double seconds = 0;             // the run's time
     std::string inputError;         // the input broke off
+    std::string outputFate;         // then: what became of the output ("out.mkv not written (...)")
 };
 
 class RunReport {

@@ -16,4 +16,21 @@ ff 32x16 25 8000 3 -c:v ffv1 -level 3 -slicecrc 1 -c:a pcm_s16le -flags +bitexac
 ff 32x16 25 8000 3 -c:v mpeg4 -c:a pcm_u8 -flags +bitexact "$out/mpeg4-pcm.avi"
 ff 32x16 25 16000 3 -c:v mpeg2video -c:a mp2 -b:a 32k -flags +bitexact -f mpegts "$out/mpeg2-mp2.ts"
 ff 32x16 25 8000 2 -c:v prores_ks -pix_fmt yuv422p10le -c:a pcm_s16le -flags +bitexact "$out/prores.mov"
+# Damaged forms of them, as a trial of damaged files made them: a transport
+# stream that lost a packet of its sound, and one cut inside a packet; an AVI
+# with a zeroed stretch; a Matroska file whose sound track's kind is unreadable.
+python3 - "$out" <<'PY'
+import sys
+out = sys.argv[1]
+def load(name): return bytearray(open(f'{out}/{name}', 'rb').read())
+d = load('mpeg2-mp2.ts')
+audio = [i for i in range(len(d) // 188) if ((d[i * 188 + 1] & 0x1f) << 8 | d[i * 188 + 2]) == 0x101]
+i = audio[len(audio) // 2]
+open(f'{out}/mpeg2-mp2-sound-lost.ts', 'wb').write(d[:i * 188] + d[(i + 1) * 188:])
+open(f'{out}/mpeg2-mp2-cut.ts', 'wb').write(d[:len(d) * 2 // 3])
+d = load('mpeg4-pcm.avi'); o = len(d) // 2; d[o:o + 2000] = bytes(2000)
+open(f'{out}/mpeg4-pcm-zeroed.avi', 'wb').write(d)
+d = load('ffv1-pcm.mkv'); d[d.find(b'A_PCM') + 2] ^= 1
+open(f'{out}/ffv1-pcm-sound-kind.mkv', 'wb').write(d)
+PY
 ls -l "$out"

@@ -76,9 +76,11 @@ typedef enum VelvaneStatus {
 /* Strengths: a choice of the four thresholds (and of the dot pass) for the
  * settings left at VELVANE_FROM_STRENGTH. VELVANE_STRENGTH_AUTO measures the
  * noise of the video itself, in the first frames and again after every scene
- * change, and runs the dot pass only where it finds dots or heavy grain. The
- * named ones run the dot pass; their thresholds are luma low, luma high,
- * chroma low, chroma high. */
+ * change, and runs the dot pass only where it finds dots or heavy grain; it
+ * also chooses the thresholds where the picture moves (moving_*) left at
+ * VELVANE_FROM_STRENGTH, so that with all five others given it still chooses
+ * those three. The named ones run the dot pass and leave moving_* off; their
+ * thresholds are luma low, luma high, chroma low, chroma high. */
 typedef enum VelvaneStrength {
     VELVANE_STRENGTH_CUSTOM = 0, /* the thresholds and the dot pass as given (the default) */
     VELVANE_STRENGTH_LIGHT = 1,  /* 7, 9, 9, 12: grain of about 2 code values */
@@ -275,7 +277,12 @@ VELVANE_API int velvane_get_moving(const VelvaneFilter *filter, VelvaneMovingRep
 
 /* Why the last call on the instance failed, or "" after a success. The
  * string belongs to the instance and stays valid until the next call on it
- * (any call may replace it) or velvane_close; copy it to keep it. */
+ * (any call, a getter too, may replace it and free the old one) or
+ * velvane_close; copy it before the next call to keep it:
+ *
+ *     char why[256];
+ *     snprintf(why, sizeof why, "%s", velvane_last_error(filter));
+ *     velvane_close(&filter);     (why stays valid; the pointer did not) */
 VELVANE_API const char *velvane_last_error(const VelvaneFilter *filter);
 
 /* Frees the instance and sets *filter to NULL; NULL is allowed. */

@@ -153,7 +153,7 @@ done
 "$velvane" -q --encoder mpeg2video a.ts o.ts
 [ "$(ffprobe -v error -show_entries stream=codec_name -of default=nw=1:nk=1 o.ts | sort -u | tr "\\n" ,)" = "mp2,mpeg2video," ] \
   || fail ".ts is not a transport stream with the sound"
-# Sound that goes back in time stops the run at its frame; --keep-partial keeps a finished file.
+# Sound that goes back in time: the packet is left out and the gap named.
 ffmpeg -v error -f lavfi -i "testsrc2=size=176x144:rate=25" -f lavfi -i "sine=sample_rate=48000" -t 4 -c:v ffv1 \
   -c:a pcm_s16le -cluster_time_limit 1000 ba.mkv
 python3 - <<'PY' # the third cluster's first audio block is moved half a second back
@@ -179,8 +179,12 @@ while True:
             q += a + b + t
     p += n + m + s
 PY
-if "$velvane" -q --keep-partial back.mkv back-out.mkv 2> err; then fail "sound going back passed"; fi
-grep -q "the sound of back.mkv goes back in time at frame [0-9]* .*back-out.mkv keeps the [0-9]* whole frames" err \
+# The packet timed back is left out and its place named; --damage error stops there.
+"$velvane" -q back.mkv back-out.mkv 2> err || fail "sound going back stopped the run: $(cat err)"
+grep -q "1 gap in the sound of back.mkv.*s of the sound missing at [0-9.]* s (.*1 packet left out, timed where sound" err \
+  || fail "$(cat err)"
+if "$velvane" -q --damage error --keep-partial back.mkv back-out.mkv 2> err; then fail "--damage error passed a gap"; fi
+grep -q "s of the sound missing at .*--damage error stops there; back-out.mkv keeps the [0-9]* whole frames" err \
   || fail "$(cat err)"
 # A known container whose header is damaged is named.
 head -c 100 crcout.mkv > head.mkv; python3 -c "import sys; sys.stdout.buffer.write(bytes(4000))" >> head.mkv
