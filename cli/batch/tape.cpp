@@ -402,8 +402,11 @@ int runTape(const Host &host, const TapeRequest &r)
             all.insert(all.end(), args.begin(), args.end());
             code = host.filter(cl, joinWords(all), &outcome);
             if (code == 0) {
+                const auto fixity = std::chrono::steady_clock::now();
                 masterMd5 = md5File(p.partial);
                 frames = frameMd5(p.partial);
+                s.set("fixity_seconds",
+                      number(std::chrono::duration<double>(std::chrono::steady_clock::now() - fixity).count(), 3));
             }
         } catch (const CliError &e) {
             fprintf(stderr, "velvane: %s\n", e.what());
