@@ -95,13 +95,14 @@ int writeRunIndex(const Host &host, const IndexRequest &r)
     const bool allDone = counts["done"] == (int)rows.size();
 
     std::string t = "id\tstatus\tinput\tduration_s\tframes\tnoise_luma\tnoise_chroma\tdots_percent\tdamaged_frames\t"
-                    "seconds\texit_code\treport\tmaster_md5\tnote\n";
+                    "noise_measured\tseconds\texit_code\treport\tmaster_md5\tnote\n";
     for (const Row &x : rows) {
         const Status &s = x.status;
         const bool done = x.state == "done";
         t += tsv(x.row->id) + "\t" + x.state + "\t" + tsv(x.row->inputPath) + "\t" + (done ? s.get("duration") : "") +
              "\t" + (done ? s.get("frames") : "") + "\t" + s.get("noise_luma") + "\t" + s.get("noise_chroma") + "\t" +
-             s.get("dots") + "\t" + (done ? s.get("damaged_frames") : "") + "\t" + s.get("seconds") + "\t" +
+             s.get("dots") + "\t" + (done ? s.get("damaged_frames") : "") + "\t" + s.get("noise_measured") + "\t" +
+             s.get("seconds") + "\t" +
              s.get("exit_code") + "\t" + (done ? x.row->id + "/report.html" : "") + "\t" +
              (done ? s.get("master_md5") : "") + "\t" + tsv(x.note) + "\n";
     }
@@ -133,15 +134,17 @@ int writeRunIndex(const Host &host, const IndexRequest &r)
         h += "<td class=\"n\">" + (done ? s.get("duration") + " s" : "") + "</td><td class=\"n\">" +
              (done ? s.get("frames") : "") + "</td>";
         h += "<td class=\"n\">" +
-             (s.get("noise_luma").empty() ? (done ? "<small>fixed settings</small>" : "")
-                                          : s.get("noise_luma") + " / " + s.get("noise_chroma")) +
+             (s.get("noise_luma").empty() ? std::string()
+                                          : s.get("noise_luma") + " / " + s.get("noise_chroma") + "<br><small>" +
+                                                html(s.get("noise_measured")) + "</small>") +
              "</td><td class=\"n\">" + (s.get("dots").empty() ? "" : s.get("dots") + "%") + "</td>";
         h += "<td class=\"n\">" + (done ? s.get("damaged_frames") : "") + "</td><td class=\"n\">" +
              (s.get("seconds").empty() ? "" : s.get("seconds") + " s") + "</td><td>" + html(x.note) + "</td></tr>\n";
     }
-    h += "</tbody></table>\n<p><small>Noise: standard deviation in 8-bit code values, measured by automatic "
-         "strength (--strength auto) and averaged over its scenes; dots: the share of the picture with dot "
-         "interference.</small></p>\n</body></html>\n";
+    h += "</tbody></table>\n<p><small>Noise: standard deviation in 8-bit code values of the input, as "
+         "automatic strength measures it: averaged over the scenes it measured with --strength auto, on the "
+         "first frames otherwise. Dots: the share of the picture with dot interference.</small></p>\n"
+         "</body></html>\n";
 
     for (const auto &f : {std::make_pair(r.out + "/summary.tsv", t), std::make_pair(r.out + "/index.html", h)}) {
         const std::string temp = f.first + ".tmp";

@@ -16,6 +16,7 @@
 #include <sstream>
 
 #include "fixity.h"
+#include "measure.h"
 #include "output_file.h"
 #include "y4m.h"
 
@@ -216,6 +217,18 @@ private:
     int saved_ = -1;
 };
 
+// The checksums, then the master under its own name.
+void finishMaster(const TapePaths &p, const std::string &md5, const std::string &framemd5)
+{
+    const size_t slash = p.master.rfind('/');
+    writeFileAtomic(p.md5, md5 + "  " + p.master.substr(slash + 1) + "\n");
+    writeFileAtomic(p.framemd5, framemd5);
+    syncPath(p.partial);
+    if (rename(p.partial.c_str(), p.master.c_str()) != 0)
+        throw CliError("cannot name the master " + p.master + ": " + errnoText());
+    syncPath(p.dir);
+}
+
 } // namespace
 
 std::string Status::get(const std::string &key) const
@@ -392,12 +405,14 @@ int runTape(const Host &host, const TapeRequest &r)
     FilterOutcome outcome;
     FrameChecksums frames;
     std::string masterMd5;
+    int videoStream = 0;
     {
         LogRedirect log(p.log);
         try {
             const CommandLine cl = parseCommandLine(args, *host.fd);
             if (cl.action != CommandLine::Filter)
                 throw CliError("the options do not ask for a master: " + cl.message);
+            videoStream = cl.videoStream;
             std::vector<std::string> all = {"velvane"};
             all.insert(all.end(), args.begin(), args.end());
             code = host.filter(cl, joinWords(all), &outcome);
@@ -419,13 +434,15 @@ int runTape(const Host &host, const TapeRequest &r)
         }
     }
     if (code == 0) {
+        try {
+            finishMaster(p, masterMd5, frames.text);
+        } catch (const CliError &e) {
+            error = e.what(); // a full disk, say: the tape failed, and says why
+            code = 1;
+        }
+    }
+    if (code == 0) {
         const size_t slash = p.master.rfind('/');
-        writeFileAtomic(p.md5, masterMd5 + "  " + p.master.substr(slash + 1) + "\n");
-        writeFileAtomic(p.framemd5, frames.text);
-        syncPath(p.partial);
-        if (rename(p.partial.c_str(), p.master.c_str()) != 0)
-            throw CliError("cannot name the master " + p.master + ": " + errnoText());
-        syncPath(p.dir);
         fileStamp(p.master, &size, &mtime);
         s.set("status", "done");
         s.set("master", p.master.substr(slash + 1));
@@ -450,10 +467,21 @@ int runTape(const Host &host, const TapeRequest &r)
             s.set("noise_luma", number(luma / n, 2));
             s.set("noise_chroma", number(chroma / n, 2));
             s.set("dots", number(100 * dots / n, 1));
-            s.set("scenes_measured", std::to_string(scenes.size()));
+            s.set("noise_measured", std::to_string(scenes.size()) + (scenes.size() == 1 ? " scene" : " scenes"));
+        } else {
+            // Fixed settings measure nothing as they run: a look at the
+            // input's first frames, as automatic strength would take.
+            NoiseLevel level;
+            if (measureInputNoise(row.inputPath, videoStream, &level)) {
+                s.set("noise_luma", number(level.luma, 2));
+                s.set("noise_chroma", number(level.chroma, 2));
+                s.set("dots", number(100 * level.dotShare, 1));
+                s.set("noise_measured", "the first frames");
+            }
         }
     } else {
-        unlink(p.partial.c_str());
+        for (const std::string *f : {&p.partial, &p.md5, &p.framemd5})
+            unlink(f->c_str());
         s.set("status", "failed");
         s.set("error", error.empty() ? lastLogLine(p.log) : "velvane: " + error);
     }
