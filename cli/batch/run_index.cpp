@@ -72,7 +72,7 @@ int writeRunIndex(const Host &host, const IndexRequest &r)
         tr.container = r.container;
         if (x.status.values.empty()) {
             x.state = "missing";
-            x.note = "not run";
+            x.note = "no status: not run yet, or its job was refused (see the engine's output)";
         } else if (state == "running") {
             x.state = tapeLocked(p.lock) ? "running" : "interrupted";
             x.note = x.state == "running" ? "by " + x.status.get("job") + " on " + x.status.get("host")
