@@ -71,7 +71,7 @@ std::string parallel(const JobsRequest &r)
            indexWords(r) + "\n";
 }
 
-std::string indent(const std::string &command)
+std::string yamlList(const std::string &command)
 {
     // A YAML flow list of the command's words, each quoted.
     std::string out = "[";
@@ -110,11 +110,11 @@ std::string kubernetes(const JobsRequest &r)
          "\n  backoffLimitPerIndex: 2\n  maxFailedIndexes: " + std::to_string(n) +
          "\n  template:\n    spec:\n      restartPolicy: Never\n      containers:\n      - name: velvane\n        "
          "image: " +
-         r.image + "\n        command: " + indent(runWords(r)) + "\n" + volume;
+         r.image + "\n        command: " + yamlList(runWords(r)) + "\n" + volume;
     s += "---\napiVersion: batch/v1\nkind: Job\nmetadata:\n  name: velvane-index\n  labels:\n    "
          "app.kubernetes.io/name: velvane\n    app.kubernetes.io/component: index\nspec:\n  backoffLimit: 0\n  "
          "template:\n    spec:\n      restartPolicy: Never\n      containers:\n      - name: velvane\n        image: " +
-         r.image + "\n        command: " + indent(indexWords(r)) + "\n" + volume;
+         r.image + "\n        command: " + yamlList(indexWords(r)) + "\n" + volume;
     return s;
 }
 
