@@ -65,7 +65,7 @@ std::string parallel(const JobsRequest &r)
     return "# velvane batch on GNU parallel: " + std::to_string(r.manifest->rows.size()) + " tapes of " +
            r.manifestPath + ", " + std::to_string(r.slots) +
            " at once, then the index.\n# The job log is a record only: each tape's status.txt is what a rerun "
-           "resumes from.\n" +
+           "resumes from.\nmkdir -p " + q(r.out) + " && " +
            q(r.program) + " batch ids " + q(r.manifestPath) + " | parallel --jobs " + std::to_string(r.slots) +
            " --line-buffer --joblog " + q(r.out + "/parallel.log") + " " + runWords(r) + " --id {}; " +
            indexWords(r) + "\n";

@@ -191,13 +191,14 @@ private:
     bool held_ = false;
 };
 
-// Standard error goes to the tape's log while it lives.
+// Standard error goes to the tape's log while it lives, after the runs
+// before it (each begins with a line naming its job).
 class LogRedirect {
 public:
     explicit LogRedirect(const std::string &path)
     {
         fflush(stderr);
-        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
         if (fd < 0)
             throw CliError("cannot write " + path + ": " + errnoText());
         saved_ = fcntl(2, F_DUPFD_CLOEXEC, 3);
@@ -408,6 +409,8 @@ int runTape(const Host &host, const TapeRequest &r)
     int videoStream = 0;
     {
         LogRedirect log(p.log);
+        fprintf(stderr, "--- %s: %s on %s, because %s\n", s.get("started").c_str(), s.get("job").c_str(),
+                s.get("host").c_str(), reason.c_str());
         try {
             const CommandLine cl = parseCommandLine(args, *host.fd);
             if (cl.action != CommandLine::Filter)

@@ -119,7 +119,6 @@ if [ "$group" = local ]; then
   out=$work/par
   "$velvane" batch jobs parallel "$dir/manifest.tsv" --out "$out" >par.sh
   grep -q 'parallel --jobs 2 ' par.sh || fail "the parallel line: $(cat par.sh)"
-  mkdir -p "$out"
   code=0; sh par.sh >par.txt 2>&1 || code=$?
   [ "$code" != 0 ] || fail "the parallel line exits 0 with a broken tape"
   check_five "$out"
@@ -158,7 +157,6 @@ if [ "$group" = local ]; then
   clips "$long" 60
   out=$work/sig
   "$velvane" batch jobs parallel "$long/manifest.tsv" --out "$out" >sig.sh
-  mkdir -p "$out"
   setsid sh sig.sh >sig.txt 2>&1 &
   pid=$!
   for i in $(seq 100); do ls "$out"/*/.master.partial.mkv.velvane-* >/dev/null 2>&1 && break; sleep 0.1; done
