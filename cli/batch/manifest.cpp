@@ -125,7 +125,7 @@ std::string refusedOption(const std::vector<std::string> &words)
         {"--show", "a master holds the filtered video"},
         {"--snapshot", "the batch writes the tape's folder only"},
         {"--keep-partial", "a batch never keeps a partial master"},
-        {"--module", "give --module to the batch command, before 'batch'"},
+        {"--module", "a batch filters with the command's own library"},
         {"--help", "it asks for help, not a master"},
         {"--version", "it asks for the version, not a master"},
         {"--demo", "it asks for the demo, not a master"},
