@@ -13,6 +13,7 @@
 #include <new>
 #include <string>
 
+#include "batch/batch.h"
 #include "build_info.h"
 #include "common/cpu_flags.h"
 #include "demo.h"
@@ -167,7 +168,8 @@ void writeReport(RunReport &report, const CommandLine &cl, const std::string &co
     report.write(h);
 }
 
-int filterCommand(FilterDescriptor *fd, const CommandLine &cl, const std::string &command)
+int filterCommand(FilterDescriptor *fd, const CommandLine &cl, const std::string &command,
+                  batch::FilterOutcome *outcome = nullptr)
 {
     FILE *in = stdin;
     std::string inName = "standard input";
@@ -294,6 +296,10 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl, const std::string
         fprintf(stderr, "velvane: warning: %s\n", w.c_str());
     if (report)
         writeReport(*report, cl, command, media, in, inName, mediaOut, stats, history, fate);
+    if (outcome) {
+        outcome->stats = stats;
+        outcome->history = history;
+    }
     source.reset();
     if (in != stdin)
         fclose(in);
@@ -376,6 +382,22 @@ int demoCommand(FilterDescriptor *fd, const CommandLine &cl)
     return 0;
 }
 
+// velvane batch: each tape through filterCommand, in this process.
+int batchCommand(FilterDescriptor *fd, int argc, char **argv)
+{
+    batch::Host host;
+    host.fd = fd;
+    host.version = std::string("velvane ") + VELVANE_VERSION;
+    host.build = VELVANE_BUILD;
+    char self[4096];
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    host.program = n > 0 ? std::string(self, (size_t)n) : std::string("velvane");
+    host.filter = [fd](const CommandLine &cl, const std::string &command, batch::FilterOutcome *outcome) {
+        return filterCommand(fd, cl, command, outcome);
+    };
+    return batch::batchCommand(host, argc, argv);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -395,6 +417,8 @@ int main(int argc, char **argv)
         const std::string modulePath = findModuleOption(argc, argv);
         if (!modulePath.empty())
             fd = loadModule(modulePath);
+        if (argc > 1 && strcmp(argv[1], "batch") == 0)
+            return batchCommand(fd, argc - 1, argv + 1);
         CommandLine cl = parseCommandLine(argc, argv, *fd);
         if (cl.action == CommandLine::Exit) {
             fputs(cl.message.c_str(), cl.exitCode ? stderr : stdout);

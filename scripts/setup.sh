@@ -25,7 +25,10 @@
 #             bench/compare and bench/strength), the profilers the speed
 #             work uses (perf, callgrind), and photographs for the scenes of
 #             bench/composite (mate-backgrounds)
-#   all       test, fuzz and windows: everything scripts/test.sh runs
+#   batch     what the tests of velvane batch need: test's, plus GNU parallel
+#             and a Slurm cluster of one node the tests start themselves
+#             (slurmctld, slurmd, the client commands, munge)
+#   all       test, batch, fuzz and windows: everything scripts/test.sh runs
 #
 # Without a group: all.
 set -euo pipefail
@@ -36,6 +39,7 @@ test=(libgtest-dev libgmock-dev libbenchmark-dev ffmpeg python3 qemu-user chromi
 fuzz=(clang libclang-rt-dev)
 windows=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
          wine64 xvfb xauth imagemagick zip fonts-ipafont-gothic qemu-user gcc-multilib g++-multilib)
+batch=(ffmpeg python3 parallel slurmctld slurmd slurm-client munge)
 compare=(ffmpeg gnuplot-nox fonts-dejavu-core mjpegtools linux-perf valgrind mate-backgrounds)
 
 list=0
@@ -49,8 +53,9 @@ for group in "$@"; do
     fuzz) packages+=("${fuzz[@]}") ;;
     windows) packages+=("${windows[@]}") ;;
     compare) packages+=("${compare[@]}") ;;
-    all) packages+=("${test[@]}" "${fuzz[@]}" "${windows[@]}") ;;
-    *) echo "setup: unknown group '$group' (known: demo, test, fuzz, windows, compare, all)" >&2; exit 2 ;;
+    batch) packages+=("${test[@]}" "${batch[@]}") ;;
+    all) packages+=("${test[@]}" "${batch[@]}" "${fuzz[@]}" "${windows[@]}") ;;
+    *) echo "setup: unknown group '$group' (known: demo, test, batch, fuzz, windows, compare, all)" >&2; exit 2 ;;
   esac
 done
 
