@@ -1,0 +1,15 @@
+#include "motion/dsp.h"
+
+#include "motion/x86/dsp_x86.h"
+
+namespace velvane {
+
+void motionDspInit(MotionDsp *table, unsigned cpuFlags)
+{
+    table->sad16 = sad16C;
+    table->compensateRow = compensateRowC;
+    table->resolveRow = resolveRowC;
+    motionDspInitX86(table, cpuFlags);
+}
+
+} // namespace velvane

@@ -1,0 +1,417 @@
+#include "motion/motion.h"
+
+#include <math.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+
+#include "velvane/velvane.h"
+
+namespace velvane {
+namespace {
+
+constexpr int32_t kLevel1Pad = 32, kLevel2Pad = 16;
+constexpr int32_t kCoarseRange = 5;   // full pixels either way at the coarsest level
+constexpr int32_t kVectorMax = 32;    // full pixels either way at the finest
+constexpr int32_t kFullWeight = 8;    // a block's weight where it matches well
+constexpr int32_t kWindowSum = 128;   // the windows over one pixel: 16 across x 8 down
+constexpr int32_t kCurrentWeight = kWindowSum * kFullWeight;
+
+// The window across a block (pairs 8 apart sum to 16) and down it (pairs 4
+// apart sum to 8).
+constexpr int16_t kWindowX[16] = {1, 3, 5, 7, 9, 11, 13, 15, 15, 13, 11, 9, 7, 5, 3, 1};
+constexpr int16_t kWindowY[8] = {1, 3, 5, 7, 7, 5, 3, 1};
+
+inline int32_t clampInt(int32_t v, int32_t lo, int32_t hi) { return v < lo ? lo : v > hi ? hi : v; }
+
+void allocate(MotionFrame::Plane8 &p, int32_t width, int32_t height, int32_t pad)
+{
+    p.width = width;
+    p.height = height;
+    p.pad = pad;
+    p.pitch = width + 2 * pad;
+    p.data.resize((size_t)p.pitch * (size_t)(height + 2 * pad));
+}
+
+// Copies the edge samples of a plane (width x height inside `pad`) outward.
+template <class T> void replicateEdges(T *origin, ptrdiff_t pitch, int32_t width, int32_t height, int32_t pad)
+{
+    for (int32_t y = 0; y < height; y++) {
+        T *row = origin + y * pitch;
+        for (int32_t x = 1; x <= pad; x++) {
+            row[-x] = row[0];
+            row[width - 1 + x] = row[width - 1];
+        }
+    }
+    const size_t bytes = (size_t)(width + 2 * pad) * sizeof(T);
+    for (int32_t y = 1; y <= pad; y++) {
+        memcpy(origin - pad - y * pitch, origin - pad, bytes);
+        memcpy(origin - pad + (height - 1 + y) * pitch, origin - pad + (height - 1) * pitch, bytes);
+    }
+}
+
+void replicateEdges(MotionFrame::Plane8 &p) { replicateEdges(p.at(0, 0), p.pitch, p.width, p.height, p.pad); }
+
+// Half of `src` in each direction, rounded, edges replicated.
+void halve(const MotionFrame::Plane8 &src, MotionFrame::Plane8 &dst, int32_t pad)
+{
+    allocate(dst, (src.width + 1) / 2, (src.height + 1) / 2, pad);
+    for (int32_t y = 0; y < dst.height; y++) {
+        const uint8_t *a = src.at(0, 2 * y), *b = src.at(0, 2 * y + 1);
+        uint8_t *d = dst.at(0, y);
+        for (int32_t x = 0; x < dst.width; x++)
+            d[x] = (uint8_t)((a[2 * x] + a[2 * x + 1] + b[2 * x] + b[2 * x + 1] + 2) >> 2);
+    }
+    replicateEdges(dst);
+}
+
+void prepareField(MotionFrame &m, int f, const YcPixel *pixels, int32_t stride)
+{
+    MotionFrame::Field &fd = m.field[f];
+    const int32_t width = m.width, pad = MotionFrame::kPad;
+    fd.height = (m.height - f + 1) / 2;
+    const size_t planeSize = (size_t)m.pitch * (size_t)(fd.height + 2 * pad);
+    for (auto &s : fd.samples)
+        s.resize(planeSize);
+    for (auto &p : fd.search)
+        allocate(p, width, fd.height, pad);
+    for (int32_t y = 0; y < fd.height; y++) {
+        const YcPixel *src = pixels + (ptrdiff_t)(2 * y + f) * stride;
+        int16_t *dst[3];
+        for (int c = 0; c < 3; c++)
+            dst[c] = fd.samples[c].data() + (ptrdiff_t)(y + pad) * m.pitch + pad;
+        uint8_t *s8 = fd.search[0].at(0, y);
+        for (int32_t x = 0; x < width; x++) {
+            const int16_t v[3] = {src[x].y, src[x].cb, src[x].cr};
+            for (int c = 0; c < 3; c++)
+                dst[c][x] = (int16_t)clampInt(v[c], kMotionSampleMin, kMotionSampleMax);
+            s8[x] = (uint8_t)clampInt((v[0] + 8) >> 4, 0, 255);
+        }
+    }
+    for (int c = 0; c < 3; c++)
+        replicateEdges(fd.samples[c].data() + (ptrdiff_t)pad * m.pitch + pad, m.pitch, width, fd.height, pad);
+    replicateEdges(fd.search[0]);
+    // Half-pixel planes over the whole padded area but its last column and row.
+    const MotionFrame::Plane8 &s = fd.search[0];
+    const ptrdiff_t pitch = s.pitch;
+    for (int32_t y = -pad; y < fd.height + pad; y++) {
+        const uint8_t *a = s.at(-pad, y);
+        const bool lastRow = y == fd.height + pad - 1;
+        const uint8_t *b = lastRow ? a : a + pitch;
+        uint8_t *h = fd.search[1].at(-pad, y), *v = fd.search[2].at(-pad, y), *d = fd.search[3].at(-pad, y);
+        const int32_t n = (int32_t)pitch;
+        for (int32_t x = 0; x < n; x++) {
+            const int32_t x1 = x + 1 < n ? x + 1 : x;
+            h[x] = (uint8_t)((a[x] + a[x1] + 1) >> 1);
+            v[x] = (uint8_t)((a[x] + b[x] + 1) >> 1);
+            d[x] = (uint8_t)((a[x] + a[x1] + b[x] + b[x1] + 2) >> 2);
+        }
+    }
+    halve(fd.search[0], fd.level1, kLevel1Pad);
+    halve(fd.level1, fd.level2, kLevel2Pad);
+}
+
+} // namespace
+
+void MotionFrame::prepare(const YcPixel *pixels, int32_t w, int32_t h, int32_t stride, const TaskRunner &tasks)
+{
+    width = w;
+    height = h;
+    pitch = w + 2 * kPad;
+    auto job = [&](int32_t f, int32_t) { prepareField(*this, f, pixels, stride); };
+    runTasks(tasks, 2, job);
+}
+
+MotionStage::MotionStage(unsigned cpuFlags) { motionDspInit(&dsp_, cpuFlags); }
+
+namespace {
+
+// Geometry of a block grid over a plane: blocks of 16 x 8 whose origins are
+// clamped inside it.
+inline int32_t originX(int32_t x, int32_t width) { return clampInt(x, 0, width - 16); }
+inline int32_t originY(int32_t y, int32_t height) { return clampInt(y, 0, height - 8); }
+
+struct Candidate {
+    int32_t dx, dy;
+    uint32_t sad;
+};
+
+// Keeps the better of `best` and (dx, dy) at `level` (full pixels of the
+// plane), the earlier on a tie.
+inline void tryVector(const MotionDsp &dsp, const MotionFrame::Plane8 &cur, const MotionFrame::Plane8 &ref,
+                      int32_t ox, int32_t oy, int32_t dx, int32_t dy, int32_t range, Candidate &best)
+{
+    dx = clampInt(dx, -range, range);
+    dy = clampInt(dy, -range, range);
+    if (best.sad != UINT32_MAX && dx == best.dx && dy == best.dy)
+        return;
+    const uint32_t sad = dsp.sad16(cur.at(ox, oy), cur.pitch, ref.at(ox + dx, oy + dy), ref.pitch, 8);
+    if (sad < best.sad)
+        best = {dx, dy, sad};
+}
+
+} // namespace
+
+void MotionStage::searchCoarse(const MotionFrame &cur, Search &s) const
+{
+    const MotionFrame::Field &cf = cur.field[s.field], &rf = s.ref->field[s.field];
+    // Level 2: every vector within the range.
+    const MotionFrame::Plane8 &c2 = cf.level2, &r2 = rf.level2;
+    const int32_t n2x = (c2.width + 15) / 16, n2y = (c2.height + 7) / 8;
+    s.level2.resize((size_t)n2x * (size_t)n2y);
+    for (int32_t b = 0; b < n2y; b++)
+        for (int32_t a = 0; a < n2x; a++) {
+            const int32_t ox = originX(16 * a, c2.width), oy = originY(8 * b, c2.height);
+            Candidate best = {0, 0, UINT32_MAX};
+            tryVector(dsp_, c2, r2, ox, oy, 0, 0, kCoarseRange, best);
+            for (int32_t dy = -kCoarseRange; dy <= kCoarseRange; dy++)
+                for (int32_t dx = -kCoarseRange; dx <= kCoarseRange; dx++)
+                    tryVector(dsp_, c2, r2, ox, oy, dx, dy, kCoarseRange, best);
+            s.level2[(size_t)b * n2x + a] = {(int16_t)best.dx, (int16_t)best.dy, best.sad};
+        }
+    // Level 1: the doubled vectors of the nearest coarse blocks, refined.
+    const MotionFrame::Plane8 &c1 = cf.level1, &r1 = rf.level1;
+    const int32_t n1x = (c1.width + 15) / 16, n1y = (c1.height + 7) / 8;
+    const int32_t range1 = 2 * kCoarseRange + 1;
+    s.level1.resize((size_t)n1x * (size_t)n1y);
+    for (int32_t b = 0; b < n1y; b++)
+        for (int32_t a = 0; a < n1x; a++) {
+            const int32_t ox = originX(16 * a, c1.width), oy = originY(8 * b, c1.height);
+            const int32_t ca = clampInt((ox + 8) / 2 / 16, 0, n2x - 1), cb = clampInt((oy + 4) / 2 / 8, 0, n2y - 1);
+            Candidate best = {0, 0, UINT32_MAX};
+            tryVector(dsp_, c1, r1, ox, oy, 0, 0, range1, best);
+            static const int kNear[5][2] = {{0, 0}, {-1, 0}, {1, 0}, {0, -1}, {0, 1}};
+            for (const auto &k : kNear) {
+                const int32_t na = ca + k[0], nb = cb + k[1];
+                if (na < 0 || na >= n2x || nb < 0 || nb >= n2y)
+                    continue;
+                const Block &v = s.level2[(size_t)nb * n2x + na];
+                tryVector(dsp_, c1, r1, ox, oy, 2 * v.dx, 2 * v.dy, range1, best);
+            }
+            const Candidate centre = best;
+            for (int32_t dy = -1; dy <= 1; dy++)
+                for (int32_t dx = -1; dx <= 1; dx++)
+                    tryVector(dsp_, c1, r1, ox, oy, centre.dx + dx, centre.dy + dy, range1, best);
+            s.level1[(size_t)b * n1x + a] = {(int16_t)best.dx, (int16_t)best.dy, best.sad};
+        }
+}
+
+void MotionStage::searchRow(const MotionFrame &cur, Search &s, int32_t j) const
+{
+    const MotionFrame::Field &cf = cur.field[s.field], &rf = s.ref->field[s.field];
+    const MotionFrame::Plane8 &c0 = cf.search[0], &c1 = cf.level1;
+    const int32_t width = cur.width, height = cf.height;
+    const int32_t nbx = (width + 7) / 8 + 1;
+    const int32_t n1x = (c1.width + 15) / 16, n1y = (c1.height + 7) / 8;
+    const int32_t oy = originY(4 * j - 4, height);
+    for (int32_t i = 0; i < nbx; i++) {
+        const int32_t ox = originX(8 * i - 8, width);
+        const int32_t ca = clampInt((ox + 8) / 2 / 16, 0, n1x - 1), cb = clampInt((oy + 4) / 2 / 8, 0, n1y - 1);
+        Candidate best = {0, 0, UINT32_MAX};
+        const MotionFrame::Plane8 &r0 = rf.search[0];
+        tryVector(dsp_, c0, r0, ox, oy, 0, 0, kVectorMax, best);
+        static const int kNear[5][2] = {{0, 0}, {-1, 0}, {1, 0}, {0, -1}, {0, 1}};
+        for (const auto &k : kNear) {
+            const int32_t na = ca + k[0], nb = cb + k[1];
+            if (na < 0 || na >= n1x || nb < 0 || nb >= n1y)
+                continue;
+            const Block &v = s.level1[(size_t)nb * n1x + na];
+            tryVector(dsp_, c0, r0, ox, oy, 2 * v.dx, 2 * v.dy, kVectorMax, best);
+        }
+        const Candidate centre = best;
+        for (int32_t dy = -1; dy <= 1; dy++)
+            for (int32_t dx = -1; dx <= 1; dx++)
+                tryVector(dsp_, c0, r0, ox, oy, centre.dx + dx, centre.dy + dy, kVectorMax, best);
+        // Half pixels around the best whole one, from the shifted planes.
+        int32_t hx = 2 * best.dx, hy = 2 * best.dy;
+        uint32_t sad = best.sad;
+        const int32_t cx = hx, cy = hy;
+        for (int32_t dy = -1; dy <= 1; dy++)
+            for (int32_t dx = -1; dx <= 1; dx++) {
+                const int32_t vx = clampInt(cx + dx, -2 * kVectorMax, 2 * kVectorMax);
+                const int32_t vy = clampInt(cy + dy, -2 * kVectorMax, 2 * kVectorMax);
+                if ((vx & 1) == 0 && (vy & 1) == 0)
+                    continue;
+                const MotionFrame::Plane8 &r = rf.search[(vx & 1) + 2 * (vy & 1)];
+                const uint32_t v = dsp_.sad16(c0.at(ox, oy), c0.pitch, r.at(ox + (vx >> 1), oy + (vy >> 1)), r.pitch, 8);
+                if (v < sad) {
+                    sad = v;
+                    hx = vx;
+                    hy = vy;
+                }
+            }
+        s.level0[(size_t)j * nbx + i] = {(int16_t)hx, (int16_t)hy, sad};
+    }
+}
+
+void MotionStage::average(const MotionFrame &cur, const MotionFrame *const *before, int32_t countBefore,
+                          const MotionFrame *const *after, int32_t countAfter, const MotionSettings &settings,
+                          YcPixel *out, int32_t stride, const TaskRunner &tasks)
+{
+    const int32_t width = cur.width;
+    // The searches: each neighbour, each field. Distance 1 ones come first.
+    std::vector<const MotionFrame *> refs;
+    std::vector<int32_t> distance, side;
+    for (int32_t k = 0; k < kMotionRadiusMax; k++) {
+        if (k < countBefore && before[k] && k < settings.radius) {
+            refs.push_back(before[k]);
+            distance.push_back(k + 1);
+            side.push_back(0);
+        }
+        if (k < countAfter && after[k] && k < settings.radius) {
+            refs.push_back(after[k]);
+            distance.push_back(k + 1);
+            side.push_back(1);
+        }
+    }
+    const size_t count = refs.size() * 2;
+    // The vectors to the next frame (its first field) go into the report.
+    size_t nextSearch = SIZE_MAX;
+    for (size_t k = 0; k < refs.size(); k++)
+        if (side[k] == 1 && distance[k] == 1)
+            nextSearch = 2 * k;
+    if (searches_.size() < count)
+        searches_.resize(count);
+    const int32_t nbx = (width + 7) / 8 + 1;
+    int32_t nby[2];
+    for (int f = 0; f < 2; f++)
+        nby[f] = (cur.field[f].height + 3) / 4 + 1;
+    for (size_t k = 0; k < count; k++) {
+        Search &s = searches_[k];
+        s.ref = refs[k / 2];
+        s.field = (int32_t)(k % 2);
+        s.level0.resize((size_t)nbx * (size_t)nby[s.field]);
+        s.weight.resize(s.level0.size());
+    }
+    auto coarse = [&](int32_t k, int32_t) { searchCoarse(cur, searches_[(size_t)k]); };
+    runTasks(tasks, (int32_t)count, coarse);
+    // The finest level by rows of blocks of every search.
+    std::vector<std::pair<int32_t, int32_t>> rows;
+    for (size_t k = 0; k < count; k++)
+        for (int32_t j = 0; j < nby[k % 2]; j++)
+            rows.push_back({(int32_t)k, j});
+    auto fine = [&](int32_t r, int32_t) { searchRow(cur, searches_[(size_t)rows[(size_t)r].first], rows[(size_t)r].second); };
+    runTasks(tasks, (int32_t)rows.size(), fine);
+
+    // The noise the matches show: per side of distance 1, the lower quartile
+    // of the block costs; the lower of the two sides stands for the frame (a
+    // scene cut on one side leaves the other).
+    uint32_t base = UINT32_MAX;
+    for (int which = 0; which < 2; which++) {
+        std::vector<uint32_t> costs;
+        for (size_t k = 0; k < count; k++) {
+            if (distance[k / 2] != 1 || side[k / 2] != which)
+                continue;
+            for (const Block &b : searches_[k].level0)
+                costs.push_back(b.sad);
+        }
+        if (costs.empty())
+            continue;
+        std::nth_element(costs.begin(), costs.begin() + costs.size() / 4, costs.end());
+        base = std::min(base, costs[costs.size() / 4]);
+    }
+    // Blocks are 128 pixels: between half a code value and 20 of noise.
+    base = base == UINT32_MAX ? 128 : clampInt((int32_t)std::min<uint32_t>(base, 1u << 20), 64, 128 * 20);
+    const int64_t strength = settings.strength;
+    const int64_t full = (int64_t)base * 125 * strength / 10000, zero = (int64_t)base * 190 * strength / 10000;
+    int32_t gate = (int32_t)((int64_t)base * 442 * strength / 100000);
+    gate = clampInt(gate, 1, 16383);
+
+    double weightSum = 0, vectorSum = 0;
+    int64_t vectorCount = 0;
+    for (size_t k = 0; k < count; k++) {
+        Search &s = searches_[k];
+        for (size_t b = 0; b < s.level0.size(); b++) {
+            const int64_t c = s.level0[b].sad;
+            int64_t w = c <= full ? kFullWeight : c >= zero ? 0 : (kFullWeight * (zero - c) + (zero - full) / 2) / (zero - full);
+            s.weight[b] = (uint8_t)w;
+            weightSum += (double)w;
+            if (k == nextSearch) {
+                vectorSum += sqrt((double)s.level0[b].dx * s.level0[b].dx + (double)s.level0[b].dy * s.level0[b].dy) / 2;
+                vectorCount++;
+            }
+        }
+    }
+    stats_.noise = (float)base / 128.0f;
+    size_t blocks = 0;
+    for (size_t k = 0; k < count; k++)
+        blocks += searches_[k].level0.size();
+    stats_.matchedShare = blocks ? (float)(weightSum / ((double)blocks * kFullWeight)) : 0.0f;
+    stats_.meanVector = vectorCount ? (float)(vectorSum / (double)vectorCount) : 0.0f;
+
+    // Compensation: the windows of blocks j and j + 2 do not overlap, so the
+    // even rows of blocks go at once, then the odd ones. The sums are of
+    // integers, the same in any order.
+    accPitch_ = width + 16;
+    for (int f = 0; f < 2; f++) {
+        accRows_[f] = cur.field[f].height + 8;
+        for (auto &a : acc_[f])
+            a.assign((size_t)accPitch_ * (size_t)accRows_[f], 0);
+    }
+    auto compensate = [&](int f, int32_t j) {
+        int32_t *acc[4];
+        for (int c = 0; c < 4; c++)
+            acc[c] = acc_[f][c].data() + 4 * accPitch_ + 8; // frame pixel (0, 0)
+        const int32_t height = cur.field[f].height;
+        for (size_t k = (size_t)f; k < count; k += 2) {
+            const Search &s = searches_[k];
+            const MotionFrame &ref = *s.ref;
+            for (int32_t i = 0; i < nbx; i++) {
+                const size_t b = (size_t)j * nbx + i;
+                const int32_t wb = s.weight[b];
+                if (!wb)
+                    continue;
+                const int32_t vx = s.level0[b].dx, vy = s.level0[b].dy;
+                const int32_t x0 = 8 * i - 8;
+                CompensateRowArgs a;
+                a.refStride = ref.pitch;
+                a.fracX = vx & 1;
+                a.fracY = vy & 1;
+                a.gate = (int16_t)gate;
+                int16_t weight[16];
+                for (int32_t r = 0; r < 8; r++) {
+                    const int32_t y = 4 * j - 4 + r;
+                    if (y < 0 || y >= height)
+                        continue;
+                    for (int t = 0; t < 16; t++)
+                        weight[t] = (int16_t)(kWindowX[t] * kWindowY[r] * wb);
+                    for (int c = 0; c < 3; c++)
+                        a.ref[c] = ref.sample(f, c, x0 + (vx >> 1), y + (vy >> 1));
+                    a.cur = cur.sample(f, 0, x0, y);
+                    a.weight = weight;
+                    for (int c = 0; c < 3; c++)
+                        a.acc[c] = acc[c] + (ptrdiff_t)y * accPitch_ + x0;
+                    a.wsum = acc[3] + (ptrdiff_t)y * accPitch_ + x0;
+                    dsp_.compensateRow(&a);
+                }
+            }
+        }
+    };
+    for (int phase = 0; phase < 2; phase++) {
+        std::vector<std::pair<int, int32_t>> jobs;
+        for (int f = 0; f < 2; f++)
+            for (int32_t j = phase; j < nby[f]; j += 2)
+                jobs.push_back({f, j});
+        auto run = [&](int32_t i, int32_t) { compensate(jobs[(size_t)i].first, jobs[(size_t)i].second); };
+        runTasks(tasks, (int32_t)jobs.size(), run);
+    }
+
+    // The weighted means, written back into the frame's rows.
+    const int32_t rowsOut = cur.height;
+    auto resolve = [&](int32_t row, int32_t) {
+        const int f = row & 1;
+        const int32_t y = row >> 1;
+        int16_t plane[3][VELVANE_MAX_WIDTH];
+        const int32_t *wsum = acc_[f][3].data() + (ptrdiff_t)(y + 4) * accPitch_ + 8;
+        for (int c = 0; c < 3; c++)
+            dsp_.resolveRow(plane[c], cur.sample(f, c, 0, y), acc_[f][c].data() + (ptrdiff_t)(y + 4) * accPitch_ + 8,
+                            wsum, kCurrentWeight, width);
+        YcPixel *o = out + (ptrdiff_t)row * stride;
+        for (int32_t x = 0; x < width; x++)
+            o[x] = YcPixel{plane[0][x], plane[1][x], plane[2][x]};
+    };
+    runTasks(tasks, rowsOut, resolve);
+}
+
+} // namespace velvane

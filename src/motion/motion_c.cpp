@@ -1,0 +1,53 @@
+// Scalar references of the motion kernels.
+#include <math.h>
+#include <stdlib.h>
+
+#include "motion/dsp.h"
+
+namespace velvane {
+
+uint32_t sad16C(const uint8_t *a, ptrdiff_t aStride, const uint8_t *b, ptrdiff_t bStride, int32_t rows)
+{
+    uint32_t sum = 0;
+    for (int32_t r = 0; r < rows; r++, a += aStride, b += bStride)
+        for (int i = 0; i < 16; i++)
+            sum += (uint32_t)abs(a[i] - b[i]);
+    return sum;
+}
+
+void compensateRowC(const CompensateRowArgs *a)
+{
+    const ptrdiff_t dx = a->fracX ? 1 : 0, dy = a->fracY ? a->refStride : 0;
+    const int shift = (a->fracX ? 1 : 0) + (a->fracY ? 1 : 0);
+    const int32_t round = shift ? 1 << (shift - 1) : 0;
+    for (int i = 0; i < 16; i++) {
+        int32_t p[3];
+        for (int c = 0; c < 3; c++) {
+            const int16_t *r = a->ref[c] + i;
+            int32_t s = r[0];
+            if (a->fracX)
+                s += r[dx];
+            if (a->fracY)
+                s += r[dy] + (a->fracX ? r[dy + dx] : 0);
+            p[c] = (s + round) >> shift;
+        }
+        const int32_t d = abs(p[0] - a->cur[i]);
+        const int32_t w = d <= a->gate ? a->weight[i] : d <= 2 * a->gate ? a->weight[i] >> 1 : 0;
+        for (int c = 0; c < 3; c++)
+            a->acc[c][i] += w * p[c];
+        a->wsum[i] += w;
+    }
+}
+
+void resolveRowC(int16_t *dst, const int16_t *cur, const int32_t *acc, const int32_t *wsum, int32_t curWeight,
+                 int32_t count)
+{
+    for (int32_t i = 0; i < count; i++) {
+        const float num = (float)(cur[i] * curWeight + acc[i]);
+        const float r = 1.0f / (float)(curWeight + wsum[i]);
+        const float q = num * r;
+        dst[i] = (int16_t)lrintf(q);
+    }
+}
+
+} // namespace velvane
