@@ -43,8 +43,8 @@ using CompensateRowFn = void (*)(const CompensateRowArgs *a);
 
 // The weighted mean of `count` samples: dst[i] = the nearest integer (ties to
 // even) of (float)(cur[i] x curWeight + acc[i]) x (1.0f / (float)(curWeight +
-// wsum[i])), each step a float operation as written. curWeight >= 1, wsum >= 0,
-// and the sums lie within 32 bits.
+// wsum[i])), each step a float operation as written. curWeight lies within
+// 1 .. 32767, wsum >= 0, the sums within 32 bits and the mean within 16 bits.
 using ResolveRowFn = void (*)(int16_t *dst, const int16_t *cur, const int32_t *acc, const int32_t *wsum,
                               int32_t curWeight, int32_t count);
 

@@ -5,6 +5,21 @@
 
 namespace velvane {
 
+uint32_t sad16Sse2(const uint8_t *a, ptrdiff_t aStride, const uint8_t *b, ptrdiff_t bStride, int32_t rows);
+void compensateRowSse2(const CompensateRowArgs *a);
+void resolveRowSse2(int16_t *dst, const int16_t *cur, const int32_t *acc, const int32_t *wsum, int32_t curWeight,
+                    int32_t count);
+
+uint32_t sad16Avx2(const uint8_t *a, ptrdiff_t aStride, const uint8_t *b, ptrdiff_t bStride, int32_t rows);
+void compensateRowAvx2(const CompensateRowArgs *a);
+void resolveRowAvx2(int16_t *dst, const int16_t *cur, const int32_t *acc, const int32_t *wsum, int32_t curWeight,
+                    int32_t count);
+
+uint32_t sad16Avx512(const uint8_t *a, ptrdiff_t aStride, const uint8_t *b, ptrdiff_t bStride, int32_t rows);
+void compensateRowAvx512(const CompensateRowArgs *a);
+void resolveRowAvx512(int16_t *dst, const int16_t *cur, const int32_t *acc, const int32_t *wsum, int32_t curWeight,
+                      int32_t count);
+
 void motionDspInitX86(MotionDsp *table, unsigned cpuFlags);
 
 } // namespace velvane

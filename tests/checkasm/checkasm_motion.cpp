@@ -1,0 +1,153 @@
+// Motion kernels against their references: block costs, compensated rows and
+// weighted means, on random inputs and at the ends of their ranges.
+#include <string.h>
+
+#include <vector>
+
+#include "checkasm.h"
+#include "motion/dsp.h"
+
+namespace {
+
+using namespace velvane;
+
+int16_t motionSample(checkasm::Context &ctx)
+{
+    switch (ctx.randInt(0, 5)) {
+    case 0: return kMotionSampleMin;
+    case 1: return kMotionSampleMax;
+    default: return (int16_t)ctx.randInt(kMotionSampleMin, kMotionSampleMax);
+    }
+}
+
+void checkSad(checkasm::Context &ctx, Sad16Fn ref, Sad16Fn fn)
+{
+    std::vector<uint8_t> a(64 * 40), b(64 * 40);
+    for (int iter = 0; iter < 2000; iter++) {
+        const int mode = ctx.randInt(0, 3); // random, all 0 against all 255, near each other
+        for (size_t i = 0; i < a.size(); i++) {
+            a[i] = mode == 1 ? 0 : (uint8_t)ctx.randInt(0, 255);
+            b[i] = mode == 1 ? 255 : mode == 2 ? (uint8_t)(a[i] ^ ctx.randInt(0, 3)) : (uint8_t)ctx.randInt(0, 255);
+        }
+        const int rows = ctx.randInt(1, 36), as = ctx.randInt(16, 64), bs = ctx.randInt(16, 64);
+        const int ao = ctx.randInt(0, 64 * 40 - 1 - (rows - 1) * as - 16 + 1);
+        const int bo = ctx.randInt(0, 64 * 40 - 1 - (rows - 1) * bs - 16 + 1);
+        const uint32_t want = ref(a.data() + ao, as, b.data() + bo, bs, rows);
+        const uint32_t got = fn(a.data() + ao, as, b.data() + bo, bs, rows);
+        if (want != got) {
+            ctx.fail("sad16", "rows %d: %u, reference %u", rows, got, want);
+            return;
+        }
+    }
+    ctx.bench("sad16", [&] { ref(a.data(), 64, b.data(), 64, 8); }, [&] { fn(a.data(), 64, b.data(), 64, 8); });
+}
+
+void checkCompensate(checkasm::Context &ctx, CompensateRowFn ref, CompensateRowFn fn)
+{
+    const int stride = 40;
+    std::vector<int16_t> planes[3], cur(16), weight(16);
+    for (auto &p : planes)
+        p.resize(stride * 2);
+    std::vector<int32_t> acc[2][4];
+    for (int iter = 0; iter < 3000; iter++) {
+        for (auto &p : planes)
+            for (auto &v : p)
+                v = motionSample(ctx);
+        const bool nearly = ctx.randInt(0, 1);
+        for (int i = 0; i < 16; i++) {
+            // Differences near the gate and twice the gate, or anything.
+            cur[i] = nearly ? (int16_t)(planes[0][i] + ctx.randInt(-64, 64)) : motionSample(ctx);
+            cur[i] = cur[i] < kMotionSampleMin ? kMotionSampleMin : cur[i] > kMotionSampleMax ? kMotionSampleMax : cur[i];
+            weight[i] = (int16_t)(ctx.randInt(0, 3) == 0 ? 2048 * ctx.randInt(0, 1) : ctx.randInt(0, 2048));
+        }
+        for (auto &side : acc)
+            for (int c = 0; c < 4; c++)
+                side[c].assign(16, 0);
+        const int32_t start = ctx.randInt(-(1 << 24), 1 << 24);
+        for (auto &side : acc)
+            for (int c = 0; c < 4; c++)
+                for (int i = 0; i < 16; i++)
+                    side[c][i] = start + 7 * i + c;
+        CompensateRowArgs a[2];
+        const int off = ctx.randInt(0, stride - 17);
+        for (int k = 0; k < 2; k++) {
+            for (int c = 0; c < 3; c++) {
+                a[k].ref[c] = planes[c].data() + off;
+                a[k].acc[c] = acc[k][c].data();
+            }
+            a[k].refStride = stride;
+            a[k].fracX = iter & 1;
+            a[k].fracY = (iter >> 1) & 1;
+            a[k].cur = cur.data();
+            a[k].weight = weight.data();
+            a[k].gate = (int16_t)(ctx.randInt(0, 4) == 0 ? 16383 * ctx.randInt(0, 1) : ctx.randInt(0, 64));
+            a[k].wsum = acc[k][3].data();
+        }
+        a[1].gate = a[0].gate;
+        ref(&a[0]);
+        fn(&a[1]);
+        for (int c = 0; c < 4; c++)
+            if (acc[0][c] != acc[1][c]) {
+                ctx.fail("compensateRow", "plane %d, fractions %d %d, gate %d", c, a[0].fracX, a[0].fracY, a[0].gate);
+                return;
+            }
+    }
+    CompensateRowArgs b = {};
+    for (int c = 0; c < 3; c++) {
+        b.ref[c] = planes[c].data();
+        b.acc[c] = acc[0][c].data();
+    }
+    b.refStride = stride;
+    b.fracX = b.fracY = 1;
+    b.cur = cur.data();
+    b.weight = weight.data();
+    b.gate = 40;
+    b.wsum = acc[0][3].data();
+    ctx.bench("compensateRow", [&] { ref(&b); }, [&] { fn(&b); });
+}
+
+void checkResolve(checkasm::Context &ctx, ResolveRowFn ref, ResolveRowFn fn)
+{
+    const int most = 100;
+    std::vector<int16_t> cur(most), want(most), got(most);
+    std::vector<int32_t> acc(most), wsum(most);
+    for (int iter = 0; iter < 3000; iter++) {
+        const int count = ctx.randInt(1, most);
+        const int32_t curWeight = ctx.randInt(0, 3) == 0 ? (ctx.randInt(0, 1) ? 32767 : 1) : ctx.randInt(1, 4096);
+        for (int i = 0; i < count; i++) {
+            cur[i] = motionSample(ctx);
+            // The sums of up to 16 weighted samples, as the compensation leaves them.
+            wsum[i] = 0;
+            acc[i] = 0;
+            const int terms = ctx.randInt(0, 16);
+            for (int t = 0; t < terms; t++) {
+                const int32_t w = ctx.randInt(0, 2048);
+                wsum[i] += w;
+                acc[i] += w * motionSample(ctx);
+            }
+        }
+        ref(want.data(), cur.data(), acc.data(), wsum.data(), curWeight, count);
+        fn(got.data(), cur.data(), acc.data(), wsum.data(), curWeight, count);
+        if (memcmp(want.data(), got.data(), (size_t)count * sizeof(int16_t))) {
+            ctx.fail("resolveRow", "count %d, weight %d", count, curWeight);
+            return;
+        }
+    }
+    ctx.bench("resolveRow", [&] { ref(want.data(), cur.data(), acc.data(), wsum.data(), 1024, most); },
+              [&] { fn(got.data(), cur.data(), acc.data(), wsum.data(), 1024, most); });
+}
+
+} // namespace
+
+CHECKASM_GROUP(motion)
+{
+    MotionDsp ref, opt;
+    motionDspInit(&ref, 0);
+    motionDspInit(&opt, ctx.flags);
+    if (ctx.shouldCheck("sad16", (const void *)opt.sad16))
+        checkSad(ctx, ref.sad16, opt.sad16);
+    if (ctx.shouldCheck("compensateRow", (const void *)opt.compensateRow))
+        checkCompensate(ctx, ref.compensateRow, opt.compensateRow);
+    if (ctx.shouldCheck("resolveRow", (const void *)opt.resolveRow))
+        checkResolve(ctx, ref.resolveRow, opt.resolveRow);
+}
