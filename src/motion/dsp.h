@@ -24,18 +24,19 @@ using Sad16Fn = uint32_t (*)(const uint8_t *a, ptrdiff_t aStride, const uint8_t 
 // the prediction p = the sample at ref[c][i] when fracX and fracY are 0,
 // (a + b + 1) >> 1 of it and its right neighbour (fracX 1) or the one below,
 // `refStride` samples on (fracY 1), and (a + b + c + d + 2) >> 2 of the four
-// (both 1). With d = |p_y - cur[i]|, the pixel's weight is weight[i] where
-// d <= gate, weight[i] >> 1 where d <= 2 x gate, else 0; then acc[c][i] +=
-// weight x p and wsum[i] += weight, in 32 bits. ref and cur samples lie within
-// kMotionSampleMin .. kMotionSampleMax, weights within 0 .. 2048, gate within
-// 0 .. 16383.
+// (both 1). With d = |p_y - cur[0][i]| and e the larger of |p_cb - cur[1][i]|
+// and |p_cr - cur[2][i]|, the pixel's weight is weight[i] where d <= gate and
+// e <= chromaGate, weight[i] >> 1 where d <= 2 x gate and e <= 2 x
+// chromaGate, else 0; then acc[c][i] += weight x p and wsum[i] += weight, in
+// 32 bits. ref and cur samples lie within kMotionSampleMin ..
+// kMotionSampleMax, weights within 0 .. 4096, the gates within 0 .. 16383.
 struct CompensateRowArgs {
     const int16_t *ref[3];
     ptrdiff_t refStride;
     int32_t fracX, fracY;
-    const int16_t *cur;    // 16 luma samples
+    const int16_t *cur[3]; // 16 samples each
     const int16_t *weight; // 16 weights
-    int16_t gate;
+    int16_t gate, chromaGate;
     int32_t *acc[3];       // 16 sums each
     int32_t *wsum;         // 16 weights summed
 };

@@ -15,13 +15,30 @@ constexpr int32_t kLevel1Pad = 32, kLevel2Pad = 16;
 constexpr int32_t kCoarseRange = 5;   // full pixels either way at the coarsest level
 constexpr int32_t kVectorMax = 32;    // full pixels either way at the finest
 constexpr int32_t kFullWeight = 8;    // a block's weight where it matches well
-constexpr int32_t kWindowSum = 128;   // the windows over one pixel: 16 across x 8 down
+constexpr int32_t kWindowSum = 512;   // the windows over one pixel: 32 across x 16 down
 constexpr int32_t kCurrentWeight = kWindowSum * kFullWeight;
 
-// The window across a block (pairs 8 apart sum to 16) and down it (pairs 4
-// apart sum to 8).
-constexpr int16_t kWindowX[16] = {1, 3, 5, 7, 9, 11, 13, 15, 15, 13, 11, 9, 7, 5, 3, 1};
-constexpr int16_t kWindowY[8] = {1, 3, 5, 7, 7, 5, 3, 1};
+// A block's window is 32 x 16 pixels: across, 1, 3, .. 31, 31, .. 3, 1 (pairs
+// 16 apart sum to 32); down, 1, 3, .. 15, 15, .. 1 (pairs 8 apart sum to 16).
+// A cell of 16 x 8 lies under a quarter of the windows of four blocks; the
+// quarter of block q (0 left top, 1 right top, 2 left bottom, 3 right
+// bottom) at row r and column t of the cell:
+struct QuarterTable {
+    int16_t w[4][8][16];
+    constexpr QuarterTable() : w()
+    {
+        for (int q = 0; q < 4; q++)
+            for (int r = 0; r < 8; r++)
+                for (int t = 0; t < 16; t++) {
+                    // The left top block's window holds the cell in its right bottom quarter.
+                    const int x = (q & 1) ? t : t + 16, y = (q >> 1) ? r : r + 8;
+                    const int wx = x < 16 ? 2 * x + 1 : 63 - 2 * x, wy = y < 8 ? 2 * y + 1 : 31 - 2 * y;
+                    w[q][r][t] = (int16_t)(wx * wy);
+                }
+    }
+};
+constexpr QuarterTable kQuarterTable;
+constexpr const int16_t (&kQuarter)[4][8][16] = kQuarterTable.w;
 
 inline int32_t clampInt(int32_t v, int32_t lo, int32_t hi) { return v < lo ? lo : v > hi ? hi : v; }
 
@@ -202,11 +219,11 @@ void MotionStage::searchRow(const MotionFrame &cur, Search &s, int32_t j) const
     const MotionFrame::Field &cf = cur.field[s.field], &rf = s.ref->field[s.field];
     const MotionFrame::Plane8 &c0 = cf.search[0], &c1 = cf.level1;
     const int32_t width = cur.width, height = cf.height;
-    const int32_t nbx = (width + 7) / 8 + 1;
+    const int32_t nbx = (width + 15) / 16 + 1;
     const int32_t n1x = (c1.width + 15) / 16, n1y = (c1.height + 7) / 8;
-    const int32_t oy = originY(4 * j - 4, height);
+    const int32_t oy = originY(8 * j - 4, height);
     for (int32_t i = 0; i < nbx; i++) {
-        const int32_t ox = originX(8 * i - 8, width);
+        const int32_t ox = originX(16 * i - 8, width);
         const int32_t ca = clampInt((ox + 8) / 2 / 16, 0, n1x - 1), cb = clampInt((oy + 4) / 2 / 8, 0, n1y - 1);
         Candidate best = {0, 0, UINT32_MAX};
         const MotionFrame::Plane8 &r0 = rf.search[0];
@@ -219,28 +236,47 @@ void MotionStage::searchRow(const MotionFrame &cur, Search &s, int32_t j) const
             const Block &v = s.level1[(size_t)nb * n1x + na];
             tryVector(dsp_, c0, r0, ox, oy, 2 * v.dx, 2 * v.dy, kVectorMax, best);
         }
-        const Candidate centre = best;
-        for (int32_t dy = -1; dy <= 1; dy++)
-            for (int32_t dx = -1; dx <= 1; dx++)
-                tryVector(dsp_, c0, r0, ox, oy, centre.dx + dx, centre.dy + dy, kVectorMax, best);
-        // Half pixels around the best whole one, from the shifted planes.
+        // One pixel either way across and down, then the diagonal between
+        // the better sides.
+        {
+            const Candidate centre = best;
+            auto tryWhole = [&](int32_t dx, int32_t dy) {
+                const uint32_t before = best.sad;
+                tryVector(dsp_, c0, r0, ox, oy, dx, dy, kVectorMax, best);
+                return best.sad < before;
+            };
+            int32_t sx = -1, sy = -1;
+            if (tryWhole(centre.dx + 1, centre.dy) || !tryWhole(centre.dx - 1, centre.dy))
+                sx = 1;
+            if (tryWhole(centre.dx, centre.dy + 1) || !tryWhole(centre.dx, centre.dy - 1))
+                sy = 1;
+            tryWhole(centre.dx + sx, centre.dy + sy);
+        }
+        // Half pixels around the best whole one, from the shifted planes: the
+        // same pattern.
         int32_t hx = 2 * best.dx, hy = 2 * best.dy;
         uint32_t sad = best.sad;
         const int32_t cx = hx, cy = hy;
-        for (int32_t dy = -1; dy <= 1; dy++)
-            for (int32_t dx = -1; dx <= 1; dx++) {
-                const int32_t vx = clampInt(cx + dx, -2 * kVectorMax, 2 * kVectorMax);
-                const int32_t vy = clampInt(cy + dy, -2 * kVectorMax, 2 * kVectorMax);
-                if ((vx & 1) == 0 && (vy & 1) == 0)
-                    continue;
-                const MotionFrame::Plane8 &r = rf.search[(vx & 1) + 2 * (vy & 1)];
-                const uint32_t v = dsp_.sad16(c0.at(ox, oy), c0.pitch, r.at(ox + (vx >> 1), oy + (vy >> 1)), r.pitch, 8);
-                if (v < sad) {
-                    sad = v;
-                    hx = vx;
-                    hy = vy;
-                }
-            }
+        auto tryHalf = [&](int32_t vx, int32_t vy) {
+            vx = clampInt(vx, -2 * kVectorMax, 2 * kVectorMax);
+            vy = clampInt(vy, -2 * kVectorMax, 2 * kVectorMax);
+            if ((vx & 1) == 0 && (vy & 1) == 0)
+                return false;
+            const MotionFrame::Plane8 &r = rf.search[(vx & 1) + 2 * (vy & 1)];
+            const uint32_t v = dsp_.sad16(c0.at(ox, oy), c0.pitch, r.at(ox + (vx >> 1), oy + (vy >> 1)), r.pitch, 8);
+            if (v >= sad)
+                return false;
+            sad = v;
+            hx = vx;
+            hy = vy;
+            return true;
+        };
+        int32_t sx = -1, sy = -1;
+        if (tryHalf(cx + 1, cy) || !tryHalf(cx - 1, cy))
+            sx = 1;
+        if (tryHalf(cx, cy + 1) || !tryHalf(cx, cy - 1))
+            sy = 1;
+        tryHalf(cx + sx, cy + sy);
         s.level0[(size_t)j * nbx + i] = {(int16_t)hx, (int16_t)hy, sad};
     }
 }
@@ -273,10 +309,10 @@ void MotionStage::average(const MotionFrame &cur, const MotionFrame *const *befo
             nextSearch = 2 * k;
     if (searches_.size() < count)
         searches_.resize(count);
-    const int32_t nbx = (width + 7) / 8 + 1;
+    const int32_t nbx = (width + 15) / 16 + 1;
     int32_t nby[2];
     for (int f = 0; f < 2; f++)
-        nby[f] = (cur.field[f].height + 3) / 4 + 1;
+        nby[f] = (cur.field[f].height + 7) / 8 + 1;
     for (size_t k = 0; k < count; k++) {
         Search &s = searches_[k];
         s.ref = refs[k / 2];
@@ -317,6 +353,8 @@ void MotionStage::average(const MotionFrame &cur, const MotionFrame *const *befo
     const int64_t full = (int64_t)base * 125 * strength / 10000, zero = (int64_t)base * 190 * strength / 10000;
     int32_t gate = (int32_t)((int64_t)base * 442 * strength / 100000);
     gate = clampInt(gate, 1, 16383);
+    // Chroma noise is often stronger than the luma's (tape): twice the room.
+    const int32_t chromaGate = clampInt(2 * gate, 1, 16383);
 
     double weightSum = 0, vectorSum = 0;
     int64_t vectorCount = 0;
@@ -340,78 +378,91 @@ void MotionStage::average(const MotionFrame &cur, const MotionFrame *const *befo
     stats_.matchedShare = blocks ? (float)(weightSum / ((double)blocks * kFullWeight)) : 0.0f;
     stats_.meanVector = vectorCount ? (float)(vectorSum / (double)vectorCount) : 0.0f;
 
-    // Compensation: the windows of blocks j and j + 2 do not overlap, so the
-    // even rows of blocks go at once, then the odd ones. The sums are of
-    // integers, the same in any order.
-    accPitch_ = width + 16;
-    for (int f = 0; f < 2; f++) {
-        accRows_[f] = cur.field[f].height + 8;
-        for (auto &a : acc_[f])
-            a.assign((size_t)accPitch_ * (size_t)accRows_[f], 0);
-    }
-    auto compensate = [&](int f, int32_t j) {
+    // Compensation, by rows of cells of 16 x 8 field pixels. Each cell lies
+    // under the windows of four blocks; blocks with the same vector are
+    // compensated once, with their windows' weights summed.
+    const int32_t ncx = (width + 15) / 16, accPitch = ncx * 16;
+    int32_t ncy[2];
+    for (int f = 0; f < 2; f++)
+        ncy[f] = (cur.field[f].height + 7) / 8;
+    const int32_t workers = tasks.workers > 0 ? tasks.workers : 1;
+    if ((int32_t)work_.size() < workers)
+        work_.resize((size_t)workers);
+    for (auto &w : work_)
+        w.assign((size_t)accPitch * 8 * 4, 0);
+    auto cellRow = [&](int32_t index, int32_t worker) {
+        const int f = index < ncy[0] ? 0 : 1;
+        const int32_t cj = f ? index - ncy[0] : index;
+        const int32_t height = cur.field[f].height;
+        const int32_t rows = height - 8 * cj < 8 ? height - 8 * cj : 8;
+        std::vector<int32_t> &buffer = work_[(size_t)worker];
+        std::fill(buffer.begin(), buffer.end(), 0);
         int32_t *acc[4];
         for (int c = 0; c < 4; c++)
-            acc[c] = acc_[f][c].data() + 4 * accPitch_ + 8; // frame pixel (0, 0)
-        const int32_t height = cur.field[f].height;
+            acc[c] = buffer.data() + (size_t)c * 8 * accPitch;
+        alignas(32) int16_t weight[16];
         for (size_t k = (size_t)f; k < count; k += 2) {
             const Search &s = searches_[k];
             const MotionFrame &ref = *s.ref;
-            for (int32_t i = 0; i < nbx; i++) {
-                const size_t b = (size_t)j * nbx + i;
-                const int32_t wb = s.weight[b];
-                if (!wb)
-                    continue;
-                const int32_t vx = s.level0[b].dx, vy = s.level0[b].dy;
-                const int32_t x0 = 8 * i - 8;
-                CompensateRowArgs a;
-                a.refStride = ref.pitch;
-                a.fracX = vx & 1;
-                a.fracY = vy & 1;
-                a.gate = (int16_t)gate;
-                int16_t weight[16];
-                for (int32_t r = 0; r < 8; r++) {
-                    const int32_t y = 4 * j - 4 + r;
-                    if (y < 0 || y >= height)
+            for (int32_t ci = 0; ci < ncx; ci++) {
+                // The four blocks over the cell: left top, right top, left bottom, right bottom.
+                size_t b[4];
+                for (int q = 0; q < 4; q++)
+                    b[q] = (size_t)(cj + (q >> 1)) * nbx + (size_t)(ci + (q & 1));
+                bool done[4] = {};
+                for (int q = 0; q < 4; q++) {
+                    if (done[q] || !s.weight[b[q]])
                         continue;
-                    for (int t = 0; t < 16; t++)
-                        weight[t] = (int16_t)(kWindowX[t] * kWindowY[r] * wb);
-                    for (int c = 0; c < 3; c++)
-                        a.ref[c] = ref.sample(f, c, x0 + (vx >> 1), y + (vy >> 1));
-                    a.cur = cur.sample(f, 0, x0, y);
+                    const Block &v = s.level0[b[q]];
+                    int same[4], n = 0;
+                    for (int o = q; o < 4; o++)
+                        if (!done[o] && s.weight[b[o]] && s.level0[b[o]].dx == v.dx && s.level0[b[o]].dy == v.dy) {
+                            done[o] = true;
+                            same[n++] = o;
+                        }
+                    CompensateRowArgs a;
+                    a.refStride = ref.pitch;
+                    a.fracX = v.dx & 1;
+                    a.fracY = v.dy & 1;
+                    a.gate = (int16_t)gate;
+                    a.chromaGate = (int16_t)chromaGate;
                     a.weight = weight;
-                    for (int c = 0; c < 3; c++)
-                        a.acc[c] = acc[c] + (ptrdiff_t)y * accPitch_ + x0;
-                    a.wsum = acc[3] + (ptrdiff_t)y * accPitch_ + x0;
-                    dsp_.compensateRow(&a);
+                    const int32_t x0 = 16 * ci;
+                    for (int32_t r = 0; r < rows; r++) {
+                        const int32_t y = 8 * cj + r;
+                        const int16_t w0 = s.weight[b[same[0]]];
+                        for (int t = 0; t < 16; t++)
+                            weight[t] = (int16_t)(kQuarter[same[0]][r][t] * w0);
+                        for (int m = 1; m < n; m++) {
+                            const int16_t wm = s.weight[b[same[m]]];
+                            for (int t = 0; t < 16; t++)
+                                weight[t] = (int16_t)(weight[t] + kQuarter[same[m]][r][t] * wm);
+                        }
+                        for (int c = 0; c < 3; c++) {
+                            a.ref[c] = ref.sample(f, c, x0 + (v.dx >> 1), y + (v.dy >> 1));
+                            a.acc[c] = acc[c] + (ptrdiff_t)r * accPitch + x0;
+                        }
+                        for (int c = 0; c < 3; c++)
+                            a.cur[c] = cur.sample(f, c, x0, y);
+                        a.wsum = acc[3] + (ptrdiff_t)r * accPitch + x0;
+                        dsp_.compensateRow(&a);
+                    }
                 }
             }
         }
+        // The weighted means, written back into the frame's rows.
+        alignas(32) int16_t plane[3][VELVANE_MAX_WIDTH + 16];
+        for (int32_t r = 0; r < rows; r++) {
+            const int32_t y = 8 * cj + r;
+            for (int c = 0; c < 3; c++)
+                dsp_.resolveRow(plane[c], cur.sample(f, c, 0, y), acc[c] + (ptrdiff_t)r * accPitch,
+                                acc[3] + (ptrdiff_t)r * accPitch, kCurrentWeight, width);
+            YcPixel *o = out + (ptrdiff_t)(2 * y + f) * stride;
+            for (int32_t x = 0; x < width; x++)
+                o[x] = YcPixel{plane[0][x], plane[1][x], plane[2][x]};
+        }
     };
-    for (int phase = 0; phase < 2; phase++) {
-        std::vector<std::pair<int, int32_t>> jobs;
-        for (int f = 0; f < 2; f++)
-            for (int32_t j = phase; j < nby[f]; j += 2)
-                jobs.push_back({f, j});
-        auto run = [&](int32_t i, int32_t) { compensate(jobs[(size_t)i].first, jobs[(size_t)i].second); };
-        runTasks(tasks, (int32_t)jobs.size(), run);
-    }
-
-    // The weighted means, written back into the frame's rows.
-    const int32_t rowsOut = cur.height;
-    auto resolve = [&](int32_t row, int32_t) {
-        const int f = row & 1;
-        const int32_t y = row >> 1;
-        int16_t plane[3][VELVANE_MAX_WIDTH];
-        const int32_t *wsum = acc_[f][3].data() + (ptrdiff_t)(y + 4) * accPitch_ + 8;
-        for (int c = 0; c < 3; c++)
-            dsp_.resolveRow(plane[c], cur.sample(f, c, 0, y), acc_[f][c].data() + (ptrdiff_t)(y + 4) * accPitch_ + 8,
-                            wsum, kCurrentWeight, width);
-        YcPixel *o = out + (ptrdiff_t)row * stride;
-        for (int32_t x = 0; x < width; x++)
-            o[x] = YcPixel{plane[0][x], plane[1][x], plane[2][x]};
-    };
-    runTasks(tasks, rowsOut, resolve);
+    runTasks(tasks, ncy[0] + ncy[1], cellRow);
 }
 
 } // namespace velvane

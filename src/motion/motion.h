@@ -91,9 +91,10 @@ public:
     const MotionStats &stats() const { return stats_; }
     const MotionDsp &dsp() const { return dsp_; }
 
-    // Block geometry: vectors on a grid of 8 x 4 field pixels; block (i, j)
-    // is matched over 16 x 8 pixels and compensated over the window whose
-    // top left lies at (8i - 8, 4j - 4).
+    // Block geometry: vectors on a grid of 16 x 8 field pixels; block (i, j)
+    // is matched over the 16 x 8 pixels at (16i - 8, 8j - 4) (moved inside
+    // the field at its edges) and compensated over the window of 32 x 16
+    // whose top left lies at (16i - 16, 8j - 8).
     struct Block {
         int16_t dx, dy; // half pixels
         uint32_t sad;
@@ -112,8 +113,7 @@ private:
     MotionDsp dsp_;
     MotionStats stats_;
     std::vector<Search> searches_;
-    std::vector<int32_t> acc_[2][4]; // per field: y, cb, cr sums and the weight sum
-    int32_t accPitch_ = 0, accRows_[2] = {};
+    std::vector<std::vector<int32_t>> work_; // per worker: a row of cells' y, cb, cr sums and weight sums
 };
 
 } // namespace velvane

@@ -2,6 +2,8 @@
 #include <math.h>
 #include <stdlib.h>
 
+#include <algorithm>
+
 #include "motion/dsp.h"
 
 namespace velvane {
@@ -31,8 +33,11 @@ void compensateRowC(const CompensateRowArgs *a)
                 s += r[dy] + (a->fracX ? r[dy + dx] : 0);
             p[c] = (s + round) >> shift;
         }
-        const int32_t d = abs(p[0] - a->cur[i]);
-        const int32_t w = d <= a->gate ? a->weight[i] : d <= 2 * a->gate ? a->weight[i] >> 1 : 0;
+        const int32_t d = abs(p[0] - a->cur[0][i]);
+        const int32_t e = std::max(abs(p[1] - a->cur[1][i]), abs(p[2] - a->cur[2][i]));
+        const int32_t w = d <= a->gate && e <= a->chromaGate                 ? a->weight[i]
+                          : d <= 2 * a->gate && e <= 2 * a->chromaGate ? a->weight[i] >> 1
+                                                                           : 0;
         for (int c = 0; c < 3; c++)
             a->acc[c][i] += w * p[c];
         a->wsum[i] += w;

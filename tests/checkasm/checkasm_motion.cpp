@@ -45,7 +45,9 @@ void checkSad(checkasm::Context &ctx, Sad16Fn ref, Sad16Fn fn)
 void checkCompensate(checkasm::Context &ctx, CompensateRowFn ref, CompensateRowFn fn)
 {
     const int stride = 40;
-    std::vector<int16_t> planes[3], cur(16), weight(16);
+    std::vector<int16_t> planes[3], cur[3], weight(16);
+    for (auto &c : cur)
+        c.resize(16);
     for (auto &p : planes)
         p.resize(stride * 2);
     std::vector<int32_t> acc[2][4];
@@ -54,11 +56,14 @@ void checkCompensate(checkasm::Context &ctx, CompensateRowFn ref, CompensateRowF
             for (auto &v : p)
                 v = motionSample(ctx);
         const bool nearly = ctx.randInt(0, 1);
+        const int off = ctx.randInt(0, stride - 17);
         for (int i = 0; i < 16; i++) {
             // Differences near the gate and twice the gate, or anything.
-            cur[i] = nearly ? (int16_t)(planes[0][i] + ctx.randInt(-64, 64)) : motionSample(ctx);
-            cur[i] = cur[i] < kMotionSampleMin ? kMotionSampleMin : cur[i] > kMotionSampleMax ? kMotionSampleMax : cur[i];
-            weight[i] = (int16_t)(ctx.randInt(0, 3) == 0 ? 2048 * ctx.randInt(0, 1) : ctx.randInt(0, 2048));
+            for (int c = 0; c < 3; c++) {
+                int32_t v = nearly ? planes[c][(size_t)off + i] + ctx.randInt(-64, 64) : motionSample(ctx);
+                cur[c][i] = (int16_t)(v < kMotionSampleMin ? kMotionSampleMin : v > kMotionSampleMax ? kMotionSampleMax : v);
+            }
+            weight[i] = (int16_t)(ctx.randInt(0, 3) == 0 ? 4096 * ctx.randInt(0, 1) : ctx.randInt(0, 4096));
         }
         for (auto &side : acc)
             for (int c = 0; c < 4; c++)
@@ -69,7 +74,6 @@ void checkCompensate(checkasm::Context &ctx, CompensateRowFn ref, CompensateRowF
                 for (int i = 0; i < 16; i++)
                     side[c][i] = start + 7 * i + c;
         CompensateRowArgs a[2];
-        const int off = ctx.randInt(0, stride - 17);
         for (int k = 0; k < 2; k++) {
             for (int c = 0; c < 3; c++) {
                 a[k].ref[c] = planes[c].data() + off;
@@ -78,12 +82,15 @@ void checkCompensate(checkasm::Context &ctx, CompensateRowFn ref, CompensateRowF
             a[k].refStride = stride;
             a[k].fracX = iter & 1;
             a[k].fracY = (iter >> 1) & 1;
-            a[k].cur = cur.data();
+            for (int c = 0; c < 3; c++)
+                a[k].cur[c] = cur[c].data();
             a[k].weight = weight.data();
             a[k].gate = (int16_t)(ctx.randInt(0, 4) == 0 ? 16383 * ctx.randInt(0, 1) : ctx.randInt(0, 64));
+            a[k].chromaGate = (int16_t)(ctx.randInt(0, 4) == 0 ? 16383 * ctx.randInt(0, 1) : ctx.randInt(0, 64));
             a[k].wsum = acc[k][3].data();
         }
         a[1].gate = a[0].gate;
+        a[1].chromaGate = a[0].chromaGate;
         ref(&a[0]);
         fn(&a[1]);
         for (int c = 0; c < 4; c++)
@@ -99,9 +106,11 @@ void checkCompensate(checkasm::Context &ctx, CompensateRowFn ref, CompensateRowF
     }
     b.refStride = stride;
     b.fracX = b.fracY = 1;
-    b.cur = cur.data();
+    for (int c = 0; c < 3; c++)
+        b.cur[c] = cur[c].data();
     b.weight = weight.data();
     b.gate = 40;
+    b.chromaGate = 80;
     b.wsum = acc[0][3].data();
     ctx.bench("compensateRow", [&] { ref(&b); }, [&] { fn(&b); });
 }
@@ -121,7 +130,7 @@ void checkResolve(checkasm::Context &ctx, ResolveRowFn ref, ResolveRowFn fn)
             acc[i] = 0;
             const int terms = ctx.randInt(0, 16);
             for (int t = 0; t < terms; t++) {
-                const int32_t w = ctx.randInt(0, 2048);
+                const int32_t w = ctx.randInt(0, 4096);
                 wsum[i] += w;
                 acc[i] += w * motionSample(ctx);
             }

@@ -58,10 +58,14 @@ void compensateRowAvx2(const CompensateRowArgs *a)
     __m256i p[3];
     for (int c = 0; c < 3; c++)
         p[c] = predict(a->ref[c], a->refStride, a->fracX, a->fracY, round, shift);
-    const __m256i d = _mm256_abs_epi16(_mm256_sub_epi16(p[0], load(a->cur)));
+    const __m256i d = _mm256_abs_epi16(_mm256_sub_epi16(p[0], load(a->cur[0])));
+    const __m256i e = _mm256_max_epi16(_mm256_abs_epi16(_mm256_sub_epi16(p[1], load(a->cur[1]))),
+                                       _mm256_abs_epi16(_mm256_sub_epi16(p[2], load(a->cur[2]))));
     const __m256i weight = load(a->weight);
-    const __m256i over = _mm256_cmpgt_epi16(d, _mm256_set1_epi16(a->gate));
-    const __m256i far = _mm256_cmpgt_epi16(d, _mm256_set1_epi16((int16_t)(2 * a->gate)));
+    const __m256i over = _mm256_or_si256(_mm256_cmpgt_epi16(d, _mm256_set1_epi16(a->gate)),
+                                         _mm256_cmpgt_epi16(e, _mm256_set1_epi16(a->chromaGate)));
+    const __m256i far = _mm256_or_si256(_mm256_cmpgt_epi16(d, _mm256_set1_epi16((int16_t)(2 * a->gate))),
+                                        _mm256_cmpgt_epi16(e, _mm256_set1_epi16((int16_t)(2 * a->chromaGate))));
     const __m256i w = _mm256_andnot_si256(far, _mm256_blendv_epi8(weight, _mm256_srai_epi16(weight, 1), over));
     for (int c = 0; c < 3; c++)
         accumulate(a->acc[c], w, p[c]);

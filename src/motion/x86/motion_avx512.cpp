@@ -55,10 +55,14 @@ void compensateRowAvx512(const CompensateRowArgs *a)
     __m256i p[3];
     for (int c = 0; c < 3; c++)
         p[c] = predict(a->ref[c], a->refStride, a->fracX, a->fracY, round, shift);
-    const __m256i d = _mm256_abs_epi16(_mm256_sub_epi16(p[0], load(a->cur)));
+    const __m256i d = _mm256_abs_epi16(_mm256_sub_epi16(p[0], load(a->cur[0])));
+    const __m256i e = _mm256_max_epi16(_mm256_abs_epi16(_mm256_sub_epi16(p[1], load(a->cur[1]))),
+                                       _mm256_abs_epi16(_mm256_sub_epi16(p[2], load(a->cur[2]))));
     const __m256i weight = load(a->weight);
-    const __mmask16 over = _mm256_cmpgt_epi16_mask(d, _mm256_set1_epi16(a->gate));
-    const __mmask16 near = _mm256_cmple_epi16_mask(d, _mm256_set1_epi16((int16_t)(2 * a->gate)));
+    const __mmask16 over = _mm256_cmpgt_epi16_mask(d, _mm256_set1_epi16(a->gate)) |
+                           _mm256_cmpgt_epi16_mask(e, _mm256_set1_epi16(a->chromaGate));
+    const __mmask16 near = _mm256_cmple_epi16_mask(d, _mm256_set1_epi16((int16_t)(2 * a->gate))) &
+                           _mm256_cmple_epi16_mask(e, _mm256_set1_epi16((int16_t)(2 * a->chromaGate)));
     const __m256i w = _mm256_maskz_mov_epi16(near, _mm256_mask_srai_epi16(weight, over, weight, 1));
     const __m512i w32 = _mm512_cvtepu16_epi32(w);
     for (int c = 0; c < 3; c++)

@@ -47,14 +47,20 @@ void compensateRowSse2(const CompensateRowArgs *a)
     const __m128i round = _mm_set1_epi16((int16_t)(shiftBits ? 1 << (shiftBits - 1) : 0));
     const __m128i shift = _mm_cvtsi32_si128(shiftBits);
     const __m128i gate = _mm_set1_epi16(a->gate), gate2 = _mm_set1_epi16((int16_t)(2 * a->gate));
+    const __m128i cgate = _mm_set1_epi16(a->chromaGate), cgate2 = _mm_set1_epi16((int16_t)(2 * a->chromaGate));
     for (int half = 0; half < 16; half += 8) {
         __m128i p[3];
         for (int c = 0; c < 3; c++)
             p[c] = predict(a->ref[c] + half, a->refStride, a->fracX, a->fracY, round, shift);
-        const __m128i diff = _mm_sub_epi16(p[0], load(a->cur + half));
-        const __m128i d = _mm_max_epi16(diff, _mm_sub_epi16(_mm_setzero_si128(), diff));
+        __m128i d[3];
+        for (int c = 0; c < 3; c++) {
+            const __m128i diff = _mm_sub_epi16(p[c], load(a->cur[c] + half));
+            d[c] = _mm_max_epi16(diff, _mm_sub_epi16(_mm_setzero_si128(), diff));
+        }
+        const __m128i e = _mm_max_epi16(d[1], d[2]);
         const __m128i weight = load(a->weight + half);
-        const __m128i over = _mm_cmpgt_epi16(d, gate), far = _mm_cmpgt_epi16(d, gate2);
+        const __m128i over = _mm_or_si128(_mm_cmpgt_epi16(d[0], gate), _mm_cmpgt_epi16(e, cgate));
+        const __m128i far = _mm_or_si128(_mm_cmpgt_epi16(d[0], gate2), _mm_cmpgt_epi16(e, cgate2));
         const __m128i w = _mm_andnot_si128(far, _mm_or_si128(_mm_andnot_si128(over, weight),
                                                              _mm_and_si128(over, _mm_srai_epi16(weight, 1))));
         for (int c = 0; c < 3; c++)
