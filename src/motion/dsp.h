@@ -20,7 +20,8 @@ constexpr int16_t kMotionSampleMin = -8192, kMotionSampleMax = 8191;
 using Sad16Fn = uint32_t (*)(const uint8_t *a, ptrdiff_t aStride, const uint8_t *b, ptrdiff_t bStride,
                              int32_t rows);
 
-// One row of 16 pixels of one compensated block: for each plane c (y, cb, cr)
+// `rows` rows (1 .. 8) of 16 pixels of one compensated block, row r of each
+// pointer `r` strides on (the weights 16 apart), each row as follows. For each plane c (y, cb, cr)
 // the prediction p = the sample at ref[c][i] when fracX and fracY are 0,
 // (a + b + 1) >> 1 of it and its right neighbour (fracX 1) or the one below,
 // `refStride` samples on (fracY 1), and (a + b + c + d + 2) >> 2 of the four
@@ -30,17 +31,20 @@ using Sad16Fn = uint32_t (*)(const uint8_t *a, ptrdiff_t aStride, const uint8_t 
 // chromaGate, else 0; then acc[c][i] += weight x p and wsum[i] += weight, in
 // 32 bits. ref and cur samples lie within kMotionSampleMin ..
 // kMotionSampleMax, weights within 0 .. 4096, the gates within 0 .. 16383.
-struct CompensateRowArgs {
+struct CompensateRowsArgs {
     const int16_t *ref[3];
     ptrdiff_t refStride;
     int32_t fracX, fracY;
     const int16_t *cur[3]; // 16 samples each
-    const int16_t *weight; // 16 weights
+    ptrdiff_t curStride;
+    const int16_t *weight; // 16 weights a row
     int16_t gate, chromaGate;
     int32_t *acc[3];       // 16 sums each
     int32_t *wsum;         // 16 weights summed
+    ptrdiff_t accStride;   // of acc and wsum
+    int32_t rows;
 };
-using CompensateRowFn = void (*)(const CompensateRowArgs *a);
+using CompensateRowsFn = void (*)(const CompensateRowsArgs *a);
 
 // The weighted mean of `count` samples: dst[i] = the nearest integer (ties to
 // even) of (float)(cur[i] x curWeight + acc[i]) x (1.0f / (float)(curWeight +
@@ -53,12 +57,12 @@ using ResolveRowFn = void (*)(int16_t *dst, const int16_t *cur, const int32_t *a
 // (suffix C) after init, then the fastest version the CPU flags allow.
 struct MotionDsp {
     Sad16Fn sad16;
-    CompensateRowFn compensateRow;
+    CompensateRowsFn compensateRows;
     ResolveRowFn resolveRow;
 };
 
 uint32_t sad16C(const uint8_t *a, ptrdiff_t aStride, const uint8_t *b, ptrdiff_t bStride, int32_t rows);
-void compensateRowC(const CompensateRowArgs *a);
+void compensateRowsC(const CompensateRowsArgs *a);
 void resolveRowC(int16_t *dst, const int16_t *cur, const int32_t *acc, const int32_t *wsum, int32_t curWeight,
                  int32_t count);
 

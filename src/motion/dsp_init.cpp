@@ -7,7 +7,7 @@ namespace velvane {
 void motionDspInit(MotionDsp *table, unsigned cpuFlags)
 {
     table->sad16 = sad16C;
-    table->compensateRow = compensateRowC;
+    table->compensateRows = compensateRowsC;
     table->resolveRow = resolveRowC;
     motionDspInitX86(table, cpuFlags);
 }

@@ -22,9 +22,9 @@ constexpr int32_t kCurrentWeight = kWindowSum * kFullWeight;
 // 16 apart sum to 32); down, 1, 3, .. 15, 15, .. 1 (pairs 8 apart sum to 16).
 // A cell of 16 x 8 lies under a quarter of the windows of four blocks; the
 // quarter of block q (0 left top, 1 right top, 2 left bottom, 3 right
-// bottom) at row r and column t of the cell:
+// bottom) at row r and column t of the cell, at 16r + t:
 struct QuarterTable {
-    int16_t w[4][8][16];
+    int16_t w[4][8 * 16];
     constexpr QuarterTable() : w()
     {
         for (int q = 0; q < 4; q++)
@@ -33,12 +33,12 @@ struct QuarterTable {
                     // The left top block's window holds the cell in its right bottom quarter.
                     const int x = (q & 1) ? t : t + 16, y = (q >> 1) ? r : r + 8;
                     const int wx = x < 16 ? 2 * x + 1 : 63 - 2 * x, wy = y < 8 ? 2 * y + 1 : 31 - 2 * y;
-                    w[q][r][t] = (int16_t)(wx * wy);
+                    w[q][16 * r + t] = (int16_t)(wx * wy);
                 }
     }
 };
 constexpr QuarterTable kQuarterTable;
-constexpr const int16_t (&kQuarter)[4][8][16] = kQuarterTable.w;
+constexpr const int16_t (&kQuarter)[4][8 * 16] = kQuarterTable.w;
 
 inline int32_t clampInt(int32_t v, int32_t lo, int32_t hi) { return v < lo ? lo : v > hi ? hi : v; }
 
@@ -400,7 +400,7 @@ void MotionStage::average(const MotionFrame &cur, const MotionFrame *const *befo
         int32_t *acc[4];
         for (int c = 0; c < 4; c++)
             acc[c] = buffer.data() + (size_t)c * 8 * accPitch;
-        alignas(32) int16_t weight[16];
+        alignas(32) int16_t weight[8 * 16];
         for (size_t k = (size_t)f; k < count; k += 2) {
             const Search &s = searches_[k];
             const MotionFrame &ref = *s.ref;
@@ -420,33 +420,32 @@ void MotionStage::average(const MotionFrame &cur, const MotionFrame *const *befo
                             done[o] = true;
                             same[n++] = o;
                         }
-                    CompensateRowArgs a;
+                    CompensateRowsArgs a;
                     a.refStride = ref.pitch;
+                    a.curStride = cur.pitch;
+                    a.accStride = accPitch;
+                    a.rows = rows;
                     a.fracX = v.dx & 1;
                     a.fracY = v.dy & 1;
                     a.gate = (int16_t)gate;
                     a.chromaGate = (int16_t)chromaGate;
                     a.weight = weight;
-                    const int32_t x0 = 16 * ci;
-                    for (int32_t r = 0; r < rows; r++) {
-                        const int32_t y = 8 * cj + r;
-                        const int16_t w0 = s.weight[b[same[0]]];
-                        for (int t = 0; t < 16; t++)
-                            weight[t] = (int16_t)(kQuarter[same[0]][r][t] * w0);
-                        for (int m = 1; m < n; m++) {
-                            const int16_t wm = s.weight[b[same[m]]];
-                            for (int t = 0; t < 16; t++)
-                                weight[t] = (int16_t)(weight[t] + kQuarter[same[m]][r][t] * wm);
-                        }
-                        for (int c = 0; c < 3; c++) {
-                            a.ref[c] = ref.sample(f, c, x0 + (v.dx >> 1), y + (v.dy >> 1));
-                            a.acc[c] = acc[c] + (ptrdiff_t)r * accPitch + x0;
-                        }
-                        for (int c = 0; c < 3; c++)
-                            a.cur[c] = cur.sample(f, c, x0, y);
-                        a.wsum = acc[3] + (ptrdiff_t)r * accPitch + x0;
-                        dsp_.compensateRow(&a);
+                    const int32_t x0 = 16 * ci, y0 = 8 * cj;
+                    const int16_t w0 = s.weight[b[same[0]]];
+                    for (int t = 0; t < 8 * 16; t++)
+                        weight[t] = (int16_t)(kQuarter[same[0]][t] * w0);
+                    for (int m = 1; m < n; m++) {
+                        const int16_t wm = s.weight[b[same[m]]];
+                        for (int t = 0; t < 8 * 16; t++)
+                            weight[t] = (int16_t)(weight[t] + kQuarter[same[m]][t] * wm);
                     }
+                    for (int c = 0; c < 3; c++) {
+                        a.ref[c] = ref.sample(f, c, x0 + (v.dx >> 1), y0 + (v.dy >> 1));
+                        a.cur[c] = cur.sample(f, c, x0, y0);
+                        a.acc[c] = acc[c] + x0;
+                    }
+                    a.wsum = acc[3] + x0;
+                    dsp_.compensateRows(&a);
                 }
             }
         }

@@ -17,7 +17,9 @@ uint32_t sad16C(const uint8_t *a, ptrdiff_t aStride, const uint8_t *b, ptrdiff_t
     return sum;
 }
 
-void compensateRowC(const CompensateRowArgs *a)
+namespace {
+
+void compensateRowC(const CompensateRowsArgs *a)
 {
     const ptrdiff_t dx = a->fracX ? 1 : 0, dy = a->fracY ? a->refStride : 0;
     const int shift = (a->fracX ? 1 : 0) + (a->fracY ? 1 : 0);
@@ -41,6 +43,23 @@ void compensateRowC(const CompensateRowArgs *a)
         for (int c = 0; c < 3; c++)
             a->acc[c][i] += w * p[c];
         a->wsum[i] += w;
+    }
+}
+
+} // namespace
+
+void compensateRowsC(const CompensateRowsArgs *a)
+{
+    CompensateRowsArgs row = *a;
+    for (int32_t r = 0; r < a->rows; r++) {
+        compensateRowC(&row);
+        for (int c = 0; c < 3; c++) {
+            row.ref[c] += a->refStride;
+            row.cur[c] += a->curStride;
+            row.acc[c] += a->accStride;
+        }
+        row.weight += 16;
+        row.wsum += a->accStride;
     }
 }
 

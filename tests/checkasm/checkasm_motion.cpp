@@ -42,77 +42,84 @@ void checkSad(checkasm::Context &ctx, Sad16Fn ref, Sad16Fn fn)
     ctx.bench("sad16", [&] { ref(a.data(), 64, b.data(), 64, 8); }, [&] { fn(a.data(), 64, b.data(), 64, 8); });
 }
 
-void checkCompensate(checkasm::Context &ctx, CompensateRowFn ref, CompensateRowFn fn)
+void checkCompensate(checkasm::Context &ctx, CompensateRowsFn ref, CompensateRowsFn fn)
 {
-    const int stride = 40;
-    std::vector<int16_t> planes[3], cur[3], weight(16);
-    for (auto &c : cur)
-        c.resize(16);
+    const int stride = 40, rowsMost = 8;
+    std::vector<int16_t> planes[3], cur[3], weight(16 * rowsMost);
     for (auto &p : planes)
-        p.resize(stride * 2);
+        p.resize(stride * (rowsMost + 1));
+    for (auto &c : cur)
+        c.resize(24 * rowsMost);
     std::vector<int32_t> acc[2][4];
     for (int iter = 0; iter < 3000; iter++) {
         for (auto &p : planes)
             for (auto &v : p)
                 v = motionSample(ctx);
         const bool nearly = ctx.randInt(0, 1);
-        const int off = ctx.randInt(0, stride - 17);
-        for (int i = 0; i < 16; i++) {
-            // Differences near the gate and twice the gate, or anything.
-            for (int c = 0; c < 3; c++) {
-                int32_t v = nearly ? planes[c][(size_t)off + i] + ctx.randInt(-64, 64) : motionSample(ctx);
-                cur[c][i] = (int16_t)(v < kMotionSampleMin ? kMotionSampleMin : v > kMotionSampleMax ? kMotionSampleMax : v);
+        const int off = ctx.randInt(0, stride - 17), rows = ctx.randInt(1, rowsMost);
+        for (int r = 0; r < rows; r++)
+            for (int i = 0; i < 16; i++) {
+                // Differences near the gates and twice the gates, or anything.
+                for (int c = 0; c < 3; c++) {
+                    const int32_t v = nearly ? planes[c][(size_t)(off + r * stride + i)] + ctx.randInt(-64, 64)
+                                             : motionSample(ctx);
+                    cur[c][(size_t)(24 * r + i)] =
+                        (int16_t)(v < kMotionSampleMin ? kMotionSampleMin : v > kMotionSampleMax ? kMotionSampleMax : v);
+                }
+                weight[(size_t)(16 * r + i)] =
+                    (int16_t)(ctx.randInt(0, 3) == 0 ? 4096 * ctx.randInt(0, 1) : ctx.randInt(0, 4096));
             }
-            weight[i] = (int16_t)(ctx.randInt(0, 3) == 0 ? 4096 * ctx.randInt(0, 1) : ctx.randInt(0, 4096));
-        }
-        for (auto &side : acc)
-            for (int c = 0; c < 4; c++)
-                side[c].assign(16, 0);
         const int32_t start = ctx.randInt(-(1 << 24), 1 << 24);
         for (auto &side : acc)
-            for (int c = 0; c < 4; c++)
-                for (int i = 0; i < 16; i++)
-                    side[c][i] = start + 7 * i + c;
-        CompensateRowArgs a[2];
+            for (int c = 0; c < 4; c++) {
+                side[c].resize(20 * rowsMost);
+                for (size_t i = 0; i < side[c].size(); i++)
+                    side[c][i] = start + 7 * (int32_t)i + c;
+            }
+        CompensateRowsArgs a[2];
         for (int k = 0; k < 2; k++) {
             for (int c = 0; c < 3; c++) {
                 a[k].ref[c] = planes[c].data() + off;
+                a[k].cur[c] = cur[c].data();
                 a[k].acc[c] = acc[k][c].data();
             }
             a[k].refStride = stride;
+            a[k].curStride = 24;
+            a[k].accStride = 20;
+            a[k].rows = rows;
             a[k].fracX = iter & 1;
             a[k].fracY = (iter >> 1) & 1;
-            for (int c = 0; c < 3; c++)
-                a[k].cur[c] = cur[c].data();
             a[k].weight = weight.data();
-            a[k].gate = (int16_t)(ctx.randInt(0, 4) == 0 ? 16383 * ctx.randInt(0, 1) : ctx.randInt(0, 64));
-            a[k].chromaGate = (int16_t)(ctx.randInt(0, 4) == 0 ? 16383 * ctx.randInt(0, 1) : ctx.randInt(0, 64));
             a[k].wsum = acc[k][3].data();
         }
-        a[1].gate = a[0].gate;
-        a[1].chromaGate = a[0].chromaGate;
+        a[0].gate = a[1].gate = (int16_t)(ctx.randInt(0, 4) == 0 ? 16383 * ctx.randInt(0, 1) : ctx.randInt(0, 64));
+        a[0].chromaGate = a[1].chromaGate =
+            (int16_t)(ctx.randInt(0, 4) == 0 ? 16383 * ctx.randInt(0, 1) : ctx.randInt(0, 64));
         ref(&a[0]);
         fn(&a[1]);
         for (int c = 0; c < 4; c++)
             if (acc[0][c] != acc[1][c]) {
-                ctx.fail("compensateRow", "plane %d, fractions %d %d, gate %d", c, a[0].fracX, a[0].fracY, a[0].gate);
+                ctx.fail("compensateRows", "plane %d, %d rows, fractions %d %d, gates %d %d", c, rows, a[0].fracX,
+                         a[0].fracY, a[0].gate, a[0].chromaGate);
                 return;
             }
     }
-    CompensateRowArgs b = {};
+    CompensateRowsArgs b = {};
     for (int c = 0; c < 3; c++) {
         b.ref[c] = planes[c].data();
+        b.cur[c] = cur[c].data();
         b.acc[c] = acc[0][c].data();
     }
     b.refStride = stride;
+    b.curStride = 24;
+    b.accStride = 20;
+    b.rows = 8;
     b.fracX = b.fracY = 1;
-    for (int c = 0; c < 3; c++)
-        b.cur[c] = cur[c].data();
     b.weight = weight.data();
     b.gate = 40;
     b.chromaGate = 80;
     b.wsum = acc[0][3].data();
-    ctx.bench("compensateRow", [&] { ref(&b); }, [&] { fn(&b); });
+    ctx.bench("compensateRows", [&] { ref(&b); }, [&] { fn(&b); });
 }
 
 void checkResolve(checkasm::Context &ctx, ResolveRowFn ref, ResolveRowFn fn)
@@ -155,8 +162,8 @@ CHECKASM_GROUP(motion)
     motionDspInit(&opt, ctx.flags);
     if (ctx.shouldCheck("sad16", (const void *)opt.sad16))
         checkSad(ctx, ref.sad16, opt.sad16);
-    if (ctx.shouldCheck("compensateRow", (const void *)opt.compensateRow))
-        checkCompensate(ctx, ref.compensateRow, opt.compensateRow);
+    if (ctx.shouldCheck("compensateRows", (const void *)opt.compensateRows))
+        checkCompensate(ctx, ref.compensateRows, opt.compensateRows);
     if (ctx.shouldCheck("resolveRow", (const void *)opt.resolveRow))
         checkResolve(ctx, ref.resolveRow, opt.resolveRow);
 }

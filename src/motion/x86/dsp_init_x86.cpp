@@ -8,17 +8,17 @@ void motionDspInitX86(MotionDsp *table, unsigned cpuFlags)
     if (!(cpuFlags & CPU_SSE2))
         return;
     table->sad16 = sad16Sse2;
-    table->compensateRow = compensateRowSse2;
+    table->compensateRows = compensateRowsSse2;
     table->resolveRow = resolveRowSse2;
     if (!(cpuFlags & CPU_AVX2))
         return;
     table->sad16 = sad16Avx2;
-    table->compensateRow = compensateRowAvx2;
+    table->compensateRows = compensateRowsAvx2;
     table->resolveRow = resolveRowAvx2;
     if (!(cpuFlags & CPU_AVX512))
         return;
     table->sad16 = sad16Avx512;
-    table->compensateRow = compensateRowAvx512;
+    table->compensateRows = compensateRowsAvx512;
     table->resolveRow = resolveRowAvx512;
 }
 

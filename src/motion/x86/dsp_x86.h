@@ -6,17 +6,17 @@
 namespace velvane {
 
 uint32_t sad16Sse2(const uint8_t *a, ptrdiff_t aStride, const uint8_t *b, ptrdiff_t bStride, int32_t rows);
-void compensateRowSse2(const CompensateRowArgs *a);
+void compensateRowsSse2(const CompensateRowsArgs *a);
 void resolveRowSse2(int16_t *dst, const int16_t *cur, const int32_t *acc, const int32_t *wsum, int32_t curWeight,
                     int32_t count);
 
 uint32_t sad16Avx2(const uint8_t *a, ptrdiff_t aStride, const uint8_t *b, ptrdiff_t bStride, int32_t rows);
-void compensateRowAvx2(const CompensateRowArgs *a);
+void compensateRowsAvx2(const CompensateRowsArgs *a);
 void resolveRowAvx2(int16_t *dst, const int16_t *cur, const int32_t *acc, const int32_t *wsum, int32_t curWeight,
                     int32_t count);
 
 uint32_t sad16Avx512(const uint8_t *a, ptrdiff_t aStride, const uint8_t *b, ptrdiff_t bStride, int32_t rows);
-void compensateRowAvx512(const CompensateRowArgs *a);
+void compensateRowsAvx512(const CompensateRowsArgs *a);
 void resolveRowAvx512(int16_t *dst, const int16_t *cur, const int32_t *acc, const int32_t *wsum, int32_t curWeight,
                       int32_t count);
 

@@ -10,7 +10,7 @@ inline __m256i load(const void *p) { return _mm256_loadu_si256(static_cast<const
 inline void store(void *p, __m256i v) { _mm256_storeu_si256(static_cast<__m256i *>(p), v); }
 inline __m128i load128(const void *p) { return _mm_loadu_si128(static_cast<const __m128i *>(p)); }
 
-// The 16 predicted samples of one plane from `r` (see CompensateRowArgs).
+// The 16 predicted samples of one plane from `r` (see CompensateRowsArgs).
 inline __m256i predict(const int16_t *r, ptrdiff_t below, int fracX, int fracY, __m256i round, __m128i shift)
 {
     __m256i s = load(r);
@@ -50,7 +50,9 @@ uint32_t sad16Avx2(const uint8_t *a, ptrdiff_t aStride, const uint8_t *b, ptrdif
     return (uint32_t)(_mm_cvtsi128_si32(s) + _mm_cvtsi128_si32(_mm_srli_si128(s, 8)));
 }
 
-void compensateRowAvx2(const CompensateRowArgs *a)
+namespace {
+
+__attribute__((always_inline)) inline void compensateRow(const CompensateRowsArgs *a)
 {
     const int shiftBits = (a->fracX ? 1 : 0) + (a->fracY ? 1 : 0);
     const __m256i round = _mm256_set1_epi16((int16_t)(shiftBits ? 1 << (shiftBits - 1) : 0));
@@ -73,6 +75,23 @@ void compensateRowAvx2(const CompensateRowArgs *a)
     const __m256i w1 = _mm256_cvtepu16_epi32(_mm256_extracti128_si256(w, 1));
     store(a->wsum, _mm256_add_epi32(load(a->wsum), w0));
     store(a->wsum + 8, _mm256_add_epi32(load(a->wsum + 8), w1));
+}
+
+} // namespace
+
+void compensateRowsAvx2(const CompensateRowsArgs *a)
+{
+    CompensateRowsArgs row = *a;
+    for (int32_t r = 0; r < a->rows; r++) {
+        compensateRow(&row);
+        for (int c = 0; c < 3; c++) {
+            row.ref[c] += a->refStride;
+            row.cur[c] += a->curStride;
+            row.acc[c] += a->accStride;
+        }
+        row.weight += 16;
+        row.wsum += a->accStride;
+    }
 }
 
 void resolveRowAvx2(int16_t *dst, const int16_t *cur, const int32_t *acc, const int32_t *wsum, int32_t curWeight,

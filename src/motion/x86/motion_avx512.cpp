@@ -47,7 +47,9 @@ uint32_t sad16Avx512(const uint8_t *a, ptrdiff_t aStride, const uint8_t *b, ptrd
     return total;
 }
 
-void compensateRowAvx512(const CompensateRowArgs *a)
+namespace {
+
+__attribute__((always_inline)) inline void compensateRow(const CompensateRowsArgs *a)
 {
     const int shiftBits = (a->fracX ? 1 : 0) + (a->fracY ? 1 : 0);
     const __m256i round = _mm256_set1_epi16((int16_t)(shiftBits ? 1 << (shiftBits - 1) : 0));
@@ -68,6 +70,23 @@ void compensateRowAvx512(const CompensateRowArgs *a)
     for (int c = 0; c < 3; c++)
         store512(a->acc[c], _mm512_add_epi32(load512(a->acc[c]), _mm512_mullo_epi32(w32, _mm512_cvtepi16_epi32(p[c]))));
     store512(a->wsum, _mm512_add_epi32(load512(a->wsum), w32));
+}
+
+} // namespace
+
+void compensateRowsAvx512(const CompensateRowsArgs *a)
+{
+    CompensateRowsArgs row = *a;
+    for (int32_t r = 0; r < a->rows; r++) {
+        compensateRow(&row);
+        for (int c = 0; c < 3; c++) {
+            row.ref[c] += a->refStride;
+            row.cur[c] += a->curStride;
+            row.acc[c] += a->accStride;
+        }
+        row.weight += 16;
+        row.wsum += a->accStride;
+    }
 }
 
 void resolveRowAvx512(int16_t *dst, const int16_t *cur, const int32_t *acc, const int32_t *wsum, int32_t curWeight,

@@ -9,7 +9,7 @@ namespace {
 inline __m128i load(const void *p) { return _mm_loadu_si128(static_cast<const __m128i *>(p)); }
 inline void store(void *p, __m128i v) { _mm_storeu_si128(static_cast<__m128i *>(p), v); }
 
-// Eight predicted samples of one plane from `r` (see CompensateRowArgs).
+// Eight predicted samples of one plane from `r` (see CompensateRowsArgs).
 inline __m128i predict(const int16_t *r, ptrdiff_t below, int fracX, int fracY, __m128i round, __m128i shift)
 {
     __m128i s = load(r);
@@ -41,7 +41,9 @@ uint32_t sad16Sse2(const uint8_t *a, ptrdiff_t aStride, const uint8_t *b, ptrdif
     return (uint32_t)(_mm_cvtsi128_si32(sum) + _mm_cvtsi128_si32(_mm_srli_si128(sum, 8)));
 }
 
-void compensateRowSse2(const CompensateRowArgs *a)
+namespace {
+
+__attribute__((always_inline)) inline void compensateRow(const CompensateRowsArgs *a)
 {
     const int shiftBits = (a->fracX ? 1 : 0) + (a->fracY ? 1 : 0);
     const __m128i round = _mm_set1_epi16((int16_t)(shiftBits ? 1 << (shiftBits - 1) : 0));
@@ -68,6 +70,23 @@ void compensateRowSse2(const CompensateRowArgs *a)
         int32_t *ws = a->wsum + half;
         store(ws, _mm_add_epi32(load(ws), _mm_unpacklo_epi16(w, _mm_setzero_si128())));
         store(ws + 4, _mm_add_epi32(load(ws + 4), _mm_unpackhi_epi16(w, _mm_setzero_si128())));
+    }
+}
+
+} // namespace
+
+void compensateRowsSse2(const CompensateRowsArgs *a)
+{
+    CompensateRowsArgs row = *a;
+    for (int32_t r = 0; r < a->rows; r++) {
+        compensateRow(&row);
+        for (int c = 0; c < 3; c++) {
+            row.ref[c] += a->refStride;
+            row.cur[c] += a->curStride;
+            row.acc[c] += a->accStride;
+        }
+        row.weight += 16;
+        row.wsum += a->accStride;
     }
 }
 
