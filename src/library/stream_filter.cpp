@@ -345,7 +345,7 @@ MotionFrame &StreamFilter::prepared(int64_t m, bool dot)
         dotPass(instance_->kernels.wavelet, instance_->scratch.work, &job, previous, dotted_.data(), next);
         source = dotted_.data();
     }
-    f.prepared->prepare(source, width_, height_, stride_, tasks_);
+    f.prepared->prepare(motion_->dsp(), source, width_, height_, stride_, tasks_);
     f.hasPrepared = true;
     return *f.prepared;
 }

@@ -53,18 +53,28 @@ using CompensateRowsFn = void (*)(const CompensateRowsArgs *a);
 using ResolveRowFn = void (*)(int16_t *dst, const int16_t *cur, const int32_t *acc, const int32_t *wsum,
                               int32_t curWeight, int32_t count);
 
+// The half-pixel search planes of one row: for x < count, h[x] = (a[x] +
+// a[x + 1] + 1) >> 1, v[x] = (a[x] + b[x] + 1) >> 1 and d[x] = (a[x] + a[x +
+// 1] + b[x] + b[x + 1] + 2) >> 2, b being the row below a. Reads a and b up
+// to index count.
+using HalfPixelRowFn = void (*)(uint8_t *h, uint8_t *v, uint8_t *d, const uint8_t *a, const uint8_t *b,
+                                int32_t count);
+
 // Kernel table of the motion stage. Every slot holds the scalar reference
 // (suffix C) after init, then the fastest version the CPU flags allow.
 struct MotionDsp {
     Sad16Fn sad16;
     CompensateRowsFn compensateRows;
     ResolveRowFn resolveRow;
+    HalfPixelRowFn halfPixelRow;
 };
 
 uint32_t sad16C(const uint8_t *a, ptrdiff_t aStride, const uint8_t *b, ptrdiff_t bStride, int32_t rows);
 void compensateRowsC(const CompensateRowsArgs *a);
 void resolveRowC(int16_t *dst, const int16_t *cur, const int32_t *acc, const int32_t *wsum, int32_t curWeight,
                  int32_t count);
+
+void halfPixelRowC(uint8_t *h, uint8_t *v, uint8_t *d, const uint8_t *a, const uint8_t *b, int32_t count);
 
 void motionDspInit(MotionDsp *table, unsigned cpuFlags);
 

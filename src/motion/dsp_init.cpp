@@ -9,6 +9,7 @@ void motionDspInit(MotionDsp *table, unsigned cpuFlags)
     table->sad16 = sad16C;
     table->compensateRows = compensateRowsC;
     table->resolveRow = resolveRowC;
+    table->halfPixelRow = halfPixelRowC;
     motionDspInitX86(table, cpuFlags);
 }
 

@@ -83,7 +83,7 @@ void halve(const MotionFrame::Plane8 &src, MotionFrame::Plane8 &dst, int32_t pad
     replicateEdges(dst);
 }
 
-void prepareField(MotionFrame &m, int f, const YcPixel *pixels, int32_t stride)
+void prepareField(const MotionDsp &dsp, MotionFrame &m, int f, const YcPixel *pixels, int32_t stride)
 {
     MotionFrame::Field &fd = m.field[f];
     const int32_t width = m.width, pad = MotionFrame::kPad;
@@ -109,21 +109,19 @@ void prepareField(MotionFrame &m, int f, const YcPixel *pixels, int32_t stride)
     for (int c = 0; c < 3; c++)
         replicateEdges(fd.samples[c].data() + (ptrdiff_t)pad * m.pitch + pad, m.pitch, width, fd.height, pad);
     replicateEdges(fd.search[0]);
-    // Half-pixel planes over the whole padded area but its last column and row.
+    // Half-pixel planes over the whole padded area; the last column and row
+    // take the sample itself for the one beyond.
     const MotionFrame::Plane8 &s = fd.search[0];
     const ptrdiff_t pitch = s.pitch;
+    const int32_t n = (int32_t)pitch;
     for (int32_t y = -pad; y < fd.height + pad; y++) {
         const uint8_t *a = s.at(-pad, y);
-        const bool lastRow = y == fd.height + pad - 1;
-        const uint8_t *b = lastRow ? a : a + pitch;
+        const uint8_t *b = y == fd.height + pad - 1 ? a : a + pitch;
         uint8_t *h = fd.search[1].at(-pad, y), *v = fd.search[2].at(-pad, y), *d = fd.search[3].at(-pad, y);
-        const int32_t n = (int32_t)pitch;
-        for (int32_t x = 0; x < n; x++) {
-            const int32_t x1 = x + 1 < n ? x + 1 : x;
-            h[x] = (uint8_t)((a[x] + a[x1] + 1) >> 1);
-            v[x] = (uint8_t)((a[x] + b[x] + 1) >> 1);
-            d[x] = (uint8_t)((a[x] + a[x1] + b[x] + b[x1] + 2) >> 2);
-        }
+        dsp.halfPixelRow(h, v, d, a, b, n - 1);
+        h[n - 1] = a[n - 1];
+        v[n - 1] = (uint8_t)((a[n - 1] + b[n - 1] + 1) >> 1);
+        d[n - 1] = v[n - 1];
     }
     halve(fd.search[0], fd.level1, kLevel1Pad);
     halve(fd.level1, fd.level2, kLevel2Pad);
@@ -131,12 +129,13 @@ void prepareField(MotionFrame &m, int f, const YcPixel *pixels, int32_t stride)
 
 } // namespace
 
-void MotionFrame::prepare(const YcPixel *pixels, int32_t w, int32_t h, int32_t stride, const TaskRunner &tasks)
+void MotionFrame::prepare(const MotionDsp &dsp, const YcPixel *pixels, int32_t w, int32_t h, int32_t stride,
+                          const TaskRunner &tasks)
 {
     width = w;
     height = h;
     pitch = w + 2 * kPad;
-    auto job = [&](int32_t f, int32_t) { prepareField(*this, f, pixels, stride); };
+    auto job = [&](int32_t f, int32_t) { prepareField(dsp, *this, f, pixels, stride); };
     runTasks(tasks, 2, job);
 }
 

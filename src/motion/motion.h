@@ -44,7 +44,8 @@ class MotionFrame {
 public:
     // From `height` rows of `width` pixels, `stride` pixels apart. Throws
     // std::bad_alloc when its memory cannot be allocated.
-    void prepare(const YcPixel *pixels, int32_t width, int32_t height, int32_t stride, const TaskRunner &tasks);
+    void prepare(const MotionDsp &dsp, const YcPixel *pixels, int32_t width, int32_t height, int32_t stride,
+                 const TaskRunner &tasks);
 
     struct Plane8 {
         std::vector<uint8_t> data;
@@ -77,8 +78,8 @@ class MotionStage {
 public:
     explicit MotionStage(unsigned cpuFlags);
 
-    // Frames too small for the search (below 32 x 32) pass unchanged.
-    static bool takes(int32_t width, int32_t height) { return width >= 32 && height >= 32; }
+    // Frames too small for the search (below 64 x 64) pass unchanged.
+    static bool takes(int32_t width, int32_t height) { return width >= 64 && height >= 64; }
 
     // Writes the averaged `cur` into `out` (its pixels 0 .. width - 1 of each
     // row, rows `stride` pixels apart), over the neighbours before[0 ..

@@ -74,4 +74,13 @@ void resolveRowC(int16_t *dst, const int16_t *cur, const int32_t *acc, const int
     }
 }
 
+void halfPixelRowC(uint8_t *h, uint8_t *v, uint8_t *d, const uint8_t *a, const uint8_t *b, int32_t count)
+{
+    for (int32_t x = 0; x < count; x++) {
+        h[x] = (uint8_t)((a[x] + a[x + 1] + 1) >> 1);
+        v[x] = (uint8_t)((a[x] + b[x] + 1) >> 1);
+        d[x] = (uint8_t)((a[x] + a[x + 1] + b[x] + b[x + 1] + 2) >> 2);
+    }
+}
+
 } // namespace velvane

@@ -1,5 +1,5 @@
-// Motion kernels against their references: block costs, compensated rows and
-// weighted means, on random inputs and at the ends of their ranges.
+// Motion kernels against their references: block costs, compensated rows,
+// weighted means and half-pixel planes, on random inputs and at the ends of their ranges.
 #include <string.h>
 
 #include <vector>
@@ -153,6 +153,28 @@ void checkResolve(checkasm::Context &ctx, ResolveRowFn ref, ResolveRowFn fn)
               [&] { fn(got.data(), cur.data(), acc.data(), wsum.data(), 1024, most); });
 }
 
+void checkHalfPixel(checkasm::Context &ctx, HalfPixelRowFn ref, HalfPixelRowFn fn)
+{
+    const int most = 120;
+    std::vector<uint8_t> a(most + 1), b(most + 1), want(3 * most), got(3 * most);
+    for (int iter = 0; iter < 2000; iter++) {
+        const int count = ctx.randInt(1, most), mode = ctx.randInt(0, 2);
+        for (int i = 0; i <= count; i++) {
+            a[i] = mode == 0 ? (uint8_t)ctx.randInt(0, 255) : mode == 1 ? 255 : (uint8_t)(255 * ctx.randInt(0, 1));
+            b[i] = mode == 0 ? (uint8_t)ctx.randInt(0, 255) : mode == 1 ? 254 : (uint8_t)(255 * ctx.randInt(0, 1));
+        }
+        ref(want.data(), want.data() + most, want.data() + 2 * most, a.data(), b.data(), count);
+        fn(got.data(), got.data() + most, got.data() + 2 * most, a.data(), b.data(), count);
+        for (int p = 0; p < 3; p++)
+            if (memcmp(want.data() + p * most, got.data() + p * most, (size_t)count)) {
+                ctx.fail("halfPixelRow", "plane %d, count %d", p, count);
+                return;
+            }
+    }
+    ctx.bench("halfPixelRow", [&] { ref(want.data(), want.data() + most, want.data() + 2 * most, a.data(), b.data(), most); },
+              [&] { fn(got.data(), got.data() + most, got.data() + 2 * most, a.data(), b.data(), most); });
+}
+
 } // namespace
 
 CHECKASM_GROUP(motion)
@@ -166,4 +188,6 @@ CHECKASM_GROUP(motion)
         checkCompensate(ctx, ref.compensateRows, opt.compensateRows);
     if (ctx.shouldCheck("resolveRow", (const void *)opt.resolveRow))
         checkResolve(ctx, ref.resolveRow, opt.resolveRow);
+    if (ctx.shouldCheck("halfPixelRow", (const void *)opt.halfPixelRow))
+        checkHalfPixel(ctx, ref.halfPixelRow, opt.halfPixelRow);
 }

@@ -91,7 +91,7 @@ struct StageRun {
         : width(w), height(h), frames(clip.size()), stage(flags)
     {
         for (size_t n = 0; n < clip.size(); n++)
-            frames[n].prepare(clip[n].data(), w, h, w, serialTasks());
+            frames[n].prepare(stage.dsp(), clip[n].data(), w, h, w, serialTasks());
     }
     Picture average(int n, int radius, int strength = kMotionStrengthDefault, const TaskRunner &tasks = serialTasks())
     {

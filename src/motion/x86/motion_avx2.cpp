@@ -115,4 +115,26 @@ void resolveRowAvx2(int16_t *dst, const int16_t *cur, const int32_t *acc, const 
         resolveRowSse2(dst + i, cur + i, acc + i, wsum + i, curWeight, count - i);
 }
 
+void halfPixelRowAvx2(uint8_t *h, uint8_t *v, uint8_t *d, const uint8_t *a, const uint8_t *b, int32_t count)
+{
+    const __m256i zero = _mm256_setzero_si256(), two = _mm256_set1_epi16(2);
+    int32_t x = 0;
+    for (; x + 32 <= count; x += 32) {
+        const __m256i a0 = load(a + x), a1 = load(a + x + 1), b0 = load(b + x), b1 = load(b + x + 1);
+        store(h + x, _mm256_avg_epu8(a0, a1));
+        store(v + x, _mm256_avg_epu8(a0, b0));
+        // Unpacks and the pack work within 128-bit halves alike: the bytes come back in place.
+        const __m256i lo = _mm256_add_epi16(
+            _mm256_add_epi16(_mm256_unpacklo_epi8(a0, zero), _mm256_unpacklo_epi8(a1, zero)),
+            _mm256_add_epi16(_mm256_unpacklo_epi8(b0, zero), _mm256_unpacklo_epi8(b1, zero)));
+        const __m256i hi = _mm256_add_epi16(
+            _mm256_add_epi16(_mm256_unpackhi_epi8(a0, zero), _mm256_unpackhi_epi8(a1, zero)),
+            _mm256_add_epi16(_mm256_unpackhi_epi8(b0, zero), _mm256_unpackhi_epi8(b1, zero)));
+        store(d + x, _mm256_packus_epi16(_mm256_srli_epi16(_mm256_add_epi16(lo, two), 2),
+                                         _mm256_srli_epi16(_mm256_add_epi16(hi, two), 2)));
+    }
+    if (x < count)
+        halfPixelRowSse2(h + x, v + x, d + x, a + x, b + x, count - x);
+}
+
 } // namespace velvane

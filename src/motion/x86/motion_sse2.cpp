@@ -111,4 +111,22 @@ void resolveRowSse2(int16_t *dst, const int16_t *cur, const int32_t *acc, const 
         resolveRowC(dst + i, cur + i, acc + i, wsum + i, curWeight, count - i);
 }
 
+void halfPixelRowSse2(uint8_t *h, uint8_t *v, uint8_t *d, const uint8_t *a, const uint8_t *b, int32_t count)
+{
+    const __m128i zero = _mm_setzero_si128(), two = _mm_set1_epi16(2);
+    int32_t x = 0;
+    for (; x + 16 <= count; x += 16) {
+        const __m128i a0 = load(a + x), a1 = load(a + x + 1), b0 = load(b + x), b1 = load(b + x + 1);
+        store(h + x, _mm_avg_epu8(a0, a1));
+        store(v + x, _mm_avg_epu8(a0, b0));
+        const __m128i lo = _mm_add_epi16(_mm_add_epi16(_mm_unpacklo_epi8(a0, zero), _mm_unpacklo_epi8(a1, zero)),
+                                         _mm_add_epi16(_mm_unpacklo_epi8(b0, zero), _mm_unpacklo_epi8(b1, zero)));
+        const __m128i hi = _mm_add_epi16(_mm_add_epi16(_mm_unpackhi_epi8(a0, zero), _mm_unpackhi_epi8(a1, zero)),
+                                         _mm_add_epi16(_mm_unpackhi_epi8(b0, zero), _mm_unpackhi_epi8(b1, zero)));
+        store(d + x, _mm_packus_epi16(_mm_srli_epi16(_mm_add_epi16(lo, two), 2), _mm_srli_epi16(_mm_add_epi16(hi, two), 2)));
+    }
+    if (x < count)
+        halfPixelRowC(h + x, v + x, d + x, a + x, b + x, count - x);
+}
+
 } // namespace velvane
