@@ -12,7 +12,7 @@ namespace velvane {
 namespace {
 
 constexpr int32_t kLevel1Pad = 32, kLevel2Pad = 16;
-constexpr int32_t kCoarseRange = 5;   // full pixels either way at the coarsest level
+constexpr int32_t kCoarseRange = 4;   // full pixels either way at the coarsest level
 constexpr int32_t kVectorMax = 32;    // full pixels either way at the finest
 constexpr int32_t kFullWeight = 8;    // a block's weight where it matches well
 constexpr int32_t kWindowSum = 512;   // the windows over one pixel: 32 across x 16 down
