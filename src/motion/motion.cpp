@@ -95,15 +95,17 @@ void prepareField(const MotionDsp &dsp, MotionFrame &m, int f, const YcPixel *pi
         allocate(p, width, fd.height, pad);
     for (int32_t y = 0; y < fd.height; y++) {
         const YcPixel *src = pixels + (ptrdiff_t)(2 * y + f) * stride;
-        int16_t *dst[3];
-        for (int c = 0; c < 3; c++)
-            dst[c] = fd.samples[c].data() + (ptrdiff_t)(y + pad) * m.pitch + pad;
+        const ptrdiff_t at = (ptrdiff_t)(y + pad) * m.pitch + pad;
+        int16_t *py = fd.samples[0].data() + at, *pb = fd.samples[1].data() + at, *pr = fd.samples[2].data() + at;
         uint8_t *s8 = fd.search[0].at(0, y);
         for (int32_t x = 0; x < width; x++) {
-            const int16_t v[3] = {src[x].y, src[x].cb, src[x].cr};
-            for (int c = 0; c < 3; c++)
-                dst[c][x] = (int16_t)clampInt(v[c], kMotionSampleMin, kMotionSampleMax);
-            s8[x] = (uint8_t)clampInt((v[0] + 8) >> 4, 0, 255);
+            const int32_t v = std::min<int32_t>(std::max<int32_t>(src[x].y, kMotionSampleMin), kMotionSampleMax);
+            py[x] = (int16_t)v;
+            pb[x] = (int16_t)std::min<int32_t>(std::max<int32_t>(src[x].cb, kMotionSampleMin), kMotionSampleMax);
+            pr[x] = (int16_t)std::min<int32_t>(std::max<int32_t>(src[x].cr, kMotionSampleMin), kMotionSampleMax);
+            // The search plane's clamp to 0..255 after the one above: the same as
+            // from the sample itself, since 8191 + 8 >> 4 is above 255 and -8192 below 0.
+            s8[x] = (uint8_t)std::min<int32_t>(std::max<int32_t>((v + 8) >> 4, 0), 255);
         }
     }
     for (int c = 0; c < 3; c++)
