@@ -46,7 +46,8 @@ public:
     bool strengthReport(SceneChoice *c) const override
     {
         return velvane_get_strength(filter_.get(), &c->strength) == VELVANE_OK &&
-               velvane_get_moving(filter_.get(), &c->moving) == VELVANE_OK;
+               velvane_get_moving(filter_.get(), &c->moving) == VELVANE_OK &&
+               velvane_get_motion(filter_.get(), &c->motion) == VELVANE_OK;
     }
     void sendPlanes(const uint8_t *planes, int depth) override
     {

@@ -282,6 +282,18 @@ typedef struct VelvaneMovingReport {
 } VelvaneMovingReport;
 VELVANE_API int velvane_get_moving(const VelvaneFilter *filter, VelvaneMovingReport *report);
 
+/* What the averaging along the motion found for the last frame received
+ * (all 0 where it is off, or before the first frame): the share of the
+ * neighbours' blocks it averaged in (0..1, weighted by how well they
+ * matched), the mean length of the vectors to the next frame in pixels a
+ * frame, and the noise the closest matches show (standard deviation, 8-bit
+ * code values). */
+typedef struct VelvaneMotionReport {
+    float matched_share, mean_vector, noise;
+    int reserved[5];
+} VelvaneMotionReport;
+VELVANE_API int velvane_get_motion(const VelvaneFilter *filter, VelvaneMotionReport *report);
+
 /* Why the last call on the instance failed, or "" after a success. The
  * string belongs to the instance and stays valid until the next call on it
  * (any call may replace it) or velvane_close; copy it to keep it. */

@@ -408,6 +408,18 @@ int velvane_get_moving(const VelvaneFilter *f, VelvaneMovingReport *report)
     return answer(f, report, "report", [f] { return f->stream.movingReport(); });
 }
 
+int velvane_get_motion(const VelvaneFilter *f, VelvaneMotionReport *report)
+{
+    return answer(f, report, "report", [f] {
+        const MotionStats m = f->stream.motionStats();
+        VelvaneMotionReport r = {};
+        r.matched_share = m.matchedShare;
+        r.mean_vector = m.meanVector;
+        r.noise = m.noise;
+        return r;
+    });
+}
+
 int velvane_get_strength(const VelvaneFilter *f, VelvaneStrengthReport *report)
 {
     return answer(f, report, "report", [f] { return f->stream.strengthReport(); });

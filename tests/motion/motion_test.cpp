@@ -327,6 +327,35 @@ TEST(MotionLibrary, ChromaOf411StaysInPlaceAndEveryThreadCountGivesTheSameBytes)
         for (int n = 0; n < frames; n++)
             EXPECT_TRUE(c[n].bytes == changed[n].bytes) << threads << " threads, settings changed, frame " << n;
     }
+    // What it found is reported for each frame: off, nothing.
+    for (int radius : {0, 2}) {
+        VelvaneConfig c;
+        velvane_default_config(&c);
+        c.width = w;
+        c.height = h;
+        c.settings.mc_radius = radius;
+        Filter f(c);
+        Planar o(w, h);
+        VelvaneFrame of = o.frame();
+        std::vector<Planar> in = input;
+        int received = 0;
+        for (int n = 0; n < frames; n++) {
+            f.send(in[n].frame());
+            while (f.receive(of)) {
+                VelvaneMotionReport r;
+                ASSERT_EQ(velvane_get_motion(f.get(), &r), VELVANE_OK);
+                if (radius) {
+                    EXPECT_NEAR(r.noise, 5.0, 2.0) << "frame " << received;
+                    EXPECT_GT(r.matched_share, 0.5);
+                    EXPECT_LE(r.matched_share, 1.0);
+                } else {
+                    EXPECT_EQ(r.matched_share + r.mean_vector + r.noise, 0.0f);
+                }
+                received++;
+            }
+        }
+        EXPECT_GT(received, 0);
+    }
     // Off, the frames are those of the filter without it.
     VelvaneSettings plain;
     velvane_default_settings(&plain);
