@@ -157,12 +157,33 @@ struct Candidate {
 
 // Keeps the better of `best` and (dx, dy) at `level` (full pixels of the
 // plane), the earlier on a tie.
+// The vectors one block has tried: a vector tried again cannot beat the best
+// (its cost was no lower than the best then, and the best only falls), so
+// it is skipped.
+struct Tried {
+    int32_t v[32];
+    int n = 0;
+    bool add(int32_t dx, int32_t dy)
+    {
+        const int32_t key = dx * 1024 + dy;
+        for (int i = 0; i < n; i++)
+            if (v[i] == key)
+                return false;
+        if (n < 32)
+            v[n++] = key;
+        return true;
+    }
+};
+
 inline void tryVector(const MotionDsp &dsp, const MotionFrame::Plane8 &cur, const MotionFrame::Plane8 &ref,
-                      int32_t ox, int32_t oy, int32_t dx, int32_t dy, int32_t range, Candidate &best)
+                      int32_t ox, int32_t oy, int32_t dx, int32_t dy, int32_t range, Candidate &best,
+                      Tried *tried = nullptr)
 {
     dx = clampInt(dx, -range, range);
     dy = clampInt(dy, -range, range);
     if (best.sad != UINT32_MAX && dx == best.dx && dy == best.dy)
+        return;
+    if (tried && !tried->add(dx, dy))
         return;
     const uint32_t sad = dsp.sad16(cur.at(ox, oy), cur.pitch, ref.at(ox + dx, oy + dy), ref.pitch, 8);
     if (sad < best.sad)
@@ -198,19 +219,20 @@ void MotionStage::searchCoarse(const MotionFrame &cur, Search &s) const
             const int32_t ox = originX(16 * a, c1.width), oy = originY(8 * b, c1.height);
             const int32_t ca = clampInt((ox + 8) / 2 / 16, 0, n2x - 1), cb = clampInt((oy + 4) / 2 / 8, 0, n2y - 1);
             Candidate best = {0, 0, UINT32_MAX};
-            tryVector(dsp_, c1, r1, ox, oy, 0, 0, range1, best);
+            Tried tried;
+            tryVector(dsp_, c1, r1, ox, oy, 0, 0, range1, best, &tried);
             static const int kNear[5][2] = {{0, 0}, {-1, 0}, {1, 0}, {0, -1}, {0, 1}};
             for (const auto &k : kNear) {
                 const int32_t na = ca + k[0], nb = cb + k[1];
                 if (na < 0 || na >= n2x || nb < 0 || nb >= n2y)
                     continue;
                 const Block &v = s.level2[(size_t)nb * n2x + na];
-                tryVector(dsp_, c1, r1, ox, oy, 2 * v.dx, 2 * v.dy, range1, best);
+                tryVector(dsp_, c1, r1, ox, oy, 2 * v.dx, 2 * v.dy, range1, best, &tried);
             }
             const Candidate centre = best;
             for (int32_t dy = -1; dy <= 1; dy++)
                 for (int32_t dx = -1; dx <= 1; dx++)
-                    tryVector(dsp_, c1, r1, ox, oy, centre.dx + dx, centre.dy + dy, range1, best);
+                    tryVector(dsp_, c1, r1, ox, oy, centre.dx + dx, centre.dy + dy, range1, best, &tried);
             s.level1[(size_t)b * n1x + a] = {(int16_t)best.dx, (int16_t)best.dy, best.sad};
         }
 }
@@ -227,15 +249,16 @@ void MotionStage::searchRow(const MotionFrame &cur, Search &s, int32_t j) const
         const int32_t ox = originX(16 * i - 8, width);
         const int32_t ca = clampInt((ox + 8) / 2 / 16, 0, n1x - 1), cb = clampInt((oy + 4) / 2 / 8, 0, n1y - 1);
         Candidate best = {0, 0, UINT32_MAX};
+        Tried tried;
         const MotionFrame::Plane8 &r0 = rf.search[0];
-        tryVector(dsp_, c0, r0, ox, oy, 0, 0, kVectorMax, best);
+        tryVector(dsp_, c0, r0, ox, oy, 0, 0, kVectorMax, best, &tried);
         static const int kNear[5][2] = {{0, 0}, {-1, 0}, {1, 0}, {0, -1}, {0, 1}};
         for (const auto &k : kNear) {
             const int32_t na = ca + k[0], nb = cb + k[1];
             if (na < 0 || na >= n1x || nb < 0 || nb >= n1y)
                 continue;
             const Block &v = s.level1[(size_t)nb * n1x + na];
-            tryVector(dsp_, c0, r0, ox, oy, 2 * v.dx, 2 * v.dy, kVectorMax, best);
+            tryVector(dsp_, c0, r0, ox, oy, 2 * v.dx, 2 * v.dy, kVectorMax, best, &tried);
         }
         // One pixel either way across and down, then the diagonal between
         // the better sides.
@@ -243,7 +266,7 @@ void MotionStage::searchRow(const MotionFrame &cur, Search &s, int32_t j) const
             const Candidate centre = best;
             auto tryWhole = [&](int32_t dx, int32_t dy) {
                 const uint32_t before = best.sad;
-                tryVector(dsp_, c0, r0, ox, oy, dx, dy, kVectorMax, best);
+                tryVector(dsp_, c0, r0, ox, oy, dx, dy, kVectorMax, best, &tried);
                 return best.sad < before;
             };
             int32_t sx = -1, sy = -1;
