@@ -17,8 +17,8 @@ namespace {
 class NativeFilter : public FrameFilter {
 public:
     NativeFilter(int width, int height, int stride, const int32_t *track, const int32_t *check, int strength,
-                 int show, int threads, unsigned cpuMask, const int32_t *moving)
-        : filter_(open(config(width, height, track, check, strength, show, threads, cpuMask, moving))),
+                 int show, int threads, unsigned cpuMask, const int32_t *moving, const int32_t *motion)
+        : filter_(open(config(width, height, track, check, strength, show, threads, cpuMask, moving, motion))),
           stride_(stride),
           width_(width), height_(height)
     {
@@ -46,7 +46,8 @@ public:
     bool strengthReport(SceneChoice *c) const override
     {
         return velvane_get_strength(filter_.get(), &c->strength) == VELVANE_OK &&
-               velvane_get_moving(filter_.get(), &c->moving) == VELVANE_OK;
+               velvane_get_moving(filter_.get(), &c->moving) == VELVANE_OK &&
+               velvane_get_motion(filter_.get(), &c->motion) == VELVANE_OK;
     }
     void sendPlanes(const uint8_t *planes, int depth) override
     {
@@ -66,7 +67,8 @@ public:
 
 private:
     static VelvaneConfig config(int width, int height, const int32_t *track, const int32_t *check, int strength,
-                                int show, int threads, unsigned cpuMask, const int32_t *moving)
+                                int show, int threads, unsigned cpuMask, const int32_t *moving,
+                                const int32_t *motion)
     {
         VelvaneConfig c;
         velvane_default_config(&c);
@@ -81,6 +83,10 @@ private:
             c.settings.moving_luma_low = moving[0];
             c.settings.moving_luma_high = moving[1];
             c.settings.moving_change = moving[2];
+        }
+        if (motion) {
+            c.settings.mc_radius = motion[0];
+            c.settings.mc_strength = motion[1];
         }
         return c;
     }
@@ -207,10 +213,10 @@ bool FrameFilter::receivePlanes(uint8_t *, int) { throw CliError("this filter gi
 
 std::unique_ptr<FrameFilter> nativeFilter(int width, int height, int stride, const int32_t *track,
                                           const int32_t *check, int strength, int show, int threads,
-                                          unsigned cpuMask, const int32_t *moving)
+                                          unsigned cpuMask, const int32_t *moving, const int32_t *motion)
 {
     return std::unique_ptr<FrameFilter>(
-        new NativeFilter(width, height, stride, track, check, strength, show, threads, cpuMask, moving));
+        new NativeFilter(width, height, stride, track, check, strength, show, threads, cpuMask, moving, motion));
 }
 
 std::unique_ptr<FrameFilter> pluginFilter(FilterDescriptor *fd, int width, int height, int stride,

@@ -43,7 +43,8 @@ public:
 std::unique_ptr<FrameFilter> nativeFilter(int width, int height, int stride, const int32_t *track,
                                           const int32_t *check, int strength = VELVANE_STRENGTH_CUSTOM,
                                           int show = VELVANE_SHOW_OUTPUT, int threads = 1,
-                                          unsigned cpuMask = VELVANE_CPU_ALL, const int32_t *moving = nullptr);
+                                          unsigned cpuMask = VELVANE_CPU_ALL, const int32_t *moving = nullptr,
+                                          const int32_t *motion = nullptr);
 
 // The plug-in behind `fd`: initFilter, updateFilter, processFrame per frame
 // with the frames it asks for, exitFilter when done. Such a module cannot say

@@ -19,6 +19,7 @@ namespace velvane {
 struct SceneChoice {
     VelvaneStrengthReport strength;
     VelvaneMovingReport moving;
+    VelvaneMotionReport motion; // the averaging along the motion, for the frame reported
 };
 
 struct RunHistory {

@@ -229,7 +229,8 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl, const std::string
             int32_t moving[3];
             resolveMoving(cl.settings, moving);
             history.settings =
-                settingsOptions(track, check, cl.settings.strength.value_or(VELVANE_STRENGTH_CUSTOM), moving);
+                settingsOptions(track, check, cl.settings.strength.value_or(VELVANE_STRENGTH_CUSTOM), moving) +
+                motionOptions(cl.settings.motion.data());
         }
         std::unique_ptr<FrameSink> sink;
         if (mediaOut) {
@@ -344,6 +345,7 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl, const std::string
         const std::string moving = movingOption(stats.moving, automatic ? VELVANE_STRENGTH_AUTO : VELVANE_STRENGTH_CUSTOM);
         if (!moving.empty())
             used += " " + moving;
+        used += motionOptions(stats.motion);
         if (automatic || stats.moving[2] == VELVANE_FROM_STRENGTH)
             used = " --strength auto" + used;
         fprintf(stderr, "velvane: settings used:%s\n", used.c_str());

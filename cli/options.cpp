@@ -11,6 +11,7 @@
 
 #include "velvane/velvane.h"
 #include "library/thread_pool.h"
+#include "motion/motion.h"
 
 namespace velvane {
 
@@ -189,6 +190,16 @@ std::string movingOption(const int32_t *moving, int strength)
     return text;
 }
 
+std::string motionOptions(const int32_t *motion)
+{
+    std::string s;
+    if (motion[0] > 0)
+        s += " --mc-radius " + std::to_string(motion[0]);
+    if (motion[0] > 0 && motion[1] > 0)
+        s += " --mc-strength " + std::to_string(motion[1]);
+    return s;
+}
+
 // "LOW,HIGH,CHANGE" of --moving: thresholds 0..60, a change of 0..60 code
 // values (0: off) in steps of an eighth.
 static bool parseMoving(const std::string &text, std::array<int32_t, 3> *out)
@@ -283,6 +294,22 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
                        "pattern that inverts from frame to frame as dots do; never wider than --luma-low and "
                        "--luma-high; --strength auto chooses them; 0,0,0 is off")
             ->type_name("LOW,HIGH,CHANGE")
+            ->group("Filter settings (track bars)");
+    auto *mcRadiusOpt =
+        app.add_option("--mc-radius", cl.settings.motion[0],
+                       "average each frame with the frames up to R before and after it, each moved along the "
+                       "picture's motion (matched field by field, to half a pixel) and taken only where it "
+                       "matches; runs after the dot pass and before the thresholds' averaging; 0 to 4, default "
+                       "0 (off)")
+            ->type_name("R")
+            ->check(CLI::Range(0, kMotionRadiusMax))
+            ->group("Filter settings (track bars)");
+    auto *mcStrengthOpt =
+        app.add_option("--mc-strength", cl.settings.motion[1],
+                       "how far a moved neighbour may differ and still be averaged in, in percent of what "
+                       "the measured noise gives: 1 to 400, default 100")
+            ->type_name("PERCENT")
+            ->check(CLI::Range(1, kMotionStrengthMax))
             ->group("Filter settings (track bars)");
     int strengthValue = 0;
     auto *strengthOpt =
@@ -439,6 +466,13 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
     }
     if (version) {
         cl.action = CommandLine::Version;
+        return cl;
+    }
+    if ((mcRadiusOpt->count() || mcStrengthOpt->count()) && !cl.modulePath.empty()) {
+        cl.action = CommandLine::Exit;
+        cl.exitCode = 2;
+        cl.message = std::string(mcRadiusOpt->count() ? "--mc-radius" : "--mc-strength") +
+                     " is the native library's; the plug-in of --module averages without following the motion";
         return cl;
     }
     if (movingOpt->count()) {

@@ -27,6 +27,9 @@ struct FilterSettings {
     // --moving: luma thresholds where the picture moves, and the change that
     // counts as motion in eighths of a code value (VelvaneSettings' fields).
     std::optional<std::array<int32_t, 3>> moving;
+    // --mc-radius and --mc-strength: the averaging along the motion
+    // (VelvaneSettings' mc_radius and mc_strength; 0 leaves each off or at its default).
+    std::array<int32_t, 2> motion = {0, 0};
 };
 
 // The thresholds (the first four track bars) go beyond the plug-in's range in
@@ -60,6 +63,8 @@ void resolveMoving(const FilterSettings &s, int32_t *moving);
 // "--moving 2,3,2.875" (the change in code values), or empty where the
 // settings leave it to the strength or a frame has one set of thresholds.
 std::string movingOption(const int32_t *moving, int strength);
+// " --mc-radius 2 --mc-strength 150", the parts that are set, or empty.
+std::string motionOptions(const int32_t *motion);
 
 struct Snapshot {
     int64_t frame = -1; // none

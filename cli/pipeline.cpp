@@ -38,7 +38,7 @@ struct HostFrame {
 using FramePtr = std::unique_ptr<HostFrame>;
 
 // Frames sent to the filter before the first of them comes out: it needs
-// the two after it.
+// the two after it, and with the averaging along the motion --mc-radius more.
 const int kLookahead = 2;
 
 class Progress {
@@ -213,6 +213,8 @@ RunStats filterFrames(FilterDescriptor *fd, FrameSource &source, const std::stri
     resolveMoving(run.settings, stats.moving);
     if (run.plugin)
         stats.moving[0] = stats.moving[1] = stats.moving[2] = 0; // --moving is refused there
+    for (int i = 0; i < 2 && !run.plugin; i++)
+        stats.motion[i] = run.settings.motion[i];
     if (run.show == VELVANE_SHOW_DOTS && stats.check[0] == 0)
         throw CliError("--show dots shows what the dot pass takes out, but it is off (--no-dot)");
 
@@ -245,7 +247,7 @@ RunStats filterFrames(FilterDescriptor *fd, FrameSource &source, const std::stri
     const size_t queue = (size_t)std::max(1, run.queueFrames);
     // In use at once: the frames sent and not yet out, one more, the frames
     // queued to the filter, one being read.
-    const size_t inLimit = kLookahead + 1 + 1 + queue + 1;
+    const size_t inLimit = kLookahead + stats.motion[0] + 1 + 1 + queue + 1;
     const size_t outLimit = queue + 2;
     auto makeFrame = [samples, planes, planeBytes] {
         FramePtr f(new HostFrame);
@@ -366,7 +368,7 @@ RunStats filterFrames(FilterDescriptor *fd, FrameSource &source, const std::stri
         std::unique_ptr<FrameFilter> filter =
             run.plugin ? pluginFilter(fd, width, height, stride, stats.track, stats.check)
                        : nativeFilter(width, height, stride, stats.track, stats.check, stats.strength, run.show,
-                                      run.threads, run.cpuMask, stats.moving);
+                                      run.threads, run.cpuMask, stats.moving, stats.motion);
         int measurements = 0;
         std::deque<FramePtr> sent; // in display order, until their filtered frame is out
         bool ended = false;

@@ -72,6 +72,7 @@ struct RunStats {
     int32_t check[VV_CHECK_COUNT] = {};
     int strength = VELVANE_STRENGTH_CUSTOM;
     int32_t moving[3] = {}; // resolveMoving's: the thresholds where the picture moves
+    int32_t motion[2] = {}; // --mc-radius, --mc-strength (0: off, the default)
     std::vector<std::string> strengthNotes;
     size_t hostFrames = 0;      // host frame buffers the run made (its whole frame footprint)
     size_t hostFrameLimit = 0;  // the most it may make

@@ -406,6 +406,12 @@ void RunReport::frame(int64_t n, const ReportFrame *inputs, int count, const Rep
     lumaRemoved_.push_back((float)(sqrt((double)sy / (double)std::max<int64_t>(ny, 1)) * scale));
     chromaRemoved_.push_back((float)(sqrt((double)sc / (double)std::max<int64_t>(nc, 1)) * scale));
 
+    // The averaging along the motion.
+    const VelvaneMotionReport motion = strength ? strength->motion : VelvaneMotionReport{};
+    matched_.push_back(motion.matched_share);
+    vectors_.push_back(motion.mean_vector);
+    alongMotion_ = alongMotion_ || motion.noise > 0;
+
     // The settings in force, a new entry where automatic strength measured.
     if (strength && (scenes_.empty() || strength->strength.measurements != measurements_)) {
         measurements_ = strength->strength.measurements;
@@ -591,6 +597,35 @@ std::string RunReport::plots() const
         p.line(yMean, "luma");
         p.line(cMean, "chroma");
         p.legend({{"luma", "luma"}, {"chroma", "chroma"}, {"cut", "scene change"}});
+        html += p.svg();
+    }
+    if (alongMotion_) {
+        // The share of the moved neighbours averaged in, and how far they moved.
+        const int64_t bins = std::min<int64_t>(frames, kPlotBins), per = bins ? (frames + bins - 1) / bins : 1;
+        std::vector<std::pair<double, double>> share, length;
+        double top = 1;
+        for (int64_t b = 0; b * per < frames; b++) {
+            const int64_t s = b * per, e = std::min(frames, s + per);
+            double m = 0, v = 0;
+            for (int64_t i = s; i < e; i++) {
+                m += matched_[i];
+                v += vectors_[i];
+            }
+            const double mid = (double)(s + e) / 2.0;
+            share.push_back({mid, m / (double)(e - s)});
+            length.push_back({mid, v / (double)(e - s)});
+            top = std::max(top, v / (double)(e - s));
+        }
+        top *= 1.15;
+        for (auto &p : share)
+            p.second *= top;
+        Plot p("Following the motion: the mean length of the vectors to the next frame, and the share of the "
+               "moved neighbours averaged in (drawn to the same height: the top is 100 %)",
+               frames, rate_, top, "pixels a frame");
+        p.marks(cuts_, "cut");
+        p.line(length, "luma");
+        p.line(share, "chroma");
+        p.legend({{"luma", "vector length"}, {"chroma", "share averaged in"}, {"cut", "scene change"}});
         html += p.svg();
     }
     const bool automatic = strength_ == VELVANE_STRENGTH_AUTO;

@@ -93,6 +93,8 @@ private:
     int64_t segment_ = 25; // frames a picture stands for
     bool lengthKnown_ = false;
     std::vector<float> lumaRemoved_, chromaRemoved_; // RMS per frame, 8-bit code values
+    std::vector<float> matched_, vectors_;           // the averaging along the motion, per frame
+    bool alongMotion_ = false;                       // it ran on some frame
     std::vector<Scene> scenes_;
     std::vector<int64_t> cuts_; // frames that start a new scene
     SceneCuts sceneCuts_;

@@ -18,8 +18,9 @@
  *     velvane_close(&filter);
  *
  * Every output frame depends on its neighbours in time, so a frame comes out
- * once the two frames after it have gone in, or once the end of the clip has
- * been signalled; until then receiving says VELVANE_EAGAIN.
+ * once the two frames after it have gone in (mc_radius + 2 with the averaging
+ * along the motion), or once the end of the clip has been signalled; until
+ * then receiving says VELVANE_EAGAIN.
  *
  * Threads: an instance is used by one thread at a time (calls on one
  * instance must not overlap); any number of instances may work at once, in
@@ -141,7 +142,15 @@ typedef struct VelvaneSettings {
      * VELVANE_FROM_STRENGTH, as velvane_set_strength sets them: automatic
      * strength chooses them, the named strengths leave them off. */
     int moving_luma_low, moving_luma_high, moving_change;
-    int reserved[5]; /* 0: room for later settings (see "Growth" above) */
+    /* Averaging along the motion, before the rest: each field is matched
+     * against the same-parity fields of mc_radius frames on either side
+     * (0, the default: off; 1..4), and the matched neighbours are averaged in
+     * where they agree with the picture. mc_strength scales the matching
+     * thresholds, which follow the noise the matches show: 1..400 percent, 0
+     * for the default of 100. A frame comes out once mc_radius + 2 frames
+     * after it have gone in. The dot pass, where on, runs before it. */
+    int mc_radius, mc_strength;
+    int reserved[3]; /* 0: room for later settings (see "Growth" above) */
 } VelvaneSettings;
 
 /* Processor features the kernels may use; the default is every one the
@@ -274,6 +283,18 @@ typedef struct VelvaneMovingReport {
     int reserved[5];
 } VelvaneMovingReport;
 VELVANE_API int velvane_get_moving(const VelvaneFilter *filter, VelvaneMovingReport *report);
+
+/* What the averaging along the motion found for the last frame received
+ * (all 0 where it is off, or before the first frame): the share of the
+ * neighbours' blocks it averaged in (0..1, weighted by how well they
+ * matched), the mean length of the vectors to the next frame in pixels a
+ * frame, and the noise the closest matches show (standard deviation, 8-bit
+ * code values). */
+typedef struct VelvaneMotionReport {
+    float matched_share, mean_vector, noise;
+    int reserved[5];
+} VelvaneMotionReport;
+VELVANE_API int velvane_get_motion(const VelvaneFilter *filter, VelvaneMotionReport *report);
 
 /* Why the last call on the instance failed, or "" after a success. The
  * string belongs to the instance and stays valid until the next call on it

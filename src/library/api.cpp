@@ -104,6 +104,13 @@ std::string settingsProblem(const VelvaneSettings *s)
             return std::string(m.name) + " is " + std::to_string(m.v) + "; it must lie within 0.." +
                    std::to_string(m.hi) + (strength ? ", or be VELVANE_FROM_STRENGTH" : "");
     }
+    if (s->mc_radius < 0 || s->mc_radius > kMotionRadiusMax)
+        return "mc_radius is " + std::to_string(s->mc_radius) + "; it must lie within 0.." +
+               std::to_string(kMotionRadiusMax) + " (0: no averaging along the motion)";
+    if (s->mc_strength < 0 || s->mc_strength > kMotionStrengthMax)
+        return "mc_strength is " + std::to_string(s->mc_strength) + "; it must lie within 0.." +
+               std::to_string(kMotionStrengthMax) + " (percent; 0: the default, " +
+               std::to_string(kMotionStrengthDefault) + ")";
     if (s->show < VELVANE_SHOW_OUTPUT || s->show > VELVANE_SHOW_DOTS)
         return "show is " + std::to_string(s->show) + "; it must be one of VELVANE_SHOW_* (0..2)";
     if (s->show == VELVANE_SHOW_DOTS && s->dot_removal == 0)
@@ -146,6 +153,8 @@ StreamSettings streamSettings(const VelvaneSettings &s)
         *frame[i] = out.movingFromStrength[i] ? 0 : moving[i];
     }
     out.show = s.show;
+    out.motion.radius = s.mc_radius;
+    out.motion.strength = s.mc_strength ? s.mc_strength : kMotionStrengthDefault;
     return out;
 }
 
@@ -397,6 +406,18 @@ int velvane_get_settings(const VelvaneFilter *f, VelvaneSettings *settings)
 int velvane_get_moving(const VelvaneFilter *f, VelvaneMovingReport *report)
 {
     return answer(f, report, "report", [f] { return f->stream.movingReport(); });
+}
+
+int velvane_get_motion(const VelvaneFilter *f, VelvaneMotionReport *report)
+{
+    return answer(f, report, "report", [f] {
+        const MotionStats m = f->stream.motionStats();
+        VelvaneMotionReport r = {};
+        r.matched_share = m.matchedShare;
+        r.mean_vector = m.meanVector;
+        r.noise = m.noise;
+        return r;
+    });
 }
 
 int velvane_get_strength(const VelvaneFilter *f, VelvaneStrengthReport *report)

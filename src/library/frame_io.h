@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "common/cpu_flags.h"
+#include "common/tasks.h"
 #include "library/convert_kernels.h"
-#include "pipeline/tasks.h"
 #include "wavelet/dsp.h"
 #include "velvane/filter.h"
 #include "velvane/velvane.h"

@@ -40,7 +40,7 @@ int outcomeStatus(FrameOutcome o)
 } // namespace
 
 StreamFilter::StreamFilter(int width, int height, unsigned cpuFlags, const StreamSettings &s, int threads)
-    : width_(width), height_(height), stride_((width + 3) & ~3), instance_(new FilterInstance),
+    : width_(width), height_(height), stride_((width + 3) & ~3), cpuFlags_(cpuFlags), instance_(new FilterInstance),
       pool_(threads > 1 ? new ThreadPool(threads) : nullptr), tasks_(pool_ ? pool_->runner() : serialTasks()),
       settings_(s), io_(width, height, tasks_.workers, cpuFlags), output_((size_t)stride_ * (size_t)height)
 {
@@ -50,7 +50,7 @@ StreamFilter::StreamFilter(int width, int height, unsigned cpuFlags, const Strea
     instance_->maxWidth = instance_->maxHeight = kWaveLength;
     // The frames kept: n - 2 .. n + 2 and one being sent. Room for all of them
     // now, so that handing a frame back to the spares never allocates.
-    spare_.reserve(2 * kLookahead + 2);
+    spare_.reserve(2 * (kLookahead + kMotionRadiusMax) + 2);
     startInstance(*instance_, 2, cpuFlags, tasks_.workers);
     if (instance_->startupOutOfMemory)
         throw std::bad_alloc();
@@ -98,7 +98,7 @@ int StreamFilter::send(const VelvaneFrame *frame)
         return VELVANE_OK;
     }
     const int64_t end = first_ + (int64_t)window_.size();
-    if (end > next_ + kLookahead)
+    if (end > next_ + lookahead(settings_.motion))
         return fail(VELVANE_EAGAIN, "receive the filtered frames waiting before sending more");
     if (end >= INT32_MAX)
         return fail(VELVANE_EINVAL, "a clip holds at most 2147483647 frames");
@@ -119,6 +119,7 @@ int StreamFilter::send(const VelvaneFrame *frame)
     io_.toPixels(*frame, f.pixels.data(), stride_, tasks_, f.luma.data(), instance_->kernels.wavelet.copyLumaRow);
     f.userData = frame->user_data;
     f.sceneStart = false;
+    f.hasPrepared = f.hasAveraged = false;
     if (settings_.strength == Strength::Auto) {
         SceneSignature signature;
         sceneSignature(f.pixels.data(), width_, height_, stride_, &signature);
@@ -134,7 +135,7 @@ int StreamFilter::receive(VelvaneFrame &out)
     const int64_t end = first_ + (int64_t)window_.size();
     if (next_ >= end)
         return ended_ ? VELVANE_EOF : fail(VELVANE_EAGAIN, "send more frames first");
-    if (!ended_ && end <= next_ + kLookahead)
+    if (!ended_ && end <= next_ + lookahead(settings_.motion))
         return fail(VELVANE_EAGAIN, "send more frames first");
     const std::string problem = frameProblem(out, width_);
     if (!problem.empty())
@@ -170,13 +171,27 @@ int StreamFilter::receive(VelvaneFrame &out)
         },
         &to,
     };
-    const FrameSettings settings = settingsFor(next_);
+    FrameSettings settings = settingsFor(next_);
+    FrameSource along = source;
+    lastMotion_ = MotionStats{};
+    if (motionOn() && settings_.show != VELVANE_SHOW_DOTS) {
+        // The averaging along the motion works on frames after the dot pass,
+        // and the band averaging then on its frames.
+        averageAlongMotion(next_, settings.dot);
+        settings.dot = false;
+        along.frame = [](void *self, int32_t m) {
+            const Frame *f = static_cast<const StreamFilter *>(self)->windowFrame(m);
+            return f ? (f->hasAveraged ? f->averaged.data() : f->pixels.data()) : nullptr;
+        };
+        along.luma = nullptr;
+        lastMotion_ = windowFrame(next_)->motion;
+    }
     if (settings_.show == VELVANE_SHOW_DOTS) {
         showDots(next_, settings.dot);
     } else {
         // What is removed needs the whole filtered frame before it goes out.
         const bool removed = settings_.show == VELVANE_SHOW_REMOVED;
-        const FrameOutcome outcome = filterFrame(*instance_, job, settings, source, tasks_, removed ? nullptr : &sink);
+        const FrameOutcome outcome = filterFrame(*instance_, job, settings, along, tasks_, removed ? nullptr : &sink);
         if (outcome != FrameOutcome::Filtered)
             return fail(outcomeStatus(outcome),
                         "frame " + std::to_string(next_) + " could not be filtered: " + outcomeText(outcome));
@@ -189,8 +204,9 @@ int StreamFilter::receive(VelvaneFrame &out)
 
     out.user_data = window_[(size_t)(next_ - first_)].userData;
     next_++;
-    // Rebuilding frame n - 1 after a settings change reads n - 2.
-    while (first_ < next_ - kLookahead) {
+    // Rebuilding frame n - 1 after a settings change reads n - 2, and its
+    // motion-compensated averaging `radius` frames before that.
+    while (first_ < next_ - lookahead(settings_.motion)) {
         spare_.push_back(std::move(window_.front()));
         window_.pop_front();
         first_++;
@@ -208,6 +224,7 @@ void StreamFilter::flush()
     first_ = next_ = 0;
     ended_ = false;
     invalidateBandCache(instance_->cache);
+    forgetMotion();
     cuts_.reset();
     needMeasure_ = true;
     measuredAt_ = -1;
@@ -224,8 +241,10 @@ void StreamFilter::setSettings(const StreamSettings &s)
         cuts_.reset();
     }
     settings_ = s;
-    // Every cached band was built under the old settings.
+    // Every cached band was built under the old settings, and every frame
+    // averaged along the motion.
     invalidateBandCache(instance_->cache);
+    forgetMotion();
 }
 
 void StreamFilter::measureScene(int64_t n)
@@ -298,6 +317,74 @@ void StreamFilter::showDots(int64_t n, bool dot)
         dotPass(instance_->kernels.wavelet, instance_->scratch.work, &job, previous, output_.data(), next);
     }
     removedView(cur, output_.data(), width_, height_, stride_);
+}
+
+void StreamFilter::forgetMotion()
+{
+    for (Frame &f : window_)
+        f.hasPrepared = f.hasAveraged = false;
+}
+
+MotionFrame &StreamFilter::prepared(int64_t m, bool dot)
+{
+    Frame &f = window_[(size_t)(m - first_)];
+    if (!f.prepared)
+        f.prepared.reset(new MotionFrame);
+    if (f.hasPrepared)
+        return *f.prepared;
+    const YcPixel *source = f.pixels.data();
+    if (dot) {
+        // The dot pass as the band averaging runs it: at either end of the
+        // clip the one neighbour there is stands for both.
+        dotted_.resize(f.pixels.size());
+        memcpy(dotted_.data(), source, dotted_.size() * sizeof(YcPixel));
+        const int64_t last = first_ + (int64_t)window_.size() - 1;
+        const bool hasPrevious = m > 0, hasNext = m < last;
+        const YcPixel *after = hasNext ? windowFrame(m + 1)->pixels.data() : nullptr;
+        const YcPixel *previous = hasPrevious ? windowFrame(m - 1)->pixels.data() : hasNext ? after : source;
+        const YcPixel *next = hasNext ? after : previous;
+        const FrameJob job = jobFor(m, last + 1);
+        dotPass(instance_->kernels.wavelet, instance_->scratch.work, &job, previous, dotted_.data(), next);
+        source = dotted_.data();
+    }
+    f.prepared->prepare(motion_->dsp(), source, width_, height_, stride_, tasks_);
+    f.hasPrepared = true;
+    return *f.prepared;
+}
+
+void StreamFilter::averageAlongMotion(int64_t n, bool dot)
+{
+    if (dot != motionDot_) {
+        forgetMotion();
+        invalidateBandCache(instance_->cache);
+        motionDot_ = dot;
+    }
+    if (!motion_)
+        motion_.reset(new MotionStage(cpuFlags_));
+    const int64_t last = first_ + (int64_t)window_.size() - 1;
+    const int32_t radius = settings_.motion.radius;
+    for (int64_t m = n - 1; m <= n + 1; m++) {
+        if (m < 0 || m < first_ || m > last)
+            continue;
+        Frame &f = window_[(size_t)(m - first_)];
+        if (f.hasAveraged)
+            continue;
+        const MotionFrame *before[kMotionRadiusMax] = {}, *after[kMotionRadiusMax] = {};
+        int32_t countBefore = 0, countAfter = 0;
+        for (int32_t k = 1; k <= radius; k++) {
+            if (m - k >= 0 && m - k >= first_)
+                before[countBefore++] = &prepared(m - k, dot);
+            if (m + k <= last)
+                after[countAfter++] = &prepared(m + k, dot);
+        }
+        const MotionFrame &cur = prepared(m, dot);
+        f.averaged.resize(f.pixels.size());
+        memcpy(f.averaged.data(), f.pixels.data(), f.averaged.size() * sizeof(YcPixel));
+        motion_->average(cur, before, countBefore, after, countAfter, settings_.motion, f.averaged.data(), stride_,
+                         tasks_);
+        f.motion = motion_->stats();
+        f.hasAveraged = true;
+    }
 }
 
 FrameSettings StreamFilter::inForce(bool *known) const

@@ -12,6 +12,7 @@
 
 #include "library/frame_io.h"
 #include "library/thread_pool.h"
+#include "motion/motion.h"
 #include "pipeline/instance.h"
 #include "pipeline/noise_level.h"
 #include "pipeline/settings.h"
@@ -32,13 +33,17 @@ struct StreamSettings {
     bool fromStrength[5] = {}; // luma low, luma high, chroma low, chroma high, dot pass
     bool movingFromStrength[3] = {}; // frame.moving's luma low, luma high, bound
     int show = VELVANE_SHOW_OUTPUT;
+    MotionSettings motion; // radius 0: no motion-compensated averaging
 };
 
 class StreamFilter {
 public:
     // Frames after output frame n that must have gone in before it can come
-    // out: its neighbour n + 1 is rebuilt from n + 2.
+    // out: its neighbour n + 1 is rebuilt from n + 2. The motion-compensated
+    // averaging of n + 1 reads `radius` frames beyond it, each after the dot
+    // pass, which reads the one after.
     static constexpr int kLookahead = 2;
+    static int lookahead(const MotionSettings &m) { return kLookahead + (m.radius > 0 ? m.radius : 0); }
 
     // Filters on `threads` threads (1 .. kMaxWorkers): the caller's and
     // threads - 1 of its own. Throws std::bad_alloc when its memory cannot be
@@ -60,6 +65,9 @@ public:
     VelvaneStrengthReport strengthReport() const;
     // The thresholds where the picture moves, for the same frame.
     VelvaneMovingReport movingReport() const;
+    // What the motion search found for the frame received last (zeros where
+    // the motion-compensated averaging is off).
+    MotionStats motionStats() const { return lastMotion_; }
     // The instance inside, for tests that make its allocations fail.
     FilterInstance &instance() { return *instance_; }
 
@@ -69,6 +77,12 @@ private:
         std::vector<int16_t> luma; // the pixels' luma alone, for the dot pass
         int64_t userData = 0;
         bool sceneStart = false; // automatic strength: a scene begins here
+        // The motion stage's copy of the frame after the dot pass, and the
+        // frame averaged along the motion, each once made.
+        std::unique_ptr<MotionFrame> prepared;
+        std::vector<YcPixel> averaged;
+        bool hasPrepared = false, hasAveraged = false;
+        MotionStats motion;
     };
     int fail(int status, std::string why);
     // Output frame n of a clip of frameCount frames, into output_.
@@ -84,8 +98,14 @@ private:
     FrameSettings inForce(bool *known) const;
     void measureScene(int64_t n);
     void showDots(int64_t n, bool dot);
+    bool motionOn() const { return settings_.motion.radius > 0 && MotionStage::takes(width_, height_); }
+    // The motion-averaged frames around output frame n, made where missing.
+    void averageAlongMotion(int64_t n, bool dot);
+    MotionFrame &prepared(int64_t m, bool dot);
+    void forgetMotion();
 
     const int width_, height_, stride_;
+    const unsigned cpuFlags_;
     std::unique_ptr<FilterInstance> instance_;
     std::unique_ptr<ThreadPool> pool_; // none for one thread
     TaskRunner tasks_;
@@ -107,6 +127,11 @@ private:
     int64_t measuredAt_ = -1;
     int measurements_ = 0;
     bool bandsDot_ = false; // the dot pass of the frames in the band cache
+
+    std::unique_ptr<MotionStage> motion_;
+    std::vector<YcPixel> dotted_; // a frame after the dot pass, for the motion stage
+    bool motionDot_ = false;      // the dot pass of the motion stage's frames
+    MotionStats lastMotion_;
 };
 
 } // namespace velvane

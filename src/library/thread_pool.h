@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "pipeline/tasks.h"
+#include "common/tasks.h"
 
 namespace velvane {
 

@@ -3,11 +3,11 @@
 
 #include <stdint.h>
 
+#include "common/tasks.h"
 #include "nr/borders.h"
 #include "nr/dsp.h"
 #include "pipeline/band_cache.h"
 #include "pipeline/settings.h"
-#include "pipeline/tasks.h"
 #include "velvane/filter.h"
 
 namespace velvane {

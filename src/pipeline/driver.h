@@ -3,10 +3,10 @@
 
 #include <stdint.h>
 
+#include "common/tasks.h"
 #include "nr/average.h"
 #include "pipeline/instance.h"
 #include "pipeline/settings.h"
-#include "pipeline/tasks.h"
 #include "velvane/filter.h"
 
 namespace velvane {

@@ -233,6 +233,13 @@ TEST(Options, UsageErrors)
         {"--moving", "2,3,1x", "a", "b"},
         {"--moving", "2,3,-1", "a", "b"},
         {"--moving", "2,3,1", "--module", "x.so", "a", "b"},
+        {"--mc-radius", "5", "a", "b"},
+        {"--mc-radius", "-1", "a", "b"},
+        {"--mc-radius", "two", "a", "b"},
+        {"--mc-strength", "0", "a", "b"},
+        {"--mc-strength", "401", "a", "b"},
+        {"--mc-radius", "2", "--module", "x.so", "a", "b"},
+        {"--mc-strength", "50", "--module", "x.so", "a", "b"},
         {"demo", "--frames", "1"},
     };
     for (const auto &args : bad) {
@@ -241,6 +248,15 @@ TEST(Options, UsageErrors)
         EXPECT_EQ(cl.exitCode, 2) << ::testing::PrintToString(args);
         EXPECT_FALSE(cl.message.empty());
     }
+    // The averaging along the motion: its range and where it belongs are named.
+    EXPECT_NE(parse({"--mc-radius", "5", "a", "b"}).message.find("--mc-radius"), std::string::npos);
+    EXPECT_NE(parse({"--mc-radius", "2", "--module", "x.so", "a", "b"}).message.find("native library"),
+              std::string::npos);
+    const CommandLine mc = parse({"--mc-radius", "3", "--mc-strength", "150", "a", "b"});
+    EXPECT_EQ(mc.action, CommandLine::Filter);
+    EXPECT_EQ(mc.settings.motion[0], 3);
+    EXPECT_EQ(mc.settings.motion[1], 150);
+    EXPECT_EQ(motionOptions(mc.settings.motion.data()), " --mc-radius 3 --mc-strength 150");
     // An unknown option is named alone, not the words it pushed out of place.
     for (const auto &args : std::vector<std::vector<std::string>>{{"--strenght", "5", "in.y4m", "out.y4m"},
                                                                    {"--hue", "-3", "--strenght=5", "in.y4m", "out.y4m"},

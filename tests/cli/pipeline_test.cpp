@@ -168,6 +168,18 @@ TEST(Pipeline, MemoryStaysFlatOnALongClip)
     EXPECT_LE(longRun.stats.hostFrames, longRun.stats.hostFrameLimit);
     EXPECT_LE(longRun.stats.hostFrameLimit, 20u);
     EXPECT_EQ(longRun.stats.hostFrameLimit, shortRun.stats.hostFrameLimit);
+
+    // The averaging along the motion holds more frames, and still a fixed number.
+    FilterRun motion;
+    motion.settings.motion = {3, 0};
+    const std::string big = "YUV4MPEG2 W96 H64 C422";
+    Result shortMotion = runOnPipe(makeStream(big, 12, 3), motion);
+    Result longMotion = runOnPipe(makeStream(big, 400, 4), motion);
+    EXPECT_EQ(shortMotion.stats.frames, 12);
+    EXPECT_EQ(longMotion.stats.frames, 400);
+    EXPECT_LE(longMotion.stats.hostFrames, longMotion.stats.hostFrameLimit);
+    EXPECT_EQ(longMotion.stats.hostFrameLimit, shortMotion.stats.hostFrameLimit);
+    EXPECT_LE(longMotion.stats.hostFrameLimit, 24u);
 }
 
 TEST(Pipeline, TruncatedInputKeepsTheWholeFramesBeforeIt)

@@ -18,8 +18,12 @@ ffmpeg -v error -f lavfi -i "testsrc2=size=720x480:rate=30000/1001" -vf "noise=a
   -frames:v 6 -pix_fmt yuv422p ntsc.y4m
 ffmpeg -v error -f lavfi -i "testsrc2=size=720x576:rate=25" -vf "noise=alls=12:allf=t,setfield=tff" \
   -frames:v 6 -pix_fmt yuv422p pal.y4m
+# A small one for the averaging along the motion, whose work grows with the radius.
+ffmpeg -v error -f lavfi -i "testsrc2=size=352x288:rate=25" -vf "noise=alls=12:allf=t,setfield=tff" \
+  -frames:v 6 -pix_fmt yuv422p cif.y4m
 
-# filter NAME [RUNNER ...] -- [OPTION ...]: every clip at both strengths into NAME-*.y4m
+# filter NAME [RUNNER ...] -- [OPTION ...]: every clip at both strengths, and the small one averaged
+# along the motion, into NAME-*.y4m
 filter() {
   local name=$1 runner=() options=()
   shift
@@ -36,6 +40,8 @@ filter() {
     "${runner[@]}" "$velvane" -q --threads 2 ${options[@]+"${options[@]}"} --strength auto "$clip.y4m" \
       "$name-$clip-auto.y4m"
   done
+  # The averaging along the motion: its search, compensation and weighting kernels.
+  "${runner[@]}" "$velvane" -q --threads 2 ${options[@]+"${options[@]}"} --mc-radius 2 cif.y4m "$name-cif-mc.y4m"
 }
 # same NAME: its frames are this processor's own
 same() {

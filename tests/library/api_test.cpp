@@ -113,8 +113,8 @@ TEST(Api, RefusesWhatItCannotTakeWithAMessage)
     c.settings.ccir_black = 2;
     refused(c, "ccir_black is 2; it must be 0 or 1");
     c = configFor(64, 32);
-    c.settings.reserved[4] = 1;
-    refused(c, "settings.reserved[4] is 1; it must be 0");
+    c.settings.reserved[2] = 1;
+    refused(c, "settings.reserved[2] is 1; it must be 0");
     c = configFor(64, 32);
     c.reserved[0] = -1;
     refused(c, "config.reserved[0] is -1; it must be 0");

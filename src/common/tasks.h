@@ -1,8 +1,8 @@
 // Work split into jobs that may run at once, on whatever threads the host
 // gives. The processing only splits its stages into independent jobs; the
 // plug-in runs them on the host's thread, the library on a pool of its own.
-#ifndef VELVANE_PIPELINE_TASKS_H
-#define VELVANE_PIPELINE_TASKS_H
+#ifndef VELVANE_COMMON_TASKS_H
+#define VELVANE_COMMON_TASKS_H
 
 #include <stdint.h>
 

@@ -1,4 +1,4 @@
-#include "pipeline/tasks.h"
+#include "common/tasks.h"
 
 namespace velvane {
 namespace {

@@ -1,0 +1,83 @@
+// Kernels of the motion-compensated averaging: block matching on 8-bit search
+// planes, and the windowed accumulation and weighted mean of compensated
+// fields in 16-bit samples.
+#ifndef VELVANE_MOTION_DSP_H
+#define VELVANE_MOTION_DSP_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+namespace velvane {
+
+// Samples of the compensation planes lie within this range (the search and
+// the averaging clamp to it), so that the sum of four of them plus rounding
+// fits 16 bits.
+constexpr int16_t kMotionSampleMin = -8192, kMotionSampleMax = 8191;
+
+// Sum of absolute differences of a block 16 samples wide and `rows` rows high
+// (1 .. 64) of `a` and `b`, rows `aStride` and `bStride` bytes apart. Reads
+// exactly 16 bytes of each row.
+using Sad16Fn = uint32_t (*)(const uint8_t *a, ptrdiff_t aStride, const uint8_t *b, ptrdiff_t bStride,
+                             int32_t rows);
+
+// `rows` rows (1 .. 8) of 16 pixels of one compensated block, row r of each
+// pointer `r` strides on (the weights 16 apart), each row as follows. For each plane c (y, cb, cr)
+// the prediction p = the sample at ref[c][i] when fracX and fracY are 0,
+// (a + b + 1) >> 1 of it and its right neighbour (fracX 1) or the one below,
+// `refStride` samples on (fracY 1), and (a + b + c + d + 2) >> 2 of the four
+// (both 1). With d = |p_y - cur[0][i]| and e the larger of |p_cb - cur[1][i]|
+// and |p_cr - cur[2][i]|, the pixel's weight is weight[i] where d <= gate and
+// e <= chromaGate, weight[i] >> 1 where d <= 2 x gate and e <= 2 x
+// chromaGate, else 0; then acc[c][i] += weight x p and wsum[i] += weight, in
+// 32 bits. ref and cur samples lie within kMotionSampleMin ..
+// kMotionSampleMax, weights within 0 .. 4096, the gates within 0 .. 16383.
+struct CompensateRowsArgs {
+    const int16_t *ref[3];
+    ptrdiff_t refStride;
+    int32_t fracX, fracY;
+    const int16_t *cur[3]; // 16 samples each
+    ptrdiff_t curStride;
+    const int16_t *weight; // 16 weights a row
+    int16_t gate, chromaGate;
+    int32_t *acc[3];       // 16 sums each
+    int32_t *wsum;         // 16 weights summed
+    ptrdiff_t accStride;   // of acc and wsum
+    int32_t rows;
+};
+using CompensateRowsFn = void (*)(const CompensateRowsArgs *a);
+
+// The weighted mean of `count` samples: dst[i] = the nearest integer (ties to
+// even) of (float)(cur[i] x curWeight + acc[i]) x (1.0f / (float)(curWeight +
+// wsum[i])), each step a float operation as written. curWeight lies within
+// 1 .. 32767, wsum >= 0, the sums within 32 bits and the mean within 16 bits.
+using ResolveRowFn = void (*)(int16_t *dst, const int16_t *cur, const int32_t *acc, const int32_t *wsum,
+                              int32_t curWeight, int32_t count);
+
+// The half-pixel search planes of one row: for x < count, h[x] = (a[x] +
+// a[x + 1] + 1) >> 1, v[x] = (a[x] + b[x] + 1) >> 1 and d[x] = (a[x] + a[x +
+// 1] + b[x] + b[x + 1] + 2) >> 2, b being the row below a. Reads a and b up
+// to index count.
+using HalfPixelRowFn = void (*)(uint8_t *h, uint8_t *v, uint8_t *d, const uint8_t *a, const uint8_t *b,
+                                int32_t count);
+
+// Kernel table of the motion stage. Every slot holds the scalar reference
+// (suffix C) after init, then the fastest version the CPU flags allow.
+struct MotionDsp {
+    Sad16Fn sad16;
+    CompensateRowsFn compensateRows;
+    ResolveRowFn resolveRow;
+    HalfPixelRowFn halfPixelRow;
+};
+
+uint32_t sad16C(const uint8_t *a, ptrdiff_t aStride, const uint8_t *b, ptrdiff_t bStride, int32_t rows);
+void compensateRowsC(const CompensateRowsArgs *a);
+void resolveRowC(int16_t *dst, const int16_t *cur, const int32_t *acc, const int32_t *wsum, int32_t curWeight,
+                 int32_t count);
+
+void halfPixelRowC(uint8_t *h, uint8_t *v, uint8_t *d, const uint8_t *a, const uint8_t *b, int32_t count);
+
+void motionDspInit(MotionDsp *table, unsigned cpuFlags);
+
+} // namespace velvane
+
+#endif

@@ -1,0 +1,16 @@
+#include "motion/dsp.h"
+
+#include "motion/x86/dsp_x86.h"
+
+namespace velvane {
+
+void motionDspInit(MotionDsp *table, unsigned cpuFlags)
+{
+    table->sad16 = sad16C;
+    table->compensateRows = compensateRowsC;
+    table->resolveRow = resolveRowC;
+    table->halfPixelRow = halfPixelRowC;
+    motionDspInitX86(table, cpuFlags);
+}
+
+} // namespace velvane

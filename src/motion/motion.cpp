@@ -1,0 +1,491 @@
+#include "motion/motion.h"
+
+#include <math.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+
+#include "velvane/velvane.h"
+
+namespace velvane {
+namespace {
+
+constexpr int32_t kLevel1Pad = 32, kLevel2Pad = 16;
+constexpr int32_t kCoarseRange = 4;   // full pixels either way at the coarsest level
+constexpr int32_t kVectorMax = 32;    // full pixels either way at the finest
+constexpr int32_t kFullWeight = 8;    // a block's weight where it matches well
+constexpr int32_t kWindowSum = 512;   // the windows over one pixel: 32 across x 16 down
+constexpr int32_t kCurrentWeight = kWindowSum * kFullWeight;
+
+// A block's window is 32 x 16 pixels: across, 1, 3, .. 31, 31, .. 3, 1 (pairs
+// 16 apart sum to 32); down, 1, 3, .. 15, 15, .. 1 (pairs 8 apart sum to 16).
+// A cell of 16 x 8 lies under a quarter of the windows of four blocks; the
+// quarter of block q (0 left top, 1 right top, 2 left bottom, 3 right
+// bottom) at row r and column t of the cell, at 16r + t:
+struct QuarterTable {
+    int16_t w[4][8 * 16];
+    constexpr QuarterTable() : w()
+    {
+        for (int q = 0; q < 4; q++)
+            for (int r = 0; r < 8; r++)
+                for (int t = 0; t < 16; t++) {
+                    // The left top block's window holds the cell in its right bottom quarter.
+                    const int x = (q & 1) ? t : t + 16, y = (q >> 1) ? r : r + 8;
+                    const int wx = x < 16 ? 2 * x + 1 : 63 - 2 * x, wy = y < 8 ? 2 * y + 1 : 31 - 2 * y;
+                    w[q][16 * r + t] = (int16_t)(wx * wy);
+                }
+    }
+};
+constexpr QuarterTable kQuarterTable;
+constexpr const int16_t (&kQuarter)[4][8 * 16] = kQuarterTable.w;
+
+inline int32_t clampInt(int32_t v, int32_t lo, int32_t hi) { return v < lo ? lo : v > hi ? hi : v; }
+
+void allocate(MotionFrame::Plane8 &p, int32_t width, int32_t height, int32_t pad)
+{
+    p.width = width;
+    p.height = height;
+    p.pad = pad;
+    p.pitch = width + 2 * pad;
+    p.data.resize((size_t)p.pitch * (size_t)(height + 2 * pad));
+}
+
+// Copies the edge samples of a plane (width x height inside `pad`) outward.
+template <class T> void replicateEdges(T *origin, ptrdiff_t pitch, int32_t width, int32_t height, int32_t pad)
+{
+    for (int32_t y = 0; y < height; y++) {
+        T *row = origin + y * pitch;
+        for (int32_t x = 1; x <= pad; x++) {
+            row[-x] = row[0];
+            row[width - 1 + x] = row[width - 1];
+        }
+    }
+    const size_t bytes = (size_t)(width + 2 * pad) * sizeof(T);
+    for (int32_t y = 1; y <= pad; y++) {
+        memcpy(origin - pad - y * pitch, origin - pad, bytes);
+        memcpy(origin - pad + (height - 1 + y) * pitch, origin - pad + (height - 1) * pitch, bytes);
+    }
+}
+
+void replicateEdges(MotionFrame::Plane8 &p) { replicateEdges(p.at(0, 0), p.pitch, p.width, p.height, p.pad); }
+
+// Half of `src` in each direction, rounded, edges replicated.
+void halve(const MotionFrame::Plane8 &src, MotionFrame::Plane8 &dst, int32_t pad)
+{
+    allocate(dst, (src.width + 1) / 2, (src.height + 1) / 2, pad);
+    for (int32_t y = 0; y < dst.height; y++) {
+        const uint8_t *a = src.at(0, 2 * y), *b = src.at(0, 2 * y + 1);
+        uint8_t *d = dst.at(0, y);
+        for (int32_t x = 0; x < dst.width; x++)
+            d[x] = (uint8_t)((a[2 * x] + a[2 * x + 1] + b[2 * x] + b[2 * x + 1] + 2) >> 2);
+    }
+    replicateEdges(dst);
+}
+
+void prepareField(const MotionDsp &dsp, MotionFrame &m, int f, const YcPixel *pixels, int32_t stride)
+{
+    MotionFrame::Field &fd = m.field[f];
+    const int32_t width = m.width, pad = MotionFrame::kPad;
+    fd.height = (m.height - f + 1) / 2;
+    const size_t planeSize = (size_t)m.pitch * (size_t)(fd.height + 2 * pad);
+    for (auto &s : fd.samples)
+        s.resize(planeSize);
+    for (auto &p : fd.search)
+        allocate(p, width, fd.height, pad);
+    for (int32_t y = 0; y < fd.height; y++) {
+        const YcPixel *src = pixels + (ptrdiff_t)(2 * y + f) * stride;
+        const ptrdiff_t at = (ptrdiff_t)(y + pad) * m.pitch + pad;
+        int16_t *py = fd.samples[0].data() + at, *pb = fd.samples[1].data() + at, *pr = fd.samples[2].data() + at;
+        uint8_t *s8 = fd.search[0].at(0, y);
+        for (int32_t x = 0; x < width; x++) {
+            const int32_t v = std::min<int32_t>(std::max<int32_t>(src[x].y, kMotionSampleMin), kMotionSampleMax);
+            py[x] = (int16_t)v;
+            pb[x] = (int16_t)std::min<int32_t>(std::max<int32_t>(src[x].cb, kMotionSampleMin), kMotionSampleMax);
+            pr[x] = (int16_t)std::min<int32_t>(std::max<int32_t>(src[x].cr, kMotionSampleMin), kMotionSampleMax);
+            // The search plane's clamp to 0..255 after the one above: the same as
+            // from the sample itself, since 8191 + 8 >> 4 is above 255 and -8192 below 0.
+            s8[x] = (uint8_t)std::min<int32_t>(std::max<int32_t>((v + 8) >> 4, 0), 255);
+        }
+    }
+    for (int c = 0; c < 3; c++)
+        replicateEdges(fd.samples[c].data() + (ptrdiff_t)pad * m.pitch + pad, m.pitch, width, fd.height, pad);
+    replicateEdges(fd.search[0]);
+    // Half-pixel planes over the whole padded area; the last column and row
+    // take the sample itself for the one beyond.
+    const MotionFrame::Plane8 &s = fd.search[0];
+    const ptrdiff_t pitch = s.pitch;
+    const int32_t n = (int32_t)pitch;
+    for (int32_t y = -pad; y < fd.height + pad; y++) {
+        const uint8_t *a = s.at(-pad, y);
+        const uint8_t *b = y == fd.height + pad - 1 ? a : a + pitch;
+        uint8_t *h = fd.search[1].at(-pad, y), *v = fd.search[2].at(-pad, y), *d = fd.search[3].at(-pad, y);
+        dsp.halfPixelRow(h, v, d, a, b, n - 1);
+        h[n - 1] = a[n - 1];
+        v[n - 1] = (uint8_t)((a[n - 1] + b[n - 1] + 1) >> 1);
+        d[n - 1] = v[n - 1];
+    }
+    halve(fd.search[0], fd.level1, kLevel1Pad);
+    halve(fd.level1, fd.level2, kLevel2Pad);
+}
+
+} // namespace
+
+void MotionFrame::prepare(const MotionDsp &dsp, const YcPixel *pixels, int32_t w, int32_t h, int32_t stride,
+                          const TaskRunner &tasks)
+{
+    width = w;
+    height = h;
+    pitch = w + 2 * kPad;
+    auto job = [&](int32_t f, int32_t) { prepareField(dsp, *this, f, pixels, stride); };
+    runTasks(tasks, 2, job);
+}
+
+MotionStage::MotionStage(unsigned cpuFlags) { motionDspInit(&dsp_, cpuFlags); }
+
+namespace {
+
+// Geometry of a block grid over a plane: blocks of 16 x 8 whose origins are
+// clamped inside it.
+inline int32_t originX(int32_t x, int32_t width) { return clampInt(x, 0, width - 16); }
+inline int32_t originY(int32_t y, int32_t height) { return clampInt(y, 0, height - 8); }
+
+struct Candidate {
+    int32_t dx, dy;
+    uint32_t sad;
+};
+
+// Keeps the better of `best` and (dx, dy) at `level` (full pixels of the
+// plane), the earlier on a tie.
+// The vectors one block has tried: a vector tried again cannot beat the best
+// (its cost was no lower than the best then, and the best only falls), so
+// it is skipped.
+struct Tried {
+    int32_t v[32];
+    int n = 0;
+    bool add(int32_t dx, int32_t dy)
+    {
+        const int32_t key = dx * 1024 + dy;
+        for (int i = 0; i < n; i++)
+            if (v[i] == key)
+                return false;
+        if (n < 32)
+            v[n++] = key;
+        return true;
+    }
+};
+
+inline void tryVector(const MotionDsp &dsp, const MotionFrame::Plane8 &cur, const MotionFrame::Plane8 &ref,
+                      int32_t ox, int32_t oy, int32_t dx, int32_t dy, int32_t range, Candidate &best,
+                      Tried *tried = nullptr)
+{
+    dx = clampInt(dx, -range, range);
+    dy = clampInt(dy, -range, range);
+    if (best.sad != UINT32_MAX && dx == best.dx && dy == best.dy)
+        return;
+    if (tried && !tried->add(dx, dy))
+        return;
+    const uint32_t sad = dsp.sad16(cur.at(ox, oy), cur.pitch, ref.at(ox + dx, oy + dy), ref.pitch, 8);
+    if (sad < best.sad)
+        best = {dx, dy, sad};
+}
+
+} // namespace
+
+void MotionStage::searchCoarse(const MotionFrame &cur, Search &s) const
+{
+    const MotionFrame::Field &cf = cur.field[s.field], &rf = s.ref->field[s.field];
+    // Level 2: every vector within the range.
+    const MotionFrame::Plane8 &c2 = cf.level2, &r2 = rf.level2;
+    const int32_t n2x = (c2.width + 15) / 16, n2y = (c2.height + 7) / 8;
+    s.level2.resize((size_t)n2x * (size_t)n2y);
+    for (int32_t b = 0; b < n2y; b++)
+        for (int32_t a = 0; a < n2x; a++) {
+            const int32_t ox = originX(16 * a, c2.width), oy = originY(8 * b, c2.height);
+            Candidate best = {0, 0, UINT32_MAX};
+            tryVector(dsp_, c2, r2, ox, oy, 0, 0, kCoarseRange, best);
+            for (int32_t dy = -kCoarseRange; dy <= kCoarseRange; dy++)
+                for (int32_t dx = -kCoarseRange; dx <= kCoarseRange; dx++)
+                    tryVector(dsp_, c2, r2, ox, oy, dx, dy, kCoarseRange, best);
+            s.level2[(size_t)b * n2x + a] = {(int16_t)best.dx, (int16_t)best.dy, best.sad};
+        }
+    // Level 1: the doubled vectors of the nearest coarse blocks, refined.
+    const MotionFrame::Plane8 &c1 = cf.level1, &r1 = rf.level1;
+    const int32_t n1x = (c1.width + 15) / 16, n1y = (c1.height + 7) / 8;
+    const int32_t range1 = 2 * kCoarseRange + 1;
+    s.level1.resize((size_t)n1x * (size_t)n1y);
+    for (int32_t b = 0; b < n1y; b++)
+        for (int32_t a = 0; a < n1x; a++) {
+            const int32_t ox = originX(16 * a, c1.width), oy = originY(8 * b, c1.height);
+            const int32_t ca = clampInt((ox + 8) / 2 / 16, 0, n2x - 1), cb = clampInt((oy + 4) / 2 / 8, 0, n2y - 1);
+            Candidate best = {0, 0, UINT32_MAX};
+            Tried tried;
+            tryVector(dsp_, c1, r1, ox, oy, 0, 0, range1, best, &tried);
+            static const int kNear[5][2] = {{0, 0}, {-1, 0}, {1, 0}, {0, -1}, {0, 1}};
+            for (const auto &k : kNear) {
+                const int32_t na = ca + k[0], nb = cb + k[1];
+                if (na < 0 || na >= n2x || nb < 0 || nb >= n2y)
+                    continue;
+                const Block &v = s.level2[(size_t)nb * n2x + na];
+                tryVector(dsp_, c1, r1, ox, oy, 2 * v.dx, 2 * v.dy, range1, best, &tried);
+            }
+            const Candidate centre = best;
+            for (int32_t dy = -1; dy <= 1; dy++)
+                for (int32_t dx = -1; dx <= 1; dx++)
+                    tryVector(dsp_, c1, r1, ox, oy, centre.dx + dx, centre.dy + dy, range1, best, &tried);
+            s.level1[(size_t)b * n1x + a] = {(int16_t)best.dx, (int16_t)best.dy, best.sad};
+        }
+}
+
+void MotionStage::searchRow(const MotionFrame &cur, Search &s, int32_t j) const
+{
+    const MotionFrame::Field &cf = cur.field[s.field], &rf = s.ref->field[s.field];
+    const MotionFrame::Plane8 &c0 = cf.search[0], &c1 = cf.level1;
+    const int32_t width = cur.width, height = cf.height;
+    const int32_t nbx = (width + 15) / 16 + 1;
+    const int32_t n1x = (c1.width + 15) / 16, n1y = (c1.height + 7) / 8;
+    const int32_t oy = originY(8 * j - 4, height);
+    for (int32_t i = 0; i < nbx; i++) {
+        const int32_t ox = originX(16 * i - 8, width);
+        const int32_t ca = clampInt((ox + 8) / 2 / 16, 0, n1x - 1), cb = clampInt((oy + 4) / 2 / 8, 0, n1y - 1);
+        Candidate best = {0, 0, UINT32_MAX};
+        Tried tried;
+        const MotionFrame::Plane8 &r0 = rf.search[0];
+        tryVector(dsp_, c0, r0, ox, oy, 0, 0, kVectorMax, best, &tried);
+        static const int kNear[5][2] = {{0, 0}, {-1, 0}, {1, 0}, {0, -1}, {0, 1}};
+        for (const auto &k : kNear) {
+            const int32_t na = ca + k[0], nb = cb + k[1];
+            if (na < 0 || na >= n1x || nb < 0 || nb >= n1y)
+                continue;
+            const Block &v = s.level1[(size_t)nb * n1x + na];
+            tryVector(dsp_, c0, r0, ox, oy, 2 * v.dx, 2 * v.dy, kVectorMax, best, &tried);
+        }
+        // One pixel either way across and down, then the diagonal between
+        // the better sides.
+        {
+            const Candidate centre = best;
+            auto tryWhole = [&](int32_t dx, int32_t dy) {
+                const uint32_t before = best.sad;
+                tryVector(dsp_, c0, r0, ox, oy, dx, dy, kVectorMax, best, &tried);
+                return best.sad < before;
+            };
+            int32_t sx = -1, sy = -1;
+            if (tryWhole(centre.dx + 1, centre.dy) || !tryWhole(centre.dx - 1, centre.dy))
+                sx = 1;
+            if (tryWhole(centre.dx, centre.dy + 1) || !tryWhole(centre.dx, centre.dy - 1))
+                sy = 1;
+            tryWhole(centre.dx + sx, centre.dy + sy);
+        }
+        // Half pixels around the best whole one, from the shifted planes: the
+        // same pattern.
+        int32_t hx = 2 * best.dx, hy = 2 * best.dy;
+        uint32_t sad = best.sad;
+        const int32_t cx = hx, cy = hy;
+        auto tryHalf = [&](int32_t vx, int32_t vy) {
+            vx = clampInt(vx, -2 * kVectorMax, 2 * kVectorMax);
+            vy = clampInt(vy, -2 * kVectorMax, 2 * kVectorMax);
+            if ((vx & 1) == 0 && (vy & 1) == 0)
+                return false;
+            const MotionFrame::Plane8 &r = rf.search[(vx & 1) + 2 * (vy & 1)];
+            const uint32_t v = dsp_.sad16(c0.at(ox, oy), c0.pitch, r.at(ox + (vx >> 1), oy + (vy >> 1)), r.pitch, 8);
+            if (v >= sad)
+                return false;
+            sad = v;
+            hx = vx;
+            hy = vy;
+            return true;
+        };
+        int32_t sx = -1, sy = -1;
+        if (tryHalf(cx + 1, cy) || !tryHalf(cx - 1, cy))
+            sx = 1;
+        if (tryHalf(cx, cy + 1) || !tryHalf(cx, cy - 1))
+            sy = 1;
+        tryHalf(cx + sx, cy + sy);
+        s.level0[(size_t)j * nbx + i] = {(int16_t)hx, (int16_t)hy, sad};
+    }
+}
+
+void MotionStage::average(const MotionFrame &cur, const MotionFrame *const *before, int32_t countBefore,
+                          const MotionFrame *const *after, int32_t countAfter, const MotionSettings &settings,
+                          YcPixel *out, int32_t stride, const TaskRunner &tasks)
+{
+    const int32_t width = cur.width;
+    // The searches: each neighbour, each field. Distance 1 ones come first.
+    std::vector<const MotionFrame *> refs;
+    std::vector<int32_t> distance, side;
+    for (int32_t k = 0; k < kMotionRadiusMax; k++) {
+        if (k < countBefore && before[k] && k < settings.radius) {
+            refs.push_back(before[k]);
+            distance.push_back(k + 1);
+            side.push_back(0);
+        }
+        if (k < countAfter && after[k] && k < settings.radius) {
+            refs.push_back(after[k]);
+            distance.push_back(k + 1);
+            side.push_back(1);
+        }
+    }
+    const size_t count = refs.size() * 2;
+    // The vectors to the next frame (its first field) go into the report.
+    size_t nextSearch = SIZE_MAX;
+    for (size_t k = 0; k < refs.size(); k++)
+        if (side[k] == 1 && distance[k] == 1)
+            nextSearch = 2 * k;
+    if (searches_.size() < count)
+        searches_.resize(count);
+    const int32_t nbx = (width + 15) / 16 + 1;
+    int32_t nby[2];
+    for (int f = 0; f < 2; f++)
+        nby[f] = (cur.field[f].height + 7) / 8 + 1;
+    for (size_t k = 0; k < count; k++) {
+        Search &s = searches_[k];
+        s.ref = refs[k / 2];
+        s.field = (int32_t)(k % 2);
+        s.level0.resize((size_t)nbx * (size_t)nby[s.field]);
+        s.weight.resize(s.level0.size());
+    }
+    auto coarse = [&](int32_t k, int32_t) { searchCoarse(cur, searches_[(size_t)k]); };
+    runTasks(tasks, (int32_t)count, coarse);
+    // The finest level by rows of blocks of every search.
+    std::vector<std::pair<int32_t, int32_t>> rows;
+    for (size_t k = 0; k < count; k++)
+        for (int32_t j = 0; j < nby[k % 2]; j++)
+            rows.push_back({(int32_t)k, j});
+    auto fine = [&](int32_t r, int32_t) { searchRow(cur, searches_[(size_t)rows[(size_t)r].first], rows[(size_t)r].second); };
+    runTasks(tasks, (int32_t)rows.size(), fine);
+
+    // The noise the matches show: per side of distance 1, the lower quartile
+    // of the block costs; the lower of the two sides stands for the frame (a
+    // scene cut on one side leaves the other).
+    uint32_t base = UINT32_MAX;
+    for (int which = 0; which < 2; which++) {
+        std::vector<uint32_t> costs;
+        for (size_t k = 0; k < count; k++) {
+            if (distance[k / 2] != 1 || side[k / 2] != which)
+                continue;
+            for (const Block &b : searches_[k].level0)
+                costs.push_back(b.sad);
+        }
+        if (costs.empty())
+            continue;
+        std::nth_element(costs.begin(), costs.begin() + costs.size() / 4, costs.end());
+        base = std::min(base, costs[costs.size() / 4]);
+    }
+    // Blocks are 128 pixels: between half a code value and 20 of noise.
+    base = base == UINT32_MAX ? 128 : clampInt((int32_t)std::min<uint32_t>(base, 1u << 20), 64, 128 * 20);
+    const int64_t strength = settings.strength;
+    const int64_t full = (int64_t)base * 125 * strength / 10000, zero = (int64_t)base * 190 * strength / 10000;
+    int32_t gate = (int32_t)((int64_t)base * 442 * strength / 100000);
+    gate = clampInt(gate, 1, 16383);
+    // Chroma noise is often stronger than the luma's (tape): twice the room.
+    const int32_t chromaGate = clampInt(2 * gate, 1, 16383);
+
+    double weightSum = 0, vectorSum = 0;
+    int64_t vectorCount = 0;
+    for (size_t k = 0; k < count; k++) {
+        Search &s = searches_[k];
+        for (size_t b = 0; b < s.level0.size(); b++) {
+            const int64_t c = s.level0[b].sad;
+            int64_t w = c <= full ? kFullWeight : c >= zero ? 0 : (kFullWeight * (zero - c) + (zero - full) / 2) / (zero - full);
+            s.weight[b] = (uint8_t)w;
+            weightSum += (double)w;
+            if (k == nextSearch) {
+                vectorSum += sqrt((double)s.level0[b].dx * s.level0[b].dx + (double)s.level0[b].dy * s.level0[b].dy) / 2;
+                vectorCount++;
+            }
+        }
+    }
+    stats_.noise = (float)base / 128.0f;
+    size_t blocks = 0;
+    for (size_t k = 0; k < count; k++)
+        blocks += searches_[k].level0.size();
+    stats_.matchedShare = blocks ? (float)(weightSum / ((double)blocks * kFullWeight)) : 0.0f;
+    stats_.meanVector = vectorCount ? (float)(vectorSum / (double)vectorCount) : 0.0f;
+
+    // Compensation, by rows of cells of 16 x 8 field pixels. Each cell lies
+    // under the windows of four blocks; blocks with the same vector are
+    // compensated once, with their windows' weights summed.
+    const int32_t ncx = (width + 15) / 16, accPitch = ncx * 16;
+    int32_t ncy[2];
+    for (int f = 0; f < 2; f++)
+        ncy[f] = (cur.field[f].height + 7) / 8;
+    const int32_t workers = tasks.workers > 0 ? tasks.workers : 1;
+    if ((int32_t)work_.size() < workers)
+        work_.resize((size_t)workers);
+    for (auto &w : work_)
+        w.assign((size_t)accPitch * 8 * 4, 0);
+    auto cellRow = [&](int32_t index, int32_t worker) {
+        const int f = index < ncy[0] ? 0 : 1;
+        const int32_t cj = f ? index - ncy[0] : index;
+        const int32_t height = cur.field[f].height;
+        const int32_t rows = height - 8 * cj < 8 ? height - 8 * cj : 8;
+        std::vector<int32_t> &buffer = work_[(size_t)worker];
+        std::fill(buffer.begin(), buffer.end(), 0);
+        int32_t *acc[4];
+        for (int c = 0; c < 4; c++)
+            acc[c] = buffer.data() + (size_t)c * 8 * accPitch;
+        alignas(32) int16_t weight[8 * 16];
+        for (size_t k = (size_t)f; k < count; k += 2) {
+            const Search &s = searches_[k];
+            const MotionFrame &ref = *s.ref;
+            for (int32_t ci = 0; ci < ncx; ci++) {
+                // The four blocks over the cell: left top, right top, left bottom, right bottom.
+                size_t b[4];
+                for (int q = 0; q < 4; q++)
+                    b[q] = (size_t)(cj + (q >> 1)) * nbx + (size_t)(ci + (q & 1));
+                bool done[4] = {};
+                for (int q = 0; q < 4; q++) {
+                    if (done[q] || !s.weight[b[q]])
+                        continue;
+                    const Block &v = s.level0[b[q]];
+                    int same[4], n = 0;
+                    for (int o = q; o < 4; o++)
+                        if (!done[o] && s.weight[b[o]] && s.level0[b[o]].dx == v.dx && s.level0[b[o]].dy == v.dy) {
+                            done[o] = true;
+                            same[n++] = o;
+                        }
+                    CompensateRowsArgs a;
+                    a.refStride = ref.pitch;
+                    a.curStride = cur.pitch;
+                    a.accStride = accPitch;
+                    a.rows = rows;
+                    a.fracX = v.dx & 1;
+                    a.fracY = v.dy & 1;
+                    a.gate = (int16_t)gate;
+                    a.chromaGate = (int16_t)chromaGate;
+                    a.weight = weight;
+                    const int32_t x0 = 16 * ci, y0 = 8 * cj;
+                    const int16_t w0 = s.weight[b[same[0]]];
+                    for (int t = 0; t < 8 * 16; t++)
+                        weight[t] = (int16_t)(kQuarter[same[0]][t] * w0);
+                    for (int m = 1; m < n; m++) {
+                        const int16_t wm = s.weight[b[same[m]]];
+                        for (int t = 0; t < 8 * 16; t++)
+                            weight[t] = (int16_t)(weight[t] + kQuarter[same[m]][t] * wm);
+                    }
+                    for (int c = 0; c < 3; c++) {
+                        a.ref[c] = ref.sample(f, c, x0 + (v.dx >> 1), y0 + (v.dy >> 1));
+                        a.cur[c] = cur.sample(f, c, x0, y0);
+                        a.acc[c] = acc[c] + x0;
+                    }
+                    a.wsum = acc[3] + x0;
+                    dsp_.compensateRows(&a);
+                }
+            }
+        }
+        // The weighted means, written back into the frame's rows.
+        alignas(32) int16_t plane[3][VELVANE_MAX_WIDTH + 16];
+        for (int32_t r = 0; r < rows; r++) {
+            const int32_t y = 8 * cj + r;
+            for (int c = 0; c < 3; c++)
+                dsp_.resolveRow(plane[c], cur.sample(f, c, 0, y), acc[c] + (ptrdiff_t)r * accPitch,
+                                acc[3] + (ptrdiff_t)r * accPitch, kCurrentWeight, width);
+            YcPixel *o = out + (ptrdiff_t)(2 * y + f) * stride;
+            for (int32_t x = 0; x < width; x++)
+                o[x] = YcPixel{plane[0][x], plane[1][x], plane[2][x]};
+        }
+    };
+    runTasks(tasks, ncy[0] + ncy[1], cellRow);
+}
+
+} // namespace velvane

@@ -1,0 +1,86 @@
+// Scalar references of the motion kernels.
+#include <math.h>
+#include <stdlib.h>
+
+#include <algorithm>
+
+#include "motion/dsp.h"
+
+namespace velvane {
+
+uint32_t sad16C(const uint8_t *a, ptrdiff_t aStride, const uint8_t *b, ptrdiff_t bStride, int32_t rows)
+{
+    uint32_t sum = 0;
+    for (int32_t r = 0; r < rows; r++, a += aStride, b += bStride)
+        for (int i = 0; i < 16; i++)
+            sum += (uint32_t)abs(a[i] - b[i]);
+    return sum;
+}
+
+namespace {
+
+void compensateRowC(const CompensateRowsArgs *a)
+{
+    const ptrdiff_t dx = a->fracX ? 1 : 0, dy = a->fracY ? a->refStride : 0;
+    const int shift = (a->fracX ? 1 : 0) + (a->fracY ? 1 : 0);
+    const int32_t round = shift ? 1 << (shift - 1) : 0;
+    for (int i = 0; i < 16; i++) {
+        int32_t p[3];
+        for (int c = 0; c < 3; c++) {
+            const int16_t *r = a->ref[c] + i;
+            int32_t s = r[0];
+            if (a->fracX)
+                s += r[dx];
+            if (a->fracY)
+                s += r[dy] + (a->fracX ? r[dy + dx] : 0);
+            p[c] = (s + round) >> shift;
+        }
+        const int32_t d = abs(p[0] - a->cur[0][i]);
+        const int32_t e = std::max(abs(p[1] - a->cur[1][i]), abs(p[2] - a->cur[2][i]));
+        const int32_t w = d <= a->gate && e <= a->chromaGate                 ? a->weight[i]
+                          : d <= 2 * a->gate && e <= 2 * a->chromaGate ? a->weight[i] >> 1
+                                                                           : 0;
+        for (int c = 0; c < 3; c++)
+            a->acc[c][i] += w * p[c];
+        a->wsum[i] += w;
+    }
+}
+
+} // namespace
+
+void compensateRowsC(const CompensateRowsArgs *a)
+{
+    CompensateRowsArgs row = *a;
+    for (int32_t r = 0; r < a->rows; r++) {
+        compensateRowC(&row);
+        for (int c = 0; c < 3; c++) {
+            row.ref[c] += a->refStride;
+            row.cur[c] += a->curStride;
+            row.acc[c] += a->accStride;
+        }
+        row.weight += 16;
+        row.wsum += a->accStride;
+    }
+}
+
+void resolveRowC(int16_t *dst, const int16_t *cur, const int32_t *acc, const int32_t *wsum, int32_t curWeight,
+                 int32_t count)
+{
+    for (int32_t i = 0; i < count; i++) {
+        const float num = (float)(cur[i] * curWeight + acc[i]);
+        const float r = 1.0f / (float)(curWeight + wsum[i]);
+        const float q = num * r;
+        dst[i] = (int16_t)lrintf(q);
+    }
+}
+
+void halfPixelRowC(uint8_t *h, uint8_t *v, uint8_t *d, const uint8_t *a, const uint8_t *b, int32_t count)
+{
+    for (int32_t x = 0; x < count; x++) {
+        h[x] = (uint8_t)((a[x] + a[x + 1] + 1) >> 1);
+        v[x] = (uint8_t)((a[x] + b[x] + 1) >> 1);
+        d[x] = (uint8_t)((a[x] + a[x + 1] + b[x] + b[x + 1] + 2) >> 2);
+    }
+}
+
+} // namespace velvane

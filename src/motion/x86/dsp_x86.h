@@ -1,0 +1,30 @@
+#ifndef VELVANE_MOTION_X86_DSP_X86_H
+#define VELVANE_MOTION_X86_DSP_X86_H
+
+#include "motion/dsp.h"
+
+namespace velvane {
+
+uint32_t sad16Sse2(const uint8_t *a, ptrdiff_t aStride, const uint8_t *b, ptrdiff_t bStride, int32_t rows);
+void compensateRowsSse2(const CompensateRowsArgs *a);
+void resolveRowSse2(int16_t *dst, const int16_t *cur, const int32_t *acc, const int32_t *wsum, int32_t curWeight,
+                    int32_t count);
+
+void halfPixelRowSse2(uint8_t *h, uint8_t *v, uint8_t *d, const uint8_t *a, const uint8_t *b, int32_t count);
+void halfPixelRowAvx2(uint8_t *h, uint8_t *v, uint8_t *d, const uint8_t *a, const uint8_t *b, int32_t count);
+
+uint32_t sad16Avx2(const uint8_t *a, ptrdiff_t aStride, const uint8_t *b, ptrdiff_t bStride, int32_t rows);
+void compensateRowsAvx2(const CompensateRowsArgs *a);
+void resolveRowAvx2(int16_t *dst, const int16_t *cur, const int32_t *acc, const int32_t *wsum, int32_t curWeight,
+                    int32_t count);
+
+uint32_t sad16Avx512(const uint8_t *a, ptrdiff_t aStride, const uint8_t *b, ptrdiff_t bStride, int32_t rows);
+void compensateRowsAvx512(const CompensateRowsArgs *a);
+void resolveRowAvx512(int16_t *dst, const int16_t *cur, const int32_t *acc, const int32_t *wsum, int32_t curWeight,
+                      int32_t count);
+
+void motionDspInitX86(MotionDsp *table, unsigned cpuFlags);
+
+} // namespace velvane
+
+#endif

@@ -1,0 +1,140 @@
+// AVX2 versions of the motion kernels.
+#include <immintrin.h>
+
+#include "motion/x86/dsp_x86.h"
+
+namespace velvane {
+namespace {
+
+inline __m256i load(const void *p) { return _mm256_loadu_si256(static_cast<const __m256i *>(p)); }
+inline void store(void *p, __m256i v) { _mm256_storeu_si256(static_cast<__m256i *>(p), v); }
+inline __m128i load128(const void *p) { return _mm_loadu_si128(static_cast<const __m128i *>(p)); }
+
+// The 16 predicted samples of one plane from `r` (see CompensateRowsArgs).
+inline __m256i predict(const int16_t *r, ptrdiff_t below, int fracX, int fracY, __m256i round, __m128i shift)
+{
+    __m256i s = load(r);
+    if (fracX)
+        s = _mm256_add_epi16(s, load(r + 1));
+    if (fracY) {
+        s = _mm256_add_epi16(s, load(r + below));
+        if (fracX)
+            s = _mm256_add_epi16(s, load(r + below + 1));
+    }
+    return _mm256_sra_epi16(_mm256_add_epi16(s, round), shift);
+}
+
+// acc[0 .. 15] += w x p in 32 bits.
+inline void accumulate(int32_t *acc, __m256i w, __m256i p)
+{
+    const __m256i lo = _mm256_mullo_epi16(w, p), hi = _mm256_mulhi_epi16(w, p);
+    const __m256i a = _mm256_unpacklo_epi16(lo, hi), b = _mm256_unpackhi_epi16(lo, hi); // 0..3 8..11, 4..7 12..15
+    store(acc, _mm256_add_epi32(load(acc), _mm256_permute2x128_si256(a, b, 0x20)));
+    store(acc + 8, _mm256_add_epi32(load(acc + 8), _mm256_permute2x128_si256(a, b, 0x31)));
+}
+
+} // namespace
+
+uint32_t sad16Avx2(const uint8_t *a, ptrdiff_t aStride, const uint8_t *b, ptrdiff_t bStride, int32_t rows)
+{
+    __m256i sum = _mm256_setzero_si256();
+    int32_t r = 0;
+    for (; r + 2 <= rows; r += 2, a += 2 * aStride, b += 2 * bStride) {
+        const __m256i x = _mm256_inserti128_si256(_mm256_castsi128_si256(load128(a)), load128(a + aStride), 1);
+        const __m256i y = _mm256_inserti128_si256(_mm256_castsi128_si256(load128(b)), load128(b + bStride), 1);
+        sum = _mm256_add_epi32(sum, _mm256_sad_epu8(x, y));
+    }
+    __m128i s = _mm_add_epi32(_mm256_castsi256_si128(sum), _mm256_extracti128_si256(sum, 1));
+    if (r < rows)
+        s = _mm_add_epi32(s, _mm_sad_epu8(load128(a), load128(b)));
+    return (uint32_t)(_mm_cvtsi128_si32(s) + _mm_cvtsi128_si32(_mm_srli_si128(s, 8)));
+}
+
+namespace {
+
+__attribute__((always_inline)) inline void compensateRow(const CompensateRowsArgs *a)
+{
+    const int shiftBits = (a->fracX ? 1 : 0) + (a->fracY ? 1 : 0);
+    const __m256i round = _mm256_set1_epi16((int16_t)(shiftBits ? 1 << (shiftBits - 1) : 0));
+    const __m128i shift = _mm_cvtsi32_si128(shiftBits);
+    __m256i p[3];
+    for (int c = 0; c < 3; c++)
+        p[c] = predict(a->ref[c], a->refStride, a->fracX, a->fracY, round, shift);
+    const __m256i d = _mm256_abs_epi16(_mm256_sub_epi16(p[0], load(a->cur[0])));
+    const __m256i e = _mm256_max_epi16(_mm256_abs_epi16(_mm256_sub_epi16(p[1], load(a->cur[1]))),
+                                       _mm256_abs_epi16(_mm256_sub_epi16(p[2], load(a->cur[2]))));
+    const __m256i weight = load(a->weight);
+    const __m256i over = _mm256_or_si256(_mm256_cmpgt_epi16(d, _mm256_set1_epi16(a->gate)),
+                                         _mm256_cmpgt_epi16(e, _mm256_set1_epi16(a->chromaGate)));
+    const __m256i far = _mm256_or_si256(_mm256_cmpgt_epi16(d, _mm256_set1_epi16((int16_t)(2 * a->gate))),
+                                        _mm256_cmpgt_epi16(e, _mm256_set1_epi16((int16_t)(2 * a->chromaGate))));
+    const __m256i w = _mm256_andnot_si256(far, _mm256_blendv_epi8(weight, _mm256_srai_epi16(weight, 1), over));
+    for (int c = 0; c < 3; c++)
+        accumulate(a->acc[c], w, p[c]);
+    const __m256i w0 = _mm256_cvtepu16_epi32(_mm256_castsi256_si128(w));
+    const __m256i w1 = _mm256_cvtepu16_epi32(_mm256_extracti128_si256(w, 1));
+    store(a->wsum, _mm256_add_epi32(load(a->wsum), w0));
+    store(a->wsum + 8, _mm256_add_epi32(load(a->wsum + 8), w1));
+}
+
+} // namespace
+
+void compensateRowsAvx2(const CompensateRowsArgs *a)
+{
+    CompensateRowsArgs row = *a;
+    for (int32_t r = 0; r < a->rows; r++) {
+        compensateRow(&row);
+        for (int c = 0; c < 3; c++) {
+            row.ref[c] += a->refStride;
+            row.cur[c] += a->curStride;
+            row.acc[c] += a->accStride;
+        }
+        row.weight += 16;
+        row.wsum += a->accStride;
+    }
+}
+
+void resolveRowAvx2(int16_t *dst, const int16_t *cur, const int32_t *acc, const int32_t *wsum, int32_t curWeight,
+                    int32_t count)
+{
+    const __m256i weight = _mm256_set1_epi32(curWeight);
+    const __m256 one = _mm256_set1_ps(1.0f);
+    int32_t i = 0;
+    for (; i + 16 <= count; i += 16) {
+        __m256i q[2];
+        for (int h = 0; h < 2; h++) {
+            const __m256i c = _mm256_cvtepi16_epi32(load128(cur + i + 8 * h));
+            const __m256i n = _mm256_add_epi32(_mm256_mullo_epi32(c, weight), load(acc + i + 8 * h));
+            const __m256 r = _mm256_div_ps(one, _mm256_cvtepi32_ps(_mm256_add_epi32(weight, load(wsum + i + 8 * h))));
+            q[h] = _mm256_cvtps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(n), r));
+        }
+        // packs works within 128-bit halves: 0..3 8..11 4..7 12..15, put back in order.
+        store(dst + i, _mm256_permute4x64_epi64(_mm256_packs_epi32(q[0], q[1]), 0xD8));
+    }
+    if (i < count)
+        resolveRowSse2(dst + i, cur + i, acc + i, wsum + i, curWeight, count - i);
+}
+
+void halfPixelRowAvx2(uint8_t *h, uint8_t *v, uint8_t *d, const uint8_t *a, const uint8_t *b, int32_t count)
+{
+    const __m256i zero = _mm256_setzero_si256(), two = _mm256_set1_epi16(2);
+    int32_t x = 0;
+    for (; x + 32 <= count; x += 32) {
+        const __m256i a0 = load(a + x), a1 = load(a + x + 1), b0 = load(b + x), b1 = load(b + x + 1);
+        store(h + x, _mm256_avg_epu8(a0, a1));
+        store(v + x, _mm256_avg_epu8(a0, b0));
+        // Unpacks and the pack work within 128-bit halves alike: the bytes come back in place.
+        const __m256i lo = _mm256_add_epi16(
+            _mm256_add_epi16(_mm256_unpacklo_epi8(a0, zero), _mm256_unpacklo_epi8(a1, zero)),
+            _mm256_add_epi16(_mm256_unpacklo_epi8(b0, zero), _mm256_unpacklo_epi8(b1, zero)));
+        const __m256i hi = _mm256_add_epi16(
+            _mm256_add_epi16(_mm256_unpackhi_epi8(a0, zero), _mm256_unpackhi_epi8(a1, zero)),
+            _mm256_add_epi16(_mm256_unpackhi_epi8(b0, zero), _mm256_unpackhi_epi8(b1, zero)));
+        store(d + x, _mm256_packus_epi16(_mm256_srli_epi16(_mm256_add_epi16(lo, two), 2),
+                                         _mm256_srli_epi16(_mm256_add_epi16(hi, two), 2)));
+    }
+    if (x < count)
+        halfPixelRowSse2(h + x, v + x, d + x, a + x, b + x, count - x);
+}
+
+} // namespace velvane

@@ -1,0 +1,109 @@
+// AVX-512 versions of the motion kernels: four rows of a block at once, and
+// a compensated row's sums in one register per plane.
+#include "common/x86_avx512.h"
+
+#include "motion/x86/dsp_x86.h"
+
+namespace velvane {
+namespace {
+
+inline __m256i load(const void *p) { return _mm256_loadu_si256(static_cast<const __m256i *>(p)); }
+inline __m128i load128(const void *p) { return _mm_loadu_si128(static_cast<const __m128i *>(p)); }
+inline __m512i load512(const void *p) { return _mm512_loadu_si512(p); }
+inline void store512(void *p, __m512i v) { _mm512_storeu_si512(p, v); }
+
+inline __m512i fourRows(const uint8_t *p, ptrdiff_t stride)
+{
+    __m512i v = _mm512_castsi128_si512(load128(p));
+    v = _mm512_inserti32x4(v, load128(p + stride), 1);
+    v = _mm512_inserti32x4(v, load128(p + 2 * stride), 2);
+    return _mm512_inserti32x4(v, load128(p + 3 * stride), 3);
+}
+
+inline __m256i predict(const int16_t *r, ptrdiff_t below, int fracX, int fracY, __m256i round, __m128i shift)
+{
+    __m256i s = load(r);
+    if (fracX)
+        s = _mm256_add_epi16(s, load(r + 1));
+    if (fracY) {
+        s = _mm256_add_epi16(s, load(r + below));
+        if (fracX)
+            s = _mm256_add_epi16(s, load(r + below + 1));
+    }
+    return _mm256_sra_epi16(_mm256_add_epi16(s, round), shift);
+}
+
+} // namespace
+
+uint32_t sad16Avx512(const uint8_t *a, ptrdiff_t aStride, const uint8_t *b, ptrdiff_t bStride, int32_t rows)
+{
+    __m512i sum = _mm512_setzero_si512();
+    int32_t r = 0;
+    for (; r + 4 <= rows; r += 4, a += 4 * aStride, b += 4 * bStride)
+        sum = _mm512_add_epi64(sum, _mm512_sad_epu8(fourRows(a, aStride), fourRows(b, bStride)));
+    uint32_t total = (uint32_t)_mm512_reduce_add_epi64(sum);
+    if (r < rows)
+        total += sad16Avx2(a, aStride, b, bStride, rows - r);
+    return total;
+}
+
+namespace {
+
+__attribute__((always_inline)) inline void compensateRow(const CompensateRowsArgs *a)
+{
+    const int shiftBits = (a->fracX ? 1 : 0) + (a->fracY ? 1 : 0);
+    const __m256i round = _mm256_set1_epi16((int16_t)(shiftBits ? 1 << (shiftBits - 1) : 0));
+    const __m128i shift = _mm_cvtsi32_si128(shiftBits);
+    __m256i p[3];
+    for (int c = 0; c < 3; c++)
+        p[c] = predict(a->ref[c], a->refStride, a->fracX, a->fracY, round, shift);
+    const __m256i d = _mm256_abs_epi16(_mm256_sub_epi16(p[0], load(a->cur[0])));
+    const __m256i e = _mm256_max_epi16(_mm256_abs_epi16(_mm256_sub_epi16(p[1], load(a->cur[1]))),
+                                       _mm256_abs_epi16(_mm256_sub_epi16(p[2], load(a->cur[2]))));
+    const __m256i weight = load(a->weight);
+    const __mmask16 over = _mm256_cmpgt_epi16_mask(d, _mm256_set1_epi16(a->gate)) |
+                           _mm256_cmpgt_epi16_mask(e, _mm256_set1_epi16(a->chromaGate));
+    const __mmask16 near = _mm256_cmple_epi16_mask(d, _mm256_set1_epi16((int16_t)(2 * a->gate))) &
+                           _mm256_cmple_epi16_mask(e, _mm256_set1_epi16((int16_t)(2 * a->chromaGate)));
+    const __m256i w = _mm256_maskz_mov_epi16(near, _mm256_mask_srai_epi16(weight, over, weight, 1));
+    const __m512i w32 = _mm512_cvtepu16_epi32(w);
+    for (int c = 0; c < 3; c++)
+        store512(a->acc[c], _mm512_add_epi32(load512(a->acc[c]), _mm512_mullo_epi32(w32, _mm512_cvtepi16_epi32(p[c]))));
+    store512(a->wsum, _mm512_add_epi32(load512(a->wsum), w32));
+}
+
+} // namespace
+
+void compensateRowsAvx512(const CompensateRowsArgs *a)
+{
+    CompensateRowsArgs row = *a;
+    for (int32_t r = 0; r < a->rows; r++) {
+        compensateRow(&row);
+        for (int c = 0; c < 3; c++) {
+            row.ref[c] += a->refStride;
+            row.cur[c] += a->curStride;
+            row.acc[c] += a->accStride;
+        }
+        row.weight += 16;
+        row.wsum += a->accStride;
+    }
+}
+
+void resolveRowAvx512(int16_t *dst, const int16_t *cur, const int32_t *acc, const int32_t *wsum, int32_t curWeight,
+                      int32_t count)
+{
+    const __m512i weight = _mm512_set1_epi32(curWeight);
+    const __m512 one = _mm512_set1_ps(1.0f);
+    int32_t i = 0;
+    for (; i + 16 <= count; i += 16) {
+        const __m512i c = _mm512_cvtepi16_epi32(load(cur + i));
+        const __m512i n = _mm512_add_epi32(_mm512_mullo_epi32(c, weight), load512(acc + i));
+        const __m512 r = _mm512_div_ps(one, _mm512_cvtepi32_ps(_mm512_add_epi32(weight, load512(wsum + i))));
+        const __m512i q = _mm512_cvtps_epi32(_mm512_mul_ps(_mm512_cvtepi32_ps(n), r));
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst + i), _mm512_cvtsepi32_epi16(q));
+    }
+    if (i < count)
+        resolveRowSse2(dst + i, cur + i, acc + i, wsum + i, curWeight, count - i);
+}
+
+} // namespace velvane

@@ -1,0 +1,403 @@
+// The averaging along the motion: the search against a known pan, no ghost
+// at a moving object's edges, nothing across a scene cut, 4:1:1 chroma in its
+// place, the same bytes on every thread count, and its settings refused where
+// out of range.
+#include <math.h>
+#include <string.h>
+
+#include <random>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "common/cpu_flags.h"
+#include "library/thread_pool.h"
+#include "motion/motion.h"
+#include "velvane/velvane.hpp"
+
+namespace velvane {
+namespace {
+
+using Picture = std::vector<YcPixel>;
+
+// A band-limited texture, continuous in x and y (frame pixels), on the
+// 12-bit scale: luma about 480 .. 3500, chroma gentle.
+struct Texture {
+    double phase[6];
+    explicit Texture(uint32_t seed)
+    {
+        std::mt19937 rng(seed);
+        for (double &p : phase)
+            p = std::uniform_real_distribution<double>(0, 6.283)(rng);
+    }
+    YcPixel at(double x, double y) const
+    {
+        const double l = 2000 + 500 * sin(0.21 * x + phase[0]) * cos(0.17 * y + phase[1]) +
+                         350 * sin(0.37 * x - 0.23 * y + phase[2]) + 250 * cos(0.09 * x + 0.31 * y + phase[3]);
+        const double cb = 300 * sin(0.05 * x + phase[4]), cr = 300 * cos(0.04 * y + phase[5]);
+        return YcPixel{(int16_t)lrint(l), (int16_t)lrint(cb), (int16_t)lrint(cr)};
+    }
+};
+
+// Frame n of a clip at field rate: field f of frame n shows the moment 2n + f
+// (in fields), each pixel from `scene`(x, y, moment).
+template <class Scene> Picture render(int width, int height, int n, const Scene &scene)
+{
+    Picture p((size_t)width * height);
+    for (int y = 0; y < height; y++)
+        for (int x = 0; x < width; x++)
+            p[(size_t)y * width + x] = scene(x, y, 2 * n + (y & 1));
+    return p;
+}
+
+Picture noisy(const Picture &clean, double sigma, uint32_t seed)
+{
+    std::mt19937 rng(seed);
+    std::normal_distribution<double> noise(0, sigma);
+    Picture p = clean;
+    for (YcPixel &q : p) {
+        q.y = (int16_t)lrint(q.y + noise(rng));
+        q.cb = (int16_t)lrint(q.cb + noise(rng));
+        q.cr = (int16_t)lrint(q.cr + noise(rng));
+    }
+    return p;
+}
+
+// Root mean square of the luma difference over the pixels `where` picks.
+template <class Where> double rmsLuma(const Picture &a, const Picture &b, int width, Where where)
+{
+    double sum = 0;
+    long count = 0;
+    for (size_t i = 0; i < a.size(); i++)
+        if (where((int)(i % width), (int)(i / width))) {
+            const double d = a[i].y - b[i].y;
+            sum += d * d;
+            count++;
+        }
+    return count ? sqrt(sum / count) : 0;
+}
+double rmsLuma(const Picture &a, const Picture &b, int width)
+{
+    return rmsLuma(a, b, width, [](int, int) { return true; });
+}
+
+// The motion stage alone over a clip: frame `n` averaged with `radius`
+// neighbours on either side.
+struct StageRun {
+    int width, height;
+    std::vector<MotionFrame> frames;
+    MotionStage stage;
+    StageRun(const std::vector<Picture> &clip, int w, int h, unsigned flags = cpuSimdFlags())
+        : width(w), height(h), frames(clip.size()), stage(flags)
+    {
+        for (size_t n = 0; n < clip.size(); n++)
+            frames[n].prepare(stage.dsp(), clip[n].data(), w, h, w, serialTasks());
+    }
+    Picture average(int n, int radius, int strength = kMotionStrengthDefault, const TaskRunner &tasks = serialTasks())
+    {
+        const MotionFrame *before[kMotionRadiusMax] = {}, *after[kMotionRadiusMax] = {};
+        int nb = 0, na = 0;
+        for (int k = 1; k <= radius; k++) {
+            if (n - k >= 0)
+                before[nb++] = &frames[(size_t)(n - k)];
+            if (n + k < (int)frames.size())
+                after[na++] = &frames[(size_t)(n + k)];
+        }
+        MotionSettings s;
+        s.radius = radius;
+        s.strength = strength;
+        Picture out((size_t)width * height);
+        stage.average(frames[(size_t)n], before, nb, after, na, s, out.data(), width, tasks);
+        return out;
+    }
+};
+
+const int kW = 192, kH = 128;
+
+TEST(Motion, AKnownSubPixelPanIsFoundAndCompensated)
+{
+    // 1.75 pixels right and half a line down per field.
+    const Texture tex(7);
+    auto pan = [&](int x, int y, int t) { return tex.at(x - 1.75 * t, y - 0.5 * t); };
+    std::vector<Picture> clean, input;
+    for (int n = 0; n < 7; n++) {
+        clean.push_back(render(kW, kH, n, pan));
+        input.push_back(noisy(clean.back(), 80, 100 + n)); // 5 code values of 8-bit video
+    }
+    // Without noise the neighbours, moved back, are the picture itself: the
+    // average changes it by a fraction of a code value.
+    StageRun still(clean, kW, kH);
+    const Picture same = still.average(3, 2);
+    EXPECT_LT(rmsLuma(same, clean[3], kW), 10.0); // 16 steps make a code value
+    EXPECT_NEAR(still.stage.stats().meanVector, 2 * hypot(1.75, 0.5), 0.3); // a frame is two fields
+
+    // With noise, the average of five aligned frames: well over 3 dB.
+    StageRun run(input, kW, kH);
+    const double before = rmsLuma(input[3], clean[3], kW);
+    const double after = rmsLuma(run.average(3, 2), clean[3], kW);
+    EXPECT_GT(20 * log10(before / after), 4.0) << before << " -> " << after;
+    EXPECT_NEAR(run.stage.stats().noise, 5.0, 1.5);
+    EXPECT_GT(run.stage.stats().matchedShare, 0.75);
+}
+
+TEST(Motion, AnObjectCrossingLeavesNoGhostAndACutLeaksNothing)
+{
+    // A bright square crosses a still texture, 3 pixels a field.
+    const Texture tex(11);
+    auto crossing = [&](int x, int y, int t) {
+        const double left = 20 + 3.0 * t;
+        if (x >= left && x < left + 40 && y >= 40 && y < 88)
+            return YcPixel{3400, -500, 600};
+        return tex.at(x, y);
+    };
+    std::vector<Picture> clean, input;
+    for (int n = 0; n < 9; n++) {
+        clean.push_back(render(kW, kH, n, crossing));
+        input.push_back(noisy(clean.back(), 80, 200 + n));
+    }
+    StageRun run(input, kW, kH);
+    for (int n : {2, 4, 6}) {
+        const double left = 20 + 6.0 * n;
+        auto nearEdges = [&](int x, int y) {
+            const bool inY = y >= 36 && y < 92, inX = x >= left - 4 && x < left + 44;
+            return (inY && (fabs(x - left) < 5 || fabs(x - left - 40) < 5)) ||
+                   (inX && (abs(y - 40) < 5 || abs(y - 88) < 5));
+        };
+        const Picture out = run.average(n, 3);
+        const double in = rmsLuma(input[(size_t)n], clean[(size_t)n], kW, nearEdges);
+        const double got = rmsLuma(out, clean[(size_t)n], kW, nearEdges);
+        EXPECT_LE(got, in) << "frame " << n;
+        EXPECT_LT(rmsLuma(out, clean[(size_t)n], kW), 0.75 * rmsLuma(input[(size_t)n], clean[(size_t)n], kW));
+    }
+
+    // A cut after frame 3: frame 4 takes nothing of frames 0 .. 3, frame 3
+    // nothing of 4 .. 7.
+    auto other = [](double x, double y) { // another picture: blocks and stripes
+        const int level = ((int)(x / 24) * 7 + (int)(y / 16) * 3) % 5;
+        return YcPixel{(int16_t)(800 + 500 * level + 200 * (((int)x / 3) & 1)), (int16_t)(100 * level - 200), 50};
+    };
+    std::vector<Picture> cleanCut, cut;
+    for (int n = 0; n < 8; n++) {
+        cleanCut.push_back(render(kW, kH, n, [&](int x, int y, int t) {
+            return n < 4 ? tex.at(x - t, y) : other(x + 0.5 * t, y);
+        }));
+        cut.push_back(noisy(cleanCut.back(), 80, 300 + n));
+    }
+    StageRun cutRun(cut, kW, kH);
+    for (int n : {3, 4}) {
+        const Picture out = cutRun.average(n, 3);
+        const Picture &wrong = cleanCut[(size_t)(n == 3 ? 4 : 3)], &right = cleanCut[(size_t)n];
+        // How much of the other scene is in the output: the regression of the
+        // error on the difference of the scenes.
+        double num = 0, den = 0;
+        for (size_t i = 0; i < out.size(); i++) {
+            const double e = out[i].y - right[i].y, d = wrong[i].y - right[i].y;
+            num += e * d;
+            den += d * d;
+        }
+        EXPECT_LT(fabs(num / den), 0.01) << "frame " << n << " share " << cutRun.stage.stats().matchedShare;
+        EXPECT_LT(rmsLuma(out, right, kW), 0.8 * rmsLuma(cut[(size_t)n], right, kW)) << "frame " << n;
+    }
+}
+
+// The library with the averaging along the motion: planar frames in and out.
+struct Planar {
+    int width, height;
+    std::vector<uint8_t> bytes;
+    Planar(int w, int h) : width(w), height(h), bytes((size_t)w * h * 2) {}
+    size_t offset(int p) const { return p == 0 ? 0 : (size_t)width * height + (p - 1) * (size_t)width / 2 * height; }
+    uint8_t *plane(int p) { return bytes.data() + offset(p); }
+    const uint8_t *plane(int p) const { return bytes.data() + offset(p); }
+    VelvaneFrame frame()
+    {
+        VelvaneFrame f = {};
+        f.format = VELVANE_PIXEL_YUV422P8;
+        f.width = width;
+        f.height = height;
+        for (int p = 0; p < 3; p++) {
+            f.data[p] = plane(p);
+            f.stride[p] = p ? width / 2 : width;
+        }
+        return f;
+    }
+};
+
+std::vector<Planar> filterPlanar(std::vector<Planar> clip, const VelvaneSettings &s, int threads = 1,
+                                 const VelvaneSettings *later = nullptr)
+{
+    VelvaneConfig c;
+    velvane_default_config(&c);
+    c.width = clip[0].width;
+    c.height = clip[0].height;
+    c.threads = threads;
+    c.settings = s;
+    Filter f(c);
+    std::vector<Planar> out;
+    Planar o(c.width, c.height);
+    VelvaneFrame of = o.frame();
+    for (size_t n = 0; n <= clip.size(); n++) {
+        if (n < clip.size())
+            EXPECT_TRUE(f.send(clip[n].frame()));
+        else
+            f.end();
+        while (f.receive(of)) {
+            out.push_back(o);
+            if (later && out.size() == 3)
+                f.setSettings(*later);
+        }
+    }
+    EXPECT_EQ(out.size(), clip.size());
+    return out;
+}
+
+VelvaneSettings alongMotion(int radius)
+{
+    VelvaneSettings s;
+    velvane_default_settings(&s);
+    s.mc_radius = radius;
+    return s;
+}
+
+// A coloured square moving 2 pixels a field over grey, chroma held as 4:1:1
+// (each chroma sample in two columns of the 4:2:2 planes), noisy.
+std::vector<Planar> movingSquare(int w, int h, int frames, bool withNoise, uint32_t seed)
+{
+    std::mt19937 rng(seed);
+    std::normal_distribution<double> noise(0, withNoise ? 5 : 0);
+    std::vector<Planar> clip;
+    auto clamp8 = [](double v) { return (uint8_t)(v < 0 ? 0 : v > 255 ? 255 : lrint(v)); };
+    for (int n = 0; n < frames; n++) {
+        Planar p(w, h);
+        for (int y = 0; y < h; y++) {
+            const int left = 16 + 2 * (2 * n + (y & 1));
+            auto inside = [&](int x) { return x >= left && x < left + 32 && y >= 24 && y < 72; };
+            for (int x = 0; x < w; x++)
+                p.plane(0)[(size_t)y * w + x] = clamp8((inside(x) ? 150 : 110) + 10 * sin(x * 0.3) + noise(rng));
+            for (int k = 0; k < w / 4; k++) {
+                const double cb = inside(4 * k + 2) ? 200 : 128, cr = inside(4 * k + 2) ? 60 : 128;
+                const uint8_t b = clamp8(cb + noise(rng)), r = clamp8(cr + noise(rng));
+                for (int j = 0; j < 2; j++) {
+                    p.plane(1)[(size_t)y * (w / 2) + 2 * k + j] = b;
+                    p.plane(2)[(size_t)y * (w / 2) + 2 * k + j] = r;
+                }
+            }
+        }
+        clip.push_back(p);
+    }
+    return clip;
+}
+
+TEST(MotionLibrary, ChromaOf411StaysInPlaceAndEveryThreadCountGivesTheSameBytes)
+{
+    const int w = 160, h = 96, frames = 8;
+    const std::vector<Planar> clean = movingSquare(w, h, frames, false, 1), input = movingSquare(w, h, frames, true, 2);
+    VelvaneSettings s = alongMotion(2);
+    const std::vector<Planar> out = filterPlanar(input, s);
+    // Chroma error within four pixels of the square's sides: the averaged
+    // neighbours put the colour where the picture has it.
+    for (int n = 2; n < frames - 2; n++) {
+        double in = 0, got = 0;
+        long count = 0;
+        for (int p = 1; p < 3; p++)
+            for (int y = 24; y < 72; y++) {
+                const int left = 16 + 2 * (2 * n + (y & 1));
+                for (int c = 0; c < w / 2; c++) {
+                    const int x = 2 * c;
+                    if (abs(x - left) > 4 && abs(x - left - 32) > 4)
+                        continue;
+                    const size_t i = (size_t)y * (w / 2) + c;
+                    const double e0 = input[n].plane(p)[i] - clean[n].plane(p)[i];
+                    const double e1 = out[n].plane(p)[i] - clean[n].plane(p)[i];
+                    in += e0 * e0;
+                    got += e1 * e1;
+                    count++;
+                }
+            }
+        EXPECT_LE(sqrt(got / count), sqrt(in / count)) << "frame " << n;
+    }
+    // The same bytes on every thread count, the averaging turned off midway included.
+    VelvaneSettings off = s;
+    off.mc_radius = 0;
+    const std::vector<Planar> changed = filterPlanar(input, s, 1, &off);
+    for (int threads : {2, 3, 0}) {
+        const std::vector<Planar> t = filterPlanar(input, s, threads);
+        for (int n = 0; n < frames; n++)
+            EXPECT_TRUE(t[n].bytes == out[n].bytes) << threads << " threads, frame " << n;
+        const std::vector<Planar> c = filterPlanar(input, s, threads, &off);
+        for (int n = 0; n < frames; n++)
+            EXPECT_TRUE(c[n].bytes == changed[n].bytes) << threads << " threads, settings changed, frame " << n;
+    }
+    // What it found is reported for each frame: off, nothing.
+    for (int radius : {0, 2}) {
+        VelvaneConfig c;
+        velvane_default_config(&c);
+        c.width = w;
+        c.height = h;
+        c.settings.mc_radius = radius;
+        Filter f(c);
+        Planar o(w, h);
+        VelvaneFrame of = o.frame();
+        std::vector<Planar> in = input;
+        int received = 0;
+        for (int n = 0; n < frames; n++) {
+            f.send(in[n].frame());
+            while (f.receive(of)) {
+                VelvaneMotionReport r;
+                ASSERT_EQ(velvane_get_motion(f.get(), &r), VELVANE_OK);
+                if (radius) {
+                    EXPECT_NEAR(r.noise, 5.0, 2.0) << "frame " << received;
+                    EXPECT_GT(r.matched_share, 0.5);
+                    EXPECT_LE(r.matched_share, 1.0);
+                } else {
+                    EXPECT_EQ(r.matched_share + r.mean_vector + r.noise, 0.0f);
+                }
+                received++;
+            }
+        }
+        EXPECT_GT(received, 0);
+    }
+    // Off, the frames are those of the filter without it.
+    VelvaneSettings plain;
+    velvane_default_settings(&plain);
+    const std::vector<Planar> without = filterPlanar(input, plain);
+    for (int n = 0; n < frames; n++)
+        EXPECT_EQ(changed[n].bytes == without[n].bytes, n >= 3) << "frame " << n;
+}
+
+TEST(MotionLibrary, SettingsOutOfRangeAreRefusedWithTheirRange)
+{
+    char message[256];
+    struct Case {
+        int radius, strength;
+        const char *text;
+    } cases[] = {{5, 0, "mc_radius is 5; it must lie within 0..4"},
+                 {-1, 0, "mc_radius is -1; it must lie within 0..4"},
+                 {2, 401, "mc_strength is 401; it must lie within 0..400"},
+                 {2, -3, "mc_strength is -3; it must lie within 0..400"}};
+    for (const Case &c : cases) {
+        VelvaneSettings s = alongMotion(c.radius);
+        s.mc_strength = c.strength;
+        EXPECT_EQ(velvane_check_settings(&s, message, sizeof message), VELVANE_EINVAL);
+        EXPECT_NE(strstr(message, c.text), nullptr) << message;
+        VelvaneConfig config;
+        velvane_default_config(&config);
+        config.settings = s;
+        VelvaneFilter *f = nullptr;
+        EXPECT_EQ(velvane_open(&f, &config, message, sizeof message), VELVANE_EINVAL);
+        EXPECT_EQ(f, nullptr);
+        velvane_default_config(&config);
+        ASSERT_EQ(velvane_open(&f, &config, nullptr, 0), VELVANE_OK);
+        EXPECT_EQ(velvane_set_settings(f, &s), VELVANE_EINVAL);
+        EXPECT_NE(strstr(velvane_last_error(f), c.text), nullptr) << velvane_last_error(f);
+        VelvaneSettings kept;
+        velvane_get_settings(f, &kept);
+        EXPECT_EQ(kept.mc_radius, 0);
+        velvane_close(&f);
+    }
+    VelvaneSettings fine = alongMotion(4);
+    fine.mc_strength = 400;
+    EXPECT_EQ(velvane_check_settings(&fine, message, sizeof message), VELVANE_OK);
+}
+
+} // namespace
+} // namespace velvane
