@@ -11,7 +11,8 @@
 #             files, found with pkg-config)
 #   test      what the tests need: demo's, plus GoogleTest, Google Benchmark,
 #             ffmpeg (the round trips through it, and the media files they
-#             make), python3, qemu-x86_64 (the kernel levels below this
+#             make), python3 with numpy (the clip maker of bench/motion-set
+#             is tested), qemu-x86_64 (the kernel levels below this
 #             processor's, emulated) and Chromium (the report page, headless)
 #   fuzz      demo's, plus clang with libFuzzer
 #   windows   demo's, plus the mingw-w64 cross compilers, Wine with Xvfb to
@@ -22,7 +23,8 @@
 #             plot, mjpegtools (yuvycsnoise, a peer of the dot pass in
 #             bench/compare and bench/strength), the profilers the speed
 #             work uses (perf, callgrind), and photographs for the scenes of
-#             bench/composite (mate-backgrounds)
+#             bench/composite and bench/motion-set (mate-backgrounds), and
+#             numpy, which bench/motion-set renders and measures with
 #   all       test, fuzz and windows: everything scripts/test.sh runs
 #
 # Without a group: all.
@@ -30,11 +32,11 @@ set -euo pipefail
 
 demo=(build-essential cmake ninja-build libcli11-dev libpng-dev zlib1g-dev pkg-config
       libavformat-dev libavcodec-dev libavutil-dev libswscale-dev)
-test=(libgtest-dev libgmock-dev libbenchmark-dev ffmpeg python3 qemu-user chromium)
+test=(libgtest-dev libgmock-dev libbenchmark-dev ffmpeg python3 python3-numpy qemu-user chromium)
 fuzz=(clang libclang-rt-dev)
 windows=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
          wine64 xvfb xauth imagemagick zip fonts-ipafont-gothic qemu-user gcc-multilib g++-multilib)
-compare=(ffmpeg gnuplot-nox fonts-dejavu-core mjpegtools linux-perf valgrind mate-backgrounds)
+compare=(ffmpeg gnuplot-nox fonts-dejavu-core mjpegtools linux-perf valgrind mate-backgrounds python3-numpy)
 
 list=0
 if [ "${1:-}" = "--list" ]; then list=1; shift; fi
