@@ -11,7 +11,8 @@
 #             files, found with pkg-config)
 #   test      what the tests need: demo's, plus GoogleTest, Google Benchmark,
 #             ffmpeg (the round trips through it, and the media files they
-#             make), python3, qemu-x86_64 (the kernel levels below this
+#             make), python3 with numpy (the clip maker of bench/motion-set
+#             is tested), qemu-x86_64 (the kernel levels below this
 #             processor's, emulated), Chromium (the report page, headless)
 #             and man-db (the installed manual page; the Debian package is
 #             made with dpkg-dev, which build-essential brings)
@@ -24,7 +25,8 @@
 #             plot, mjpegtools (yuvycsnoise, a peer of the dot pass in
 #             bench/compare and bench/strength), the profilers the speed
 #             work uses (perf, callgrind), and photographs for the scenes of
-#             bench/composite (mate-backgrounds)
+#             bench/composite and bench/motion-set (mate-backgrounds), and
+#             numpy, which bench/motion-set renders and measures with
 #   batch     what the tests of velvane batch need: test's, plus GNU parallel
 #             and a Slurm cluster of one node the tests start themselves
 #             (slurmctld, slurmd, the client commands, munge)
@@ -35,12 +37,12 @@ set -euo pipefail
 
 demo=(build-essential cmake ninja-build libcli11-dev libpng-dev zlib1g-dev pkg-config
       libavformat-dev libavcodec-dev libavutil-dev libswscale-dev)
-test=(libgtest-dev libgmock-dev libbenchmark-dev ffmpeg python3 qemu-user chromium man-db)
+test=(libgtest-dev libgmock-dev libbenchmark-dev ffmpeg python3 python3-numpy qemu-user chromium man-db)
 fuzz=(clang libclang-rt-dev)
 windows=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
          wine64 xvfb xauth imagemagick zip fonts-ipafont-gothic qemu-user gcc-multilib g++-multilib)
 batch=(ffmpeg python3 parallel slurmctld slurmd slurm-client munge)
-compare=(ffmpeg gnuplot-nox fonts-dejavu-core mjpegtools linux-perf valgrind mate-backgrounds)
+compare=(ffmpeg gnuplot-nox fonts-dejavu-core mjpegtools linux-perf valgrind mate-backgrounds python3-numpy)
 
 list=0
 if [ "${1:-}" = "--list" ]; then list=1; shift; fi

@@ -31,7 +31,8 @@ has all "${demo[@]}" g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 xvfb qemu-us
   clang libclang-rt-dev libgtest-dev ffmpeg chromium
 has windows wine64 qemu-user
 has fuzz clang
-has compare mjpegtools valgrind
+has compare mjpegtools valgrind mate-backgrounds python3-numpy
+has test python3-numpy
 lacks fuzz wine64
 # Groups add up, and an unknown one is refused.
 [ "$(list fuzz windows)" = "$(bash "$setup" --list fuzz windows demo | tr '\n' ' ')" ] || fail "groups do not add up"
