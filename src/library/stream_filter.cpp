@@ -6,6 +6,7 @@
 #include <new>
 
 #include "pipeline/driver.h"
+#include "library/settings_fields.h"
 #include "pipeline/removed_view.h"
 #include "wavelet/dot_pass.h"
 
@@ -35,6 +36,12 @@ int outcomeStatus(FrameOutcome o)
 }
 
 } // namespace
+
+StreamSettings::StreamSettings(const FrameSettings &f) : given(velvaneSettings(f))
+{
+    given.strength = VELVANE_STRENGTH_CUSTOM;
+    given.show = VELVANE_SHOW_OUTPUT;
+}
 
 StreamFilter::StreamFilter(int width, int height, unsigned cpuFlags, const StreamSettings &s, int threads)
     : width_(width), height_(height), stride_((width + 3) & ~3), instance_(new FilterInstance),
@@ -116,7 +123,7 @@ int StreamFilter::send(const VelvaneFrame *frame)
     io_.toPixels(*frame, f.pixels.data(), stride_, tasks_, f.luma.data(), instance_->kernels.wavelet.copyLumaRow);
     f.userData = frame->user_data;
     f.sceneStart = false;
-    if (settings_.strength == Strength::Auto) {
+    if (settings_.strength() == Strength::Auto) {
         SceneSignature signature;
         sceneSignature(f.pixels.data(), width_, height_, stride_, &signature);
         f.sceneStart = cuts_.next(signature);
@@ -168,11 +175,11 @@ int StreamFilter::receive(VelvaneFrame &out)
         &to,
     };
     const FrameSettings settings = settingsFor(next_);
-    if (settings_.show == VELVANE_SHOW_DOTS) {
+    if (settings_.show() == VELVANE_SHOW_DOTS) {
         showDots(next_, settings.dot);
     } else {
         // What is removed needs the whole filtered frame before it goes out.
-        const bool removed = settings_.show == VELVANE_SHOW_REMOVED;
+        const bool removed = settings_.show() == VELVANE_SHOW_REMOVED;
         filterFrame(*instance_, job, settings, source, tasks_, removed ? nullptr : &sink);
         if (instance_->lastOutcome != FrameOutcome::Filtered)
             return fail(outcomeStatus(instance_->lastOutcome), "frame " + std::to_string(next_) +
@@ -181,7 +188,7 @@ int StreamFilter::receive(VelvaneFrame &out)
         if (removed)
             removedView(windowFrame(next_)->pixels.data(), output_.data(), width_, height_, stride_);
     }
-    if (settings_.show != VELVANE_SHOW_OUTPUT)
+    if (settings_.show() != VELVANE_SHOW_OUTPUT)
         for (int r = 0; r < height_; r++)
             io_.fromPixelRow(output_.data(), stride_, out, r, 0);
 
@@ -217,7 +224,7 @@ void StreamFilter::setSettings(const StreamSettings &s)
     error_.clear();
     // A strength newly automatic measures at the next frame; frames already
     // sent have no signature, so the next one sent starts a scene.
-    if (s.strength == Strength::Auto && settings_.strength != Strength::Auto) {
+    if (s.strength() == Strength::Auto && settings_.strength() != Strength::Auto) {
         needMeasure_ = true;
         cuts_.reset();
     }
@@ -244,33 +251,25 @@ void StreamFilter::measureScene(int64_t n)
     needMeasure_ = false;
 }
 
-FrameSettings StreamFilter::resolved(const StrengthChoice &c) const
+VelvaneSettings StreamFilter::resolved(const StrengthChoice &c) const
 {
-    FrameSettings s = settings_.frame;
-    int32_t *threshold[4] = {&s.lumaLow, &s.lumaHigh, &s.chromaLow, &s.chromaHigh};
-    for (int i = 0; i < 4; i++)
-        if (settings_.fromStrength[i])
-            *threshold[i] = c.threshold[i];
-    if (settings_.fromStrength[4])
-        s.dot = c.dot;
-    const int32_t moving[3] = {c.moving[0], c.moving[1], c.movingBound};
-    int32_t *field[3] = {&s.moving.lumaLow, &s.moving.lumaHigh, &s.moving.bound};
-    for (int i = 0; i < 3; i++)
-        if (settings_.movingFromStrength[i])
-            *field[i] = moving[i];
+    VelvaneSettings s = settings_.given;
+    const VelvaneSettings chosen = strengthChoiceSettings(c);
+    for (const SettingRow &r : kSettingRows)
+        if (r.fromStrength && s.*r.member == VELVANE_FROM_STRENGTH)
+            s.*r.member = chosen.*r.member;
     // Where the picture moves, never wider than the rest of the frame.
-    s.moving.lumaLow = s.moving.lumaLow < s.lumaLow ? s.moving.lumaLow : s.lumaLow;
-    s.moving.lumaHigh = s.moving.lumaHigh < s.lumaHigh ? s.moving.lumaHigh : s.lumaHigh;
+    s.moving_luma_low = s.moving_luma_low < s.luma_low ? s.moving_luma_low : s.luma_low;
+    s.moving_luma_high = s.moving_luma_high < s.luma_high ? s.moving_luma_high : s.luma_high;
     return s;
 }
 
 FrameSettings StreamFilter::settingsFor(int64_t n)
 {
     // A frame received again after a failure keeps its measurement.
-    if (settings_.strength == Strength::Auto && (needMeasure_ || (windowFrame(n)->sceneStart && measuredAt_ != n)))
+    if (settings_.strength() == Strength::Auto && (needMeasure_ || (windowFrame(n)->sceneStart && measuredAt_ != n)))
         measureScene(n);
-    bool known;
-    const FrameSettings s = inForce(&known);
+    const FrameSettings s = frameSettings(inForce());
     // The bands hold frames as the dot pass left them; the thresholds only
     // count in the averaging.
     if (s.dot != bandsDot_) {
@@ -298,35 +297,43 @@ void StreamFilter::showDots(int64_t n, bool dot)
     removedView(cur, output_.data(), width_, height_, stride_);
 }
 
-FrameSettings StreamFilter::inForce(bool *known) const
+VelvaneSettings StreamFilter::inForce() const
 {
-    *known = settings_.strength != Strength::Auto || measurements_ > 0;
-    if (settings_.strength == Strength::Auto)
-        return resolved(autoChoice_);
-    return resolved(settings_.strength == Strength::Custom ? StrengthChoice{} : presetStrength(settings_.strength));
+    const Strength strength = settings_.strength();
+    return resolved(strength == Strength::Auto     ? autoChoice_
+                    : strength == Strength::Custom ? StrengthChoice{}
+                                                   : presetStrength(strength));
+}
+
+VelvaneSettings StreamFilter::reported() const
+{
+    VelvaneSettings s = inForce();
+    if (settings_.strength() == Strength::Auto && measurements_ == 0)
+        for (const SettingRow &r : kSettingRows)
+            if (r.fromStrength && settings_.given.*r.member == VELVANE_FROM_STRENGTH)
+                s.*r.member = VELVANE_FROM_STRENGTH;
+    return s;
 }
 
 VelvaneMovingReport StreamFilter::movingReport() const
 {
-    bool known;
-    const FrameSettings s = inForce(&known);
+    const VelvaneSettings s = reported();
     VelvaneMovingReport r = {};
-    const int32_t value[3] = {s.moving.lumaLow, s.moving.lumaHigh, s.moving.bound};
-    int *field[3] = {&r.luma_low, &r.luma_high, &r.change};
-    for (int i = 0; i < 3; i++)
-        *field[i] = known || !settings_.movingFromStrength[i] ? value[i] : VELVANE_FROM_STRENGTH;
+    r.luma_low = s.moving_luma_low;
+    r.luma_high = s.moving_luma_high;
+    r.change = s.moving_change;
     return r;
 }
 
 VelvaneStrengthReport StreamFilter::strengthReport() const
 {
-    bool known;
-    const FrameSettings s = inForce(&known);
+    const VelvaneSettings s = reported();
     VelvaneStrengthReport r = {};
-    const int32_t value[5] = {s.lumaLow, s.lumaHigh, s.chromaLow, s.chromaHigh, s.dot ? 1 : 0};
-    int *field[5] = {&r.luma_low, &r.luma_high, &r.chroma_low, &r.chroma_high, &r.dot_removal};
-    for (int i = 0; i < 5; i++)
-        *field[i] = known || !settings_.fromStrength[i] ? value[i] : VELVANE_FROM_STRENGTH;
+    r.luma_low = s.luma_low;
+    r.luma_high = s.luma_high;
+    r.chroma_low = s.chroma_low;
+    r.chroma_high = s.chroma_high;
+    r.dot_removal = s.dot_removal;
     r.measured_at = measuredAt_;
     r.measurements = measurements_;
     r.luma_noise = autoLevel_.luma;
