@@ -4,10 +4,18 @@
 
 #include <algorithm>
 
+#include "velvane/velvane.h"
+
 namespace velvane {
 
-FrameConverter::FrameConverter(const Y4mFormat &format, int stride, const ConvertKernels &kernels)
-    : f_(format), stride_(stride), k_(kernels)
+namespace {
+
+int16_t *samples(YcPixel *row) { return reinterpret_cast<int16_t *>(row); }
+const int16_t *samples(const YcPixel *row) { return reinterpret_cast<const int16_t *>(row); }
+
+} // namespace
+
+FrameConverter::FrameConverter(const Y4mFormat &format, int stride) : f_(format), stride_(stride)
 {
     switch (f_.chroma) {
     case Chroma::C444: horizontal_ = Horizontal::Same; break;
@@ -67,7 +75,7 @@ void FrameConverter::upsample(int16_t *dst, const int16_t *c) const
     const int w = f_.width;
     switch (horizontal_) {
     case Horizontal::Same: memcpy(dst, c, (size_t)w * sizeof(int16_t)); break;
-    case Horizontal::Cosited2: upsampleCositedRow(k_, dst, c, w); break;
+    case Horizontal::Cosited2: velvane_chroma_upsample(dst, c, w); break;
     case Horizontal::Centred2:
         for (int x = 0; x < w; x++)
             dst[x] = c[x >> 1];
@@ -85,7 +93,7 @@ void FrameConverter::downsample(int16_t *dst, const int16_t *row) const
     const int cw = f_.chromaWidth();
     switch (horizontal_) {
     case Horizontal::Same: memcpy(dst, row, (size_t)w * sizeof(int16_t)); break;
-    case Horizontal::Cosited2: k_.downsampleCosited2(dst, row, cw); break;
+    case Horizontal::Cosited2: velvane_chroma_downsample(dst, row, cw); break;
     case Horizontal::Centred2:
         for (int k = 0; k < cw; k++) {
             const int b = std::min(2 * k + 1, w - 1);
@@ -117,18 +125,18 @@ void FrameConverter::toHost(const uint8_t *const plane[3], const ptrdiff_t strid
     }
     int lastChromaRow = -1;
     for (int r = 0; r < h; r++) {
-        lumaToHost(y_.data(), plane[0] + r * stride[0], w, d);
+        velvane_samples_to_yc48(y_.data(), plane[0] + r * stride[0], w, d, 0);
         if (f_.hasChroma()) {
             const int crow = vertical_ ? chromaRowFor(r, interlaced) : r;
             if (crow != lastChromaRow) {
-                chromaToHost(cTmp_.data(), plane[1] + crow * stride[1], cw, d);
+                velvane_samples_to_yc48(cTmp_.data(), plane[1] + crow * stride[1], cw, d, 1);
                 upsample(cb_.data(), cTmp_.data());
-                chromaToHost(cTmp_.data(), plane[2] + crow * stride[2], cw, d);
+                velvane_samples_to_yc48(cTmp_.data(), plane[2] + crow * stride[2], cw, d, 1);
                 upsample(cr_.data(), cTmp_.data());
                 lastChromaRow = crow;
             }
         }
-        k_.interleaveRow(dst + (size_t)r * stride_, y_.data(), cb_.data(), cr_.data(), w);
+        velvane_interleave_yc48(samples(dst + (size_t)r * stride_), y_.data(), cb_.data(), cr_.data(), w);
     }
 }
 
@@ -145,8 +153,8 @@ void FrameConverter::fromHost(const YcPixel *src, bool interlaced, uint8_t *cons
 {
     const int w = f_.width, h = f_.height, cw = f_.chromaWidth(), d = f_.depth;
     for (int r = 0; r < h; r++) {
-        k_.deinterleaveRow(y_.data(), cb_.data(), cr_.data(), src + (size_t)r * stride_, w);
-        lumaFromHost(plane[0] + r * stride[0], y_.data(), w, d);
+        velvane_deinterleave_yc48(y_.data(), cb_.data(), cr_.data(), samples(src + (size_t)r * stride_), w);
+        velvane_samples_from_yc48(plane[0] + r * stride[0], y_.data(), w, d, 0);
         if (!f_.hasChroma())
             continue;
         if (vertical_) {
@@ -154,9 +162,9 @@ void FrameConverter::fromHost(const YcPixel *src, bool interlaced, uint8_t *cons
             downsample(planeCr_.data() + (size_t)r * cw, cr_.data());
         } else {
             downsample(cTmp_.data(), cb_.data());
-            chromaFromHost(plane[1] + r * stride[1], cTmp_.data(), cw, d);
+            velvane_samples_from_yc48(plane[1] + r * stride[1], cTmp_.data(), cw, d, 1);
             downsample(cTmp_.data(), cr_.data());
-            chromaFromHost(plane[2] + r * stride[2], cTmp_.data(), cw, d);
+            velvane_samples_from_yc48(plane[2] + r * stride[2], cTmp_.data(), cw, d, 1);
         }
     }
     if (!vertical_)
@@ -170,7 +178,7 @@ void FrameConverter::fromHost(const YcPixel *src, bool interlaced, uint8_t *cons
             const int16_t *b = from + (size_t)r2 * cw;
             for (int k = 0; k < cw; k++)
                 cTmp_[k] = (int16_t)((a[k] + b[k] + 1) >> 1);
-            chromaFromHost(plane[1 + p] + c * stride[1 + p], cTmp_.data(), cw, d);
+            velvane_samples_from_yc48(plane[1 + p] + c * stride[1 + p], cTmp_.data(), cw, d, 1);
         }
     }
 }

@@ -20,7 +20,6 @@
 
 #include <vector>
 
-#include "library/convert_kernels.h"
 #include "velvane/filter.h"
 #include "y4m.h"
 
@@ -28,8 +27,10 @@ namespace velvane {
 
 class FrameConverter {
 public:
-    // Host frames are `stride` pixels per row (at least the width), height rows.
-    FrameConverter(const Y4mFormat &format, int stride, const ConvertKernels &kernels = convertKernels());
+    // Host frames are `stride` pixels per row (at least the width), height
+    // rows. The samples go through the library's conversions of its planar
+    // frames (velvane.h).
+    FrameConverter(const Y4mFormat &format, int stride);
     // raw: one frame's planes as read (format.frameBytes()).
     void toHost(const uint8_t *raw, bool interlaced, YcPixel *dst);
     // Columns from the width to the stride are not read.
@@ -49,7 +50,6 @@ private:
 
     Y4mFormat f_;
     int stride_;
-    ConvertKernels k_;
     Horizontal horizontal_;
     bool vertical_; // 4:2:0
     std::vector<int16_t> y_, cb_, cr_, cTmp_;

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "embedded_host.h"
-#include "library/settings_fields.h"
+#include "options.h"
 #include "velvane/velvane.hpp"
 #include "y4m.h"
 
@@ -17,8 +17,8 @@ namespace {
 class NativeFilter : public FrameFilter {
 public:
     NativeFilter(int width, int height, int stride, const int32_t *track, const int32_t *check, int strength,
-                 int show, int threads, unsigned cpuMask, const int32_t *moving)
-        : filter_(open(config(width, height, track, check, strength, show, threads, cpuMask, moving))),
+                 int show, int threads, unsigned cpuMask, const int32_t *moving, const std::map<int, int32_t> *library)
+        : filter_(open(config(width, height, track, check, strength, show, threads, cpuMask, moving, library))),
           stride_(stride),
           width_(width), height_(height)
     {
@@ -66,7 +66,8 @@ public:
 
 private:
     static VelvaneConfig config(int width, int height, const int32_t *track, const int32_t *check, int strength,
-                                int show, int threads, unsigned cpuMask, const int32_t *moving)
+                                int show, int threads, unsigned cpuMask, const int32_t *moving,
+                                const std::map<int, int32_t> *library)
     {
         VelvaneConfig c;
         velvane_default_config(&c);
@@ -74,7 +75,7 @@ private:
         c.height = height;
         c.threads = threads;
         c.cpu_mask = cpuMask;
-        c.settings = velvaneSettingsFromArrays(track, check);
+        c.settings = librarySettings(track, check);
         c.settings.strength = strength;
         c.settings.show = show;
         if (moving) {
@@ -82,6 +83,8 @@ private:
             c.settings.moving_luma_high = moving[1];
             c.settings.moving_change = moving[2];
         }
+        if (library)
+            applyLibrarySettings(*library, &c.settings);
         return c;
     }
     VelvaneFrame describePlanes(uint8_t *planes, int depth) const
@@ -207,10 +210,11 @@ bool FrameFilter::receivePlanes(uint8_t *, int) { throw CliError("this filter gi
 
 std::unique_ptr<FrameFilter> nativeFilter(int width, int height, int stride, const int32_t *track,
                                           const int32_t *check, int strength, int show, int threads,
-                                          unsigned cpuMask, const int32_t *moving)
+                                          unsigned cpuMask, const int32_t *moving,
+                                          const std::map<int, int32_t> *library)
 {
     return std::unique_ptr<FrameFilter>(
-        new NativeFilter(width, height, stride, track, check, strength, show, threads, cpuMask, moving));
+        new NativeFilter(width, height, stride, track, check, strength, show, threads, cpuMask, moving, library));
 }
 
 std::unique_ptr<FrameFilter> pluginFilter(FilterDescriptor *fd, int width, int height, int stride,

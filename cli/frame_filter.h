@@ -6,6 +6,7 @@
 
 #include <stdint.h>
 
+#include <map>
 #include <memory>
 
 #include "velvane/filter.h"
@@ -39,11 +40,12 @@ public:
 // and the dot pass may be VELVANE_FROM_STRENGTH), a VelvaneStrength and a
 // VelvaneShow, filtering on `threads` threads with the kernels `cpuMask`
 // allows; `moving` (resolveMoving's, or null for off) the thresholds where the
-// picture moves.
+// picture moves; `library` the other settings (FilterSettings::library).
 std::unique_ptr<FrameFilter> nativeFilter(int width, int height, int stride, const int32_t *track,
                                           const int32_t *check, int strength = VELVANE_STRENGTH_CUSTOM,
                                           int show = VELVANE_SHOW_OUTPUT, int threads = 1,
-                                          unsigned cpuMask = VELVANE_CPU_ALL, const int32_t *moving = nullptr);
+                                          unsigned cpuMask = VELVANE_CPU_ALL, const int32_t *moving = nullptr,
+                                          const std::map<int, int32_t> *library = nullptr);
 
 // The plug-in behind `fd`: initFilter, updateFilter, processFrame per frame
 // with the frames it asks for, exitFilter when done. Such a module cannot say

@@ -9,12 +9,14 @@ namespace velvane {
 std::string sceneOptions(const SceneChoice &c)
 {
     const VelvaneStrengthReport &r = c.strength;
-    char options[160];
-    snprintf(options, sizeof options, "--luma-low %d --luma-high %d --chroma-low %d --chroma-high %d %s", r.luma_low,
-             r.luma_high, r.chroma_low, r.chroma_high, r.dot_removal ? "--dot" : "--no-dot");
+    const int thresholds[kThresholdCount] = {r.luma_low, r.luma_high, r.chroma_low, r.chroma_high};
+    std::string options;
+    for (int i = 0; i < kThresholdCount; i++)
+        options += trackOptionName(i) + (" " + std::to_string(thresholds[i])) + " ";
+    options += r.dot_removal ? checkOptionName(0) : checkOffOptionName(0);
     const int32_t moving[3] = {c.moving.luma_low, c.moving.luma_high, c.moving.change};
     const std::string m = movingOption(moving, VELVANE_STRENGTH_CUSTOM); // nothing where it is off
-    return m.empty() ? std::string(options) : options + (" " + m);
+    return m.empty() ? options : options + " " + m;
 }
 
 std::string sceneLine(const SceneChoice &c)
@@ -28,7 +30,6 @@ std::string sceneLine(const SceneChoice &c)
 
 std::string settingsOptions(const int32_t *track, const int32_t *check, int strength, const int32_t *moving)
 {
-    static const char *const kStrengthNames[] = {"custom", "light", "medium", "strong", "auto"};
     std::string s;
     for (int i = 0; i < VV_TRACK_COUNT; i++)
         if (track[i] != VELVANE_FROM_STRENGTH)
@@ -40,7 +41,7 @@ std::string settingsOptions(const int32_t *track, const int32_t *check, int stre
     if (!m.empty())
         s += " " + m;
     if (strength > VELVANE_STRENGTH_CUSTOM && strength <= VELVANE_STRENGTH_AUTO)
-        s += std::string(" --strength ") + kStrengthNames[strength];
+        s += " --" + std::string(strengthInfo().option) + " " + choiceName(strengthInfo(), strength);
     return s;
 }
 

@@ -10,54 +10,96 @@
 #include <CLI/CLI.hpp>
 
 #include "velvane/velvane.h"
-#include "library/thread_pool.h"
 
 namespace velvane {
 
 namespace {
 
-struct TrackOption {
-    const char *name;
-    const char *meaning;
-};
-const TrackOption kTracks[VV_TRACK_COUNT] = {
-    {"--luma-low", "luma threshold, low band: a step is half a code value of 8-bit video, 2 of 10-bit"},
-    {"--luma-high", "luma threshold, high band: a step is one code value of 8-bit video, 4 of 10-bit"},
-    {"--chroma-low", "chroma threshold, low band: a step is half a code value of 8-bit video, 2 of 10-bit"},
-    {"--chroma-high", "chroma threshold, high band: a step is half a code value of 8-bit video, 2 of 10-bit"},
-    {"--gain-y", "luma gain: luma x (256 + N) / 256"},
-    {"--gain-cb", "Cb gain: Cb x (256 + N) / 256"},
-    {"--gain-cr", "Cr gain: Cr x (256 + N) / 256"},
-    {"--offset-y", "luma offset, a quarter of an 8-bit code a step"},
-    {"--hue", "hue rotation by N / 180 radians"},
-    {"--balance", "colour balance: positive drives Cb and Cr apart"},
-    {"--border-top", "black border at the top, rows (with --borders)"},
-    {"--border-bottom", "black border at the bottom, rows (with --borders)"},
-    {"--border-left", "black border at the left, pixels (with --borders)"},
-    {"--border-right", "black border at the right, pixels (with --borders)"},
+// The command's view of the library's description of its settings: an
+// option for each setting the plug-in keeps (by its place in the plug-in's
+// arrays), and the others by name.
+struct NamedValue {
+    std::string name;
+    int value;
 };
 
-struct CheckOption {
-    const char *on;
-    const char *off;
-    const char *meaning;
-    const char *offMeaning;
-};
-const CheckOption kChecks[VV_CHECK_COUNT] = {
-    {"--dot", "--no-dot", "reduce dot interference (a fine pattern inverting every frame)",
-     "leave dot interference alone"},
-    {"--411", "--no-411", "rebuild 4:2:2 chroma from 4:1:1 material; unless given, on for C411 input and off "
-                          "for every other chroma format",
-     "no 4:1:1 interpolation"},
-    {"--no-prev", "--prev", "leave the previous frame out of the averaging", "average with the previous frame too"},
-    {"--borders", "--no-borders", "draw black borders of the --border-* widths", "no black borders"},
-    {"--ccir-black", "--full-black", "borders at CCIR 601 black (Y 16)", "borders at full-range black (Y 0)"},
+struct CommandSettings {
+    VelvaneSettingInfo track[VV_TRACK_COUNT] = {}, check[VV_CHECK_COUNT] = {};
+    std::string trackName[VV_TRACK_COUNT], checkOn[VV_CHECK_COUNT], checkOff[VV_CHECK_COUNT];
+    std::string checkHelp[VV_CHECK_COUNT];
+    VelvaneSettingInfo strength = {}, show = {}, moving[3] = {};
+    // A choice's names but its default's: what the default does needs no option.
+    std::vector<NamedValue> strengths, shows;
+    // The settings the command has no form of its own for: each an option
+    // of the name, range and help the library gives it. A setting the
+    // library gains is one of these, unless the command gives it a form.
+    std::vector<int> others;
+    std::vector<VelvaneSettingInfo> otherInfo;
 };
 
-// The native library takes wider thresholds than the plug-in's descriptor says.
+std::vector<NamedValue> offered(const VelvaneSettingInfo &info)
+{
+    std::vector<NamedValue> names;
+    const std::string all = info.choices;
+    size_t at = 0;
+    for (int k = 0; at <= all.size(); k++) {
+        const size_t comma = std::min(all.find(',', at), all.size());
+        if (k != info.default_value)
+            names.push_back({all.substr(at, comma - at), k});
+        at = comma + 1;
+    }
+    return names;
+}
+
+CommandSettings describeSettings()
+{
+    CommandSettings d;
+    const int count = velvane_setting_count();
+    for (int i = 0; i < count; i++) {
+        VelvaneSettingInfo info;
+        velvane_setting_info(i, &info);
+        const std::string name = info.name;
+        if (info.plugin_track >= 0) {
+            d.track[info.plugin_track] = info;
+            d.trackName[info.plugin_track] = std::string("--") + info.option;
+        } else if (info.plugin_check >= 0) {
+            const int c = info.plugin_check;
+            d.check[c] = info;
+            d.checkOn[c] = std::string("--") + info.option;
+            d.checkOff[c] = std::string("--") + info.off_option;
+            d.checkHelp[c] = info.help;
+            // The interpolation turns any chroma into 4:1:1-like steps; the
+            // command turns it on for material that really is 4:1:1.
+            if (name == "interpolate_411")
+                d.checkHelp[c] += "; unless given, on for C411 input and off for every other chroma format";
+        } else if (name == "strength") {
+            d.strength = info;
+            d.strengths = offered(info);
+        } else if (name == "show") {
+            d.show = info;
+            d.shows = offered(info);
+        } else if (name == "moving_luma_low" || name == "moving_luma_high" || name == "moving_change") {
+            d.moving[name == "moving_luma_low" ? 0 : name == "moving_luma_high" ? 1 : 2] = info;
+        } else {
+            d.others.push_back(i);
+            d.otherInfo.push_back(info);
+        }
+    }
+    return d;
+}
+
+const CommandSettings &described()
+{
+    static const CommandSettings d = describeSettings();
+    return d;
+}
+
+// The native library takes wider values than a plug-in's descriptor says
+// where its description says so (the thresholds).
 int32_t trackMaximum(const FilterDescriptor &fd, int i, bool plugin)
 {
-    return i < kThresholdCount && !plugin ? VELVANE_THRESHOLD_MAX : fd.trackMaxima[i];
+    const VelvaneSettingInfo &info = described().track[i];
+    return !plugin && info.max > info.plugin_max ? info.max : fd.trackMaxima[i];
 }
 
 // The first word that looks like an option but is none of ours ("--strength"
@@ -85,41 +127,101 @@ std::string rangeText(const FilterDescriptor &fd, int i, bool plugin = false)
     return std::to_string(fd.trackMinima[i]) + " to " + std::to_string(trackMaximum(fd, i, plugin));
 }
 
-struct NamedValue {
-    const char *name;
-    int value;
-};
-const NamedValue kStrengths[] = {{"light", VELVANE_STRENGTH_LIGHT},
-                                 {"medium", VELVANE_STRENGTH_MEDIUM},
-                                 {"strong", VELVANE_STRENGTH_STRONG},
-                                 {"auto", VELVANE_STRENGTH_AUTO}};
-const NamedValue kShows[] = {{"removed", VELVANE_SHOW_REMOVED}, {"dots", VELVANE_SHOW_DOTS}};
-
 // A value given by one of its names (any case), never by number.
-template <size_t N> CLI::Validator byName(const NamedValue (&names)[N])
+CLI::Validator byName(const std::vector<NamedValue> &names)
 {
     return CLI::Validator(
         [&names](std::string &s) -> std::string {
             std::string list;
-            for (size_t i = 0; i < N; i++) {
-                if (strcasecmp(s.c_str(), names[i].name) == 0) {
+            const size_t n = names.size();
+            for (size_t i = 0; i < n; i++) {
+                if (strcasecmp(s.c_str(), names[i].name.c_str()) == 0) {
                     s = std::to_string(names[i].value);
                     return std::string();
                 }
-                list += std::string(i == 0 ? "" : i + 1 == N ? " or " : ", ") + names[i].name;
+                list += std::string(i == 0 ? "" : i + 1 == n ? " or " : ", ") + names[i].name;
             }
             return "it is " + list + ", not " + s;
         },
         "", "");
 }
 
+// A whole number within lo..hi; the message names the setting by `label`.
+CLI::Validator inRange(int32_t lo, int32_t hi, const std::string &label)
+{
+    return CLI::Validator(
+        [lo, hi, label](std::string &text) -> std::string {
+            long long v;
+            if (!CLI::detail::lexical_cast(text, v))
+                return "\"" + text + "\" is not a whole number";
+            if (v < lo || v > hi)
+                return text + " is out of range; " + label + " takes " + std::to_string(lo) + " to " +
+                       std::to_string(hi);
+            return std::string();
+        },
+        "", "range");
+}
+
+// "light|medium|strong|auto"
+std::string namesText(const std::vector<NamedValue> &names)
+{
+    std::string text;
+    for (const NamedValue &v : names)
+        text += (text.empty() ? "" : "|") + v.name;
+    return text;
+}
+
 } // namespace
 
-const char *trackOptionName(int i) { return kTracks[i].name; }
-const char *checkOptionName(int i) { return kChecks[i].on; }
-const char *checkOffOptionName(int i) { return kChecks[i].off; }
-const char *trackMeaning(int i) { return kTracks[i].meaning; }
-const char *checkMeaning(int i) { return kChecks[i].meaning; }
+const char *trackOptionName(int i) { return described().trackName[i].c_str(); }
+const char *checkOptionName(int i) { return described().checkOn[i].c_str(); }
+const char *checkOffOptionName(int i) { return described().checkOff[i].c_str(); }
+const VelvaneSettingInfo &trackInfo(int i) { return described().track[i]; }
+const VelvaneSettingInfo &checkInfo(int i) { return described().check[i]; }
+const VelvaneSettingInfo &strengthInfo() { return described().strength; }
+
+std::string librarySettingsOptions(const FilterSettings &s)
+{
+    std::string text;
+    for (const auto &v : s.library) {
+        VelvaneSettingInfo info;
+        velvane_setting_info(v.first, &info);
+        text += std::string(" --") + info.option + " " + std::to_string(v.second);
+    }
+    return text;
+}
+
+void applyLibrarySettings(const std::map<int, int32_t> &values, VelvaneSettings *settings)
+{
+    for (const auto &v : values) {
+        VelvaneSettingInfo info;
+        if (velvane_setting_info(v.first, &info) == VELVANE_OK)
+            settingField(*settings, info) = v.second;
+    }
+}
+
+std::string choiceName(const VelvaneSettingInfo &info, int value)
+{
+    const std::string all = info.choices ? info.choices : "";
+    size_t at = 0;
+    for (int k = 0; k < value && at != std::string::npos; k++)
+        at = all.find(',', at) == std::string::npos ? std::string::npos : all.find(',', at) + 1;
+    return at == std::string::npos ? std::to_string(value) : all.substr(at, all.find(',', at) - at);
+}
+
+const char *trackMeaning(int i) { return described().track[i].help; }
+const char *checkMeaning(int i) { return described().checkHelp[i].c_str(); }
+
+VelvaneSettings librarySettings(const int32_t *track, const int32_t *check)
+{
+    VelvaneSettings s;
+    velvane_default_settings(&s);
+    for (int i = 0; i < VV_TRACK_COUNT; i++)
+        settingField(s, described().track[i]) = track[i];
+    for (int i = 0; i < VV_CHECK_COUNT; i++)
+        settingField(s, described().check[i]) = check[i];
+    return s;
+}
 
 std::string labelUtf8(const char *shiftJis)
 {
@@ -147,9 +249,9 @@ void validateSettings(const FilterDescriptor &fd, const FilterSettings &s, bool 
             continue;
         const int32_t v = *s.track[i];
         if (v < fd.trackMinima[i] || v > trackMaximum(fd, i, plugin))
-            throw CliError(std::string(kTracks[i].name) + ": " + std::to_string(v) + " is out of range; " +
+            throw CliError(std::string(trackOptionName(i)) + ": " + std::to_string(v) + " is out of range; " +
                            labelUtf8(fd.trackNames[i]) + " takes " + rangeText(fd, i, plugin) +
-                           (plugin && i < kThresholdCount ? " in a plug-in build" : ""));
+                           (plugin && trackMaximum(fd, i, false) != fd.trackMaxima[i] ? " in a plug-in build" : ""));
     }
 }
 
@@ -165,11 +267,12 @@ void resolveSettings(const FilterDescriptor &fd, const FilterSettings &s, Chroma
     if (!s.check[1])
         check[1] = inputChroma == Chroma::C411 ? 1 : 0;
     if (s.strength && *s.strength != VELVANE_STRENGTH_CUSTOM) {
-        for (int i = 0; i < kThresholdCount; i++)
-            if (!s.track[i])
+        for (int i = 0; i < VV_TRACK_COUNT; i++)
+            if (!s.track[i] && described().track[i].from_strength)
                 track[i] = VELVANE_FROM_STRENGTH;
-        if (!s.check[0])
-            check[0] = VELVANE_FROM_STRENGTH;
+        for (int i = 0; i < VV_CHECK_COUNT; i++)
+            if (!s.check[i] && described().check[i].from_strength)
+                check[i] = VELVANE_FROM_STRENGTH;
     }
 }
 
@@ -185,23 +288,37 @@ std::string movingOption(const int32_t *moving, int strength)
     if (moving[2] == VELVANE_FROM_STRENGTH || (moving[2] == 0 && strength == VELVANE_STRENGTH_CUSTOM))
         return std::string();
     char text[64];
-    snprintf(text, sizeof text, "--moving %d,%d,%g", (int)moving[0], (int)moving[1], moving[2] / 8.0);
+    snprintf(text, sizeof text, "--moving %d,%d,%g", (int)moving[0], (int)moving[1],
+             moving[2] / (double)described().moving[2].scale);
     return text;
 }
 
-// "LOW,HIGH,CHANGE" of --moving: thresholds 0..60, a change of 0..60 code
-// values (0: off) in steps of an eighth.
+// "LOW,HIGH,CHANGE" of --moving: the three settings where the picture
+// moves, the change in the unit of its description (code values, in steps of
+// its scale).
 static bool parseMoving(const std::string &text, std::array<int32_t, 3> *out)
 {
     int low, high, used = 0;
     double change;
     if (sscanf(text.c_str(), "%d,%d,%lf%n", &low, &high, &change, &used) != 3 || used != (int)text.size())
         return false;
-    if (low < 0 || low > VELVANE_THRESHOLD_MAX || high < 0 || high > VELVANE_THRESHOLD_MAX || !(change >= 0) ||
-        change > 60)
+    const VelvaneSettingInfo *m = described().moving;
+    const double scale = m[2].scale;
+    if (low < m[0].min || low > m[0].max || high < m[1].min || high > m[1].max || !(change * scale >= m[2].min) ||
+        change * scale > m[2].max)
         return false;
-    *out = {low, high, (int32_t)lrint(change * 8)};
+    *out = {low, high, (int32_t)lrint(change * scale)};
     return true;
+}
+
+// "LOW,HIGH,CHANGE: two thresholds 0 to 60 and a change of 0 to 60 code values"
+static std::string movingRanges()
+{
+    const VelvaneSettingInfo *m = described().moving;
+    char text[160];
+    snprintf(text, sizeof text, "LOW,HIGH,CHANGE: two thresholds %d to %d and a change of %g to %g code values",
+             m[0].min, m[0].max, m[2].min / (double)m[2].scale, m[2].max / (double)m[2].scale);
+    return text;
 }
 
 CommandLine parseCommandLine(const std::vector<std::string> &args, const FilterDescriptor &fd)
@@ -235,24 +352,13 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
     int32_t trackValue[VV_TRACK_COUNT];
     CLI::Option *trackOpt[VV_TRACK_COUNT];
     for (int i = 0; i < VV_TRACK_COUNT; i++) {
-        std::string desc = labelUtf8(fd.trackNames[i]) + ": " + kTracks[i].meaning + " (" + rangeText(fd, i) +
+        std::string desc = labelUtf8(fd.trackNames[i]) + ": " + trackMeaning(i) + " (" + rangeText(fd, i) +
                            ", default " + std::to_string(fd.trackDefaults[i]) + ")";
         const int32_t lo = fd.trackMinima[i], hi = trackMaximum(fd, i, false);
-        const std::string name = kTracks[i].name, label = labelUtf8(fd.trackNames[i]);
-        CLI::Validator range(
-            [lo, hi, label](std::string &text) -> std::string {
-                long long v;
-                if (!CLI::detail::lexical_cast(text, v))
-                    return "\"" + text + "\" is not a whole number";
-                if (v < lo || v > hi)
-                    return text + " is out of range; " + label + " takes " + std::to_string(lo) + " to " +
-                           std::to_string(hi);
-                return std::string();
-            },
-            "", "range");
+        const std::string name = trackOptionName(i), label = labelUtf8(fd.trackNames[i]);
         trackOpt[i] = app.add_option(name, trackValue[i], desc)
                           ->type_name("N")
-                          ->check(range)
+                          ->check(inRange(lo, hi, label))
                           ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
                           ->group("Filter settings (track bars)");
     }
@@ -261,16 +367,16 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
     CLI::Option *checkOn[VV_CHECK_COUNT], *checkOff[VV_CHECK_COUNT];
     for (int i = 0; i < VV_CHECK_COUNT; i++) {
         const bool on = fd.checkDefaults[i] == 1;
-        std::string onDesc = labelUtf8(fd.checkNames[i]) + ": " + kChecks[i].meaning;
+        std::string onDesc = labelUtf8(fd.checkNames[i]) + ": " + checkMeaning(i);
         if (i != 1)
             onDesc += on ? " (default)" : "";
-        std::string offDesc = kChecks[i].offMeaning;
+        std::string offDesc = described().check[i].off_help;
         if (i != 1)
             offDesc += on ? "" : " (default)";
         // Const, or CLI11 would take the text for the flag's result variable.
         const std::string onText = onDesc, offText = offDesc;
-        checkOn[i] = app.add_flag(kChecks[i].on, onText)->group("Filter settings (check boxes)");
-        checkOff[i] = app.add_flag(kChecks[i].off, offText)->group("Filter settings (check boxes)");
+        checkOn[i] = app.add_flag(checkOptionName(i), onText)->group("Filter settings (check boxes)");
+        checkOff[i] = app.add_flag(checkOffOptionName(i), offText)->group("Filter settings (check boxes)");
     }
 
     std::string movingText;
@@ -282,21 +388,30 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
                        "--luma-high; --strength auto chooses them; 0,0,0 is off")
             ->type_name("LOW,HIGH,CHANGE")
             ->group("Filter settings (track bars)");
+    const CommandSettings &d = described();
+    std::vector<int32_t> otherValue(d.others.size());
+    std::vector<CLI::Option *> otherOpt(d.others.size());
+    for (size_t k = 0; k < d.others.size(); k++) {
+        const VelvaneSettingInfo &info = d.otherInfo[k];
+        const int32_t lo = info.kind == VELVANE_SETTING_SWITCH ? 0 : info.min, hi = info.max;
+        otherOpt[k] = app.add_option(std::string("--") + info.option, otherValue[k],
+                                     std::string(info.help) + " (" + std::to_string(lo) + " to " +
+                                         std::to_string(hi) + ", default " + std::to_string(info.default_value) +
+                                         ")")
+                          ->type_name("N")
+                          ->check(inRange(lo, hi, info.name))
+                          ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+                          ->group("Filter settings (native library)");
+    }
     int strengthValue = 0;
     auto *strengthOpt =
-        app.add_option("--strength", strengthValue,
-                       "choose the four thresholds by name: light, medium (the defaults) or strong; or auto, "
-                       "from the noise measured in the first frames and again after each scene change (auto "
-                       "also runs the dot pass only where it finds dots or heavy grain); a threshold option or "
-                       "--dot/--no-dot given beside it wins")
-            ->transform(byName(kStrengths))
-            ->type_name("light|medium|strong|auto")
+        app.add_option(std::string("--") + described().strength.option, strengthValue, described().strength.help)
+            ->transform(byName(described().strengths))
+            ->type_name(namesText(described().strengths))
             ->group("Filter settings (track bars)");
-    app.add_option("--show", cl.show,
-                   "write what the filter takes out instead of the filtered video: four times input minus "
-                   "output around mid-grey, per plane (removed), or the same for the dot pass alone (dots)")
-        ->transform(byName(kShows))
-        ->type_name("removed|dots")
+    app.add_option(std::string("--") + described().show.option, cl.show, described().show.help)
+        ->transform(byName(described().shows))
+        ->type_name(namesText(described().shows))
         ->group("Input and output");
     app.footer("Thresholds: a neighbour is averaged in when it lies within the threshold. One step is half a "
                "code value of 8-bit video (2 of 10-bit) in the low bands and the chroma high band, one code "
@@ -373,7 +488,7 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
         ->group("Media files");
     app.add_option("--threads", cl.threads,
                    "filter on N threads, 1 to 64 (default: one for each processor thread, " +
-                       std::to_string(processorThreads()) +
+                       std::to_string(velvane_thread_count(0)) +
                        " here); 1 filters on one, beside the threads that read and write. Every N gives "
                        "the same frames")
         ->type_name("N")
@@ -438,18 +553,28 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
         cl.action = CommandLine::Version;
         return cl;
     }
-    if (movingOpt->count()) {
-        std::array<int32_t, 3> moving;
-        const char *problem = !cl.modulePath.empty() ? "is the native library's; the plug-in of --module has one "
-                                                       "set of thresholds for the whole frame"
-                              : !parseMoving(movingText, &moving)
-                                  ? "takes LOW,HIGH,CHANGE: two thresholds 0 to 60 and a change of 0 to 60 code "
-                                    "values, such as 2,3,2.5"
-                                  : nullptr;
-        if (problem) {
+    for (size_t k = 0; k < d.others.size(); k++) {
+        if (!otherOpt[k]->count())
+            continue;
+        if (!cl.modulePath.empty()) {
             cl.action = CommandLine::Exit;
             cl.exitCode = 2;
-            cl.message = "--moving " + std::string(problem);
+            cl.message = std::string("--") + d.otherInfo[k].option +
+                         " is the native library's; the plug-in of --module has no such setting";
+            return cl;
+        }
+        cl.settings.library[d.others[k]] = otherValue[k];
+    }
+    if (movingOpt->count()) {
+        std::array<int32_t, 3> moving;
+        const std::string problem = !cl.modulePath.empty() ? "is the native library's; the plug-in of --module "
+                                                             "has one set of thresholds for the whole frame"
+                                    : !parseMoving(movingText, &moving) ? "takes " + movingRanges() + ", such as 2,3,2.5"
+                                                                        : std::string();
+        if (!problem.empty()) {
+            cl.action = CommandLine::Exit;
+            cl.exitCode = 2;
+            cl.message = "--moving " + problem;
             return cl;
         }
         cl.settings.moving = moving;

@@ -7,6 +7,7 @@
 #include <stdint.h>
 
 #include <array>
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
@@ -27,19 +28,41 @@ struct FilterSettings {
     // --moving: luma thresholds where the picture moves, and the change that
     // counts as motion in eighths of a code value (VelvaneSettings' fields).
     std::optional<std::array<int32_t, 3>> moving;
+    // The native library's settings the command has no form of its own for,
+    // each given by the option its description names: by the index of the
+    // description (velvane_setting_info), the value.
+    std::map<int, int32_t> library;
 };
 
 // The thresholds (the first four track bars) go beyond the plug-in's range in
-// the native library.
+// the native library, and a strength chooses them.
 constexpr int kThresholdCount = 4;
 
 const char *trackOptionName(int i); // "--luma-low", ...
 // "--dot", "--411", "--no-prev", "--borders", "--ccir-black"; checkOffOptionName the opposite.
 const char *checkOptionName(int i);
 const char *checkOffOptionName(int i);
+// The library's description of the setting of track bar or check box i.
+const VelvaneSettingInfo &trackInfo(int i);
+const VelvaneSettingInfo &checkInfo(int i);
+// The description of the strength, and the name of a choice's value ("auto").
+const VelvaneSettingInfo &strengthInfo();
+std::string choiceName(const VelvaneSettingInfo &info, int value);
 // What each setting does, in English, for --help.
 const char *trackMeaning(int i);
 const char *checkMeaning(int i);
+
+// The field of `s` that `info` (velvane_setting_info's) describes.
+inline int &settingField(VelvaneSettings &s, const VelvaneSettingInfo &info)
+{
+    return *reinterpret_cast<int *>(reinterpret_cast<char *>(&s) + info.offset);
+}
+// " --NAME VALUE" for each of s.library, or empty.
+std::string librarySettingsOptions(const FilterSettings &s);
+// Sets the fields of `settings` that `values` (FilterSettings::library) give.
+void applyLibrarySettings(const std::map<int, int32_t> &values, VelvaneSettings *settings);
+// The library's default settings with these in the host's array order.
+VelvaneSettings librarySettings(const int32_t *track, const int32_t *check);
 
 // A descriptor text (Shift-JIS) in UTF-8, for the terminal.
 std::string labelUtf8(const char *shiftJis);

@@ -19,7 +19,6 @@
 #include "channel.h"
 #include "convert.h"
 #include "frame_filter.h"
-#include "pipeline/strength.h"
 #include "report.h"
 #include "snapshot.h"
 
@@ -137,19 +136,22 @@ void strengthForPlugin(const FilterDescriptor &fd, const FilterRun &run, int32_t
         throw CliError("--show needs the native library; leave out --module");
     if (strength == VELVANE_STRENGTH_CUSTOM)
         return;
-    const StrengthChoice c = presetStrength(static_cast<Strength>(strength));
-    for (int i = 0; i < kThresholdCount; i++) {
+    VelvaneSettings chosen = librarySettings(track, check);
+    velvane_strength_settings(strength, &chosen);
+    for (int i = 0; i < VV_TRACK_COUNT; i++) {
         if (track[i] != VELVANE_FROM_STRENGTH)
             continue;
-        if (c.threshold[i] > fd.trackMaxima[i])
-            throw CliError(std::string("--strength sets ") + trackOptionName(i) + " to " +
-                           std::to_string(c.threshold[i]) + ", beyond the " + std::to_string(fd.trackMinima[i]) +
-                           " to " + std::to_string(fd.trackMaxima[i]) + " a plug-in build takes; give " +
-                           trackOptionName(i) + " yourself");
-        track[i] = c.threshold[i];
+        const int v = settingField(chosen, trackInfo(i));
+        if (v > fd.trackMaxima[i])
+            throw CliError(std::string("--strength sets ") + trackOptionName(i) + " to " + std::to_string(v) +
+                           ", beyond the " + std::to_string(fd.trackMinima[i]) + " to " +
+                           std::to_string(fd.trackMaxima[i]) + " a plug-in build takes; give " + trackOptionName(i) +
+                           " yourself");
+        track[i] = v;
     }
-    if (check[0] == VELVANE_FROM_STRENGTH)
-        check[0] = c.dot ? 1 : 0;
+    for (int i = 0; i < VV_CHECK_COUNT; i++)
+        if (check[i] == VELVANE_FROM_STRENGTH)
+            check[i] = settingField(chosen, checkInfo(i));
 }
 
 // One line for each scene automatic strength measured.
@@ -366,7 +368,7 @@ RunStats filterFrames(FilterDescriptor *fd, FrameSource &source, const std::stri
         std::unique_ptr<FrameFilter> filter =
             run.plugin ? pluginFilter(fd, width, height, stride, stats.track, stats.check)
                        : nativeFilter(width, height, stride, stats.track, stats.check, stats.strength, run.show,
-                                      run.threads, run.cpuMask, stats.moving);
+                                      run.threads, run.cpuMask, stats.moving, &run.settings.library);
         int measurements = 0;
         std::deque<FramePtr> sent; // in display order, until their filtered frame is out
         bool ended = false;

@@ -9,12 +9,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <new>
 
 #include "convert.h"
 #include "frame_filter.h"
 #include "history.h"
 #include "options.h"
-#include "pipeline/removed_view.h"
 #include "png_writer.h"
 
 namespace velvane {
@@ -290,7 +290,7 @@ RunReport::RunReport(const std::string &path, int pictures) : path_(path), maxPi
         unlink(path_.c_str());
 }
 
-RunReport::~RunReport() = default;
+RunReport::~RunReport() { velvane_scene_cuts_close(&sceneCuts_); }
 
 void RunReport::start(const Y4mFormat &input, const Y4mFormat &output, int stride, const int32_t *track,
                       const int32_t *check, int strength, int64_t expectedFrames)
@@ -326,33 +326,38 @@ void RunReport::toHost(const ReportFrame &f, const Y4mFormat &format, std::vecto
     FrameConverter(format, stride_).toHost(f.planes, format.interlace != 'p', out->data());
 }
 
-void RunReport::signature(const ReportFrame &f, SceneSignature *out) const
+VelvaneFrame RunReport::describe(const ReportFrame &f) const
 {
+    VelvaneFrame v = {};
+    v.width = width_;
+    v.height = height_;
     if (f.pixels) {
-        sceneSignature(f.pixels, width_, height_, stride_, out);
-        return;
+        v.format = VELVANE_PIXEL_YC48;
+        v.data[0] = const_cast<YcPixel *>(f.pixels);
+        v.stride[0] = (ptrdiff_t)stride_ * (ptrdiff_t)sizeof(YcPixel);
+        return v;
     }
-    // The same cells from the luma plane, in 8-bit code values, from every
-    // fourth pixel of every fourth row (the means tell scenes apart as well).
-    const int bytes = in_.bytesPerSample();
-    const double scale = 1.0 / (double)(1 << (in_.depth - 8));
-    for (int cy = 0; cy < 32; cy++) {
-        const int y0 = cy * height_ / 32, y1 = (cy + 1) * height_ / 32;
-        for (int cx = 0; cx < 32; cx++) {
-            const int x0 = cx * width_ / 32, x1 = (cx + 1) * width_ / 32;
-            int64_t sum = 0, n = 0;
-            for (int y = y0; y < y1; y += 4) {
-                const uint8_t *row = f.planes + (size_t)y * width_ * bytes;
-                if (bytes == 1)
-                    for (int x = x0; x < x1; x += 4, n++)
-                        sum += row[x];
-                else
-                    for (int x = x0; x < x1; x += 4, n++)
-                        sum += row[2 * x] | row[2 * x + 1] << 8;
-            }
-            out->cell[cy * 32 + cx] = n > 0 ? (float)((double)sum / (double)n * scale) : 0.0f;
-        }
-    }
+    const int bytes = in_.bytesPerSample(), cw = (width_ + 1) / 2;
+    v.format = bytes == 1 ? VELVANE_PIXEL_YUV422P8 : VELVANE_PIXEL_YUV422P16;
+    v.bit_depth = in_.depth;
+    uint8_t *planes = const_cast<uint8_t *>(f.planes);
+    v.data[0] = planes;
+    v.data[1] = planes + (size_t)width_ * height_ * bytes;
+    v.data[2] = planes + (size_t)(width_ + cw) * height_ * bytes;
+    v.stride[0] = (ptrdiff_t)width_ * bytes;
+    v.stride[1] = v.stride[2] = (ptrdiff_t)cw * bytes;
+    return v;
+}
+
+bool RunReport::sceneStarts(const ReportFrame &f)
+{
+    if (!sceneCuts_ && velvane_scene_cuts_open(&sceneCuts_, width_, height_) != VELVANE_OK)
+        throw std::bad_alloc(); // the size was taken by the filter already
+    const VelvaneFrame v = describe(f);
+    const int cut = velvane_scene_cuts_next(sceneCuts_, &v);
+    if (cut < 0)
+        throw CliError("--report: cannot measure the scenes of a frame");
+    return cut == 1;
 }
 
 void RunReport::frame(int64_t n, const ReportFrame *inputs, int count, const ReportFrame &output,
@@ -424,9 +429,7 @@ void RunReport::frame(int64_t n, const ReportFrame *inputs, int count, const Rep
 
     // Scenes, and the pictures: frame 0 here, every later one a frame ahead.
     if (n == 0) {
-        SceneSignature s;
-        signature(inputs[0], &s);
-        sceneCuts_.next(s);
+        sceneStarts(inputs[0]);
         considerPicture(0, false, nullptr, inputs[0], count > 1 ? &inputs[1] : nullptr);
     }
     if (pending_ && pending_->frame == n) {
@@ -436,9 +439,7 @@ void RunReport::frame(int64_t n, const ReportFrame *inputs, int count, const Rep
         regroupPictures();
     }
     if (count > 1) {
-        SceneSignature s;
-        signature(inputs[1], &s);
-        const bool cut = sceneCuts_.next(s);
+        const bool cut = sceneStarts(inputs[1]);
         if (cut)
             cuts_.push_back(n + 1);
         considerPicture(n + 1, cut, &inputs[0], inputs[1], count > 2 ? &inputs[2] : nullptr);
@@ -473,7 +474,10 @@ void RunReport::finishPicture(Picture &p, const ReportFrame &output, const Scene
     // In the planes the run writes: the output's layout is the input's there.
     toHost(output, in_, &after);
     removed = after;
-    removedView(p.current.data(), removed.data(), width_, height_, stride_);
+    ReportFrame current = {p.current.data(), nullptr}, shown = {removed.data(), nullptr};
+    VelvaneFrame in = describe(current), view = describe(shown);
+    if (velvane_removed_view(&in, &view) != VELVANE_OK)
+        throw CliError("--report: cannot draw what was removed");
 
     // The crop: the window where most was removed, on a grid of 16 x 16 blocks.
     const int cw = std::min(kCropWidth, width_) & ~1, ch = std::min(kCropHeight, height_) & ~1;

@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "history.h"
-#include "pipeline/noise_level.h"
 #include "velvane/filter.h"
 #include "velvane/velvane.h"
 #include "y4m.h"
@@ -74,7 +73,10 @@ private:
         SceneChoice choice;
     };
     void toHost(const ReportFrame &f, const Y4mFormat &format, std::vector<YcPixel> *out) const;
-    void signature(const ReportFrame &f, SceneSignature *out) const;
+    // The frame as the library takes it (planes: 4:2:2 at the input's depth).
+    VelvaneFrame describe(const ReportFrame &f) const;
+    // Whether the frame begins a scene, told from the frames before it.
+    bool sceneStarts(const ReportFrame &f);
     void considerPicture(int64_t m, bool sceneStart, const ReportFrame *previous, const ReportFrame &current,
                          const ReportFrame *next);
     void finishPicture(Picture &p, const ReportFrame &output, const SceneChoice *strength);
@@ -94,7 +96,7 @@ private:
     std::vector<float> lumaRemoved_, chromaRemoved_; // RMS per frame, 8-bit code values
     std::vector<Scene> scenes_;
     std::vector<int64_t> cuts_; // frames that start a new scene
-    SceneCuts sceneCuts_;
+    VelvaneSceneCuts *sceneCuts_ = nullptr;
     int measurements_ = 0;
     std::map<int64_t, std::unique_ptr<Picture>> pictures_; // by segment
     std::unique_ptr<Picture> pending_; // waiting for its output frame
