@@ -37,10 +37,14 @@ int outcomeStatus(FrameOutcome o)
 
 } // namespace
 
-StreamSettings::StreamSettings(const FrameSettings &f) : given(velvaneSettings(f))
+StreamSettings::StreamSettings(const FrameSettings &f)
+    : StreamSettings([&f] {
+          VelvaneSettings s = velvaneSettings(f);
+          s.strength = VELVANE_STRENGTH_CUSTOM;
+          s.show = VELVANE_SHOW_OUTPUT;
+          return s;
+      }())
 {
-    given.strength = VELVANE_STRENGTH_CUSTOM;
-    given.show = VELVANE_SHOW_OUTPUT;
 }
 
 StreamFilter::StreamFilter(int width, int height, unsigned cpuFlags, const StreamSettings &s, int threads)
@@ -123,7 +127,7 @@ int StreamFilter::send(const VelvaneFrame *frame)
     io_.toPixels(*frame, f.pixels.data(), stride_, tasks_, f.luma.data(), instance_->kernels.wavelet.copyLumaRow);
     f.userData = frame->user_data;
     f.sceneStart = false;
-    if (settings_.strength() == Strength::Auto) {
+    if (settings_.strength == Strength::Auto) {
         SceneSignature signature;
         sceneSignature(f.pixels.data(), width_, height_, stride_, &signature);
         f.sceneStart = cuts_.next(signature);
@@ -175,11 +179,11 @@ int StreamFilter::receive(VelvaneFrame &out)
         &to,
     };
     const FrameSettings settings = settingsFor(next_);
-    if (settings_.show() == VELVANE_SHOW_DOTS) {
+    if (settings_.show == VELVANE_SHOW_DOTS) {
         showDots(next_, settings.dot);
     } else {
         // What is removed needs the whole filtered frame before it goes out.
-        const bool removed = settings_.show() == VELVANE_SHOW_REMOVED;
+        const bool removed = settings_.show == VELVANE_SHOW_REMOVED;
         filterFrame(*instance_, job, settings, source, tasks_, removed ? nullptr : &sink);
         if (instance_->lastOutcome != FrameOutcome::Filtered)
             return fail(outcomeStatus(instance_->lastOutcome), "frame " + std::to_string(next_) +
@@ -188,7 +192,7 @@ int StreamFilter::receive(VelvaneFrame &out)
         if (removed)
             removedView(windowFrame(next_)->pixels.data(), output_.data(), width_, height_, stride_);
     }
-    if (settings_.show() != VELVANE_SHOW_OUTPUT)
+    if (settings_.show != VELVANE_SHOW_OUTPUT)
         for (int r = 0; r < height_; r++)
             io_.fromPixelRow(output_.data(), stride_, out, r, 0);
 
@@ -224,7 +228,7 @@ void StreamFilter::setSettings(const StreamSettings &s)
     error_.clear();
     // A strength newly automatic measures at the next frame; frames already
     // sent have no signature, so the next one sent starts a scene.
-    if (s.strength() == Strength::Auto && settings_.strength() != Strength::Auto) {
+    if (s.strength == Strength::Auto && settings_.strength != Strength::Auto) {
         needMeasure_ = true;
         cuts_.reset();
     }
@@ -267,7 +271,7 @@ VelvaneSettings StreamFilter::resolved(const StrengthChoice &c) const
 FrameSettings StreamFilter::settingsFor(int64_t n)
 {
     // A frame received again after a failure keeps its measurement.
-    if (settings_.strength() == Strength::Auto && (needMeasure_ || (windowFrame(n)->sceneStart && measuredAt_ != n)))
+    if (settings_.strength == Strength::Auto && (needMeasure_ || (windowFrame(n)->sceneStart && measuredAt_ != n)))
         measureScene(n);
     const FrameSettings s = frameSettings(inForce());
     // The bands hold frames as the dot pass left them; the thresholds only
@@ -299,7 +303,7 @@ void StreamFilter::showDots(int64_t n, bool dot)
 
 VelvaneSettings StreamFilter::inForce() const
 {
-    const Strength strength = settings_.strength();
+    const Strength strength = settings_.strength;
     return resolved(strength == Strength::Auto     ? autoChoice_
                     : strength == Strength::Custom ? StrengthChoice{}
                                                    : presetStrength(strength));
@@ -308,7 +312,7 @@ VelvaneSettings StreamFilter::inForce() const
 VelvaneSettings StreamFilter::reported() const
 {
     VelvaneSettings s = inForce();
-    if (settings_.strength() == Strength::Auto && measurements_ == 0)
+    if (settings_.strength == Strength::Auto && measurements_ == 0)
         for (const SettingRow &r : kSettingRows)
             if (r.fromStrength && settings_.given.*r.member == VELVANE_FROM_STRENGTH)
                 s.*r.member = VELVANE_FROM_STRENGTH;

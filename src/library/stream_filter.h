@@ -24,13 +24,16 @@ namespace velvane {
 // strength chooses VELVANE_FROM_STRENGTH.
 struct StreamSettings {
     StreamSettings() : StreamSettings(defaultFrameSettings()) {}
-    StreamSettings(const VelvaneSettings &s) : given(s) {}
+    StreamSettings(const VelvaneSettings &s)
+        : given(s), strength(static_cast<Strength>(s.strength)), show(s.show)
+    {
+    }
     // The settings as given, no strength, the filtered video.
     StreamSettings(const FrameSettings &f);
 
     VelvaneSettings given;
-    Strength strength() const { return static_cast<Strength>(given.strength); }
-    int show() const { return given.show; }
+    Strength strength; // given's, as the pipeline names it
+    int show;
 };
 
 class StreamFilter {
