@@ -382,6 +382,13 @@ VELVANE_API void velvane_deinterleave_yc48(int16_t *y, int16_t *cb, int16_t *cr,
 VELVANE_API void velvane_chroma_upsample(int16_t *dst, const int16_t *chroma, int width);
 VELVANE_API void velvane_chroma_downsample(int16_t *dst, const int16_t *row, int n);
 
+/* How many frames after a frame must have been sent before that frame can
+ * be received, for an instance with these settings (2; a later setting may
+ * need more). A caller that keeps each frame it sends until its output comes
+ * back keeps at most this many + 1 at once. VELVANE_EINVAL for settings
+ * velvane_check_settings refuses. */
+VELVANE_API int velvane_lookahead(const VelvaneSettings *settings);
+
 /* The threads an instance opened with VelvaneConfig.threads = `threads`
  * filters on: `threads` itself, or for 0 one for each processor thread the
  * process may run on (at most 64); 0 for a number it does not take. */

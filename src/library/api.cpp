@@ -361,6 +361,11 @@ int velvane_get_strength(const VelvaneFilter *f, VelvaneStrengthReport *report)
 
 int velvane_thread_count(int threads) { return threadCount(threads); }
 
+int velvane_lookahead(const VelvaneSettings *settings)
+{
+    return settingsProblem(settings).empty() ? StreamFilter::kLookahead : VELVANE_EINVAL;
+}
+
 const char *velvane_last_error(const VelvaneFilter *f) { return f ? f->error.c_str() : "no instance given"; }
 
 void velvane_close(VelvaneFilter **f)

@@ -725,6 +725,26 @@ TEST(Api, TheSettingsDescribedAreTheSettingsTaken)
     EXPECT_EQ(velvane_strength_settings(VELVANE_STRENGTH_CUSTOM, &s), VELVANE_EINVAL);
     EXPECT_EQ(memcmp(&s, &chosen, sizeof s), 0);
 
+    // The lookahead is what an instance keeps: a frame comes out once that
+    // many after it have gone in, and not before.
+    {
+        VelvaneConfig c = configFor(16, 8);
+        const int ahead = velvane_lookahead(&c.settings);
+        ASSERT_GE(ahead, 1);
+        Filter f(c);
+        Clip clip = makeClip(16, 8, ahead + 1, 5);
+        std::vector<YcPixel> o(16 * 8);
+        VelvaneFrame of = packed(o, 16);
+        for (int n = 0; n < ahead; n++) {
+            ASSERT_TRUE(f.send(packed(clip[n], 16)));
+            EXPECT_FALSE(f.receive(of)) << n;
+        }
+        ASSERT_TRUE(f.send(packed(clip[ahead], 16)));
+        EXPECT_TRUE(f.receive(of));
+        c.settings.hue = 99;
+        EXPECT_EQ(velvane_lookahead(&c.settings), VELVANE_EINVAL);
+    }
+
     EXPECT_EQ(velvane_thread_count(5), 5);
     EXPECT_GE(velvane_thread_count(0), 1);
     EXPECT_EQ(velvane_thread_count(65), 0);
