@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "convert.h"
-#include "pipeline.h"
+#include "y4m/convert.h"
+#include "run/filter_run.h"
 
 using namespace velvane;
 

@@ -14,16 +14,16 @@
 #include <string>
 
 #include "build_info.h"
-#include "demo.h"
-#include "frame_io.h"
-#include "hints.h"
-#include "media_input.h"
-#include "media_output.h"
-#include "module_loader.h"
-#include "options.h"
-#include "output_file.h"
-#include "pipeline.h"
-#include "report.h"
+#include "demo/demo.h"
+#include "run/frame_io.h"
+#include "media/containers.h"
+#include "media/media_input.h"
+#include "media/media_output.h"
+#include "run/module_loader.h"
+#include "run/options.h"
+#include "run/output_file.h"
+#include "run/filter_run.h"
+#include "report/report.h"
 
 using namespace velvane;
 

@@ -1,4 +1,4 @@
-#include "options.h"
+#include "run/options.h"
 
 #include <gtest/gtest.h>
 

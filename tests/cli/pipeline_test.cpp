@@ -1,14 +1,14 @@
-#include "pipeline.h"
+#include "run/filter_run.h"
 
 #include <gtest/gtest.h>
 #include <png.h>
 #include <string.h>
 #include <sys/stat.h>
 
-#include "convert.h"
+#include "y4m/convert.h"
 #include "fake_module.h"
-#include "output_file.h"
-#include "png_writer.h"
+#include "run/output_file.h"
+#include "report/png_writer.h"
 #include "test_util.h"
 
 namespace velvane {

@@ -20,7 +20,7 @@
 #include <utility>
 #include <vector>
 
-#include "frame_io.h"
+#include "run/frame_io.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

@@ -1,4 +1,4 @@
-#include "hints.h"
+#include "media/containers.h"
 
 #include <string.h>
 #include <strings.h>

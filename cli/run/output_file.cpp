@@ -1,4 +1,4 @@
-#include "output_file.h"
+#include "run/output_file.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -15,7 +15,7 @@
 #include <mutex>
 #include <vector>
 
-#include "y4m.h"
+#include "y4m/y4m.h"
 
 namespace velvane {
 

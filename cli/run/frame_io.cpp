@@ -1,4 +1,4 @@
-#include "frame_io.h"
+#include "run/frame_io.h"
 
 #include <string.h>
 

@@ -1,8 +1,8 @@
-#include "module_loader.h"
+#include "run/module_loader.h"
 
 #include <dlfcn.h>
 
-#include "y4m.h"
+#include "y4m/y4m.h"
 
 namespace velvane {
 

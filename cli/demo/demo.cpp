@@ -1,4 +1,4 @@
-#include "demo.h"
+#include "demo/demo.h"
 
 #include <errno.h>
 #include <math.h>
@@ -8,10 +8,10 @@
 #include <algorithm>
 #include <memory>
 
-#include "convert.h"
-#include "output_file.h"
-#include "pipeline.h"
-#include "png_writer.h"
+#include "y4m/convert.h"
+#include "run/output_file.h"
+#include "run/filter_run.h"
+#include "report/png_writer.h"
 
 namespace velvane {
 

@@ -1,4 +1,4 @@
-#include "report.h"
+#include "report/report.h"
 
 #include <errno.h>
 #include <math.h>
@@ -11,11 +11,11 @@
 #include <algorithm>
 #include <new>
 
-#include "convert.h"
-#include "frame_filter.h"
-#include "history.h"
-#include "options.h"
-#include "png_writer.h"
+#include "y4m/convert.h"
+#include "run/frame_filter.h"
+#include "run/history.h"
+#include "run/options.h"
+#include "report/png_writer.h"
 
 namespace velvane {
 

@@ -1,4 +1,4 @@
-#include "convert.h"
+#include "y4m/convert.h"
 
 #include <string.h>
 

@@ -1,4 +1,4 @@
-#include "media_output.h"
+#include "media/media_output.h"
 
 #include <errno.h>
 #include <string.h>
@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <iterator>
 
-#include "hints.h"
-#include "media_input.h"
+#include "media/containers.h"
+#include "media/media_input.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

@@ -1,4 +1,4 @@
-#include "png_writer.h"
+#include "report/png_writer.h"
 
 #include <errno.h>
 #include <png.h>
@@ -7,7 +7,7 @@
 
 #include <algorithm>
 
-#include "y4m.h"
+#include "y4m/y4m.h"
 
 namespace velvane {
 

@@ -1,4 +1,4 @@
-#include "frame_filter.h"
+#include "run/frame_filter.h"
 
 #include <string.h>
 
@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "embedded_host.h"
-#include "options.h"
+#include "run/options.h"
 #include "velvane/velvane.hpp"
-#include "y4m.h"
+#include "y4m/y4m.h"
 
 namespace velvane {
 namespace {

@@ -1,8 +1,8 @@
-#include "history.h"
+#include "run/history.h"
 
 #include <stdio.h>
 
-#include "options.h"
+#include "run/options.h"
 
 namespace velvane {
 

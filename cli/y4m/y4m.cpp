@@ -1,4 +1,4 @@
-#include "y4m.h"
+#include "y4m/y4m.h"
 
 #include <errno.h>
 #include <string.h>
@@ -6,7 +6,7 @@
 
 #include <utility>
 
-#include "hints.h"
+#include "media/containers.h"
 
 namespace velvane {
 

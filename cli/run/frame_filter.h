@@ -11,7 +11,7 @@
 
 #include "velvane/filter.h"
 #include "velvane/velvane.h"
-#include "history.h"
+#include "run/history.h"
 
 namespace velvane {
 

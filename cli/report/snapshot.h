@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "options.h"
+#include "run/options.h"
 #include "velvane/filter.h"
 
 namespace velvane {

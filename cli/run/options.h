@@ -15,7 +15,7 @@
 
 #include "velvane/filter.h"
 #include "velvane/velvane.h"
-#include "y4m.h"
+#include "y4m/y4m.h"
 
 namespace velvane {
 

@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "velvane/filter.h"
-#include "y4m.h"
+#include "y4m/y4m.h"
 
 namespace velvane {
 

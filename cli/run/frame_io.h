@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "y4m.h"
+#include "y4m/y4m.h"
 
 namespace velvane {
 

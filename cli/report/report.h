@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "history.h"
+#include "run/history.h"
 #include "velvane/filter.h"
 #include "velvane/velvane.h"
-#include "y4m.h"
+#include "y4m/y4m.h"
 
 namespace velvane {
 

@@ -1,5 +1,5 @@
 // Output that FFmpeg's libraries write: Matroska, QuickTime, AVI, MP4 (and
-// the other containers hints.h knows by name, where libavformat writes them).
+// the other containers media/containers.h knows by name, where libavformat writes them).
 //
 // The video is encoded with FFV1 at its archival settings (version 3, every
 // frame a key frame, 24 slices with their CRCs) unless another encoder is
@@ -22,8 +22,8 @@
 #include <utility>
 #include <vector>
 
-#include "frame_io.h"
-#include "history.h"
+#include "run/frame_io.h"
+#include "run/history.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

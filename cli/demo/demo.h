@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "options.h"
-#include "pipeline.h"
+#include "run/options.h"
+#include "run/filter_run.h"
 #include "velvane/filter.h"
-#include "y4m.h"
+#include "y4m/y4m.h"
 
 namespace velvane {
 

@@ -1,4 +1,4 @@
-#include "snapshot.h"
+#include "report/snapshot.h"
 
 #include <errno.h>
 #include <string.h>
@@ -7,7 +7,7 @@
 
 #include <system_error>
 
-#include "png_writer.h"
+#include "report/png_writer.h"
 
 namespace velvane {
 

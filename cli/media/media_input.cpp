@@ -1,4 +1,4 @@
-#include "media_input.h"
+#include "media/media_input.h"
 
 #include <ctype.h>
 #include <errno.h>
@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <atomic>
 
-#include "hints.h"
+#include "media/containers.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

@@ -1,4 +1,4 @@
-#include "pipeline.h"
+#include "run/filter_run.h"
 
 #include <errno.h>
 #include <string.h>
@@ -16,11 +16,11 @@
 #include <system_error>
 #include <thread>
 
-#include "channel.h"
-#include "convert.h"
-#include "frame_filter.h"
-#include "report.h"
-#include "snapshot.h"
+#include "run/channel.h"
+#include "y4m/convert.h"
+#include "run/frame_filter.h"
+#include "report/report.h"
+#include "report/snapshot.h"
 
 namespace velvane {
 

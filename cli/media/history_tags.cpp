@@ -1,4 +1,4 @@
-#include "history.h"
+#include "run/history.h"
 
 extern "C" {
 #include <libavformat/avformat.h>

@@ -17,12 +17,12 @@
 #include <string>
 #include <vector>
 
-#include "frame_io.h"
-#include "history.h"
-#include "options.h"
+#include "run/frame_io.h"
+#include "run/history.h"
+#include "run/options.h"
 #include "velvane/filter.h"
 #include "velvane/velvane.h"
-#include "y4m.h"
+#include "y4m/y4m.h"
 
 namespace velvane {
 
