@@ -36,10 +36,6 @@ struct HostFrame {
 };
 using FramePtr = std::unique_ptr<HostFrame>;
 
-// Frames sent to the filter before the first of them comes out: it needs
-// the two after it.
-const int kLookahead = 2;
-
 class Progress {
 public:
     Progress(bool enabled, int64_t expected) : enabled_(enabled), expected_(expected), start_(Clock::now()) {}
@@ -194,60 +190,130 @@ RunStats filterStream(FilterDescriptor *fd, FILE *in, const std::string &inName,
     return stats;
 }
 
-RunStats filterFrames(FilterDescriptor *fd, FrameSource &source, const std::string &inName, FrameSink &sink,
-                      const FilterRun &run)
+namespace {
+
+// One run, as a sequence of steps: the settings, the snapshot, the output and
+// the report, the frame pools, then three threads (reading, filtering here,
+// writing) over them, and the summary.
+class FrameRun {
+public:
+    FrameRun(FilterDescriptor *fd, FrameSource &source, const std::string &inName, FrameSink &sink,
+             const FilterRun &run)
+        : fd_(*fd), source_(source), inName_(inName), sink_(sink), run_(run),
+          written_(run.framesWritten ? *run.framesWritten : ownCount_)
+    {
+    }
+
+    RunStats go()
+    {
+        const auto start = Clock::now();
+        settleSettings();
+        openSnapshot();
+        startOutput();
+        makePools();
+        runThreads();
+        finish();
+        stats_.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        return stats_;
+    }
+
+private:
+    void settleSettings();
+    void openSnapshot();
+    void startOutput();
+    void makePools();
+    void runThreads();
+    void finish();
+    // The threads' work.
+    void readFrames();
+    void writeFrames();
+    void filterAll();
+    void reportFrame(FrameFilter &filter, int64_t n, const std::deque<FramePtr> &sent, const HostFrame &out,
+                     int *measurements);
+    void summariseStrength(const FrameFilter &filter);
+    // The first failure that spoils the output stops every thread.
+    void fail(std::exception_ptr e);
+
+    FilterDescriptor &fd_;
+    FrameSource &source_;
+    const std::string &inName_;
+    FrameSink &sink_;
+    const FilterRun &run_;
+    RunStats stats_;
+    Y4mFormat inFormat_, wanted_, outFormat_;
+    int width_ = 0, height_ = 0, stride_ = 0;
+    bool planes_ = false; // the filter takes and gives the stream's planes as they are
+    std::unique_ptr<SnapshotWriter> snapshot_;
+    std::atomic<int64_t> ownCount_{0};
+    std::atomic<int64_t> &written_;
+    std::unique_ptr<Pool<HostFrame>> inPool_, outPool_;
+    std::unique_ptr<Channel<FramePtr>> toFilter_, toWriter_;
+    std::unique_ptr<Progress> progress_;
+    std::mutex errorLock_;
+    std::exception_ptr failure_;
+    std::string inputError_;
+};
+
+void FrameRun::settleSettings()
 {
-    RunStats stats;
-    const auto start = Clock::now();
-
-    const Y4mFormat inFormat = withFieldOrder(source.format(), run.fieldOrder);
+    inFormat_ = withFieldOrder(source_.format(), run_.fieldOrder);
     // The library takes nothing smaller; a plug-in build is told only what the run asks.
-    requireFilterableSize(inFormat, inName, run.plugin, run.plugin ? run.minimumSide : kFilterMinimumSide);
-    const Y4mFormat wanted = withSampling(inFormat, run.outputChroma.value_or(inFormat.chroma),
-                                          run.outputDepth.value_or(inFormat.depth));
-    stats.input = inFormat;
-    validateSettings(*fd, run.settings, run.plugin);
-    resolveSettings(*fd, run.settings, inFormat.chroma, stats.track, stats.check);
-    if (run.plugin)
-        strengthForPlugin(*fd, run, stats.track, stats.check);
+    requireFilterableSize(inFormat_, inName_, run_.plugin, run_.plugin ? run_.minimumSide : kFilterMinimumSide);
+    wanted_ = withSampling(inFormat_, run_.outputChroma.value_or(inFormat_.chroma),
+                           run_.outputDepth.value_or(inFormat_.depth));
+    stats_.input = inFormat_;
+    validateSettings(fd_, run_.settings, run_.plugin);
+    resolveSettings(fd_, run_.settings, inFormat_.chroma, stats_.track, stats_.check);
+    if (run_.plugin)
+        strengthForPlugin(fd_, run_, stats_.track, stats_.check);
     else
-        stats.strength = run.settings.strength.value_or(VELVANE_STRENGTH_CUSTOM);
-    resolveMoving(run.settings, stats.moving);
-    if (run.plugin)
-        stats.moving[0] = stats.moving[1] = stats.moving[2] = 0; // --moving is refused there
-    if (run.show == VELVANE_SHOW_DOTS && stats.check[0] == 0)
+        stats_.strength = run_.settings.strength.value_or(VELVANE_STRENGTH_CUSTOM);
+    resolveMoving(run_.settings, stats_.moving);
+    if (run_.plugin)
+        stats_.moving[0] = stats_.moving[1] = stats_.moving[2] = 0; // --moving is refused there
+    if (run_.show == VELVANE_SHOW_DOTS && stats_.check[0] == 0)
         throw CliError("--show dots shows what the dot pass takes out, but it is off (--no-dot)");
+    width_ = inFormat_.width;
+    height_ = inFormat_.height;
+    stride_ = (width_ + 3) & ~3; // the filter works on rows rounded up to 4 pixels
+}
 
-    const int width = inFormat.width, height = inFormat.height;
-    const int stride = (width + 3) & ~3; // the filter works on rows rounded up to 4 pixels
-    const size_t samples = (size_t)stride * (size_t)height;
-
-    const int64_t bound = source.frameBound();
-    if (bound >= 0 && run.snapshot.frame >= bound)
-        throw CliError("--snapshot: " + inName + " ends before frame " + std::to_string(run.snapshot.frame) +
+void FrameRun::openSnapshot()
+{
+    const int64_t bound = source_.frameBound();
+    if (bound >= 0 && run_.snapshot.frame >= bound)
+        throw CliError("--snapshot: " + inName_ + " ends before frame " + std::to_string(run_.snapshot.frame) +
                        " (it has at most " + std::to_string(bound) + " frames, counted from 0)");
-    SnapshotWriter snapshot(run.snapshot, width, height, stride);
+    snapshot_.reset(new SnapshotWriter(run_.snapshot, width_, height_, stride_));
+}
 
-    std::atomic<int64_t> ownCount{0};
-    std::atomic<int64_t> &written = run.framesWritten ? *run.framesWritten : ownCount;
-    const Y4mFormat outFormat = sink.start(wanted, run.outputChroma || run.outputDepth, &written);
-    stats.output = outFormat;
-    if (run.report)
-        run.report->start(inFormat, outFormat, stride, stats.track, stats.check, stats.strength,
-                          source.expectedFrames());
+void FrameRun::startOutput()
+{
+    outFormat_ = sink_.start(wanted_, run_.outputChroma || run_.outputDepth, &written_);
+    stats_.output = outFormat_;
+    if (run_.report)
+        run_.report->start(inFormat_, outFormat_, stride_, stats_.track, stats_.check, stats_.strength,
+                           source_.expectedFrames());
     // 4:2:2 in and out at one depth goes to the library as the planes the
     // stream holds and comes back so: it converts each row while the row is
     // in the cache, on its own threads, and the same conversion as here. The
     // reader and the writer then only move bytes. A snapshot needs the
     // filter's own pixels.
-    const bool planes = !run.plugin && run.snapshot.frame < 0 && inFormat.chroma == Chroma::C422 &&
-                        outFormat.chroma == Chroma::C422 && outFormat.depth == inFormat.depth;
-    const size_t planeBytes = inFormat.frameBytes();
+    planes_ = !run_.plugin && run_.snapshot.frame < 0 && inFormat_.chroma == Chroma::C422 &&
+              outFormat_.chroma == Chroma::C422 && outFormat_.depth == inFormat_.depth;
+}
 
-    const size_t queue = (size_t)std::max(1, run.queueFrames);
-    // In use at once: the frames sent and not yet out, one more, the frames
-    // queued to the filter, one being read.
-    const size_t inLimit = kLookahead + 1 + 1 + queue + 1;
+void FrameRun::makePools()
+{
+    const size_t samples = (size_t)stride_ * (size_t)height_;
+    const size_t planeBytes = inFormat_.frameBytes();
+    const bool planes = planes_;
+    const size_t queue = (size_t)std::max(1, run_.queueFrames);
+    // In use at once: the frames sent and not yet out (the filter's
+    // lookahead), one more, the frames queued to the filter, one being read.
+    const size_t lookahead = (size_t)frameLookahead(run_.plugin, stats_.track, stats_.check, stats_.strength,
+                                                    run_.show, stats_.moving, &run_.settings.library);
+    const size_t inLimit = lookahead + 1 + 1 + queue + 1;
     const size_t outLimit = queue + 2;
     auto makeFrame = [samples, planes, planeBytes] {
         FramePtr f(new HostFrame);
@@ -257,208 +323,242 @@ RunStats filterFrames(FilterDescriptor *fd, FrameSource &source, const std::stri
             f->pixels.resize(samples);
         return f;
     };
-    Pool<HostFrame> inPool(inLimit, makeFrame), outPool(outLimit, makeFrame);
-    Channel<FramePtr> toFilter(queue), toWriter(queue);
-    stats.hostFrameLimit = inLimit + outLimit;
+    inPool_.reset(new Pool<HostFrame>(inLimit, makeFrame));
+    outPool_.reset(new Pool<HostFrame>(outLimit, makeFrame));
+    toFilter_.reset(new Channel<FramePtr>(queue));
+    toWriter_.reset(new Channel<FramePtr>(queue));
+    stats_.hostFrameLimit = inLimit + outLimit;
+}
 
-    std::mutex errorLock;
-    std::exception_ptr failure; // the first failure that spoils the output
-    auto fail = [&](std::exception_ptr e) {
-        {
-            std::lock_guard<std::mutex> lock(errorLock);
-            if (!failure)
-                failure = e;
-        }
-        toFilter.abort();
-        toWriter.abort();
-        inPool.abort();
-        outPool.abort();
-    };
+void FrameRun::fail(std::exception_ptr e)
+{
+    {
+        std::lock_guard<std::mutex> lock(errorLock_);
+        if (!failure_)
+            failure_ = e;
+    }
+    toFilter_->abort();
+    toWriter_->abort();
+    inPool_->abort();
+    outPool_->abort();
+}
 
-    // Reader: bytes to host frames.
-    std::string inputError;
-    auto readFrames = [&] {
-        try {
-            FrameConverter conv(inFormat, stride);
-            Planes in; // as the source holds them
-            FrameInfo info;
-            for (int64_t n = 0;; n++) {
-                // Planes the filter takes as they are are read straight into their frame.
-                FramePtr f;
-                if (planes && !(f = inPool.acquire()))
-                    return;
-                bool got;
-                try {
-                    got = planes ? source.readRaw(f->planes.data(), &info) : source.read(&in, &info);
-                } catch (const CliError &e) {
-                    inputError = e.what(); // the frames before it still go through
-                    break;
-                }
-                if (!got)
-                    break;
-                if (!info.damage.empty()) {
-                    if (run.damageIsError) {
-                        inputError = "frame " + std::to_string(n) + " of " + inName + " is damaged (" + info.damage +
-                                     "), and --damage error stops there";
-                        break;
-                    }
-                    stats.damaged.push_back(DamagedFrame{n, info.damage});
-                }
-                if (!planes && !(f = inPool.acquire()))
-                    return;
-                f->index = n;
-                f->info = std::move(info);
-                if (run.fieldOrder)
-                    f->info.interlaced = run.fieldOrder != 'p';
-                if (!planes)
-                    conv.toHost(in.data, in.stride, f->info.interlaced, f->pixels.data());
-                if (!toFilter.push(std::move(f)))
-                    return;
-            }
-            toFilter.close();
-            stats.readSeconds = threadSeconds();
-        } catch (...) {
-            fail(std::current_exception());
-        }
-    };
-
-    // Writer: host frames to bytes.
-    Progress progress(run.progress, source.expectedFrames());
-    auto writeFrames = [&] {
-        try {
-            FrameConverter conv(outFormat, stride);
+// Reader: bytes to host frames.
+void FrameRun::readFrames()
+{
+    try {
+        FrameConverter conv(inFormat_, stride_);
+        Planes in; // as the source holds them
+        FrameInfo info;
+        for (int64_t n = 0;; n++) {
+            // Planes the filter takes as they are are read straight into their frame.
             FramePtr f;
-            while (toWriter.pop(f)) {
-                if (planes) {
-                    sink.writeRaw(outFormat, f->planes.data(), f->info);
-                } else {
-                    const Planes to = sink.planes();
-                    conv.fromHost(f->pixels.data(), f->info.interlaced, to.data, to.stride);
-                    sink.write(f->info);
-                }
-                outPool.release(std::move(f));
-                progress.frameDone(written);
+            if (planes_ && !(f = inPool_->acquire()))
+                return;
+            bool got;
+            try {
+                got = planes_ ? source_.readRaw(f->planes.data(), &info) : source_.read(&in, &info);
+            } catch (const CliError &e) {
+                inputError_ = e.what(); // the frames before it still go through
+                break;
             }
-            sink.finish();
-            stats.writeSeconds = threadSeconds();
-        } catch (...) {
-            fail(std::current_exception());
+            if (!got)
+                break;
+            if (!info.damage.empty()) {
+                if (run_.damageIsError) {
+                    inputError_ = "frame " + std::to_string(n) + " of " + inName_ + " is damaged (" + info.damage +
+                                  "), and --damage error stops there";
+                    break;
+                }
+                stats_.damaged.push_back(DamagedFrame{n, info.damage});
+            }
+            if (!planes_ && !(f = inPool_->acquire()))
+                return;
+            f->index = n;
+            f->info = std::move(info);
+            if (run_.fieldOrder)
+                f->info.interlaced = run_.fieldOrder != 'p';
+            if (!planes_)
+                conv.toHost(in.data, in.stride, f->info.interlaced, f->pixels.data());
+            if (!toFilter_->push(std::move(f)))
+                return;
         }
-    };
+        toFilter_->close();
+        stats_.readSeconds = threadSeconds();
+    } catch (...) {
+        fail(std::current_exception());
+    }
+}
 
+// Writer: host frames to bytes.
+void FrameRun::writeFrames()
+{
+    try {
+        FrameConverter conv(outFormat_, stride_);
+        FramePtr f;
+        while (toWriter_->pop(f)) {
+            if (planes_) {
+                sink_.writeRaw(outFormat_, f->planes.data(), f->info);
+            } else {
+                const Planes to = sink_.planes();
+                conv.fromHost(f->pixels.data(), f->info.interlaced, to.data, to.stride);
+                sink_.write(f->info);
+            }
+            outPool_->release(std::move(f));
+            progress_->frameDone(written_);
+        }
+        sink_.finish();
+        stats_.writeSeconds = threadSeconds();
+    } catch (...) {
+        fail(std::current_exception());
+    }
+}
+
+// The filter, on this thread and the library's own: frames go in as the
+// reader hands them over and come out, in order, to the writer.
+void FrameRun::filterAll()
+{
+    std::unique_ptr<FrameFilter> filter =
+        run_.plugin ? pluginFilter(&fd_, width_, height_, stride_, stats_.track, stats_.check)
+                    : nativeFilter(width_, height_, stride_, stats_.track, stats_.check, stats_.strength, run_.show,
+                                   run_.threads, run_.cpuMask, stats_.moving, &run_.settings.library);
+    int measurements = 0;
+    std::deque<FramePtr> sent; // in display order, until their filtered frame is out
+    bool ended = false;
+    int64_t n = 0;
+    while (true) {
+        FramePtr o = outPool_->acquire();
+        if (!o)
+            break;
+        if (!(planes_ ? filter->receivePlanes(o->planes.data(), inFormat_.depth) : filter->receive(o->pixels.data()))) {
+            outPool_->release(std::move(o));
+            if (ended)
+                break;
+            FramePtr f;
+            if (toFilter_->pop(f)) {
+                if (planes_)
+                    filter->sendPlanes(f->planes.data(), inFormat_.depth);
+                else
+                    filter->send(f->pixels.data());
+                sent.push_back(std::move(f));
+            } else {
+                filter->end();
+                ended = true;
+            }
+            continue;
+        }
+        reportFrame(*filter, n, sent, *o, &measurements);
+        FramePtr src = std::move(sent.front());
+        sent.pop_front();
+        o->index = n;
+        o->info = std::move(src->info);
+        if (snapshot_->wants(n))
+            snapshot_->take(src->pixels.data(), o->pixels.data());
+        inPool_->release(std::move(src));
+        if (!toWriter_->push(std::move(o)))
+            break;
+        n++;
+    }
+    toWriter_->close();
+    summariseStrength(*filter);
+}
+
+// What the strength chose for frame n, where automatic strength measured
+// anew, and the frame to the report.
+void FrameRun::reportFrame(FrameFilter &filter, int64_t n, const std::deque<FramePtr> &sent, const HostFrame &out,
+                           int *measurements)
+{
+    SceneChoice report;
+    const bool reported = (stats_.strength == VELVANE_STRENGTH_AUTO || run_.report) && filter.strengthReport(&report);
+    if (stats_.strength == VELVANE_STRENGTH_AUTO && reported && report.strength.measurements != *measurements) {
+        *measurements = report.strength.measurements;
+        stats_.strengthNotes.push_back(strengthNote(report));
+        if (run_.history)
+            run_.history->scenes.push_back(report);
+    }
+    if (!run_.report)
+        return;
+    auto frame = [this](const HostFrame &f) {
+        return planes_ ? ReportFrame{nullptr, f.planes.data()} : ReportFrame{f.pixels.data(), nullptr};
+    };
+    ReportFrame in[3];
+    int count = 0;
+    for (const FramePtr &f : sent)
+        if (count < 3)
+            in[count++] = frame(*f);
+    run_.report->frame(n, in, count, frame(out), reported ? &report : nullptr);
+}
+
+// A named strength's thresholds, for the summary.
+void FrameRun::summariseStrength(const FrameFilter &filter)
+{
+    SceneChoice report;
+    if (stats_.strength == VELVANE_STRENGTH_CUSTOM || stats_.strength == VELVANE_STRENGTH_AUTO ||
+        !filter.strengthReport(&report))
+        return;
+    const VelvaneStrengthReport &r = report.strength;
+    const int chosen[5] = {r.luma_low, r.luma_high, r.chroma_low, r.chroma_high, r.dot_removal};
+    for (int i = 0; i < kThresholdCount; i++)
+        stats_.track[i] = chosen[i];
+    stats_.check[0] = chosen[4];
+    const int moving[3] = {report.moving.luma_low, report.moving.luma_high, report.moving.change};
+    for (int i = 0; i < 3; i++)
+        stats_.moving[i] = moving[i];
+}
+
+void FrameRun::runThreads()
+{
+    progress_.reset(new Progress(run_.progress, source_.expectedFrames()));
     // Processor time from here on that the reader and the writer do not take
     // is the filter's.
     const double filterStart = cpuSeconds(RUSAGE_SELF);
+    auto reader = [this] { readFrames(); };
+    auto writer = [this] { writeFrames(); };
 
     // A thread that cannot start (the system is out of memory or threads)
     // fails the run; one that did start is stopped and joined first, as a
     // running thread must never be left behind.
-    std::thread readThread = startThread(readFrames);
+    std::thread readThread = startThread(reader);
     std::thread writeThread;
     try {
-        writeThread = startThread(writeFrames);
+        writeThread = startThread(writer);
     } catch (...) {
         fail(std::current_exception());
         readThread.join();
         throw;
     }
-
-    // The filter, on this thread and the library's own.
     try {
-        std::unique_ptr<FrameFilter> filter =
-            run.plugin ? pluginFilter(fd, width, height, stride, stats.track, stats.check)
-                       : nativeFilter(width, height, stride, stats.track, stats.check, stats.strength, run.show,
-                                      run.threads, run.cpuMask, stats.moving, &run.settings.library);
-        int measurements = 0;
-        std::deque<FramePtr> sent; // in display order, until their filtered frame is out
-        bool ended = false;
-        int64_t n = 0;
-        while (true) {
-            FramePtr o = outPool.acquire();
-            if (!o)
-                break;
-            if (!(planes ? filter->receivePlanes(o->planes.data(), inFormat.depth)
-                         : filter->receive(o->pixels.data()))) {
-                outPool.release(std::move(o));
-                if (ended)
-                    break;
-                FramePtr f;
-                if (toFilter.pop(f)) {
-                    if (planes)
-                        filter->sendPlanes(f->planes.data(), inFormat.depth);
-                    else
-                        filter->send(f->pixels.data());
-                    sent.push_back(std::move(f));
-                } else {
-                    filter->end();
-                    ended = true;
-                }
-                continue;
-            }
-            SceneChoice report;
-            const bool reported =
-                (stats.strength == VELVANE_STRENGTH_AUTO || run.report) && filter->strengthReport(&report);
-            if (stats.strength == VELVANE_STRENGTH_AUTO && reported && report.strength.measurements != measurements) {
-                measurements = report.strength.measurements;
-                stats.strengthNotes.push_back(strengthNote(report));
-                if (run.history)
-                    run.history->scenes.push_back(report);
-            }
-            if (run.report) {
-                ReportFrame in[3];
-                int count = 0;
-                for (const FramePtr &f : sent)
-                    if (count < 3)
-                        in[count++] = planes ? ReportFrame{nullptr, f->planes.data()} : ReportFrame{f->pixels.data(), nullptr};
-                run.report->frame(n, in, count,
-                                  planes ? ReportFrame{nullptr, o->planes.data()} : ReportFrame{o->pixels.data(), nullptr},
-                                  reported ? &report : nullptr);
-            }
-            FramePtr src = std::move(sent.front());
-            sent.pop_front();
-            o->index = n;
-            o->info = std::move(src->info);
-            if (snapshot.wants(n))
-                snapshot.take(src->pixels.data(), o->pixels.data());
-            inPool.release(std::move(src));
-            if (!toWriter.push(std::move(o)))
-                break;
-            n++;
-        }
-        toWriter.close();
-        // A named strength's thresholds, for the summary.
-        SceneChoice report;
-        if (stats.strength != VELVANE_STRENGTH_CUSTOM && stats.strength != VELVANE_STRENGTH_AUTO &&
-            filter->strengthReport(&report)) {
-            const VelvaneStrengthReport &r = report.strength;
-            const int chosen[5] = {r.luma_low, r.luma_high, r.chroma_low, r.chroma_high, r.dot_removal};
-            for (int i = 0; i < kThresholdCount; i++)
-                stats.track[i] = chosen[i];
-            stats.check[0] = chosen[4];
-            const int moving[3] = {report.moving.luma_low, report.moving.luma_high, report.moving.change};
-            for (int i = 0; i < 3; i++)
-                stats.moving[i] = moving[i];
-        }
+        filterAll();
     } catch (...) {
         fail(std::current_exception());
     }
     readThread.join();
     writeThread.join();
-    stats.filterSeconds =
-        std::max(0.0, cpuSeconds(RUSAGE_SELF) - filterStart - stats.readSeconds - stats.writeSeconds);
-    progress.finish();
-    if (failure)
-        std::rethrow_exception(failure);
-    snapshot.finish();
+    stats_.filterSeconds =
+        std::max(0.0, cpuSeconds(RUSAGE_SELF) - filterStart - stats_.readSeconds - stats_.writeSeconds);
+    progress_->finish();
+}
 
-    stats.frames = written;
-    if (run.snapshot.frame >= 0 && !snapshot.taken())
-        stats.snapshotMissed = "--snapshot: " + inName + " ends before frame " + std::to_string(run.snapshot.frame) +
-                               " (it has " + std::to_string(stats.frames) + " frames, counted from 0); no picture written";
-    stats.inputError = inputError;
-    stats.hostFrames = inPool.created() + outPool.created();
-    stats.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    return stats;
+void FrameRun::finish()
+{
+    if (failure_)
+        std::rethrow_exception(failure_);
+    snapshot_->finish();
+    stats_.frames = written_;
+    if (run_.snapshot.frame >= 0 && !snapshot_->taken())
+        stats_.snapshotMissed = "--snapshot: " + inName_ + " ends before frame " +
+                                std::to_string(run_.snapshot.frame) + " (it has " + std::to_string(stats_.frames) +
+                                " frames, counted from 0); no picture written";
+    stats_.inputError = inputError_;
+    stats_.hostFrames = inPool_->created() + outPool_->created();
+}
+
+} // namespace
+
+RunStats filterFrames(FilterDescriptor *fd, FrameSource &source, const std::string &inName, FrameSink &sink,
+                      const FilterRun &run)
+{
+    return FrameRun(fd, source, inName, sink, run).go();
 }
 
 } // namespace velvane

@@ -64,7 +64,6 @@ public:
         return got;
     }
 
-private:
     static VelvaneConfig config(int width, int height, const int32_t *track, const int32_t *check, int strength,
                                 int show, int threads, unsigned cpuMask, const int32_t *moving,
                                 const std::map<int, int32_t> *library)
@@ -87,6 +86,7 @@ private:
             applyLibrarySettings(*library, &c.settings);
         return c;
     }
+private:
     VelvaneFrame describePlanes(uint8_t *planes, int depth) const
     {
         const int bytes = depth > 8 ? 2 : 1, cw = (width_ + 1) / 2;
@@ -181,9 +181,10 @@ public:
         return true;
     }
 
-private:
     // Frames the filter may ask for around output frame n: n - 2 .. n + 2.
     static constexpr int kBefore = 2, kAfter = 2;
+
+private:
 
     // A real host answers every frame number; outside the clip it gives the
     // nearest frame it has.
@@ -215,6 +216,17 @@ std::unique_ptr<FrameFilter> nativeFilter(int width, int height, int stride, con
 {
     return std::unique_ptr<FrameFilter>(
         new NativeFilter(width, height, stride, track, check, strength, show, threads, cpuMask, moving, library));
+}
+
+int frameLookahead(bool plugin, const int32_t *track, const int32_t *check, int strength, int show,
+                   const int32_t *moving, const std::map<int, int32_t> *library)
+{
+    if (plugin)
+        return PluginFilter::kAfter;
+    const VelvaneConfig c = NativeFilter::config(VELVANE_MIN_SIZE, VELVANE_MIN_SIZE, track, check, strength, show, 1,
+                                                 VELVANE_CPU_ALL, moving, library);
+    const int ahead = velvane_lookahead(&c.settings);
+    return ahead > 0 ? ahead : 2; // settings the library refuses fail when it opens
 }
 
 std::unique_ptr<FrameFilter> pluginFilter(FilterDescriptor *fd, int width, int height, int stride,

@@ -47,6 +47,12 @@ std::unique_ptr<FrameFilter> nativeFilter(int width, int height, int stride, con
                                           unsigned cpuMask = VELVANE_CPU_ALL, const int32_t *moving = nullptr,
                                           const std::map<int, int32_t> *library = nullptr);
 
+// Frames after a frame that must have been sent before it comes out: the
+// native library's for these settings (as nativeFilter's), or the window the
+// plug-in's host keeps.
+int frameLookahead(bool plugin, const int32_t *track, const int32_t *check, int strength, int show,
+                   const int32_t *moving, const std::map<int, int32_t> *library);
+
 // The plug-in behind `fd`: initFilter, updateFilter, processFrame per frame
 // with the frames it asks for, exitFilter when done. Such a module cannot say
 // when it left a frame unfiltered.
