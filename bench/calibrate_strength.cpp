@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "common/cpu_flags.h"
+#include "library/convert_kernels.h"
 #include "y4m/convert.h"
 #include "pipeline/driver.h"
 #include "pipeline/instance.h"

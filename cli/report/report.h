@@ -66,7 +66,16 @@ public:
     const std::string &path() const { return path_; }
 
 private:
-    struct Picture;
+    struct Picture {
+        int64_t frame = 0;
+        bool sceneStart = false;
+        std::vector<YcPixel> previous, current, next; // inputs, until the output comes
+        // The page's pictures, as data URIs.
+        std::string before, after, removed, dots, smallBefore, smallAfter;
+        int cropX = 0, cropY = 0, cropW = 0, cropH = 0;
+        double lumaRemoved = 0;
+        bool dotPass = false;
+    };
     struct Scene {
         int64_t frame;
         bool measured; // automatic strength measured here
@@ -81,8 +90,14 @@ private:
                          const ReportFrame *next);
     void finishPicture(Picture &p, const ReportFrame &output, const SceneChoice *strength);
     void regroupPictures();
+    // The page (report.cpp; the rest is report_frames.cpp).
     std::string plots() const;
     std::string picturesHtml() const;
+    // A window of a frame, and the whole frame at half size each way, as PNG data URIs.
+    static std::string cropUri(const std::vector<YcPixel> &frame, int stride, int x0, int y0, int w, int h);
+    static std::string smallUri(const std::vector<YcPixel> &frame, int width, int height, int stride);
+    // The stream's frames a second, 0 unknown.
+    static double frameRate(const Y4mFormat &f);
 
     std::string path_;
     int maxPictures_;
