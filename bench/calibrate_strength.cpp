@@ -19,12 +19,13 @@
 #include <vector>
 
 #include "common/cpu_flags.h"
-#include "convert.h"
+#include "library/convert_kernels.h"
+#include "y4m/convert.h"
 #include "pipeline/driver.h"
 #include "pipeline/instance.h"
 #include "pipeline/noise_level.h"
 #include "pipeline/settings.h"
-#include "y4m.h"
+#include "y4m/y4m.h"
 
 using namespace velvane;
 

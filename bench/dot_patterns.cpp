@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "demo.h"
+#include "demo/demo.h"
 #include "velvane/velvane.hpp"
 
 namespace {

@@ -15,17 +15,16 @@
 
 #include "batch/batch.h"
 #include "build_info.h"
-#include "common/cpu_flags.h"
-#include "demo.h"
-#include "frame_io.h"
-#include "hints.h"
-#include "media_input.h"
-#include "media_output.h"
-#include "module_loader.h"
-#include "options.h"
-#include "output_file.h"
-#include "pipeline.h"
-#include "report.h"
+#include "demo/demo.h"
+#include "run/frame_io.h"
+#include "media/containers.h"
+#include "media/media_input.h"
+#include "media/media_output.h"
+#include "run/module_loader.h"
+#include "run/options.h"
+#include "run/output_file.h"
+#include "run/filter_run.h"
+#include "report/report.h"
 
 using namespace velvane;
 
@@ -49,9 +48,9 @@ std::string findModuleOption(int argc, char **argv)
 std::string kernelsText(unsigned cpuMask)
 {
     const unsigned levels = velvane_cpu_levels(cpuMask);
-    const unsigned flags = cpuSimdFlags();
+    const unsigned flags = velvane_cpu_levels(VELVANE_CPU_ALL);
     const std::string runs = std::string("; this processor runs ") +
-                             ((flags & CPU_AVX512) ? "AVX-512" : (flags & CPU_AVX2) ? "AVX2" : "SSE2");
+                             ((flags & VELVANE_CPU_AVX512) ? "AVX-512" : (flags & VELVANE_CPU_AVX2) ? "AVX2" : "SSE2");
     if (levels & VELVANE_CPU_AVX512)
         return "kernels: AVX-512 (AVX2 or SSE2 where a stage has no AVX-512 version)" + runs;
     if (levels & VELVANE_CPU_AVX2)
@@ -230,7 +229,7 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl, const std::string
             resolveMoving(cl.settings, moving);
             history.settings =
                 settingsOptions(track, check, cl.settings.strength.value_or(VELVANE_STRENGTH_CUSTOM), moving) +
-                motionOptions(cl.settings.motion.data());
+                librarySettingsOptions(cl.settings);
         }
         std::unique_ptr<FrameSink> sink;
         if (mediaOut) {
@@ -345,9 +344,10 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl, const std::string
         const std::string moving = movingOption(stats.moving, automatic ? VELVANE_STRENGTH_AUTO : VELVANE_STRENGTH_CUSTOM);
         if (!moving.empty())
             used += " " + moving;
-        used += motionOptions(stats.motion);
+        used += librarySettingsOptions(cl.settings);
         if (automatic || stats.moving[2] == VELVANE_FROM_STRENGTH)
-            used = " --strength auto" + used;
+            used = " --" + std::string(strengthInfo().option) + " " + choiceName(strengthInfo(), VELVANE_STRENGTH_AUTO) +
+                   used;
         fprintf(stderr, "velvane: settings used:%s\n", used.c_str());
         for (const std::string &note : stats.strengthNotes)
             fprintf(stderr, "velvane: automatic strength at %s\n", note.c_str());

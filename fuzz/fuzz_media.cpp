@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "fuzz_input.h"
-#include "hints.h"
-#include "media_input.h"
+#include "media/containers.h"
+#include "media/media_input.h"
 
 using namespace velvane;
 

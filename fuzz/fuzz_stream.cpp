@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "fuzz_input.h"
-#include "pipeline.h"
-#include "y4m.h"
+#include "run/filter_run.h"
+#include "y4m/y4m.h"
 
 using namespace velvane;
 

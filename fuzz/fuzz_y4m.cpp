@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "convert.h"
+#include "y4m/convert.h"
 #include "fuzz_input.h"
-#include "pipeline.h"
-#include "y4m.h"
+#include "run/filter_run.h"
+#include "y4m/y4m.h"
 
 using namespace velvane;
 

@@ -17,7 +17,7 @@
 #include "manifest.h"
 #include "run_index.h"
 #include "tape.h"
-#include "y4m.h"
+#include "y4m/y4m.h"
 
 namespace velvane {
 namespace batch {

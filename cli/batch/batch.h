@@ -15,8 +15,8 @@
 #include <functional>
 #include <string>
 
-#include "options.h"
-#include "pipeline.h"
+#include "run/options.h"
+#include "run/filter_run.h"
 #include "velvane/filter.h"
 
 namespace velvane {

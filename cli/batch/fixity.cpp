@@ -15,7 +15,7 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
-#include "y4m.h"
+#include "y4m/y4m.h"
 
 namespace velvane {
 namespace batch {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "y4m.h"
+#include "y4m/y4m.h"
 
 namespace velvane {
 namespace batch {

@@ -13,8 +13,8 @@
 #include <sstream>
 
 #include "fixity.h"
-#include "options.h"
-#include "y4m.h"
+#include "run/options.h"
+#include "y4m/y4m.h"
 
 namespace velvane {
 namespace batch {

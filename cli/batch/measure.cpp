@@ -5,16 +5,16 @@
 #include <memory>
 #include <vector>
 
-#include "convert.h"
-#include "frame_io.h"
-#include "hints.h"
-#include "media_input.h"
-#include "y4m.h"
+#include "y4m/convert.h"
+#include "run/frame_io.h"
+#include "media/containers.h"
+#include "media/media_input.h"
+#include "y4m/y4m.h"
 
 namespace velvane {
 namespace batch {
 
-bool measureInputNoise(const std::string &path, int videoStream, NoiseLevel *out)
+bool measureInputNoise(const std::string &path, int videoStream, VelvaneNoiseReport *out)
 {
     FILE *in = fopen(path.c_str(), "rb");
     if (!in)
@@ -34,19 +34,23 @@ bool measureInputNoise(const std::string &path, int videoStream, NoiseLevel *out
         const Y4mFormat &f = source->format();
         FrameConverter converter(f, f.width);
         std::vector<YcPixel> frames[3];
-        const YcPixel *pointers[3];
+        VelvaneFrame described[3] = {};
         int count = 0;
         Planes planes;
         FrameInfo info;
         while (count < 3 && source->read(&planes, &info)) {
             frames[count].resize((size_t)f.width * f.height);
             converter.toHost(planes.data, planes.stride, info.interlaced, frames[count].data());
-            pointers[count] = frames[count].data();
+            VelvaneFrame &d = described[count];
+            d.format = VELVANE_PIXEL_YC48;
+            d.width = f.width;
+            d.height = f.height;
+            d.data[0] = frames[count].data();
+            d.stride[0] = (ptrdiff_t)f.width * (ptrdiff_t)sizeof(YcPixel);
             count++;
         }
         if (count > 0) {
-            *out = measureNoise(pointers, count, f.width, f.height, f.width);
-            measured = true;
+            measured = velvane_measure_noise(described, count, out) == VELVANE_OK;
         }
     } catch (const CliError &) {
         // the run itself said what is wrong with the input

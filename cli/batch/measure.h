@@ -5,14 +5,14 @@
 
 #include <string>
 
-#include "pipeline/noise_level.h"
+#include "velvane/velvane.h"
 
 namespace velvane {
 namespace batch {
 
 // Measures the first three frames of the input's video stream `videoStream`
 // (a media file or a YUV4MPEG2 stream). False when they cannot be read.
-bool measureInputNoise(const std::string &path, int videoStream, NoiseLevel *out);
+bool measureInputNoise(const std::string &path, int videoStream, VelvaneNoiseReport *out);
 
 } // namespace batch
 } // namespace velvane

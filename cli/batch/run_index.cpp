@@ -6,7 +6,7 @@
 #include <map>
 
 #include "tape.h"
-#include "y4m.h"
+#include "y4m/y4m.h"
 
 namespace velvane {
 namespace batch {

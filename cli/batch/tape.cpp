@@ -17,8 +17,8 @@
 
 #include "fixity.h"
 #include "measure.h"
-#include "output_file.h"
-#include "y4m.h"
+#include "run/output_file.h"
+#include "y4m/y4m.h"
 
 namespace velvane {
 namespace batch {
@@ -474,11 +474,11 @@ int runTape(const Host &host, const TapeRequest &r)
         } else {
             // Fixed settings measure nothing as they run: a look at the
             // input's first frames, as automatic strength would take.
-            NoiseLevel level;
+            VelvaneNoiseReport level;
             if (measureInputNoise(row.inputPath, videoStream, &level)) {
-                s.set("noise_luma", number(level.luma, 2));
-                s.set("noise_chroma", number(level.chroma, 2));
-                s.set("dots", number(100 * level.dotShare, 1));
+                s.set("noise_luma", number(level.luma_noise, 2));
+                s.set("noise_chroma", number(level.chroma_noise, 2));
+                s.set("dots", number(100 * level.dot_share, 1));
                 s.set("noise_measured", "the first frames");
             }
         }

@@ -296,6 +296,127 @@ typedef struct VelvaneMotionReport {
 } VelvaneMotionReport;
 VELVANE_API int velvane_get_motion(const VelvaneFilter *filter, VelvaneMotionReport *report);
 
+/* The settings described: one entry per field of VelvaneSettings, from
+ * which a program can build its options, their help, checks and defaults
+ * (the velvane command builds its own so). Entries are numbered from 0 to
+ * velvane_setting_count() - 1, in the order of the fields; a later version
+ * adds entries at the end. */
+typedef enum VelvaneSettingKind {
+    VELVANE_SETTING_NUMBER = 0, /* a whole number within min..max */
+    VELVANE_SETTING_SWITCH = 1, /* 0 (off) or 1 (on) */
+    VELVANE_SETTING_CHOICE = 2  /* one of the names in `choices`, numbered from 0 (min 0, max their count - 1) */
+} VelvaneSettingKind;
+
+typedef struct VelvaneSettingInfo {
+    const char *name;       /* the field of VelvaneSettings: "luma_low" */
+    const char *option;     /* a command-line name for it: "luma-low" (a switch's "on" name: "dot") */
+    const char *off_option; /* a switch: the name that turns it off ("no-dot"); otherwise NULL */
+    const char *help;       /* what it does, one line of English, other settings named by their option */
+    const char *off_help;   /* a switch: what it being off does; otherwise NULL */
+    const char *unit;       /* what one step is worth, "" where the value speaks for itself */
+    const char *choices;    /* a choice: its names, comma-separated, in the order of their numbers;
+                               otherwise NULL */
+    int kind;               /* a VelvaneSettingKind */
+    int min, max;           /* the range velvane_check_settings takes */
+    int default_value;      /* what velvane_default_settings sets */
+    int from_strength;      /* 1: with a strength, VELVANE_FROM_STRENGTH leaves it to the strength
+                               (velvane_set_strength sets it so) */
+    int plugin_track, plugin_check; /* where the plug-in keeps it (filter.h): the index in its track-bar
+                                       or check-box values, -1 where it keeps it in neither */
+    int plugin_max;         /* the plug-in's largest value, where it takes less than max */
+    int scale;              /* steps of the field in one unit of `unit`'s: 1 but where the field
+                               counts fractions (moving_change: 8 steps to a code value) */
+    size_t offset;          /* offsetof(VelvaneSettings, the field): an int */
+    int reserved[8];
+} VelvaneSettingInfo;
+
+VELVANE_API int velvane_setting_count(void);
+/* Entry `index` into `info`; VELVANE_EINVAL for an index out of range or
+ * a NULL info. The strings are the library's, valid for as long as it is
+ * loaded. */
+VELVANE_API int velvane_setting_info(int index, VelvaneSettingInfo *info);
+/* The index of the setting with this field name or option name (either of a
+ * switch's two), or -1. */
+VELVANE_API int velvane_setting_find(const char *name);
+
+/* What a named strength (VELVANE_STRENGTH_LIGHT, MEDIUM, STRONG) chooses:
+ * every field of `settings` that is VELVANE_FROM_STRENGTH gets the strength's
+ * value; the others, strength included, stay. VELVANE_EINVAL for
+ * VELVANE_STRENGTH_CUSTOM, which chooses nothing, for VELVANE_STRENGTH_AUTO,
+ * whose choice depends on the video (an instance tells it, see
+ * velvane_get_strength), and for any other number. */
+VELVANE_API int velvane_strength_settings(int strength, VelvaneSettings *settings);
+
+/* Scene cuts, told apart from motion one frame at a time, as automatic
+ * strength finds them: a cut is a change of the picture's coarse luma far
+ * above what grain and motion give and far above the change between the two
+ * frames before it, so a pan or a zoom stays one scene. A detector takes
+ * frames of one size, in display order, of any VelvanePixelFormat; planar
+ * frames are measured on every fourth pixel of every fourth row, packed ones
+ * on every pixel. */
+typedef struct VelvaneSceneCuts VelvaneSceneCuts;
+VELVANE_API int velvane_scene_cuts_open(VelvaneSceneCuts **cuts, int width, int height);
+/* 1 when `frame` begins a scene (the first frame does), 0 when it does not,
+ * VELVANE_EINVAL for a frame the detector cannot read. */
+VELVANE_API int velvane_scene_cuts_next(VelvaneSceneCuts *cuts, const VelvaneFrame *frame);
+/* Forgets the frames seen: the next one begins a scene. */
+VELVANE_API void velvane_scene_cuts_reset(VelvaneSceneCuts *cuts);
+VELVANE_API void velvane_scene_cuts_close(VelvaneSceneCuts **cuts);
+
+/* What automatic strength measures in up to three consecutive frames of one
+ * scene (count 1 to 3; three are needed to find dots, which invert from one
+ * frame to the next): the grain, as a standard deviation in 8-bit code
+ * values, and the share of the picture with dot interference. */
+typedef struct VelvaneNoiseReport {
+    float luma_noise, chroma_noise;
+    float dot_share;  /* 0..1 */
+    float motion_share; /* share of the picture that moved more than grain and dots explain, 0..1 */
+    int reserved[4];
+} VelvaneNoiseReport;
+VELVANE_API int velvane_measure_noise(const VelvaneFrame *frames, int count, VelvaneNoiseReport *report);
+
+/* The removed view of VELVANE_SHOW_REMOVED from a frame and its filtered
+ * version, both VELVANE_PIXEL_YC48 of one size: `output` is overwritten with
+ * mid-grey plus 4 x (input - output), per component, saturated.
+ * VELVANE_EINVAL for other frames. */
+VELVANE_API int velvane_removed_view(const VelvaneFrame *input, VelvaneFrame *output);
+
+/* Conversions of rows of samples to and from the scale of
+ * VELVANE_PIXEL_YC48, for frames the library does not take as they are
+ * (4:4:4, 4:2:0, 4:1:1, ...): these are the conversions of the planar
+ * formats. Samples are bit_depth bits (8: bytes; 9 to 12 and 16: 16-bit
+ * little-endian words). Luma Y becomes Y x 16 at 8 bits, chroma C (C - 128) x
+ * 16; deeper samples land on the same 12-bit range (10 bits x 4, 16 bits / 16
+ * rounded), and a sample above its depth's largest value counts as that
+ * value. Back, values round to nearest and clamp to the depth's range.
+ * `chroma` is 0 for luma, 1 for chroma. VELVANE_EINVAL for another depth. */
+VELVANE_API int velvane_samples_to_yc48(int16_t *dst, const void *src, int n, int bit_depth, int chroma);
+VELVANE_API int velvane_samples_from_yc48(void *dst, const int16_t *src, int n, int bit_depth, int chroma);
+/* Three rows of n values (y, cb, cr) into one row of n YC48 pixels (3 n
+ * values), and back. */
+VELVANE_API void velvane_interleave_yc48(int16_t *dst, const int16_t *y, const int16_t *cb, const int16_t *cr,
+                                         int n);
+VELVANE_API void velvane_deinterleave_yc48(int16_t *y, int16_t *cb, int16_t *cr, const int16_t *src, int n);
+/* Chroma co-sited with the even pixels (4:2:2) to one value per pixel for a
+ * row `width` pixels wide, from (width + 1) / 2 values: the value on every
+ * even pixel, the floor of the mean of its two neighbours on odd ones, the
+ * last value repeated where a row ends on an odd pixel. And back: dst[k] =
+ * row[2 k] for k < n. */
+VELVANE_API void velvane_chroma_upsample(int16_t *dst, const int16_t *chroma, int width);
+VELVANE_API void velvane_chroma_downsample(int16_t *dst, const int16_t *row, int n);
+
+/* How many frames after a frame must have been sent before that frame can
+ * be received, for an instance with these settings (2; a later setting may
+ * need more). A caller that keeps each frame it sends until its output comes
+ * back keeps at most this many + 1 at once. VELVANE_EINVAL for settings
+ * velvane_check_settings refuses. */
+VELVANE_API int velvane_lookahead(const VelvaneSettings *settings);
+
+/* The threads an instance opened with VelvaneConfig.threads = `threads`
+ * filters on: `threads` itself, or for 0 one for each processor thread the
+ * process may run on (at most 64); 0 for a number it does not take. */
+VELVANE_API int velvane_thread_count(int threads);
+
 /* Why the last call on the instance failed, or "" after a success. The
  * string belongs to the instance and stays valid until the next call on it
  * (any call, a getter too, may replace it and free the old one) or

@@ -10,10 +10,10 @@
 #include "common/cpu_flags.h"
 #include "library/frame_io.h"
 #include "library/settings_fields.h"
+#include "library/settings_table.h"
 #include "library/stream_filter.h"
 #include "library/thread_pool.h"
 #include "pipeline/instance.h"
-#include "pipeline/settings.h"
 #include "pipeline/strength.h"
 #include "wavelet/dsp.h"
 #include "velvane/velvane.h"
@@ -39,12 +39,7 @@ void writeMessage(char *message, size_t size, const std::string &text)
         snprintf(message, size, "%s", text.c_str());
 }
 
-// The thresholds come first in the host's arrays; the library takes them wider.
-constexpr int kThresholds = 4;
 static_assert(kWideThresholdMax == VELVANE_THRESHOLD_MAX, "the header states the library's range");
-
-// The change that counts as motion, in eighths of a code value: 60 code values.
-constexpr int kMovingChangeMax = 480;
 
 // Room a later version fills; 0 here, whatever it comes to mean.
 std::string reservedProblem(const char *what, const int *reserved, size_t n)
@@ -56,63 +51,45 @@ std::string reservedProblem(const char *what, const int *reserved, size_t n)
     return std::string();
 }
 
+// "VELVANE_STRENGTH_*" of the setting "strength".
+std::string choiceConstants(const SettingRow &r)
+{
+    std::string name = r.name;
+    for (char &c : name)
+        c = (char)(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    return "VELVANE_" + name + "_*";
+}
+
 std::string settingsProblem(const VelvaneSettings *s)
 {
     if (!s)
         return "no settings given";
-    if (s->strength < VELVANE_STRENGTH_CUSTOM || s->strength > VELVANE_STRENGTH_AUTO)
-        return "strength is " + std::to_string(s->strength) + "; it must be one of VELVANE_STRENGTH_* (0..4)";
+    // The strength first: it says whether the others may be left to it.
+    const SettingRow &strengthRow = *settingRow(&VelvaneSettings::strength);
     const bool strength = s->strength != VELVANE_STRENGTH_CUSTOM;
-    for (int i = 0; i < VV_TRACK_COUNT; i++) {
-        const int v = s->*kTrackFields[i].member;
-        const int hi = i < kThresholds ? kWideThresholdMax : kTrackMaxima[i];
-        if (i < kThresholds && v == VELVANE_FROM_STRENGTH) {
-            if (!strength)
-                return std::string(kTrackFields[i].name) +
-                       " is VELVANE_FROM_STRENGTH, but no strength is chosen (strength is VELVANE_STRENGTH_CUSTOM)";
-            continue;
+    for (int pass = 0; pass < 2; pass++)
+        for (const SettingRow &r : kSettingRows) {
+            if ((pass == 0) != (&r == &strengthRow))
+                continue;
+            const int v = s->*r.member;
+            const std::string name = r.name;
+            if (r.fromStrength && v == VELVANE_FROM_STRENGTH) {
+                if (!strength)
+                    return name + " is VELVANE_FROM_STRENGTH, but no strength is chosen (strength is "
+                                  "VELVANE_STRENGTH_CUSTOM)";
+                continue;
+            }
+            if (v >= r.min && v <= r.max)
+                continue;
+            switch (r.kind) {
+            case VELVANE_SETTING_SWITCH: return name + " is " + std::to_string(v) + "; it must be 0 or 1";
+            case VELVANE_SETTING_CHOICE:
+                return name + " is " + std::to_string(v) + "; it must be one of " + choiceConstants(r) + " (" +
+                       std::to_string(r.min) + ".." + std::to_string(r.max) + ")";
+            }
+            return name + " is " + std::to_string(v) + "; it must lie within " + std::to_string(r.min) + ".." +
+                   std::to_string(r.max) + (r.fromStrength && strength ? ", or be VELVANE_FROM_STRENGTH" : "");
         }
-        if (v < kTrackMinima[i] || v > hi)
-            return std::string(kTrackFields[i].name) + " is " + std::to_string(v) + "; it must lie within " +
-                   std::to_string(kTrackMinima[i]) + ".." + std::to_string(hi) +
-                   (i < kThresholds && strength ? ", or be VELVANE_FROM_STRENGTH" : "");
-    }
-    for (const SettingsField &f : kCheckFields) {
-        const int v = s->*f.member;
-        if (f.member == &VelvaneSettings::dot_removal && v == VELVANE_FROM_STRENGTH) {
-            if (!strength)
-                return "dot_removal is VELVANE_FROM_STRENGTH, but no strength is chosen (strength is "
-                       "VELVANE_STRENGTH_CUSTOM)";
-            continue;
-        }
-        if (v != 0 && v != 1)
-            return std::string(f.name) + " is " + std::to_string(v) + "; it must be 0 or 1";
-    }
-    const struct {
-        int v, hi;
-        const char *name;
-    } moving[3] = {{s->moving_luma_low, kWideThresholdMax, "moving_luma_low"},
-                   {s->moving_luma_high, kWideThresholdMax, "moving_luma_high"},
-                   {s->moving_change, kMovingChangeMax, "moving_change"}};
-    for (const auto &m : moving) {
-        if (m.v == VELVANE_FROM_STRENGTH && strength)
-            continue;
-        if (m.v == VELVANE_FROM_STRENGTH)
-            return std::string(m.name) +
-                   " is VELVANE_FROM_STRENGTH, but no strength is chosen (strength is VELVANE_STRENGTH_CUSTOM)";
-        if (m.v < 0 || m.v > m.hi)
-            return std::string(m.name) + " is " + std::to_string(m.v) + "; it must lie within 0.." +
-                   std::to_string(m.hi) + (strength ? ", or be VELVANE_FROM_STRENGTH" : "");
-    }
-    if (s->mc_radius < 0 || s->mc_radius > kMotionRadiusMax)
-        return "mc_radius is " + std::to_string(s->mc_radius) + "; it must lie within 0.." +
-               std::to_string(kMotionRadiusMax) + " (0: no averaging along the motion)";
-    if (s->mc_strength < 0 || s->mc_strength > kMotionStrengthMax)
-        return "mc_strength is " + std::to_string(s->mc_strength) + "; it must lie within 0.." +
-               std::to_string(kMotionStrengthMax) + " (percent; 0: the default, " +
-               std::to_string(kMotionStrengthDefault) + ")";
-    if (s->show < VELVANE_SHOW_OUTPUT || s->show > VELVANE_SHOW_DOTS)
-        return "show is " + std::to_string(s->show) + "; it must be one of VELVANE_SHOW_* (0..2)";
     if (s->show == VELVANE_SHOW_DOTS && s->dot_removal == 0)
         return "show is VELVANE_SHOW_DOTS, but dot_removal is 0: the dot pass is off and takes nothing out";
     return reservedProblem("settings", s->reserved, sizeof s->reserved / sizeof s->reserved[0]);
@@ -131,31 +108,6 @@ std::string frameSizeProblem(const VelvaneFrame &f, int width, int height)
             return "plane " + std::to_string(p) + "'s stride is negative (" + std::to_string((long long)f.stride[p]) +
                    "): bottom-up frames are not taken; give the rows top to bottom";
     return std::string();
-}
-
-StreamSettings streamSettings(const VelvaneSettings &s)
-{
-    int32_t track[VV_TRACK_COUNT], check[VV_CHECK_COUNT];
-    for (int i = 0; i < VV_TRACK_COUNT; i++)
-        track[i] = s.*kTrackFields[i].member;
-    for (int i = 0; i < VV_CHECK_COUNT; i++)
-        check[i] = s.*kCheckFields[i].member;
-    StreamSettings out;
-    out.frame = settingsFromArrays(track, check);
-    out.strength = static_cast<Strength>(s.strength);
-    const int chosen[5] = {s.luma_low, s.luma_high, s.chroma_low, s.chroma_high, s.dot_removal};
-    for (int i = 0; i < 5; i++)
-        out.fromStrength[i] = chosen[i] == VELVANE_FROM_STRENGTH;
-    const int moving[3] = {s.moving_luma_low, s.moving_luma_high, s.moving_change};
-    int32_t *frame[3] = {&out.frame.moving.lumaLow, &out.frame.moving.lumaHigh, &out.frame.moving.bound};
-    for (int i = 0; i < 3; i++) {
-        out.movingFromStrength[i] = moving[i] == VELVANE_FROM_STRENGTH;
-        *frame[i] = out.movingFromStrength[i] ? 0 : moving[i];
-    }
-    out.show = s.show;
-    out.motion.radius = s.mc_radius;
-    out.motion.strength = s.mc_strength ? s.mc_strength : kMotionStrengthDefault;
-    return out;
 }
 
 std::string configProblem(const VelvaneConfig *c)
@@ -191,6 +143,8 @@ unsigned kernelFlags(unsigned mask)
 
 int threadCount(int threads)
 {
+    if (threads < 0 || threads > kMaxWorkers)
+        return 0;
     if (threads > 0)
         return threads;
     const int n = processorThreads();
@@ -256,13 +210,9 @@ void velvane_default_settings(VelvaneSettings *s)
 {
     if (!s)
         return;
-    memset(s, 0, sizeof *s); // a field without a setting of the plug-in is 0 by default
-    for (int i = 0; i < VV_TRACK_COUNT; i++)
-        s->*kTrackFields[i].member = kTrackDefaults[i];
-    for (int i = 0; i < VV_CHECK_COUNT; i++)
-        s->*kCheckFields[i].member = kCheckDefaults[i];
-    // Frames in a library's hands are 4:2:2; the plug-in's host delivers 4:1:1 material.
-    s->interpolate_411 = 0;
+    memset(s, 0, sizeof *s);
+    for (const SettingRow &r : kSettingRows)
+        s->*r.member = r.defaultValue;
 }
 
 void velvane_default_config(VelvaneConfig *c)
@@ -282,13 +232,9 @@ int velvane_set_strength(VelvaneSettings *s, int strength)
     if (!s || strength < VELVANE_STRENGTH_CUSTOM || strength > VELVANE_STRENGTH_AUTO)
         return VELVANE_EINVAL;
     s->strength = strength;
-    const bool custom = strength == VELVANE_STRENGTH_CUSTOM;
-    s->luma_low = custom ? kTrackDefaults[TRACK_LUMA_LOW] : VELVANE_FROM_STRENGTH;
-    s->luma_high = custom ? kTrackDefaults[TRACK_LUMA_HIGH] : VELVANE_FROM_STRENGTH;
-    s->chroma_low = custom ? kTrackDefaults[TRACK_CHROMA_LOW] : VELVANE_FROM_STRENGTH;
-    s->chroma_high = custom ? kTrackDefaults[TRACK_CHROMA_HIGH] : VELVANE_FROM_STRENGTH;
-    s->dot_removal = custom ? kCheckDefaults[CHECK_DOT] : VELVANE_FROM_STRENGTH;
-    s->moving_luma_low = s->moving_luma_high = s->moving_change = custom ? 0 : VELVANE_FROM_STRENGTH;
+    for (const SettingRow &r : kSettingRows)
+        if (r.fromStrength)
+            s->*r.member = strength == VELVANE_STRENGTH_CUSTOM ? r.defaultValue : VELVANE_FROM_STRENGTH;
     return VELVANE_OK;
 }
 
@@ -313,7 +259,7 @@ int velvane_open(VelvaneFilter **filter, const VelvaneConfig *config, char *mess
     }
     try {
         *filter = new VelvaneFilter{StreamFilter(config->width, config->height, kernelFlags(config->cpu_mask),
-                                                 streamSettings(config->settings), threadCount(config->threads)),
+                                                 StreamSettings(config->settings), threadCount(config->threads)),
                                     config->settings, std::string(), config->width, config->height};
     } catch (const std::bad_alloc &) {
         writeMessage(message, size, "out of memory");
@@ -393,7 +339,7 @@ int velvane_set_settings(VelvaneFilter *f, const VelvaneSettings *settings)
         return VELVANE_EINVAL;
     }
     f->settings = *settings;
-    f->stream.setSettings(streamSettings(*settings));
+    f->stream.setSettings(StreamSettings(*settings));
     return record(f, VELVANE_OK);
 }
 
@@ -423,6 +369,13 @@ int velvane_get_motion(const VelvaneFilter *f, VelvaneMotionReport *report)
 int velvane_get_strength(const VelvaneFilter *f, VelvaneStrengthReport *report)
 {
     return answer(f, report, "report", [f] { return f->stream.strengthReport(); });
+}
+
+int velvane_thread_count(int threads) { return threadCount(threads); }
+
+int velvane_lookahead(const VelvaneSettings *settings)
+{
+    return settingsProblem(settings).empty() ? StreamFilter::lookahead(StreamSettings(*settings).motion) : VELVANE_EINVAL;
 }
 
 const char *velvane_last_error(const VelvaneFilter *f) { return f ? f->error.c_str() : "no instance given"; }

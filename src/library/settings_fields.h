@@ -1,8 +1,11 @@
 // The fields of VelvaneSettings in the order of the host's settings arrays,
-// with the names the API gives them.
+// with the names the API gives them: taken from the settings' rows.
 #ifndef VELVANE_LIBRARY_SETTINGS_FIELDS_H
 #define VELVANE_LIBRARY_SETTINGS_FIELDS_H
 
+#include <array>
+
+#include "library/settings_table.h"
 #include "velvane/filter.h"
 #include "velvane/velvane.h"
 
@@ -13,32 +16,41 @@ struct SettingsField {
     const char *name;
 };
 
-inline constexpr SettingsField kTrackFields[VV_TRACK_COUNT] = {
-    {&VelvaneSettings::luma_low, "luma_low"},       {&VelvaneSettings::luma_high, "luma_high"},
-    {&VelvaneSettings::chroma_low, "chroma_low"},   {&VelvaneSettings::chroma_high, "chroma_high"},
-    {&VelvaneSettings::gain_y, "gain_y"},           {&VelvaneSettings::gain_cb, "gain_cb"},
-    {&VelvaneSettings::gain_cr, "gain_cr"},         {&VelvaneSettings::offset_y, "offset_y"},
-    {&VelvaneSettings::hue, "hue"},                 {&VelvaneSettings::balance, "balance"},
-    {&VelvaneSettings::border_top, "border_top"},   {&VelvaneSettings::border_bottom, "border_bottom"},
-    {&VelvaneSettings::border_left, "border_left"}, {&VelvaneSettings::border_right, "border_right"},
-};
+// The rows the host keeps in its track-bar (track) or check-box values, by
+// their index there.
+template <size_t N> constexpr std::array<SettingsField, N> hostFields(bool track)
+{
+    std::array<SettingsField, N> fields = {};
+    for (const SettingRow &r : kSettingRows) {
+        const int i = track ? r.track : r.check;
+        if (i >= 0)
+            fields[(size_t)i] = {r.member, r.name};
+    }
+    return fields;
+}
 
-inline constexpr SettingsField kCheckFields[VV_CHECK_COUNT] = {
-    {&VelvaneSettings::dot_removal, "dot_removal"},     {&VelvaneSettings::interpolate_411, "interpolate_411"},
-    {&VelvaneSettings::skip_previous, "skip_previous"}, {&VelvaneSettings::draw_borders, "draw_borders"},
-    {&VelvaneSettings::ccir_black, "ccir_black"},
-};
+inline constexpr std::array<SettingsField, VV_TRACK_COUNT> kTrackFields = hostFields<VV_TRACK_COUNT>(true);
+inline constexpr std::array<SettingsField, VV_CHECK_COUNT> kCheckFields = hostFields<VV_CHECK_COUNT>(false);
 
-// Settings from values in the host's array order.
+// Settings from values in the host's array order; the fields the host does
+// not keep are 0.
 inline VelvaneSettings velvaneSettingsFromArrays(const int32_t *track, const int32_t *check)
 {
     VelvaneSettings s = {};
     for (int i = 0; i < VV_TRACK_COUNT; i++)
-        s.*kTrackFields[i].member = track[i];
+        s.*kTrackFields[(size_t)i].member = track[i];
     for (int i = 0; i < VV_CHECK_COUNT; i++)
-        s.*kCheckFields[i].member = check[i];
+        s.*kCheckFields[(size_t)i].member = check[i];
     return s;
 }
+
+// The frame settings of fully resolved settings (no VELVANE_FROM_STRENGTH),
+// and back.
+FrameSettings frameSettings(const VelvaneSettings &s);
+VelvaneSettings velvaneSettings(const FrameSettings &f);
+
+// What a strength's choice sets, in the fields it sets; the others are 0.
+VelvaneSettings strengthChoiceSettings(const StrengthChoice &c);
 
 } // namespace velvane
 

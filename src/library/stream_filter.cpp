@@ -6,6 +6,7 @@
 #include <new>
 
 #include "pipeline/driver.h"
+#include "library/settings_fields.h"
 #include "pipeline/removed_view.h"
 #include "wavelet/dot_pass.h"
 
@@ -38,6 +39,16 @@ int outcomeStatus(FrameOutcome o)
 }
 
 } // namespace
+
+StreamSettings::StreamSettings(const FrameSettings &f)
+    : StreamSettings([&f] {
+          VelvaneSettings s = velvaneSettings(f);
+          s.strength = VELVANE_STRENGTH_CUSTOM;
+          s.show = VELVANE_SHOW_OUTPUT;
+          return s;
+      }())
+{
+}
 
 StreamFilter::StreamFilter(int width, int height, unsigned cpuFlags, const StreamSettings &s, int threads)
     : width_(width), height_(height), stride_((width + 3) & ~3), cpuFlags_(cpuFlags), instance_(new FilterInstance),
@@ -265,23 +276,16 @@ void StreamFilter::measureScene(int64_t n)
     needMeasure_ = false;
 }
 
-FrameSettings StreamFilter::resolved(const StrengthChoice &c) const
+VelvaneSettings StreamFilter::resolved(const StrengthChoice &c) const
 {
-    FrameSettings s = settings_.frame;
-    int32_t *threshold[4] = {&s.lumaLow, &s.lumaHigh, &s.chromaLow, &s.chromaHigh};
-    for (int i = 0; i < 4; i++)
-        if (settings_.fromStrength[i])
-            *threshold[i] = c.threshold[i];
-    if (settings_.fromStrength[4])
-        s.dot = c.dot;
-    const int32_t moving[3] = {c.moving[0], c.moving[1], c.movingBound};
-    int32_t *field[3] = {&s.moving.lumaLow, &s.moving.lumaHigh, &s.moving.bound};
-    for (int i = 0; i < 3; i++)
-        if (settings_.movingFromStrength[i])
-            *field[i] = moving[i];
+    VelvaneSettings s = settings_.given;
+    const VelvaneSettings chosen = strengthChoiceSettings(c);
+    for (const SettingRow &r : kSettingRows)
+        if (r.fromStrength && s.*r.member == VELVANE_FROM_STRENGTH)
+            s.*r.member = chosen.*r.member;
     // Where the picture moves, never wider than the rest of the frame.
-    s.moving.lumaLow = s.moving.lumaLow < s.lumaLow ? s.moving.lumaLow : s.lumaLow;
-    s.moving.lumaHigh = s.moving.lumaHigh < s.lumaHigh ? s.moving.lumaHigh : s.lumaHigh;
+    s.moving_luma_low = s.moving_luma_low < s.luma_low ? s.moving_luma_low : s.luma_low;
+    s.moving_luma_high = s.moving_luma_high < s.luma_high ? s.moving_luma_high : s.luma_high;
     return s;
 }
 
@@ -290,8 +294,7 @@ FrameSettings StreamFilter::settingsFor(int64_t n)
     // A frame received again after a failure keeps its measurement.
     if (settings_.strength == Strength::Auto && (needMeasure_ || (windowFrame(n)->sceneStart && measuredAt_ != n)))
         measureScene(n);
-    bool known;
-    const FrameSettings s = inForce(&known);
+    const FrameSettings s = frameSettings(inForce());
     // The bands hold frames as the dot pass left them; the thresholds only
     // count in the averaging.
     if (s.dot != bandsDot_) {
@@ -387,35 +390,43 @@ void StreamFilter::averageAlongMotion(int64_t n, bool dot)
     }
 }
 
-FrameSettings StreamFilter::inForce(bool *known) const
+VelvaneSettings StreamFilter::inForce() const
 {
-    *known = settings_.strength != Strength::Auto || measurements_ > 0;
-    if (settings_.strength == Strength::Auto)
-        return resolved(autoChoice_);
-    return resolved(settings_.strength == Strength::Custom ? StrengthChoice{} : presetStrength(settings_.strength));
+    const Strength strength = settings_.strength;
+    return resolved(strength == Strength::Auto     ? autoChoice_
+                    : strength == Strength::Custom ? StrengthChoice{}
+                                                   : presetStrength(strength));
+}
+
+VelvaneSettings StreamFilter::reported() const
+{
+    VelvaneSettings s = inForce();
+    if (settings_.strength == Strength::Auto && measurements_ == 0)
+        for (const SettingRow &r : kSettingRows)
+            if (r.fromStrength && settings_.given.*r.member == VELVANE_FROM_STRENGTH)
+                s.*r.member = VELVANE_FROM_STRENGTH;
+    return s;
 }
 
 VelvaneMovingReport StreamFilter::movingReport() const
 {
-    bool known;
-    const FrameSettings s = inForce(&known);
+    const VelvaneSettings s = reported();
     VelvaneMovingReport r = {};
-    const int32_t value[3] = {s.moving.lumaLow, s.moving.lumaHigh, s.moving.bound};
-    int *field[3] = {&r.luma_low, &r.luma_high, &r.change};
-    for (int i = 0; i < 3; i++)
-        *field[i] = known || !settings_.movingFromStrength[i] ? value[i] : VELVANE_FROM_STRENGTH;
+    r.luma_low = s.moving_luma_low;
+    r.luma_high = s.moving_luma_high;
+    r.change = s.moving_change;
     return r;
 }
 
 VelvaneStrengthReport StreamFilter::strengthReport() const
 {
-    bool known;
-    const FrameSettings s = inForce(&known);
+    const VelvaneSettings s = reported();
     VelvaneStrengthReport r = {};
-    const int32_t value[5] = {s.lumaLow, s.lumaHigh, s.chromaLow, s.chromaHigh, s.dot ? 1 : 0};
-    int *field[5] = {&r.luma_low, &r.luma_high, &r.chroma_low, &r.chroma_high, &r.dot_removal};
-    for (int i = 0; i < 5; i++)
-        *field[i] = known || !settings_.fromStrength[i] ? value[i] : VELVANE_FROM_STRENGTH;
+    r.luma_low = s.luma_low;
+    r.luma_high = s.luma_high;
+    r.chroma_low = s.chroma_low;
+    r.chroma_high = s.chroma_high;
+    r.dot_removal = s.dot_removal;
     r.measured_at = measuredAt_;
     r.measurements = measurements_;
     r.luma_noise = autoLevel_.luma;

@@ -21,18 +21,22 @@
 
 namespace velvane {
 
-// Settings as an instance keeps them: the frame settings, and which of the
-// four thresholds and the dot pass a strength chooses instead.
+// Settings as an instance keeps them: as the API gives them, fields a
+// strength chooses VELVANE_FROM_STRENGTH.
 struct StreamSettings {
-    StreamSettings() = default;
+    StreamSettings() : StreamSettings(defaultFrameSettings()) {}
+    StreamSettings(const VelvaneSettings &s)
+        : given(s), strength(static_cast<Strength>(s.strength)), show(s.show)
+    {
+        motion.radius = s.mc_radius;
+        motion.strength = s.mc_strength ? s.mc_strength : kMotionStrengthDefault;
+    }
     // The settings as given, no strength, the filtered video.
-    StreamSettings(const FrameSettings &f) : frame(f) {}
+    StreamSettings(const FrameSettings &f);
 
-    FrameSettings frame = {};
-    Strength strength = Strength::Custom;
-    bool fromStrength[5] = {}; // luma low, luma high, chroma low, chroma high, dot pass
-    bool movingFromStrength[3] = {}; // frame.moving's luma low, luma high, bound
-    int show = VELVANE_SHOW_OUTPUT;
+    VelvaneSettings given;
+    Strength strength; // given's, as the pipeline names it
+    int show;
     MotionSettings motion; // radius 0: no motion-compensated averaging
 };
 
@@ -92,10 +96,14 @@ private:
     // The settings frame n is filtered with, measuring its scene first when
     // the strength is automatic and the scene is new.
     FrameSettings settingsFor(int64_t n);
-    FrameSettings resolved(const StrengthChoice &c) const;
-    // The settings of the strength in force; `known` false where automatic
-    // strength has not measured yet.
-    FrameSettings inForce(bool *known) const;
+    // The settings given, with what `c` chooses where they leave it to the
+    // strength.
+    VelvaneSettings resolved(const StrengthChoice &c) const;
+    // The settings of the strength in force.
+    VelvaneSettings inForce() const;
+    // The same as the reports give them: VELVANE_FROM_STRENGTH where they
+    // leave it to automatic strength and it has not measured yet.
+    VelvaneSettings reported() const;
     void measureScene(int64_t n);
     void showDots(int64_t n, bool dot);
     bool motionOn() const { return settings_.motion.radius > 0 && MotionStage::takes(width_, height_); }

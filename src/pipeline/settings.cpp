@@ -2,12 +2,6 @@
 
 namespace velvane {
 
-//                                        thresholds   gains Y Cb Cr  OfsY hue bal  borders t b l r
-const int32_t kTrackDefaults[VV_TRACK_COUNT] = {10, 10, 10, 10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-const int32_t kTrackMinima[VV_TRACK_COUNT] = {0, 0, 0, 0, -50, -100, -100, -50, -30, -30, 0, 0, 0, 0};
-const int32_t kTrackMaxima[VV_TRACK_COUNT] = {20, 20, 20, 20, 50, 100, 100, 50, 30, 30, 100, 100, 50, 50};
-const int32_t kCheckDefaults[VV_CHECK_COUNT] = {1, 1, 0, 0, 1};
-
 namespace {
 
 // Colour settings outside their ranges would overflow the 32-bit

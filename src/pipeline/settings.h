@@ -33,11 +33,14 @@ enum CheckIndex {
     CHECK_CCIR_BLACK = 4
 };
 
-// Defaults and ranges of the settings, in the host's array order.
-extern const int32_t kTrackDefaults[VV_TRACK_COUNT];
-extern const int32_t kTrackMinima[VV_TRACK_COUNT];
-extern const int32_t kTrackMaxima[VV_TRACK_COUNT];
-extern const int32_t kCheckDefaults[VV_CHECK_COUNT];
+// Defaults and ranges of the settings, in the host's array order: the
+// plug-in's descriptor gives them to its host, and the native library's
+// description of its settings starts from them.
+//                                                   thresholds   gains Y Cb Cr  OfsY hue bal  borders t b l r
+inline constexpr int32_t kTrackDefaults[VV_TRACK_COUNT] = {10, 10, 10, 10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+inline constexpr int32_t kTrackMinima[VV_TRACK_COUNT] = {0, 0, 0, 0, -50, -100, -100, -50, -30, -30, 0, 0, 0, 0};
+inline constexpr int32_t kTrackMaxima[VV_TRACK_COUNT] = {20, 20, 20, 20, 50, 100, 100, 50, 30, 30, 100, 100, 50, 50};
+inline constexpr int32_t kCheckDefaults[VV_CHECK_COUNT] = {1, 1, 0, 0, 1};
 
 // The settings of one frame, decoded once from wherever they are kept and
 // handed to every stage. Colour values lie within their ranges and the

@@ -15,7 +15,7 @@
 #include "fixity.h"
 #include "manifest.h"
 #include "tape.h"
-#include "y4m.h"
+#include "y4m/y4m.h"
 
 using namespace velvane;
 using namespace velvane::batch;

@@ -1,4 +1,5 @@
-#include "convert.h"
+#include "y4m/convert.h"
+#include "library/convert_kernels.h"
 
 #include <gtest/gtest.h>
 #include <string.h>

@@ -1,9 +1,9 @@
-#include "demo.h"
+#include "demo/demo.h"
 
 #include <gtest/gtest.h>
 #include <math.h>
 
-#include "output_file.h"
+#include "run/output_file.h"
 #include "test_util.h"
 
 namespace velvane {

@@ -3,12 +3,12 @@
 
 #include <memory>
 
-#include "convert.h"
-#include "demo.h"
+#include "y4m/convert.h"
+#include "demo/demo.h"
 #include "embedded_host.h"
-#include "module_loader.h"
-#include "options.h"
-#include "pipeline.h"
+#include "run/module_loader.h"
+#include "run/options.h"
+#include "run/filter_run.h"
 #include "test_util.h"
 
 namespace velvane {

@@ -1,4 +1,4 @@
-#include "options.h"
+#include "run/options.h"
 
 #include <gtest/gtest.h>
 
@@ -236,7 +236,7 @@ TEST(Options, UsageErrors)
         {"--mc-radius", "5", "a", "b"},
         {"--mc-radius", "-1", "a", "b"},
         {"--mc-radius", "two", "a", "b"},
-        {"--mc-strength", "0", "a", "b"},
+        {"--mc-strength", "-1", "a", "b"},
         {"--mc-strength", "401", "a", "b"},
         {"--mc-radius", "2", "--module", "x.so", "a", "b"},
         {"--mc-strength", "50", "--module", "x.so", "a", "b"},
@@ -254,9 +254,7 @@ TEST(Options, UsageErrors)
               std::string::npos);
     const CommandLine mc = parse({"--mc-radius", "3", "--mc-strength", "150", "a", "b"});
     EXPECT_EQ(mc.action, CommandLine::Filter);
-    EXPECT_EQ(mc.settings.motion[0], 3);
-    EXPECT_EQ(mc.settings.motion[1], 150);
-    EXPECT_EQ(motionOptions(mc.settings.motion.data()), " --mc-radius 3 --mc-strength 150");
+    EXPECT_EQ(librarySettingsOptions(mc.settings), " --mc-radius 3 --mc-strength 150");
     // An unknown option is named alone, not the words it pushed out of place.
     for (const auto &args : std::vector<std::vector<std::string>>{{"--strenght", "5", "in.y4m", "out.y4m"},
                                                                    {"--hue", "-3", "--strenght=5", "in.y4m", "out.y4m"},

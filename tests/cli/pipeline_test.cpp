@@ -1,4 +1,4 @@
-#include "pipeline.h"
+#include "run/filter_run.h"
 
 #include <gtest/gtest.h>
 #include <png.h>
@@ -7,10 +7,10 @@
 
 #include <filesystem>
 
-#include "convert.h"
+#include "y4m/convert.h"
 #include "fake_module.h"
-#include "output_file.h"
-#include "png_writer.h"
+#include "run/output_file.h"
+#include "report/png_writer.h"
 #include "test_util.h"
 
 namespace velvane {
@@ -171,7 +171,7 @@ TEST(Pipeline, MemoryStaysFlatOnALongClip)
 
     // The averaging along the motion holds more frames, and still a fixed number.
     FilterRun motion;
-    motion.settings.motion = {3, 0};
+    motion.settings.library[velvane_setting_find("mc_radius")] = 3;
     const std::string big = "YUV4MPEG2 W96 H64 C422";
     Result shortMotion = runOnPipe(makeStream(big, 12, 3), motion);
     Result longMotion = runOnPipe(makeStream(big, 400, 4), motion);

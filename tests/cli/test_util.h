@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "y4m.h"
+#include "y4m/y4m.h"
 
 namespace velvane {
 namespace testing {

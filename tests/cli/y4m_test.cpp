@@ -1,4 +1,4 @@
-#include "y4m.h"
+#include "y4m/y4m.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,9 @@
 // The native library: its errors, its frames against the plug-in's, planar
 // frames, and instances that share nothing.
+#include <stddef.h>
 #include <string.h>
+
+#include <algorithm>
 
 #include <random>
 #include <string>
@@ -630,6 +633,249 @@ TEST(Api, AStrengthChoosesWhatIsLeftToItAndWhatIsGivenWins)
     shown.settings.show = VELVANE_SHOW_DOTS;
     EXPECT_EQ(velvane_check_settings(&shown.settings, message, sizeof message), VELVANE_EINVAL);
     EXPECT_NE(std::string(message).find("dot pass is off"), std::string::npos) << message;
+}
+
+// The settings the library describes are those it checks, defaults and
+// leaves to a strength, and those the plug-in keeps where it keeps them.
+TEST(Api, TheSettingsDescribedAreTheSettingsTaken)
+{
+    const FilterDescriptor &fd = *GetFilterTable();
+    const int count = velvane_setting_count();
+    EXPECT_EQ(count, (int)(offsetof(VelvaneSettings, reserved) / sizeof(int))) << "one entry per field";
+    VelvaneSettings defaults, chosen;
+    velvane_default_settings(&defaults);
+    chosen = defaults;
+    velvane_set_strength(&chosen, VELVANE_STRENGTH_STRONG);
+    VelvaneSettingInfo info;
+    EXPECT_EQ(velvane_setting_info(count, &info), VELVANE_EINVAL);
+    EXPECT_EQ(velvane_setting_info(-1, &info), VELVANE_EINVAL);
+    bool tracks[VV_TRACK_COUNT] = {}, checks[VV_CHECK_COUNT] = {};
+    auto all = [](const bool *b, int n) { return std::count(b, b + n, true) == n; };
+    char message[256];
+    for (int i = 0; i < count; i++) {
+        ASSERT_EQ(velvane_setting_info(i, &info), VELVANE_OK);
+        SCOPED_TRACE(info.name);
+        auto field = [&](VelvaneSettings &s) -> int & { return *(int *)((char *)&s + info.offset); };
+        EXPECT_EQ(velvane_setting_find(info.name), i);
+        EXPECT_EQ(velvane_setting_find(info.option), i);
+        if (info.off_option) {
+            EXPECT_EQ(velvane_setting_find(info.off_option), i);
+        }
+        EXPECT_EQ(field(defaults), info.default_value);
+        EXPECT_EQ(field(chosen) == VELVANE_FROM_STRENGTH, info.from_strength == 1);
+        ASSERT_TRUE(info.help && info.help[0]);
+        // Both ends are taken, one step beyond either is refused by name.
+        for (int v : {info.min, info.max, info.min - 1, info.max + 1}) {
+            VelvaneSettings s = defaults;
+            field(s) = v;
+            if (strcmp(info.name, "show") == 0 && v == VELVANE_SHOW_DOTS)
+                s.dot_removal = 1;
+            const bool inside = v >= info.min && v <= info.max;
+            if (v == VELVANE_FROM_STRENGTH && info.from_strength)
+                continue;
+            EXPECT_EQ(velvane_check_settings(&s, message, sizeof message), inside ? VELVANE_OK : VELVANE_EINVAL) << v;
+            if (!inside) {
+                EXPECT_EQ(std::string(message).rfind(std::string(info.name) + " is ", 0), 0u) << message;
+            }
+        }
+        if (info.kind == VELVANE_SETTING_CHOICE) {
+            EXPECT_EQ(std::count(info.choices, info.choices + strlen(info.choices), ','), info.max) << info.choices;
+        }
+        // The plug-in's own ranges and defaults, and the library's wider thresholds.
+        if (info.plugin_track >= 0) {
+            tracks[info.plugin_track] = true;
+            EXPECT_EQ(fd.trackMinima[info.plugin_track], info.min);
+            EXPECT_EQ(fd.trackMaxima[info.plugin_track], info.plugin_max);
+            EXPECT_EQ(fd.trackDefaults[info.plugin_track], info.default_value);
+            EXPECT_EQ(info.max, info.from_strength ? VELVANE_THRESHOLD_MAX : info.plugin_max);
+        }
+        if (info.plugin_check >= 0) {
+            checks[info.plugin_check] = true;
+            EXPECT_EQ(info.kind, VELVANE_SETTING_SWITCH);
+            if (info.plugin_check != CHECK_411) { // 4:2:2 in a library's hands
+                EXPECT_EQ(fd.checkDefaults[info.plugin_check], info.default_value);
+            }
+        }
+    }
+    EXPECT_TRUE(all(tracks, VV_TRACK_COUNT)) << "every track bar of the plug-in is described";
+    EXPECT_TRUE(all(checks, VV_CHECK_COUNT)) << "every check box of the plug-in is described";
+    EXPECT_EQ(velvane_setting_find("no-such-setting"), -1);
+    EXPECT_EQ(velvane_setting_find(nullptr), -1);
+
+    // A named strength's choice is what an instance with it reports, and
+    // leaves what is given; the others choose nothing here.
+    for (int strength : {VELVANE_STRENGTH_LIGHT, VELVANE_STRENGTH_MEDIUM, VELVANE_STRENGTH_STRONG}) {
+        VelvaneConfig c = configFor(16, 8);
+        velvane_set_strength(&c.settings, strength);
+        c.settings.chroma_low = 3;
+        VelvaneSettings s = c.settings;
+        ASSERT_EQ(velvane_strength_settings(strength, &s), VELVANE_OK);
+        Filter f(c);
+        const VelvaneStrengthReport r = report(f);
+        EXPECT_EQ(s.luma_low, r.luma_low);
+        EXPECT_EQ(s.luma_high, r.luma_high);
+        EXPECT_EQ(s.chroma_low, 3);
+        EXPECT_EQ(s.chroma_high, r.chroma_high);
+        EXPECT_EQ(s.dot_removal, r.dot_removal);
+        EXPECT_EQ(s.moving_change, 0);
+        EXPECT_EQ(velvane_check_settings(&s, message, sizeof message), VELVANE_OK) << message;
+    }
+    VelvaneSettings s = chosen;
+    EXPECT_EQ(velvane_strength_settings(VELVANE_STRENGTH_AUTO, &s), VELVANE_EINVAL);
+    EXPECT_EQ(velvane_strength_settings(VELVANE_STRENGTH_CUSTOM, &s), VELVANE_EINVAL);
+    EXPECT_EQ(memcmp(&s, &chosen, sizeof s), 0);
+
+    // The lookahead is what an instance keeps: a frame comes out once that
+    // many after it have gone in, and not before.
+    {
+        VelvaneConfig c = configFor(16, 8);
+        const int ahead = velvane_lookahead(&c.settings);
+        ASSERT_GE(ahead, 1);
+        Filter f(c);
+        Clip clip = makeClip(16, 8, ahead + 1, 5);
+        std::vector<YcPixel> o(16 * 8);
+        VelvaneFrame of = packed(o, 16);
+        for (int n = 0; n < ahead; n++) {
+            ASSERT_TRUE(f.send(packed(clip[n], 16)));
+            EXPECT_FALSE(f.receive(of)) << n;
+        }
+        ASSERT_TRUE(f.send(packed(clip[ahead], 16)));
+        EXPECT_TRUE(f.receive(of));
+        c.settings.hue = 99;
+        EXPECT_EQ(velvane_lookahead(&c.settings), VELVANE_EINVAL);
+    }
+
+    EXPECT_EQ(velvane_thread_count(5), 5);
+    EXPECT_GE(velvane_thread_count(0), 1);
+    EXPECT_EQ(velvane_thread_count(65), 0);
+}
+
+// The measures a program can take without filtering are those automatic
+// strength takes, and the removed view is that of VELVANE_SHOW_REMOVED.
+TEST(Api, MeasuresAndViewsAreThoseOfTheInstance)
+{
+    const int w = 64, h = 48;
+    Clip clip = makeClip(w, h, 4, 21), other = makeClip(w, h, 4, 22);
+    for (auto &f : other)
+        for (YcPixel &p : f)
+            p.y = (int16_t)(3400 - p.y); // another picture: a scene cut at frame 4
+    clip.insert(clip.end(), other.begin(), other.end());
+
+    // The same clip as 8-bit planes, through the row conversions.
+    const int cw = (w + 1) / 2;
+    std::vector<std::vector<uint8_t>> planes(clip.size(), std::vector<uint8_t>((size_t)(w + 2 * cw) * h));
+    Clip fromPlanes(clip.size(), std::vector<YcPixel>((size_t)w * h));
+    for (size_t n = 0; n < clip.size(); n++) {
+        std::vector<int16_t> y(w), cb(w), cr(w), c(cw);
+        for (int r = 0; r < h; r++) {
+            velvane_deinterleave_yc48(y.data(), cb.data(), cr.data(), (const int16_t *)&clip[n][(size_t)r * w], w);
+            uint8_t *py = &planes[n][(size_t)r * w], *pb = &planes[n][(size_t)w * h + (size_t)r * cw],
+                    *pr = pb + (size_t)cw * h;
+            ASSERT_EQ(velvane_samples_from_yc48(py, y.data(), w, 8, 0), VELVANE_OK);
+            velvane_chroma_downsample(c.data(), cb.data(), cw);
+            velvane_samples_from_yc48(pb, c.data(), cw, 8, 1);
+            velvane_chroma_downsample(c.data(), cr.data(), cw);
+            velvane_samples_from_yc48(pr, c.data(), cw, 8, 1);
+            // And back to pixels, as the library takes planar frames in.
+            velvane_samples_to_yc48(y.data(), py, w, 8, 0);
+            velvane_samples_to_yc48(c.data(), pb, cw, 8, 1);
+            velvane_chroma_upsample(cb.data(), c.data(), w);
+            velvane_samples_to_yc48(c.data(), pr, cw, 8, 1);
+            velvane_chroma_upsample(cr.data(), c.data(), w);
+            velvane_interleave_yc48((int16_t *)&fromPlanes[n][(size_t)r * w], y.data(), cb.data(), cr.data(), w);
+        }
+    }
+    EXPECT_EQ(velvane_samples_to_yc48(nullptr, nullptr, 0, 14, 0), VELVANE_EINVAL);
+    auto planar = [&](size_t n) {
+        VelvaneFrame f = {};
+        f.format = VELVANE_PIXEL_YUV422P8;
+        f.width = w, f.height = h;
+        f.data[0] = planes[n].data();
+        f.data[1] = planes[n].data() + (size_t)w * h;
+        f.data[2] = planes[n].data() + (size_t)(w + cw) * h;
+        f.stride[0] = w, f.stride[1] = f.stride[2] = cw;
+        return f;
+    };
+
+    // Automatic strength on the planes, against the detector, the noise
+    // measure and the removed view on the same frames.
+    VelvaneConfig c = configFor(w, h);
+    velvane_set_strength(&c.settings, VELVANE_STRENGTH_AUTO);
+    Filter automatic(c);
+    // What VELVANE_SHOW_REMOVED shows of each frame.
+    VelvaneConfig removedConfig = c;
+    removedConfig.settings.show = VELVANE_SHOW_REMOVED;
+    Clip shown;
+    {
+        Filter removed(removedConfig);
+        std::vector<YcPixel> frame((size_t)w * h);
+        VelvaneFrame sf = packed(frame, w);
+        for (size_t n = 0; n <= fromPlanes.size(); n++) {
+            if (n < fromPlanes.size())
+                ASSERT_TRUE(removed.send(packed(fromPlanes[n], w)));
+            else
+                removed.end();
+            while (removed.receive(sf))
+                shown.push_back(frame);
+        }
+    }
+    VelvaneSceneCuts *cuts = nullptr, *packedCuts = nullptr;
+    EXPECT_EQ(velvane_scene_cuts_open(&cuts, 2, h), VELVANE_EINVAL);
+    EXPECT_EQ(cuts, nullptr);
+    ASSERT_EQ(velvane_scene_cuts_open(&cuts, w, h), VELVANE_OK);
+    ASSERT_EQ(velvane_scene_cuts_open(&packedCuts, w, h), VELVANE_OK);
+    std::vector<YcPixel> out((size_t)w * h);
+    VelvaneFrame of = packed(out, w);
+    std::vector<int64_t> begins, measured;
+    size_t received = 0;
+    auto drain = [&] {
+        while (automatic.receive(of)) {
+            const VelvaneStrengthReport r = report(automatic);
+            if (measured.empty() || measured.back() != r.measured_at) {
+                measured.push_back(r.measured_at);
+                // The measure of the scene's first three frames.
+                VelvaneFrame three[3] = {planar(r.measured_at), planar(r.measured_at + 1), planar(r.measured_at + 2)};
+                VelvaneNoiseReport noise;
+                ASSERT_EQ(velvane_measure_noise(three, 3, &noise), VELVANE_OK);
+                EXPECT_EQ(noise.luma_noise, r.luma_noise);
+                EXPECT_EQ(noise.chroma_noise, r.chroma_noise);
+                EXPECT_EQ(noise.dot_share, r.dot_share);
+            }
+            // What went out beside what came in, as the removed view.
+            std::vector<YcPixel> view = out;
+            VelvaneFrame vf = packed(view, w), in = packed(fromPlanes[received], w);
+            ASSERT_EQ(velvane_removed_view(&in, &vf), VELVANE_OK);
+            ASSERT_LT(received, shown.size());
+            EXPECT_EQ(view, shown[received]) << received;
+            received++;
+        }
+    };
+    for (size_t n = 0; n < clip.size(); n++) {
+        const VelvaneFrame f = planar(n);
+        const int cut = velvane_scene_cuts_next(cuts, &f);
+        VelvaneFrame p = packed(fromPlanes[n], w);
+        EXPECT_EQ(velvane_scene_cuts_next(packedCuts, &p), cut) << n;
+        if (cut == 1)
+            begins.push_back((int64_t)n);
+        ASSERT_TRUE(automatic.send(f));
+        drain();
+    }
+    automatic.end();
+    drain();
+    EXPECT_EQ(begins, (std::vector<int64_t>{0, 4}));
+    EXPECT_EQ(measured, begins);
+    velvane_scene_cuts_reset(cuts);
+    const VelvaneFrame f5 = planar(5);
+    EXPECT_EQ(velvane_scene_cuts_next(cuts, &f5), 1) << "after a reset, a frame begins a scene";
+    VelvaneFrame wrong = packed(out, w / 2);
+    EXPECT_EQ(velvane_scene_cuts_next(cuts, &wrong), VELVANE_EINVAL);
+    velvane_scene_cuts_close(&cuts);
+    velvane_scene_cuts_close(&packedCuts);
+    EXPECT_EQ(cuts, nullptr);
+    VelvaneNoiseReport noise;
+    EXPECT_EQ(velvane_measure_noise(&f5, 4, &noise), VELVANE_EINVAL);
+    VelvaneFrame in8 = planar(0);
+    EXPECT_EQ(velvane_removed_view(&in8, &of), VELVANE_EINVAL) << "the view is of packed frames";
 }
 
 } // namespace

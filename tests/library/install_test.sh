@@ -61,6 +61,14 @@ PY
 for p in "$work/with-pc" "$work/with-archive" "$work/project/build/example"; do
   "$p" 64 32 < "$work/in.yuv" | cmp - "$work/reference.yuv"
 done
+# Settings by the library's description: a switch by either of its names, and
+# automatic strength telling what it measured.
+"$work/with-pc" 64 32 no-dot=1 < "$work/in.yuv" > "$work/no-dot.yuv"
+"$work/with-pc" 64 32 dot_removal=0 < "$work/in.yuv" | cmp - "$work/no-dot.yuv"
+! cmp -s "$work/no-dot.yuv" "$work/reference.yuv"
+"$work/with-pc" 64 32 strength=auto < "$work/in.yuv" 2> "$work/auto.txt" > /dev/null
+grep -q "frame 0: noise" "$work/auto.txt"
+if "$work/with-pc" 64 32 no-such=1 < /dev/null 2>/dev/null; then exit 1; fi
 
 fail() { echo "install_test: $*" >&2; exit 1; }
 version=$("$prefix/bin/velvane" --version | sed -n '1s/^velvane //p')
