@@ -98,7 +98,9 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
                      "  velvane capture.dv clean.mkv\n"
                      "  ffmpeg -i capture.avi -f yuv4mpegpipe - | velvane - - | ffmpeg -i - out.mkv\n"
                      "Frames may be of any standard-definition size, PAL and NTSC, up to " +
-                     std::to_string(VELVANE_MAX_WIDTH) + " x " + std::to_string(VELVANE_MAX_HEIGHT) + ".",
+                     std::to_string(VELVANE_MAX_WIDTH) + " x " + std::to_string(VELVANE_MAX_HEIGHT) +
+                     ".\nA whole collection, one tape per job on GNU parallel, Slurm or Kubernetes: velvane batch "
+                     "--help.",
                  "velvane");
     app.get_formatter()->column_width(30);
     app.add_option("INPUT", cl.input, "input media file or .y4m file, or - for standard input");

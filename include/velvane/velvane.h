@@ -406,8 +406,8 @@ VELVANE_API void velvane_chroma_upsample(int16_t *dst, const int16_t *chroma, in
 VELVANE_API void velvane_chroma_downsample(int16_t *dst, const int16_t *row, int n);
 
 /* How many frames after a frame must have been sent before that frame can
- * be received, for an instance with these settings (2; a later setting may
- * need more). A caller that keeps each frame it sends until its output comes
+ * be received, for an instance with these settings (2, plus mc_radius with
+ * the averaging along the motion). A caller that keeps each frame it sends until its output comes
  * back keeps at most this many + 1 at once. VELVANE_EINVAL for settings
  * velvane_check_settings refuses. */
 VELVANE_API int velvane_lookahead(const VelvaneSettings *settings);

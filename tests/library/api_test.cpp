@@ -726,21 +726,25 @@ TEST(Api, TheSettingsDescribedAreTheSettingsTaken)
     EXPECT_EQ(memcmp(&s, &chosen, sizeof s), 0);
 
     // The lookahead is what an instance keeps: a frame comes out once that
-    // many after it have gone in, and not before.
-    {
-        VelvaneConfig c = configFor(16, 8);
+    // many after it have gone in, and not before; the averaging along the
+    // motion keeps its radius more.
+    for (int radius : {0, 3}) {
+        VelvaneConfig c = configFor(96, 64);
+        c.settings.mc_radius = radius;
         const int ahead = velvane_lookahead(&c.settings);
         ASSERT_GE(ahead, 1);
+        const VelvaneConfig plain = configFor(96, 64);
+        EXPECT_EQ(ahead, velvane_lookahead(&plain.settings) + radius);
         Filter f(c);
-        Clip clip = makeClip(16, 8, ahead + 1, 5);
-        std::vector<YcPixel> o(16 * 8);
-        VelvaneFrame of = packed(o, 16);
+        Clip clip = makeClip(96, 64, ahead + 1, 5);
+        std::vector<YcPixel> o(96 * 64);
+        VelvaneFrame of = packed(o, 96);
         for (int n = 0; n < ahead; n++) {
-            ASSERT_TRUE(f.send(packed(clip[n], 16)));
+            ASSERT_TRUE(f.send(packed(clip[n], 96)));
             EXPECT_FALSE(f.receive(of)) << n;
         }
-        ASSERT_TRUE(f.send(packed(clip[ahead], 16)));
-        EXPECT_TRUE(f.receive(of));
+        ASSERT_TRUE(f.send(packed(clip[ahead], 96)));
+        EXPECT_TRUE(f.receive(of)) << radius;
         c.settings.hue = 99;
         EXPECT_EQ(velvane_lookahead(&c.settings), VELVANE_EINVAL);
     }
