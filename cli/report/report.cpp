@@ -79,7 +79,7 @@ std::string pngDataUri(int width, int height, const std::vector<uint8_t> &rgb)
     png_set_write_fn(png, &buffer, pngWrite, pngFlush);
     png_set_IHDR(png, info, (png_uint_32)width, (png_uint_32)height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_set_compression_level(png, kPngLevel);
+    png_set_compression_level(png, kReportPngLevel);
     png_write_info(png, info);
     for (int r = 0; r < height; r++)
         png_write_row(png, rgb.data() + (size_t)r * (size_t)width * 3);
