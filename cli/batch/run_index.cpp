@@ -5,6 +5,7 @@
 
 #include <map>
 
+#include "report/report.h"
 #include "tape.h"
 #include "y4m/y4m.h"
 
@@ -19,21 +20,6 @@ struct Row {
     std::string note;
     Status status;
 };
-
-std::string html(const std::string &s)
-{
-    std::string o;
-    for (char c : s) {
-        switch (c) {
-        case '&': o += "&amp;"; break;
-        case '<': o += "&lt;"; break;
-        case '>': o += "&gt;"; break;
-        case '"': o += "&quot;"; break;
-        default: o += c;
-        }
-    }
-    return o;
-}
 
 std::string tsv(const std::string &s)
 {
@@ -113,10 +99,10 @@ int writeRunIndex(const Host &host, const IndexRequest &r)
     gmtime_r(&now, &tm);
     strftime(when, sizeof when, "%Y-%m-%d %H:%M UTC", &tm);
     std::string h = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>velvane batch: " +
-                    html(r.manifest->path) + "</title><style>" + kStyle + "</style></head><body>\n";
+                    htmlEscape(r.manifest->path) + "</title><style>" + kStyle + "</style></head><body>\n";
     h += "<h1>" + std::string(allDone ? "Every tape is done" : "Not every tape is done") + "</h1>\n";
-    h += "<p>" + html(r.manifest->path) + " (MD5 " + r.manifest->md5 + "), " + std::to_string(rows.size()) +
-         " tapes, indexed " + when + " by " + html(host.version) + (r.verify ? ", every master's MD5 checked" : "") +
+    h += "<p>" + htmlEscape(r.manifest->path) + " (MD5 " + r.manifest->md5 + "), " + std::to_string(rows.size()) +
+         " tapes, indexed " + when + " by " + htmlEscape(host.version) + (r.verify ? ", every master's MD5 checked" : "") +
          ".</p>\n<p class=\"total\">";
     for (const char *state : {"done", "failed", "interrupted", "running", "stale", "missing"})
         if (counts[state])
@@ -128,18 +114,18 @@ int writeRunIndex(const Host &host, const IndexRequest &r)
     for (const Row &x : rows) {
         const Status &s = x.status;
         const bool done = x.state == "done";
-        const std::string id = html(x.row->id);
+        const std::string id = htmlEscape(x.row->id);
         h += "<tr><td>" + (done ? "<a href=\"" + id + "/report.html\">" + id + "</a>" : id) + "<br><small>" +
-             html(x.row->inputPath) + "</small></td><td class=\"" + x.state + "\">" + x.state + "</td>";
+             htmlEscape(x.row->inputPath) + "</small></td><td class=\"" + x.state + "\">" + x.state + "</td>";
         h += "<td class=\"n\">" + (done ? s.get("duration") + " s" : "") + "</td><td class=\"n\">" +
              (done ? s.get("frames") : "") + "</td>";
         h += "<td class=\"n\">" +
              (s.get("noise_luma").empty() ? std::string()
                                           : s.get("noise_luma") + " / " + s.get("noise_chroma") + "<br><small>" +
-                                                html(s.get("noise_measured")) + "</small>") +
+                                                htmlEscape(s.get("noise_measured")) + "</small>") +
              "</td><td class=\"n\">" + (s.get("dots").empty() ? "" : s.get("dots") + "%") + "</td>";
         h += "<td class=\"n\">" + (done ? s.get("damaged_frames") : "") + "</td><td class=\"n\">" +
-             (s.get("seconds").empty() ? "" : s.get("seconds") + " s") + "</td><td>" + html(x.note) + "</td></tr>\n";
+             (s.get("seconds").empty() ? "" : s.get("seconds") + " s") + "</td><td>" + htmlEscape(x.note) + "</td></tr>\n";
     }
     h += "</tbody></table>\n<p><small>Noise: standard deviation in 8-bit code values of the input, as "
          "automatic strength measures it: averaged over the scenes it measured with --strength auto, on the "

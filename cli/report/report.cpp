@@ -115,21 +115,6 @@ std::string RunReport::smallUri(const std::vector<YcPixel> &frame, int width, in
 
 namespace {
 
-std::string escape(const std::string &s)
-{
-    std::string o;
-    for (char c : s) {
-        switch (c) {
-        case '&': o += "&amp;"; break;
-        case '<': o += "&lt;"; break;
-        case '>': o += "&gt;"; break;
-        case '"': o += "&quot;"; break;
-        default: o += c;
-        }
-    }
-    return o;
-}
-
 std::string fmt(const char *format, double v)
 {
     char b[64];
@@ -161,16 +146,16 @@ public:
     Plot(const std::string &title, int64_t frames, double rate, double yMax, const std::string &unit)
         : frames_(std::max<int64_t>(frames, 1)), rate_(rate), yMax_(yMax > 0 ? yMax : 1)
     {
-        svg_ = "<figure class=\"plot\"><figcaption>" + escape(title) + "</figcaption>"
+        svg_ = "<figure class=\"plot\"><figcaption>" + htmlEscape(title) + "</figcaption>"
                "<svg class=\"plot\" viewBox=\"0 0 " + std::to_string(kW) + " " + std::to_string(kH) +
-               "\" role=\"img\" aria-label=\"" + escape(title) + "\">";
+               "\" role=\"img\" aria-label=\"" + htmlEscape(title) + "\">";
         const double step = niceStep(yMax_, 4);
         for (double v = 0; v <= yMax_ * 1.0001; v += step)
             svg_ += "<line class=\"grid\" x1=\"" + fmt("%.1f", kL) + "\" x2=\"" + fmt("%.1f", kW - kR) + "\" y1=\"" +
                     fmt("%.1f", y(v)) + "\" y2=\"" + fmt("%.1f", y(v)) + "\"/><text class=\"ytick\" x=\"" +
                     fmt("%.1f", kL - 6) + "\" y=\"" + fmt("%.1f", y(v) + 4) + "\">" +
                     fmt(step < 1 ? "%.1f" : "%.0f", v) + "</text>";
-        svg_ += "<text class=\"unit\" x=\"4\" y=\"12\">" + escape(unit) + "</text>";
+        svg_ += "<text class=\"unit\" x=\"4\" y=\"12\">" + htmlEscape(unit) + "</text>";
         // Across: seconds when the rate is known, else frames.
         const double span = rate_ > 0 ? (double)frames_ / rate_ : (double)frames_;
         double xs = niceStep(span, 8);
@@ -231,7 +216,7 @@ public:
         double lx = kL + 110;
         for (const auto &e : entries) {
             svg_ += "<path class=\"" + e.first + "\" d=\"M" + fmt("%.0f", lx) + " 12H" + fmt("%.0f", lx + 18) +
-                    "\"/><text class=\"legend\" x=\"" + fmt("%.0f", lx + 22) + "\" y=\"16\">" + escape(e.second) +
+                    "\"/><text class=\"legend\" x=\"" + fmt("%.0f", lx + 22) + "\" y=\"16\">" + htmlEscape(e.second) +
                     "</text>";
             lx += 34 + 6.5 * (double)e.second.size();
         }
@@ -436,14 +421,14 @@ void RunReport::write(const ReportHeader &h)
     const double fps = h.seconds > 0 ? (double)frames / h.seconds : 0;
     std::string warnings;
     for (const std::string &w : h.warnings)
-        warnings += "<li>" + escape(w) + "</li>";
+        warnings += "<li>" + htmlEscape(w) + "</li>";
     if (!h.inputError.empty())
-        warnings += "<li>" + escape(h.inputError) + "</li>";
+        warnings += "<li>" + htmlEscape(h.inputError) + "</li>";
 
     std::string page;
     page += "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
             "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
-            "<title>velvane report: " + escape(h.input.substr(0, h.input.find(':'))) + "</title><style>\n"
+            "<title>velvane report: " + htmlEscape(h.input.substr(0, h.input.find(':'))) + "</title><style>\n"
             "body{font:14px/1.4 system-ui,sans-serif;margin:0 auto;max-width:1400px;padding:12px 20px;color:#222;"
             "background:#fafafa}\n"
             "h1{font-size:20px;margin:4px 0 10px}h2{font-size:16px;margin:18px 0 6px}h3{font-size:14px;margin:10px 0 4px}"
@@ -469,9 +454,9 @@ void RunReport::write(const ReportHeader &h)
             ".off{display:flex;align-items:center;justify-content:center;background:#ddd}"
             ".off figcaption{text-align:center}#selfcheck{font-size:11px;color:#999}\n"
             "</style></head><body>\n";
-    page += "<h1>What velvane did to " + escape(h.input.substr(0, h.input.find(':'))) + "</h1>\n<table>";
+    page += "<h1>What velvane did to " + htmlEscape(h.input.substr(0, h.input.find(':'))) + "</h1>\n<table>";
     auto row = [&](const std::string &k, const std::string &v) { page += "<tr><th>" + k + "</th><td>" + v + "</td></tr>"; };
-    std::string input = escape(h.input);
+    std::string input = htmlEscape(h.input);
     input += "; " + std::string(chromaName(in_.chroma)) + ", " + std::to_string(in_.depth) + "-bit, " +
              fieldOrderText(in_.interlace) + "; " + std::to_string(frames) + " frames";
     if (rate_ > 0)
@@ -479,14 +464,14 @@ void RunReport::write(const ReportHeader &h)
     row("Input", input);
     // A run that broke off says first what became of its output.
     const std::string fate = h.outputFate.empty() ? std::string()
-                             : "<strong class=\"warn\">" + escape(h.outputFate) + "</strong><br>";
-    row("Output", fate + escape(h.output) + "; " + std::to_string(out_.width) + " &times; " + std::to_string(out_.height) +
+                             : "<strong class=\"warn\">" + htmlEscape(h.outputFate) + "</strong><br>";
+    row("Output", fate + htmlEscape(h.output) + "; " + std::to_string(out_.width) + " &times; " + std::to_string(out_.height) +
                       ", " + chromaName(out_.chroma) + ", " + std::to_string(out_.depth) + "-bit, " +
                       fieldOrderText(out_.interlace));
-    row("Program", escape(h.version) + "<br>" + escape(h.kernels));
+    row("Program", htmlEscape(h.version) + "<br>" + htmlEscape(h.kernels));
     row("Run", fmt("%.2f s", h.seconds) + ", " + fmt("%.1f frames a second", fps));
-    row("Command", "<pre>" + escape(h.command) + "</pre>");
-    row("Settings used", "<pre>" + escape(h.settings) + "</pre>");
+    row("Command", "<pre>" + htmlEscape(h.command) + "</pre>");
+    row("Settings used", "<pre>" + htmlEscape(h.settings) + "</pre>");
     if (h.damagedFrames >= 0)
         row("Damaged frames", std::to_string(h.damagedFrames));
     row("Warnings", warnings.empty() ? "none" : "<ul class=\"warn\">" + warnings + "</ul>");
@@ -498,7 +483,7 @@ void RunReport::write(const ReportHeader &h)
                 ")</summary><pre>";
         for (const Scene &s : scenes_)
             if (s.measured)
-                page += escape(sceneLine(s.choice)) + "\n";
+                page += htmlEscape(sceneLine(s.choice)) + "\n";
         page += "</pre></details>\n";
     }
     page += "<h2>Before and after</h2>\n";
@@ -526,6 +511,21 @@ void RunReport::write(const ReportHeader &h)
     const bool ok = fwrite(page.data(), 1, page.size(), f) == page.size();
     if (fclose(f) != 0 || !ok)
         throw CliError("--report: cannot write " + path_ + ": " + strerror(errno));
+}
+
+std::string htmlEscape(const std::string &s)
+{
+    std::string o;
+    for (char c : s) {
+        switch (c) {
+        case '&': o += "&amp;"; break;
+        case '<': o += "&lt;"; break;
+        case '>': o += "&gt;"; break;
+        case '"': o += "&quot;"; break;
+        default: o += c;
+        }
+    }
+    return o;
 }
 
 } // namespace velvane

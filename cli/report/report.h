@@ -22,6 +22,9 @@
 
 namespace velvane {
 
+// Text made safe inside HTML: & < > and " as entities.
+std::string htmlEscape(const std::string &s);
+
 // One frame as the run holds it: host pixels (rows `stride` apart), or else
 // the 4:2:2 planes of a YUV4MPEG2 frame at the input's depth.
 struct ReportFrame {

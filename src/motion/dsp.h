@@ -46,6 +46,24 @@ struct CompensateRowsArgs {
 };
 using CompensateRowsFn = void (*)(const CompensateRowsArgs *a);
 
+// Runs a one-row version of compensateRows over a->rows rows, each row's
+// pointers a stride on from the one before: every level shares the walk and
+// differs only in its row.
+template <class RowFn> inline void forEachCompensatedRow(const CompensateRowsArgs *a, RowFn compensateRow)
+{
+    CompensateRowsArgs row = *a;
+    for (int32_t r = 0; r < a->rows; r++) {
+        compensateRow(&row);
+        for (int c = 0; c < 3; c++) {
+            row.ref[c] += a->refStride;
+            row.cur[c] += a->curStride;
+            row.acc[c] += a->accStride;
+        }
+        row.weight += 16;
+        row.wsum += a->accStride;
+    }
+}
+
 // The weighted mean of `count` samples: dst[i] = the nearest integer (ties to
 // even) of (float)(cur[i] x curWeight + acc[i]) x (1.0f / (float)(curWeight +
 // wsum[i])), each step a float operation as written. curWeight lies within

@@ -50,17 +50,7 @@ void compensateRowC(const CompensateRowsArgs *a)
 
 void compensateRowsC(const CompensateRowsArgs *a)
 {
-    CompensateRowsArgs row = *a;
-    for (int32_t r = 0; r < a->rows; r++) {
-        compensateRowC(&row);
-        for (int c = 0; c < 3; c++) {
-            row.ref[c] += a->refStride;
-            row.cur[c] += a->curStride;
-            row.acc[c] += a->accStride;
-        }
-        row.weight += 16;
-        row.wsum += a->accStride;
-    }
+    forEachCompensatedRow(a, compensateRowC);
 }
 
 void resolveRowC(int16_t *dst, const int16_t *cur, const int32_t *acc, const int32_t *wsum, int32_t curWeight,
