@@ -852,7 +852,7 @@ bool MediaInput::read(Planes *planes, FrameInfo *info)
     // whole frame's time or more without one): the frame before is given
     // again in place of each, so that the count and the timing are kept. A
     // jump beyond ten seconds is taken for broken timestamps, and only said.
-    const int64_t most = std::max<int64_t>(250, rate_.num > 0 ? 10 * rate_.num / std::max(1, rate_.den) : 0);
+    const int64_t most = std::max<int64_t>(250, rate_.num > 0 ? 10 * (int64_t)rate_.num / std::max(1, rate_.den) : 0);
     if (frames_ && pts != AV_NOPTS_VALUE && pts > lastPts_ && !variable_ && prev_->buf[0]) {
         const int64_t missing = (pts - lastPts_ + step_ / 4) / step_ - 1;
         if (missing > 0 && missing <= most) {
