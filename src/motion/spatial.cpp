@@ -14,10 +14,9 @@ void spatialRowC(int16_t *dst, const int16_t *above, const int16_t *cur, const i
 {
     for (int32_t i = 0; i < count; i++) {
         const int32_t v = cur[i];
-        const int32_t n[8] = {cur[i - 3],   cur[i + 3], above[i - 3], above[i],
-                              above[i + 3], below[i - 3], below[i],   below[i + 3]};
+        const int32_t n[4] = {cur[i - 3], cur[i + 3], above[i], below[i]};
         int32_t sumW = 0, sumWd = 0;
-        for (int32_t k = 0; k < 8; k++) {
+        for (int32_t k = 0; k < 4; k++) {
             const int32_t d = n[k] - v;
             const int32_t e = limit[i] - abs(d);
             const int32_t w = e > 0 ? (int32_t)(((uint32_t)e * scale[i]) >> 16) : 0;
@@ -96,8 +95,8 @@ void SpatialStage::filter(const YcPixel *src, YcPixel *dst, int32_t width, int32
             for (int side = 0; side < 2; side++) {
                 const int32_t x = side ? width - 1 : 0;
                 const int32_t l = side ? width - 2 : 0, m = side ? width - 1 : 1;
-                const YcPixel ra[3] = {a[l], a[x], a[m]}, rc[3] = {c[l], c[x], c[m]}, rb[3] = {b[l], b[x], b[m]};
-                spatialRowC(reinterpret_cast<int16_t *>(o + x), s16(ra + 1), s16(rc + 1), s16(rb + 1), limit.data(),
+                const YcPixel row[3] = {c[l], c[x], c[m]};
+                spatialRowC(reinterpret_cast<int16_t *>(o + x), s16(a + x), s16(row + 1), s16(b + x), limit.data(),
                             scale.data(), kCentreWeight, 3);
             }
         }

@@ -1,9 +1,9 @@
 // A spatial pass after the averaging along the motion: within each field,
-// every sample is pulled towards those of its eight neighbours that differ by
+// every sample is pulled towards those of its four neighbours that differ by
 // less than a limit set from the noise the motion search measured and the
 // number of frames that were averaged, each neighbour weighed by how far
-// inside the limit it lies. Where the averaging left no noise the limit is
-// zero and the picture passes unchanged.
+// inside the limit it lies. Where the averaging left next to no noise the
+// limit is a fraction of a code value and the picture passes nearly unchanged.
 #ifndef VELVANE_MOTION_SPATIAL_H
 #define VELVANE_MOTION_SPATIAL_H
 
@@ -17,13 +17,12 @@ namespace velvane {
 // One row of packed pixels (y, cb, cr samples, so that a pixel's neighbours
 // lie 3 samples away), samples i = 0 .. count - 1 of `cur`, with `above` and
 // `below` the field's rows next to it. For each sample v = cur[i] and each of
-// its eight neighbours n (cur[i - 3], cur[i + 3], above[i - 3], above[i],
-// above[i + 3], below[i - 3], below[i], below[i + 3]): d = n - v, w = (max(0,
-// limit[i] - |d|) x scale[i]) >> 16; then dst[i] = v + the nearest integer
-// (ties to even) of (float)(sum of w x d) / (float)(centre + sum of w), each a
-// float operation as written. Samples lie within -8192 .. 8191, limits within
+// its four neighbours n (cur[i - 3], cur[i + 3], above[i], below[i]): d = n
+// - v, w = (max(0, limit[i] - |d|) x scale[i]) >> 16; then dst[i] = v + the
+// nearest integer (ties to even) of (float)(sum of w x d) / (float)(centre +
+// sum of w), each a float operation as written. Samples lie within -8192 .. 8191, limits within
 // 0 .. 16383, (limit x scale) >> 16 within 0 .. 64, centre within 1 .. 32767.
-// Reads 3 samples before and after each row's span.
+// Reads 3 samples before and after the span of `cur`.
 using SpatialRowFn = void (*)(int16_t *dst, const int16_t *above, const int16_t *cur, const int16_t *below,
                               const int16_t *limit, const uint16_t *scale, int32_t centre, int32_t count);
 

@@ -35,10 +35,8 @@ void spatialRowAvx2(int16_t *dst, const int16_t *above, const int16_t *cur, cons
             accHi = _mm256_add_epi32(accHi, _mm256_madd_epi16(_mm256_unpackhi_epi16(w0, w1), _mm256_unpackhi_epi16(d0, d1)));
         };
         pair(cur + i - 3, cur + i + 3);
-        pair(above + i - 3, above + i);
-        pair(above + i + 3, below + i - 3);
-        pair(below + i, below + i + 3);
-        // The weights' sum with the centre's is at most 33279: unsigned.
+        pair(above + i, below + i);
+        // The weights' sum with the centre's is at most 33023: unsigned.
         const __m256i den = _mm256_add_epi16(sumW, middle);
         const __m256 denLo = _mm256_cvtepi32_ps(_mm256_unpacklo_epi16(den, zero));
         const __m256 denHi = _mm256_cvtepi32_ps(_mm256_unpackhi_epi16(den, zero));

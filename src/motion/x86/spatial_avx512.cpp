@@ -35,10 +35,8 @@ void spatialRowAvx512(int16_t *dst, const int16_t *above, const int16_t *cur, co
             accHi = _mm512_add_epi32(accHi, _mm512_madd_epi16(_mm512_unpackhi_epi16(w0, w1), _mm512_unpackhi_epi16(d0, d1)));
         };
         pair(cur + i - 3, cur + i + 3);
-        pair(above + i - 3, above + i);
-        pair(above + i + 3, below + i - 3);
-        pair(below + i, below + i + 3);
-        // The weights' sum with the centre's is at most 33279: unsigned.
+        pair(above + i, below + i);
+        // The weights' sum with the centre's is at most 33023: unsigned.
         const __m512i den = _mm512_add_epi16(sumW, middle);
         const __m512 denLo = _mm512_cvtepi32_ps(_mm512_unpacklo_epi16(den, zero));
         const __m512 denHi = _mm512_cvtepi32_ps(_mm512_unpackhi_epi16(den, zero));
