@@ -55,8 +55,9 @@ public:
     static SpatialLimits limits(float noise, float matchedShare, int32_t neighbours, int32_t strength);
 
     // Writes the filtered `src` into `dst` (pixels 0 .. width - 1 of each
-    // row, rows `stride` pixels apart; the two do not overlap). Every thread
-    // count gives the same bytes.
+    // row, width at least 2, rows `stride` pixels apart; the two do not
+    // overlap), samples within -8192 .. 8191. Every thread count gives the
+    // same bytes.
     void filter(const YcPixel *src, YcPixel *dst, int32_t width, int32_t height, int32_t stride,
                 const SpatialLimits &limits, const TaskRunner &tasks);
 
