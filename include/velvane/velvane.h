@@ -145,9 +145,10 @@ typedef struct VelvaneSettings {
     /* Averaging along the motion, before the rest: each field is matched
      * against the same-parity fields of mc_radius frames on either side
      * (0, the default: off; 1..4), and the matched neighbours are averaged in
-     * where they agree with the picture. mc_strength scales the matching
-     * thresholds, which follow the noise the matches show: 1..400 percent, 0
-     * for the default of 100. A frame comes out once mc_radius + 2 frames
+     * where they agree with the picture; what noise the average leaves is
+     * then smoothed within each field. mc_strength scales the matching
+     * thresholds and that smoothing's limits, which follow the noise the
+     * matches show: 1..400 percent, 0 for the default of 100. A frame comes out once mc_radius + 2 frames
      * after it have gone in. The dot pass, where on, runs before it. */
     int mc_radius, mc_strength;
     int reserved[3]; /* 0: room for later settings (see "Growth" above) */

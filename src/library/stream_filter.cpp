@@ -386,6 +386,16 @@ void StreamFilter::averageAlongMotion(int64_t n, bool dot)
         motion_->average(cur, before, countBefore, after, countAfter, settings_.motion, f.averaged.data(), stride_,
                          tasks_);
         f.motion = motion_->stats();
+        // What noise the averaging left, a spatial pass within each field removes.
+        const SpatialLimits limits = SpatialStage::limits(f.motion.noise, f.motion.matchedShare,
+                                                          countBefore + countAfter, settings_.motion.strength);
+        if (limits.any()) {
+            if (!spatial_)
+                spatial_.reset(new SpatialStage(cpuFlags_));
+            spatialOut_.resize(f.averaged.size());
+            spatial_->filter(f.averaged.data(), spatialOut_.data(), width_, height_, stride_, limits, tasks_);
+            f.averaged.swap(spatialOut_);
+        }
         f.hasAveraged = true;
     }
 }

@@ -13,6 +13,7 @@
 #include "library/frame_io.h"
 #include "library/thread_pool.h"
 #include "motion/motion.h"
+#include "motion/spatial.h"
 #include "pipeline/instance.h"
 #include "pipeline/noise_level.h"
 #include "pipeline/settings.h"
@@ -140,6 +141,8 @@ private:
     std::vector<YcPixel> dotted_; // a frame after the dot pass, for the motion stage
     bool motionDot_ = false;      // the dot pass of the motion stage's frames
     MotionStats lastMotion_;
+    std::unique_ptr<SpatialStage> spatial_;
+    std::vector<YcPixel> spatialOut_; // the spatial pass's output, swapped with the frame's
 };
 
 } // namespace velvane

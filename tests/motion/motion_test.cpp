@@ -1,7 +1,7 @@
 // The averaging along the motion: the search against a known pan, no ghost
 // at a moving object's edges, nothing across a scene cut, 4:1:1 chroma in its
 // place, the same bytes on every thread count, and its settings refused where
-// out of range.
+// out of range; the spatial pass after it.
 #include <math.h>
 #include <string.h>
 
@@ -13,6 +13,7 @@
 #include "common/cpu_flags.h"
 #include "library/thread_pool.h"
 #include "motion/motion.h"
+#include "motion/spatial.h"
 #include "velvane/velvane.hpp"
 
 namespace velvane {
@@ -197,6 +198,56 @@ TEST(Motion, AnObjectCrossingLeavesNoGhostAndACutLeaksNothing)
         }
         EXPECT_LT(fabs(num / den), 0.01) << "frame " << n << " share " << cutRun.stage.stats().matchedShare;
         EXPECT_LT(rmsLuma(out, right, kW), 0.8 * rmsLuma(cut[(size_t)n], right, kW)) << "frame " << n;
+    }
+}
+
+// The spatial pass after the averaging, with the limits the stage's own
+// measure gives: a clean texture keeps its detail, the noise left on a smooth
+// picture falls, no limits change nothing, and every thread count gives the
+// same bytes.
+TEST(Motion, TheSpatialPassSmoothsOnlyTheNoiseTheAveragingLeft)
+{
+    SpatialStage spatial(cpuSimdFlags());
+    auto pass = [&](const StageRun &run, const Picture &averaged, const TaskRunner &tasks = serialTasks()) {
+        const MotionStats &m = run.stage.stats();
+        Picture out(averaged.size());
+        spatial.filter(averaged.data(), out.data(), kW, kH, kW, SpatialStage::limits(m.noise, m.matchedShare, 4, 100),
+                       tasks);
+        return out;
+    };
+    const Texture tex(5);
+    auto pan = [&](int x, int y, int t) { return tex.at(x - 1.25 * t, y - 0.5 * t); };
+    // A smooth picture: a slow ramp under a gentle swell.
+    auto smooth = [](int x, int y, int t) {
+        const double u = x - 0.75 * t;
+        return YcPixel{(int16_t)lrint(1200 + 6 * u + 300 * sin(0.03 * u + 0.02 * y)), (int16_t)lrint(2 * u - 200),
+                       (int16_t)lrint(150 + y)};
+    };
+    std::vector<Picture> clean, smoothClean, smoothNoisy;
+    for (int n = 0; n < 5; n++) {
+        clean.push_back(render(kW, kH, n, pan));
+        smoothClean.push_back(render(kW, kH, n, smooth));
+        smoothNoisy.push_back(noisy(smoothClean.back(), 80, 400 + n));
+    }
+    // Clean: the pass changes the texture by a small fraction of a code value.
+    StageRun still(clean, kW, kH);
+    const Picture averaged = still.average(2, 2);
+    const Picture kept = pass(still, averaged);
+    EXPECT_LT(rmsLuma(kept, averaged, kW), 2.0) << "noise measured " << still.stage.stats().noise;
+    // Noisy and smooth: well over a decibel below the averaging's error.
+    StageRun run(smoothNoisy, kW, kH);
+    const Picture noisyAveraged = run.average(2, 2);
+    const Picture smoothed = pass(run, noisyAveraged);
+    const double before = rmsLuma(noisyAveraged, smoothClean[2], kW), after = rmsLuma(smoothed, smoothClean[2], kW);
+    EXPECT_GT(20 * log10(before / after), 1.5) << before << " -> " << after;
+    // No limits: the very frame; threads: the same bytes.
+    Picture same(averaged.size());
+    spatial.filter(noisyAveraged.data(), same.data(), kW, kH, kW, SpatialLimits{}, serialTasks());
+    EXPECT_EQ(memcmp(same.data(), noisyAveraged.data(), same.size() * sizeof(YcPixel)), 0);
+    for (int threads : {2, 3}) {
+        ThreadPool pool(threads);
+        const Picture t = pass(run, noisyAveraged, pool.runner());
+        EXPECT_EQ(memcmp(t.data(), smoothed.data(), t.size() * sizeof(YcPixel)), 0) << threads << " threads";
     }
 }
 
