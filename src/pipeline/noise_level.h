@@ -40,6 +40,20 @@ struct NoiseLevel {
 // dots round whole cycles).
 NoiseLevel measureNoise(const YcPixel *const *frames, int32_t count, int32_t width, int32_t height, int32_t stride);
 
+// The same measure of three frames (`still`, as measureNoise takes them)
+// where the two after the first could be moved onto it along the motion
+// (`moved`: frames n + 1 and n + 2 so moved; `residual`: the grain, luma and
+// chroma, of what moving frame n + 2 left). Texture and edges only add to
+// the still measure, a poor match only to the moved one: the grain is the
+// lower of the two. A block carries dots where the test finds them on both
+// the still and the moved frames: a pan, a zoom, a star field or a moving
+// texture that the still frames take for dots cancel once moved, and
+// motion that the moving could not follow (a fine texture moving by half a
+// field row) is no inverting pattern in the still frames. The motion share
+// stays the still frames'.
+void refineAlongMotion(NoiseLevel &level, const YcPixel *const *still, const YcPixel *const *moved,
+                       const float *residual, int32_t width, int32_t height, int32_t stride);
+
 // A coarse picture of a frame for telling scenes apart: the mean luma of each
 // cell of a 32 x 32 grid, in 8-bit code values.
 constexpr int kSceneCells = 32 * 32;

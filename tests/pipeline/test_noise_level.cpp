@@ -1,5 +1,5 @@
 // The noise a clip carries, measured from the clip: grain of known deviation,
-// dots, and scene changes on synthetic frames.
+// dots (also along the motion), and scene changes on synthetic frames.
 #include <math.h>
 
 #include <random>
@@ -127,6 +127,38 @@ TEST(NoiseLevel, MeasuresGrainDotsAndScenes)
             EXPECT_EQ(l.dotFourFrame > 0.9f, pal) << pal << " " << sigma;
             EXPECT_EQ(l.dotFourFrame < 0.1f, !pal) << pal << " " << sigma;
         }
+
+    // Along the motion: where the frames after the first, moved onto it,
+    // still carry the dots in place (a still picture moves nowhere), they
+    // are dots; where moving them took the pattern away, it went with the
+    // picture and is none. The grain is the lower of the still measure and
+    // what moving left.
+    {
+        std::mt19937 r(13);
+        Picture d;
+        d.lumaSigma = 2;
+        d.dots = 8;
+        std::vector<std::vector<YcPixel>> frames;
+        for (int n = 0; n < 3; n++)
+            frames.push_back(frame(d, n, r));
+        const YcPixel *still[3] = {frames[0].data(), frames[1].data(), frames[2].data()};
+        const NoiseLevel base = measureNoise(still, 3, kW, kH, kW);
+        for (bool dotsMoved : {false, true}) {
+            NoiseLevel l = base;
+            const YcPixel *moved[2] = {dotsMoved ? still[0] : still[1], dotsMoved ? still[0] : still[2]};
+            const float residual[2] = {0.5f, 9.0f};
+            refineAlongMotion(l, still, moved, residual, kW, kH, kW);
+            if (dotsMoved)
+                EXPECT_EQ(l.dotShare, 0.0f);
+            else
+                EXPECT_NEAR(l.dotShare, base.dotShare, 0.02f);
+            EXPECT_EQ(l.luma, 0.5f);
+            EXPECT_EQ(l.chroma, base.chroma);
+            EXPECT_EQ(l.motionShare, base.motionShare);
+        }
+        EXPECT_GT(base.dotShare, 0.2f);
+        EXPECT_GT(base.luma, 1.5f);
+    }
 
     // One or two frames: grain alone, no dots.
     std::mt19937 rng(5);
