@@ -45,12 +45,17 @@ NoiseLevel measureNoise(const YcPixel *const *frames, int32_t count, int32_t wid
 // (`moved`: frames n + 1 and n + 2 so moved; `residual`: the grain, luma and
 // chroma, of what moving frame n + 2 left). Texture and edges only add to
 // the still measure, a poor match only to the moved one: the grain is the
-// lower of the two. A block carries dots where the test finds them on both
-// the still and the moved frames: a pan, a zoom, a star field or a moving
-// texture that the still frames take for dots cancel once moved, and
-// motion that the moving could not follow (a fine texture moving by half a
-// field row) is no inverting pattern in the still frames. The motion share
-// stays the still frames'.
+// lower of the two. A block carries dots where the test finds them in the
+// still frames and either the moved frames show them too or the change from
+// frame n to n + 1 has the dots' own shape (inverting two pixels on and a
+// field row on): a pan, a zoom, a star field or a moving texture that the
+// still frames take for dots cancel once moved and change in no such shape,
+// while dots under a moving picture keep their shape in the change even
+// where moving the frames cancels them. PAL's dots, which look like a
+// picture moving up a field row a frame, count where the picture under them
+// stayed or the moved frames show them. Motion the moving could not follow
+// (a fine texture moving by half a field row) is no inverting pattern in the
+// still frames. The motion share stays the still frames'.
 void refineAlongMotion(NoiseLevel &level, const YcPixel *const *still, const YcPixel *const *moved,
                        const float *residual, int32_t width, int32_t height, int32_t stride);
 
