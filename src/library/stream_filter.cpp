@@ -184,6 +184,13 @@ int StreamFilter::receive(VelvaneFrame &out)
         &to,
     };
     FrameSettings settings = settingsFor(next_);
+    if (!motionOn() && averagedRadius_ != 0) {
+        // Automatic strength turned the averaging along the motion off for
+        // this scene: the bands hold frames it averaged.
+        forgetMotion();
+        invalidateBandCache(instance_->cache);
+        averagedRadius_ = 0;
+    }
     FrameSource along = source;
     lastMotion_ = MotionStats{};
     if (motionOn() && settings_.show != VELVANE_SHOW_DOTS) {
@@ -394,11 +401,17 @@ void StreamFilter::averageAlongMotion(int64_t n, bool dot)
         invalidateBandCache(instance_->cache);
         motionDot_ = dot;
     }
+    if (motionRadius() != averagedRadius_) {
+        forgetMotion();
+        invalidateBandCache(instance_->cache);
+        averagedRadius_ = motionRadius();
+    }
     if (!motion_)
         motion_.reset(new MotionStage(cpuFlags_));
     const int64_t last = first_ + (int64_t)window_.size() - 1;
-    const int32_t radius = settings_.motion.radius;
+    const int32_t radius = motionRadius();
     MotionSettings motion = settings_.motion;
+    motion.radius = radius;
     if (settings_.strength == Strength::Auto && measurements_ > 0) {
         // Automatic strength knows the grain from what is left once the
         // motion is followed, at best cells: where the matches cost more (a

@@ -113,7 +113,16 @@ private:
     // moved onto it along the motion.
     void measureAlongMotion(const YcPixel *const *frames);
     void showDots(int64_t n, bool dot);
-    bool motionOn() const { return settings_.motion.radius > 0 && MotionStage::takes(width_, height_); }
+    // The radius in force: the one given, or automatic strength's choice for
+    // the scene (settings_.motion.radius is then the most it may choose).
+    int32_t motionRadius() const
+    {
+        return settings_.given.mc_radius == VELVANE_FROM_STRENGTH && settings_.strength == Strength::Auto &&
+                       measurements_ > 0
+                   ? autoChoice_.motionRadius
+                   : settings_.motion.radius;
+    }
+    bool motionOn() const { return motionRadius() > 0 && MotionStage::takes(width_, height_); }
     // The motion-averaged frames around output frame n, made where missing.
     void averageAlongMotion(int64_t n, bool dot);
     MotionFrame &prepared(int64_t m, bool dot);
@@ -146,6 +155,7 @@ private:
     std::unique_ptr<MotionStage> motion_;
     std::vector<YcPixel> dotted_; // a frame after the dot pass, for the motion stage
     bool motionDot_ = false;      // the dot pass of the motion stage's frames
+    int32_t averagedRadius_ = 0;  // the radius of the frames averaged along the motion
     MotionStats lastMotion_;
     // Automatic strength's look along the motion: three frames as the motion
     // stage reads them, their vectors, two frames moved.

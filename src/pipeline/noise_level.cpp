@@ -281,6 +281,7 @@ NoiseLevel measureNoise(const YcPixel *const *frames, int32_t count, int32_t wid
     // 128 luma samples and of 32 chroma samples.
     for (int r = 0; r < kReaches; r++)
         level.luma = fmaxf(level.luma, quietQuarter(lumaH[r], 1.091f));
+    level.stillLuma = level.luma;
     for (int r = 0; r < 2; r++)
         level.chroma = fmaxf(level.chroma, quietQuarter(chromaH[r], 1.199f));
     if (count == 3) {

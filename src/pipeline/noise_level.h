@@ -13,6 +13,9 @@ namespace velvane {
 // is a standard deviation in 8-bit code values (the host's scale / 16).
 struct NoiseLevel {
     float luma = 0, chroma = 0;
+    // The luma grain as the frames themselves show it, before any measure
+    // along the motion lowered `luma` (the same where none did).
+    float stillLuma = 0;
     // Dot interference: the share of the picture's blocks that carry it, and
     // its mean amplitude there (8-bit code values).
     float dotShare = 0, dotAmplitude = 0;
