@@ -83,9 +83,9 @@ typedef enum VelvaneStatus {
  * those three. It measures grain and dots on what is left once the frames
  * after a scene's first are moved onto it along the motion (frames of at
  * least 64 x 64), so that a pan, a zoom or a fine texture is not taken for
- * either; and it takes the averaging along the motion with mc_radius 2
- * where mc_radius is left at VELVANE_FROM_STRENGTH, its thresholds kept to
- * the grain it measured. The named ones run the dot pass and leave moving_*
+ * either; and where mc_radius is left at VELVANE_FROM_STRENGTH it takes the
+ * averaging along the motion with radius 2 for a scene whose grain is a code
+ * value or more (0 below), its thresholds kept to the grain it measured. The named ones run the dot pass and leave moving_*
  * and the averaging along the motion off; their thresholds are luma low, luma
  * high, chroma low, chroma high. */
 typedef enum VelvaneStrength {
@@ -156,8 +156,9 @@ typedef struct VelvaneSettings {
      * for the default of 100. A frame comes out once mc_radius + 2 frames
      * after it have gone in. The dot pass, where on, runs before it.
      * With a strength, mc_radius may be VELVANE_FROM_STRENGTH, as
-     * velvane_set_strength sets it: automatic strength then takes 2, the
-     * named strengths 0. A radius given (0 included) wins: automatic strength
+     * velvane_set_strength sets it: automatic strength then takes 2 for a
+     * scene with grain of a code value or more and 0 below (a frame still
+     * comes out once 4 frames after it have gone in), the named strengths 0. A radius given (0 included) wins: automatic strength
      * with mc_radius 0 chooses its thresholds as before, without the
      * averaging along the motion, but still measures along the motion. */
     int mc_radius, mc_strength;
