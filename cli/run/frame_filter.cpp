@@ -83,6 +83,15 @@ public:
             c.settings.moving_luma_high = moving[1];
             c.settings.moving_change = moving[2];
         }
+        // The library's own settings a strength may choose are left to it
+        // unless given (the averaging along the motion's radius).
+        if (strength != VELVANE_STRENGTH_CUSTOM)
+            for (int i : commandSettings().others)
+                if (!library || !library->count(i)) {
+                    VelvaneSettingInfo info;
+                    if (velvane_setting_info(i, &info) == VELVANE_OK && info.from_strength)
+                        settingField(c.settings, info) = VELVANE_FROM_STRENGTH;
+                }
         if (library)
             applyLibrarySettings(*library, &c.settings);
         return c;

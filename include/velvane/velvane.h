@@ -80,8 +80,14 @@ typedef enum VelvaneStatus {
  * change, and runs the dot pass only where it finds dots or heavy grain; it
  * also chooses the thresholds where the picture moves (moving_*) left at
  * VELVANE_FROM_STRENGTH, so that with all five others given it still chooses
- * those three. The named ones run the dot pass and leave moving_* off; their
- * thresholds are luma low, luma high, chroma low, chroma high. */
+ * those three. It measures grain and dots on what is left once the frames
+ * after a scene's first are moved onto it along the motion (frames of at
+ * least 64 x 64), so that a pan, a zoom or a fine texture is not taken for
+ * either; and where mc_radius is left at VELVANE_FROM_STRENGTH it takes the
+ * averaging along the motion with radius 2 for a scene whose grain is a code
+ * value or more (0 below), its thresholds kept to the grain it measured. The named ones run the dot pass and leave moving_*
+ * and the averaging along the motion off; their thresholds are luma low, luma
+ * high, chroma low, chroma high. */
 typedef enum VelvaneStrength {
     VELVANE_STRENGTH_CUSTOM = 0, /* the thresholds and the dot pass as given (the default) */
     VELVANE_STRENGTH_LIGHT = 1,  /* 7, 9, 9, 12: grain of about 2 code values */
@@ -148,8 +154,16 @@ typedef struct VelvaneSettings {
      * where they agree with the picture; what noise the average leaves is
      * then smoothed within each field. mc_strength scales the matching
      * thresholds and that smoothing's limits, which follow the noise the
-     * matches show: 1..400 percent, 0 for the default of 100. A frame comes out once mc_radius + 2 frames
-     * after it have gone in. The dot pass, where on, runs before it. */
+     * matches show: 1..400 percent, 0 for the default of 100. A frame comes
+     * out once mc_radius + 2 frames after it have gone in. The dot pass,
+     * where on, runs before it.
+     * With a strength, mc_radius may be VELVANE_FROM_STRENGTH, as
+     * velvane_set_strength sets it: automatic strength then takes 2 for a
+     * scene with grain of a code value or more and 0 below (a frame still
+     * comes out once 4 frames after it have gone in), the named strengths 0.
+     * A radius given (0 included) wins: automatic strength with mc_radius 0
+     * chooses its thresholds as before, without the averaging along the
+     * motion, but still measures along the motion. */
     int mc_radius, mc_strength;
     int reserved[3]; /* 0: room for later settings (see "Growth" above) */
 } VelvaneSettings;
@@ -408,7 +422,8 @@ VELVANE_API void velvane_chroma_downsample(int16_t *dst, const int16_t *row, int
 
 /* How many frames after a frame must have been sent before that frame can
  * be received, for an instance with these settings (2, plus mc_radius with
- * the averaging along the motion). A caller that keeps each frame it sends until its output comes
+ * the averaging along the motion: plus 2 for automatic strength with
+ * mc_radius VELVANE_FROM_STRENGTH). A caller that keeps each frame it sends until its output comes
  * back keeps at most this many + 1 at once. VELVANE_EINVAL for settings
  * velvane_check_settings refuses. */
 VELVANE_API int velvane_lookahead(const VelvaneSettings *settings);

@@ -67,6 +67,7 @@ VelvaneSettings strengthChoiceSettings(const StrengthChoice &c)
     s.moving_luma_low = c.moving[0];
     s.moving_luma_high = c.moving[1];
     s.moving_change = c.movingBound;
+    s.mc_radius = c.motionRadius;
     return s;
 }
 

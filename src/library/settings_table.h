@@ -130,8 +130,9 @@ inline constexpr SettingRow kSettingRows[] = {
     {VELVANE_FIELD(mc_radius), "mc-radius", nullptr,
      "average each frame with the frames up to N before and after it, each moved along the picture's motion "
      "(matched field by field, to half a pixel) and taken only where it matches, then smooth what noise is left "
-     "within each field; runs after the dot pass and before the thresholds' averaging; 0 is off",
-     nullptr, "a frame", nullptr, VELVANE_SETTING_NUMBER, 0, kMotionRadiusMax, 0, false, -1, -1, kMotionRadiusMax, 1},
+     "within each field; runs after the dot pass and before the thresholds' averaging; 0 is off; --strength auto "
+     "takes 2 on grain of a code value or more unless it is given, the named strengths 0",
+     nullptr, "a frame", nullptr, VELVANE_SETTING_NUMBER, 0, kMotionRadiusMax, 0, true, -1, -1, kMotionRadiusMax, 1},
     {VELVANE_FIELD(mc_strength), "mc-strength", nullptr,
      "how far a moved neighbour may differ and still be averaged in, and how far the smoothing after it reaches, "
      "in percent of what the measured noise gives; 0 is the default, 100",

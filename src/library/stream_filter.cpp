@@ -1,6 +1,7 @@
 #include "library/stream_filter.h"
 
 #include <limits.h>
+#include <math.h>
 #include <string.h>
 
 #include <new>
@@ -183,6 +184,13 @@ int StreamFilter::receive(VelvaneFrame &out)
         &to,
     };
     FrameSettings settings = settingsFor(next_);
+    if (!motionOn() && averagedRadius_ != 0) {
+        // Automatic strength turned the averaging along the motion off for
+        // this scene: the bands hold frames it averaged.
+        forgetMotion();
+        invalidateBandCache(instance_->cache);
+        averagedRadius_ = 0;
+    }
     FrameSource along = source;
     lastMotion_ = MotionStats{};
     if (motionOn() && settings_.show != VELVANE_SHOW_DOTS) {
@@ -261,7 +269,7 @@ void StreamFilter::setSettings(const StreamSettings &s)
 void StreamFilter::measureScene(int64_t n)
 {
     // The frame and up to two after it, as long as they belong to its scene.
-    const YcPixel *frames[3];
+    const YcPixel *frames[3] = {};
     int count = 0;
     const int64_t end = first_ + (int64_t)window_.size();
     for (int64_t m = n; m < end && count < 3; m++) {
@@ -270,10 +278,41 @@ void StreamFilter::measureScene(int64_t n)
         frames[count++] = windowFrame(m)->pixels.data();
     }
     autoLevel_ = measureNoise(frames, count, width_, height_, stride_);
+    if (count == 3 && MotionStage::takes(width_, height_))
+        measureAlongMotion(frames);
     autoChoice_ = autoStrength(autoLevel_);
     measuredAt_ = n;
     measurements_++;
     needMeasure_ = false;
+}
+
+void StreamFilter::measureAlongMotion(const YcPixel *const *frames)
+{
+    // Whether or not the averaging along the motion runs: grain and dots
+    // told on plain frame differences take a moving picture or a fine
+    // texture for them.
+    if (!motion_)
+        motion_.reset(new MotionStage(cpuFlags_));
+    if (!measured_)
+        measured_.reset(new MotionFrame[3]);
+    for (int i = 0; i < 3; i++)
+        measured_[i].prepare(motion_->dsp(), frames[i], width_, height_, stride_, tasks_);
+    // The vectors on to frame n + 2, whose dots (NTSC's) are those of frame
+    // n: dots cannot pull them. Frame n + 1 moves half as far, or along its
+    // own vectors where they agree: dots half a cycle on could pull those
+    // (a still picture's by two pixels), and a still picture's dots must
+    // stay in place to be found.
+    motion_->match(measured_[0], measured_[2], measuredVectors_[1], tasks_);
+    motion_->match(measured_[0], measured_[1], measuredVectors_[0], tasks_);
+    for (auto &m : moved_)
+        m.assign((size_t)stride_ * (size_t)height_, YcPixel{0, 0, 0});
+    motion_->moveOnto(measured_[0], measured_[1], measuredVectors_[1], 1, 2, moved_[0].data(), stride_,
+                      &measuredVectors_[0]);
+    const MotionStage::Residual r =
+        motion_->moveOnto(measured_[0], measured_[2], measuredVectors_[1], 1, 1, moved_[1].data(), stride_);
+    const YcPixel *moved[2] = {moved_[0].data(), moved_[1].data()};
+    const float residual[2] = {r.luma, r.chroma};
+    refineAlongMotion(autoLevel_, frames, moved, residual, width_, height_, stride_);
 }
 
 VelvaneSettings StreamFilter::resolved(const StrengthChoice &c) const
@@ -362,10 +401,25 @@ void StreamFilter::averageAlongMotion(int64_t n, bool dot)
         invalidateBandCache(instance_->cache);
         motionDot_ = dot;
     }
+    if (motionRadius() != averagedRadius_) {
+        forgetMotion();
+        invalidateBandCache(instance_->cache);
+        averagedRadius_ = motionRadius();
+    }
     if (!motion_)
         motion_.reset(new MotionStage(cpuFlags_));
     const int64_t last = first_ + (int64_t)window_.size() - 1;
-    const int32_t radius = settings_.motion.radius;
+    const int32_t radius = motionRadius();
+    MotionSettings motion = settings_.motion;
+    motion.radius = radius;
+    if (settings_.strength == Strength::Auto && measurements_ > 0) {
+        // Automatic strength knows the grain from what is left once the
+        // motion is followed, at best cells: where the matches cost more (a
+        // fine texture turning), the thresholds keep to the grain. A block
+        // cost over white noise is about 0.8 to 1 of its deviation x 128.
+        const float grain = autoLevel_.luma > 0.5f ? autoLevel_.luma : 0.5f;
+        motion.noiseCeiling = (int32_t)lrintf(grain * 0.9f * 128.0f);
+    }
     for (int64_t m = n - 1; m <= n + 1; m++) {
         if (m < 0 || m < first_ || m > last)
             continue;
@@ -383,8 +437,7 @@ void StreamFilter::averageAlongMotion(int64_t n, bool dot)
         const MotionFrame &cur = prepared(m, dot);
         f.averaged.resize(f.pixels.size());
         memcpy(f.averaged.data(), f.pixels.data(), f.averaged.size() * sizeof(YcPixel));
-        motion_->average(cur, before, countBefore, after, countAfter, settings_.motion, f.averaged.data(), stride_,
-                         tasks_);
+        motion_->average(cur, before, countBefore, after, countAfter, motion, f.averaged.data(), stride_, tasks_);
         f.motion = motion_->stats();
         // What noise the averaging left, a spatial pass within each field removes.
         const SpatialLimits limits = SpatialStage::limits(f.motion.noise, f.motion.matchedShare,

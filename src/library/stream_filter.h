@@ -29,7 +29,11 @@ struct StreamSettings {
     StreamSettings(const VelvaneSettings &s)
         : given(s), strength(static_cast<Strength>(s.strength)), show(s.show)
     {
-        motion.radius = s.mc_radius;
+        // Left to the strength: automatic strength's radius, none for the
+        // named ones.
+        motion.radius = s.mc_radius != VELVANE_FROM_STRENGTH ? s.mc_radius
+                        : strength == Strength::Auto        ? kAutoMotionRadius
+                                                            : 0;
         motion.strength = s.mc_strength ? s.mc_strength : kMotionStrengthDefault;
     }
     // The settings as given, no strength, the filtered video.
@@ -106,8 +110,20 @@ private:
     // leave it to automatic strength and it has not measured yet.
     VelvaneSettings reported() const;
     void measureScene(int64_t n);
+    // Automatic strength's measure of frames[0] with frames[1] and [2]
+    // moved onto it along the motion.
+    void measureAlongMotion(const YcPixel *const *frames);
     void showDots(int64_t n, bool dot);
-    bool motionOn() const { return settings_.motion.radius > 0 && MotionStage::takes(width_, height_); }
+    // The radius in force: the one given, or automatic strength's choice for
+    // the scene (settings_.motion.radius is then the most it may choose).
+    int32_t motionRadius() const
+    {
+        return settings_.given.mc_radius == VELVANE_FROM_STRENGTH && settings_.strength == Strength::Auto &&
+                       measurements_ > 0
+                   ? autoChoice_.motionRadius
+                   : settings_.motion.radius;
+    }
+    bool motionOn() const { return motionRadius() > 0 && MotionStage::takes(width_, height_); }
     // The motion-averaged frames around output frame n, made where missing.
     void averageAlongMotion(int64_t n, bool dot);
     MotionFrame &prepared(int64_t m, bool dot);
@@ -140,9 +156,15 @@ private:
     std::unique_ptr<MotionStage> motion_;
     std::vector<YcPixel> dotted_; // a frame after the dot pass, for the motion stage
     bool motionDot_ = false;      // the dot pass of the motion stage's frames
+    int32_t averagedRadius_ = 0;  // the radius of the frames averaged along the motion
     MotionStats lastMotion_;
     std::unique_ptr<SpatialStage> spatial_;
     std::vector<YcPixel> spatialOut_; // the spatial pass's output, swapped with the frame's
+    // Automatic strength's look along the motion: three frames as the motion
+    // stage reads them, their vectors, two frames moved.
+    std::unique_ptr<MotionFrame[]> measured_;
+    MotionStage::Vectors measuredVectors_[2]; // on to frames n + 1 and n + 2
+    std::vector<YcPixel> moved_[2];
 };
 
 } // namespace velvane

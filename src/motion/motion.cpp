@@ -372,6 +372,8 @@ void MotionStage::average(const MotionFrame &cur, const MotionFrame *const *befo
         base = std::min(base, costs[costs.size() / 4]);
     }
     // Blocks are 128 pixels: between half a code value and 20 of noise.
+    if (settings.noiseCeiling > 0)
+        base = std::min<uint32_t>(base, (uint32_t)settings.noiseCeiling);
     base = base == UINT32_MAX ? 128 : clampInt((int32_t)std::min<uint32_t>(base, 1u << 20), 64, 128 * 20);
     const int64_t strength = settings.strength;
     const int64_t full = (int64_t)base * 125 * strength / 10000, zero = (int64_t)base * 190 * strength / 10000;
@@ -486,6 +488,110 @@ void MotionStage::average(const MotionFrame &cur, const MotionFrame *const *befo
         }
     };
     runTasks(tasks, ncy[0] + ncy[1], cellRow);
+}
+
+} // namespace velvane
+
+namespace velvane {
+
+void MotionStage::match(const MotionFrame &cur, const MotionFrame &ref, Vectors &v, const TaskRunner &tasks)
+{
+    const int32_t nbx = (cur.width + 15) / 16 + 1;
+    Search s[2];
+    for (int f = 0; f < 2; f++) {
+        s[f].ref = &ref;
+        s[f].field = f;
+        s[f].level0.resize((size_t)nbx * (size_t)((cur.field[f].height + 7) / 8 + 1));
+    }
+    auto coarse = [&](int32_t f, int32_t) { searchCoarse(cur, s[f]); };
+    runTasks(tasks, 2, coarse);
+    const int32_t rows0 = (cur.field[0].height + 7) / 8 + 1, rows1 = (cur.field[1].height + 7) / 8 + 1;
+    auto fine = [&](int32_t r, int32_t) { r < rows0 ? searchRow(cur, s[0], r) : searchRow(cur, s[1], r - rows0); };
+    runTasks(tasks, rows0 + rows1, fine);
+    for (int f = 0; f < 2; f++)
+        v.field[f] = std::move(s[f].level0);
+}
+
+MotionStage::Residual MotionStage::moveOnto(const MotionFrame &cur, const MotionFrame &ref, const Vectors &v,
+                                            int32_t num, int32_t den, YcPixel *out, int32_t stride,
+                                            const Vectors *nearer) const
+{
+    const int32_t width = cur.width, nbx = (width + 15) / 16 + 1;
+    // Per cell: the mean square of the luma and of the chroma left, over
+    // what white noise of deviation 1 would leave (1 for the current
+    // frame's, 1, 1/2 or 1/4 for the moved one's as it is interpolated).
+    std::vector<double> lumaCells, chromaCells;
+    for (int f = 0; f < 2; f++) {
+        const int32_t height = cur.field[f].height, ncy = (height + 7) / 8;
+        for (int32_t cj = 0; cj < ncy; cj++)
+            for (int32_t ci = 0; 16 * ci < width; ci++) {
+                const Block *best = nullptr;
+                for (int q = 0; q < 4; q++) {
+                    const size_t b = (size_t)(cj + (q >> 1)) * nbx + (size_t)(ci + (q & 1));
+                    if (b < v.field[f].size() && (!best || v.field[f][b].sad < best->sad))
+                        best = &v.field[f][b];
+                }
+                int32_t hx = best ? best->dx * num / den : 0, hy = best ? best->dy * num / den : 0;
+                if (nearer) {
+                    const Block *own = nullptr;
+                    for (int q = 0; q < 4; q++) {
+                        const size_t b = (size_t)(cj + (q >> 1)) * nbx + (size_t)(ci + (q & 1));
+                        if (b < nearer->field[f].size() && (!own || nearer->field[f][b].sad < own->sad))
+                            own = &nearer->field[f][b];
+                    }
+                    if (own && abs(own->dx - hx) <= 2 && abs(own->dy - hy) <= 2)
+                        hx = own->dx, hy = own->dy;
+                }
+                const int32_t fx = hx & 1, fy = hy & 1;
+                const double spread = 1.0 + (fx ? 0.5 : 1.0) * (fy ? 0.5 : 1.0);
+                double luma = 0, chroma = 0;
+                int32_t lumaCount = 0, chromaCount = 0;
+                for (int32_t y = 8 * cj; y < 8 * cj + 8 && y < height; y++)
+                    for (int32_t x = 16 * ci; x < 16 * ci + 16 && x < width; x++) {
+                        int32_t moved[3];
+                        for (int c = 0; c < 3; c++) {
+                            const int16_t *a = ref.sample(f, c, x + (hx >> 1), y + (hy >> 1));
+                            const int16_t *b = a + ref.pitch;
+                            moved[c] = fx && fy   ? (a[0] + a[1] + b[0] + b[1] + 2) >> 2
+                                       : fx       ? (a[0] + a[1] + 1) >> 1
+                                       : fy       ? (a[0] + b[0] + 1) >> 1
+                                                  : a[0];
+                        }
+                        out[(ptrdiff_t)(2 * y + f) * stride + x] =
+                            YcPixel{(int16_t)moved[0], (int16_t)moved[1], (int16_t)moved[2]};
+                        const double d = *cur.sample(f, 0, x, y) - moved[0];
+                        luma += d * d;
+                        lumaCount++;
+                        if (x % 4 == 0)
+                            for (int c = 1; c < 3; c++) {
+                                const double e = *cur.sample(f, c, x, y) - moved[c];
+                                chroma += e * e;
+                                chromaCount++;
+                            }
+                    }
+                if (lumaCount >= 64)
+                    lumaCells.push_back(luma / lumaCount / spread);
+                if (chromaCount >= 16)
+                    chromaCells.push_back(chroma / chromaCount / spread);
+            }
+    }
+    // The quiet cells of white noise lie below its mean: a mean square of n
+    // samples has a spread of sqrt(2 / n) of it, and the lowest tenth lies
+    // 1.28 of that below.
+    // The quietest tenth rather than a quarter: a fine texture moving in
+    // ways the blocks follow only roughly (a rotation) leaves its trace in
+    // most cells.
+    auto quietTenth = [](std::vector<double> &cells, int32_t samples) {
+        if (cells.empty())
+            return 0.0f;
+        std::nth_element(cells.begin(), cells.begin() + cells.size() / 10, cells.end());
+        const double below = 1.0 - 1.2816 * sqrt(2.0 / samples);
+        return (float)(sqrt(cells[cells.size() / 10] / below) / 16.0);
+    };
+    Residual r;
+    r.luma = quietTenth(lumaCells, 128);
+    r.chroma = quietTenth(chromaCells, 64);
+    return r;
 }
 
 } // namespace velvane

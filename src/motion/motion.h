@@ -28,6 +28,12 @@ constexpr int32_t kMotionStrengthDefault = 100;
 struct MotionSettings {
     int32_t radius = 0;                          // frames on either side, 0 (off) .. kMotionRadiusMax
     int32_t strength = kMotionStrengthDefault;   // percent of the thresholds the noise gives, 1 .. kMotionStrengthMax
+    // Where above 0: the most noise the thresholds follow, as a block cost
+    // of 16 x 8 pixels (the mean absolute difference in 8-bit code values
+    // x 128), for a caller that knows the noise better than the matches
+    // show it (where a fine texture moves in ways the blocks follow only
+    // roughly, its matches cost more than the noise).
+    int32_t noiseCeiling = 0;
 };
 
 // What the search found for one output frame, for reports.
@@ -90,6 +96,7 @@ public:
                  int32_t stride, const TaskRunner &tasks);
 
     const MotionStats &stats() const { return stats_; }
+
     const MotionDsp &dsp() const { return dsp_; }
 
     // Block geometry: vectors on a grid of 16 x 8 field pixels; block (i, j)
@@ -100,6 +107,31 @@ public:
         int16_t dx, dy; // half pixels
         uint32_t sad;
     };
+
+    // For measures that must not take motion or texture for noise or dots:
+    // the vectors of each block of `cur`'s fields matched against `ref`'s
+    // (the search of `average`), and `ref` moved onto `cur` along them.
+    struct Vectors {
+        std::vector<Block> field[2]; // the blocks of each field, as `average` lays them out
+    };
+    void match(const MotionFrame &cur, const MotionFrame &ref, Vectors &v, const TaskRunner &tasks);
+    // What is left after moving: writes `ref` moved along the vectors times
+    // num / den (half pixels, rounded toward zero) into `out` (every pixel of
+    // `cur`'s size, rows `stride` pixels apart), each 16 x 8 cell of a field
+    // taking the best matched of the four blocks over it, half pixels
+    // bilinear; no weighting, no averaging. Returns the grain of cur - moved
+    // (8-bit code values of deviation): the cells' quietest tenth, the
+    // interpolation's smoothing of white noise taken back; chroma on every
+    // fourth pixel, where every chroma format has a sample of its own.
+    struct Residual {
+        float luma = 0, chroma = 0;
+    };
+    // With `nearer` (vectors of `cur` matched against `ref` itself), a cell
+    // takes its own block's vector there instead where it lies within a
+    // pixel of the scaled one: `v` then only keeps the search from what
+    // could mislead it at this distance (dots half a cycle on).
+    Residual moveOnto(const MotionFrame &cur, const MotionFrame &ref, const Vectors &v, int32_t num, int32_t den,
+                      YcPixel *out, int32_t stride, const Vectors *nearer = nullptr) const;
 
 private:
     struct Search {

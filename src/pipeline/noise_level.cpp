@@ -94,56 +94,127 @@ inline int32_t dotResponse(const YcPixel *f, int32_t stride, int32_t x, int32_t 
 
 constexpr int32_t kDotBlock = 16;
 
-void measureDots(const YcPixel *const *f, int32_t width, int32_t height, int32_t stride, NoiseLevel &out)
+// What the dot test finds in the block at (bx, by) of three frames.
+struct DotBlock {
+    enum Kind { None, Inverting, FourFrame } kind = None;
+    double amplitude = 0; // 8-bit code values
+    bool fourFrameLike = false;
+    // The change from frame n to n + 1 has the dots' own shape: it inverts
+    // two pixels on along the row (the dots repeat every 3.8) and on the
+    // next row of the field, as a pattern fixed to the screen does whatever
+    // the picture under it does. A change that motion or texture makes does
+    // not (grain's inverts half as much).
+    bool dotShaped = false;
+    // The picture under the block moved from frame n to n + 1: the mean luma
+    // of a cell of 8 pixels by 4 rows of a field (which take either system's
+    // dots round whole cycles or nearly) changed by more than 2 code values.
+    bool pictureMoved = false;
+};
+
+DotBlock dotBlock(const YcPixel *const *f, int32_t stride, int32_t bx, int32_t by)
 {
-    int64_t blocks = 0, dotted = 0, fourFrame = 0;
-    double amplitude = 0;
     const int64_t samples = (int64_t)kDotBlock * kDotBlock;
     // A block change of 8 code values squared per sample at least, so that
     // still, clean pictures are never taken for dots (the host's scale is 16).
     const int64_t floor = 8 * 256 * samples;
+    int64_t a = 0, b = 0;             // changes from frame n to n + 1, and from n to n + 2
+    int64_t same = 0, shifted = 0;    // changes from each frame to the next, in place and a field row on
+    int64_t e0 = 0, e1 = 0, c01 = 0;  // energies of frames n and n + 1, and their product
+    int32_t change[kDotBlock][kDotBlock]; // from frame n to n + 1
+    for (int32_t y = by; y < by + kDotBlock; y++)
+        for (int32_t x = bx; x < bx + kDotBlock; x++) {
+            const int64_t s0 = dotResponse(f[0], stride, x, y), s1 = dotResponse(f[1], stride, x, y),
+                          s2 = dotResponse(f[2], stride, x, y);
+            const int64_t d1 = s0 - s1, d2 = s0 - s2, d12 = s1 - s2;
+            change[y - by][x - bx] = (int32_t)d1;
+            a += d1 * d1;
+            b += d2 * d2;
+            same += d1 * d1 + d12 * d12;
+            e0 += s0 * s0, e1 += s1 * s1, c01 += s0 * s1;
+            const int64_t e1 = s1 - dotResponse(f[0], stride, x, y + 2),
+                          e2 = s2 - dotResponse(f[1], stride, x, y + 2);
+            shifted += e1 * e1 + e2 * e2;
+        }
+    DotBlock r;
+    // Correlations of the change two pixels on and a field row on, each over
+    // the energy of the pairs: -1 for the dots' own shape, -1/2 for grain.
+    double along = 0, alongEnergy = 0, down = 0, downEnergy = 0;
+    for (int32_t y = 0; y < kDotBlock; y++)
+        for (int32_t x = 0; x < kDotBlock; x++) {
+            const double c = change[y][x];
+            if (x + 2 < kDotBlock) {
+                along += c * change[y][x + 2];
+                alongEnergy += 0.5 * (c * c + (double)change[y][x + 2] * change[y][x + 2]);
+            }
+            if (y + 2 < kDotBlock) {
+                down += c * change[y + 2][x];
+                downEnergy += 0.5 * (c * c + (double)change[y + 2][x] * change[y + 2][x]);
+            }
+        }
+    for (int32_t field = 0; field < 2; field++)
+        for (int32_t cy = 0; cy < kDotBlock; cy += 8)
+            for (int32_t cx = 0; cx < kDotBlock; cx += 8) {
+                int64_t d = 0;
+                for (int32_t y = by + cy + field; y < by + cy + 8; y += 2)
+                    for (int32_t x = bx + cx; x < bx + cx + 8; x++)
+                        d += f[0][(ptrdiff_t)y * stride + x].y - f[1][(ptrdiff_t)y * stride + x].y;
+                r.pictureMoved |= (d < 0 ? -d : d) > 2 * 16 * 32;
+            }
+    constexpr double kShaped = -0.7;
+    r.dotShaped = along < kShaped * alongEnergy && down < kShaped * downEnergy;
+    if (a > 2 * b + floor) {
+        // NTSC's dots invert from one frame to the next: the change
+        // from frame n to n + 1 is far above that from n to n + 2.
+        r.kind = DotBlock::Inverting;
+        // Dots of amplitude A give a response of 4 A that changes by 8 A
+        // between frames: a mean square of 32 A^2 over the block.
+        r.amplitude = sqrt((double)(a - b) / (double)samples / 32.0) / 16.0;
+    } else if (same > 3 * shifted + 2 * floor) {
+        // PAL's dots move on as much from one frame to the next as from
+        // one row of a field to the next (three quarters of a cycle for
+        // U, a quarter for V with the V-switch), and come back after
+        // four frames: each frame is the last moved up a field row,
+        // where grain, a still picture and motion along the line are not.
+        r.kind = DotBlock::FourFrame;
+        // A quarter cycle between the rows gives a response of
+        // sqrt 2 x 2 sin(2 pi / 3.045) A, changing by sqrt 2 of that a frame: a
+        // mean square of 11.2 A^2 over the block for the two changes together.
+        r.amplitude = sqrt((double)(same - shifted) / (double)samples / 11.2) / 16.0;
+        // NTSC's dots on a moving picture move on a field row too, but
+        // are still opposed from one frame to the next; PAL's are in
+        // quadrature there.
+        r.fourFrameLike = (double)c01 > -0.4 * sqrt((double)e0 * (double)e1);
+    }
+    return r;
+}
+
+// The dot test over the picture. With `moved` (frames n + 1 and n + 2
+// moved onto frame n along the motion), a block whose change from frame n
+// to n + 1 inverts in place counts only where that change has the dots' own
+// shape or the moved frames show dots too: motion or texture that the frames
+// as they are take for dots cancel once moved, and a picture that moves
+// under dots keeps their shape in the change (the moved frames carry the
+// dots moved too, which may cancel them). A block of PAL's kind counts where
+// the picture under it stayed, or the moved frames show dots too.
+void measureDots(const YcPixel *const *f, int32_t width, int32_t height, int32_t stride, NoiseLevel &out,
+                 const YcPixel *const *moved = nullptr)
+{
+    int64_t blocks = 0, dotted = 0, fourFrame = 0;
+    double amplitude = 0;
     for (int32_t by = 0; by + kDotBlock + 4 <= height; by += kDotBlock)
         for (int32_t bx = 1; bx + kDotBlock + 1 <= width; bx += kDotBlock) {
-            int64_t a = 0, b = 0;             // changes from frame n to n + 1, and from n to n + 2
-            int64_t same = 0, shifted = 0;    // changes from each frame to the next, in place and a field row on
-            int64_t e0 = 0, e1 = 0, c01 = 0;  // energies of frames n and n + 1, and their product
-            for (int32_t y = by; y < by + kDotBlock; y++)
-                for (int32_t x = bx; x < bx + kDotBlock; x++) {
-                    const int64_t s0 = dotResponse(f[0], stride, x, y), s1 = dotResponse(f[1], stride, x, y),
-                                  s2 = dotResponse(f[2], stride, x, y);
-                    const int64_t d1 = s0 - s1, d2 = s0 - s2, d12 = s1 - s2;
-                    a += d1 * d1;
-                    b += d2 * d2;
-                    same += d1 * d1 + d12 * d12;
-                    e0 += s0 * s0, e1 += s1 * s1, c01 += s0 * s1;
-                    const int64_t e1 = s1 - dotResponse(f[0], stride, x, y + 2),
-                                  e2 = s2 - dotResponse(f[1], stride, x, y + 2);
-                    shifted += e1 * e1 + e2 * e2;
-                }
             blocks++;
-            if (a > 2 * b + floor) {
-                // NTSC's dots invert from one frame to the next: the change
-                // from frame n to n + 1 is far above that from n to n + 2.
-                dotted++;
-                // Dots of amplitude A give a response of 4 A that changes by 8 A
-                // between frames: a mean square of 32 A^2 over the block.
-                amplitude += sqrt((double)(a - b) / (double)samples / 32.0) / 16.0;
-            } else if (same > 3 * shifted + 2 * floor) {
-                // PAL's dots move on as much from one frame to the next as from
-                // one row of a field to the next (three quarters of a cycle for
-                // U, a quarter for V with the V-switch), and come back after
-                // four frames: each frame is the last moved up a field row,
-                // where grain, a still picture and motion along the line are not.
-                dotted++;
-                // A quarter cycle between the rows gives a response of
-                // sqrt 2 x 2 sin(2 pi / 3.045) A, changing by sqrt 2 of that a frame: a
-                // mean square of 11.2 A^2 over the block for the two changes together.
-                amplitude += sqrt((double)(same - shifted) / (double)samples / 11.2) / 16.0;
-                // NTSC's dots on a moving picture move on a field row too, but
-                // are still opposed from one frame to the next; PAL's are in
-                // quadrature there.
-                fourFrame += (double)c01 > -0.4 * sqrt((double)e0 * (double)e1);
-            }
+            const DotBlock d = dotBlock(f, stride, bx, by);
+            if (d.kind == DotBlock::None)
+                continue;
+            // PAL's dots look like a picture moving up a field row a frame:
+            // where the picture under them moved, the moved frames decide.
+            if (moved && (d.kind == DotBlock::Inverting ? !d.dotShaped : d.pictureMoved) &&
+                dotBlock(moved, stride, bx, by).kind == DotBlock::None)
+                continue;
+            dotted++;
+            amplitude += d.amplitude;
+            fourFrame += d.kind == DotBlock::FourFrame && d.fourFrameLike;
         }
     if (blocks > 0)
         out.dotShare = (float)((double)dotted / (double)blocks);
@@ -210,6 +281,7 @@ NoiseLevel measureNoise(const YcPixel *const *frames, int32_t count, int32_t wid
     // 128 luma samples and of 32 chroma samples.
     for (int r = 0; r < kReaches; r++)
         level.luma = fmaxf(level.luma, quietQuarter(lumaH[r], 1.091f));
+    level.stillLuma = level.luma;
     for (int r = 0; r < 2; r++)
         level.chroma = fmaxf(level.chroma, quietQuarter(chromaH[r], 1.199f));
     if (count == 3) {
@@ -221,6 +293,20 @@ NoiseLevel measureNoise(const YcPixel *const *frames, int32_t count, int32_t wid
         level.motionShare = measureMotion(frames[0], frames[2], width, height, stride, bound);
     }
     return level;
+}
+
+void refineAlongMotion(NoiseLevel &level, const YcPixel *const *still, const YcPixel *const *moved,
+                       const float *residual, int32_t width, int32_t height, int32_t stride)
+{
+    const YcPixel *frame = still[0];
+    level.luma = fminf(level.luma, residual[0]);
+    level.chroma = fminf(level.chroma, residual[1]);
+    const YcPixel *frames[3] = {frame, moved[0], moved[1]};
+    NoiseLevel dots;
+    measureDots(still, width, height, stride, dots, frames);
+    level.dotShare = dots.dotShare;
+    level.dotAmplitude = dots.dotAmplitude;
+    level.dotFourFrame = dots.dotFourFrame;
 }
 
 void sceneSignature(const YcPixel *frame, int32_t width, int32_t height, int32_t stride, SceneSignature *out)

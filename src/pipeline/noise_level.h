@@ -13,6 +13,9 @@ namespace velvane {
 // is a standard deviation in 8-bit code values (the host's scale / 16).
 struct NoiseLevel {
     float luma = 0, chroma = 0;
+    // The luma grain as the frames themselves show it, before any measure
+    // along the motion lowered `luma` (the same where none did).
+    float stillLuma = 0;
     // Dot interference: the share of the picture's blocks that carry it, and
     // its mean amplitude there (8-bit code values).
     float dotShare = 0, dotAmplitude = 0;
@@ -39,6 +42,25 @@ struct NoiseLevel {
 // whose means no dot pattern reaches (4 rows of a field take NTSC's and PAL's
 // dots round whole cycles).
 NoiseLevel measureNoise(const YcPixel *const *frames, int32_t count, int32_t width, int32_t height, int32_t stride);
+
+// The same measure of three frames (`still`, as measureNoise takes them)
+// where the two after the first could be moved onto it along the motion
+// (`moved`: frames n + 1 and n + 2 so moved; `residual`: the grain, luma and
+// chroma, of what moving frame n + 2 left). Texture and edges only add to
+// the still measure, a poor match only to the moved one: the grain is the
+// lower of the two. A block carries dots where the test finds them in the
+// still frames and either the moved frames show them too or the change from
+// frame n to n + 1 has the dots' own shape (inverting two pixels on and a
+// field row on): a pan, a zoom, a star field or a moving texture that the
+// still frames take for dots cancel once moved and change in no such shape,
+// while dots under a moving picture keep their shape in the change even
+// where moving the frames cancels them. PAL's dots, which look like a
+// picture moving up a field row a frame, count where the picture under them
+// stayed or the moved frames show them. Motion the moving could not follow
+// (a fine texture moving by half a field row) is no inverting pattern in the
+// still frames. The motion share stays the still frames'.
+void refineAlongMotion(NoiseLevel &level, const YcPixel *const *still, const YcPixel *const *moved,
+                       const float *residual, int32_t width, int32_t height, int32_t stride);
 
 // A coarse picture of a frame for telling scenes apart: the mean luma of each
 // cell of a 32 x 32 grid, in 8-bit code values.

@@ -11,6 +11,12 @@ int32_t clampThreshold(float v)
     return t < 0 ? 0 : t > kWideThresholdMax ? kWideThresholdMax : (int32_t)t;
 }
 
+// The share of dotted blocks above which a picture has dots; clean pictures
+// are measured at 0.3% at most.
+constexpr float kDotShare = 0.02f;
+// The grain (8-bit code values) from which the averaging along the motion runs.
+constexpr float kMotionGrain = 1.0f;
+
 } // namespace
 
 StrengthChoice presetStrength(Strength s)
@@ -25,15 +31,20 @@ StrengthChoice presetStrength(Strength s)
     }
 }
 
-StrengthChoice autoStrength(const NoiseLevel &m)
+StrengthChoice autoStrength(const NoiseLevel &level)
 {
+    // Where there are dots, the proportions below were calibrated on the
+    // grain as the frames themselves show it, of which the dots leave a
+    // little: there they keep to it. Without dots, the grain along the
+    // motion, which texture and motion do not inflate.
+    NoiseLevel m = level;
+    if (m.dotShare > kDotShare)
+        m.luma = m.stillLuma > m.luma ? m.stillLuma : m.luma;
     // Calibrated on clips of known grain (deviation 0 to 10 code values),
     // with and without dots, 4:2:2 and 4:1:1 (bench/strength), and on
     // composite video, NTSC and PAL, still, panned and zoomed, with and
     // without noise in the composite signal (bench/composite-strength): the
     // best fixed thresholds of each clip grow in proportion to the grain.
-    // Clean pictures are measured as a share of dotted blocks of at most 0.3%.
-    constexpr float kDotShare = 0.02f;
     // Without dots the dot pass still takes out some grain, worth its cost
     // from grain of about 6 code values up.
     constexpr float kDotPassGrain = 6.0f;
@@ -85,6 +96,10 @@ StrengthChoice autoStrength(const NoiseLevel &m)
     c.moving[1] = high < c.threshold[1] ? high : c.threshold[1];
     if (c.moving[0] != c.threshold[0] || c.moving[1] != c.threshold[1])
         c.movingBound = (int32_t)lrintf(8.0f * (2.0f + 1.5f * m.luma)); // the bands' scale: 8 a code value
+    // Averaging along the motion gains most where the picture moves; a
+    // picture with less grain than a code value has little to gain and a
+    // little detail to lose (docs/velvane-command.md).
+    c.motionRadius = level.luma >= kMotionGrain ? kAutoMotionRadius : 0;
     return c;
 }
 

@@ -25,7 +25,13 @@ struct StrengthChoice {
     // the first two; MovingThresholds.bound as in settings.h, 0 for none.
     int32_t movingBound = 0;
     int32_t moving[2] = {0, 0};
+    // Frames on either side of the averaging along the motion (0: off).
+    int32_t motionRadius = 0;
 };
+
+// The radius automatic strength gives the averaging along the motion where
+// it may choose it.
+constexpr int32_t kAutoMotionRadius = 2;
 
 // A named strength (Light, Medium, Strong); the dot pass is on in all three.
 StrengthChoice presetStrength(Strength s);

@@ -95,7 +95,8 @@ browse() {
 browse --virtual-time-budget=5000 --dump-dom "file://$work/page.html" >dom.html 2>browser.txt
 check=$(grep -o 'id="selfcheck">[^<]*' dom.html | sed 's/.*>//' || true)
 case "$check" in "page check: ok, "*" plots drawn") ;; *) fail "in Chromium: ${check:-no page check}" ;; esac
-grep -q '3 plots drawn' <<<"$check" || fail "not every plot drawn: $check"
+# Three plots, and the motion's: on this grain automatic strength averages along the motion.
+grep -q '4 plots drawn' <<<"$check" || fail "not every plot drawn: $check"
 ! grep -q 'CONSOLE' browser.txt || fail "console messages: $(grep CONSOLE browser.txt)"
 browse --screenshot="$work/shot.png" "file://$work/page.html" >/dev/null 2>&1
 [ "$(stat -c %s shot.png 2>/dev/null || echo 0)" -gt 100000 ] || fail "no screenshot, or a blank one"

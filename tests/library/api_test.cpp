@@ -552,6 +552,7 @@ TEST(Api, AStrengthChoosesWhatIsLeftToItAndWhatIsGivenWins)
                 }
         VelvaneConfig ac = configFor(dw, dh), given = configFor(dw, dh);
         velvane_set_strength(&ac.settings, VELVANE_STRENGTH_AUTO);
+        ac.settings.mc_radius = 0; // a radius given wins: the thresholds alone, reproduced below
         Filter chosen(ac);
         for (size_t n = 0; n < 3; n++)
             ASSERT_TRUE(chosen.send(packed(dotted[n], dw)));

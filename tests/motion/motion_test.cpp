@@ -1,7 +1,8 @@
 // The averaging along the motion: the search against a known pan, no ghost
 // at a moving object's edges, nothing across a scene cut, 4:1:1 chroma in its
-// place, the same bytes on every thread count, and its settings refused where
-// out of range; the spatial pass after it.
+// place, the same bytes on every thread count, its settings refused where
+// out of range, the spatial pass after it, and automatic strength along the
+// motion.
 #include <math.h>
 #include <string.h>
 
@@ -415,6 +416,107 @@ TEST(MotionLibrary, ChromaOf411StaysInPlaceAndEveryThreadCountGivesTheSameBytes)
         EXPECT_EQ(changed[n].bytes == without[n].bytes, n >= 3) << "frame " << n;
 }
 
+// A texture with fine detail (which a still measure takes for grain)
+// panning 1.75 pixels right and half
+// a line down a field, as 4:2:2 planes, with grain of `sigma` code values.
+std::vector<Planar> finePan(int w, int h, int frames, double sigma, uint32_t seed)
+{
+    const Texture tex(5);
+    std::mt19937 rng(seed);
+    std::normal_distribution<double> noise(0, sigma > 0 ? sigma : 1);
+    auto grain = [&] { return sigma > 0 ? noise(rng) : 0.0; };
+    auto clamp8 = [](double v) { return (uint8_t)(v < 0 ? 0 : v > 255 ? 255 : lrint(v)); };
+    std::vector<Planar> clip;
+    for (int n = 0; n < frames; n++) {
+        Planar p(w, h);
+        for (int y = 0; y < h; y++) {
+            const double t = 2 * n + (y & 1);
+            for (int x = 0; x < w; x++) {
+                const double u = x - 1.75 * t, v = y - 0.5 * t;
+                p.plane(0)[(size_t)y * w + x] =
+                    clamp8(tex.at(u, v).y / 16.0 + 12 * sin(1.3 * u + 0.3 * v) + grain());
+            }
+            for (int k = 0; k < w / 2; k++) {
+                const double u = 2 * k - 1.75 * t;
+                p.plane(1)[(size_t)y * (w / 2) + k] = clamp8(128 + 20 * sin(0.1 * u) + grain());
+                p.plane(2)[(size_t)y * (w / 2) + k] = clamp8(128 + 20 * cos(0.07 * u) + grain());
+            }
+        }
+        clip.push_back(p);
+    }
+    return clip;
+}
+
+// Mean square of the luma difference over a clip, 8-bit code values.
+double lumaError(const std::vector<Planar> &a, const std::vector<Planar> &b)
+{
+    double sum = 0;
+    long count = 0;
+    for (size_t n = 0; n < a.size(); n++)
+        for (size_t i = 0; i < (size_t)a[n].width * a[n].height; i++, count++)
+            sum += (a[n].plane(0)[i] - b[n].plane(0)[i]) * (double)(a[n].plane(0)[i] - b[n].plane(0)[i]);
+    return sum / (double)count;
+}
+
+TEST(MotionLibrary, AutomaticStrengthFollowsTheMotionAndAGivenRadiusWins)
+{
+    // Automatic strength takes the averaging along the motion, radius 2,
+    // unless a radius is given; the named strengths leave it off.
+    VelvaneSettings plain, automatic, named;
+    velvane_default_settings(&plain);
+    automatic = named = plain;
+    velvane_set_strength(&automatic, VELVANE_STRENGTH_AUTO);
+    velvane_set_strength(&named, VELVANE_STRENGTH_STRONG);
+    EXPECT_EQ(automatic.mc_radius, VELVANE_FROM_STRENGTH);
+    EXPECT_EQ(velvane_lookahead(&automatic), velvane_lookahead(&plain) + 2);
+    EXPECT_EQ(velvane_lookahead(&named), velvane_lookahead(&plain));
+    VelvaneSettings given = automatic;
+    for (int radius : {0, 3}) {
+        given.mc_radius = radius;
+        EXPECT_EQ(velvane_lookahead(&given), velvane_lookahead(&plain) + radius) << radius;
+    }
+
+    // A clean fine texture moving: nothing taken for grain or dots, the
+    // picture kept within 45 dB.
+    const int w = 192, h = 128, frames = 10;
+    const std::vector<Planar> clean = finePan(w, h, frames, 0, 1);
+    const double cleanError = lumaError(filterPlanar(clean, automatic), clean);
+    EXPECT_GT(10 * log10(255.0 * 255.0 / (cleanError > 0 ? cleanError : 1e-9)), 45.0) << cleanError;
+
+    // With grain of 5 code values: well above the input, and above what the
+    // thresholds alone do (a given radius 0); a given 2 is what auto takes.
+    const std::vector<Planar> input = finePan(w, h, frames, 5, 2);
+    const std::vector<Planar> out = filterPlanar(input, automatic);
+    const double in = lumaError(input, clean), got = lumaError(out, clean);
+    given.mc_radius = 0;
+    const double still = lumaError(filterPlanar(input, given), clean);
+    EXPECT_GT(10 * log10(in / got), 1.5) << in << " -> " << got;
+    EXPECT_LT(got, still);
+    given.mc_radius = 2;
+    const std::vector<Planar> two = filterPlanar(input, given);
+    for (int n = 0; n < frames; n++)
+        EXPECT_EQ(two[(size_t)n].bytes, out[(size_t)n].bytes) << n;
+
+    // Scene by scene: the clean scene without the averaging along the
+    // motion, as with a given radius 0, then a cut to a grainy one with it;
+    // every thread count gives the same bytes.
+    std::vector<Planar> cut = clean;
+    for (Planar p : input) {
+        for (int i = 0; i < w * h; i++)
+            p.plane(0)[i] = (uint8_t)(16 + p.plane(0)[i] / 2); // a darker picture: a cut
+        cut.push_back(p);
+    }
+    const std::vector<Planar> scenes = filterPlanar(cut, automatic);
+    given.mc_radius = 0;
+    const std::vector<Planar> none = filterPlanar(cut, given);
+    for (int n = 0; n < frames - 3; n++)
+        EXPECT_EQ(scenes[(size_t)n].bytes, none[(size_t)n].bytes) << n;
+    EXPECT_NE(scenes[(size_t)(frames + frames / 2)].bytes, none[(size_t)(frames + frames / 2)].bytes);
+    const std::vector<Planar> threaded = filterPlanar(cut, automatic, 3);
+    for (size_t n = 0; n < cut.size(); n++)
+        EXPECT_EQ(threaded[n].bytes, scenes[n].bytes) << n;
+}
+
 TEST(MotionLibrary, SettingsOutOfRangeAreRefusedWithTheirRange)
 {
     char message[256];
@@ -422,7 +524,8 @@ TEST(MotionLibrary, SettingsOutOfRangeAreRefusedWithTheirRange)
         int radius, strength;
         const char *text;
     } cases[] = {{5, 0, "mc_radius is 5; it must lie within 0..4"},
-                 {-1, 0, "mc_radius is -1; it must lie within 0..4"},
+                 {-2, 0, "mc_radius is -2; it must lie within 0..4"},
+                 {VELVANE_FROM_STRENGTH, 0, "mc_radius is VELVANE_FROM_STRENGTH, but no strength is chosen"},
                  {2, 401, "mc_strength is 401; it must lie within 0..400"},
                  {2, -3, "mc_strength is -3; it must lie within 0..400"}};
     for (const Case &c : cases) {

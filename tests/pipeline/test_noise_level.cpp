@@ -1,5 +1,5 @@
 // The noise a clip carries, measured from the clip: grain of known deviation,
-// dots, and scene changes on synthetic frames.
+// dots (also along the motion), and scene changes on synthetic frames.
 #include <math.h>
 
 #include <random>
@@ -127,6 +127,56 @@ TEST(NoiseLevel, MeasuresGrainDotsAndScenes)
             EXPECT_EQ(l.dotFourFrame > 0.9f, pal) << pal << " " << sigma;
             EXPECT_EQ(l.dotFourFrame < 0.1f, !pal) << pal << " " << sigma;
         }
+
+    // Along the motion. Dots stay dots where moving the frames cancelled
+    // them (a picture panned under dots moves them too): the change from
+    // frame to frame has their shape. A change of another shape that the
+    // frames as they are take for dots (frame n + 1 the odd one out) counts
+    // only where the moved frames show it too. The grain is the lower of the
+    // still measure and what moving left.
+    {
+        std::mt19937 r(13);
+        Picture d;
+        d.lumaSigma = 2;
+        d.dots = 8;
+        std::vector<std::vector<YcPixel>> frames;
+        for (int n = 0; n < 3; n++)
+            frames.push_back(frame(d, n, r));
+        const YcPixel *still[3] = {frames[0].data(), frames[1].data(), frames[2].data()};
+        const NoiseLevel base = measureNoise(still, 3, kW, kH, kW);
+        EXPECT_GT(base.dotShare, 0.2f);
+        EXPECT_GT(base.luma, 1.5f);
+        NoiseLevel l = base;
+        const YcPixel *cancelled[2] = {still[0], still[0]};
+        const float residual[2] = {0.5f, 9.0f};
+        refineAlongMotion(l, still, cancelled, residual, kW, kH, kW);
+        EXPECT_GT(l.dotShare, 0.8f * base.dotShare); // all but blocks the dots only touch
+        EXPECT_LE(l.dotShare, base.dotShare);
+        EXPECT_EQ(l.luma, 0.5f);
+        EXPECT_EQ(l.chroma, base.chroma);
+        EXPECT_EQ(l.motionShare, base.motionShare);
+
+        // Frame n + 1 with a change of no dot shape (white, 20 code values)
+        // on the left half, frames n and n + 2 the same picture.
+        Picture plain;
+        std::vector<YcPixel> odd = frame(plain, 0, r), even = odd;
+        std::normal_distribution<float> change(0, 20 * 16);
+        for (int y = 0; y < kH; y++)
+            for (int x = 0; x < kW / 2; x++)
+                odd[(size_t)y * kW + x].y = (int16_t)(odd[(size_t)y * kW + x].y + lrintf(change(r)));
+        const YcPixel *fooled[3] = {even.data(), odd.data(), even.data()};
+        const NoiseLevel taken = measureNoise(fooled, 3, kW, kH, kW);
+        EXPECT_GT(taken.dotShare, 0.3f);
+        for (bool shown : {false, true}) {
+            NoiseLevel m = taken;
+            const YcPixel *moved[2] = {shown ? odd.data() : even.data(), even.data()};
+            refineAlongMotion(m, fooled, moved, residual, kW, kH, kW);
+            if (shown)
+                EXPECT_EQ(m.dotShare, taken.dotShare);
+            else
+                EXPECT_LT(m.dotShare, 0.02f);
+        }
+    }
 
     // One or two frames: grain alone, no dots.
     std::mt19937 rng(5);
