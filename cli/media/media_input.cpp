@@ -7,11 +7,13 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 
 #include "media/containers.h"
+#include "media/declared_tracks.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -350,6 +352,8 @@ void MediaInput::open(const MediaInputOptions &options)
         for (int index : audio_)
             openAudio(index);
     }
+    if (strncmp(ic_->iformat->name, "matroska", 8) == 0)
+        checkDeclaredTracks(seekable ? std::string() : head);
     dvTruncation_ = strcmp(ic_->iformat->name, "dv") == 0;
     tsTruncation_ = strcmp(ic_->iformat->name, "mpegts") == 0;
     timesFromIndex_ = strcmp(ic_->iformat->name, "avi") == 0;
@@ -474,6 +478,39 @@ void MediaInput::open(const MediaInputOptions &options)
         expected_ = av_rescale_q(vs->duration, vs->time_base, av_inv_q(rate_));
     else if (rate_.num > 0 && ic_->duration != AV_NOPTS_VALUE)
         expected_ = av_rescale_q(ic_->duration, AV_TIME_BASE_Q, av_inv_q(rate_));
+}
+
+void MediaInput::checkDeclaredTracks(const std::string &head)
+{
+    // A Matroska track whose entry is damaged (its codec's ID, its type) is
+    // passed over by the demuxer, its packets too, without a word: the track
+    // list in the header still counts it. The tracks kept in any stream are
+    // those that are neither an attachment nor a cover picture.
+    std::string bytes = head;
+    if (bytes.empty()) {
+        bytes.resize(1 << 20);
+        const ssize_t n = pread(fileno(in_), &bytes[0], bytes.size(), 0);
+        bytes.resize(n > 0 ? (size_t)n : 0);
+    }
+    const DeclaredTracks declared = matroskaTracks((const uint8_t *)bytes.data(), bytes.size());
+    int found = 0;
+    for (unsigned i = 0; i < ic_->nb_streams; i++) {
+        const AVStream *s = ic_->streams[i];
+        found += s->codecpar->codec_type != AVMEDIA_TYPE_ATTACHMENT && !(s->disposition & AV_DISPOSITION_ATTACHED_PIC);
+    }
+    if (!declared.known || !keepAudio_)
+        return;
+    const int audio = (int)audio_.size();
+    if (declared.audio > audio)
+        tracksLost_ = name_ + " declares " + std::to_string(declared.audio) +
+                      (declared.audio == 1 ? " sound track" : " sound tracks") + " in its header, but " +
+                      (audio ? "only " + std::to_string(audio) + " of them can" : std::string("none can")) +
+                      " be read (a track's entry may be damaged): the output has no sound of " +
+                      (audio ? "the others" : declared.audio == 1 ? "it" : "them");
+    else if (declared.tracks > found)
+        tracksLost_ = name_ + " declares " + std::to_string(declared.tracks) + " tracks in its header, but only " +
+                      std::to_string(found) + " can be read (a track's entry may be damaged, or be of a kind "
+                      "FFmpeg's libraries do not know): what the others hold is not in the output";
 }
 
 std::string MediaInput::frameName() const { return "frame " + std::to_string(frames_) + " of " + name_; }
@@ -808,24 +845,47 @@ void MediaInput::noteDamage(const std::string &said)
     }
 }
 
-std::vector<std::string> MediaInput::shortfall() const
+std::vector<std::string> MediaInput::shortfall(std::vector<std::string> *brief) const
 {
-    std::vector<std::string> w;
+    std::vector<std::string> w, b;
     // Far fewer frames than the header or the duration says: a damaged
     // header or index, or data the demuxer passed over.
-    if (ended_ && expected_ > 0 && frames_ < expected_ - std::max<int64_t>(2, expected_ / 10))
+    if (ended_ && expected_ > 0 && frames_ < expected_ - std::max<int64_t>(2, expected_ / 10)) {
         w.push_back(name_ + " gave " + std::to_string(frames_) + (frames_ == 1 ? " frame" : " frames") +
                     ", but its header promises " + std::to_string(expected_) +
                     ": the rest is lost to damage in its header, index or data");
-    if (demuxerSaidTimes_)
+        b.push_back(std::to_string(expected_ - frames_) + " of the " + std::to_string(expected_) +
+                    " frames its header promises lost");
+    }
+    if (!tracksLost_.empty()) {
+        w.push_back(tracksLost_);
+        b.push_back("a track its header declares unread");
+    }
+    if (demuxerSaidTimes_) {
         w.push_back("the demuxer met damage in " + name_ + " " + std::to_string(demuxerSaidTimes_) +
                     (demuxerSaidTimes_ == 1 ? " time" : " times") + ", first " + demuxerSaid_ +
                     "; what it passed over is lost");
+        b.push_back("damage passed over by the demuxer");
+    }
     for (int index : audio_)
-        if (ended_ && keepAudio_ && (size_t)index < sound_.size() && sound_[index].kept == 0)
+        if (ended_ && keepAudio_ && (size_t)index < sound_.size() && sound_[index].kept == 0) {
             w.push_back(name_ + " declares a sound stream (its stream " + std::to_string(index) +
                         "), but no sound of it could be read: the output has none");
+            b.push_back("no sound of its stream " + std::to_string(index));
+        }
+    if (brief)
+        *brief = b;
     return w;
+}
+
+std::string MediaInput::lossSummary() const
+{
+    std::vector<std::string> brief;
+    shortfall(&brief);
+    std::string s;
+    for (const std::string &b : brief)
+        s += (s.empty() ? "" : ", ") + b;
+    return s;
 }
 
 bool MediaInput::read(Planes *planes, FrameInfo *info)

@@ -107,6 +107,9 @@ public:
     std::vector<std::string> warnings() const;
     // The gaps in the sound kept, for the summary.
     size_t soundGaps() const { return soundLost_.size(); }
+    // What the input gave short of what its header promises, in a few words
+    // for the summary; empty when nothing.
+    std::string lossSummary() const;
     // How far damage in this input can be found, in words: empty where its
     // frames carry checksums (FFV1 version 2 and 3).
     std::string damageFound() const;
@@ -128,7 +131,11 @@ private:
     std::string soundName(int index) const;
     // What the input gave short of what its header promises (frames, a
     // sound stream), in words; empty when nothing.
-    std::vector<std::string> shortfall() const;
+    // The same in a few words each, for the summary (`brief`).
+    std::vector<std::string> shortfall(std::vector<std::string> *brief = nullptr) const;
+    // Tracks the header declares that the demuxer passed over (Matroska),
+    // from the file's first bytes (`head` where it cannot be read again).
+    void checkDeclaredTracks(const std::string &head);
     std::string frameName() const;
 
     FILE *in_;
@@ -165,6 +172,7 @@ private:
     // while it went on giving packets): the first, where, and how often.
     std::string demuxerSaid_;
     int64_t demuxerSaidTimes_ = 0;
+    std::string tracksLost_; // tracks declared but not read, in words
     bool ended_ = false; // every frame was read
     bool damageIsError_ = false;
     // An MPEG stream's frames are cut out of its packets by a parser, which

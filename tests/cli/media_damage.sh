@@ -61,6 +61,10 @@ elif kind == 'sound-kind':                  # the sound track's codec name in a 
     d[d.find(b'A_PCM') + 2] ^= 1
 elif kind == 'track-size':                  # the size of the sound's track entry
     d[d.rfind(b'\xae', 0, d.find(b'A_PCM')) + 3] ^= 4
+elif kind == 'codec-id-element':            # the ID of the element naming the sound's codec (the track vanishes)
+    d[d.find(b'A_PCM') - 2] ^= 1
+elif kind == 'track-type':                  # the sound track's type, now one no demuxer knows
+    d[d.find(b'\x83\x81\x02') + 2] ^= 0x55
 open(dst, 'wb').write(d)
 PY
 
@@ -83,6 +87,10 @@ rows=(
   "m.mkv~sound-kind~~1~-~cannot read the sound of x.mkv (none): its kind cannot be read.*--no-audio leaves the sound out~"
   "m.mkv~sound-kind~--no-audio~0~25~~"
   "m.mkv~track-size~~0~-~x.mkv gave [0-9]* frames\?, but its header promises 25~"
+  "m.mkv~codec-id-element~~0~25~x.mkv declares 1 sound track in its header, but none can be read~"
+  "m.mkv~codec-id-element~--damage error~1~-~x.mkv declares 1 sound track.*--damage error stops there; out.mkv not written~"
+  "m.mkv~codec-id-element~--no-audio~0~25~~"
+  "m.mkv~track-type~~0~25~x.mkv declares 2 tracks in its header, but only 1 can be read~"
   "d.dv~zero:0.05~~0~14~dvvideo carries no checksums: damage that still decodes goes unseen~"
   "f1.avi~flip:0.5~~0~50~FFV1 version 0 or 1 carries no checksums~"
 )
@@ -103,6 +111,10 @@ for row in "${rows[@]}"; do
     # Whatever was damaged or lost is counted in the summary too.
     if grep -q "damaged, filtered" err; then grep -q "frames in .*of them damaged or missing" err || fail "$what: $(cat err)"; fi
     if grep -q "in the sound of" err; then grep -q "frames in .*in the sound" err || fail "$what: $(cat err)"; fi
+    if grep -q "declares .* in its header" err; then grep -q "frames in .*header declares unread" err || fail "$what: $(cat err)"; fi
+    if grep -q "but its header promises" err; then grep -q "frames in .*frames its header promises lost" err || fail "$what: $(cat err)"; fi
+    # Whatever it says of a loss, --no-audio aside, leaves no run without a warning.
+    [ -n "$says" ] || ! grep -q "warning" err || fail "$what: warned: $(cat err)"
   else
     [ ! -e out.mkv ] || fail "$what: an output was left"
   fi
