@@ -324,8 +324,8 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl, const std::string
             lost += ", " + shortOfHeader;
         if (!damageFound.empty())
             lost += "; " + damageFound;
-        fprintf(stderr, "velvane: %lld frames in %.2f s, %.1f frames per second%s\n", (long long)stats.frames,
-                stats.seconds, stats.seconds > 0 ? stats.frames / stats.seconds : 0.0, lost.c_str());
+        fprintf(stderr, "velvane: %lld %s in %.2f s, %.1f frames per second%s\n", (long long)stats.frames,
+                stats.frames == 1 ? "frame" : "frames", stats.seconds, stats.seconds > 0 ? stats.frames / stats.seconds : 0.0, lost.c_str());
     }
     if (cl.verbose) {
         // Options a user can paste: what automatic strength chooses is

@@ -18,6 +18,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/imgutils.h>
+#include <libavutil/parseutils.h>
 #include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
@@ -80,6 +81,18 @@ char orderLetter(AVFieldOrder o)
     case AV_FIELD_PROGRESSIVE: return 'p';
     default: return 0;
     }
+}
+
+// The length a Matroska file's tags give a stream ("DURATION"), in
+// microseconds: the container's own length is that of its longest stream,
+// which is often the sound.
+int64_t streamDuration(const AVStream *s)
+{
+    const AVDictionaryEntry *e = av_dict_get(s->metadata, "DURATION", nullptr, 0);
+    int64_t us;
+    if (!e || av_parse_time(&us, e->value, 1) < 0 || us <= 0)
+        return AV_NOPTS_VALUE;
+    return us;
 }
 
 std::string ratio(AVRational r) { return std::to_string(r.num) + ":" + std::to_string(r.den); }
@@ -476,6 +489,8 @@ void MediaInput::open(const MediaInputOptions &options)
         expected_ = vs->nb_frames;
     else if (rate_.num > 0 && vs->duration != AV_NOPTS_VALUE)
         expected_ = av_rescale_q(vs->duration, vs->time_base, av_inv_q(rate_));
+    else if (rate_.num > 0 && streamDuration(vs) != AV_NOPTS_VALUE)
+        expected_ = av_rescale_q(streamDuration(vs), AV_TIME_BASE_Q, av_inv_q(rate_));
     else if (rate_.num > 0 && ic_->duration != AV_NOPTS_VALUE)
         expected_ = av_rescale_q(ic_->duration, AV_TIME_BASE_Q, av_inv_q(rate_));
 }
