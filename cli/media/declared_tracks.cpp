@@ -1,5 +1,9 @@
 #include "media/declared_tracks.h"
 
+#include <string.h>
+
+#include <algorithm>
+
 namespace velvane {
 
 namespace {
@@ -102,6 +106,55 @@ DeclaredTracks matroskaTracks(const uint8_t *data, size_t size)
         }
         at = next;
     }
+    return t;
+}
+
+namespace {
+
+uint32_t le32(const uint8_t *p) { return p[0] | p[1] << 8 | p[2] << 16 | (uint32_t)p[3] << 24; }
+bool is(const uint8_t *p, const char *fourcc) { return memcmp(p, fourcc, 4) == 0; }
+
+// The end of the RIFF chunk at `at` (its data padded to an even size); 0
+// where it runs past `end`.
+size_t chunkEnd(const uint8_t *d, size_t at, size_t end)
+{
+    if (end - at < 8)
+        return 0;
+    const uint64_t next = at + 8 + (uint64_t)le32(d + at + 4) + (le32(d + at + 4) & 1);
+    return next <= end ? (size_t)next : 0;
+}
+
+} // namespace
+
+DeclaredTracks aviTracks(const uint8_t *data, size_t size)
+{
+    DeclaredTracks t;
+    if (size < 12 || !is(data, "RIFF") || !is(data + 8, "AVI "))
+        return t;
+    size_t at = 12, next;
+    // The header list comes first of all.
+    if (!(next = chunkEnd(data, at, size)) || !is(data + at, "LIST") || next - at < 12 || !is(data + at + 8, "hdrl"))
+        return t;
+    const size_t hdrlEnd = next;
+    int counted = 0, lists = 0;
+    for (at += 12; at < hdrlEnd; at = next) {
+        if (!(next = chunkEnd(data, at, hdrlEnd)))
+            return t;
+        if (is(data + at, "avih") && next - at >= 8 + 28)
+            counted = (int)std::min<uint32_t>(le32(data + at + 8 + 24), 1000);
+        if (!is(data + at, "LIST") || next - at < 12 || !is(data + at + 8, "strl"))
+            continue;
+        lists++;
+        size_t c = at + 12, cnext;
+        for (; c < next && (cnext = chunkEnd(data, c, next)); c = cnext) {
+            if (is(data + c, "strh") && cnext - c >= 8 + 4) {
+                t.video += is(data + c + 8, "vids");
+                t.audio += is(data + c + 8, "auds");
+            }
+        }
+    }
+    t.tracks = std::max(counted, lists);
+    t.known = true;
     return t;
 }
 

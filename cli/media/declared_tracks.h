@@ -21,6 +21,10 @@ struct DeclaredTracks {
 // `size` bytes; not known where the list is not whole within them, or is
 // not where a Matroska file keeps it (before its first cluster).
 DeclaredTracks matroskaTracks(const uint8_t *data, size_t size);
+// The streams an AVI file's header lists: as many as its main header counts
+// or as it holds stream lists, whichever is more (a damaged list's type is
+// not known); not known where the header is not whole within `size` bytes.
+DeclaredTracks aviTracks(const uint8_t *data, size_t size);
 
 } // namespace velvane
 

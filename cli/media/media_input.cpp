@@ -365,7 +365,7 @@ void MediaInput::open(const MediaInputOptions &options)
         for (int index : audio_)
             openAudio(index);
     }
-    if (strncmp(ic_->iformat->name, "matroska", 8) == 0)
+    if (strncmp(ic_->iformat->name, "matroska", 8) == 0 || strcmp(ic_->iformat->name, "avi") == 0)
         checkDeclaredTracks(seekable ? std::string() : head);
     dvTruncation_ = strcmp(ic_->iformat->name, "dv") == 0;
     tsTruncation_ = strcmp(ic_->iformat->name, "mpegts") == 0;
@@ -497,9 +497,9 @@ void MediaInput::open(const MediaInputOptions &options)
 
 void MediaInput::checkDeclaredTracks(const std::string &head)
 {
-    // A Matroska track whose entry is damaged (its codec's ID, its type) is
-    // passed over by the demuxer, its packets too, without a word: the track
-    // list in the header still counts it. The tracks kept in any stream are
+    // A Matroska track or AVI stream whose entry is damaged (its codec's ID,
+    // its type, its list's name) is passed over by the demuxer, its packets
+    // too, without a word: the list in the header still counts it. The tracks kept in any stream are
     // those that are neither an attachment nor a cover picture.
     std::string bytes = head;
     if (bytes.empty()) {
@@ -507,13 +507,28 @@ void MediaInput::checkDeclaredTracks(const std::string &head)
         const ssize_t n = pread(fileno(in_), &bytes[0], bytes.size(), 0);
         bytes.resize(n > 0 ? (size_t)n : 0);
     }
-    const DeclaredTracks declared = matroskaTracks((const uint8_t *)bytes.data(), bytes.size());
+    const uint8_t *data = (const uint8_t *)bytes.data();
+    const DeclaredTracks declared = strcmp(ic_->iformat->name, "avi") == 0 ? aviTracks(data, bytes.size())
+                                                                          : matroskaTracks(data, bytes.size());
     int found = 0;
     for (unsigned i = 0; i < ic_->nb_streams; i++) {
         const AVStream *s = ic_->streams[i];
         found += s->codecpar->codec_type != AVMEDIA_TYPE_ATTACHMENT && !(s->disposition & AV_DISPOSITION_ATTACHED_PIC);
     }
-    if (!declared.known || !keepAudio_)
+    if (!keepAudio_)
+        return;
+    // A stream kept in the list but whose type was damaged reads as one of
+    // no kind at all (or as video of no known codec).
+    for (unsigned i = 0; i < ic_->nb_streams; i++) {
+        const AVCodecParameters *p = ic_->streams[i]->codecpar;
+        if ((int)i != videoIndex_ && p->codec_id == AV_CODEC_ID_NONE &&
+            (p->codec_type == AVMEDIA_TYPE_VIDEO || p->codec_type == AVMEDIA_TYPE_UNKNOWN)) {
+            tracksLost_ = name_ + "'s stream " + std::to_string(i) + " is of no kind that can be read (its header "
+                          "may be damaged): what it holds is not in the output";
+            return;
+        }
+    }
+    if (!declared.known)
         return;
     const int audio = (int)audio_.size();
     if (declared.audio > audio)
@@ -791,6 +806,27 @@ void MediaInput::takeAudio(AVPacket *packet)
     queue_.push(copy);
 }
 
+void MediaInput::closeSound()
+{
+    for (size_t index = 0; index < sound_.size(); index++) {
+        Sound &a = sound_[index];
+        if (!a.dropped)
+            continue;
+        char text[200];
+        const std::string plural = a.dropped == 1 ? " packet" : " packets";
+        if (a.end != AV_NOPTS_VALUE)
+            snprintf(text, sizeof text, "%d%s of the sound left out at its end, after %.3f s", a.dropped,
+                     plural.c_str(), a.end * av_q2d(ic_->streams[index]->time_base));
+        else
+            snprintf(text, sizeof text, "all %d%s of the sound left out", a.dropped, plural.c_str());
+        const std::string name = soundName((int)index);
+        a.dropped = 0;
+        if (damageIsError_)
+            throw CliError(std::string(text) + " in " + name + " (" + a.why + "), and --damage error stops there");
+        soundLost_.push_back(std::string(text) + " (" + name.substr(4) + ": " + a.why + ")");
+    }
+}
+
 void MediaInput::takeVideo(AVPacket *packet)
 {
     // A frame with data missing (a transport stream's lost packet) is held
@@ -907,6 +943,7 @@ bool MediaInput::read(Planes *planes, FrameInfo *info)
 {
     if (!pending_ && !decodeNext()) {
         ended_ = true;
+        closeSound();
         const std::vector<std::string> lost = shortfall();
         if (damageIsError_ && !lost.empty())
             throw CliError(lost[0] + ", and --damage error stops there");

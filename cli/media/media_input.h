@@ -129,11 +129,13 @@ private:
     void timeFromIndex(AVPacket *packet);
     void takeAudio(AVPacket *packet); // one just read, queued unless damaged
     std::string soundName(int index) const;
+    // Sound packets left out after the last one kept: named as a gap at the end.
+    void closeSound();
     // What the input gave short of what its header promises (frames, a
     // sound stream), in words; empty when nothing.
     // The same in a few words each, for the summary (`brief`).
     std::vector<std::string> shortfall(std::vector<std::string> *brief = nullptr) const;
-    // Tracks the header declares that the demuxer passed over (Matroska),
+    // Tracks the header declares that the demuxer passed over (Matroska, AVI),
     // from the file's first bytes (`head` where it cannot be read again).
     void checkDeclaredTracks(const std::string &head);
     std::string frameName() const;

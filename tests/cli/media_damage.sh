@@ -70,6 +70,12 @@ elif kind == 'codec-id-element':            # the ID of the element naming the s
     d[d.find(b'A_PCM') - 2] ^= 1
 elif kind == 'track-type':                  # the sound track's type, now one no demuxer knows
     d[d.find(b'\x83\x81\x02') + 2] ^= 0x55
+elif kind == 'avi-sound-type':              # the type of the AVI's sound stream
+    d[d.find(b'auds')] ^= 0x55
+elif kind == 'avi-sound-list':              # the name of the sound stream's list (the stream vanishes)
+    d[d.rfind(b'LIST', 0, d.find(b'auds'))] ^= 0x55
+elif kind == 'avi-sound-rate':              # the top byte of the sound stream's rate: its packets all at once
+    d[d.find(b'auds') + 27] ^= 0x55
 open(dst, 'wb').write(d)
 PY
 
@@ -97,6 +103,10 @@ rows=(
   "m.mkv~codec-id-element~--no-audio~0~25~~"
   "s.mkv~none~~0~3~~"
   "m.mkv~track-type~~0~25~x.mkv declares 2 tracks in its header, but only 1 can be read~"
+  "f1.avi~avi-sound-type~~0~50~x.avi's stream 1 is of no kind that can be read~"
+  "f1.avi~avi-sound-list~~0~50~x.avi declares 2 tracks in its header, but only 1 can be read~"
+  "f1.avi~avi-sound-rate~~0~50~gap in the sound of x.avi.*[0-9]* packets of the sound left out at its end~"
+  "f1.avi~avi-sound-rate~--damage error~1~-~packets of the sound left out at its end.*--damage error stops there~"
   "d.dv~zero:0.05~~0~14~dvvideo carries no checksums: damage that still decodes goes unseen~"
   "f1.avi~flip:0.5~~0~50~FFV1 version 0 or 1 carries no checksums~"
 )
