@@ -371,6 +371,8 @@ void MediaInput::open(const MediaInputOptions &options)
     tsTruncation_ = strcmp(ic_->iformat->name, "mpegts") == 0;
     timesFromIndex_ = strcmp(ic_->iformat->name, "avi") == 0;
     markLate_ = strcmp(ic_->iformat->name, "mpegts") == 0 || strcmp(ic_->iformat->name, "mpeg") == 0;
+    const AVCodecID id = vs->codecpar->codec_id;
+    bUnreferenced_ = id == AV_CODEC_ID_MPEG1VIDEO || id == AV_CODEC_ID_MPEG2VIDEO || id == AV_CODEC_ID_MPEG4;
 
     const AVCodec *codec = avcodec_find_decoder(vs->codecpar->codec_id);
     if (!codec && vs->codecpar->codec_id == AV_CODEC_ID_NONE && !damaged.empty())
@@ -881,14 +883,25 @@ void MediaInput::noteDamage(const std::string &said)
 
     // A frame coded on its own ends the reach of damage before it; the
     // others after a damaged one, and those shown before it but decoded
-    // after it (B frames), are predicted from it.
+    // after it (B frames), are predicted from it. In MPEG-1, MPEG-2 and
+    // MPEG-4 part 2 nothing is predicted from a B frame: its damage stays in it.
     const int64_t time = frame_->best_effort_timestamp != AV_NOPTS_VALUE ? frame_->best_effort_timestamp
                          : reach_ ? reachTime_ + 1 : 0;
     const bool intra = frame_->key_frame || frame_->pict_type == AV_PICTURE_TYPE_I;
+    const bool predictedFrom = frame_->pict_type != AV_PICTURE_TYPE_B || !bUnreferenced_;
     reached_ = false;
+    reachedAhead_ = false;
     if (!damage_.empty()) {
-        reachTime_ = reach_ ? std::max(reachTime_, time) : time;
-        reach_ = true;
+        if (predictedFrom) {
+            reachTime_ = reach_ ? std::max(reachTime_, time) : time;
+            reach_ = true;
+        }
+    } else if (frame_->pict_type == AV_PICTURE_TYPE_B && pts != AV_NOPTS_VALUE &&
+               std::any_of(damagedPts_.begin(), damagedPts_.end(),
+                           [pts](const std::pair<int64_t, std::string> &d) { return d.first > pts; })) {
+        // A B frame shown before a damaged frame but decoded after it: the
+        // damaged one (decoded, not yet given out) is one it is predicted from.
+        reachedAhead_ = true;
     } else if (reach_ && intra && time > reachTime_) {
         reach_ = false;
     } else if (reach_ && (time > reachTime_ || frame_->pict_type == AV_PICTURE_TYPE_B)) {
@@ -1029,6 +1042,8 @@ bool MediaInput::read(Planes *planes, FrameInfo *info)
         reachFrom_ = frames_;
     else if (reached_ && reachFrom_ >= 0)
         info->damage = "it is predicted from frame " + std::to_string(reachFrom_) + ", which is damaged";
+    else if (reachedAhead_)
+        info->damage = "it is predicted from a frame shown after it, which is damaged";
     frames_++;
     return true;
 }

@@ -206,6 +206,8 @@ private:
     // next frame coded on its own: whether one is open, from which time,
     // whether the frame to give out is one such, and the number it was given.
     bool reach_ = false, reached_ = false;
+    bool reachedAhead_ = false; // the frame to give out is a B frame predicted from a damaged one shown after it
+    bool bUnreferenced_ = false; // the codec predicts nothing from B frames
     int64_t reachTime_ = 0, reachFrom_ = -1;
     std::string broken_;        // why the input ended early, said once the frames before it are out
     Y4mFormat format_;

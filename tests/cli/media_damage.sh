@@ -26,6 +26,8 @@ named() { sed -n 's/.* damaged, .*(--damage error stops at the first): frames\? 
 # with PCM in AVI and in Matroska, and an NTSC DV tape.
 ffmpeg -v error -f lavfi -i "testsrc2=size=352x288:rate=25" -f lavfi -i "sine=frequency=440:sample_rate=48000" \
   -t 2 -c:v mpeg2video -q:v 3 -c:a mp2 -b:a 384k -f mpegts a.ts
+# The same with B frames, shown before the frame after them they are predicted from.
+ffmpeg -v error -f lavfi -i "testsrc2=size=352x288:rate=25" -t 2 -c:v mpeg2video -bf 2 -q:v 3 -f mpegts b.ts
 ffmpeg -v error -f lavfi -i "testsrc2=size=176x144:rate=25" -f lavfi -i "sine=sample_rate=48000" -t 2 \
   -c:v ffv1 -level 1 -c:a pcm_s16le f1.avi
 ffmpeg -v error -f lavfi -i "testsrc2=size=176x144:rate=25" -f lavfi -i "sine=sample_rate=48000" -t 1 \
@@ -91,6 +93,8 @@ rows=(
   "a.ts~drop-video:0.1~~0~50~frames\? of x.ts \(is\|are\) damaged~diff"
   "a.ts~drop-video:0.5~~0~50~frames\? of x.ts \(is\|are\) damaged~diff"
   "a.ts~drop-video:0.9~~0~50~frames\? of x.ts \(is\|are\) damaged~diff"
+  "b.ts~drop-video:0.1~~0~50~frames of x.ts are damaged.*predicted from a frame shown after it~diff"
+  "b.ts~drop-video:0.2~~0~50~1 frame of x.ts is damaged.*: frame 8;~diff"
   "a.ts~cut:0.3~~1~-~frame [0-9]* of x.ts is \(truncated\|missing\).*out.mkv not written~"
   "a.ts~cut-packets:0.5~~1~-~frame [0-9]* of x.ts is truncated or damaged: the input ends inside it~"
   "f1.avi~zero:0.08~~0~50~frames of x.avi are damaged.*missing, the frame before repeated.*: frames [0-9]*-[0-9]*; .*frame [0-9]* is repeated in its place~"
