@@ -145,13 +145,17 @@ DeclaredTracks aviTracks(const uint8_t *data, size_t size)
         if (!is(data + at, "LIST") || next - at < 12 || !is(data + at + 8, "strl"))
             continue;
         lists++;
+        uint32_t sampleSize = 0;
         size_t c = at + 12, cnext;
         for (; c < next && (cnext = chunkEnd(data, c, next)); c = cnext) {
             if (is(data + c, "strh") && cnext - c >= 8 + 4) {
                 t.video += is(data + c + 8, "vids");
                 t.audio += is(data + c + 8, "auds");
+                if (cnext - c >= 8 + 48)
+                    sampleSize = le32(data + c + 8 + 44);
             }
         }
+        t.sampleSizes.push_back(sampleSize);
     }
     t.tracks = std::max(counted, lists);
     t.known = true;

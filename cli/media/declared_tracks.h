@@ -8,6 +8,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <vector>
+
 namespace velvane {
 
 struct DeclaredTracks {
@@ -15,6 +17,9 @@ struct DeclaredTracks {
     int tracks = 0;     // entries in it
     int video = 0;      // of them, those whose type says picture
     int audio = 0;      // and sound
+    // AVI: each stream list's sample size (its stream header's; 0 where the
+    // stream counts whole chunks, or where the list has no header).
+    std::vector<uint32_t> sampleSizes;
 };
 
 // The tracks a Matroska (or WebM) file's header lists, from its first

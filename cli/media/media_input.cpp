@@ -517,6 +517,17 @@ void MediaInput::checkDeclaredTracks(const std::string &head)
         const AVStream *s = ic_->streams[i];
         found += s->codecpar->codec_type != AVMEDIA_TYPE_ATTACHMENT && !(s->disposition & AV_DISPOSITION_ATTACHED_PIC);
     }
+    // AVI's index counts a sound stream's bytes where its header gives a
+    // sample size (as the demuxer takes it: the block's size where the two
+    // differ), otherwise its chunks; its packets count samples or chunks.
+    if (declared.known && declared.sampleSizes.size() == ic_->nb_streams) {
+        indexUnit_.assign(ic_->nb_streams, 1);
+        for (unsigned i = 0; i < ic_->nb_streams; i++) {
+            const int align = ic_->streams[i]->codecpar->block_align;
+            const uint32_t size = declared.sampleSizes[i];
+            indexUnit_[i] = size && align > 0 && (uint32_t)align != size ? align : size ? size : 1;
+        }
+    }
     if (!keepAudio_)
         return;
     // A stream kept in the list but whose type was damaged reads as one of
@@ -686,14 +697,18 @@ void MediaInput::timeFromIndex(AVPacket *packet)
     AVStream *st = ic_->streams[packet->stream_index];
     if (packet->pos < 8 || packet->dts == AV_NOPTS_VALUE)
         return;
-    // Video counts frames; PCM sound counts bytes in the index and samples
-    // in its packets. Other sound is left as it is.
+    // Video counts frames; sound as its header says (PCM: bytes in the
+    // index, samples in its packets). Where the header could not be read,
+    // sound other than PCM is left as it is.
     const AVCodecParameters *p = st->codecpar;
     int64_t unit = 1;
     if (p->codec_type == AVMEDIA_TYPE_AUDIO) {
-        if (p->codec_id < AV_CODEC_ID_PCM_S16LE || p->codec_id >= AV_CODEC_ID_ADPCM_IMA_QT || p->block_align <= 0)
+        if ((size_t)packet->stream_index < indexUnit_.size())
+            unit = indexUnit_[packet->stream_index];
+        else if (p->codec_id < AV_CODEC_ID_PCM_S16LE || p->codec_id >= AV_CODEC_ID_ADPCM_IMA_QT || p->block_align <= 0)
             return;
-        unit = p->block_align;
+        else
+            unit = p->block_align;
     } else if (packet->stream_index != videoIndex_) {
         return;
     }

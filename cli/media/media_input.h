@@ -185,6 +185,7 @@ private:
     // packet after it early. The index at the file's end gives each its time.
     bool timesFromIndex_ = false;
     int64_t reindexed_ = 0;
+    std::vector<int64_t> indexUnit_; // by stream: what one of its packets' time counts in the index
     // Frames missing against the timestamps: the frame before is given again
     // in place of each (prev_), and counted.
     AVFrame *prev_ = nullptr;
