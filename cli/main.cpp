@@ -281,6 +281,7 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl, const std::string
     // The run's warnings, gathered in its summary and said once.
     const size_t soundGaps = media ? media->soundGaps() : 0;
     const std::string damageFound = media ? media->damageFound() : std::string();
+    const std::string shortOfHeader = media ? media->lossSummary() : std::string();
     if (media) {
         for (const std::string &w : media->warnings())
             stats.warnings.push_back(w);
@@ -319,10 +320,12 @@ int filterCommand(FilterDescriptor *fd, const CommandLine &cl, const std::string
             lost += ", " + std::to_string(stats.damaged.size()) + " of them damaged or missing";
         if (soundGaps)
             lost += ", " + std::to_string(soundGaps) + (soundGaps == 1 ? " gap" : " gaps") + " in the sound";
+        if (!shortOfHeader.empty())
+            lost += ", " + shortOfHeader;
         if (!damageFound.empty())
             lost += "; " + damageFound;
-        fprintf(stderr, "velvane: %lld frames in %.2f s, %.1f frames per second%s\n", (long long)stats.frames,
-                stats.seconds, stats.seconds > 0 ? stats.frames / stats.seconds : 0.0, lost.c_str());
+        fprintf(stderr, "velvane: %lld %s in %.2f s, %.1f frames per second%s\n", (long long)stats.frames,
+                stats.frames == 1 ? "frame" : "frames", stats.seconds, stats.seconds > 0 ? stats.frames / stats.seconds : 0.0, lost.c_str());
     }
     if (cl.verbose) {
         // Options a user can paste: what automatic strength chooses is

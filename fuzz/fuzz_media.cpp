@@ -62,6 +62,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
             last = info.pts;
             copyPlanes(format, planes, rawPlanes(format, raw.data())); // every sample read
         }
+        // What the run would say of it: every warning in words.
+        const std::vector<std::string> warnings = media.warnings();
+        for (const std::string &w : warnings)
+            FUZZ_CHECK(!w.empty());
+        FUZZ_CHECK(media.lossSummary().empty() || !warnings.empty()); // the summary's loss is said in full too
         while (AVPacket *p = media.audioPackets().pop())
             av_packet_free(&p);
     } catch (const CliError &e) {

@@ -18,7 +18,8 @@ ff 32x16 25 16000 3 -c:v mpeg2video -c:a mp2 -b:a 32k -flags +bitexact -f mpegts
 ff 32x16 25 8000 2 -c:v prores_ks -pix_fmt yuv422p10le -c:a pcm_s16le -flags +bitexact "$out/prores.mov"
 # Damaged forms of them, as a trial of damaged files made them: a transport
 # stream that lost a packet of its sound, and one cut inside a packet; an AVI
-# with a zeroed stretch; a Matroska file whose sound track's kind is unreadable.
+# with a zeroed stretch; a Matroska file whose sound track's kind is unreadable,
+# and one whose sound track the demuxer passes over (its codec's ID damaged).
 python3 - "$out" <<'PY'
 import sys
 out = sys.argv[1]
@@ -32,5 +33,7 @@ d = load('mpeg4-pcm.avi'); o = len(d) // 2; d[o:o + 2000] = bytes(2000)
 open(f'{out}/mpeg4-pcm-zeroed.avi', 'wb').write(d)
 d = load('ffv1-pcm.mkv'); d[d.find(b'A_PCM') + 2] ^= 1
 open(f'{out}/ffv1-pcm-sound-kind.mkv', 'wb').write(d)
+d = load('ffv1-pcm.mkv'); d[d.find(b'A_PCM') - 2] ^= 1
+open(f'{out}/ffv1-pcm-sound-track-gone.mkv', 'wb').write(d)
 PY
 ls -l "$out"

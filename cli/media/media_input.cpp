@@ -7,15 +7,18 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 
 #include "media/containers.h"
+#include "media/declared_tracks.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/imgutils.h>
+#include <libavutil/parseutils.h>
 #include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
@@ -78,6 +81,18 @@ char orderLetter(AVFieldOrder o)
     case AV_FIELD_PROGRESSIVE: return 'p';
     default: return 0;
     }
+}
+
+// The length a Matroska file's tags give a stream ("DURATION"), in
+// microseconds: the container's own length is that of its longest stream,
+// which is often the sound.
+int64_t streamDuration(const AVStream *s)
+{
+    const AVDictionaryEntry *e = av_dict_get(s->metadata, "DURATION", nullptr, 0);
+    int64_t us;
+    if (!e || av_parse_time(&us, e->value, 1) < 0 || us <= 0)
+        return AV_NOPTS_VALUE;
+    return us;
 }
 
 std::string ratio(AVRational r) { return std::to_string(r.num) + ":" + std::to_string(r.den); }
@@ -350,10 +365,14 @@ void MediaInput::open(const MediaInputOptions &options)
         for (int index : audio_)
             openAudio(index);
     }
+    if (strncmp(ic_->iformat->name, "matroska", 8) == 0 || strcmp(ic_->iformat->name, "avi") == 0)
+        checkDeclaredTracks(seekable ? std::string() : head);
     dvTruncation_ = strcmp(ic_->iformat->name, "dv") == 0;
     tsTruncation_ = strcmp(ic_->iformat->name, "mpegts") == 0;
     timesFromIndex_ = strcmp(ic_->iformat->name, "avi") == 0;
     markLate_ = strcmp(ic_->iformat->name, "mpegts") == 0 || strcmp(ic_->iformat->name, "mpeg") == 0;
+    const AVCodecID id = vs->codecpar->codec_id;
+    bUnreferenced_ = id == AV_CODEC_ID_MPEG1VIDEO || id == AV_CODEC_ID_MPEG2VIDEO || id == AV_CODEC_ID_MPEG4;
 
     const AVCodec *codec = avcodec_find_decoder(vs->codecpar->codec_id);
     if (!codec && vs->codecpar->codec_id == AV_CODEC_ID_NONE && !damaged.empty())
@@ -472,8 +491,69 @@ void MediaInput::open(const MediaInputOptions &options)
         expected_ = vs->nb_frames;
     else if (rate_.num > 0 && vs->duration != AV_NOPTS_VALUE)
         expected_ = av_rescale_q(vs->duration, vs->time_base, av_inv_q(rate_));
+    else if (rate_.num > 0 && streamDuration(vs) != AV_NOPTS_VALUE)
+        expected_ = av_rescale_q(streamDuration(vs), AV_TIME_BASE_Q, av_inv_q(rate_));
     else if (rate_.num > 0 && ic_->duration != AV_NOPTS_VALUE)
         expected_ = av_rescale_q(ic_->duration, AV_TIME_BASE_Q, av_inv_q(rate_));
+}
+
+void MediaInput::checkDeclaredTracks(const std::string &head)
+{
+    // A Matroska track or AVI stream whose entry is damaged (its codec's ID,
+    // its type, its list's name) is passed over by the demuxer, its packets
+    // too, without a word: the list in the header still counts it. The tracks kept in any stream are
+    // those that are neither an attachment nor a cover picture.
+    std::string bytes = head;
+    if (bytes.empty()) {
+        bytes.resize(1 << 20);
+        const ssize_t n = pread(fileno(in_), &bytes[0], bytes.size(), 0);
+        bytes.resize(n > 0 ? (size_t)n : 0);
+    }
+    const uint8_t *data = (const uint8_t *)bytes.data();
+    const DeclaredTracks declared = strcmp(ic_->iformat->name, "avi") == 0 ? aviTracks(data, bytes.size())
+                                                                          : matroskaTracks(data, bytes.size());
+    int found = 0;
+    for (unsigned i = 0; i < ic_->nb_streams; i++) {
+        const AVStream *s = ic_->streams[i];
+        found += s->codecpar->codec_type != AVMEDIA_TYPE_ATTACHMENT && !(s->disposition & AV_DISPOSITION_ATTACHED_PIC);
+    }
+    // AVI's index counts a sound stream's bytes where its header gives a
+    // sample size (as the demuxer takes it: the block's size where the two
+    // differ), otherwise its chunks; its packets count samples or chunks.
+    if (declared.known && declared.sampleSizes.size() == ic_->nb_streams) {
+        indexUnit_.assign(ic_->nb_streams, 1);
+        for (unsigned i = 0; i < ic_->nb_streams; i++) {
+            const int align = ic_->streams[i]->codecpar->block_align;
+            const uint32_t size = declared.sampleSizes[i];
+            indexUnit_[i] = size && align > 0 && (uint32_t)align != size ? align : size ? size : 1;
+        }
+    }
+    if (!keepAudio_)
+        return;
+    // A stream kept in the list but whose type was damaged reads as one of
+    // no kind at all (or as video of no known codec).
+    for (unsigned i = 0; i < ic_->nb_streams; i++) {
+        const AVCodecParameters *p = ic_->streams[i]->codecpar;
+        if ((int)i != videoIndex_ && p->codec_id == AV_CODEC_ID_NONE &&
+            (p->codec_type == AVMEDIA_TYPE_VIDEO || p->codec_type == AVMEDIA_TYPE_UNKNOWN)) {
+            tracksLost_ = name_ + "'s stream " + std::to_string(i) + " is of no kind that can be read (its header "
+                          "may be damaged): what it holds is not in the output";
+            return;
+        }
+    }
+    if (!declared.known)
+        return;
+    const int audio = (int)audio_.size();
+    if (declared.audio > audio)
+        tracksLost_ = name_ + " declares " + std::to_string(declared.audio) +
+                      (declared.audio == 1 ? " sound track" : " sound tracks") + " in its header, but " +
+                      (audio ? "only " + std::to_string(audio) + " of them can" : std::string("none can")) +
+                      " be read (a track's entry may be damaged): the output has no sound of " +
+                      (audio ? "the others" : declared.audio == 1 ? "it" : "them");
+    else if (declared.tracks > found)
+        tracksLost_ = name_ + " declares " + std::to_string(declared.tracks) + " tracks in its header, but only " +
+                      std::to_string(found) + " can be read (a track's entry may be damaged, or be of a kind "
+                      "FFmpeg's libraries do not know): what the others hold is not in the output";
 }
 
 std::string MediaInput::frameName() const { return "frame " + std::to_string(frames_) + " of " + name_; }
@@ -617,14 +697,18 @@ void MediaInput::timeFromIndex(AVPacket *packet)
     AVStream *st = ic_->streams[packet->stream_index];
     if (packet->pos < 8 || packet->dts == AV_NOPTS_VALUE)
         return;
-    // Video counts frames; PCM sound counts bytes in the index and samples
-    // in its packets. Other sound is left as it is.
+    // Video counts frames; sound as its header says (PCM: bytes in the
+    // index, samples in its packets). Where the header could not be read,
+    // sound other than PCM is left as it is.
     const AVCodecParameters *p = st->codecpar;
     int64_t unit = 1;
     if (p->codec_type == AVMEDIA_TYPE_AUDIO) {
-        if (p->codec_id < AV_CODEC_ID_PCM_S16LE || p->codec_id >= AV_CODEC_ID_ADPCM_IMA_QT || p->block_align <= 0)
+        if ((size_t)packet->stream_index < indexUnit_.size())
+            unit = indexUnit_[packet->stream_index];
+        else if (p->codec_id < AV_CODEC_ID_PCM_S16LE || p->codec_id >= AV_CODEC_ID_ADPCM_IMA_QT || p->block_align <= 0)
             return;
-        unit = p->block_align;
+        else
+            unit = p->block_align;
     } else if (packet->stream_index != videoIndex_) {
         return;
     }
@@ -739,6 +823,27 @@ void MediaInput::takeAudio(AVPacket *packet)
     queue_.push(copy);
 }
 
+void MediaInput::closeSound()
+{
+    for (size_t index = 0; index < sound_.size(); index++) {
+        Sound &a = sound_[index];
+        if (!a.dropped)
+            continue;
+        char text[200];
+        const std::string plural = a.dropped == 1 ? " packet" : " packets";
+        if (a.end != AV_NOPTS_VALUE)
+            snprintf(text, sizeof text, "%d%s of the sound left out at its end, after %.3f s", a.dropped,
+                     plural.c_str(), a.end * av_q2d(ic_->streams[index]->time_base));
+        else
+            snprintf(text, sizeof text, "all %d%s of the sound left out", a.dropped, plural.c_str());
+        const std::string name = soundName((int)index);
+        a.dropped = 0;
+        if (damageIsError_)
+            throw CliError(std::string(text) + " in " + name + " (" + a.why + "), and --damage error stops there");
+        soundLost_.push_back(std::string(text) + " (" + name.substr(4) + ": " + a.why + ")");
+    }
+}
+
 void MediaInput::takeVideo(AVPacket *packet)
 {
     // A frame with data missing (a transport stream's lost packet) is held
@@ -793,14 +898,25 @@ void MediaInput::noteDamage(const std::string &said)
 
     // A frame coded on its own ends the reach of damage before it; the
     // others after a damaged one, and those shown before it but decoded
-    // after it (B frames), are predicted from it.
+    // after it (B frames), are predicted from it. In MPEG-1, MPEG-2 and
+    // MPEG-4 part 2 nothing is predicted from a B frame: its damage stays in it.
     const int64_t time = frame_->best_effort_timestamp != AV_NOPTS_VALUE ? frame_->best_effort_timestamp
                          : reach_ ? reachTime_ + 1 : 0;
     const bool intra = frame_->key_frame || frame_->pict_type == AV_PICTURE_TYPE_I;
+    const bool predictedFrom = frame_->pict_type != AV_PICTURE_TYPE_B || !bUnreferenced_;
     reached_ = false;
+    reachedAhead_ = false;
     if (!damage_.empty()) {
-        reachTime_ = reach_ ? std::max(reachTime_, time) : time;
-        reach_ = true;
+        if (predictedFrom) {
+            reachTime_ = reach_ ? std::max(reachTime_, time) : time;
+            reach_ = true;
+        }
+    } else if (frame_->pict_type == AV_PICTURE_TYPE_B && pts != AV_NOPTS_VALUE &&
+               std::any_of(damagedPts_.begin(), damagedPts_.end(),
+                           [pts](const std::pair<int64_t, std::string> &d) { return d.first > pts; })) {
+        // A B frame shown before a damaged frame but decoded after it: the
+        // damaged one (decoded, not yet given out) is one it is predicted from.
+        reachedAhead_ = true;
     } else if (reach_ && intra && time > reachTime_) {
         reach_ = false;
     } else if (reach_ && (time > reachTime_ || frame_->pict_type == AV_PICTURE_TYPE_B)) {
@@ -808,30 +924,54 @@ void MediaInput::noteDamage(const std::string &said)
     }
 }
 
-std::vector<std::string> MediaInput::shortfall() const
+std::vector<std::string> MediaInput::shortfall(std::vector<std::string> *brief) const
 {
-    std::vector<std::string> w;
+    std::vector<std::string> w, b;
     // Far fewer frames than the header or the duration says: a damaged
     // header or index, or data the demuxer passed over.
-    if (ended_ && expected_ > 0 && frames_ < expected_ - std::max<int64_t>(2, expected_ / 10))
+    if (ended_ && expected_ > 0 && frames_ < expected_ - std::max<int64_t>(2, expected_ / 10)) {
         w.push_back(name_ + " gave " + std::to_string(frames_) + (frames_ == 1 ? " frame" : " frames") +
                     ", but its header promises " + std::to_string(expected_) +
                     ": the rest is lost to damage in its header, index or data");
-    if (demuxerSaidTimes_)
+        b.push_back(std::to_string(expected_ - frames_) + " of the " + std::to_string(expected_) +
+                    " frames its header promises lost");
+    }
+    if (!tracksLost_.empty()) {
+        w.push_back(tracksLost_);
+        b.push_back("a track its header declares unread");
+    }
+    if (demuxerSaidTimes_) {
         w.push_back("the demuxer met damage in " + name_ + " " + std::to_string(demuxerSaidTimes_) +
                     (demuxerSaidTimes_ == 1 ? " time" : " times") + ", first " + demuxerSaid_ +
                     "; what it passed over is lost");
+        b.push_back("damage passed over by the demuxer");
+    }
     for (int index : audio_)
-        if (ended_ && keepAudio_ && (size_t)index < sound_.size() && sound_[index].kept == 0)
+        if (ended_ && keepAudio_ && (size_t)index < sound_.size() && sound_[index].kept == 0) {
             w.push_back(name_ + " declares a sound stream (its stream " + std::to_string(index) +
                         "), but no sound of it could be read: the output has none");
+            b.push_back("no sound of its stream " + std::to_string(index));
+        }
+    if (brief)
+        *brief = b;
     return w;
+}
+
+std::string MediaInput::lossSummary() const
+{
+    std::vector<std::string> brief;
+    shortfall(&brief);
+    std::string s;
+    for (const std::string &b : brief)
+        s += (s.empty() ? "" : ", ") + b;
+    return s;
 }
 
 bool MediaInput::read(Planes *planes, FrameInfo *info)
 {
     if (!pending_ && !decodeNext()) {
         ended_ = true;
+        closeSound();
         const std::vector<std::string> lost = shortfall();
         if (damageIsError_ && !lost.empty())
             throw CliError(lost[0] + ", and --damage error stops there");
@@ -917,6 +1057,8 @@ bool MediaInput::read(Planes *planes, FrameInfo *info)
         reachFrom_ = frames_;
     else if (reached_ && reachFrom_ >= 0)
         info->damage = "it is predicted from frame " + std::to_string(reachFrom_) + ", which is damaged";
+    else if (reachedAhead_)
+        info->damage = "it is predicted from a frame shown after it, which is damaged";
     frames_++;
     return true;
 }

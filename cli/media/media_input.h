@@ -107,6 +107,9 @@ public:
     std::vector<std::string> warnings() const;
     // The gaps in the sound kept, for the summary.
     size_t soundGaps() const { return soundLost_.size(); }
+    // What the input gave short of what its header promises, in a few words
+    // for the summary; empty when nothing.
+    std::string lossSummary() const;
     // How far damage in this input can be found, in words: empty where its
     // frames carry checksums (FFV1 version 2 and 3).
     std::string damageFound() const;
@@ -126,9 +129,15 @@ private:
     void timeFromIndex(AVPacket *packet);
     void takeAudio(AVPacket *packet); // one just read, queued unless damaged
     std::string soundName(int index) const;
+    // Sound packets left out after the last one kept: named as a gap at the end.
+    void closeSound();
     // What the input gave short of what its header promises (frames, a
     // sound stream), in words; empty when nothing.
-    std::vector<std::string> shortfall() const;
+    // The same in a few words each, for the summary (`brief`).
+    std::vector<std::string> shortfall(std::vector<std::string> *brief = nullptr) const;
+    // Tracks the header declares that the demuxer passed over (Matroska, AVI),
+    // from the file's first bytes (`head` where it cannot be read again).
+    void checkDeclaredTracks(const std::string &head);
     std::string frameName() const;
 
     FILE *in_;
@@ -165,6 +174,7 @@ private:
     // while it went on giving packets): the first, where, and how often.
     std::string demuxerSaid_;
     int64_t demuxerSaidTimes_ = 0;
+    std::string tracksLost_; // tracks declared but not read, in words
     bool ended_ = false; // every frame was read
     bool damageIsError_ = false;
     // An MPEG stream's frames are cut out of its packets by a parser, which
@@ -175,6 +185,7 @@ private:
     // packet after it early. The index at the file's end gives each its time.
     bool timesFromIndex_ = false;
     int64_t reindexed_ = 0;
+    std::vector<int64_t> indexUnit_; // by stream: what one of its packets' time counts in the index
     // Frames missing against the timestamps: the frame before is given again
     // in place of each (prev_), and counted.
     AVFrame *prev_ = nullptr;
@@ -196,6 +207,8 @@ private:
     // next frame coded on its own: whether one is open, from which time,
     // whether the frame to give out is one such, and the number it was given.
     bool reach_ = false, reached_ = false;
+    bool reachedAhead_ = false; // the frame to give out is a B frame predicted from a damaged one shown after it
+    bool bUnreferenced_ = false; // the codec predicts nothing from B frames
     int64_t reachTime_ = 0, reachFrom_ = -1;
     std::string broken_;        // why the input ended early, said once the frames before it are out
     Y4mFormat format_;

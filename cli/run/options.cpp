@@ -94,7 +94,7 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
                      ").\nINPUT is a media file (DV, AVI, MKV, MOV, MP4, MPEG) or YUV4MPEG2, - for standard "
                      "input; OUTPUT\nis .mkv, .mov or .avi (FFV1 and the sound by default); .mp4, .ts, .vob, .mpg, "
                      ".dv or .webm\nwith an --encoder they take; or .y4m, - for YUV4MPEG2 on standard output. "
-                     "Other names are refused, e.g.\n"
+                     "Other names are refused. For example:\n"
                      "  velvane capture.dv clean.mkv\n"
                      "  ffmpeg -i capture.avi -f yuv4mpegpipe - | velvane - - | ffmpeg -i - out.mkv\n"
                      "Frames may be of any standard-definition size, PAL and NTSC, up to " +

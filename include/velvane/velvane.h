@@ -134,8 +134,10 @@ typedef struct VelvaneSettings {
      * four thresholds and dot_removal may be VELVANE_FROM_STRENGTH, and those
      * that are not override the strength's choice: set it with
      * velvane_set_strength, then assign what should differ. Giving all five
-     * is allowed: the strength then chooses nothing (and automatic strength
-     * still reports what it measures). */
+     * is allowed: a named strength then chooses nothing, while automatic
+     * strength still chooses the moving_* thresholds left at
+     * VELVANE_FROM_STRENGTH (give those too for it to choose nothing) and
+     * reports what it measures. */
     int strength;
     int show; /* a VelvaneShow, default VELVANE_SHOW_OUTPUT */
     /* Where the picture moves: the luma thresholds (0..60) of the parts of a

@@ -23,13 +23,20 @@ differ() {
 named() { sed -n 's/.* damaged, .*(--damage error stops at the first): frames\? \([-0-9, ]*\);.*/\1/p' err; }
 
 # Clean sources: MPEG-2 with MPEG audio in a transport stream, FFV1 version 1
-# with PCM in AVI and in Matroska, and an NTSC DV tape.
+# with PCM or MPEG audio in AVI and with PCM in Matroska, and an NTSC DV tape.
 ffmpeg -v error -f lavfi -i "testsrc2=size=352x288:rate=25" -f lavfi -i "sine=frequency=440:sample_rate=48000" \
   -t 2 -c:v mpeg2video -q:v 3 -c:a mp2 -b:a 384k -f mpegts a.ts
+# The same with B frames, shown before the frame after them they are predicted from.
+ffmpeg -v error -f lavfi -i "testsrc2=size=352x288:rate=25" -t 2 -c:v mpeg2video -bf 2 -q:v 3 -f mpegts b.ts
 ffmpeg -v error -f lavfi -i "testsrc2=size=176x144:rate=25" -f lavfi -i "sine=sample_rate=48000" -t 2 \
   -c:v ffv1 -level 1 -c:a pcm_s16le f1.avi
+ffmpeg -v error -f lavfi -i "testsrc2=size=176x144:rate=25" -f lavfi -i "sine=sample_rate=48000" -t 2 \
+  -c:v ffv1 -level 1 -c:a mp2 -b:a 192k f2.avi
 ffmpeg -v error -f lavfi -i "testsrc2=size=176x144:rate=25" -f lavfi -i "sine=sample_rate=48000" -t 1 \
   -c:v ffv1 -c:a pcm_s16le m.mkv
+# Undamaged, for what must not be said: sound running on past the picture.
+ffmpeg -v error -f lavfi -i "testsrc2=size=32x16:rate=25" -f lavfi -i "sine=sample_rate=8000" -frames:v 3 -shortest \
+  -c:v ffv1 -c:a pcm_s16le s.mkv
 ffmpeg -v error -f lavfi -i "testsrc2=size=720x480:rate=30000/1001" -f lavfi -i "sine=sample_rate=48000" \
   -t 0.5 -target ntsc-dv d.dv
 
@@ -41,7 +48,9 @@ d = bytearray(open(src, 'rb').read())
 def pids(pid):
     return [i for i in range(len(d) // 188) if ((d[i * 188 + 1] & 0x1f) << 8 | d[i * 188 + 2]) == pid]
 kind, _, arg = how.partition(':')
-if kind in ('drop-audio', 'drop-video'):   # one transport packet of the sound or the picture, at a share of it
+if kind == 'none':
+    pass
+elif kind in ('drop-audio', 'drop-video'):   # one transport packet of the sound or the picture, at a share of it
     p = pids(0x101 if kind == 'drop-audio' else 0x100)
     i = p[int(len(p) * float(arg))]
     d[i * 188:(i + 1) * 188] = b''
@@ -61,12 +70,22 @@ elif kind == 'sound-kind':                  # the sound track's codec name in a 
     d[d.find(b'A_PCM') + 2] ^= 1
 elif kind == 'track-size':                  # the size of the sound's track entry
     d[d.rfind(b'\xae', 0, d.find(b'A_PCM')) + 3] ^= 4
+elif kind == 'codec-id-element':            # the ID of the element naming the sound's codec (the track vanishes)
+    d[d.find(b'A_PCM') - 2] ^= 1
+elif kind == 'track-type':                  # the sound track's type, now one no demuxer knows
+    d[d.find(b'\x83\x81\x02') + 2] ^= 0x55
+elif kind == 'avi-sound-type':              # the type of the AVI's sound stream
+    d[d.find(b'auds')] ^= 0x55
+elif kind == 'avi-sound-list':              # the name of the sound stream's list (the stream vanishes)
+    d[d.rfind(b'LIST', 0, d.find(b'auds'))] ^= 0x55
+elif kind == 'avi-sound-rate':              # the top byte of the sound stream's rate: its packets all at once
+    d[d.find(b'auds') + 27] ^= 0x55
 open(dst, 'wb').write(d)
 PY
 
 # The table: input, damage, options, exit status, frames out ("-": not
-# checked), what stderr says (a grep pattern), and "diff" where the frames
-# named must be those ffmpeg decodes differently.
+# checked), what stderr says (a grep pattern; where none, that nothing is
+# warned), and "diff" where the frames named must be those ffmpeg decodes differently.
 rows=(
   "a.ts~drop-audio:0.25~~0~50~1 gap in the sound of x.ts.*s of the sound missing at [0-9.]* s~"
   "a.ts~drop-audio:0.5~~0~50~gaps\? in the sound of x.ts.*s of the sound missing at [0-9.]* s~"
@@ -76,13 +95,25 @@ rows=(
   "a.ts~drop-video:0.1~~0~50~frames\? of x.ts \(is\|are\) damaged~diff"
   "a.ts~drop-video:0.5~~0~50~frames\? of x.ts \(is\|are\) damaged~diff"
   "a.ts~drop-video:0.9~~0~50~frames\? of x.ts \(is\|are\) damaged~diff"
+  "b.ts~drop-video:0.1~~0~50~frames of x.ts are damaged.*predicted from a frame shown after it~diff"
+  "b.ts~drop-video:0.2~~0~50~1 frame of x.ts is damaged.*: frame 8;~diff"
   "a.ts~cut:0.3~~1~-~frame [0-9]* of x.ts is \(truncated\|missing\).*out.mkv not written~"
   "a.ts~cut-packets:0.5~~1~-~frame [0-9]* of x.ts is truncated or damaged: the input ends inside it~"
   "f1.avi~zero:0.08~~0~50~frames of x.avi are damaged.*missing, the frame before repeated.*: frames [0-9]*-[0-9]*; .*frame [0-9]* is repeated in its place~"
+  "f2.avi~zero:0.08~~0~50~1 gap in the sound of x.avi.*s of the sound missing at [0-9.]* s~"
   "f1.avi~zero:0.08~--damage error~1~-~x.avi.*, and --damage error stops there; out.mkv not written~"
   "m.mkv~sound-kind~~1~-~cannot read the sound of x.mkv (none): its kind cannot be read.*--no-audio leaves the sound out~"
   "m.mkv~sound-kind~--no-audio~0~25~~"
   "m.mkv~track-size~~0~-~x.mkv gave [0-9]* frames\?, but its header promises 25~"
+  "m.mkv~codec-id-element~~0~25~x.mkv declares 1 sound track in its header, but none can be read~"
+  "m.mkv~codec-id-element~--damage error~1~-~x.mkv declares 1 sound track.*--damage error stops there; out.mkv not written~"
+  "m.mkv~codec-id-element~--no-audio~0~25~~"
+  "s.mkv~none~~0~3~~"
+  "m.mkv~track-type~~0~25~x.mkv declares 2 tracks in its header, but only 1 can be read~"
+  "f1.avi~avi-sound-type~~0~50~x.avi's stream 1 is of no kind that can be read~"
+  "f1.avi~avi-sound-list~~0~50~x.avi declares 2 tracks in its header, but only 1 can be read~"
+  "f1.avi~avi-sound-rate~~0~50~gap in the sound of x.avi.*[0-9]* packets of the sound left out at its end~"
+  "f1.avi~avi-sound-rate~--damage error~1~-~packets of the sound left out at its end.*--damage error stops there~"
   "d.dv~zero:0.05~~0~14~dvvideo carries no checksums: damage that still decodes goes unseen~"
   "f1.avi~flip:0.5~~0~50~FFV1 version 0 or 1 carries no checksums~"
 )
@@ -103,6 +134,10 @@ for row in "${rows[@]}"; do
     # Whatever was damaged or lost is counted in the summary too.
     if grep -q "damaged, filtered" err; then grep -q "frames in .*of them damaged or missing" err || fail "$what: $(cat err)"; fi
     if grep -q "in the sound of" err; then grep -q "frames in .*in the sound" err || fail "$what: $(cat err)"; fi
+    if grep -q "declares .* in its header" err; then grep -q "frames in .*header declares unread" err || fail "$what: $(cat err)"; fi
+    if grep -q "but its header promises" err; then grep -q "frames\? in .*frames its header promises lost" err || fail "$what: $(cat err)"; fi
+    # Whatever it says of a loss, --no-audio aside, leaves no run without a warning.
+    [ -n "$says" ] || ! grep -q "warning" err || fail "$what: warned: $(cat err)"
   else
     [ ! -e out.mkv ] || fail "$what: an output was left"
   fi
@@ -110,7 +145,7 @@ for row in "${rows[@]}"; do
     [ "$(named)" = "$(differ "$src" "x.$ext")" ] || fail "$what: named $(named), but frames $(differ "$src" "x.$ext") differ"
   fi
   # The sound named missing is what the output lacks (24 ms an MPEG audio packet).
-  if [ "$status" = 0 ] && [ "$ext" = ts ] && grep -q "in the sound of" err; then
+  if [ "$status" = 0 ] && { [ "$src" = a.ts ] || [ "$src" = f2.avi ]; } && grep -q "in the sound of" err; then
     lost=$(($(apackets "$src") - $(apackets out.mkv)))
     grep -o '[0-9.]* s of the sound missing' err \
       | awk -v lost="$lost" '{ s += $1 } END { d = s - lost * 0.024; exit !(lost > 0 && d > -0.0015 && d < 0.0015) }' \

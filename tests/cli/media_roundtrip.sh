@@ -205,16 +205,21 @@ if "$velvane" -q out.mkv out.mkv 2> err; then fail "wrote over its input"; fi
 # Stopped while its input waits: nothing left, or with --keep-partial the
 # frames it names, playable, with their sound.
 mkfifo feed # in.dv holds 60 frames, more than the container's probe reads before the first
+# Stopped once its temporary file holds ten frames' worth of out.mkv (the
+# same frames, whole): by then it has taken eight at least, however slow the
+# build or busy the machine.
+enough=$(($(stat -c %s out.mkv) * 10 / 60))
 for keep in "" --keep-partial; do
-  (cat in.dv; exec sleep 30) > feed &
+  (cat in.dv; exec sleep 300) > feed &
   feeder=$!
   "$velvane" -q $keep feed cut.mkv 2> err &
   run=$!
-  for _ in $(seq 100); do # until it has written frames
-    [ "$(stat -c %s .cut.mkv.velvane-* 2> /dev/null || echo 0)" -gt 1000000 ] && break
+  for _ in $(seq 1200); do # two minutes at most
+    written=$(stat -c %s .cut.mkv.velvane-* 2> /dev/null || echo 0)
+    [ "$written" -gt "$enough" ] && break
     sleep 0.1
   done
-  sleep 0.5
+  [ "$written" -gt "$enough" ] || { kill $run $feeder; fail "2 minutes on, the run had written $written bytes: $(cat err)"; }
   kill -TERM $run # a background job ignores Ctrl-C's signal
   status=0
   wait $run || status=$?
