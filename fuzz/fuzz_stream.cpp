@@ -1,9 +1,10 @@
 // The command's whole filtering path on arbitrary bytes: the reading,
 // filtering and writing threads and the native library. The first byte picks
 // the dot pass, the output chroma, the queue length, automatic strength (which
-// measures frames of every size the input makes) or thresholds where the
-// picture moves, a view of what is taken out and the library's thread count;
-// the rest is the stream. A run either fails
+// measures frames of every size the input makes, with or without the
+// averaging along the motion) or thresholds where the picture moves, a view
+// of what is taken out and the library's thread count; the rest is the
+// stream. A run either fails
 // with a clear error, or writes exactly the whole frames the input holds (up
 // to a broken frame, which it reports), every one of them readable and
 // filtered: the library fails the run on any frame it could not filter.
@@ -72,9 +73,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     if (mode >> 1 & 7)
         run.outputChroma = kOutputChroma[mode >> 1 & 7];
     run.queueFrames = 1 + (mode >> 4 & 3);
-    if (mode & 0x40)
+    if (mode & 0x40) {
         run.settings.strength = VELVANE_STRENGTH_AUTO; // which also chooses thresholds where it moves
-    else if (mode & 0x20)
+        if (mode & 0x20)
+            run.settings.mc_radius = 1; // and averages along the motion whatever grain it finds
+    } else if (mode & 0x20)
         run.settings.moving = std::array<int32_t, 3>{2, 3, 8}; // thresholds where the picture moves
     if (mode & 0x80) // what the dot pass takes out needs the dot pass
         run.show = mode & 1 ? VELVANE_SHOW_REMOVED : VELVANE_SHOW_DOTS;
