@@ -20,6 +20,13 @@ constexpr int16_t kMotionSampleMin = -8192, kMotionSampleMax = 8191;
 using Sad16Fn = uint32_t (*)(const uint8_t *a, ptrdiff_t aStride, const uint8_t *b, ptrdiff_t bStride,
                              int32_t rows);
 
+// The costs of `count` (0 ..) candidates for one block 16 samples wide and 8
+// rows high: sads[k] = the sum of absolute differences of the block at `cur`
+// (rows `curStride` bytes apart) and the one at refs[k] (rows `refStride`
+// bytes apart). The block is read once for all of them.
+using Sad16x8ManyFn = void (*)(const uint8_t *cur, ptrdiff_t curStride, const uint8_t *const *refs,
+                               ptrdiff_t refStride, int32_t count, uint32_t *sads);
+
 // `rows` rows (1 .. 8) of 16 pixels of one compensated block, row r of each
 // pointer `r` strides on (the weights 16 apart), each row as follows. For each plane c (y, cb, cr)
 // the prediction p = the sample at ref[c][i] when fracX and fracY are 0,
@@ -82,12 +89,15 @@ using HalfPixelRowFn = void (*)(uint8_t *h, uint8_t *v, uint8_t *d, const uint8_
 // (suffix C) after init, then the fastest version the CPU flags allow.
 struct MotionDsp {
     Sad16Fn sad16;
+    Sad16x8ManyFn sad16x8Many;
     CompensateRowsFn compensateRows;
     ResolveRowFn resolveRow;
     HalfPixelRowFn halfPixelRow;
 };
 
 uint32_t sad16C(const uint8_t *a, ptrdiff_t aStride, const uint8_t *b, ptrdiff_t bStride, int32_t rows);
+void sad16x8ManyC(const uint8_t *cur, ptrdiff_t curStride, const uint8_t *const *refs, ptrdiff_t refStride,
+                  int32_t count, uint32_t *sads);
 void compensateRowsC(const CompensateRowsArgs *a);
 void resolveRowC(int16_t *dst, const int16_t *cur, const int32_t *acc, const int32_t *wsum, int32_t curWeight,
                  int32_t count);

@@ -155,58 +155,56 @@ struct Candidate {
     uint32_t sad;
 };
 
-// Keeps the better of `best` and (dx, dy) at `level` (full pixels of the
-// plane), the earlier on a tie.
-// The vectors one block has tried: a vector tried again cannot beat the best
-// (its cost was no lower than the best then, and the best only falls), so
-// it is skipped.
-struct Tried {
-    int32_t v[32];
+// Candidate vectors of one block at one level (full pixels of the plane,
+// clamped to the range), costed together in one call.
+template <int N> struct Batch {
+    const uint8_t *refs[N];
+    int32_t dx[N], dy[N];
+    uint32_t sad[N];
     int n = 0;
-    bool add(int32_t dx, int32_t dy)
+    void add(const MotionFrame::Plane8 &ref, int32_t ox, int32_t oy, int32_t x, int32_t y, int32_t range)
     {
-        const int32_t key = dx * 1024 + dy;
-        for (int i = 0; i < n; i++)
-            if (v[i] == key)
-                return false;
-        if (n < 32)
-            v[n++] = key;
+        dx[n] = clampInt(x, -range, range);
+        dy[n] = clampInt(y, -range, range);
+        refs[n] = ref.at(ox + dx[n], oy + dy[n]);
+        n++;
+    }
+    void cost(const MotionDsp &dsp, const MotionFrame::Plane8 &cur, const MotionFrame::Plane8 &ref, int32_t ox,
+              int32_t oy)
+    {
+        dsp.sad16x8Many(cur.at(ox, oy), cur.pitch, refs, ref.pitch, n, sad);
+    }
+    // Candidate k replaces `best` where it costs less (the earlier stays on a tie).
+    bool offer(int k, Candidate &best) const
+    {
+        if (sad[k] >= best.sad)
+            return false;
+        best = {dx[k], dy[k], sad[k]};
         return true;
     }
 };
-
-inline void tryVector(const MotionDsp &dsp, const MotionFrame::Plane8 &cur, const MotionFrame::Plane8 &ref,
-                      int32_t ox, int32_t oy, int32_t dx, int32_t dy, int32_t range, Candidate &best,
-                      Tried *tried = nullptr)
-{
-    dx = clampInt(dx, -range, range);
-    dy = clampInt(dy, -range, range);
-    if (best.sad != UINT32_MAX && dx == best.dx && dy == best.dy)
-        return;
-    if (tried && !tried->add(dx, dy))
-        return;
-    const uint32_t sad = dsp.sad16(cur.at(ox, oy), cur.pitch, ref.at(ox + dx, oy + dy), ref.pitch, 8);
-    if (sad < best.sad)
-        best = {dx, dy, sad};
-}
 
 } // namespace
 
 void MotionStage::searchCoarse(const MotionFrame &cur, Search &s) const
 {
     const MotionFrame::Field &cf = cur.field[s.field], &rf = s.ref->field[s.field];
-    // Level 2: every vector within the range.
+    // Level 2: every vector within the range, zero first on a tie.
     const MotionFrame::Plane8 &c2 = cf.level2, &r2 = rf.level2;
     const int32_t n2x = (c2.width + 15) / 16, n2y = (c2.height + 7) / 8;
+    constexpr int32_t side = 2 * kCoarseRange + 1;
     s.level2.resize((size_t)n2x * (size_t)n2y);
     for (int32_t b = 0; b < n2y; b++)
         for (int32_t a = 0; a < n2x; a++) {
             const int32_t ox = originX(16 * a, c2.width), oy = originY(8 * b, c2.height);
-            Candidate best = {0, 0, UINT32_MAX};
-            tryVector(dsp_, c2, r2, ox, oy, 0, 0, kCoarseRange, best);
+            Batch<side * side> all;
             for (int32_t dy = -kCoarseRange; dy <= kCoarseRange; dy++)
                 for (int32_t dx = -kCoarseRange; dx <= kCoarseRange; dx++)
-                    tryVector(dsp_, c2, r2, ox, oy, dx, dy, kCoarseRange, best);
+                    all.add(r2, ox, oy, dx, dy, kCoarseRange);
+            all.cost(dsp_, c2, r2, ox, oy);
+            Candidate best = {0, 0, all.sad[side * kCoarseRange + kCoarseRange]};
+            for (int k = 0; k < all.n; k++)
+                all.offer(k, best);
             s.level2[(size_t)b * n2x + a] = {(int16_t)best.dx, (int16_t)best.dy, best.sad};
         }
     // Level 1: the doubled vectors of the nearest coarse blocks, refined.
@@ -219,20 +217,28 @@ void MotionStage::searchCoarse(const MotionFrame &cur, Search &s) const
             const int32_t ox = originX(16 * a, c1.width), oy = originY(8 * b, c1.height);
             const int32_t ca = clampInt((ox + 8) / 2 / 16, 0, n2x - 1), cb = clampInt((oy + 4) / 2 / 8, 0, n2y - 1);
             Candidate best = {0, 0, UINT32_MAX};
-            Tried tried;
-            tryVector(dsp_, c1, r1, ox, oy, 0, 0, range1, best, &tried);
+            Batch<6> start;
+            start.add(r1, ox, oy, 0, 0, range1);
             static const int kNear[5][2] = {{0, 0}, {-1, 0}, {1, 0}, {0, -1}, {0, 1}};
             for (const auto &k : kNear) {
                 const int32_t na = ca + k[0], nb = cb + k[1];
                 if (na < 0 || na >= n2x || nb < 0 || nb >= n2y)
                     continue;
                 const Block &v = s.level2[(size_t)nb * n2x + na];
-                tryVector(dsp_, c1, r1, ox, oy, 2 * v.dx, 2 * v.dy, range1, best, &tried);
+                start.add(r1, ox, oy, 2 * v.dx, 2 * v.dy, range1);
             }
+            start.cost(dsp_, c1, r1, ox, oy);
+            for (int k = 0; k < start.n; k++)
+                start.offer(k, best);
             const Candidate centre = best;
+            Batch<8> around;
             for (int32_t dy = -1; dy <= 1; dy++)
                 for (int32_t dx = -1; dx <= 1; dx++)
-                    tryVector(dsp_, c1, r1, ox, oy, centre.dx + dx, centre.dy + dy, range1, best, &tried);
+                    if (dx || dy)
+                        around.add(r1, ox, oy, centre.dx + dx, centre.dy + dy, range1);
+            around.cost(dsp_, c1, r1, ox, oy);
+            for (int k = 0; k < around.n; k++)
+                around.offer(k, best);
             s.level1[(size_t)b * n1x + a] = {(int16_t)best.dx, (int16_t)best.dy, best.sad};
         }
 }
@@ -245,63 +251,85 @@ void MotionStage::searchRow(const MotionFrame &cur, Search &s, int32_t j) const
     const int32_t nbx = (width + 15) / 16 + 1;
     const int32_t n1x = (c1.width + 15) / 16, n1y = (c1.height + 7) / 8;
     const int32_t oy = originY(8 * j - 4, height);
+    const MotionFrame::Plane8 &r0 = rf.search[0];
     for (int32_t i = 0; i < nbx; i++) {
         const int32_t ox = originX(16 * i - 8, width);
         const int32_t ca = clampInt((ox + 8) / 2 / 16, 0, n1x - 1), cb = clampInt((oy + 4) / 2 / 8, 0, n1y - 1);
         Candidate best = {0, 0, UINT32_MAX};
-        Tried tried;
-        const MotionFrame::Plane8 &r0 = rf.search[0];
-        tryVector(dsp_, c0, r0, ox, oy, 0, 0, kVectorMax, best, &tried);
+        Batch<6> start;
+        start.add(r0, ox, oy, 0, 0, kVectorMax);
         static const int kNear[5][2] = {{0, 0}, {-1, 0}, {1, 0}, {0, -1}, {0, 1}};
         for (const auto &k : kNear) {
             const int32_t na = ca + k[0], nb = cb + k[1];
             if (na < 0 || na >= n1x || nb < 0 || nb >= n1y)
                 continue;
             const Block &v = s.level1[(size_t)nb * n1x + na];
-            tryVector(dsp_, c0, r0, ox, oy, 2 * v.dx, 2 * v.dy, kVectorMax, best, &tried);
+            start.add(r0, ox, oy, 2 * v.dx, 2 * v.dy, kVectorMax);
         }
-        // One pixel either way across and down, then the diagonal between
-        // the better sides.
+        start.cost(dsp_, c0, r0, ox, oy);
+        for (int k = 0; k < start.n; k++)
+            start.offer(k, best);
+        // One pixel either way across and down (right, left, below, above),
+        // then the diagonal between the better sides. Each side is costed
+        // ahead; the second of a pair counts only where the first did not
+        // lower the cost.
         {
             const Candidate centre = best;
-            auto tryWhole = [&](int32_t dx, int32_t dy) {
-                const uint32_t before = best.sad;
-                tryVector(dsp_, c0, r0, ox, oy, dx, dy, kVectorMax, best, &tried);
-                return best.sad < before;
-            };
-            int32_t sx = -1, sy = -1;
-            if (tryWhole(centre.dx + 1, centre.dy) || !tryWhole(centre.dx - 1, centre.dy))
-                sx = 1;
-            if (tryWhole(centre.dx, centre.dy + 1) || !tryWhole(centre.dx, centre.dy - 1))
-                sy = 1;
-            tryWhole(centre.dx + sx, centre.dy + sy);
+            Batch<4> cross;
+            cross.add(r0, ox, oy, centre.dx + 1, centre.dy, kVectorMax);
+            cross.add(r0, ox, oy, centre.dx - 1, centre.dy, kVectorMax);
+            cross.add(r0, ox, oy, centre.dx, centre.dy + 1, kVectorMax);
+            cross.add(r0, ox, oy, centre.dx, centre.dy - 1, kVectorMax);
+            cross.cost(dsp_, c0, r0, ox, oy);
+            const int32_t sx = cross.offer(0, best) || !cross.offer(1, best) ? 1 : -1;
+            const int32_t sy = cross.offer(2, best) || !cross.offer(3, best) ? 1 : -1;
+            Batch<1> diagonal;
+            diagonal.add(r0, ox, oy, centre.dx + sx, centre.dy + sy, kVectorMax);
+            diagonal.cost(dsp_, c0, r0, ox, oy);
+            diagonal.offer(0, best);
         }
         // Half pixels around the best whole one, from the shifted planes: the
-        // same pattern.
-        int32_t hx = 2 * best.dx, hy = 2 * best.dy;
-        uint32_t sad = best.sad;
-        const int32_t cx = hx, cy = hy;
-        auto tryHalf = [&](int32_t vx, int32_t vy) {
+        // same pattern. A vector of whole pixels (at the range's end) is not a candidate.
+        Candidate half = {2 * best.dx, 2 * best.dy, best.sad};
+        const int32_t cx = half.dx, cy = half.dy;
+        struct HalfBatch {
+            const uint8_t *refs[4];
+            int32_t dx[4], dy[4];
+            uint32_t sad[4];
+            bool whole[4];
+            int n = 0;
+        };
+        auto addHalf = [&](HalfBatch &h, int32_t vx, int32_t vy) {
             vx = clampInt(vx, -2 * kVectorMax, 2 * kVectorMax);
             vy = clampInt(vy, -2 * kVectorMax, 2 * kVectorMax);
-            if ((vx & 1) == 0 && (vy & 1) == 0)
-                return false;
+            h.whole[h.n] = (vx & 1) == 0 && (vy & 1) == 0;
             const MotionFrame::Plane8 &r = rf.search[(vx & 1) + 2 * (vy & 1)];
-            const uint32_t v = dsp_.sad16(c0.at(ox, oy), c0.pitch, r.at(ox + (vx >> 1), oy + (vy >> 1)), r.pitch, 8);
-            if (v >= sad)
+            h.refs[h.n] = r.at(ox + (vx >> 1), oy + (vy >> 1));
+            h.dx[h.n] = vx;
+            h.dy[h.n] = vy;
+            h.n++;
+        };
+        auto offerHalf = [&](const HalfBatch &h, int k) {
+            if (h.whole[k] || h.sad[k] >= half.sad)
                 return false;
-            sad = v;
-            hx = vx;
-            hy = vy;
+            half = {h.dx[k], h.dy[k], h.sad[k]};
             return true;
         };
-        int32_t sx = -1, sy = -1;
-        if (tryHalf(cx + 1, cy) || !tryHalf(cx - 1, cy))
-            sx = 1;
-        if (tryHalf(cx, cy + 1) || !tryHalf(cx, cy - 1))
-            sy = 1;
-        tryHalf(cx + sx, cy + sy);
-        s.level0[(size_t)j * nbx + i] = {(int16_t)hx, (int16_t)hy, sad};
+        HalfBatch cross;
+        addHalf(cross, cx + 1, cy);
+        addHalf(cross, cx - 1, cy);
+        addHalf(cross, cx, cy + 1);
+        addHalf(cross, cx, cy - 1);
+        dsp_.sad16x8Many(c0.at(ox, oy), c0.pitch, cross.refs, r0.pitch, cross.n, cross.sad);
+        const int32_t sx = offerHalf(cross, 0) || !offerHalf(cross, 1) ? 1 : -1;
+        const int32_t sy = offerHalf(cross, 2) || !offerHalf(cross, 3) ? 1 : -1;
+        HalfBatch diagonal;
+        addHalf(diagonal, cx + sx, cy + sy);
+        if (!diagonal.whole[0]) {
+            dsp_.sad16x8Many(c0.at(ox, oy), c0.pitch, diagonal.refs, r0.pitch, 1, diagonal.sad);
+            offerHalf(diagonal, 0);
+        }
+        s.level0[(size_t)j * nbx + i] = {(int16_t)half.dx, (int16_t)half.dy, half.sad};
     }
 }
 

@@ -17,6 +17,13 @@ uint32_t sad16C(const uint8_t *a, ptrdiff_t aStride, const uint8_t *b, ptrdiff_t
     return sum;
 }
 
+void sad16x8ManyC(const uint8_t *cur, ptrdiff_t curStride, const uint8_t *const *refs, ptrdiff_t refStride,
+                  int32_t count, uint32_t *sads)
+{
+    for (int32_t k = 0; k < count; k++)
+        sads[k] = sad16C(cur, curStride, refs[k], refStride, 8);
+}
+
 namespace {
 
 void compensateRowC(const CompensateRowsArgs *a)

@@ -42,6 +42,38 @@ void checkSad(checkasm::Context &ctx, Sad16Fn ref, Sad16Fn fn)
     ctx.bench("sad16", [&] { ref(a.data(), 64, b.data(), 64, 8); }, [&] { fn(a.data(), 64, b.data(), 64, 8); });
 }
 
+void checkSadMany(checkasm::Context &ctx, Sad16x8ManyFn ref, Sad16x8ManyFn fn)
+{
+    const int stride = 64, height = 40, most = 81;
+    std::vector<uint8_t> a(stride * height), b(stride * height);
+    const uint8_t *refs[most];
+    uint32_t want[most + 1], got[most + 1];
+    for (int iter = 0; iter < 1000; iter++) {
+        const int mode = ctx.randInt(0, 3); // random, all 0 against all 255, near each other
+        for (size_t i = 0; i < a.size(); i++) {
+            a[i] = mode == 1 ? 0 : (uint8_t)ctx.randInt(0, 255);
+            b[i] = mode == 1 ? 255 : mode == 2 ? (uint8_t)(a[i] ^ ctx.randInt(0, 3)) : (uint8_t)ctx.randInt(0, 255);
+        }
+        const int count = ctx.randInt(0, 3) == 0 ? most : ctx.randInt(0, 12);
+        const int as = ctx.randInt(16, stride), bs = ctx.randInt(16, stride);
+        const uint8_t *cur = a.data() + ctx.randInt(0, (int)a.size() - 7 * as - 16);
+        for (int k = 0; k < count; k++)
+            refs[k] = b.data() + ctx.randInt(0, (int)b.size() - 7 * bs - 16);
+        // One past the count stays untouched.
+        want[count] = got[count] = 12345;
+        ref(cur, as, refs, bs, count, want);
+        fn(cur, as, refs, bs, count, got);
+        if (memcmp(want, got, sizeof(uint32_t) * (size_t)(count + 1))) {
+            ctx.fail("sad16x8Many", "%d candidates, strides %d %d", count, as, bs);
+            return;
+        }
+    }
+    for (int k = 0; k < most; k++)
+        refs[k] = b.data() + k % 24;
+    ctx.bench("sad16x8Many", [&] { ref(a.data(), stride, refs, stride, most, want); },
+              [&] { fn(a.data(), stride, refs, stride, most, got); });
+}
+
 void checkCompensate(checkasm::Context &ctx, CompensateRowsFn ref, CompensateRowsFn fn)
 {
     const int stride = 40, rowsMost = 8;
@@ -184,6 +216,8 @@ CHECKASM_GROUP(motion)
     motionDspInit(&opt, ctx.flags);
     if (ctx.shouldCheck("sad16", (const void *)opt.sad16))
         checkSad(ctx, ref.sad16, opt.sad16);
+    if (ctx.shouldCheck("sad16x8Many", (const void *)opt.sad16x8Many))
+        checkSadMany(ctx, ref.sad16x8Many, opt.sad16x8Many);
     if (ctx.shouldCheck("compensateRows", (const void *)opt.compensateRows))
         checkCompensate(ctx, ref.compensateRows, opt.compensateRows);
     if (ctx.shouldCheck("resolveRow", (const void *)opt.resolveRow))

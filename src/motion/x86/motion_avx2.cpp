@@ -52,6 +52,33 @@ uint32_t sad16Avx2(const uint8_t *a, ptrdiff_t aStride, const uint8_t *b, ptrdif
 
 namespace {
 
+inline __m256i twoRows(const uint8_t *p, ptrdiff_t stride)
+{
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(load128(p)), load128(p + stride), 1);
+}
+
+} // namespace
+
+void sad16x8ManyAvx2(const uint8_t *cur, ptrdiff_t curStride, const uint8_t *const *refs, ptrdiff_t refStride,
+                     int32_t count, uint32_t *sads)
+{
+    // Written out so that the block stays in registers.
+    const __m256i c0 = twoRows(cur, curStride), c1 = twoRows(cur + 2 * curStride, curStride);
+    const __m256i c2 = twoRows(cur + 4 * curStride, curStride), c3 = twoRows(cur + 6 * curStride, curStride);
+    for (int32_t k = 0; k < count; k++) {
+        const uint8_t *b = refs[k];
+        const __m256i s01 = _mm256_add_epi32(_mm256_sad_epu8(c0, twoRows(b, refStride)),
+                                             _mm256_sad_epu8(c1, twoRows(b + 2 * refStride, refStride)));
+        const __m256i s23 = _mm256_add_epi32(_mm256_sad_epu8(c2, twoRows(b + 4 * refStride, refStride)),
+                                             _mm256_sad_epu8(c3, twoRows(b + 6 * refStride, refStride)));
+        const __m256i sum = _mm256_add_epi32(s01, s23);
+        const __m128i s = _mm_add_epi32(_mm256_castsi256_si128(sum), _mm256_extracti128_si256(sum, 1));
+        sads[k] = (uint32_t)_mm_cvtsi128_si32(_mm_add_epi32(s, _mm_srli_si128(s, 8)));
+    }
+}
+
+namespace {
+
 __attribute__((always_inline)) inline void compensateRow(const CompensateRowsArgs *a)
 {
     const int shiftBits = (a->fracX ? 1 : 0) + (a->fracY ? 1 : 0);

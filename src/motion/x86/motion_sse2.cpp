@@ -41,6 +41,23 @@ uint32_t sad16Sse2(const uint8_t *a, ptrdiff_t aStride, const uint8_t *b, ptrdif
     return (uint32_t)(_mm_cvtsi128_si32(sum) + _mm_cvtsi128_si32(_mm_srli_si128(sum, 8)));
 }
 
+void sad16x8ManySse2(const uint8_t *cur, ptrdiff_t curStride, const uint8_t *const *refs, ptrdiff_t refStride,
+                     int32_t count, uint32_t *sads)
+{
+    __m128i c[8];
+#pragma GCC unroll 8
+    for (int r = 0; r < 8; r++)
+        c[r] = load(cur + r * curStride);
+    for (int32_t k = 0; k < count; k++) {
+        const uint8_t *b = refs[k];
+        __m128i sum = _mm_sad_epu8(c[0], load(b));
+#pragma GCC unroll 8
+        for (int r = 1; r < 8; r++)
+            sum = _mm_add_epi32(sum, _mm_sad_epu8(c[r], load(b + r * refStride)));
+        sads[k] = (uint32_t)(_mm_cvtsi128_si32(sum) + _mm_cvtsi128_si32(_mm_srli_si128(sum, 8)));
+    }
+}
+
 namespace {
 
 __attribute__((always_inline)) inline void compensateRow(const CompensateRowsArgs *a)
