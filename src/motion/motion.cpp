@@ -18,28 +18,6 @@ constexpr int32_t kFullWeight = 8;    // a block's weight where it matches well
 constexpr int32_t kWindowSum = 512;   // the windows over one pixel: 32 across x 16 down
 constexpr int32_t kCurrentWeight = kWindowSum * kFullWeight;
 
-// A block's window is 32 x 16 pixels: across, 1, 3, .. 31, 31, .. 3, 1 (pairs
-// 16 apart sum to 32); down, 1, 3, .. 15, 15, .. 1 (pairs 8 apart sum to 16).
-// A cell of 16 x 8 lies under a quarter of the windows of four blocks; the
-// quarter of block q (0 left top, 1 right top, 2 left bottom, 3 right
-// bottom) at row r and column t of the cell, at 16r + t:
-struct QuarterTable {
-    int16_t w[4][8 * 16];
-    constexpr QuarterTable() : w()
-    {
-        for (int q = 0; q < 4; q++)
-            for (int r = 0; r < 8; r++)
-                for (int t = 0; t < 16; t++) {
-                    // The left top block's window holds the cell in its right bottom quarter.
-                    const int x = (q & 1) ? t : t + 16, y = (q >> 1) ? r : r + 8;
-                    const int wx = x < 16 ? 2 * x + 1 : 63 - 2 * x, wy = y < 8 ? 2 * y + 1 : 31 - 2 * y;
-                    w[q][16 * r + t] = (int16_t)(wx * wy);
-                }
-    }
-};
-constexpr QuarterTable kQuarterTable;
-constexpr const int16_t (&kQuarter)[4][8 * 16] = kQuarterTable.w;
-
 inline int32_t clampInt(int32_t v, int32_t lo, int32_t hi) { return v < lo ? lo : v > hi ? hi : v; }
 
 void allocate(MotionFrame::Plane8 &p, int32_t width, int32_t height, int32_t pad)
@@ -440,19 +418,19 @@ void MotionStage::average(const MotionFrame &cur, const MotionFrame *const *befo
     const int32_t workers = tasks.workers > 0 ? tasks.workers : 1;
     if ((int32_t)work_.size() < workers)
         work_.resize((size_t)workers);
+    // Each cell's sums are set by its first compensation and added to after.
     for (auto &w : work_)
-        w.assign((size_t)accPitch * 8 * 4, 0);
+        w.resize((size_t)accPitch * 8 * 4);
     auto cellRow = [&](int32_t index, int32_t worker) {
         const int f = index < ncy[0] ? 0 : 1;
         const int32_t cj = f ? index - ncy[0] : index;
         const int32_t height = cur.field[f].height;
         const int32_t rows = height - 8 * cj < 8 ? height - 8 * cj : 8;
         std::vector<int32_t> &buffer = work_[(size_t)worker];
-        std::fill(buffer.begin(), buffer.end(), 0);
         int32_t *acc[4];
         for (int c = 0; c < 4; c++)
             acc[c] = buffer.data() + (size_t)c * 8 * accPitch;
-        alignas(32) int16_t weight[8 * 16];
+        bool set[VELVANE_MAX_WIDTH / 16 + 1] = {};
         for (size_t k = (size_t)f; k < count; k += 2) {
             const Search &s = searches_[k];
             const MotionFrame &ref = *s.ref;
@@ -466,13 +444,13 @@ void MotionStage::average(const MotionFrame &cur, const MotionFrame *const *befo
                     if (done[q] || !s.weight[b[q]])
                         continue;
                     const Block &v = s.level0[b[q]];
-                    int same[4], n = 0;
-                    for (int o = q; o < 4; o++)
-                        if (!done[o] && s.weight[b[o]] && s.level0[b[o]].dx == v.dx && s.level0[b[o]].dy == v.dy) {
-                            done[o] = true;
-                            same[n++] = o;
-                        }
                     CompensateRowsArgs a;
+                    for (int o = 0; o < 4; o++) {
+                        const bool same = o >= q && !done[o] && s.weight[b[o]] && s.level0[b[o]].dx == v.dx &&
+                                          s.level0[b[o]].dy == v.dy;
+                        done[o] = done[o] || same;
+                        a.blockWeight[o] = same ? (int16_t)s.weight[b[o]] : 0;
+                    }
                     a.refStride = ref.pitch;
                     a.curStride = cur.pitch;
                     a.accStride = accPitch;
@@ -481,16 +459,9 @@ void MotionStage::average(const MotionFrame &cur, const MotionFrame *const *befo
                     a.fracY = v.dy & 1;
                     a.gate = (int16_t)gate;
                     a.chromaGate = (int16_t)chromaGate;
-                    a.weight = weight;
+                    a.store = !set[ci];
+                    set[ci] = true;
                     const int32_t x0 = 16 * ci, y0 = 8 * cj;
-                    const int16_t w0 = s.weight[b[same[0]]];
-                    for (int t = 0; t < 8 * 16; t++)
-                        weight[t] = (int16_t)(kQuarter[same[0]][t] * w0);
-                    for (int m = 1; m < n; m++) {
-                        const int16_t wm = s.weight[b[same[m]]];
-                        for (int t = 0; t < 8 * 16; t++)
-                            weight[t] = (int16_t)(weight[t] + kQuarter[same[m]][t] * wm);
-                    }
                     for (int c = 0; c < 3; c++) {
                         a.ref[c] = ref.sample(f, c, x0 + (v.dx >> 1), y0 + (v.dy >> 1));
                         a.cur[c] = cur.sample(f, c, x0, y0);
@@ -501,6 +472,12 @@ void MotionStage::average(const MotionFrame &cur, const MotionFrame *const *befo
                 }
             }
         }
+        // Cells that no neighbour matched hold nothing.
+        for (int32_t ci = 0; ci < ncx; ci++)
+            if (!set[ci])
+                for (int c = 0; c < 4; c++)
+                    for (int32_t r = 0; r < rows; r++)
+                        memset(acc[c] + (ptrdiff_t)r * accPitch + 16 * ci, 0, 16 * sizeof(int32_t));
         // The weighted means, written back into the frame's rows.
         alignas(32) int16_t plane[3][VELVANE_MAX_WIDTH + 16];
         for (int32_t r = 0; r < rows; r++) {

@@ -26,7 +26,7 @@ void sad16x8ManyC(const uint8_t *cur, ptrdiff_t curStride, const uint8_t *const 
 
 namespace {
 
-void compensateRowC(const CompensateRowsArgs *a)
+void compensateRowC(const CompensateRowsArgs *a, int16_t left, int16_t right)
 {
     const ptrdiff_t dx = a->fracX ? 1 : 0, dy = a->fracY ? a->refStride : 0;
     const int shift = (a->fracX ? 1 : 0) + (a->fracY ? 1 : 0);
@@ -42,14 +42,15 @@ void compensateRowC(const CompensateRowsArgs *a)
                 s += r[dy] + (a->fracX ? r[dy + dx] : 0);
             p[c] = (s + round) >> shift;
         }
+        const int32_t window = kWindowLeft[i] * left + kWindowRight[i] * right;
         const int32_t d = abs(p[0] - a->cur[0][i]);
         const int32_t e = std::max(abs(p[1] - a->cur[1][i]), abs(p[2] - a->cur[2][i]));
-        const int32_t w = d <= a->gate && e <= a->chromaGate                 ? a->weight[i]
-                          : d <= 2 * a->gate && e <= 2 * a->chromaGate ? a->weight[i] >> 1
+        const int32_t w = d <= a->gate && e <= a->chromaGate                 ? window
+                          : d <= 2 * a->gate && e <= 2 * a->chromaGate ? window >> 1
                                                                            : 0;
         for (int c = 0; c < 3; c++)
-            a->acc[c][i] += w * p[c];
-        a->wsum[i] += w;
+            a->acc[c][i] = (a->store ? 0 : a->acc[c][i]) + w * p[c];
+        a->wsum[i] = (a->store ? 0 : a->wsum[i]) + w;
     }
 }
 

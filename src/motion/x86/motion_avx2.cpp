@@ -24,13 +24,14 @@ inline __m256i predict(const int16_t *r, ptrdiff_t below, int fracX, int fracY, 
     return _mm256_sra_epi16(_mm256_add_epi16(s, round), shift);
 }
 
-// acc[0 .. 15] += w x p in 32 bits.
-inline void accumulate(int32_t *acc, __m256i w, __m256i p)
+// acc[0 .. 15] += w x p in 32 bits (= with `set`).
+inline void accumulate(int32_t *acc, __m256i w, __m256i p, bool set)
 {
     const __m256i lo = _mm256_mullo_epi16(w, p), hi = _mm256_mulhi_epi16(w, p);
     const __m256i a = _mm256_unpacklo_epi16(lo, hi), b = _mm256_unpackhi_epi16(lo, hi); // 0..3 8..11, 4..7 12..15
-    store(acc, _mm256_add_epi32(load(acc), _mm256_permute2x128_si256(a, b, 0x20)));
-    store(acc + 8, _mm256_add_epi32(load(acc + 8), _mm256_permute2x128_si256(a, b, 0x31)));
+    const __m256i first = _mm256_permute2x128_si256(a, b, 0x20), second = _mm256_permute2x128_si256(a, b, 0x31);
+    store(acc, set ? first : _mm256_add_epi32(load(acc), first));
+    store(acc + 8, set ? second : _mm256_add_epi32(load(acc + 8), second));
 }
 
 } // namespace
@@ -79,8 +80,9 @@ void sad16x8ManyAvx2(const uint8_t *cur, ptrdiff_t curStride, const uint8_t *con
 
 namespace {
 
-__attribute__((always_inline)) inline void compensateRow(const CompensateRowsArgs *a)
+__attribute__((always_inline)) inline void compensateRow(const CompensateRowsArgs *a, int16_t left, int16_t right)
 {
+    const bool set = a->store != 0;
     const int shiftBits = (a->fracX ? 1 : 0) + (a->fracY ? 1 : 0);
     const __m256i round = _mm256_set1_epi16((int16_t)(shiftBits ? 1 << (shiftBits - 1) : 0));
     const __m128i shift = _mm_cvtsi32_si128(shiftBits);
@@ -90,18 +92,19 @@ __attribute__((always_inline)) inline void compensateRow(const CompensateRowsArg
     const __m256i d = _mm256_abs_epi16(_mm256_sub_epi16(p[0], load(a->cur[0])));
     const __m256i e = _mm256_max_epi16(_mm256_abs_epi16(_mm256_sub_epi16(p[1], load(a->cur[1]))),
                                        _mm256_abs_epi16(_mm256_sub_epi16(p[2], load(a->cur[2]))));
-    const __m256i weight = load(a->weight);
+    const __m256i weight = _mm256_add_epi16(_mm256_mullo_epi16(load(kWindowLeft), _mm256_set1_epi16(left)),
+                                            _mm256_mullo_epi16(load(kWindowRight), _mm256_set1_epi16(right)));
     const __m256i over = _mm256_or_si256(_mm256_cmpgt_epi16(d, _mm256_set1_epi16(a->gate)),
                                          _mm256_cmpgt_epi16(e, _mm256_set1_epi16(a->chromaGate)));
     const __m256i far = _mm256_or_si256(_mm256_cmpgt_epi16(d, _mm256_set1_epi16((int16_t)(2 * a->gate))),
                                         _mm256_cmpgt_epi16(e, _mm256_set1_epi16((int16_t)(2 * a->chromaGate))));
     const __m256i w = _mm256_andnot_si256(far, _mm256_blendv_epi8(weight, _mm256_srai_epi16(weight, 1), over));
     for (int c = 0; c < 3; c++)
-        accumulate(a->acc[c], w, p[c]);
+        accumulate(a->acc[c], w, p[c], set);
     const __m256i w0 = _mm256_cvtepu16_epi32(_mm256_castsi256_si128(w));
     const __m256i w1 = _mm256_cvtepu16_epi32(_mm256_extracti128_si256(w, 1));
-    store(a->wsum, _mm256_add_epi32(load(a->wsum), w0));
-    store(a->wsum + 8, _mm256_add_epi32(load(a->wsum + 8), w1));
+    store(a->wsum, set ? w0 : _mm256_add_epi32(load(a->wsum), w0));
+    store(a->wsum + 8, set ? w1 : _mm256_add_epi32(load(a->wsum + 8), w1));
 }
 
 } // namespace

@@ -49,8 +49,9 @@ uint32_t sad16Avx512(const uint8_t *a, ptrdiff_t aStride, const uint8_t *b, ptrd
 
 namespace {
 
-__attribute__((always_inline)) inline void compensateRow(const CompensateRowsArgs *a)
+__attribute__((always_inline)) inline void compensateRow(const CompensateRowsArgs *a, int16_t left, int16_t right)
 {
+    const bool set = a->store != 0;
     const int shiftBits = (a->fracX ? 1 : 0) + (a->fracY ? 1 : 0);
     const __m256i round = _mm256_set1_epi16((int16_t)(shiftBits ? 1 << (shiftBits - 1) : 0));
     const __m128i shift = _mm_cvtsi32_si128(shiftBits);
@@ -60,16 +61,19 @@ __attribute__((always_inline)) inline void compensateRow(const CompensateRowsArg
     const __m256i d = _mm256_abs_epi16(_mm256_sub_epi16(p[0], load(a->cur[0])));
     const __m256i e = _mm256_max_epi16(_mm256_abs_epi16(_mm256_sub_epi16(p[1], load(a->cur[1]))),
                                        _mm256_abs_epi16(_mm256_sub_epi16(p[2], load(a->cur[2]))));
-    const __m256i weight = load(a->weight);
+    const __m256i weight = _mm256_add_epi16(_mm256_mullo_epi16(load(kWindowLeft), _mm256_set1_epi16(left)),
+                                            _mm256_mullo_epi16(load(kWindowRight), _mm256_set1_epi16(right)));
     const __mmask16 over = _mm256_cmpgt_epi16_mask(d, _mm256_set1_epi16(a->gate)) |
                            _mm256_cmpgt_epi16_mask(e, _mm256_set1_epi16(a->chromaGate));
     const __mmask16 near = _mm256_cmple_epi16_mask(d, _mm256_set1_epi16((int16_t)(2 * a->gate))) &
                            _mm256_cmple_epi16_mask(e, _mm256_set1_epi16((int16_t)(2 * a->chromaGate)));
     const __m256i w = _mm256_maskz_mov_epi16(near, _mm256_mask_srai_epi16(weight, over, weight, 1));
     const __m512i w32 = _mm512_cvtepu16_epi32(w);
-    for (int c = 0; c < 3; c++)
-        store512(a->acc[c], _mm512_add_epi32(load512(a->acc[c]), _mm512_mullo_epi32(w32, _mm512_cvtepi16_epi32(p[c]))));
-    store512(a->wsum, _mm512_add_epi32(load512(a->wsum), w32));
+    for (int c = 0; c < 3; c++) {
+        const __m512i product = _mm512_mullo_epi32(w32, _mm512_cvtepi16_epi32(p[c]));
+        store512(a->acc[c], set ? product : _mm512_add_epi32(load512(a->acc[c]), product));
+    }
+    store512(a->wsum, set ? w32 : _mm512_add_epi32(load512(a->wsum), w32));
 }
 
 } // namespace

@@ -23,12 +23,13 @@ inline __m128i predict(const int16_t *r, ptrdiff_t below, int fracX, int fracY, 
     return _mm_sra_epi16(_mm_add_epi16(s, round), shift);
 }
 
-// acc[0 .. 3] += w x p and acc[4 .. 7] likewise, in 32 bits.
-inline void accumulate(int32_t *acc, __m128i w, __m128i p)
+// acc[0 .. 3] += w x p and acc[4 .. 7] likewise, in 32 bits (= with `set`).
+inline void accumulate(int32_t *acc, __m128i w, __m128i p, bool set)
 {
     const __m128i lo = _mm_mullo_epi16(w, p), hi = _mm_mulhi_epi16(w, p);
-    store(acc, _mm_add_epi32(load(acc), _mm_unpacklo_epi16(lo, hi)));
-    store(acc + 4, _mm_add_epi32(load(acc + 4), _mm_unpackhi_epi16(lo, hi)));
+    const __m128i a = _mm_unpacklo_epi16(lo, hi), b = _mm_unpackhi_epi16(lo, hi);
+    store(acc, set ? a : _mm_add_epi32(load(acc), a));
+    store(acc + 4, set ? b : _mm_add_epi32(load(acc + 4), b));
 }
 
 } // namespace
@@ -60,8 +61,10 @@ void sad16x8ManySse2(const uint8_t *cur, ptrdiff_t curStride, const uint8_t *con
 
 namespace {
 
-__attribute__((always_inline)) inline void compensateRow(const CompensateRowsArgs *a)
+__attribute__((always_inline)) inline void compensateRow(const CompensateRowsArgs *a, int16_t left, int16_t right)
 {
+    const bool set = a->store != 0;
+    const __m128i leftV = _mm_set1_epi16(left), rightV = _mm_set1_epi16(right);
     const int shiftBits = (a->fracX ? 1 : 0) + (a->fracY ? 1 : 0);
     const __m128i round = _mm_set1_epi16((int16_t)(shiftBits ? 1 << (shiftBits - 1) : 0));
     const __m128i shift = _mm_cvtsi32_si128(shiftBits);
@@ -77,16 +80,18 @@ __attribute__((always_inline)) inline void compensateRow(const CompensateRowsArg
             d[c] = _mm_max_epi16(diff, _mm_sub_epi16(_mm_setzero_si128(), diff));
         }
         const __m128i e = _mm_max_epi16(d[1], d[2]);
-        const __m128i weight = load(a->weight + half);
+        const __m128i weight = _mm_add_epi16(_mm_mullo_epi16(load(kWindowLeft + half), leftV),
+                                             _mm_mullo_epi16(load(kWindowRight + half), rightV));
         const __m128i over = _mm_or_si128(_mm_cmpgt_epi16(d[0], gate), _mm_cmpgt_epi16(e, cgate));
         const __m128i far = _mm_or_si128(_mm_cmpgt_epi16(d[0], gate2), _mm_cmpgt_epi16(e, cgate2));
         const __m128i w = _mm_andnot_si128(far, _mm_or_si128(_mm_andnot_si128(over, weight),
                                                              _mm_and_si128(over, _mm_srai_epi16(weight, 1))));
         for (int c = 0; c < 3; c++)
-            accumulate(a->acc[c] + half, w, p[c]);
+            accumulate(a->acc[c] + half, w, p[c], set);
         int32_t *ws = a->wsum + half;
-        store(ws, _mm_add_epi32(load(ws), _mm_unpacklo_epi16(w, _mm_setzero_si128())));
-        store(ws + 4, _mm_add_epi32(load(ws + 4), _mm_unpackhi_epi16(w, _mm_setzero_si128())));
+        const __m128i w0 = _mm_unpacklo_epi16(w, _mm_setzero_si128()), w1 = _mm_unpackhi_epi16(w, _mm_setzero_si128());
+        store(ws, set ? w0 : _mm_add_epi32(load(ws), w0));
+        store(ws + 4, set ? w1 : _mm_add_epi32(load(ws + 4), w1));
     }
 }
 
