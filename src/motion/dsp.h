@@ -7,6 +7,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "velvane/filter.h"
+
 namespace velvane {
 
 // Samples of the compensation planes lie within this range (the search and
@@ -101,6 +103,16 @@ using ResolveRowFn = void (*)(int16_t *dst, const int16_t *cur, const int32_t *a
 using HalfPixelRowFn = void (*)(uint8_t *h, uint8_t *v, uint8_t *d, const uint8_t *a, const uint8_t *b,
                                 int32_t count);
 
+// One row of a field's planes from `count` packed pixels: y[x], cb[x] and
+// cr[x] the pixel's samples clamped to kMotionSampleMin .. kMotionSampleMax,
+// and search[x] = (y[x] + 8) >> 4 of the clamped luma, clamped to 0 .. 255.
+using SplitPixelsRowFn = void (*)(int16_t *y, int16_t *cb, int16_t *cr, uint8_t *search, const YcPixel *src,
+                                  int32_t count);
+
+// A row of a plane halved in each direction: dst[x] = (a[2x] + a[2x + 1] +
+// b[2x] + b[2x + 1] + 2) >> 2 for x < count, b being the row below a.
+using HalveRowFn = void (*)(uint8_t *dst, const uint8_t *a, const uint8_t *b, int32_t count);
+
 // Kernel table of the motion stage. Every slot holds the scalar reference
 // (suffix C) after init, then the fastest version the CPU flags allow.
 struct MotionDsp {
@@ -109,6 +121,8 @@ struct MotionDsp {
     CompensateRowsFn compensateRows;
     ResolveRowFn resolveRow;
     HalfPixelRowFn halfPixelRow;
+    SplitPixelsRowFn splitPixelsRow;
+    HalveRowFn halveRow;
 };
 
 uint32_t sad16C(const uint8_t *a, ptrdiff_t aStride, const uint8_t *b, ptrdiff_t bStride, int32_t rows);
@@ -119,6 +133,10 @@ void resolveRowC(int16_t *dst, const int16_t *cur, const int32_t *acc, const int
                  int32_t count);
 
 void halfPixelRowC(uint8_t *h, uint8_t *v, uint8_t *d, const uint8_t *a, const uint8_t *b, int32_t count);
+
+void splitPixelsRowC(int16_t *y, int16_t *cb, int16_t *cr, uint8_t *search, const YcPixel *src, int32_t count);
+
+void halveRowC(uint8_t *dst, const uint8_t *a, const uint8_t *b, int32_t count);
 
 void motionDspInit(MotionDsp *table, unsigned cpuFlags);
 

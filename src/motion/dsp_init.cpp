@@ -11,6 +11,8 @@ void motionDspInit(MotionDsp *table, unsigned cpuFlags)
     table->compensateRows = compensateRowsC;
     table->resolveRow = resolveRowC;
     table->halfPixelRow = halfPixelRowC;
+    table->splitPixelsRow = splitPixelsRowC;
+    table->halveRow = halveRowC;
     motionDspInitX86(table, cpuFlags);
 }
 

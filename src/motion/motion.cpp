@@ -49,15 +49,11 @@ template <class T> void replicateEdges(T *origin, ptrdiff_t pitch, int32_t width
 void replicateEdges(MotionFrame::Plane8 &p) { replicateEdges(p.at(0, 0), p.pitch, p.width, p.height, p.pad); }
 
 // Half of `src` in each direction, rounded, edges replicated.
-void halve(const MotionFrame::Plane8 &src, MotionFrame::Plane8 &dst, int32_t pad)
+void halve(const MotionDsp &dsp, const MotionFrame::Plane8 &src, MotionFrame::Plane8 &dst, int32_t pad)
 {
     allocate(dst, (src.width + 1) / 2, (src.height + 1) / 2, pad);
-    for (int32_t y = 0; y < dst.height; y++) {
-        const uint8_t *a = src.at(0, 2 * y), *b = src.at(0, 2 * y + 1);
-        uint8_t *d = dst.at(0, y);
-        for (int32_t x = 0; x < dst.width; x++)
-            d[x] = (uint8_t)((a[2 * x] + a[2 * x + 1] + b[2 * x] + b[2 * x + 1] + 2) >> 2);
-    }
+    for (int32_t y = 0; y < dst.height; y++)
+        dsp.halveRow(dst.at(0, y), src.at(0, 2 * y), src.at(0, 2 * y + 1), dst.width);
     replicateEdges(dst);
 }
 
@@ -75,16 +71,7 @@ void prepareField(const MotionDsp &dsp, MotionFrame &m, int f, const YcPixel *pi
         const YcPixel *src = pixels + (ptrdiff_t)(2 * y + f) * stride;
         const ptrdiff_t at = (ptrdiff_t)(y + pad) * m.pitch + pad;
         int16_t *py = fd.samples[0].data() + at, *pb = fd.samples[1].data() + at, *pr = fd.samples[2].data() + at;
-        uint8_t *s8 = fd.search[0].at(0, y);
-        for (int32_t x = 0; x < width; x++) {
-            const int32_t v = std::min<int32_t>(std::max<int32_t>(src[x].y, kMotionSampleMin), kMotionSampleMax);
-            py[x] = (int16_t)v;
-            pb[x] = (int16_t)std::min<int32_t>(std::max<int32_t>(src[x].cb, kMotionSampleMin), kMotionSampleMax);
-            pr[x] = (int16_t)std::min<int32_t>(std::max<int32_t>(src[x].cr, kMotionSampleMin), kMotionSampleMax);
-            // The search plane's clamp to 0..255 after the one above: the same as
-            // from the sample itself, since 8191 + 8 >> 4 is above 255 and -8192 below 0.
-            s8[x] = (uint8_t)std::min<int32_t>(std::max<int32_t>((v + 8) >> 4, 0), 255);
-        }
+        dsp.splitPixelsRow(py, pb, pr, fd.search[0].at(0, y), src, width);
     }
     for (int c = 0; c < 3; c++)
         replicateEdges(fd.samples[c].data() + (ptrdiff_t)pad * m.pitch + pad, m.pitch, width, fd.height, pad);
@@ -103,8 +90,8 @@ void prepareField(const MotionDsp &dsp, MotionFrame &m, int f, const YcPixel *pi
         v[n - 1] = (uint8_t)((a[n - 1] + b[n - 1] + 1) >> 1);
         d[n - 1] = v[n - 1];
     }
-    halve(fd.search[0], fd.level1, kLevel1Pad);
-    halve(fd.level1, fd.level2, kLevel2Pad);
+    halve(dsp, fd.search[0], fd.level1, kLevel1Pad);
+    halve(dsp, fd.level1, fd.level2, kLevel2Pad);
 }
 
 } // namespace

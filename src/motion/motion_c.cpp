@@ -81,4 +81,20 @@ void halfPixelRowC(uint8_t *h, uint8_t *v, uint8_t *d, const uint8_t *a, const u
     }
 }
 
+void splitPixelsRowC(int16_t *y, int16_t *cb, int16_t *cr, uint8_t *search, const YcPixel *src, int32_t count)
+{
+    for (int32_t x = 0; x < count; x++) {
+        y[x] = (int16_t)std::min<int32_t>(std::max<int32_t>(src[x].y, kMotionSampleMin), kMotionSampleMax);
+        cb[x] = (int16_t)std::min<int32_t>(std::max<int32_t>(src[x].cb, kMotionSampleMin), kMotionSampleMax);
+        cr[x] = (int16_t)std::min<int32_t>(std::max<int32_t>(src[x].cr, kMotionSampleMin), kMotionSampleMax);
+        search[x] = (uint8_t)std::min<int32_t>(std::max<int32_t>((y[x] + 8) >> 4, 0), 255);
+    }
+}
+
+void halveRowC(uint8_t *dst, const uint8_t *a, const uint8_t *b, int32_t count)
+{
+    for (int32_t x = 0; x < count; x++)
+        dst[x] = (uint8_t)((a[2 * x] + a[2 * x + 1] + b[2 * x] + b[2 * x + 1] + 2) >> 2);
+}
+
 } // namespace velvane

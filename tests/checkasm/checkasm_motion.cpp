@@ -1,5 +1,5 @@
 // Motion kernels against their references: block costs, compensated rows,
-// weighted means and half-pixel planes, on random inputs and at the ends of their ranges.
+// weighted means, half-pixel planes, halved planes and the split of packed pixels, on random inputs and at the ends of their ranges.
 #include <string.h>
 
 #include <vector>
@@ -214,6 +214,64 @@ void checkHalfPixel(checkasm::Context &ctx, HalfPixelRowFn ref, HalfPixelRowFn f
               [&] { fn(got.data(), got.data() + most, got.data() + 2 * most, a.data(), b.data(), most); });
 }
 
+void checkSplit(checkasm::Context &ctx, SplitPixelsRowFn ref, SplitPixelsRowFn fn)
+{
+    const int most = 100;
+    std::vector<YcPixel> src(most);
+    std::vector<int16_t> want(3 * most), got(3 * most);
+    std::vector<uint8_t> wantSearch(most), gotSearch(most);
+    for (int iter = 0; iter < 2000; iter++) {
+        const int count = ctx.randInt(1, most), mode = ctx.randInt(0, 2);
+        // Any 16-bit sample, the ends of the planes' range and just beyond, or video levels.
+        auto sample = [&]() -> int16_t {
+            if (mode == 0)
+                return (int16_t)ctx.randInt(-32768, 32767);
+            if (mode == 1) {
+                static const int16_t ends[] = {-32768, -8193, -8192, -8191, -9, -8, -7, 0, 4087, 4088, 8191, 8192, 32767};
+                return ends[ctx.randInt(0, 12)];
+            }
+            return (int16_t)ctx.randInt(-300, 4400);
+        };
+        for (int i = 0; i < count; i++)
+            src[i] = YcPixel{sample(), sample(), sample()};
+        ref(want.data(), want.data() + most, want.data() + 2 * most, wantSearch.data(), src.data(), count);
+        fn(got.data(), got.data() + most, got.data() + 2 * most, gotSearch.data(), src.data(), count);
+        for (int p = 0; p < 3; p++)
+            if (memcmp(want.data() + p * most, got.data() + p * most, (size_t)count * sizeof(int16_t))) {
+                ctx.fail("splitPixelsRow", "plane %d, count %d", p, count);
+                return;
+            }
+        if (memcmp(wantSearch.data(), gotSearch.data(), (size_t)count)) {
+            ctx.fail("splitPixelsRow", "search samples, count %d", count);
+            return;
+        }
+    }
+    ctx.bench("splitPixelsRow",
+              [&] { ref(want.data(), want.data() + most, want.data() + 2 * most, wantSearch.data(), src.data(), most); },
+              [&] { fn(got.data(), got.data() + most, got.data() + 2 * most, gotSearch.data(), src.data(), most); });
+}
+
+void checkHalve(checkasm::Context &ctx, HalveRowFn ref, HalveRowFn fn)
+{
+    const int most = 100;
+    std::vector<uint8_t> a(2 * most), b(2 * most), want(most), got(most);
+    for (int iter = 0; iter < 2000; iter++) {
+        const int count = ctx.randInt(1, most), mode = ctx.randInt(0, 2); // random, all 255, 0 and 255
+        for (int i = 0; i < 2 * count; i++) {
+            a[i] = mode == 0 ? (uint8_t)ctx.randInt(0, 255) : mode == 1 ? 255 : (uint8_t)(255 * ctx.randInt(0, 1));
+            b[i] = mode == 0 ? (uint8_t)ctx.randInt(0, 255) : mode == 1 ? 255 : (uint8_t)(255 * ctx.randInt(0, 1));
+        }
+        ref(want.data(), a.data(), b.data(), count);
+        fn(got.data(), a.data(), b.data(), count);
+        if (memcmp(want.data(), got.data(), (size_t)count)) {
+            ctx.fail("halveRow", "count %d", count);
+            return;
+        }
+    }
+    ctx.bench("halveRow", [&] { ref(want.data(), a.data(), b.data(), most); },
+              [&] { fn(got.data(), a.data(), b.data(), most); });
+}
+
 } // namespace
 
 CHECKASM_GROUP(motion)
@@ -229,6 +287,10 @@ CHECKASM_GROUP(motion)
         checkCompensate(ctx, ref.compensateRows, opt.compensateRows);
     if (ctx.shouldCheck("resolveRow", (const void *)opt.resolveRow))
         checkResolve(ctx, ref.resolveRow, opt.resolveRow);
+    if (ctx.shouldCheck("splitPixelsRow", (const void *)opt.splitPixelsRow))
+        checkSplit(ctx, ref.splitPixelsRow, opt.splitPixelsRow);
+    if (ctx.shouldCheck("halveRow", (const void *)opt.halveRow))
+        checkHalve(ctx, ref.halveRow, opt.halveRow);
     if (ctx.shouldCheck("halfPixelRow", (const void *)opt.halfPixelRow))
         checkHalfPixel(ctx, ref.halfPixelRow, opt.halfPixelRow);
 }

@@ -12,6 +12,8 @@ void motionDspInitX86(MotionDsp *table, unsigned cpuFlags)
     table->compensateRows = compensateRowsSse2;
     table->resolveRow = resolveRowSse2;
     table->halfPixelRow = halfPixelRowSse2;
+    table->splitPixelsRow = splitPixelsRowSse2;
+    table->halveRow = halveRowSse2;
     if (!(cpuFlags & CPU_AVX2))
         return;
     table->sad16 = sad16Avx2;
@@ -19,6 +21,8 @@ void motionDspInitX86(MotionDsp *table, unsigned cpuFlags)
     table->compensateRows = compensateRowsAvx2;
     table->resolveRow = resolveRowAvx2;
     table->halfPixelRow = halfPixelRowAvx2;
+    table->splitPixelsRow = splitPixelsRowAvx2;
+    table->halveRow = halveRowAvx2;
     if (!(cpuFlags & CPU_AVX512))
         return;
     table->sad16 = sad16Avx512;
@@ -26,6 +30,8 @@ void motionDspInitX86(MotionDsp *table, unsigned cpuFlags)
     // a candidate where two rows need one, and measured slower.
     table->compensateRows = compensateRowsAvx512;
     table->resolveRow = resolveRowAvx512;
+    table->splitPixelsRow = splitPixelsRowAvx512;
+    table->halveRow = halveRowAvx512;
 }
 
 } // namespace velvane

@@ -27,6 +27,13 @@ void compensateRowsAvx512(const CompensateRowsArgs *a);
 void resolveRowAvx512(int16_t *dst, const int16_t *cur, const int32_t *acc, const int32_t *wsum, int32_t curWeight,
                       int32_t count);
 
+void splitPixelsRowSse2(int16_t *y, int16_t *cb, int16_t *cr, uint8_t *search, const YcPixel *src, int32_t count);
+void splitPixelsRowAvx2(int16_t *y, int16_t *cb, int16_t *cr, uint8_t *search, const YcPixel *src, int32_t count);
+void splitPixelsRowAvx512(int16_t *y, int16_t *cb, int16_t *cr, uint8_t *search, const YcPixel *src, int32_t count);
+void halveRowSse2(uint8_t *dst, const uint8_t *a, const uint8_t *b, int32_t count);
+void halveRowAvx2(uint8_t *dst, const uint8_t *a, const uint8_t *b, int32_t count);
+void halveRowAvx512(uint8_t *dst, const uint8_t *a, const uint8_t *b, int32_t count);
+
 void motionDspInitX86(MotionDsp *table, unsigned cpuFlags);
 
 } // namespace velvane

@@ -157,4 +157,82 @@ void halfPixelRowAvx2(uint8_t *h, uint8_t *v, uint8_t *d, const uint8_t *a, cons
         halfPixelRowSse2(h + x, v + x, d + x, a + x, b + x, count - x);
 }
 
+namespace {
+
+// Byte shuffles gathering one plane from eight packed pixels (48 bytes in
+// three registers a, b, c): the 16-bit lanes of each register that hold the
+// plane, moved to their place in the row, the others zeroed.
+struct SplitMasks {
+    int8_t m[3][3][16]; // plane, register, byte
+    constexpr SplitMasks() : m()
+    {
+        for (int plane = 0; plane < 3; plane++)
+            for (int reg = 0; reg < 3; reg++)
+                for (int lane = 0; lane < 8; lane++) {
+                    const int sample = 3 * lane + plane; // its 16-bit lane among the 24
+                    const bool here = sample / 8 == reg;
+                    m[plane][reg][2 * lane] = here ? (int8_t)(2 * (sample % 8)) : (int8_t)-128;
+                    m[plane][reg][2 * lane + 1] = here ? (int8_t)(2 * (sample % 8) + 1) : (int8_t)-128;
+                }
+    }
+};
+constexpr SplitMasks kSplit;
+
+inline __m256i mask256(const int8_t *m) { return _mm256_broadcastsi128_si256(load128(m)); }
+
+inline __m256i twoHalves(const void *lo, const void *hi)
+{
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(load128(lo)), load128(hi), 1);
+}
+
+} // namespace
+
+void splitPixelsRowAvx2(int16_t *y, int16_t *cb, int16_t *cr, uint8_t *search, const YcPixel *src, int32_t count)
+{
+    __m256i m[3][3];
+    for (int plane = 0; plane < 3; plane++)
+        for (int reg = 0; reg < 3; reg++)
+            m[plane][reg] = mask256(kSplit.m[plane][reg]);
+    const __m256i lo = _mm256_set1_epi16(kMotionSampleMin), hi = _mm256_set1_epi16(kMotionSampleMax);
+    int16_t *out[3] = {y, cb, cr};
+    int32_t x = 0;
+    for (; x + 16 <= count; x += 16) {
+        // Pixels x .. x + 7 in the low halves, x + 8 .. x + 15 in the high ones.
+        const uint8_t *p = reinterpret_cast<const uint8_t *>(src + x);
+        const __m256i a = twoHalves(p, p + 48), b = twoHalves(p + 16, p + 64), c = twoHalves(p + 32, p + 80);
+        __m256i v[3];
+        for (int plane = 0; plane < 3; plane++) {
+            const __m256i g = _mm256_or_si256(
+                _mm256_or_si256(_mm256_shuffle_epi8(a, m[plane][0]), _mm256_shuffle_epi8(b, m[plane][1])),
+                _mm256_shuffle_epi8(c, m[plane][2]));
+            v[plane] = _mm256_max_epi16(_mm256_min_epi16(g, hi), lo);
+            store(out[plane] + x, v[plane]);
+        }
+        const __m256i s = _mm256_srai_epi16(_mm256_add_epi16(v[0], _mm256_set1_epi16(8)), 4);
+        const __m256i bytes = _mm256_packus_epi16(s, s); // 0..7 8..15 in the low 8 bytes of each half
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(search + x),
+                         _mm256_castsi256_si128(_mm256_permute4x64_epi64(bytes, 0x08)));
+    }
+    if (x < count)
+        splitPixelsRowSse2(y + x, cb + x, cr + x, search + x, src + x, count - x);
+}
+
+void halveRowAvx2(uint8_t *dst, const uint8_t *a, const uint8_t *b, int32_t count)
+{
+    const __m256i one = _mm256_set1_epi8(1), two = _mm256_set1_epi16(2);
+    int32_t x = 0;
+    for (; x + 32 <= count; x += 32) {
+        __m256i half[2];
+        for (int h = 0; h < 2; h++) {
+            const __m256i sum = _mm256_add_epi16(_mm256_maddubs_epi16(load(a + 2 * x + 32 * h), one),
+                                                 _mm256_maddubs_epi16(load(b + 2 * x + 32 * h), one));
+            half[h] = _mm256_srli_epi16(_mm256_add_epi16(sum, two), 2);
+        }
+        // The pack works within 128-bit halves: put the quarters back in order.
+        store(dst + x, _mm256_permute4x64_epi64(_mm256_packus_epi16(half[0], half[1]), 0xD8));
+    }
+    if (x < count)
+        halveRowSse2(dst + x, a + 2 * x, b + 2 * x, count - x);
+}
+
 } // namespace velvane

@@ -100,4 +100,66 @@ void resolveRowAvx512(int16_t *dst, const int16_t *cur, const int32_t *acc, cons
         resolveRowSse2(dst + i, cur + i, acc + i, wsum + i, curWeight, count - i);
 }
 
+namespace {
+
+// Indices gathering one plane from 32 packed pixels (96 samples in three
+// registers): sample 3j + plane of the first two registers, then of the third
+// for the lanes that lie there.
+struct SplitIndex {
+    int16_t first[3][32], third[3][32];
+    uint32_t inThird[3];
+    constexpr SplitIndex() : first(), third(), inThird()
+    {
+        for (int plane = 0; plane < 3; plane++)
+            for (int j = 0; j < 32; j++) {
+                const int sample = 3 * j + plane;
+                first[plane][j] = (int16_t)(sample < 64 ? sample : 0);
+                third[plane][j] = (int16_t)(sample < 64 ? 0 : sample - 64);
+                if (sample >= 64)
+                    inThird[plane] |= 1u << j;
+            }
+    }
+};
+constexpr SplitIndex kSplitIndex;
+
+} // namespace
+
+void splitPixelsRowAvx512(int16_t *y, int16_t *cb, int16_t *cr, uint8_t *search, const YcPixel *src, int32_t count)
+{
+    const __m512i lo = _mm512_set1_epi16(kMotionSampleMin), hi = _mm512_set1_epi16(kMotionSampleMax);
+    int16_t *out[3] = {y, cb, cr};
+    int32_t x = 0;
+    for (; x + 32 <= count; x += 32) {
+        const int16_t *p = reinterpret_cast<const int16_t *>(src + x);
+        const __m512i a = load512(p), b = load512(p + 32), c = load512(p + 64);
+        __m512i v[3];
+        for (int plane = 0; plane < 3; plane++) {
+            const __m512i g = _mm512_mask_permutexvar_epi16(
+                _mm512_permutex2var_epi16(a, load512(kSplitIndex.first[plane]), b), kSplitIndex.inThird[plane],
+                load512(kSplitIndex.third[plane]), c);
+            v[plane] = _mm512_max_epi16(_mm512_min_epi16(g, hi), lo);
+            store512(out[plane] + x, v[plane]);
+        }
+        const __m512i s = _mm512_srai_epi16(_mm512_add_epi16(v[0], _mm512_set1_epi16(8)), 4);
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(search + x),
+                            _mm512_cvtusepi16_epi8(_mm512_max_epi16(s, _mm512_setzero_si512())));
+    }
+    if (x < count)
+        splitPixelsRowAvx2(y + x, cb + x, cr + x, search + x, src + x, count - x);
+}
+
+void halveRowAvx512(uint8_t *dst, const uint8_t *a, const uint8_t *b, int32_t count)
+{
+    const __m512i one = _mm512_set1_epi8(1), two = _mm512_set1_epi16(2);
+    int32_t x = 0;
+    for (; x + 32 <= count; x += 32) {
+        const __m512i sum = _mm512_add_epi16(_mm512_maddubs_epi16(load512(a + 2 * x), one),
+                                             _mm512_maddubs_epi16(load512(b + 2 * x), one));
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst + x),
+                            _mm512_cvtepi16_epi8(_mm512_srli_epi16(_mm512_add_epi16(sum, two), 2)));
+    }
+    if (x < count)
+        halveRowAvx2(dst + x, a + 2 * x, b + 2 * x, count - x);
+}
+
 } // namespace velvane

@@ -141,4 +141,52 @@ void halfPixelRowSse2(uint8_t *h, uint8_t *v, uint8_t *d, const uint8_t *a, cons
         halfPixelRowC(h + x, v + x, d + x, a + x, b + x, count - x);
 }
 
+// Clamps eight luma samples and stores them with their search samples.
+namespace {
+inline void splitStore(int16_t *y, int16_t *cb, int16_t *cr, uint8_t *search, __m128i vy, __m128i vb, __m128i vr)
+{
+    const __m128i lo = _mm_set1_epi16(kMotionSampleMin), hi = _mm_set1_epi16(kMotionSampleMax);
+    vy = _mm_max_epi16(_mm_min_epi16(vy, hi), lo);
+    store(y, vy);
+    store(cb, _mm_max_epi16(_mm_min_epi16(vb, hi), lo));
+    store(cr, _mm_max_epi16(_mm_min_epi16(vr, hi), lo));
+    const __m128i s = _mm_srai_epi16(_mm_add_epi16(vy, _mm_set1_epi16(8)), 4);
+    _mm_storel_epi64(reinterpret_cast<__m128i *>(search), _mm_packus_epi16(s, s));
+}
+} // namespace
+
+void splitPixelsRowSse2(int16_t *y, int16_t *cb, int16_t *cr, uint8_t *search, const YcPixel *src, int32_t count)
+{
+    int32_t x = 0;
+    for (; x + 8 <= count; x += 8) {
+        // No byte shuffle below SSSE3: the 16-bit inserts gather each plane.
+        const YcPixel *p = src + x;
+        const __m128i vy = _mm_setr_epi16(p[0].y, p[1].y, p[2].y, p[3].y, p[4].y, p[5].y, p[6].y, p[7].y);
+        const __m128i vb = _mm_setr_epi16(p[0].cb, p[1].cb, p[2].cb, p[3].cb, p[4].cb, p[5].cb, p[6].cb, p[7].cb);
+        const __m128i vr = _mm_setr_epi16(p[0].cr, p[1].cr, p[2].cr, p[3].cr, p[4].cr, p[5].cr, p[6].cr, p[7].cr);
+        splitStore(y + x, cb + x, cr + x, search + x, vy, vb, vr);
+    }
+    if (x < count)
+        splitPixelsRowC(y + x, cb + x, cr + x, search + x, src + x, count - x);
+}
+
+void halveRowSse2(uint8_t *dst, const uint8_t *a, const uint8_t *b, int32_t count)
+{
+    const __m128i low = _mm_set1_epi16(0xFF), two = _mm_set1_epi16(2);
+    int32_t x = 0;
+    for (; x + 16 <= count; x += 16) {
+        __m128i half[2];
+        for (int h = 0; h < 2; h++) {
+            // Each 16-bit lane holds a pair across: its low byte plus its high one.
+            const __m128i ra = load(a + 2 * x + 16 * h), rb = load(b + 2 * x + 16 * h);
+            const __m128i sum = _mm_add_epi16(_mm_add_epi16(_mm_and_si128(ra, low), _mm_srli_epi16(ra, 8)),
+                                              _mm_add_epi16(_mm_and_si128(rb, low), _mm_srli_epi16(rb, 8)));
+            half[h] = _mm_srli_epi16(_mm_add_epi16(sum, two), 2);
+        }
+        store(dst + x, _mm_packus_epi16(half[0], half[1]));
+    }
+    if (x < count)
+        halveRowC(dst + x, a + 2 * x, b + 2 * x, count - x);
+}
+
 } // namespace velvane
