@@ -80,15 +80,18 @@ void sad16x8ManyAvx2(const uint8_t *cur, ptrdiff_t curStride, const uint8_t *con
 
 namespace {
 
+// One row, the fractions and the store mode fixed.
+template <int FX, int FY, bool SET>
 __attribute__((always_inline)) inline void compensateRow(const CompensateRowsArgs *a, int16_t left, int16_t right)
 {
-    const bool set = a->store != 0;
-    const int shiftBits = (a->fracX ? 1 : 0) + (a->fracY ? 1 : 0);
+    const bool set = SET;
+    const int shiftBits = (FX ? 1 : 0) + (FY ? 1 : 0);
     const __m256i round = _mm256_set1_epi16((int16_t)(shiftBits ? 1 << (shiftBits - 1) : 0));
     const __m128i shift = _mm_cvtsi32_si128(shiftBits);
     __m256i p[3];
+    #pragma GCC unroll 3
     for (int c = 0; c < 3; c++)
-        p[c] = predict(a->ref[c], a->refStride, a->fracX, a->fracY, round, shift);
+        p[c] = predict(a->ref[c], a->refStride, FX, FY, round, shift);
     const __m256i d = _mm256_abs_epi16(_mm256_sub_epi16(p[0], load(a->cur[0])));
     const __m256i e = _mm256_max_epi16(_mm256_abs_epi16(_mm256_sub_epi16(p[1], load(a->cur[1]))),
                                        _mm256_abs_epi16(_mm256_sub_epi16(p[2], load(a->cur[2]))));
@@ -99,6 +102,7 @@ __attribute__((always_inline)) inline void compensateRow(const CompensateRowsArg
     const __m256i far = _mm256_or_si256(_mm256_cmpgt_epi16(d, _mm256_set1_epi16((int16_t)(2 * a->gate))),
                                         _mm256_cmpgt_epi16(e, _mm256_set1_epi16((int16_t)(2 * a->chromaGate))));
     const __m256i w = _mm256_andnot_si256(far, _mm256_blendv_epi8(weight, _mm256_srai_epi16(weight, 1), over));
+    #pragma GCC unroll 3
     for (int c = 0; c < 3; c++)
         accumulate(a->acc[c], w, p[c], set);
     const __m256i w0 = _mm256_cvtepu16_epi32(_mm256_castsi256_si128(w));
@@ -107,11 +111,20 @@ __attribute__((always_inline)) inline void compensateRow(const CompensateRowsArg
     store(a->wsum + 8, set ? w1 : _mm256_add_epi32(load(a->wsum + 8), w1));
 }
 
+template <int FX, int FY, bool SET> void compensateRowsFixed(const CompensateRowsArgs *a)
+{
+    forEachCompensatedRow(a, compensateRow<FX, FY, SET>);
+}
+
 } // namespace
 
 void compensateRowsAvx2(const CompensateRowsArgs *a)
 {
-    forEachCompensatedRow(a, compensateRow);
+    static constexpr CompensateRowsFn kFixed[8] = {
+        compensateRowsFixed<0, 0, false>, compensateRowsFixed<1, 0, false>, compensateRowsFixed<0, 1, false>,
+        compensateRowsFixed<1, 1, false>, compensateRowsFixed<0, 0, true>,  compensateRowsFixed<1, 0, true>,
+        compensateRowsFixed<0, 1, true>,  compensateRowsFixed<1, 1, true>};
+    kFixed[(a->fracX ? 1 : 0) + (a->fracY ? 2 : 0) + (a->store ? 4 : 0)](a);
 }
 
 void resolveRowAvx2(int16_t *dst, const int16_t *cur, const int32_t *acc, const int32_t *wsum, int32_t curWeight,

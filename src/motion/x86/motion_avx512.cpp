@@ -49,15 +49,18 @@ uint32_t sad16Avx512(const uint8_t *a, ptrdiff_t aStride, const uint8_t *b, ptrd
 
 namespace {
 
+// One row, the fractions and the store mode fixed.
+template <int FX, int FY, bool SET>
 __attribute__((always_inline)) inline void compensateRow(const CompensateRowsArgs *a, int16_t left, int16_t right)
 {
-    const bool set = a->store != 0;
-    const int shiftBits = (a->fracX ? 1 : 0) + (a->fracY ? 1 : 0);
+    const bool set = SET;
+    const int shiftBits = (FX ? 1 : 0) + (FY ? 1 : 0);
     const __m256i round = _mm256_set1_epi16((int16_t)(shiftBits ? 1 << (shiftBits - 1) : 0));
     const __m128i shift = _mm_cvtsi32_si128(shiftBits);
     __m256i p[3];
+    #pragma GCC unroll 3
     for (int c = 0; c < 3; c++)
-        p[c] = predict(a->ref[c], a->refStride, a->fracX, a->fracY, round, shift);
+        p[c] = predict(a->ref[c], a->refStride, FX, FY, round, shift);
     const __m256i d = _mm256_abs_epi16(_mm256_sub_epi16(p[0], load(a->cur[0])));
     const __m256i e = _mm256_max_epi16(_mm256_abs_epi16(_mm256_sub_epi16(p[1], load(a->cur[1]))),
                                        _mm256_abs_epi16(_mm256_sub_epi16(p[2], load(a->cur[2]))));
@@ -69,6 +72,7 @@ __attribute__((always_inline)) inline void compensateRow(const CompensateRowsArg
                            _mm256_cmple_epi16_mask(e, _mm256_set1_epi16((int16_t)(2 * a->chromaGate)));
     const __m256i w = _mm256_maskz_mov_epi16(near, _mm256_mask_srai_epi16(weight, over, weight, 1));
     const __m512i w32 = _mm512_cvtepu16_epi32(w);
+    #pragma GCC unroll 3
     for (int c = 0; c < 3; c++) {
         const __m512i product = _mm512_mullo_epi32(w32, _mm512_cvtepi16_epi32(p[c]));
         store512(a->acc[c], set ? product : _mm512_add_epi32(load512(a->acc[c]), product));
@@ -76,11 +80,20 @@ __attribute__((always_inline)) inline void compensateRow(const CompensateRowsArg
     store512(a->wsum, set ? w32 : _mm512_add_epi32(load512(a->wsum), w32));
 }
 
+template <int FX, int FY, bool SET> void compensateRowsFixed(const CompensateRowsArgs *a)
+{
+    forEachCompensatedRow(a, compensateRow<FX, FY, SET>);
+}
+
 } // namespace
 
 void compensateRowsAvx512(const CompensateRowsArgs *a)
 {
-    forEachCompensatedRow(a, compensateRow);
+    static constexpr CompensateRowsFn kFixed[8] = {
+        compensateRowsFixed<0, 0, false>, compensateRowsFixed<1, 0, false>, compensateRowsFixed<0, 1, false>,
+        compensateRowsFixed<1, 1, false>, compensateRowsFixed<0, 0, true>,  compensateRowsFixed<1, 0, true>,
+        compensateRowsFixed<0, 1, true>,  compensateRowsFixed<1, 1, true>};
+    kFixed[(a->fracX ? 1 : 0) + (a->fracY ? 2 : 0) + (a->store ? 4 : 0)](a);
 }
 
 void resolveRowAvx512(int16_t *dst, const int16_t *cur, const int32_t *acc, const int32_t *wsum, int32_t curWeight,

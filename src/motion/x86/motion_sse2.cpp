@@ -61,20 +61,24 @@ void sad16x8ManySse2(const uint8_t *cur, ptrdiff_t curStride, const uint8_t *con
 
 namespace {
 
+// One row, the fractions and the store mode fixed.
+template <int FX, int FY, bool SET>
 __attribute__((always_inline)) inline void compensateRow(const CompensateRowsArgs *a, int16_t left, int16_t right)
 {
-    const bool set = a->store != 0;
+    const bool set = SET;
     const __m128i leftV = _mm_set1_epi16(left), rightV = _mm_set1_epi16(right);
-    const int shiftBits = (a->fracX ? 1 : 0) + (a->fracY ? 1 : 0);
+    const int shiftBits = (FX ? 1 : 0) + (FY ? 1 : 0);
     const __m128i round = _mm_set1_epi16((int16_t)(shiftBits ? 1 << (shiftBits - 1) : 0));
     const __m128i shift = _mm_cvtsi32_si128(shiftBits);
     const __m128i gate = _mm_set1_epi16(a->gate), gate2 = _mm_set1_epi16((int16_t)(2 * a->gate));
     const __m128i cgate = _mm_set1_epi16(a->chromaGate), cgate2 = _mm_set1_epi16((int16_t)(2 * a->chromaGate));
     for (int half = 0; half < 16; half += 8) {
         __m128i p[3];
+        #pragma GCC unroll 3
         for (int c = 0; c < 3; c++)
-            p[c] = predict(a->ref[c] + half, a->refStride, a->fracX, a->fracY, round, shift);
+            p[c] = predict(a->ref[c] + half, a->refStride, FX, FY, round, shift);
         __m128i d[3];
+        #pragma GCC unroll 3
         for (int c = 0; c < 3; c++) {
             const __m128i diff = _mm_sub_epi16(p[c], load(a->cur[c] + half));
             d[c] = _mm_max_epi16(diff, _mm_sub_epi16(_mm_setzero_si128(), diff));
@@ -86,6 +90,7 @@ __attribute__((always_inline)) inline void compensateRow(const CompensateRowsArg
         const __m128i far = _mm_or_si128(_mm_cmpgt_epi16(d[0], gate2), _mm_cmpgt_epi16(e, cgate2));
         const __m128i w = _mm_andnot_si128(far, _mm_or_si128(_mm_andnot_si128(over, weight),
                                                              _mm_and_si128(over, _mm_srai_epi16(weight, 1))));
+        #pragma GCC unroll 3
         for (int c = 0; c < 3; c++)
             accumulate(a->acc[c] + half, w, p[c], set);
         int32_t *ws = a->wsum + half;
@@ -95,11 +100,20 @@ __attribute__((always_inline)) inline void compensateRow(const CompensateRowsArg
     }
 }
 
+template <int FX, int FY, bool SET> void compensateRowsFixed(const CompensateRowsArgs *a)
+{
+    forEachCompensatedRow(a, compensateRow<FX, FY, SET>);
+}
+
 } // namespace
 
 void compensateRowsSse2(const CompensateRowsArgs *a)
 {
-    forEachCompensatedRow(a, compensateRow);
+    static constexpr CompensateRowsFn kFixed[8] = {
+        compensateRowsFixed<0, 0, false>, compensateRowsFixed<1, 0, false>, compensateRowsFixed<0, 1, false>,
+        compensateRowsFixed<1, 1, false>, compensateRowsFixed<0, 0, true>,  compensateRowsFixed<1, 0, true>,
+        compensateRowsFixed<0, 1, true>,  compensateRowsFixed<1, 1, true>};
+    kFixed[(a->fracX ? 1 : 0) + (a->fracY ? 2 : 0) + (a->store ? 4 : 0)](a);
 }
 
 void resolveRowSse2(int16_t *dst, const int16_t *cur, const int32_t *acc, const int32_t *wsum, int32_t curWeight,
