@@ -109,6 +109,10 @@ using HalfPixelRowFn = void (*)(uint8_t *h, uint8_t *v, uint8_t *d, const uint8_
 using SplitPixelsRowFn = void (*)(int16_t *y, int16_t *cb, int16_t *cr, uint8_t *search, const YcPixel *src,
                                   int32_t count);
 
+// The inverse of the split: dst[x] = {y[x], cb[x], cr[x]} for x < count.
+using MergePixelsRowFn = void (*)(YcPixel *dst, const int16_t *y, const int16_t *cb, const int16_t *cr,
+                                  int32_t count);
+
 // A row of a plane halved in each direction: dst[x] = (a[2x] + a[2x + 1] +
 // b[2x] + b[2x + 1] + 2) >> 2 for x < count, b being the row below a.
 using HalveRowFn = void (*)(uint8_t *dst, const uint8_t *a, const uint8_t *b, int32_t count);
@@ -123,6 +127,7 @@ struct MotionDsp {
     HalfPixelRowFn halfPixelRow;
     SplitPixelsRowFn splitPixelsRow;
     HalveRowFn halveRow;
+    MergePixelsRowFn mergePixelsRow;
 };
 
 uint32_t sad16C(const uint8_t *a, ptrdiff_t aStride, const uint8_t *b, ptrdiff_t bStride, int32_t rows);
@@ -136,6 +141,7 @@ void halfPixelRowC(uint8_t *h, uint8_t *v, uint8_t *d, const uint8_t *a, const u
 
 void splitPixelsRowC(int16_t *y, int16_t *cb, int16_t *cr, uint8_t *search, const YcPixel *src, int32_t count);
 
+void mergePixelsRowC(YcPixel *dst, const int16_t *y, const int16_t *cb, const int16_t *cr, int32_t count);
 void halveRowC(uint8_t *dst, const uint8_t *a, const uint8_t *b, int32_t count);
 
 void motionDspInit(MotionDsp *table, unsigned cpuFlags);

@@ -13,6 +13,7 @@ void motionDspInit(MotionDsp *table, unsigned cpuFlags)
     table->halfPixelRow = halfPixelRowC;
     table->splitPixelsRow = splitPixelsRowC;
     table->halveRow = halveRowC;
+    table->mergePixelsRow = mergePixelsRowC;
     motionDspInitX86(table, cpuFlags);
 }
 

@@ -472,9 +472,7 @@ void MotionStage::average(const MotionFrame &cur, const MotionFrame *const *befo
             for (int c = 0; c < 3; c++)
                 dsp_.resolveRow(plane[c], cur.sample(f, c, 0, y), acc[c] + (ptrdiff_t)r * accPitch,
                                 acc[3] + (ptrdiff_t)r * accPitch, kCurrentWeight, width);
-            YcPixel *o = out + (ptrdiff_t)(2 * y + f) * stride;
-            for (int32_t x = 0; x < width; x++)
-                o[x] = YcPixel{plane[0][x], plane[1][x], plane[2][x]};
+            dsp_.mergePixelsRow(out + (ptrdiff_t)(2 * y + f) * stride, plane[0], plane[1], plane[2], width);
         }
     };
     runTasks(tasks, ncy[0] + ncy[1], cellRow);

@@ -97,4 +97,10 @@ void halveRowC(uint8_t *dst, const uint8_t *a, const uint8_t *b, int32_t count)
         dst[x] = (uint8_t)((a[2 * x] + a[2 * x + 1] + b[2 * x] + b[2 * x + 1] + 2) >> 2);
 }
 
+void mergePixelsRowC(YcPixel *dst, const int16_t *y, const int16_t *cb, const int16_t *cr, int32_t count)
+{
+    for (int32_t x = 0; x < count; x++)
+        dst[x] = YcPixel{y[x], cb[x], cr[x]};
+}
+
 } // namespace velvane

@@ -1,5 +1,5 @@
 // Motion kernels against their references: block costs, compensated rows,
-// weighted means, half-pixel planes, halved planes and the split of packed pixels, on random inputs and at the ends of their ranges.
+// weighted means, half-pixel planes, halved planes and the split and merge of packed pixels, on random inputs and at the ends of their ranges.
 #include <string.h>
 
 #include <vector>
@@ -251,6 +251,28 @@ void checkSplit(checkasm::Context &ctx, SplitPixelsRowFn ref, SplitPixelsRowFn f
               [&] { fn(got.data(), got.data() + most, got.data() + 2 * most, gotSearch.data(), src.data(), most); });
 }
 
+void checkMerge(checkasm::Context &ctx, MergePixelsRowFn ref, MergePixelsRowFn fn)
+{
+    const int most = 100;
+    std::vector<int16_t> planes(3 * most);
+    std::vector<YcPixel> want(most + 1), got(most + 1);
+    for (int iter = 0; iter < 2000; iter++) {
+        const int count = ctx.randInt(1, most);
+        for (auto &v : planes)
+            v = ctx.randInt(0, 3) == 0 ? (int16_t)(ctx.randInt(0, 1) ? 32767 : -32768) : (int16_t)ctx.randInt(-32768, 32767);
+        // The pixel after the row stays as it was.
+        want[(size_t)count] = got[(size_t)count] = YcPixel{1, 2, 3};
+        ref(want.data(), planes.data(), planes.data() + most, planes.data() + 2 * most, count);
+        fn(got.data(), planes.data(), planes.data() + most, planes.data() + 2 * most, count);
+        if (memcmp(want.data(), got.data(), (size_t)(count + 1) * sizeof(YcPixel))) {
+            ctx.fail("mergePixelsRow", "count %d", count);
+            return;
+        }
+    }
+    ctx.bench("mergePixelsRow", [&] { ref(want.data(), planes.data(), planes.data() + most, planes.data() + 2 * most, most); },
+              [&] { fn(got.data(), planes.data(), planes.data() + most, planes.data() + 2 * most, most); });
+}
+
 void checkHalve(checkasm::Context &ctx, HalveRowFn ref, HalveRowFn fn)
 {
     const int most = 100;
@@ -289,6 +311,8 @@ CHECKASM_GROUP(motion)
         checkResolve(ctx, ref.resolveRow, opt.resolveRow);
     if (ctx.shouldCheck("splitPixelsRow", (const void *)opt.splitPixelsRow))
         checkSplit(ctx, ref.splitPixelsRow, opt.splitPixelsRow);
+    if (ctx.shouldCheck("mergePixelsRow", (const void *)opt.mergePixelsRow))
+        checkMerge(ctx, ref.mergePixelsRow, opt.mergePixelsRow);
     if (ctx.shouldCheck("halveRow", (const void *)opt.halveRow))
         checkHalve(ctx, ref.halveRow, opt.halveRow);
     if (ctx.shouldCheck("halfPixelRow", (const void *)opt.halfPixelRow))

@@ -14,6 +14,8 @@ void motionDspInitX86(MotionDsp *table, unsigned cpuFlags)
     table->halfPixelRow = halfPixelRowSse2;
     table->splitPixelsRow = splitPixelsRowSse2;
     table->halveRow = halveRowSse2;
+    // mergePixelsRow stays C below AVX2: without a byte shuffle the interleave
+    // of three planes costs as many instructions as the scalar loop.
     if (!(cpuFlags & CPU_AVX2))
         return;
     table->sad16 = sad16Avx2;
@@ -23,6 +25,7 @@ void motionDspInitX86(MotionDsp *table, unsigned cpuFlags)
     table->halfPixelRow = halfPixelRowAvx2;
     table->splitPixelsRow = splitPixelsRowAvx2;
     table->halveRow = halveRowAvx2;
+    table->mergePixelsRow = mergePixelsRowAvx2;
     if (!(cpuFlags & CPU_AVX512))
         return;
     table->sad16 = sad16Avx512;
@@ -32,6 +35,7 @@ void motionDspInitX86(MotionDsp *table, unsigned cpuFlags)
     table->resolveRow = resolveRowAvx512;
     table->splitPixelsRow = splitPixelsRowAvx512;
     table->halveRow = halveRowAvx512;
+    table->mergePixelsRow = mergePixelsRowAvx512;
 }
 
 } // namespace velvane

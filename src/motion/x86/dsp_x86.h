@@ -33,6 +33,8 @@ void splitPixelsRowAvx512(int16_t *y, int16_t *cb, int16_t *cr, uint8_t *search,
 void halveRowSse2(uint8_t *dst, const uint8_t *a, const uint8_t *b, int32_t count);
 void halveRowAvx2(uint8_t *dst, const uint8_t *a, const uint8_t *b, int32_t count);
 void halveRowAvx512(uint8_t *dst, const uint8_t *a, const uint8_t *b, int32_t count);
+void mergePixelsRowAvx2(YcPixel *dst, const int16_t *y, const int16_t *cb, const int16_t *cr, int32_t count);
+void mergePixelsRowAvx512(YcPixel *dst, const int16_t *y, const int16_t *cb, const int16_t *cr, int32_t count);
 
 void motionDspInitX86(MotionDsp *table, unsigned cpuFlags);
 

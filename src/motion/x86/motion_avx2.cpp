@@ -248,4 +248,50 @@ void halveRowAvx2(uint8_t *dst, const uint8_t *a, const uint8_t *b, int32_t coun
         halveRowSse2(dst + x, a + 2 * x, b + 2 * x, count - x);
 }
 
+namespace {
+
+// Byte shuffles placing eight samples of one plane in the 48 bytes of eight
+// packed pixels (three registers), the other planes' bytes zeroed.
+struct MergeMasks {
+    int8_t m[3][3][16]; // register, plane, byte
+    constexpr MergeMasks() : m()
+    {
+        for (int reg = 0; reg < 3; reg++)
+            for (int plane = 0; plane < 3; plane++)
+                for (int lane = 0; lane < 8; lane++) {
+                    const int sample = 8 * reg + lane, pixel = sample / 3;
+                    const bool here = sample % 3 == plane;
+                    m[reg][plane][2 * lane] = here ? (int8_t)(2 * pixel) : (int8_t)-128;
+                    m[reg][plane][2 * lane + 1] = here ? (int8_t)(2 * pixel + 1) : (int8_t)-128;
+                }
+    }
+};
+constexpr MergeMasks kMerge;
+
+} // namespace
+
+void mergePixelsRowAvx2(YcPixel *dst, const int16_t *y, const int16_t *cb, const int16_t *cr, int32_t count)
+{
+    __m256i m[3][3];
+    for (int reg = 0; reg < 3; reg++)
+        for (int plane = 0; plane < 3; plane++)
+            m[reg][plane] = mask256(kMerge.m[reg][plane]);
+    int32_t x = 0;
+    for (; x + 16 <= count; x += 16) {
+        // Pixels x .. x + 7 in the low halves, x + 8 .. x + 15 in the high ones.
+        const __m256i vy = load(y + x), vb = load(cb + x), vr = load(cr + x);
+        __m256i o[3];
+#pragma GCC unroll 3
+        for (int reg = 0; reg < 3; reg++)
+            o[reg] = _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(vy, m[reg][0]), _mm256_shuffle_epi8(vb, m[reg][1])),
+                                     _mm256_shuffle_epi8(vr, m[reg][2]));
+        uint8_t *d = reinterpret_cast<uint8_t *>(dst + x);
+        store(d, _mm256_permute2x128_si256(o[0], o[1], 0x20));
+        store(d + 32, _mm256_permute2x128_si256(o[2], o[0], 0x30));
+        store(d + 64, _mm256_permute2x128_si256(o[1], o[2], 0x31));
+    }
+    if (x < count)
+        mergePixelsRowC(dst + x, y + x, cb + x, cr + x, count - x);
+}
+
 } // namespace velvane

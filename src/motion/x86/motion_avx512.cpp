@@ -175,4 +175,44 @@ void halveRowAvx512(uint8_t *dst, const uint8_t *a, const uint8_t *b, int32_t co
         halveRowAvx2(dst + x, a + 2 * x, b + 2 * x, count - x);
 }
 
+namespace {
+
+// Indices placing 32 pixels' samples in three registers: sample s of the
+// packed row is plane s % 3 of pixel s / 3; y and cb through a two-register
+// permute, cr over it where it lies.
+struct MergeIndex {
+    int16_t yb[3][32], r[3][32];
+    uint32_t isCr[3];
+    constexpr MergeIndex() : yb(), r(), isCr()
+    {
+        for (int reg = 0; reg < 3; reg++)
+            for (int j = 0; j < 32; j++) {
+                const int sample = 32 * reg + j, pixel = sample / 3, plane = sample % 3;
+                yb[reg][j] = (int16_t)(plane == 1 ? 32 + pixel : pixel);
+                r[reg][j] = (int16_t)pixel;
+                if (plane == 2)
+                    isCr[reg] |= 1u << j;
+            }
+    }
+};
+constexpr MergeIndex kMergeIndex;
+
+} // namespace
+
+void mergePixelsRowAvx512(YcPixel *dst, const int16_t *y, const int16_t *cb, const int16_t *cr, int32_t count)
+{
+    int32_t x = 0;
+    for (; x + 32 <= count; x += 32) {
+        const __m512i vy = load512(y + x), vb = load512(cb + x), vr = load512(cr + x);
+        int16_t *d = reinterpret_cast<int16_t *>(dst + x);
+#pragma GCC unroll 3
+        for (int reg = 0; reg < 3; reg++)
+            store512(d + 32 * reg,
+                     _mm512_mask_permutexvar_epi16(_mm512_permutex2var_epi16(vy, load512(kMergeIndex.yb[reg]), vb),
+                                                   kMergeIndex.isCr[reg], load512(kMergeIndex.r[reg]), vr));
+    }
+    if (x < count)
+        mergePixelsRowAvx2(dst + x, y + x, cb + x, cr + x, count - x);
+}
+
 } // namespace velvane
