@@ -134,6 +134,16 @@ template <int N> struct Batch {
         refs[n] = ref.at(ox + dx[n], oy + dy[n]);
         n++;
     }
+    // The same, unless the clamped vector is in the batch already: costed
+    // again it could not win.
+    void addNew(const MotionFrame::Plane8 &ref, int32_t ox, int32_t oy, int32_t x, int32_t y, int32_t range)
+    {
+        const int32_t cx = clampInt(x, -range, range), cy = clampInt(y, -range, range);
+        for (int k = 0; k < n; k++)
+            if (dx[k] == cx && dy[k] == cy)
+                return;
+        add(ref, ox, oy, cx, cy, range);
+    }
     void cost(const MotionDsp &dsp, const MotionFrame::Plane8 &cur, const MotionFrame::Plane8 &ref, int32_t ox,
               int32_t oy)
     {
@@ -190,7 +200,7 @@ void MotionStage::searchCoarse(const MotionFrame &cur, Search &s) const
                 if (na < 0 || na >= n2x || nb < 0 || nb >= n2y)
                     continue;
                 const Block &v = s.level2[(size_t)nb * n2x + na];
-                start.add(r1, ox, oy, 2 * v.dx, 2 * v.dy, range1);
+                start.addNew(r1, ox, oy, 2 * v.dx, 2 * v.dy, range1);
             }
             start.cost(dsp_, c1, r1, ox, oy);
             for (int k = 0; k < start.n; k++)
@@ -229,7 +239,7 @@ void MotionStage::searchRow(const MotionFrame &cur, Search &s, int32_t j) const
             if (na < 0 || na >= n1x || nb < 0 || nb >= n1y)
                 continue;
             const Block &v = s.level1[(size_t)nb * n1x + na];
-            start.add(r0, ox, oy, 2 * v.dx, 2 * v.dy, kVectorMax);
+            start.addNew(r0, ox, oy, 2 * v.dx, 2 * v.dy, kVectorMax);
         }
         start.cost(dsp_, c0, r0, ox, oy);
         for (int k = 0; k < start.n; k++)
