@@ -80,6 +80,7 @@ template <class RowFn> inline void forEachCompensatedRow(const CompensateRowsArg
     for (int32_t r = 0; r < a->rows; r++) {
         const int32_t top = 15 - 2 * r, bottom = 2 * r + 1;
         compensateRow(&row, (int16_t)(top * bw[0] + bottom * bw[2]), (int16_t)(top * bw[1] + bottom * bw[3]));
+#pragma GCC unroll 3
         for (int c = 0; c < 3; c++) {
             row.ref[c] += a->refStride;
             row.cur[c] += a->curStride;
