@@ -112,6 +112,8 @@ namespace {
 
 // Geometry of a block grid over a plane: blocks of 16 x 8 whose origins are
 // clamped inside it.
+inline bool sameVector(const MotionStage::Block &a, const MotionStage::Block &b) { return a.dx == b.dx && a.dy == b.dy; }
+
 inline int32_t originX(int32_t x, int32_t width) { return clampInt(x, 0, width - 16); }
 inline int32_t originY(int32_t y, int32_t height) { return clampInt(y, 0, height - 8); }
 
@@ -172,14 +174,22 @@ void MotionStage::searchCoarse(const MotionFrame &cur, Search &s) const
     for (int32_t b = 0; b < n2y; b++)
         for (int32_t a = 0; a < n2x; a++) {
             const int32_t ox = originX(16 * a, c2.width), oy = originY(8 * b, c2.height);
-            Batch<side * side> all;
-            for (int32_t dy = -kCoarseRange; dy <= kCoarseRange; dy++)
-                for (int32_t dx = -kCoarseRange; dx <= kCoarseRange; dx++)
-                    all.add(r2, ox, oy, dx, dy, kCoarseRange);
-            all.cost(dsp_, c2, r2, ox, oy);
-            Candidate best = {0, 0, all.sad[side * kCoarseRange + kCoarseRange]};
-            for (int k = 0; k < all.n; k++)
-                all.offer(k, best);
+            // The square in rows: candidate k is (k % side - range, k / side - range).
+            const uint8_t *refs[side * side];
+            uint32_t sad[side * side];
+            const uint8_t *corner = r2.at(ox - kCoarseRange, oy - kCoarseRange);
+            for (int32_t y = 0, k = 0; y < side; y++, corner += r2.pitch)
+                for (int32_t x = 0; x < side; x++, k++)
+                    refs[k] = corner + x;
+            dsp_.sad16x8Many(c2.at(ox, oy), c2.pitch, refs, r2.pitch, side * side, sad);
+            uint32_t least = sad[side * kCoarseRange + kCoarseRange];
+            int32_t at = side * kCoarseRange + kCoarseRange;
+            for (int32_t k = 0; k < side * side; k++)
+                if (sad[k] < least) {
+                    least = sad[k];
+                    at = k;
+                }
+            const Candidate best = {at % side - kCoarseRange, at / side - kCoarseRange, least};
             s.level2[(size_t)b * n2x + a] = {(int16_t)best.dx, (int16_t)best.dy, best.sad};
         }
     // Level 1: the doubled vectors of the nearest coarse blocks, refined.
@@ -437,17 +447,27 @@ void MotionStage::average(const MotionFrame &cur, const MotionFrame *const *befo
                 for (int q = 0; q < 4; q++)
                     b[q] = (size_t)(cj + (q >> 1)) * nbx + (size_t)(ci + (q & 1));
                 bool done[4] = {};
+                // Mostly the four blocks share one vector: one pass.
+                const Block &v0 = s.level0[b[0]];
+                const bool one = s.weight[b[0]] && s.weight[b[1]] && s.weight[b[2]] && s.weight[b[3]] &&
+                                 sameVector(v0, s.level0[b[1]]) && sameVector(v0, s.level0[b[2]]) &&
+                                 sameVector(v0, s.level0[b[3]]);
+                if (one)
+                    done[1] = done[2] = done[3] = true;
                 for (int q = 0; q < 4; q++) {
                     if (done[q] || !s.weight[b[q]])
                         continue;
                     const Block &v = s.level0[b[q]];
                     CompensateRowsArgs a;
-                    for (int o = 0; o < 4; o++) {
-                        const bool same = o >= q && !done[o] && s.weight[b[o]] && s.level0[b[o]].dx == v.dx &&
-                                          s.level0[b[o]].dy == v.dy;
-                        done[o] = done[o] || same;
-                        a.blockWeight[o] = same ? (int16_t)s.weight[b[o]] : 0;
-                    }
+                    if (one)
+                        for (int o = 0; o < 4; o++)
+                            a.blockWeight[o] = (int16_t)s.weight[b[o]];
+                    else
+                        for (int o = 0; o < 4; o++) {
+                            const bool same = o >= q && !done[o] && s.weight[b[o]] && sameVector(s.level0[b[o]], v);
+                            done[o] = done[o] || same;
+                            a.blockWeight[o] = same ? (int16_t)s.weight[b[o]] : 0;
+                        }
                     a.refStride = ref.pitch;
                     a.curStride = cur.pitch;
                     a.accStride = accPitch;
