@@ -124,12 +124,21 @@ struct Candidate {
 
 // Candidate vectors of one block at one level (full pixels of the plane,
 // clamped to the range), costed together in one call.
+// A plane's sample (0, 0) and pitch as values, so that they stay in
+// registers across the kernel calls (which could write any memory).
+struct PlaneView {
+    const uint8_t *origin;
+    ptrdiff_t pitch;
+    explicit PlaneView(const MotionFrame::Plane8 &p) : origin(p.at(0, 0)), pitch(p.pitch) {}
+    const uint8_t *at(int32_t x, int32_t y) const { return origin + (ptrdiff_t)y * pitch + x; }
+};
+
 template <int N> struct Batch {
     const uint8_t *refs[N];
     int32_t dx[N], dy[N];
     uint32_t sad[N];
     int n = 0;
-    void add(const MotionFrame::Plane8 &ref, int32_t ox, int32_t oy, int32_t x, int32_t y, int32_t range)
+    void add(PlaneView ref, int32_t ox, int32_t oy, int32_t x, int32_t y, int32_t range)
     {
         dx[n] = clampInt(x, -range, range);
         dy[n] = clampInt(y, -range, range);
@@ -138,7 +147,7 @@ template <int N> struct Batch {
     }
     // The same, unless the clamped vector is in the batch already: costed
     // again it could not win.
-    void addNew(const MotionFrame::Plane8 &ref, int32_t ox, int32_t oy, int32_t x, int32_t y, int32_t range)
+    void addNew(PlaneView ref, int32_t ox, int32_t oy, int32_t x, int32_t y, int32_t range)
     {
         const int32_t cx = clampInt(x, -range, range), cy = clampInt(y, -range, range);
         for (int k = 0; k < n; k++)
@@ -146,10 +155,9 @@ template <int N> struct Batch {
                 return;
         add(ref, ox, oy, cx, cy, range);
     }
-    void cost(const MotionDsp &dsp, const MotionFrame::Plane8 &cur, const MotionFrame::Plane8 &ref, int32_t ox,
-              int32_t oy)
+    void cost(const MotionDsp &dsp, const uint8_t *block, ptrdiff_t blockPitch, ptrdiff_t refPitch)
     {
-        dsp.sad16x8Many(cur.at(ox, oy), cur.pitch, refs, ref.pitch, n, sad);
+        dsp.sad16x8Many(block, blockPitch, refs, refPitch, n, sad);
     }
     // Candidate k replaces `best` where it costs less (the earlier stays on a tie).
     bool offer(int k, Candidate &best) const
@@ -193,13 +201,15 @@ void MotionStage::searchCoarse(const MotionFrame &cur, Search &s) const
             s.level2[(size_t)b * n2x + a] = {(int16_t)best.dx, (int16_t)best.dy, best.sad};
         }
     // Level 1: the doubled vectors of the nearest coarse blocks, refined.
-    const MotionFrame::Plane8 &c1 = cf.level1, &r1 = rf.level1;
-    const int32_t n1x = (c1.width + 15) / 16, n1y = (c1.height + 7) / 8;
+    const MotionFrame::Plane8 &c1 = cf.level1, &r1p = rf.level1;
+    const PlaneView c1v(c1), r1(r1p);
+    const int32_t w1 = c1.width, h1 = c1.height, n1x = (w1 + 15) / 16, n1y = (h1 + 7) / 8;
     const int32_t range1 = 2 * kCoarseRange + 1;
+    const Block *level2 = s.level2.data();
     s.level1.resize((size_t)n1x * (size_t)n1y);
     for (int32_t b = 0; b < n1y; b++)
         for (int32_t a = 0; a < n1x; a++) {
-            const int32_t ox = originX(16 * a, c1.width), oy = originY(8 * b, c1.height);
+            const int32_t ox = originX(16 * a, w1), oy = originY(8 * b, h1);
             const int32_t ca = clampInt((ox + 8) / 2 / 16, 0, n2x - 1), cb = clampInt((oy + 4) / 2 / 8, 0, n2y - 1);
             Candidate best = {0, 0, UINT32_MAX};
             Batch<6> start;
@@ -209,10 +219,10 @@ void MotionStage::searchCoarse(const MotionFrame &cur, Search &s) const
                 const int32_t na = ca + k[0], nb = cb + k[1];
                 if (na < 0 || na >= n2x || nb < 0 || nb >= n2y)
                     continue;
-                const Block &v = s.level2[(size_t)nb * n2x + na];
+                const Block &v = level2[(size_t)nb * n2x + na];
                 start.addNew(r1, ox, oy, 2 * v.dx, 2 * v.dy, range1);
             }
-            start.cost(dsp_, c1, r1, ox, oy);
+            start.cost(dsp_, c1v.at(ox, oy), c1v.pitch, r1.pitch);
             for (int k = 0; k < start.n; k++)
                 start.offer(k, best);
             const Candidate centre = best;
@@ -221,7 +231,7 @@ void MotionStage::searchCoarse(const MotionFrame &cur, Search &s) const
                 for (int32_t dx = -1; dx <= 1; dx++)
                     if (dx || dy)
                         around.add(r1, ox, oy, centre.dx + dx, centre.dy + dy, range1);
-            around.cost(dsp_, c1, r1, ox, oy);
+            around.cost(dsp_, c1v.at(ox, oy), c1v.pitch, r1.pitch);
             for (int k = 0; k < around.n; k++)
                 around.offer(k, best);
             s.level1[(size_t)b * n1x + a] = {(int16_t)best.dx, (int16_t)best.dy, best.sad};
@@ -236,9 +246,13 @@ void MotionStage::searchRow(const MotionFrame &cur, Search &s, int32_t j) const
     const int32_t nbx = (width + 15) / 16 + 1;
     const int32_t n1x = (c1.width + 15) / 16, n1y = (c1.height + 7) / 8;
     const int32_t oy = originY(8 * j - 4, height);
-    const MotionFrame::Plane8 &r0 = rf.search[0];
+    // Every search plane has the same pitch.
+    const PlaneView c0v(c0), r0(rf.search[0]);
+    const PlaneView shifted[4] = {r0, PlaneView(rf.search[1]), PlaneView(rf.search[2]), PlaneView(rf.search[3])};
+    const Block *level1 = s.level1.data();
     for (int32_t i = 0; i < nbx; i++) {
         const int32_t ox = originX(16 * i - 8, width);
+        const uint8_t *block = c0v.at(ox, oy);
         const int32_t ca = clampInt((ox + 8) / 2 / 16, 0, n1x - 1), cb = clampInt((oy + 4) / 2 / 8, 0, n1y - 1);
         Candidate best = {0, 0, UINT32_MAX};
         Batch<6> start;
@@ -248,10 +262,10 @@ void MotionStage::searchRow(const MotionFrame &cur, Search &s, int32_t j) const
             const int32_t na = ca + k[0], nb = cb + k[1];
             if (na < 0 || na >= n1x || nb < 0 || nb >= n1y)
                 continue;
-            const Block &v = s.level1[(size_t)nb * n1x + na];
+            const Block &v = level1[(size_t)nb * n1x + na];
             start.addNew(r0, ox, oy, 2 * v.dx, 2 * v.dy, kVectorMax);
         }
-        start.cost(dsp_, c0, r0, ox, oy);
+        start.cost(dsp_, block, c0v.pitch, r0.pitch);
         for (int k = 0; k < start.n; k++)
             start.offer(k, best);
         // One pixel either way across and down (right, left, below, above),
@@ -265,12 +279,12 @@ void MotionStage::searchRow(const MotionFrame &cur, Search &s, int32_t j) const
             cross.add(r0, ox, oy, centre.dx - 1, centre.dy, kVectorMax);
             cross.add(r0, ox, oy, centre.dx, centre.dy + 1, kVectorMax);
             cross.add(r0, ox, oy, centre.dx, centre.dy - 1, kVectorMax);
-            cross.cost(dsp_, c0, r0, ox, oy);
+            cross.cost(dsp_, block, c0v.pitch, r0.pitch);
             const int32_t sx = cross.offer(0, best) || !cross.offer(1, best) ? 1 : -1;
             const int32_t sy = cross.offer(2, best) || !cross.offer(3, best) ? 1 : -1;
             Batch<1> diagonal;
             diagonal.add(r0, ox, oy, centre.dx + sx, centre.dy + sy, kVectorMax);
-            diagonal.cost(dsp_, c0, r0, ox, oy);
+            diagonal.cost(dsp_, block, c0v.pitch, r0.pitch);
             diagonal.offer(0, best);
         }
         // Half pixels around the best whole one, from the shifted planes: the
@@ -288,8 +302,7 @@ void MotionStage::searchRow(const MotionFrame &cur, Search &s, int32_t j) const
             vx = clampInt(vx, -2 * kVectorMax, 2 * kVectorMax);
             vy = clampInt(vy, -2 * kVectorMax, 2 * kVectorMax);
             h.whole[h.n] = (vx & 1) == 0 && (vy & 1) == 0;
-            const MotionFrame::Plane8 &r = rf.search[(vx & 1) + 2 * (vy & 1)];
-            h.refs[h.n] = r.at(ox + (vx >> 1), oy + (vy >> 1));
+            h.refs[h.n] = shifted[(vx & 1) + 2 * (vy & 1)].at(ox + (vx >> 1), oy + (vy >> 1));
             h.dx[h.n] = vx;
             h.dy[h.n] = vy;
             h.n++;
@@ -305,13 +318,13 @@ void MotionStage::searchRow(const MotionFrame &cur, Search &s, int32_t j) const
         addHalf(cross, cx - 1, cy);
         addHalf(cross, cx, cy + 1);
         addHalf(cross, cx, cy - 1);
-        dsp_.sad16x8Many(c0.at(ox, oy), c0.pitch, cross.refs, r0.pitch, cross.n, cross.sad);
+        dsp_.sad16x8Many(block, c0v.pitch, cross.refs, r0.pitch, cross.n, cross.sad);
         const int32_t sx = offerHalf(cross, 0) || !offerHalf(cross, 1) ? 1 : -1;
         const int32_t sy = offerHalf(cross, 2) || !offerHalf(cross, 3) ? 1 : -1;
         HalfBatch diagonal;
         addHalf(diagonal, cx + sx, cy + sy);
         if (!diagonal.whole[0]) {
-            dsp_.sad16x8Many(c0.at(ox, oy), c0.pitch, diagonal.refs, r0.pitch, 1, diagonal.sad);
+            dsp_.sad16x8Many(block, c0v.pitch, diagonal.refs, r0.pitch, 1, diagonal.sad);
             offerHalf(diagonal, 0);
         }
         s.level0[(size_t)j * nbx + i] = {(int16_t)half.dx, (int16_t)half.dy, half.sad};
