@@ -257,14 +257,18 @@ void MotionStage::searchRow(const MotionFrame &cur, Search &s, int32_t j) const
         Candidate best = {0, 0, UINT32_MAX};
         Batch<6> start;
         start.add(r0, ox, oy, 0, 0, kVectorMax);
-        static const int kNear[5][2] = {{0, 0}, {-1, 0}, {1, 0}, {0, -1}, {0, 1}};
-        for (const auto &k : kNear) {
-            const int32_t na = ca + k[0], nb = cb + k[1];
-            if (na < 0 || na >= n1x || nb < 0 || nb >= n1y)
-                continue;
-            const Block &v = level1[(size_t)nb * n1x + na];
-            start.addNew(r0, ox, oy, 2 * v.dx, 2 * v.dy, kVectorMax);
-        }
+        // The nearest block of the level above, then its left, right, upper and lower neighbours.
+        const Block *near = level1 + (size_t)cb * n1x + ca;
+        auto addNear = [&](const Block &v) { start.addNew(r0, ox, oy, 2 * v.dx, 2 * v.dy, kVectorMax); };
+        addNear(near[0]);
+        if (ca > 0)
+            addNear(near[-1]);
+        if (ca < n1x - 1)
+            addNear(near[1]);
+        if (cb > 0)
+            addNear(near[-n1x]);
+        if (cb < n1y - 1)
+            addNear(near[n1x]);
         start.cost(dsp_, block, c0v.pitch, r0.pitch);
         for (int k = 0; k < start.n; k++)
             start.offer(k, best);
