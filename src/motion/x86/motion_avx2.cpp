@@ -66,7 +66,23 @@ void sad16x8ManyAvx2(const uint8_t *cur, ptrdiff_t curStride, const uint8_t *con
     // Written out so that the block stays in registers.
     const __m256i c0 = twoRows(cur, curStride), c1 = twoRows(cur + 2 * curStride, curStride);
     const __m256i c2 = twoRows(cur + 4 * curStride, curStride), c3 = twoRows(cur + 6 * curStride, curStride);
-    for (int32_t k = 0; k < count; k++) {
+    auto blockSad = [&](const uint8_t *b) {
+        const __m256i s01 = _mm256_add_epi32(_mm256_sad_epu8(c0, twoRows(b, refStride)),
+                                             _mm256_sad_epu8(c1, twoRows(b + 2 * refStride, refStride)));
+        const __m256i s23 = _mm256_add_epi32(_mm256_sad_epu8(c2, twoRows(b + 4 * refStride, refStride)),
+                                             _mm256_sad_epu8(c3, twoRows(b + 6 * refStride, refStride)));
+        return _mm256_add_epi32(s01, s23); // four partial sums, in the low half of each 64-bit lane
+    };
+    int32_t k = 0;
+    for (; k + 2 <= count; k += 2) {
+        // Two candidates' partial sums folded together: lanes 0 and 2 hold the two totals.
+        const __m256i a = blockSad(refs[k]), b = blockSad(refs[k + 1]);
+        const __m256i ab = _mm256_add_epi32(_mm256_unpacklo_epi64(a, b), _mm256_unpackhi_epi64(a, b));
+        const __m128i t = _mm_add_epi32(_mm256_castsi256_si128(ab), _mm256_extracti128_si256(ab, 1));
+        sads[k] = (uint32_t)_mm_cvtsi128_si32(t);
+        sads[k + 1] = (uint32_t)_mm_extract_epi32(t, 2);
+    }
+    for (; k < count; k++) {
         const uint8_t *b = refs[k];
         const __m256i s01 = _mm256_add_epi32(_mm256_sad_epu8(c0, twoRows(b, refStride)),
                                              _mm256_sad_epu8(c1, twoRows(b + 2 * refStride, refStride)));
