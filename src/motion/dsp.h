@@ -7,6 +7,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "velvane/filter.h"
+
 namespace velvane {
 
 // Samples of the compensation planes lie within this range (the search and
@@ -20,46 +22,70 @@ constexpr int16_t kMotionSampleMin = -8192, kMotionSampleMax = 8191;
 using Sad16Fn = uint32_t (*)(const uint8_t *a, ptrdiff_t aStride, const uint8_t *b, ptrdiff_t bStride,
                              int32_t rows);
 
-// `rows` rows (1 .. 8) of 16 pixels of one compensated block, row r of each
-// pointer `r` strides on (the weights 16 apart), each row as follows. For each plane c (y, cb, cr)
-// the prediction p = the sample at ref[c][i] when fracX and fracY are 0,
-// (a + b + 1) >> 1 of it and its right neighbour (fracX 1) or the one below,
-// `refStride` samples on (fracY 1), and (a + b + c + d + 2) >> 2 of the four
-// (both 1). With d = |p_y - cur[0][i]| and e the larger of |p_cb - cur[1][i]|
-// and |p_cr - cur[2][i]|, the pixel's weight is weight[i] where d <= gate and
-// e <= chromaGate, weight[i] >> 1 where d <= 2 x gate and e <= 2 x
-// chromaGate, else 0; then acc[c][i] += weight x p and wsum[i] += weight, in
-// 32 bits. ref and cur samples lie within kMotionSampleMin ..
-// kMotionSampleMax, weights within 0 .. 4096, the gates within 0 .. 16383.
+// The costs of `count` (0 ..) candidates for one block 16 samples wide and 8
+// rows high: sads[k] = the sum of absolute differences of the block at `cur`
+// (rows `curStride` bytes apart) and the one at refs[k] (rows `refStride`
+// bytes apart). The block is read once for all of them.
+using Sad16x8ManyFn = void (*)(const uint8_t *cur, ptrdiff_t curStride, const uint8_t *const *refs,
+                               ptrdiff_t refStride, int32_t count, uint32_t *sads);
+
+// `rows` rows (1 .. 8) of one cell of 16 x 8 pixels compensated from one
+// vector, row r of each pointer `r` strides on, each row as follows. For each
+// plane c (y, cb, cr) the prediction p = the sample at ref[c][i] when fracX
+// and fracY are 0, (a + b + 1) >> 1 of it and its right neighbour (fracX 1)
+// or the one below, `refStride` samples on (fracY 1), and (a + b + c + d + 2)
+// >> 2 of the four (both 1). The window weight of the pixel at row r and
+// column i of the cell is (31 - 2i) x ((15 - 2r) x blockWeight[0] + (2r + 1)
+// x blockWeight[2]) + (2i + 1) x ((15 - 2r) x blockWeight[1] + (2r + 1) x
+// blockWeight[3]): the cell lies under a quarter of the windows of four
+// blocks (left top, right top, left bottom, right bottom), each window 32 x
+// 16 of weights 1, 3, .. 31, 31, .. 1 across times 1, 3, .. 15, 15, .. 1
+// down, scaled by its block's weight (0 where the block has another vector).
+// With d = |p_y - cur[0][i]| and e the larger of |p_cb - cur[1][i]| and
+// |p_cr - cur[2][i]|, the pixel's weight is the window weight where d <= gate
+// and e <= chromaGate, half of it (shifted right) where d <= 2 x gate and e
+// <= 2 x chromaGate, else 0; then acc[c][i] += weight x p and wsum[i] +=
+// weight, in 32 bits, or with `store` set acc[c][i] = weight x p and wsum[i]
+// = weight. ref and cur samples lie within kMotionSampleMin ..
+// kMotionSampleMax, block weights within 0 .. 8 (so the window weights
+// within 0 .. 4096), the gates within 0 .. 16383.
 struct CompensateRowsArgs {
     const int16_t *ref[3];
     ptrdiff_t refStride;
     int32_t fracX, fracY;
     const int16_t *cur[3]; // 16 samples each
     ptrdiff_t curStride;
-    const int16_t *weight; // 16 weights a row
+    int16_t blockWeight[4];
     int16_t gate, chromaGate;
     int32_t *acc[3];       // 16 sums each
     int32_t *wsum;         // 16 weights summed
     ptrdiff_t accStride;   // of acc and wsum
     int32_t rows;
+    int32_t store;
 };
 using CompensateRowsFn = void (*)(const CompensateRowsArgs *a);
 
+// The window weights of column i across a cell: (31 - 2i) x left + (2i + 1) x right.
+constexpr int16_t kWindowLeft[16] = {31, 29, 27, 25, 23, 21, 19, 17, 15, 13, 11, 9, 7, 5, 3, 1};
+constexpr int16_t kWindowRight[16] = {1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31};
+
 // Runs a one-row version of compensateRows over a->rows rows, each row's
-// pointers a stride on from the one before: every level shares the walk and
-// differs only in its row.
+// pointers a stride on from the one before, with the row's left and right
+// factors of the window weight: every level shares the walk and differs only
+// in its row.
 template <class RowFn> inline void forEachCompensatedRow(const CompensateRowsArgs *a, RowFn compensateRow)
 {
     CompensateRowsArgs row = *a;
+    const int16_t *bw = a->blockWeight;
     for (int32_t r = 0; r < a->rows; r++) {
-        compensateRow(&row);
+        const int32_t top = 15 - 2 * r, bottom = 2 * r + 1;
+        compensateRow(&row, (int16_t)(top * bw[0] + bottom * bw[2]), (int16_t)(top * bw[1] + bottom * bw[3]));
+#pragma GCC unroll 3
         for (int c = 0; c < 3; c++) {
             row.ref[c] += a->refStride;
             row.cur[c] += a->curStride;
             row.acc[c] += a->accStride;
         }
-        row.weight += 16;
         row.wsum += a->accStride;
     }
 }
@@ -78,21 +104,46 @@ using ResolveRowFn = void (*)(int16_t *dst, const int16_t *cur, const int32_t *a
 using HalfPixelRowFn = void (*)(uint8_t *h, uint8_t *v, uint8_t *d, const uint8_t *a, const uint8_t *b,
                                 int32_t count);
 
+// One row of a field's planes from `count` packed pixels: y[x], cb[x] and
+// cr[x] the pixel's samples clamped to kMotionSampleMin .. kMotionSampleMax,
+// and search[x] = (y[x] + 8) >> 4 of the clamped luma, clamped to 0 .. 255.
+using SplitPixelsRowFn = void (*)(int16_t *y, int16_t *cb, int16_t *cr, uint8_t *search, const YcPixel *src,
+                                  int32_t count);
+
+// The inverse of the split: dst[x] = {y[x], cb[x], cr[x]} for x < count.
+using MergePixelsRowFn = void (*)(YcPixel *dst, const int16_t *y, const int16_t *cb, const int16_t *cr,
+                                  int32_t count);
+
+// A row of a plane halved in each direction: dst[x] = (a[2x] + a[2x + 1] +
+// b[2x] + b[2x + 1] + 2) >> 2 for x < count, b being the row below a.
+using HalveRowFn = void (*)(uint8_t *dst, const uint8_t *a, const uint8_t *b, int32_t count);
+
 // Kernel table of the motion stage. Every slot holds the scalar reference
 // (suffix C) after init, then the fastest version the CPU flags allow.
 struct MotionDsp {
     Sad16Fn sad16;
+    Sad16x8ManyFn sad16x8Many;
     CompensateRowsFn compensateRows;
     ResolveRowFn resolveRow;
     HalfPixelRowFn halfPixelRow;
+    SplitPixelsRowFn splitPixelsRow;
+    HalveRowFn halveRow;
+    MergePixelsRowFn mergePixelsRow;
 };
 
 uint32_t sad16C(const uint8_t *a, ptrdiff_t aStride, const uint8_t *b, ptrdiff_t bStride, int32_t rows);
+void sad16x8ManyC(const uint8_t *cur, ptrdiff_t curStride, const uint8_t *const *refs, ptrdiff_t refStride,
+                  int32_t count, uint32_t *sads);
 void compensateRowsC(const CompensateRowsArgs *a);
 void resolveRowC(int16_t *dst, const int16_t *cur, const int32_t *acc, const int32_t *wsum, int32_t curWeight,
                  int32_t count);
 
 void halfPixelRowC(uint8_t *h, uint8_t *v, uint8_t *d, const uint8_t *a, const uint8_t *b, int32_t count);
+
+void splitPixelsRowC(int16_t *y, int16_t *cb, int16_t *cr, uint8_t *search, const YcPixel *src, int32_t count);
+
+void mergePixelsRowC(YcPixel *dst, const int16_t *y, const int16_t *cb, const int16_t *cr, int32_t count);
+void halveRowC(uint8_t *dst, const uint8_t *a, const uint8_t *b, int32_t count);
 
 void motionDspInit(MotionDsp *table, unsigned cpuFlags);
 

@@ -7,9 +7,13 @@ namespace velvane {
 void motionDspInit(MotionDsp *table, unsigned cpuFlags)
 {
     table->sad16 = sad16C;
+    table->sad16x8Many = sad16x8ManyC;
     table->compensateRows = compensateRowsC;
     table->resolveRow = resolveRowC;
     table->halfPixelRow = halfPixelRowC;
+    table->splitPixelsRow = splitPixelsRowC;
+    table->halveRow = halveRowC;
+    table->mergePixelsRow = mergePixelsRowC;
     motionDspInitX86(table, cpuFlags);
 }
 

@@ -18,28 +18,6 @@ constexpr int32_t kFullWeight = 8;    // a block's weight where it matches well
 constexpr int32_t kWindowSum = 512;   // the windows over one pixel: 32 across x 16 down
 constexpr int32_t kCurrentWeight = kWindowSum * kFullWeight;
 
-// A block's window is 32 x 16 pixels: across, 1, 3, .. 31, 31, .. 3, 1 (pairs
-// 16 apart sum to 32); down, 1, 3, .. 15, 15, .. 1 (pairs 8 apart sum to 16).
-// A cell of 16 x 8 lies under a quarter of the windows of four blocks; the
-// quarter of block q (0 left top, 1 right top, 2 left bottom, 3 right
-// bottom) at row r and column t of the cell, at 16r + t:
-struct QuarterTable {
-    int16_t w[4][8 * 16];
-    constexpr QuarterTable() : w()
-    {
-        for (int q = 0; q < 4; q++)
-            for (int r = 0; r < 8; r++)
-                for (int t = 0; t < 16; t++) {
-                    // The left top block's window holds the cell in its right bottom quarter.
-                    const int x = (q & 1) ? t : t + 16, y = (q >> 1) ? r : r + 8;
-                    const int wx = x < 16 ? 2 * x + 1 : 63 - 2 * x, wy = y < 8 ? 2 * y + 1 : 31 - 2 * y;
-                    w[q][16 * r + t] = (int16_t)(wx * wy);
-                }
-    }
-};
-constexpr QuarterTable kQuarterTable;
-constexpr const int16_t (&kQuarter)[4][8 * 16] = kQuarterTable.w;
-
 inline int32_t clampInt(int32_t v, int32_t lo, int32_t hi) { return v < lo ? lo : v > hi ? hi : v; }
 
 void allocate(MotionFrame::Plane8 &p, int32_t width, int32_t height, int32_t pad)
@@ -71,15 +49,11 @@ template <class T> void replicateEdges(T *origin, ptrdiff_t pitch, int32_t width
 void replicateEdges(MotionFrame::Plane8 &p) { replicateEdges(p.at(0, 0), p.pitch, p.width, p.height, p.pad); }
 
 // Half of `src` in each direction, rounded, edges replicated.
-void halve(const MotionFrame::Plane8 &src, MotionFrame::Plane8 &dst, int32_t pad)
+void halve(const MotionDsp &dsp, const MotionFrame::Plane8 &src, MotionFrame::Plane8 &dst, int32_t pad)
 {
     allocate(dst, (src.width + 1) / 2, (src.height + 1) / 2, pad);
-    for (int32_t y = 0; y < dst.height; y++) {
-        const uint8_t *a = src.at(0, 2 * y), *b = src.at(0, 2 * y + 1);
-        uint8_t *d = dst.at(0, y);
-        for (int32_t x = 0; x < dst.width; x++)
-            d[x] = (uint8_t)((a[2 * x] + a[2 * x + 1] + b[2 * x] + b[2 * x + 1] + 2) >> 2);
-    }
+    for (int32_t y = 0; y < dst.height; y++)
+        dsp.halveRow(dst.at(0, y), src.at(0, 2 * y), src.at(0, 2 * y + 1), dst.width);
     replicateEdges(dst);
 }
 
@@ -97,16 +71,7 @@ void prepareField(const MotionDsp &dsp, MotionFrame &m, int f, const YcPixel *pi
         const YcPixel *src = pixels + (ptrdiff_t)(2 * y + f) * stride;
         const ptrdiff_t at = (ptrdiff_t)(y + pad) * m.pitch + pad;
         int16_t *py = fd.samples[0].data() + at, *pb = fd.samples[1].data() + at, *pr = fd.samples[2].data() + at;
-        uint8_t *s8 = fd.search[0].at(0, y);
-        for (int32_t x = 0; x < width; x++) {
-            const int32_t v = std::min<int32_t>(std::max<int32_t>(src[x].y, kMotionSampleMin), kMotionSampleMax);
-            py[x] = (int16_t)v;
-            pb[x] = (int16_t)std::min<int32_t>(std::max<int32_t>(src[x].cb, kMotionSampleMin), kMotionSampleMax);
-            pr[x] = (int16_t)std::min<int32_t>(std::max<int32_t>(src[x].cr, kMotionSampleMin), kMotionSampleMax);
-            // The search plane's clamp to 0..255 after the one above: the same as
-            // from the sample itself, since 8191 + 8 >> 4 is above 255 and -8192 below 0.
-            s8[x] = (uint8_t)std::min<int32_t>(std::max<int32_t>((v + 8) >> 4, 0), 255);
-        }
+        dsp.splitPixelsRow(py, pb, pr, fd.search[0].at(0, y), src, width);
     }
     for (int c = 0; c < 3; c++)
         replicateEdges(fd.samples[c].data() + (ptrdiff_t)pad * m.pitch + pad, m.pitch, width, fd.height, pad);
@@ -125,8 +90,8 @@ void prepareField(const MotionDsp &dsp, MotionFrame &m, int f, const YcPixel *pi
         v[n - 1] = (uint8_t)((a[n - 1] + b[n - 1] + 1) >> 1);
         d[n - 1] = v[n - 1];
     }
-    halve(fd.search[0], fd.level1, kLevel1Pad);
-    halve(fd.level1, fd.level2, kLevel2Pad);
+    halve(dsp, fd.search[0], fd.level1, kLevel1Pad);
+    halve(dsp, fd.level1, fd.level2, kLevel2Pad);
 }
 
 } // namespace
@@ -147,6 +112,8 @@ namespace {
 
 // Geometry of a block grid over a plane: blocks of 16 x 8 whose origins are
 // clamped inside it.
+inline bool sameVector(const MotionStage::Block &a, const MotionStage::Block &b) { return a.dx == b.dx && a.dy == b.dy; }
+
 inline int32_t originX(int32_t x, int32_t width) { return clampInt(x, 0, width - 16); }
 inline int32_t originY(int32_t y, int32_t height) { return clampInt(y, 0, height - 8); }
 
@@ -155,84 +122,118 @@ struct Candidate {
     uint32_t sad;
 };
 
-// Keeps the better of `best` and (dx, dy) at `level` (full pixels of the
-// plane), the earlier on a tie.
-// The vectors one block has tried: a vector tried again cannot beat the best
-// (its cost was no lower than the best then, and the best only falls), so
-// it is skipped.
-struct Tried {
-    int32_t v[32];
+// Candidate vectors of one block at one level (full pixels of the plane,
+// clamped to the range), costed together in one call.
+// A plane's sample (0, 0) and pitch as values, so that they stay in
+// registers across the kernel calls (which could write any memory).
+struct PlaneView {
+    const uint8_t *origin;
+    ptrdiff_t pitch;
+    explicit PlaneView(const MotionFrame::Plane8 &p) : origin(p.at(0, 0)), pitch(p.pitch) {}
+    const uint8_t *at(int32_t x, int32_t y) const { return origin + (ptrdiff_t)y * pitch + x; }
+};
+
+template <int N> struct Batch {
+    const uint8_t *refs[N];
+    int32_t dx[N], dy[N];
+    uint32_t sad[N];
     int n = 0;
-    bool add(int32_t dx, int32_t dy)
+    void add(PlaneView ref, int32_t ox, int32_t oy, int32_t x, int32_t y, int32_t range)
     {
-        const int32_t key = dx * 1024 + dy;
-        for (int i = 0; i < n; i++)
-            if (v[i] == key)
-                return false;
-        if (n < 32)
-            v[n++] = key;
+        dx[n] = clampInt(x, -range, range);
+        dy[n] = clampInt(y, -range, range);
+        refs[n] = ref.at(ox + dx[n], oy + dy[n]);
+        n++;
+    }
+    // The same, unless the clamped vector is in the batch already: costed
+    // again it could not win.
+    void addNew(PlaneView ref, int32_t ox, int32_t oy, int32_t x, int32_t y, int32_t range)
+    {
+        const int32_t cx = clampInt(x, -range, range), cy = clampInt(y, -range, range);
+        for (int k = 0; k < n; k++)
+            if (dx[k] == cx && dy[k] == cy)
+                return;
+        add(ref, ox, oy, cx, cy, range);
+    }
+    void cost(const MotionDsp &dsp, const uint8_t *block, ptrdiff_t blockPitch, ptrdiff_t refPitch)
+    {
+        dsp.sad16x8Many(block, blockPitch, refs, refPitch, n, sad);
+    }
+    // Candidate k replaces `best` where it costs less (the earlier stays on a tie).
+    bool offer(int k, Candidate &best) const
+    {
+        if (sad[k] >= best.sad)
+            return false;
+        best = {dx[k], dy[k], sad[k]};
         return true;
     }
 };
-
-inline void tryVector(const MotionDsp &dsp, const MotionFrame::Plane8 &cur, const MotionFrame::Plane8 &ref,
-                      int32_t ox, int32_t oy, int32_t dx, int32_t dy, int32_t range, Candidate &best,
-                      Tried *tried = nullptr)
-{
-    dx = clampInt(dx, -range, range);
-    dy = clampInt(dy, -range, range);
-    if (best.sad != UINT32_MAX && dx == best.dx && dy == best.dy)
-        return;
-    if (tried && !tried->add(dx, dy))
-        return;
-    const uint32_t sad = dsp.sad16(cur.at(ox, oy), cur.pitch, ref.at(ox + dx, oy + dy), ref.pitch, 8);
-    if (sad < best.sad)
-        best = {dx, dy, sad};
-}
 
 } // namespace
 
 void MotionStage::searchCoarse(const MotionFrame &cur, Search &s) const
 {
     const MotionFrame::Field &cf = cur.field[s.field], &rf = s.ref->field[s.field];
-    // Level 2: every vector within the range.
+    // Level 2: every vector within the range, zero first on a tie.
     const MotionFrame::Plane8 &c2 = cf.level2, &r2 = rf.level2;
     const int32_t n2x = (c2.width + 15) / 16, n2y = (c2.height + 7) / 8;
+    constexpr int32_t side = 2 * kCoarseRange + 1;
     s.level2.resize((size_t)n2x * (size_t)n2y);
     for (int32_t b = 0; b < n2y; b++)
         for (int32_t a = 0; a < n2x; a++) {
             const int32_t ox = originX(16 * a, c2.width), oy = originY(8 * b, c2.height);
-            Candidate best = {0, 0, UINT32_MAX};
-            tryVector(dsp_, c2, r2, ox, oy, 0, 0, kCoarseRange, best);
-            for (int32_t dy = -kCoarseRange; dy <= kCoarseRange; dy++)
-                for (int32_t dx = -kCoarseRange; dx <= kCoarseRange; dx++)
-                    tryVector(dsp_, c2, r2, ox, oy, dx, dy, kCoarseRange, best);
+            // The square in rows: candidate k is (k % side - range, k / side - range).
+            const uint8_t *refs[side * side];
+            uint32_t sad[side * side];
+            const uint8_t *corner = r2.at(ox - kCoarseRange, oy - kCoarseRange);
+            for (int32_t y = 0, k = 0; y < side; y++, corner += r2.pitch)
+                for (int32_t x = 0; x < side; x++, k++)
+                    refs[k] = corner + x;
+            dsp_.sad16x8Many(c2.at(ox, oy), c2.pitch, refs, r2.pitch, side * side, sad);
+            uint32_t least = sad[side * kCoarseRange + kCoarseRange];
+            int32_t at = side * kCoarseRange + kCoarseRange;
+            for (int32_t k = 0; k < side * side; k++)
+                if (sad[k] < least) {
+                    least = sad[k];
+                    at = k;
+                }
+            const Candidate best = {at % side - kCoarseRange, at / side - kCoarseRange, least};
             s.level2[(size_t)b * n2x + a] = {(int16_t)best.dx, (int16_t)best.dy, best.sad};
         }
     // Level 1: the doubled vectors of the nearest coarse blocks, refined.
-    const MotionFrame::Plane8 &c1 = cf.level1, &r1 = rf.level1;
-    const int32_t n1x = (c1.width + 15) / 16, n1y = (c1.height + 7) / 8;
+    const MotionFrame::Plane8 &c1 = cf.level1, &r1p = rf.level1;
+    const PlaneView c1v(c1), r1(r1p);
+    const int32_t w1 = c1.width, h1 = c1.height, n1x = (w1 + 15) / 16, n1y = (h1 + 7) / 8;
     const int32_t range1 = 2 * kCoarseRange + 1;
+    const Block *level2 = s.level2.data();
     s.level1.resize((size_t)n1x * (size_t)n1y);
     for (int32_t b = 0; b < n1y; b++)
         for (int32_t a = 0; a < n1x; a++) {
-            const int32_t ox = originX(16 * a, c1.width), oy = originY(8 * b, c1.height);
+            const int32_t ox = originX(16 * a, w1), oy = originY(8 * b, h1);
             const int32_t ca = clampInt((ox + 8) / 2 / 16, 0, n2x - 1), cb = clampInt((oy + 4) / 2 / 8, 0, n2y - 1);
             Candidate best = {0, 0, UINT32_MAX};
-            Tried tried;
-            tryVector(dsp_, c1, r1, ox, oy, 0, 0, range1, best, &tried);
+            Batch<6> start;
+            start.add(r1, ox, oy, 0, 0, range1);
             static const int kNear[5][2] = {{0, 0}, {-1, 0}, {1, 0}, {0, -1}, {0, 1}};
             for (const auto &k : kNear) {
                 const int32_t na = ca + k[0], nb = cb + k[1];
                 if (na < 0 || na >= n2x || nb < 0 || nb >= n2y)
                     continue;
-                const Block &v = s.level2[(size_t)nb * n2x + na];
-                tryVector(dsp_, c1, r1, ox, oy, 2 * v.dx, 2 * v.dy, range1, best, &tried);
+                const Block &v = level2[(size_t)nb * n2x + na];
+                start.addNew(r1, ox, oy, 2 * v.dx, 2 * v.dy, range1);
             }
+            start.cost(dsp_, c1v.at(ox, oy), c1v.pitch, r1.pitch);
+            for (int k = 0; k < start.n; k++)
+                start.offer(k, best);
             const Candidate centre = best;
+            Batch<8> around;
             for (int32_t dy = -1; dy <= 1; dy++)
                 for (int32_t dx = -1; dx <= 1; dx++)
-                    tryVector(dsp_, c1, r1, ox, oy, centre.dx + dx, centre.dy + dy, range1, best, &tried);
+                    if (dx || dy)
+                        around.add(r1, ox, oy, centre.dx + dx, centre.dy + dy, range1);
+            around.cost(dsp_, c1v.at(ox, oy), c1v.pitch, r1.pitch);
+            for (int k = 0; k < around.n; k++)
+                around.offer(k, best);
             s.level1[(size_t)b * n1x + a] = {(int16_t)best.dx, (int16_t)best.dy, best.sad};
         }
 }
@@ -245,63 +246,92 @@ void MotionStage::searchRow(const MotionFrame &cur, Search &s, int32_t j) const
     const int32_t nbx = (width + 15) / 16 + 1;
     const int32_t n1x = (c1.width + 15) / 16, n1y = (c1.height + 7) / 8;
     const int32_t oy = originY(8 * j - 4, height);
+    // Every search plane has the same pitch.
+    const PlaneView c0v(c0), r0(rf.search[0]);
+    const PlaneView shifted[4] = {r0, PlaneView(rf.search[1]), PlaneView(rf.search[2]), PlaneView(rf.search[3])};
+    const Block *level1 = s.level1.data();
     for (int32_t i = 0; i < nbx; i++) {
         const int32_t ox = originX(16 * i - 8, width);
+        const uint8_t *block = c0v.at(ox, oy);
         const int32_t ca = clampInt((ox + 8) / 2 / 16, 0, n1x - 1), cb = clampInt((oy + 4) / 2 / 8, 0, n1y - 1);
         Candidate best = {0, 0, UINT32_MAX};
-        Tried tried;
-        const MotionFrame::Plane8 &r0 = rf.search[0];
-        tryVector(dsp_, c0, r0, ox, oy, 0, 0, kVectorMax, best, &tried);
-        static const int kNear[5][2] = {{0, 0}, {-1, 0}, {1, 0}, {0, -1}, {0, 1}};
-        for (const auto &k : kNear) {
-            const int32_t na = ca + k[0], nb = cb + k[1];
-            if (na < 0 || na >= n1x || nb < 0 || nb >= n1y)
-                continue;
-            const Block &v = s.level1[(size_t)nb * n1x + na];
-            tryVector(dsp_, c0, r0, ox, oy, 2 * v.dx, 2 * v.dy, kVectorMax, best, &tried);
-        }
-        // One pixel either way across and down, then the diagonal between
-        // the better sides.
+        Batch<6> start;
+        start.add(r0, ox, oy, 0, 0, kVectorMax);
+        // The nearest block of the level above, then its left, right, upper and lower neighbours.
+        const Block *near = level1 + (size_t)cb * n1x + ca;
+        auto addNear = [&](const Block &v) { start.addNew(r0, ox, oy, 2 * v.dx, 2 * v.dy, kVectorMax); };
+        addNear(near[0]);
+        if (ca > 0)
+            addNear(near[-1]);
+        if (ca < n1x - 1)
+            addNear(near[1]);
+        if (cb > 0)
+            addNear(near[-n1x]);
+        if (cb < n1y - 1)
+            addNear(near[n1x]);
+        start.cost(dsp_, block, c0v.pitch, r0.pitch);
+        for (int k = 0; k < start.n; k++)
+            start.offer(k, best);
+        // One pixel either way across and down (right, left, below, above),
+        // then the diagonal between the better sides. Each side is costed
+        // ahead; the second of a pair counts only where the first did not
+        // lower the cost.
         {
             const Candidate centre = best;
-            auto tryWhole = [&](int32_t dx, int32_t dy) {
-                const uint32_t before = best.sad;
-                tryVector(dsp_, c0, r0, ox, oy, dx, dy, kVectorMax, best, &tried);
-                return best.sad < before;
-            };
-            int32_t sx = -1, sy = -1;
-            if (tryWhole(centre.dx + 1, centre.dy) || !tryWhole(centre.dx - 1, centre.dy))
-                sx = 1;
-            if (tryWhole(centre.dx, centre.dy + 1) || !tryWhole(centre.dx, centre.dy - 1))
-                sy = 1;
-            tryWhole(centre.dx + sx, centre.dy + sy);
+            Batch<4> cross;
+            cross.add(r0, ox, oy, centre.dx + 1, centre.dy, kVectorMax);
+            cross.add(r0, ox, oy, centre.dx - 1, centre.dy, kVectorMax);
+            cross.add(r0, ox, oy, centre.dx, centre.dy + 1, kVectorMax);
+            cross.add(r0, ox, oy, centre.dx, centre.dy - 1, kVectorMax);
+            cross.cost(dsp_, block, c0v.pitch, r0.pitch);
+            const int32_t sx = cross.offer(0, best) || !cross.offer(1, best) ? 1 : -1;
+            const int32_t sy = cross.offer(2, best) || !cross.offer(3, best) ? 1 : -1;
+            Batch<1> diagonal;
+            diagonal.add(r0, ox, oy, centre.dx + sx, centre.dy + sy, kVectorMax);
+            diagonal.cost(dsp_, block, c0v.pitch, r0.pitch);
+            diagonal.offer(0, best);
         }
         // Half pixels around the best whole one, from the shifted planes: the
-        // same pattern.
-        int32_t hx = 2 * best.dx, hy = 2 * best.dy;
-        uint32_t sad = best.sad;
-        const int32_t cx = hx, cy = hy;
-        auto tryHalf = [&](int32_t vx, int32_t vy) {
+        // same pattern. A vector of whole pixels (at the range's end) is not a candidate.
+        Candidate half = {2 * best.dx, 2 * best.dy, best.sad};
+        const int32_t cx = half.dx, cy = half.dy;
+        struct HalfBatch {
+            const uint8_t *refs[4];
+            int32_t dx[4], dy[4];
+            uint32_t sad[4];
+            bool whole[4];
+            int n = 0;
+        };
+        auto addHalf = [&](HalfBatch &h, int32_t vx, int32_t vy) {
             vx = clampInt(vx, -2 * kVectorMax, 2 * kVectorMax);
             vy = clampInt(vy, -2 * kVectorMax, 2 * kVectorMax);
-            if ((vx & 1) == 0 && (vy & 1) == 0)
+            h.whole[h.n] = (vx & 1) == 0 && (vy & 1) == 0;
+            h.refs[h.n] = shifted[(vx & 1) + 2 * (vy & 1)].at(ox + (vx >> 1), oy + (vy >> 1));
+            h.dx[h.n] = vx;
+            h.dy[h.n] = vy;
+            h.n++;
+        };
+        auto offerHalf = [&](const HalfBatch &h, int k) {
+            if (h.whole[k] || h.sad[k] >= half.sad)
                 return false;
-            const MotionFrame::Plane8 &r = rf.search[(vx & 1) + 2 * (vy & 1)];
-            const uint32_t v = dsp_.sad16(c0.at(ox, oy), c0.pitch, r.at(ox + (vx >> 1), oy + (vy >> 1)), r.pitch, 8);
-            if (v >= sad)
-                return false;
-            sad = v;
-            hx = vx;
-            hy = vy;
+            half = {h.dx[k], h.dy[k], h.sad[k]};
             return true;
         };
-        int32_t sx = -1, sy = -1;
-        if (tryHalf(cx + 1, cy) || !tryHalf(cx - 1, cy))
-            sx = 1;
-        if (tryHalf(cx, cy + 1) || !tryHalf(cx, cy - 1))
-            sy = 1;
-        tryHalf(cx + sx, cy + sy);
-        s.level0[(size_t)j * nbx + i] = {(int16_t)hx, (int16_t)hy, sad};
+        HalfBatch cross;
+        addHalf(cross, cx + 1, cy);
+        addHalf(cross, cx - 1, cy);
+        addHalf(cross, cx, cy + 1);
+        addHalf(cross, cx, cy - 1);
+        dsp_.sad16x8Many(block, c0v.pitch, cross.refs, r0.pitch, cross.n, cross.sad);
+        const int32_t sx = offerHalf(cross, 0) || !offerHalf(cross, 1) ? 1 : -1;
+        const int32_t sy = offerHalf(cross, 2) || !offerHalf(cross, 3) ? 1 : -1;
+        HalfBatch diagonal;
+        addHalf(diagonal, cx + sx, cy + sy);
+        if (!diagonal.whole[0]) {
+            dsp_.sad16x8Many(block, c0v.pitch, diagonal.refs, r0.pitch, 1, diagonal.sad);
+            offerHalf(diagonal, 0);
+        }
+        s.level0[(size_t)j * nbx + i] = {(int16_t)half.dx, (int16_t)half.dy, half.sad};
     }
 }
 
@@ -414,19 +444,19 @@ void MotionStage::average(const MotionFrame &cur, const MotionFrame *const *befo
     const int32_t workers = tasks.workers > 0 ? tasks.workers : 1;
     if ((int32_t)work_.size() < workers)
         work_.resize((size_t)workers);
+    // Each cell's sums are set by its first compensation and added to after.
     for (auto &w : work_)
-        w.assign((size_t)accPitch * 8 * 4, 0);
+        w.resize((size_t)accPitch * 8 * 4);
     auto cellRow = [&](int32_t index, int32_t worker) {
         const int f = index < ncy[0] ? 0 : 1;
         const int32_t cj = f ? index - ncy[0] : index;
         const int32_t height = cur.field[f].height;
         const int32_t rows = height - 8 * cj < 8 ? height - 8 * cj : 8;
         std::vector<int32_t> &buffer = work_[(size_t)worker];
-        std::fill(buffer.begin(), buffer.end(), 0);
         int32_t *acc[4];
         for (int c = 0; c < 4; c++)
             acc[c] = buffer.data() + (size_t)c * 8 * accPitch;
-        alignas(32) int16_t weight[8 * 16];
+        bool set[VELVANE_MAX_WIDTH / 16 + 1] = {};
         for (size_t k = (size_t)f; k < count; k += 2) {
             const Search &s = searches_[k];
             const MotionFrame &ref = *s.ref;
@@ -436,17 +466,27 @@ void MotionStage::average(const MotionFrame &cur, const MotionFrame *const *befo
                 for (int q = 0; q < 4; q++)
                     b[q] = (size_t)(cj + (q >> 1)) * nbx + (size_t)(ci + (q & 1));
                 bool done[4] = {};
+                // Mostly the four blocks share one vector: one pass.
+                const Block &v0 = s.level0[b[0]];
+                const bool one = s.weight[b[0]] && s.weight[b[1]] && s.weight[b[2]] && s.weight[b[3]] &&
+                                 sameVector(v0, s.level0[b[1]]) && sameVector(v0, s.level0[b[2]]) &&
+                                 sameVector(v0, s.level0[b[3]]);
+                if (one)
+                    done[1] = done[2] = done[3] = true;
                 for (int q = 0; q < 4; q++) {
                     if (done[q] || !s.weight[b[q]])
                         continue;
                     const Block &v = s.level0[b[q]];
-                    int same[4], n = 0;
-                    for (int o = q; o < 4; o++)
-                        if (!done[o] && s.weight[b[o]] && s.level0[b[o]].dx == v.dx && s.level0[b[o]].dy == v.dy) {
-                            done[o] = true;
-                            same[n++] = o;
-                        }
                     CompensateRowsArgs a;
+                    if (one)
+                        for (int o = 0; o < 4; o++)
+                            a.blockWeight[o] = (int16_t)s.weight[b[o]];
+                    else
+                        for (int o = 0; o < 4; o++) {
+                            const bool same = o >= q && !done[o] && s.weight[b[o]] && sameVector(s.level0[b[o]], v);
+                            done[o] = done[o] || same;
+                            a.blockWeight[o] = same ? (int16_t)s.weight[b[o]] : 0;
+                        }
                     a.refStride = ref.pitch;
                     a.curStride = cur.pitch;
                     a.accStride = accPitch;
@@ -455,16 +495,9 @@ void MotionStage::average(const MotionFrame &cur, const MotionFrame *const *befo
                     a.fracY = v.dy & 1;
                     a.gate = (int16_t)gate;
                     a.chromaGate = (int16_t)chromaGate;
-                    a.weight = weight;
+                    a.store = !set[ci];
+                    set[ci] = true;
                     const int32_t x0 = 16 * ci, y0 = 8 * cj;
-                    const int16_t w0 = s.weight[b[same[0]]];
-                    for (int t = 0; t < 8 * 16; t++)
-                        weight[t] = (int16_t)(kQuarter[same[0]][t] * w0);
-                    for (int m = 1; m < n; m++) {
-                        const int16_t wm = s.weight[b[same[m]]];
-                        for (int t = 0; t < 8 * 16; t++)
-                            weight[t] = (int16_t)(weight[t] + kQuarter[same[m]][t] * wm);
-                    }
                     for (int c = 0; c < 3; c++) {
                         a.ref[c] = ref.sample(f, c, x0 + (v.dx >> 1), y0 + (v.dy >> 1));
                         a.cur[c] = cur.sample(f, c, x0, y0);
@@ -475,6 +508,12 @@ void MotionStage::average(const MotionFrame &cur, const MotionFrame *const *befo
                 }
             }
         }
+        // Cells that no neighbour matched hold nothing.
+        for (int32_t ci = 0; ci < ncx; ci++)
+            if (!set[ci])
+                for (int c = 0; c < 4; c++)
+                    for (int32_t r = 0; r < rows; r++)
+                        memset(acc[c] + (ptrdiff_t)r * accPitch + 16 * ci, 0, 16 * sizeof(int32_t));
         // The weighted means, written back into the frame's rows.
         alignas(32) int16_t plane[3][VELVANE_MAX_WIDTH + 16];
         for (int32_t r = 0; r < rows; r++) {
@@ -482,9 +521,7 @@ void MotionStage::average(const MotionFrame &cur, const MotionFrame *const *befo
             for (int c = 0; c < 3; c++)
                 dsp_.resolveRow(plane[c], cur.sample(f, c, 0, y), acc[c] + (ptrdiff_t)r * accPitch,
                                 acc[3] + (ptrdiff_t)r * accPitch, kCurrentWeight, width);
-            YcPixel *o = out + (ptrdiff_t)(2 * y + f) * stride;
-            for (int32_t x = 0; x < width; x++)
-                o[x] = YcPixel{plane[0][x], plane[1][x], plane[2][x]};
+            dsp_.mergePixelsRow(out + (ptrdiff_t)(2 * y + f) * stride, plane[0], plane[1], plane[2], width);
         }
     };
     runTasks(tasks, ncy[0] + ncy[1], cellRow);

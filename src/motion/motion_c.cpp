@@ -17,9 +17,16 @@ uint32_t sad16C(const uint8_t *a, ptrdiff_t aStride, const uint8_t *b, ptrdiff_t
     return sum;
 }
 
+void sad16x8ManyC(const uint8_t *cur, ptrdiff_t curStride, const uint8_t *const *refs, ptrdiff_t refStride,
+                  int32_t count, uint32_t *sads)
+{
+    for (int32_t k = 0; k < count; k++)
+        sads[k] = sad16C(cur, curStride, refs[k], refStride, 8);
+}
+
 namespace {
 
-void compensateRowC(const CompensateRowsArgs *a)
+void compensateRowC(const CompensateRowsArgs *a, int16_t left, int16_t right)
 {
     const ptrdiff_t dx = a->fracX ? 1 : 0, dy = a->fracY ? a->refStride : 0;
     const int shift = (a->fracX ? 1 : 0) + (a->fracY ? 1 : 0);
@@ -35,14 +42,15 @@ void compensateRowC(const CompensateRowsArgs *a)
                 s += r[dy] + (a->fracX ? r[dy + dx] : 0);
             p[c] = (s + round) >> shift;
         }
+        const int32_t window = kWindowLeft[i] * left + kWindowRight[i] * right;
         const int32_t d = abs(p[0] - a->cur[0][i]);
         const int32_t e = std::max(abs(p[1] - a->cur[1][i]), abs(p[2] - a->cur[2][i]));
-        const int32_t w = d <= a->gate && e <= a->chromaGate                 ? a->weight[i]
-                          : d <= 2 * a->gate && e <= 2 * a->chromaGate ? a->weight[i] >> 1
+        const int32_t w = d <= a->gate && e <= a->chromaGate                 ? window
+                          : d <= 2 * a->gate && e <= 2 * a->chromaGate ? window >> 1
                                                                            : 0;
         for (int c = 0; c < 3; c++)
-            a->acc[c][i] += w * p[c];
-        a->wsum[i] += w;
+            a->acc[c][i] = (a->store ? 0 : a->acc[c][i]) + w * p[c];
+        a->wsum[i] = (a->store ? 0 : a->wsum[i]) + w;
     }
 }
 
@@ -71,6 +79,28 @@ void halfPixelRowC(uint8_t *h, uint8_t *v, uint8_t *d, const uint8_t *a, const u
         v[x] = (uint8_t)((a[x] + b[x] + 1) >> 1);
         d[x] = (uint8_t)((a[x] + a[x + 1] + b[x] + b[x + 1] + 2) >> 2);
     }
+}
+
+void splitPixelsRowC(int16_t *y, int16_t *cb, int16_t *cr, uint8_t *search, const YcPixel *src, int32_t count)
+{
+    for (int32_t x = 0; x < count; x++) {
+        y[x] = (int16_t)std::min<int32_t>(std::max<int32_t>(src[x].y, kMotionSampleMin), kMotionSampleMax);
+        cb[x] = (int16_t)std::min<int32_t>(std::max<int32_t>(src[x].cb, kMotionSampleMin), kMotionSampleMax);
+        cr[x] = (int16_t)std::min<int32_t>(std::max<int32_t>(src[x].cr, kMotionSampleMin), kMotionSampleMax);
+        search[x] = (uint8_t)std::min<int32_t>(std::max<int32_t>((y[x] + 8) >> 4, 0), 255);
+    }
+}
+
+void halveRowC(uint8_t *dst, const uint8_t *a, const uint8_t *b, int32_t count)
+{
+    for (int32_t x = 0; x < count; x++)
+        dst[x] = (uint8_t)((a[2 * x] + a[2 * x + 1] + b[2 * x] + b[2 * x + 1] + 2) >> 2);
+}
+
+void mergePixelsRowC(YcPixel *dst, const int16_t *y, const int16_t *cb, const int16_t *cr, int32_t count)
+{
+    for (int32_t x = 0; x < count; x++)
+        dst[x] = YcPixel{y[x], cb[x], cr[x]};
 }
 
 } // namespace velvane

@@ -1,5 +1,5 @@
 // Motion kernels against their references: block costs, compensated rows,
-// weighted means and half-pixel planes, on random inputs and at the ends of their ranges.
+// weighted means, half-pixel planes, halved planes and the split and merge of packed pixels, on random inputs and at the ends of their ranges.
 #include <string.h>
 
 #include <vector>
@@ -42,10 +42,42 @@ void checkSad(checkasm::Context &ctx, Sad16Fn ref, Sad16Fn fn)
     ctx.bench("sad16", [&] { ref(a.data(), 64, b.data(), 64, 8); }, [&] { fn(a.data(), 64, b.data(), 64, 8); });
 }
 
+void checkSadMany(checkasm::Context &ctx, Sad16x8ManyFn ref, Sad16x8ManyFn fn)
+{
+    const int stride = 64, height = 40, most = 81;
+    std::vector<uint8_t> a(stride * height), b(stride * height);
+    const uint8_t *refs[most];
+    uint32_t want[most + 1], got[most + 1];
+    for (int iter = 0; iter < 1000; iter++) {
+        const int mode = ctx.randInt(0, 3); // random, all 0 against all 255, near each other
+        for (size_t i = 0; i < a.size(); i++) {
+            a[i] = mode == 1 ? 0 : (uint8_t)ctx.randInt(0, 255);
+            b[i] = mode == 1 ? 255 : mode == 2 ? (uint8_t)(a[i] ^ ctx.randInt(0, 3)) : (uint8_t)ctx.randInt(0, 255);
+        }
+        const int count = ctx.randInt(0, 3) == 0 ? most : ctx.randInt(0, 12);
+        const int as = ctx.randInt(16, stride), bs = ctx.randInt(16, stride);
+        const uint8_t *cur = a.data() + ctx.randInt(0, (int)a.size() - 7 * as - 16);
+        for (int k = 0; k < count; k++)
+            refs[k] = b.data() + ctx.randInt(0, (int)b.size() - 7 * bs - 16);
+        // One past the count stays untouched.
+        want[count] = got[count] = 12345;
+        ref(cur, as, refs, bs, count, want);
+        fn(cur, as, refs, bs, count, got);
+        if (memcmp(want, got, sizeof(uint32_t) * (size_t)(count + 1))) {
+            ctx.fail("sad16x8Many", "%d candidates, strides %d %d", count, as, bs);
+            return;
+        }
+    }
+    for (int k = 0; k < most; k++)
+        refs[k] = b.data() + k % 24;
+    ctx.bench("sad16x8Many", [&] { ref(a.data(), stride, refs, stride, most, want); },
+              [&] { fn(a.data(), stride, refs, stride, most, got); });
+}
+
 void checkCompensate(checkasm::Context &ctx, CompensateRowsFn ref, CompensateRowsFn fn)
 {
     const int stride = 40, rowsMost = 8;
-    std::vector<int16_t> planes[3], cur[3], weight(16 * rowsMost);
+    std::vector<int16_t> planes[3], cur[3];
     for (auto &p : planes)
         p.resize(stride * (rowsMost + 1));
     for (auto &c : cur)
@@ -66,8 +98,6 @@ void checkCompensate(checkasm::Context &ctx, CompensateRowsFn ref, CompensateRow
                     cur[c][(size_t)(24 * r + i)] =
                         (int16_t)(v < kMotionSampleMin ? kMotionSampleMin : v > kMotionSampleMax ? kMotionSampleMax : v);
                 }
-                weight[(size_t)(16 * r + i)] =
-                    (int16_t)(ctx.randInt(0, 3) == 0 ? 4096 * ctx.randInt(0, 1) : ctx.randInt(0, 4096));
             }
         const int32_t start = ctx.randInt(-(1 << 24), 1 << 24);
         for (auto &side : acc)
@@ -76,8 +106,17 @@ void checkCompensate(checkasm::Context &ctx, CompensateRowsFn ref, CompensateRow
                 for (size_t i = 0; i < side[c].size(); i++)
                     side[c][i] = start + 7 * (int32_t)i + c;
             }
+        // Block weights 0 .. 8, all at the most (window weights up to 4096) now and then;
+        // the sums set instead of added to now and then.
+        int16_t blockWeight[4];
+        const bool most = ctx.randInt(0, 4) == 0;
+        for (auto &w : blockWeight)
+            w = (int16_t)(most ? 8 : ctx.randInt(0, 3) == 0 ? 0 : ctx.randInt(0, 8));
+        const int32_t store = ctx.randInt(0, 3) == 0;
         CompensateRowsArgs a[2];
         for (int k = 0; k < 2; k++) {
+            memcpy(a[k].blockWeight, blockWeight, sizeof blockWeight);
+            a[k].store = store;
             for (int c = 0; c < 3; c++) {
                 a[k].ref[c] = planes[c].data() + off;
                 a[k].cur[c] = cur[c].data();
@@ -89,7 +128,6 @@ void checkCompensate(checkasm::Context &ctx, CompensateRowsFn ref, CompensateRow
             a[k].rows = rows;
             a[k].fracX = iter & 1;
             a[k].fracY = (iter >> 1) & 1;
-            a[k].weight = weight.data();
             a[k].wsum = acc[k][3].data();
         }
         a[0].gate = a[1].gate = (int16_t)(ctx.randInt(0, 4) == 0 ? 16383 * ctx.randInt(0, 1) : ctx.randInt(0, 64));
@@ -99,8 +137,8 @@ void checkCompensate(checkasm::Context &ctx, CompensateRowsFn ref, CompensateRow
         fn(&a[1]);
         for (int c = 0; c < 4; c++)
             if (acc[0][c] != acc[1][c]) {
-                ctx.fail("compensateRows", "plane %d, %d rows, fractions %d %d, gates %d %d", c, rows, a[0].fracX,
-                         a[0].fracY, a[0].gate, a[0].chromaGate);
+                ctx.fail("compensateRows", "plane %d, %d rows, fractions %d %d, gates %d %d, store %d", c, rows,
+                         a[0].fracX, a[0].fracY, a[0].gate, a[0].chromaGate, store);
                 return;
             }
     }
@@ -115,7 +153,8 @@ void checkCompensate(checkasm::Context &ctx, CompensateRowsFn ref, CompensateRow
     b.accStride = 20;
     b.rows = 8;
     b.fracX = b.fracY = 1;
-    b.weight = weight.data();
+    for (auto &w : b.blockWeight)
+        w = 8;
     b.gate = 40;
     b.chromaGate = 80;
     b.wsum = acc[0][3].data();
@@ -175,6 +214,86 @@ void checkHalfPixel(checkasm::Context &ctx, HalfPixelRowFn ref, HalfPixelRowFn f
               [&] { fn(got.data(), got.data() + most, got.data() + 2 * most, a.data(), b.data(), most); });
 }
 
+void checkSplit(checkasm::Context &ctx, SplitPixelsRowFn ref, SplitPixelsRowFn fn)
+{
+    const int most = 100;
+    std::vector<YcPixel> src(most);
+    std::vector<int16_t> want(3 * most), got(3 * most);
+    std::vector<uint8_t> wantSearch(most), gotSearch(most);
+    for (int iter = 0; iter < 2000; iter++) {
+        const int count = ctx.randInt(1, most), mode = ctx.randInt(0, 2);
+        // Any 16-bit sample, the ends of the planes' range and just beyond, or video levels.
+        auto sample = [&]() -> int16_t {
+            if (mode == 0)
+                return (int16_t)ctx.randInt(-32768, 32767);
+            if (mode == 1) {
+                static const int16_t ends[] = {-32768, -8193, -8192, -8191, -9, -8, -7, 0, 4087, 4088, 8191, 8192, 32767};
+                return ends[ctx.randInt(0, 12)];
+            }
+            return (int16_t)ctx.randInt(-300, 4400);
+        };
+        for (int i = 0; i < count; i++)
+            src[i] = YcPixel{sample(), sample(), sample()};
+        ref(want.data(), want.data() + most, want.data() + 2 * most, wantSearch.data(), src.data(), count);
+        fn(got.data(), got.data() + most, got.data() + 2 * most, gotSearch.data(), src.data(), count);
+        for (int p = 0; p < 3; p++)
+            if (memcmp(want.data() + p * most, got.data() + p * most, (size_t)count * sizeof(int16_t))) {
+                ctx.fail("splitPixelsRow", "plane %d, count %d", p, count);
+                return;
+            }
+        if (memcmp(wantSearch.data(), gotSearch.data(), (size_t)count)) {
+            ctx.fail("splitPixelsRow", "search samples, count %d", count);
+            return;
+        }
+    }
+    ctx.bench("splitPixelsRow",
+              [&] { ref(want.data(), want.data() + most, want.data() + 2 * most, wantSearch.data(), src.data(), most); },
+              [&] { fn(got.data(), got.data() + most, got.data() + 2 * most, gotSearch.data(), src.data(), most); });
+}
+
+void checkMerge(checkasm::Context &ctx, MergePixelsRowFn ref, MergePixelsRowFn fn)
+{
+    const int most = 100;
+    std::vector<int16_t> planes(3 * most);
+    std::vector<YcPixel> want(most + 1), got(most + 1);
+    for (int iter = 0; iter < 2000; iter++) {
+        const int count = ctx.randInt(1, most);
+        for (auto &v : planes)
+            v = ctx.randInt(0, 3) == 0 ? (int16_t)(ctx.randInt(0, 1) ? 32767 : -32768) : (int16_t)ctx.randInt(-32768, 32767);
+        // The pixel after the row stays as it was.
+        want[(size_t)count] = got[(size_t)count] = YcPixel{1, 2, 3};
+        ref(want.data(), planes.data(), planes.data() + most, planes.data() + 2 * most, count);
+        fn(got.data(), planes.data(), planes.data() + most, planes.data() + 2 * most, count);
+        if (memcmp(want.data(), got.data(), (size_t)(count + 1) * sizeof(YcPixel))) {
+            ctx.fail("mergePixelsRow", "count %d", count);
+            return;
+        }
+    }
+    ctx.bench("mergePixelsRow", [&] { ref(want.data(), planes.data(), planes.data() + most, planes.data() + 2 * most, most); },
+              [&] { fn(got.data(), planes.data(), planes.data() + most, planes.data() + 2 * most, most); });
+}
+
+void checkHalve(checkasm::Context &ctx, HalveRowFn ref, HalveRowFn fn)
+{
+    const int most = 100;
+    std::vector<uint8_t> a(2 * most), b(2 * most), want(most), got(most);
+    for (int iter = 0; iter < 2000; iter++) {
+        const int count = ctx.randInt(1, most), mode = ctx.randInt(0, 2); // random, all 255, 0 and 255
+        for (int i = 0; i < 2 * count; i++) {
+            a[i] = mode == 0 ? (uint8_t)ctx.randInt(0, 255) : mode == 1 ? 255 : (uint8_t)(255 * ctx.randInt(0, 1));
+            b[i] = mode == 0 ? (uint8_t)ctx.randInt(0, 255) : mode == 1 ? 255 : (uint8_t)(255 * ctx.randInt(0, 1));
+        }
+        ref(want.data(), a.data(), b.data(), count);
+        fn(got.data(), a.data(), b.data(), count);
+        if (memcmp(want.data(), got.data(), (size_t)count)) {
+            ctx.fail("halveRow", "count %d", count);
+            return;
+        }
+    }
+    ctx.bench("halveRow", [&] { ref(want.data(), a.data(), b.data(), most); },
+              [&] { fn(got.data(), a.data(), b.data(), most); });
+}
+
 } // namespace
 
 CHECKASM_GROUP(motion)
@@ -184,10 +303,18 @@ CHECKASM_GROUP(motion)
     motionDspInit(&opt, ctx.flags);
     if (ctx.shouldCheck("sad16", (const void *)opt.sad16))
         checkSad(ctx, ref.sad16, opt.sad16);
+    if (ctx.shouldCheck("sad16x8Many", (const void *)opt.sad16x8Many))
+        checkSadMany(ctx, ref.sad16x8Many, opt.sad16x8Many);
     if (ctx.shouldCheck("compensateRows", (const void *)opt.compensateRows))
         checkCompensate(ctx, ref.compensateRows, opt.compensateRows);
     if (ctx.shouldCheck("resolveRow", (const void *)opt.resolveRow))
         checkResolve(ctx, ref.resolveRow, opt.resolveRow);
+    if (ctx.shouldCheck("splitPixelsRow", (const void *)opt.splitPixelsRow))
+        checkSplit(ctx, ref.splitPixelsRow, opt.splitPixelsRow);
+    if (ctx.shouldCheck("mergePixelsRow", (const void *)opt.mergePixelsRow))
+        checkMerge(ctx, ref.mergePixelsRow, opt.mergePixelsRow);
+    if (ctx.shouldCheck("halveRow", (const void *)opt.halveRow))
+        checkHalve(ctx, ref.halveRow, opt.halveRow);
     if (ctx.shouldCheck("halfPixelRow", (const void *)opt.halfPixelRow))
         checkHalfPixel(ctx, ref.halfPixelRow, opt.halfPixelRow);
 }

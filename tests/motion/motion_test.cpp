@@ -200,6 +200,28 @@ TEST(Motion, AnObjectCrossingLeavesNoGhostAndACutLeaksNothing)
         EXPECT_LT(fabs(num / den), 0.01) << "frame " << n << " share " << cutRun.stage.stats().matchedShare;
         EXPECT_LT(rmsLuma(out, right, kW), 0.8 * rmsLuma(cut[(size_t)n], right, kW)) << "frame " << n;
     }
+
+    // A wide region that differs in every neighbour (the rest matches): where
+    // no block over a cell matches, the cell passes exactly as it came in,
+    // nothing of what was compensated before it.
+    std::vector<Picture> patched;
+    for (int n = 0; n < 7; n++)
+        patched.push_back(noisy(render(kW, kH, n, [&](int x, int y, int) {
+                                    return n != 3 && x >= 56 && x < 168 ? other(x, y) : tex.at(x, y);
+                                }),
+                                80, 400 + n));
+    StageRun patchedRun(patched, kW, kH);
+    patchedRun.average(2, 3); // matches there: the stage's sums hold something
+    const Picture out = patchedRun.average(3, 3);
+    int changed = 0;
+    for (int y = 0; y < kH; y++)
+        for (int x = 96; x < 112; x++) {
+            const YcPixel a = out[(size_t)(y * kW + x)], b = patched[3][(size_t)(y * kW + x)];
+            changed += a.y != b.y || a.cb != b.cb || a.cr != b.cr;
+        }
+    EXPECT_EQ(changed, 0);
+    // Outside it the neighbours still count.
+    EXPECT_GT(rmsLuma(out, patched[3], kW, [](int x, int) { return x < 40; }), 0.0);
 }
 
 // The spatial pass after the averaging, with the limits the stage's own

@@ -49,34 +49,51 @@ uint32_t sad16Avx512(const uint8_t *a, ptrdiff_t aStride, const uint8_t *b, ptrd
 
 namespace {
 
-__attribute__((always_inline)) inline void compensateRow(const CompensateRowsArgs *a)
+// One row, the fractions and the store mode fixed.
+template <int FX, int FY, bool SET>
+__attribute__((always_inline)) inline void compensateRow(const CompensateRowsArgs *a, int16_t left, int16_t right)
 {
-    const int shiftBits = (a->fracX ? 1 : 0) + (a->fracY ? 1 : 0);
+    const bool set = SET;
+    const int shiftBits = (FX ? 1 : 0) + (FY ? 1 : 0);
     const __m256i round = _mm256_set1_epi16((int16_t)(shiftBits ? 1 << (shiftBits - 1) : 0));
     const __m128i shift = _mm_cvtsi32_si128(shiftBits);
     __m256i p[3];
+    #pragma GCC unroll 3
     for (int c = 0; c < 3; c++)
-        p[c] = predict(a->ref[c], a->refStride, a->fracX, a->fracY, round, shift);
+        p[c] = predict(a->ref[c], a->refStride, FX, FY, round, shift);
     const __m256i d = _mm256_abs_epi16(_mm256_sub_epi16(p[0], load(a->cur[0])));
     const __m256i e = _mm256_max_epi16(_mm256_abs_epi16(_mm256_sub_epi16(p[1], load(a->cur[1]))),
                                        _mm256_abs_epi16(_mm256_sub_epi16(p[2], load(a->cur[2]))));
-    const __m256i weight = load(a->weight);
+    const __m256i weight = _mm256_add_epi16(_mm256_mullo_epi16(load(kWindowLeft), _mm256_set1_epi16(left)),
+                                            _mm256_mullo_epi16(load(kWindowRight), _mm256_set1_epi16(right)));
     const __mmask16 over = _mm256_cmpgt_epi16_mask(d, _mm256_set1_epi16(a->gate)) |
                            _mm256_cmpgt_epi16_mask(e, _mm256_set1_epi16(a->chromaGate));
     const __mmask16 near = _mm256_cmple_epi16_mask(d, _mm256_set1_epi16((int16_t)(2 * a->gate))) &
                            _mm256_cmple_epi16_mask(e, _mm256_set1_epi16((int16_t)(2 * a->chromaGate)));
     const __m256i w = _mm256_maskz_mov_epi16(near, _mm256_mask_srai_epi16(weight, over, weight, 1));
     const __m512i w32 = _mm512_cvtepu16_epi32(w);
-    for (int c = 0; c < 3; c++)
-        store512(a->acc[c], _mm512_add_epi32(load512(a->acc[c]), _mm512_mullo_epi32(w32, _mm512_cvtepi16_epi32(p[c]))));
-    store512(a->wsum, _mm512_add_epi32(load512(a->wsum), w32));
+    #pragma GCC unroll 3
+    for (int c = 0; c < 3; c++) {
+        const __m512i product = _mm512_mullo_epi32(w32, _mm512_cvtepi16_epi32(p[c]));
+        store512(a->acc[c], set ? product : _mm512_add_epi32(load512(a->acc[c]), product));
+    }
+    store512(a->wsum, set ? w32 : _mm512_add_epi32(load512(a->wsum), w32));
+}
+
+template <int FX, int FY, bool SET> void compensateRowsFixed(const CompensateRowsArgs *a)
+{
+    forEachCompensatedRow(a, compensateRow<FX, FY, SET>);
 }
 
 } // namespace
 
 void compensateRowsAvx512(const CompensateRowsArgs *a)
 {
-    forEachCompensatedRow(a, compensateRow);
+    static constexpr CompensateRowsFn kFixed[8] = {
+        compensateRowsFixed<0, 0, false>, compensateRowsFixed<1, 0, false>, compensateRowsFixed<0, 1, false>,
+        compensateRowsFixed<1, 1, false>, compensateRowsFixed<0, 0, true>,  compensateRowsFixed<1, 0, true>,
+        compensateRowsFixed<0, 1, true>,  compensateRowsFixed<1, 1, true>};
+    kFixed[(a->fracX ? 1 : 0) + (a->fracY ? 2 : 0) + (a->store ? 4 : 0)](a);
 }
 
 void resolveRowAvx512(int16_t *dst, const int16_t *cur, const int32_t *acc, const int32_t *wsum, int32_t curWeight,
@@ -94,6 +111,108 @@ void resolveRowAvx512(int16_t *dst, const int16_t *cur, const int32_t *acc, cons
     }
     if (i < count)
         resolveRowSse2(dst + i, cur + i, acc + i, wsum + i, curWeight, count - i);
+}
+
+namespace {
+
+// Indices gathering one plane from 32 packed pixels (96 samples in three
+// registers): sample 3j + plane of the first two registers, then of the third
+// for the lanes that lie there.
+struct SplitIndex {
+    int16_t first[3][32], third[3][32];
+    uint32_t inThird[3];
+    constexpr SplitIndex() : first(), third(), inThird()
+    {
+        for (int plane = 0; plane < 3; plane++)
+            for (int j = 0; j < 32; j++) {
+                const int sample = 3 * j + plane;
+                first[plane][j] = (int16_t)(sample < 64 ? sample : 0);
+                third[plane][j] = (int16_t)(sample < 64 ? 0 : sample - 64);
+                if (sample >= 64)
+                    inThird[plane] |= 1u << j;
+            }
+    }
+};
+constexpr SplitIndex kSplitIndex;
+
+} // namespace
+
+void splitPixelsRowAvx512(int16_t *y, int16_t *cb, int16_t *cr, uint8_t *search, const YcPixel *src, int32_t count)
+{
+    const __m512i lo = _mm512_set1_epi16(kMotionSampleMin), hi = _mm512_set1_epi16(kMotionSampleMax);
+    int16_t *out[3] = {y, cb, cr};
+    int32_t x = 0;
+    for (; x + 32 <= count; x += 32) {
+        const int16_t *p = reinterpret_cast<const int16_t *>(src + x);
+        const __m512i a = load512(p), b = load512(p + 32), c = load512(p + 64);
+        __m512i v[3];
+        for (int plane = 0; plane < 3; plane++) {
+            const __m512i g = _mm512_mask_permutexvar_epi16(
+                _mm512_permutex2var_epi16(a, load512(kSplitIndex.first[plane]), b), kSplitIndex.inThird[plane],
+                load512(kSplitIndex.third[plane]), c);
+            v[plane] = _mm512_max_epi16(_mm512_min_epi16(g, hi), lo);
+            store512(out[plane] + x, v[plane]);
+        }
+        const __m512i s = _mm512_srai_epi16(_mm512_add_epi16(v[0], _mm512_set1_epi16(8)), 4);
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(search + x),
+                            _mm512_cvtusepi16_epi8(_mm512_max_epi16(s, _mm512_setzero_si512())));
+    }
+    if (x < count)
+        splitPixelsRowAvx2(y + x, cb + x, cr + x, search + x, src + x, count - x);
+}
+
+void halveRowAvx512(uint8_t *dst, const uint8_t *a, const uint8_t *b, int32_t count)
+{
+    const __m512i one = _mm512_set1_epi8(1), two = _mm512_set1_epi16(2);
+    int32_t x = 0;
+    for (; x + 32 <= count; x += 32) {
+        const __m512i sum = _mm512_add_epi16(_mm512_maddubs_epi16(load512(a + 2 * x), one),
+                                             _mm512_maddubs_epi16(load512(b + 2 * x), one));
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst + x),
+                            _mm512_cvtepi16_epi8(_mm512_srli_epi16(_mm512_add_epi16(sum, two), 2)));
+    }
+    if (x < count)
+        halveRowAvx2(dst + x, a + 2 * x, b + 2 * x, count - x);
+}
+
+namespace {
+
+// Indices placing 32 pixels' samples in three registers: sample s of the
+// packed row is plane s % 3 of pixel s / 3; y and cb through a two-register
+// permute, cr over it where it lies.
+struct MergeIndex {
+    int16_t yb[3][32], r[3][32];
+    uint32_t isCr[3];
+    constexpr MergeIndex() : yb(), r(), isCr()
+    {
+        for (int reg = 0; reg < 3; reg++)
+            for (int j = 0; j < 32; j++) {
+                const int sample = 32 * reg + j, pixel = sample / 3, plane = sample % 3;
+                yb[reg][j] = (int16_t)(plane == 1 ? 32 + pixel : pixel);
+                r[reg][j] = (int16_t)pixel;
+                if (plane == 2)
+                    isCr[reg] |= 1u << j;
+            }
+    }
+};
+constexpr MergeIndex kMergeIndex;
+
+} // namespace
+
+void mergePixelsRowAvx512(YcPixel *dst, const int16_t *y, const int16_t *cb, const int16_t *cr, int32_t count)
+{
+    int32_t x = 0;
+    for (; x + 32 <= count; x += 32) {
+        const __m512i vy = load512(y + x), vb = load512(cb + x), vr = load512(cr + x);
+        int16_t *d = reinterpret_cast<int16_t *>(dst + x);
+#pragma GCC unroll 3
+        for (int reg = 0; reg < 3; reg++)
+            store512(d + 32 * reg,
+                     _mm512_mask_permutexvar_epi16(_mm512_permutex2var_epi16(vy, load512(kMergeIndex.yb[reg]), vb),
+                                                   kMergeIndex.isCr[reg], load512(kMergeIndex.r[reg]), vr));
+    }
+    if (x < count)
+        mergePixelsRowAvx2(dst + x, y + x, cb + x, cr + x, count - x);
 }
 
 } // namespace velvane
