@@ -76,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     if (mode & 0x40) {
         run.settings.strength = VELVANE_STRENGTH_AUTO; // which also chooses thresholds where it moves
         if (mode & 0x20)
-            run.settings.mc_radius = 1; // and averages along the motion whatever grain it finds
+            run.settings.library[velvane_setting_find("mc_radius")] = 1; // and averages along the motion
     } else if (mode & 0x20)
         run.settings.moving = std::array<int32_t, 3>{2, 3, 8}; // thresholds where the picture moves
     if (mode & 0x80) // what the dot pass takes out needs the dot pass
