@@ -28,14 +28,19 @@ const int kSlots = 8;
 OutputFile *registry[kSlots];
 std::mutex registryLock;
 
-void enlist(OutputFile *o)
+void enlistLocked(OutputFile *o)
 {
-    std::lock_guard<std::mutex> lock(registryLock);
     for (auto &slot : registry)
         if (!slot) {
             slot = o;
             return;
         }
+}
+
+void enlist(OutputFile *o)
+{
+    std::lock_guard<std::mutex> lock(registryLock);
+    enlistLocked(o);
 }
 
 void delist(OutputFile *o)
@@ -218,6 +223,9 @@ OutputFile::OutputFile(const std::string &path, bool keepPartial) : path_(path),
         throw CliError("cannot write " + path + ": the name is too long");
     std::vector<char> buf(tmpl.begin(), tmpl.end());
     buf.push_back('\0');
+    // The temporary file and its place among the outputs an interrupt
+    // abandons come together: a signal between the two left the file behind.
+    std::unique_lock<std::mutex> lock(registryLock);
     int fd = mkstemp(buf.data());
     if (fd < 0)
         throw CliError("cannot write " + path + ": " + errnoText());
@@ -234,7 +242,7 @@ OutputFile::OutputFile(const std::string &path, bool keepPartial) : path_(path),
         throw CliError("cannot write " + path + ": " + errnoText());
     }
     setvbuf(file_, nullptr, _IOFBF, 1 << 16); // frames are larger, and go straight to the file
-    enlist(this);
+    enlistLocked(this);
 }
 
 OutputFile::~OutputFile()

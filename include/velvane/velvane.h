@@ -85,9 +85,12 @@ typedef enum VelvaneStatus {
  * least 64 x 64), so that a pan, a zoom or a fine texture is not taken for
  * either; and where mc_radius is left at VELVANE_FROM_STRENGTH it takes the
  * averaging along the motion with radius 2 for a scene whose grain is a code
- * value or more (0 below), its thresholds kept to the grain it measured. The named ones run the dot pass and leave moving_*
- * and the averaging along the motion off; their thresholds are luma low, luma
- * high, chroma low, chroma high. */
+ * value or more (0 below), its matching thresholds kept to the grain it
+ * measured; on a picture without dots the four thresholds left to it are
+ * then about the grain itself, for the frames reach them far cleaner. The
+ * named ones run the dot pass and leave moving_* and the averaging along
+ * the motion off; their thresholds are luma low, luma high, chroma low,
+ * chroma high. */
 typedef enum VelvaneStrength {
     VELVANE_STRENGTH_CUSTOM = 0, /* the thresholds and the dot pass as given (the default) */
     VELVANE_STRENGTH_LIGHT = 1,  /* 7, 9, 9, 12: grain of about 2 code values */

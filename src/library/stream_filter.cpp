@@ -322,6 +322,13 @@ VelvaneSettings StreamFilter::resolved(const StrengthChoice &c) const
     for (const SettingRow &r : kSettingRows)
         if (r.fromStrength && s.*r.member == VELVANE_FROM_STRENGTH)
             s.*r.member = chosen.*r.member;
+    if (s.mc_radius > 0) {
+        int VelvaneSettings::*const thresholds[4] = {&VelvaneSettings::luma_low, &VelvaneSettings::luma_high,
+                                                     &VelvaneSettings::chroma_low, &VelvaneSettings::chroma_high};
+        for (int i = 0; i < 4; i++)
+            if (c.alongMotion[i] >= 0 && settings_.given.*thresholds[i] == VELVANE_FROM_STRENGTH)
+                s.*thresholds[i] = c.alongMotion[i];
+    }
     // Where the picture moves, never wider than the rest of the frame.
     s.moving_luma_low = s.moving_luma_low < s.luma_low ? s.moving_luma_low : s.luma_low;
     s.moving_luma_high = s.moving_luma_high < s.luma_high ? s.moving_luma_high : s.luma_high;

@@ -27,6 +27,10 @@ struct StrengthChoice {
     int32_t moving[2] = {0, 0};
     // Frames on either side of the averaging along the motion (0: off).
     int32_t motionRadius = 0;
+    // The four thresholds instead, for frames averaged along the motion
+    // first, which reach the thresholds' averaging far cleaner than they came
+    // in; -1: the same as without.
+    int32_t alongMotion[4] = {-1, -1, -1, -1};
 };
 
 // The radius automatic strength gives the averaging along the motion where

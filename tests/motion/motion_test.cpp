@@ -297,7 +297,7 @@ struct Planar {
 };
 
 std::vector<Planar> filterPlanar(std::vector<Planar> clip, const VelvaneSettings &s, int threads = 1,
-                                 const VelvaneSettings *later = nullptr)
+                                 const VelvaneSettings *later = nullptr, VelvaneStrengthReport *strength = nullptr)
 {
     VelvaneConfig c;
     velvane_default_config(&c);
@@ -321,6 +321,8 @@ std::vector<Planar> filterPlanar(std::vector<Planar> clip, const VelvaneSettings
         }
     }
     EXPECT_EQ(out.size(), clip.size());
+    if (strength)
+        EXPECT_EQ(velvane_get_strength(f.get(), strength), VELVANE_OK);
     return out;
 }
 
@@ -507,17 +509,30 @@ TEST(MotionLibrary, AutomaticStrengthFollowsTheMotionAndAGivenRadiusWins)
 
     // With grain of 5 code values: well above the input, and above what the
     // thresholds alone do (a given radius 0); a given 2 is what auto takes.
+    // Along the motion its thresholds are narrower than without (the frames
+    // come to them far cleaner), and do better than the wide ones it takes
+    // without; a threshold given wins there too.
     const std::vector<Planar> input = finePan(w, h, frames, 5, 2);
-    const std::vector<Planar> out = filterPlanar(input, automatic);
+    VelvaneStrengthReport along = {}, without = {};
+    const std::vector<Planar> out = filterPlanar(input, automatic, 1, nullptr, &along);
     const double in = lumaError(input, clean), got = lumaError(out, clean);
     given.mc_radius = 0;
-    const double still = lumaError(filterPlanar(input, given), clean);
+    const double still = lumaError(filterPlanar(input, given, 1, nullptr, &without), clean);
     EXPECT_GT(10 * log10(in / got), 1.5) << in << " -> " << got;
     EXPECT_LT(got, still);
+    EXPECT_LT(along.luma_low, without.luma_low);
+    EXPECT_LT(along.luma_high, without.luma_high);
     given.mc_radius = 2;
     const std::vector<Planar> two = filterPlanar(input, given);
     for (int n = 0; n < frames; n++)
         EXPECT_EQ(two[(size_t)n].bytes, out[(size_t)n].bytes) << n;
+    VelvaneSettings wide = given;
+    wide.luma_low = without.luma_low;
+    wide.luma_high = without.luma_high;
+    VelvaneStrengthReport widened = {};
+    EXPECT_LT(got, lumaError(filterPlanar(input, wide, 1, nullptr, &widened), clean));
+    EXPECT_EQ(widened.luma_low, without.luma_low);
+    EXPECT_EQ(widened.luma_high, without.luma_high);
 
     // Scene by scene: the clean scene without the averaging along the
     // motion, as with a given radius 0, then a cut to a grainy one with it;
