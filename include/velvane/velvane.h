@@ -308,8 +308,10 @@ VELVANE_API int velvane_get_moving(const VelvaneFilter *filter, VelvaneMovingRep
  * (all 0 where it is off, or before the first frame): the share of the
  * neighbours' blocks it averaged in (0..1, weighted by how well they
  * matched), the mean length of the vectors to the next frame in pixels a
- * frame, and the noise the closest matches show (standard deviation, 8-bit
- * code values). */
+ * frame, and the noise the closest matches show: the mean absolute
+ * difference per pixel of the quietest quarter of the matched blocks, 8-bit
+ * code values (about 0.8 to 1.1 times the deviation of white noise; less
+ * where the vectors fall between pixels, whose prediction smooths it). */
 typedef struct VelvaneMotionReport {
     float matched_share, mean_vector, noise;
     int reserved[5];
