@@ -48,16 +48,19 @@ template <class T> void replicateEdges(T *origin, ptrdiff_t pitch, int32_t width
 
 void replicateEdges(MotionFrame::Plane8 &p) { replicateEdges(p.at(0, 0), p.pitch, p.width, p.height, p.pad); }
 
-// Half of `src` in each direction, rounded, edges replicated.
-void halve(const MotionDsp &dsp, const MotionFrame::Plane8 &src, MotionFrame::Plane8 &dst, int32_t pad)
+// Half of `src` in each direction, rounded, edges replicated (`dst` sized by
+// sizeField).
+void halve(const MotionDsp &dsp, const MotionFrame::Plane8 &src, MotionFrame::Plane8 &dst)
 {
-    allocate(dst, (src.width + 1) / 2, (src.height + 1) / 2, pad);
     for (int32_t y = 0; y < dst.height; y++)
         dsp.halveRow(dst.at(0, y), src.at(0, 2 * y), src.at(0, 2 * y + 1), dst.width);
     replicateEdges(dst);
 }
 
-void prepareField(const MotionDsp &dsp, MotionFrame &m, int f, const YcPixel *pixels, int32_t stride)
+// Every plane of field f at the frame's size. On the calling thread, before
+// the fields are filled in tasks: an allocation that fails throws where the
+// caller can take it, never inside a worker.
+void sizeField(MotionFrame &m, int f)
 {
     MotionFrame::Field &fd = m.field[f];
     const int32_t width = m.width, pad = MotionFrame::kPad;
@@ -67,6 +70,14 @@ void prepareField(const MotionDsp &dsp, MotionFrame &m, int f, const YcPixel *pi
         s.resize(planeSize);
     for (auto &p : fd.search)
         allocate(p, width, fd.height, pad);
+    allocate(fd.level1, (width + 1) / 2, (fd.height + 1) / 2, kLevel1Pad);
+    allocate(fd.level2, (fd.level1.width + 1) / 2, (fd.level1.height + 1) / 2, kLevel2Pad);
+}
+
+void prepareField(const MotionDsp &dsp, MotionFrame &m, int f, const YcPixel *pixels, int32_t stride)
+{
+    MotionFrame::Field &fd = m.field[f];
+    const int32_t width = m.width, pad = MotionFrame::kPad;
     for (int32_t y = 0; y < fd.height; y++) {
         const YcPixel *src = pixels + (ptrdiff_t)(2 * y + f) * stride;
         const ptrdiff_t at = (ptrdiff_t)(y + pad) * m.pitch + pad;
@@ -90,8 +101,8 @@ void prepareField(const MotionDsp &dsp, MotionFrame &m, int f, const YcPixel *pi
         v[n - 1] = (uint8_t)((a[n - 1] + b[n - 1] + 1) >> 1);
         d[n - 1] = v[n - 1];
     }
-    halve(dsp, fd.search[0], fd.level1, kLevel1Pad);
-    halve(dsp, fd.level1, fd.level2, kLevel2Pad);
+    halve(dsp, fd.search[0], fd.level1);
+    halve(dsp, fd.level1, fd.level2);
 }
 
 } // namespace
@@ -102,6 +113,8 @@ void MotionFrame::prepare(const MotionDsp &dsp, const YcPixel *pixels, int32_t w
     width = w;
     height = h;
     pitch = w + 2 * kPad;
+    sizeField(*this, 0);
+    sizeField(*this, 1);
     auto job = [&](int32_t f, int32_t) { prepareField(dsp, *this, f, pixels, stride); };
     runTasks(tasks, 2, job);
 }
@@ -171,6 +184,14 @@ template <int N> struct Batch {
 
 } // namespace
 
+void MotionStage::sizeSearch(const MotionFrame &cur, Search &s)
+{
+    const MotionFrame::Field &cf = cur.field[s.field];
+    s.level2.resize((size_t)((cf.level2.width + 15) / 16) * (size_t)((cf.level2.height + 7) / 8));
+    s.level1.resize((size_t)((cf.level1.width + 15) / 16) * (size_t)((cf.level1.height + 7) / 8));
+    s.level0.resize((size_t)((cur.width + 15) / 16 + 1) * (size_t)((cf.height + 7) / 8 + 1));
+}
+
 void MotionStage::searchCoarse(const MotionFrame &cur, Search &s) const
 {
     const MotionFrame::Field &cf = cur.field[s.field], &rf = s.ref->field[s.field];
@@ -178,7 +199,6 @@ void MotionStage::searchCoarse(const MotionFrame &cur, Search &s) const
     const MotionFrame::Plane8 &c2 = cf.level2, &r2 = rf.level2;
     const int32_t n2x = (c2.width + 15) / 16, n2y = (c2.height + 7) / 8;
     constexpr int32_t side = 2 * kCoarseRange + 1;
-    s.level2.resize((size_t)n2x * (size_t)n2y);
     for (int32_t b = 0; b < n2y; b++)
         for (int32_t a = 0; a < n2x; a++) {
             const int32_t ox = originX(16 * a, c2.width), oy = originY(8 * b, c2.height);
@@ -206,7 +226,6 @@ void MotionStage::searchCoarse(const MotionFrame &cur, Search &s) const
     const int32_t w1 = c1.width, h1 = c1.height, n1x = (w1 + 15) / 16, n1y = (h1 + 7) / 8;
     const int32_t range1 = 2 * kCoarseRange + 1;
     const Block *level2 = s.level2.data();
-    s.level1.resize((size_t)n1x * (size_t)n1y);
     for (int32_t b = 0; b < n1y; b++)
         for (int32_t a = 0; a < n1x; a++) {
             const int32_t ox = originX(16 * a, w1), oy = originY(8 * b, h1);
@@ -371,7 +390,7 @@ void MotionStage::average(const MotionFrame &cur, const MotionFrame *const *befo
         Search &s = searches_[k];
         s.ref = refs[k / 2];
         s.field = (int32_t)(k % 2);
-        s.level0.resize((size_t)nbx * (size_t)nby[s.field]);
+        sizeSearch(cur, s);
         s.weight.resize(s.level0.size());
     }
     auto coarse = [&](int32_t k, int32_t) { searchCoarse(cur, searches_[(size_t)k]); };
@@ -533,12 +552,11 @@ namespace velvane {
 
 void MotionStage::match(const MotionFrame &cur, const MotionFrame &ref, Vectors &v, const TaskRunner &tasks)
 {
-    const int32_t nbx = (cur.width + 15) / 16 + 1;
     Search s[2];
     for (int f = 0; f < 2; f++) {
         s[f].ref = &ref;
         s[f].field = f;
-        s[f].level0.resize((size_t)nbx * (size_t)((cur.field[f].height + 7) / 8 + 1));
+        sizeSearch(cur, s[f]);
     }
     auto coarse = [&](int32_t f, int32_t) { searchCoarse(cur, s[f]); };
     runTasks(tasks, 2, coarse);

@@ -140,6 +140,9 @@ private:
         std::vector<Block> level2, level1, level0;
         std::vector<uint8_t> weight; // 0 .. 8 per block of level0
     };
+    // Sizes a search's block lists for `cur` (on the calling thread: the
+    // searches themselves run in tasks and allocate nothing).
+    static void sizeSearch(const MotionFrame &cur, Search &s);
     void searchCoarse(const MotionFrame &cur, Search &s) const;
     void searchRow(const MotionFrame &cur, Search &s, int32_t j) const;
 

@@ -321,8 +321,9 @@ std::vector<Planar> filterPlanar(std::vector<Planar> clip, const VelvaneSettings
         }
     }
     EXPECT_EQ(out.size(), clip.size());
-    if (strength)
+    if (strength) {
         EXPECT_EQ(velvane_get_strength(f.get(), strength), VELVANE_OK);
+    }
     return out;
 }
 
