@@ -13,14 +13,16 @@ namespace velvane {
 
 namespace {
 
-std::vector<NamedValue> offered(const VelvaneSettingInfo &info)
+// The names a choice takes; its default's name only where asked for (the
+// command's strength defaults to another than the library's).
+std::vector<NamedValue> offered(const VelvaneSettingInfo &info, bool withDefault = false)
 {
     std::vector<NamedValue> names;
     const std::string all = info.choices;
     size_t at = 0;
     for (int k = 0; at <= all.size(); k++) {
         const size_t comma = std::min(all.find(',', at), all.size());
-        if (k != info.default_value)
+        if (withDefault || k != info.default_value)
             names.push_back({all.substr(at, comma - at), k});
         at = comma + 1;
     }
@@ -50,7 +52,7 @@ CommandSettings describeSettings()
                 d.checkHelp[c] += "; unless given, on for C411 input and off for every other chroma format";
         } else if (name == "strength") {
             d.strength = info;
-            d.strengths = offered(info);
+            d.strengths = offered(info, true);
         } else if (name == "show") {
             d.show = info;
             d.shows = offered(info);

@@ -166,7 +166,10 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
     }
     int strengthValue = 0;
     auto *strengthOpt =
-        app.add_option(std::string("--") + commandSettings().strength.option, strengthValue, commandSettings().strength.help)
+        app.add_option(std::string("--") + commandSettings().strength.option, strengthValue,
+                       std::string(commandSettings().strength.help) +
+                           "; custom takes the settings as given and the plug-in's defaults for the rest "
+                           "(default: auto; custom with --module)")
             ->transform(byName(commandSettings().strengths))
             ->type_name(namesText(commandSettings().strengths))
             ->group("Filter settings (track bars)");
@@ -345,8 +348,13 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
     for (int i = 0; i < VV_TRACK_COUNT; i++)
         if (trackOpt[i]->count())
             cl.settings.track[i] = trackValue[i];
+    // Automatic strength unless another is given: on every clip measured it
+    // cleaned more than the plug-in's settings and never went below its
+    // input. A plug-in build filters with fixed thresholds.
     if (strengthOpt->count())
         cl.settings.strength = strengthValue;
+    else if (cl.modulePath.empty())
+        cl.settings.strength = VELVANE_STRENGTH_AUTO;
     // The last word counts: "--dot ... --no-dot" leaves it off.
     for (const CLI::Option *o : app.parse_order())
         for (int i = 0; i < VV_CHECK_COUNT; i++) {

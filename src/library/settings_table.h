@@ -104,9 +104,9 @@ inline constexpr SettingRow kSettingRows[] = {
     settings_rows::check(VELVANE_FIELD(ccir_black), "ccir-black", "full-black", "borders at CCIR 601 black (Y 16)",
                          "borders at full-range black (Y 0)", kCheckDefaults[CHECK_CCIR_BLACK], CHECK_CCIR_BLACK),
     {VELVANE_FIELD(strength), "strength", nullptr,
-     "choose the four thresholds by name: light, medium (the defaults) or strong; or auto, from the noise measured "
-     "in the first frames and again after each scene change (auto also runs the dot pass only where it finds dots "
-     "or heavy grain); a threshold option or --dot/--no-dot given beside it wins",
+     "choose the four thresholds by name: light, medium (the plug-in's defaults) or strong; or auto, from the noise "
+     "measured in the first frames and again after each scene change (auto also runs the dot pass only where it "
+     "finds dots or heavy grain); a threshold option or --dot/--no-dot given beside it wins",
      nullptr, "", "custom,light,medium,strong,auto", VELVANE_SETTING_CHOICE, VELVANE_STRENGTH_CUSTOM,
      VELVANE_STRENGTH_AUTO, VELVANE_STRENGTH_CUSTOM, false, -1, -1, VELVANE_STRENGTH_AUTO, 1},
     {VELVANE_FIELD(show), "show", nullptr,

@@ -29,7 +29,7 @@ clips() { # DIR FRAMES
   done
   head -c 3000 "$1/tape1.mkv" >"$1/broken.mkv"
   printf 'id\tinput\toptions\n' >"$1/manifest.tsv"
-  for i in 1 2; do printf 'tape%s\ttape%s.mkv\t\n' $i $i >>"$1/manifest.tsv"; done
+  for i in 1 2; do printf 'tape%s\ttape%s.mkv\t--strength custom\n' $i $i >>"$1/manifest.tsv"; done
   printf 'broken\tbroken.mkv\t--strength auto\n' >>"$1/manifest.tsv"
   for i in 3 4; do printf 'tape%s\ttape%s.mkv\t--strength auto\n' $i $i >>"$1/manifest.tsv"; done
 }

@@ -17,13 +17,24 @@ TEST(Options, StreamsAndDefaults)
     ASSERT_EQ(cl.action, CommandLine::Filter) << cl.message;
     EXPECT_EQ(cl.input, "-");
     EXPECT_EQ(cl.output, "out.y4m");
+    // Automatic strength unless another is given; the plug-in's settings with
+    // custom, and with a plug-in build, which cannot measure.
+    EXPECT_EQ(cl.settings.strength.value_or(-1), VELVANE_STRENGTH_AUTO);
     int32_t track[VV_TRACK_COUNT], check[VV_CHECK_COUNT];
     resolveSettings(fd(), cl.settings, Chroma::C422, track, check);
-    for (int i = 0; i < VV_TRACK_COUNT; i++)
-        EXPECT_EQ(track[i], fd().trackDefaults[i]) << i;
-    for (int i = 0; i < VV_CHECK_COUNT; i++) {
-        if (i != 1) {
-            EXPECT_EQ(check[i], fd().checkDefaults[i]) << i;
+    EXPECT_EQ(track[0], VELVANE_FROM_STRENGTH);
+    for (const auto &args : {std::vector<std::string>{"--strength", "custom", "-", "out.y4m"},
+                             std::vector<std::string>{"--module", "plugin.so", "-", "out.y4m"}}) {
+        cl = parse(args);
+        ASSERT_EQ(cl.action, CommandLine::Filter) << cl.message;
+        EXPECT_EQ(cl.settings.strength.value_or(VELVANE_STRENGTH_CUSTOM), VELVANE_STRENGTH_CUSTOM) << args[0];
+        resolveSettings(fd(), cl.settings, Chroma::C422, track, check);
+        for (int i = 0; i < VV_TRACK_COUNT; i++)
+            EXPECT_EQ(track[i], fd().trackDefaults[i]) << args[0] << " " << i;
+        for (int i = 0; i < VV_CHECK_COUNT; i++) {
+            if (i != 1) {
+                EXPECT_EQ(check[i], fd().checkDefaults[i]) << args[0] << " " << i;
+            }
         }
     }
     EXPECT_EQ(cl.cpuMask, VELVANE_CPU_ALL);
@@ -120,7 +131,7 @@ TEST(Options, AStrengthSetsWhatTheUserLeftAndTheUserWins)
     resolveMoving(parse({"--strength", "auto", "a", "b"}).settings, moving);
     EXPECT_EQ(moving[2], VELVANE_FROM_STRENGTH);
     EXPECT_EQ(movingOption(moving, VELVANE_STRENGTH_AUTO), "");
-    resolveMoving(parse({"a", "b"}).settings, moving);
+    resolveMoving(parse({"--strength", "custom", "a", "b"}).settings, moving);
     EXPECT_EQ(moving[0] + moving[1] + moving[2], 0);
     cl = parse({"--strength", "auto", "--moving", "2,3,2.875", "a", "b"});
     ASSERT_EQ(cl.action, CommandLine::Filter) << cl.message;
@@ -267,7 +278,7 @@ TEST(Options, UsageErrors)
     // A named value is taken by its names only, and a wrong one names them.
     CommandLine number = parse({"--strength", "2", "in.y4m", "out.y4m"});
     EXPECT_EQ(number.exitCode, 2);
-    EXPECT_NE(number.message.find("--strength: it is light, medium, strong or auto, not 2"), std::string::npos)
+    EXPECT_NE(number.message.find("--strength: it is custom, light, medium, strong or auto, not 2"), std::string::npos)
         << number.message;
 }
 

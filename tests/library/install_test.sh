@@ -73,8 +73,8 @@ if "$work/with-pc" 64 32 no-such=1 < /dev/null 2>/dev/null; then exit 1; fi
 fail() { echo "install_test: $*" >&2; exit 1; }
 version=$("$prefix/bin/velvane" --version | sed -n '1s/^velvane //p')
 [ -n "$version" ] || fail "the installed velvane gives no version"
-"$prefix/bin/velvane" -q "$work/in.y4m" "$work/installed.y4m"
-"$tree_velvane" -q "$work/in.y4m" "$work/tree.y4m"
+"$prefix/bin/velvane" -q --strength custom "$work/in.y4m" "$work/installed.y4m"
+"$tree_velvane" -q --strength custom "$work/in.y4m" "$work/tree.y4m"
 cmp "$work/installed.y4m" "$work/tree.y4m"
 ! cmp -s "$work/installed.y4m" "$work/in.y4m" || fail "the installed velvane left the clip as it was"
 
@@ -110,7 +110,7 @@ for f in ./usr/bin/velvane ./usr/share/man/man1/velvane.1.gz ./usr/share/doc/vel
   grep -qxF "$f" "$work/contents" || fail "the package lacks $f"
 done
 dpkg-deb -x "$deb" "$work/root"
-"$work/root/usr/bin/velvane" -q "$work/in.y4m" "$work/packaged.y4m"
+"$work/root/usr/bin/velvane" -q --strength custom "$work/in.y4m" "$work/packaged.y4m"
 cmp "$work/packaged.y4m" "$work/tree.y4m"
 echo "install_test: pkg-config, the static archive and find_package all build and filter alike;" \
      "the installed and the packaged velvane filter as the build's, and man velvane opens"
