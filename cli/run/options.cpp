@@ -181,7 +181,10 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
                "code value of 8-bit video (2 of 10-bit) in the low bands and the chroma high band, one code "
                "value (4 of 10-bit) in the luma high band. The native library takes up to " +
                std::to_string(VELVANE_THRESHOLD_MAX) + "; a plug-in build (--module) takes " +
-               std::to_string(fd.trackMinima[0]) + " to " + std::to_string(fd.trackMaxima[0]) + ".");
+               std::to_string(fd.trackMinima[0]) + " to " + std::to_string(fd.trackMaxima[0]) +
+               ".\nDefaults: automatic strength chooses the thresholds, the dot pass and --mc-radius for what it "
+               "measures, unless they are given; the defaults listed are the plug-in's, which --strength custom "
+               "and --module take.");
 
     std::pair<int64_t, std::string> snapshot;
     auto *snapOpt = app.add_option("--snapshot", snapshot,
