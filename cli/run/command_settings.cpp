@@ -13,17 +13,16 @@ namespace velvane {
 
 namespace {
 
-// The names a choice takes; its default's name only where asked for (the
-// command's strength defaults to another than the library's).
-std::vector<NamedValue> offered(const VelvaneSettingInfo &info, bool withDefault = false)
+// The names a choice takes, its default's among them (the command's strength
+// defaults to another than the library's, whose default is then a choice).
+std::vector<NamedValue> offered(const VelvaneSettingInfo &info)
 {
     std::vector<NamedValue> names;
     const std::string all = info.choices;
     size_t at = 0;
     for (int k = 0; at <= all.size(); k++) {
         const size_t comma = std::min(all.find(',', at), all.size());
-        if (withDefault || k != info.default_value)
-            names.push_back({all.substr(at, comma - at), k});
+        names.push_back({all.substr(at, comma - at), k});
         at = comma + 1;
     }
     return names;
@@ -52,7 +51,7 @@ CommandSettings describeSettings()
                 d.checkHelp[c] += "; unless given, on for C411 input and off for every other chroma format";
         } else if (name == "strength") {
             d.strength = info;
-            d.strengths = offered(info, true);
+            d.strengths = offered(info);
         } else if (name == "show") {
             d.show = info;
             d.shows = offered(info);

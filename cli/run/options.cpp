@@ -351,9 +351,9 @@ CommandLine parseCommandLine(int argc, const char *const *argv, const FilterDesc
     for (int i = 0; i < VV_TRACK_COUNT; i++)
         if (trackOpt[i]->count())
             cl.settings.track[i] = trackValue[i];
-    // Automatic strength unless another is given: on every clip measured it
-    // cleaned more than the plug-in's settings and never went below its
-    // input. A plug-in build filters with fixed thresholds.
+    // Automatic strength unless another is given: it cleaned more than the
+    // plug-in's settings on all but four clean composite clips measured (by
+    // at most 0.55 dB there). A plug-in build filters with fixed thresholds.
     if (strengthOpt->count())
         cl.settings.strength = strengthValue;
     else if (cl.modulePath.empty())
