@@ -188,6 +188,28 @@ DotBlock dotBlock(const YcPixel *const *f, int32_t stride, int32_t bx, int32_t b
     return r;
 }
 
+// Dots are the colour subcarrier left in the luma: a block without colour
+// (chroma within 3 code values of grey throughout, and as flat) carries none,
+// whatever its luma does. Small bright things moving inside still blocks (the
+// stars of a star field zooming) pass the test otherwise.
+bool coloured(const YcPixel *frame, int32_t stride, int32_t bx, int32_t by)
+{
+    constexpr int32_t kColour = 3 * 16; // host scale
+    int32_t lo[2] = {INT32_MAX, INT32_MAX}, hi[2] = {INT32_MIN, INT32_MIN};
+    for (int32_t y = by; y < by + kDotBlock; y++)
+        for (int32_t x = bx; x < bx + kDotBlock; x++) {
+            const YcPixel &p = frame[(ptrdiff_t)y * stride + x];
+            const int32_t c[2] = {p.cb, p.cr};
+            for (int k = 0; k < 2; k++) {
+                if (c[k] > kColour || c[k] < -kColour)
+                    return true;
+                lo[k] = c[k] < lo[k] ? c[k] : lo[k];
+                hi[k] = c[k] > hi[k] ? c[k] : hi[k];
+            }
+        }
+    return hi[0] - lo[0] > kColour || hi[1] - lo[1] > kColour;
+}
+
 // The dot test over the picture. With `moved` (frames n + 1 and n + 2
 // moved onto frame n along the motion), a block whose change from frame n
 // to n + 1 inverts in place counts only where that change has the dots' own
@@ -205,7 +227,7 @@ void measureDots(const YcPixel *const *f, int32_t width, int32_t height, int32_t
         for (int32_t bx = 1; bx + kDotBlock + 1 <= width; bx += kDotBlock) {
             blocks++;
             const DotBlock d = dotBlock(f, stride, bx, by);
-            if (d.kind == DotBlock::None)
+            if (d.kind == DotBlock::None || !coloured(f[0], stride, bx, by))
                 continue;
             // PAL's dots look like a picture moving up a field row a frame:
             // where the picture under them moved, the moved frames decide.

@@ -534,9 +534,9 @@ TEST(Api, AStrengthChoosesWhatIsLeftToItAndWhatIsGivenWins)
     const Clip plain = framesWith(0, 0, 0);
     EXPECT_TRUE(framesWith(10, 30, 1) == plain);
     EXPECT_FALSE(framesWith(0, 0, 1) == plain);
-    // Automatic strength on NTSC's dots across the middle of a picture whose
-    // left half moves chooses thresholds for where it moves, and what it
-    // reports, given outright, gives its frames.
+    // Automatic strength on NTSC's dots across the middle of a coloured
+    // picture whose left half moves chooses thresholds for where it moves,
+    // and what it reports, given outright, gives its frames.
     {
         const int dw = 128, dh = 64;
         Clip dotted(8, std::vector<YcPixel>((size_t)dw * dh));
@@ -548,7 +548,8 @@ TEST(Api, AStrengthChoosesWhatIsLeftToItAndWhatIsGivenWins)
                     const float picture = x < dw / 2 ? 100 + 40 * sinf((x + 3 * n) / 5.0f) : 120 + 0.2f * y;
                     const float dots = (x < dw / 4 || x >= 3 * dw / 4 ? 0 : 10) * cosf(2 * (float)M_PI * x / 3.77f + (float)M_PI * (y / 2 + n) +
                                                  (float)M_PI / 2 * (y % 2));
-                    dotted[n][(size_t)y * dw + x] = YcPixel{(int16_t)lrintf(16 * (picture + dots + grain(rng))), 0, 0};
+                    dotted[n][(size_t)y * dw + x] =
+                        YcPixel{(int16_t)lrintf(16 * (picture + dots + grain(rng))), 16 * 30, -16 * 20};
                 }
         VelvaneConfig ac = configFor(dw, dh), given = configFor(dw, dh);
         velvane_set_strength(&ac.settings, VELVANE_STRENGTH_AUTO);
