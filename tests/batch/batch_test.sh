@@ -154,7 +154,9 @@ if [ "$group" = local ]; then
 
   # --- A signal to the whole parallel run (as a job's end sends), then a rerun.
   long=$work/long
-  clips "$long" 60
+  # Long enough that a tape is still running when the signal comes, however
+  # loaded the machine.
+  clips "$long" 200
   out=$work/sig
   "$velvane" batch jobs parallel "$long/manifest.tsv" --out "$out" >sig.sh
   setsid sh sig.sh >sig.txt 2>&1 &
@@ -234,7 +236,8 @@ echo "ok: Slurm, five clips, one broken"
 
 # A run cancelled mid-tape, then resubmitted twice.
 long=$work/long
-clips "$long" 60
+# Long enough that a tape is still running when the cancel comes.
+clips "$long" 200
 out=$work/cancel
 "$velvane" batch jobs slurm "$long/manifest.tsv" --out "$out" >long.sh
 sh long.sh >submitted.txt
