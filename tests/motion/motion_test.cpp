@@ -509,7 +509,7 @@ std::vector<Planar> starZoom(int w, int h, int frames, int stars, double zoomPer
         }
         for (size_t i = 0; i < light.size(); i++)
             p.plane(0)[i] = (uint8_t)std::min(255L, lrint(light[i]));
-        memset(p.plane(1), 128, (size_t)w * h);
+        memset(p.plane(1), 128, (size_t)w * h); // both chroma planes grey
         clip.push_back(p);
     }
     return clip;

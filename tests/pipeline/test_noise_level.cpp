@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "pipeline/noise_level.h"
+#include "pipeline/strength.h"
 
 namespace velvane {
 namespace {
@@ -236,6 +237,33 @@ TEST(NoiseLevel, MeasuresGrainDotsAndScenes)
     const NoiseLevel none = measureNoise(t, 3, 4, 4, 4);
     EXPECT_EQ(none.luma, 0.0f);
     EXPECT_EQ(none.dotShare, 0.0f);
+}
+
+// What automatic strength makes of a few dotted blocks: on a clean picture
+// that barely moves they are not dots (real ones would show on every
+// coloured edge); where the picture moves, where grain hides dots from the
+// test, or where they cover more of it, the dot pass and the wide thresholds.
+TEST(NoiseLevel, AFewDotsOnACleanStillPictureAreNotTakenForDots)
+{
+    NoiseLevel few;
+    few.luma = few.stillLuma = 0.6f;
+    few.chroma = 0.3f;
+    few.dotShare = 0.03f;
+    few.dotAmplitude = 3;
+    few.dotFourFrame = 1;
+    few.motionShare = 0.01f;
+    const StrengthChoice still = autoStrength(few);
+    EXPECT_FALSE(still.dot);
+    EXPECT_EQ(still.threshold[1], 0);
+    NoiseLevel moving = few, grainy = few, many = few;
+    moving.motionShare = 0.3f;
+    grainy.luma = grainy.stillLuma = 2.5f;
+    many.dotShare = 0.2f;
+    for (const NoiseLevel &dotted : {moving, grainy, many}) {
+        const StrengthChoice c = autoStrength(dotted);
+        EXPECT_TRUE(c.dot) << dotted.motionShare << " " << dotted.luma << " " << dotted.dotShare;
+        EXPECT_GE(c.threshold[1], 40) << dotted.motionShare << " " << dotted.luma << " " << dotted.dotShare;
+    }
 }
 
 } // namespace
