@@ -1,5 +1,6 @@
 #include "tape.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -272,6 +273,26 @@ TapePaths::TapePaths(const std::string &out, const std::string &id, const std::s
     status = dir + "/status.txt";
 }
 
+// What a run killed outright (SIGKILL, a lost node) leaves in the tape's
+// folder: its temporary master, under any container's name, and the small
+// files it was writing. Only with the tape's lock held.
+void removeLeftovers(const TapePaths &p)
+{
+    if (DIR *d = opendir(p.dir.c_str())) {
+        std::vector<std::string> left;
+        while (const dirent *e = readdir(d)) {
+            const std::string name = e->d_name;
+            if (name.rfind(".master.partial.", 0) == 0 && name.find(".velvane-") != std::string::npos)
+                left.push_back(p.dir + "/" + name);
+        }
+        closedir(d);
+        for (const std::string &f : left)
+            unlink(f.c_str());
+    }
+    for (const std::string *f : {&p.status, &p.md5, &p.framemd5})
+        unlink((*f + ".tmp").c_str());
+}
+
 bool tapeLocked(const std::string &lockPath)
 {
     const int fd = open(lockPath.c_str(), O_RDONLY | O_CLOEXEC);
@@ -358,6 +379,7 @@ int runTape(const Host &host, const TapeRequest &r)
         fprintf(stderr, "velvane: %s: busy: %s holds it\n", row.id.c_str(), lock.holder().c_str());
         return kExitBusy;
     }
+    removeLeftovers(p);
     const std::string request = requestText(r);
     const Status old = readStatus(p.status);
     const std::string reason =
@@ -401,6 +423,10 @@ int runTape(const Host &host, const TapeRequest &r)
     args.push_back(p.report);
     args.push_back(row.inputPath);
     args.push_back(p.partial);
+    // From the filter's last frame to the master's name, the partial master
+    // is whole but unchecked: an interruption there removes it too.
+    const RemovedIfInterrupted unchecked(p.partial, p.partial.substr(p.partial.rfind('/') + 1) +
+                                                        " (whole, its checksums not yet taken)");
     int code = 1;
     std::string error;
     FilterOutcome outcome;
@@ -427,6 +453,7 @@ int runTape(const Host &host, const TapeRequest &r)
                       number(std::chrono::duration<double>(std::chrono::steady_clock::now() - fixity).count(), 3));
             }
         } catch (const CliError &e) {
+            awaitInterruptIfAny(); // not a failure of the tape's own
             fprintf(stderr, "velvane: %s\n", e.what());
             error = e.what();
             code = 1;
@@ -444,6 +471,8 @@ int runTape(const Host &host, const TapeRequest &r)
             code = 1;
         }
     }
+    if (code != 0)
+        awaitInterruptIfAny();
     if (code == 0) {
         const size_t slash = p.master.rfind('/');
         fileStamp(p.master, &size, &mtime);

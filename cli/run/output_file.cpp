@@ -50,6 +50,9 @@ void delist(OutputFile *o)
             slot = nullptr;
 }
 
+// Files made whole that an interruption removes, in the same manner.
+RemovedIfInterrupted *removals[kSlots];
+
 std::string errnoText() { return strerror(errno); }
 
 std::string framesText(int64_t n)
@@ -105,6 +108,7 @@ int openStraight(const std::string &path, const struct stat &st)
 }
 
 sigset_t watchedSignals;
+std::atomic<bool> interrupting{false};
 
 void *watchForSignals(void *)
 {
@@ -114,17 +118,24 @@ void *watchForSignals(void *)
     // A reader downstream that stopped reading must not keep the program
     // from ending while the last frames are flushed.
     alarm(3);
+    interrupting = true;
     registryLock.lock(); // for good: the program ends here
     std::string text = isatty(2) ? "\r\033[K" : ""; // past the progress line
     bool any = false;
     for (OutputFile *o : registry) {
-        if (!o)
+        // One committed or abandoned is settled, and its stream closed.
+        if (!o || o->settled())
             continue;
         int64_t frames = 0;
         const std::string fate = abandonLocked(*o, true, &frames);
         text += "velvane: interrupted at frame " + std::to_string(frames) + "; " + fate + "\n";
         any = true;
     }
+    for (RemovedIfInterrupted *r : removals)
+        if (r && unlink(r->path().c_str()) == 0) {
+            text += "velvane: interrupted; " + r->name() + " removed\n";
+            any = true;
+        }
     if (!any)
         text += "velvane: interrupted\n";
     if (write(2, text.data(), text.size()) < 0) {
@@ -273,6 +284,30 @@ void OutputFile::commit()
     if (!temp_.empty() && rename(temp_.c_str(), path_.c_str()) != 0)
         throw CliError("cannot write " + name_ + ": " + errnoText());
     done_ = true;
+}
+
+void awaitInterruptIfAny()
+{
+    while (interrupting)
+        sleep(1);
+}
+
+RemovedIfInterrupted::RemovedIfInterrupted(const std::string &path, const std::string &name) : path_(path), name_(name)
+{
+    std::lock_guard<std::mutex> lock(registryLock);
+    for (auto &slot : removals)
+        if (!slot) {
+            slot = this;
+            return;
+        }
+}
+
+RemovedIfInterrupted::~RemovedIfInterrupted()
+{
+    std::lock_guard<std::mutex> lock(registryLock);
+    for (auto &slot : removals)
+        if (slot == this)
+            slot = nullptr;
 }
 
 void OutputFile::setFinisher(std::function<void()> finisher)

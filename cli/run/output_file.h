@@ -50,6 +50,8 @@ public:
     // its name; none by default. The caller clears it before what it calls
     // goes away.
     void setFinisher(std::function<void()> finisher);
+    // Committed or abandoned: nothing of it is left to an interruption.
+    bool settled() const { return done_; }
 
 private:
     friend std::string abandonLocked(OutputFile &o, bool interrupted, int64_t *framesOut);
@@ -59,6 +61,24 @@ private:
     bool done_ = false; // committed or abandoned
     std::atomic<int64_t> frames_{0};
     std::function<void()> finisher_;
+};
+
+// A file made whole but not yet handed over (a master while its checksums are
+// taken): while this lives, an interruption removes it and says so, as it
+// would a temporary output. Its file stays when it goes away.
+class RemovedIfInterrupted {
+public:
+    // `name` is the file in words, for the message.
+    RemovedIfInterrupted(const std::string &path, const std::string &name);
+    ~RemovedIfInterrupted();
+    RemovedIfInterrupted(const RemovedIfInterrupted &) = delete;
+    RemovedIfInterrupted &operator=(const RemovedIfInterrupted &) = delete;
+
+    const std::string &path() const { return path_; }
+    const std::string &name() const { return name_; }
+
+private:
+    std::string path_, name_;
 };
 
 // Throws CliError when OUTPUT is the input itself, under any name: the same
@@ -73,6 +93,11 @@ void refuseSameFile(int inputFd, const std::string &inName, const std::string &o
 // Call before any other thread starts, as the signals are blocked in every
 // thread the program makes afterwards. Throws CliError when it cannot start.
 void watchInterrupts();
+
+// Once an interruption is being handled, never returns: the watcher is about
+// to end the program. For a thread whose work just failed, perhaps because
+// the watcher removed its file, so that it does not report that failure.
+void awaitInterruptIfAny();
 
 } // namespace velvane
 

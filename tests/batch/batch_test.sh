@@ -43,7 +43,27 @@ no_partial_master() { # OUT
     grep -q $'^status\tdone$' "$d/status.txt" || fail "$d holds master.mkv, but its status is not done"
     (cd "$d" && md5sum -c --quiet master.md5) || fail "$d: master.md5 does not match the master"
   done
-  ! ls "$1"/*/master.partial.mkv "$1"/*/.master* >/dev/null 2>&1 || fail "a temporary master was left: $(ls -a "$1"/*/)"
+  for d in "$1"/*/master.partial.* "$1"/*/.master*; do
+    if [ -e "$d" ]; then fail "a temporary master was left: $d; $(tail -n 2 "${d%/*}/log.txt")"; fi
+  done
+}
+
+# Stops a tape's run while its master is still being written, however fast
+# the machine, and prints its pid; the caller lets it go (kill -CONT).
+hold_mid_run() { # OUT SECONDS
+  local i lock t pid
+  for i in $(seq $((10 * $2))); do
+    for lock in "$1"/*/.lock; do
+      t=${lock%/.lock}
+      ls "$t"/.master.partial.*.velvane-* >/dev/null 2>&1 || continue
+      pid=$(sed -n 's/.*(pid \([0-9]*\)).*/\1/p' "$lock")
+      kill -STOP "$pid" 2>/dev/null || continue
+      if ls "$t"/.master.partial.*.velvane-* >/dev/null 2>&1; then echo "$pid"; return 0; fi
+      kill -CONT "$pid"
+    done
+    sleep 0.1
+  done
+  return 1
 }
 
 # The five-clip run's outcome: four masters verified, the broken one failed,
@@ -154,18 +174,21 @@ if [ "$group" = local ]; then
 
   # --- A signal to the whole parallel run (as a job's end sends), then a rerun.
   long=$work/long
-  # Long enough that a tape is still running when the signal comes, however
-  # loaded the machine.
+  # Long enough to be caught mid-run by polling.
   clips "$long" 200
   out=$work/sig
   "$velvane" batch jobs parallel "$long/manifest.tsv" --out "$out" >sig.sh
   setsid sh sig.sh >sig.txt 2>&1 &
   pid=$!
-  for i in $(seq 300); do ls "$out"/*/.master.partial.mkv.velvane-* >/dev/null 2>&1 && break; sleep 0.1; done
+  held=$(hold_mid_run "$out" 30) || fail "no tape was seen mid-run: $(cat sig.txt)"
   kill -TERM -- -"$pid"
+  kill -CONT "$held"
   wait "$pid" || true
+  # The shell returns at once; the tapes' runs end once they have said what
+  # became of their masters, and let go of their locks then.
+  for lock in "$out"/*/.lock; do flock -w 60 "$lock" true || fail "$lock is still held"; done
   no_partial_master "$out"
-  grep -q 'interrupted at frame' "$out"/*/log.txt || fail "no tape was interrupted mid-run"
+  grep -q 'interrupted at frame' "$out"/*/log.txt || fail "no tape was interrupted mid-run: $(tail -n 3 "$out"/*/log.txt)"
   code=0; "$velvane" batch index "$long/manifest.tsv" --out "$out" >idx.txt || code=$?
   [ "$code" = 1 ] && grep -qE 'interrupted|missing' idx.txt || fail "the index after a signal: $(cat idx.txt)"
   sh sig.sh >sig2.txt 2>&1 || true
@@ -177,6 +200,7 @@ if [ "$group" = local ]; then
   "$velvane" batch run "$long/manifest.tsv" --out "$out" --id tape3 2>/dev/null &
   pid=$!
   for i in $(seq 300); do ls "$out"/tape3/.master.partial.mkv.velvane-* >/dev/null 2>&1 && break; sleep 0.1; done
+  kill -STOP "$pid" # held at work, with its lock, however fast the machine
   code=0; "$velvane" batch run "$long/manifest.tsv" --out "$out" --id tape3 2>busy.txt || code=$?
   [ "$code" = 3 ] && grep -q 'busy: pid [0-9]* on' busy.txt || fail "a second job on a tape in work: exit $code, $(cat busy.txt)"
   "$velvane" batch index "$long/manifest.tsv" --out "$out" >idx.txt || true
@@ -236,15 +260,15 @@ echo "ok: Slurm, five clips, one broken"
 
 # A run cancelled mid-tape, then resubmitted twice.
 long=$work/long
-# Long enough that a tape is still running when the cancel comes.
+# Long enough to be caught mid-run by polling.
 clips "$long" 200
 out=$work/cancel
 "$velvane" batch jobs slurm "$long/manifest.tsv" --out "$out" >long.sh
 sh long.sh >submitted.txt
-for i in $(seq 600); do ls "$out"/*/.master.partial.mkv.velvane-* >/dev/null 2>&1 && break; sleep 0.1; done
-ls "$out"/*/.master.partial.mkv.velvane-* >/dev/null 2>&1 || fail "no tape started in 60 s: $(squeue)"
+held=$(hold_mid_run "$out" 60) || fail "no tape started in 60 s: $(squeue)"
 scancel --name=velvane
 scancel --name=velvane-index
+kill -CONT "$held"
 for i in $(seq 240); do [ -z "$(squeue -h -o %i)" ] && break; sleep 0.25; done
 [ -z "$(squeue -h -o %i)" ] || fail "the cancelled jobs did not end in 60 s: $(squeue)"
 no_partial_master "$out"

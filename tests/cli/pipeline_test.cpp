@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 #include <png.h>
 #include <string.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -378,6 +381,39 @@ TEST(OutputFile, AppearsOnlyWhenComplete)
     }
     EXPECT_EQ(readFile(path), "whole");
     EXPECT_EQ(dir.list().size(), 1u);
+}
+
+// In a child, as the interruption ends the program: a committed output still
+// in scope, a second one being written, and a whole file not yet handed over.
+TEST(OutputFile, AnInterruptionRemovesOnlyWhatIsUnfinished)
+{
+    TempDir dir;
+    const std::string err = dir.file("err.txt");
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (!freopen(err.c_str(), "w", stderr))
+            _exit(127);
+        OutputFile done(dir.file("done.y4m"));
+        fputs("whole", done.file());
+        done.commit();
+        OutputFile writing(dir.file("writing.y4m"));
+        writeFile(dir.file("master.mkv"), "unchecked");
+        RemovedIfInterrupted master(dir.file("master.mkv"), "master.mkv (not yet checked)");
+        watchInterrupts();
+        kill(getpid(), SIGTERM); // to the process, as from outside
+        sleep(30); // the watcher ends the program
+        _exit(126);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    const std::string said = readFile(err);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status << ": " << said;
+    EXPECT_NE(said.find("writing.y4m not written"), std::string::npos) << said;
+    EXPECT_NE(said.find("interrupted; master.mkv (not yet checked) removed"), std::string::npos) << said;
+    EXPECT_EQ(said.find("done.y4m"), std::string::npos) << said;
+    EXPECT_EQ(readFile(dir.file("done.y4m")), "whole");
+    const auto left = dir.list();
+    EXPECT_EQ(left.size(), 2u) << ::testing::PrintToString(left); // done.y4m, err.txt
 }
 
 TEST(OutputFile, UnwritablePlacesAreRefused)
