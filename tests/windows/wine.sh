@@ -95,10 +95,23 @@ run)
         *) args+=("$a") ;;
         esac
     done
-    stop_server
     cd "$dir" || exit 1
-    timeout 200 xvfb-run -a -s "-screen 0 1024x768x24" "$WINE" "${args[@]}"
-    rc=$?
+    out=$(mktemp)
+    for try in 1 2; do
+        stop_server
+        timeout 200 xvfb-run -a -s "-screen 0 1024x768x24" "$WINE" "${args[@]}" >"$out" 2>&1
+        rc=$?
+        cat "$out"
+        # A Wine that ends at once, having said nothing, never started the
+        # program (seen once in many runs on a busy machine): once more, with
+        # Wine's own errors shown. A program that ran always says something.
+        if [ $rc = 0 ] || [ -s "$out" ] || [ $try = 2 ]; then
+            break
+        fi
+        echo "wine ended with $rc before the program said anything; once more, with Wine's errors shown"
+        export WINEDEBUG=err+all
+    done
+    rm -f "$out"
     stop_server
     exit $rc
     ;;
