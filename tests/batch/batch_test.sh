@@ -200,7 +200,7 @@ if [ "$group" = local ]; then
   "$velvane" batch run "$long/manifest.tsv" --out "$out" --id tape3 2>/dev/null &
   pid=$!
   for i in $(seq 300); do ls "$out"/tape3/.master.partial.mkv.velvane-* >/dev/null 2>&1 && break; sleep 0.1; done
-  kill -STOP "$pid" # held at work, with its lock, however fast the machine
+  kill -STOP "$pid" || fail "tape3's run ended before it was seen at work" # held there, with its lock
   code=0; "$velvane" batch run "$long/manifest.tsv" --out "$out" --id tape3 2>busy.txt || code=$?
   [ "$code" = 3 ] && grep -q 'busy: pid [0-9]* on' busy.txt || fail "a second job on a tape in work: exit $code, $(cat busy.txt)"
   "$velvane" batch index "$long/manifest.tsv" --out "$out" >idx.txt || true
