@@ -32,11 +32,13 @@ ffmpeg -v error -f lavfi -i "testsrc2=size=176x144:rate=25" -f lavfi -i "sine=sa
   -c:v ffv1 -level 1 -c:a pcm_s16le f1.avi
 ffmpeg -v error -f lavfi -i "testsrc2=size=176x144:rate=25" -f lavfi -i "sine=sample_rate=48000" -t 2 \
   -c:v ffv1 -level 1 -c:a mp2 -b:a 192k f2.avi
+# Matroska gets random track and segment IDs, whose bytes may look like the
+# elements damage.py looks for: bitexact makes them the same on every run.
 ffmpeg -v error -f lavfi -i "testsrc2=size=176x144:rate=25" -f lavfi -i "sine=sample_rate=48000" -t 1 \
-  -c:v ffv1 -c:a pcm_s16le m.mkv
+  -c:v ffv1 -c:a pcm_s16le -fflags +bitexact m.mkv
 # Undamaged, for what must not be said: sound running on past the picture.
 ffmpeg -v error -f lavfi -i "testsrc2=size=32x16:rate=25" -f lavfi -i "sine=sample_rate=8000" -frames:v 3 -shortest \
-  -c:v ffv1 -c:a pcm_s16le s.mkv
+  -c:v ffv1 -c:a pcm_s16le -fflags +bitexact s.mkv
 ffmpeg -v error -f lavfi -i "testsrc2=size=720x480:rate=30000/1001" -f lavfi -i "sine=sample_rate=48000" \
   -t 0.5 -target ntsc-dv d.dv
 
