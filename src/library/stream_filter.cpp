@@ -442,8 +442,13 @@ void StreamFilter::averageAlongMotion(int64_t n, bool dot)
                 after[countAfter++] = &prepared(m + k, dot);
         }
         const MotionFrame &cur = prepared(m, dot);
+        // The averaging writes every pixel of the picture; the columns past
+        // its width keep the frame's own.
         f.averaged.resize(f.pixels.size());
-        memcpy(f.averaged.data(), f.pixels.data(), f.averaged.size() * sizeof(YcPixel));
+        if (stride_ > width_)
+            for (int32_t r = 0; r < height_; r++)
+                memcpy(f.averaged.data() + (size_t)r * stride_ + width_, f.pixels.data() + (size_t)r * stride_ + width_,
+                       (size_t)(stride_ - width_) * sizeof(YcPixel));
         motion_->average(cur, before, countBefore, after, countAfter, motion, f.averaged.data(), stride_, tasks_);
         f.motion = motion_->stats();
         // What noise the averaging left, a spatial pass within each field removes.
