@@ -479,44 +479,42 @@ void MotionStage::average(const MotionFrame &cur, const MotionFrame *const *befo
         for (size_t k = (size_t)f; k < count; k += 2) {
             const Search &s = searches_[k];
             const MotionFrame &ref = *s.ref;
+            // What every cell of the row shares; each cell sets its vector,
+            // block weights and places.
+            CompensateRowsArgs a;
+            a.refStride = ref.pitch;
+            a.curStride = cur.pitch;
+            a.accStride = accPitch;
+            a.rows = rows;
+            a.gate = (int16_t)gate;
+            a.chromaGate = (int16_t)chromaGate;
+            // The blocks over the row of cells, and those below them.
+            const Block *top = s.level0.data() + (size_t)cj * nbx, *bottom = top + nbx;
+            const uint8_t *topWeight = s.weight.data() + (size_t)cj * nbx, *bottomWeight = topWeight + nbx;
             for (int32_t ci = 0; ci < ncx; ci++) {
                 // The four blocks over the cell: left top, right top, left bottom, right bottom.
-                size_t b[4];
-                for (int q = 0; q < 4; q++)
-                    b[q] = (size_t)(cj + (q >> 1)) * nbx + (size_t)(ci + (q & 1));
+                const Block *v4[4] = {top + ci, top + ci + 1, bottom + ci, bottom + ci + 1};
+                const int16_t w4[4] = {topWeight[ci], topWeight[ci + 1], bottomWeight[ci], bottomWeight[ci + 1]};
                 bool done[4] = {};
                 // Mostly the four blocks share one vector: one pass.
-                const Block &v0 = s.level0[b[0]];
-                const bool one = s.weight[b[0]] && s.weight[b[1]] && s.weight[b[2]] && s.weight[b[3]] &&
-                                 sameVector(v0, s.level0[b[1]]) && sameVector(v0, s.level0[b[2]]) &&
-                                 sameVector(v0, s.level0[b[3]]);
+                const bool one = w4[0] && w4[1] && w4[2] && w4[3] && sameVector(*v4[0], *v4[1]) &&
+                                 sameVector(*v4[0], *v4[2]) && sameVector(*v4[0], *v4[3]);
                 if (one)
                     done[1] = done[2] = done[3] = true;
+                const int32_t x0 = 16 * ci, y0 = 8 * cj;
                 for (int q = 0; q < 4; q++) {
-                    if (done[q] || !s.weight[b[q]])
+                    if (done[q] || !w4[q])
                         continue;
-                    const Block &v = s.level0[b[q]];
-                    CompensateRowsArgs a;
-                    if (one)
-                        for (int o = 0; o < 4; o++)
-                            a.blockWeight[o] = (int16_t)s.weight[b[o]];
-                    else
-                        for (int o = 0; o < 4; o++) {
-                            const bool same = o >= q && !done[o] && s.weight[b[o]] && sameVector(s.level0[b[o]], v);
-                            done[o] = done[o] || same;
-                            a.blockWeight[o] = same ? (int16_t)s.weight[b[o]] : 0;
-                        }
-                    a.refStride = ref.pitch;
-                    a.curStride = cur.pitch;
-                    a.accStride = accPitch;
-                    a.rows = rows;
+                    const Block &v = *v4[q];
+                    for (int o = 0; o < 4; o++) {
+                        const bool same = one || (o >= q && !done[o] && w4[o] && sameVector(*v4[o], v));
+                        done[o] = done[o] || same;
+                        a.blockWeight[o] = same ? w4[o] : 0;
+                    }
                     a.fracX = v.dx & 1;
                     a.fracY = v.dy & 1;
-                    a.gate = (int16_t)gate;
-                    a.chromaGate = (int16_t)chromaGate;
                     a.store = !set[ci];
                     set[ci] = true;
-                    const int32_t x0 = 16 * ci, y0 = 8 * cj;
                     for (int c = 0; c < 3; c++) {
                         a.ref[c] = ref.sample(f, c, x0 + (v.dx >> 1), y0 + (v.dy >> 1));
                         a.cur[c] = cur.sample(f, c, x0, y0);
