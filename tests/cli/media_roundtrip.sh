@@ -130,7 +130,7 @@ grep -q "of drop.ts is damaged (.*), and --damage error stops there; bad.mkv not
 cat a.ts b.ts > ab.ts
 if "$velvane" -q ab.ts bad.mkv 2> err; then fail "a change of size passed"; fi
 grep -q "of ab.ts changes from 176 x 144 yuv420p to 128 x 96" err || fail "$(cat err)"
-ffmpeg -v error -f lavfi -i "testsrc2=size=176x144:rate=25" -t 2 -c:v ffv1 -level 3 -slicecrc 1 crc.mkv
+ffmpeg -v error -f lavfi -i "testsrc2=size=176x144:rate=25" -t 2 -c:v ffv1 -level 3 -slicecrc 1 -fflags +bitexact crc.mkv
 python3 -c "d=bytearray(open('crc.mkv','rb').read()); d[len(d)//2]^=0x55; open('crc.mkv','wb').write(d)"
 "$velvane" crc.mkv crcout.mkv 2> err || fail "a slice CRC mismatch stopped the run: $(cat err)"
 grep -q "1 frame of crc.mkv is damaged.*slice CRC mismatch" err && grep -q "50 frames in .* 1 of them damaged" err \
