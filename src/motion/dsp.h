@@ -1,6 +1,6 @@
 // Kernels of the motion-compensated averaging: block matching on 8-bit search
-// planes, and the windowed accumulation and weighted mean of compensated
-// fields in 16-bit samples.
+// planes, and the windowed, weighted mean of compensated fields in 16-bit
+// samples.
 #ifndef VELVANE_MOTION_DSP_H
 #define VELVANE_MOTION_DSP_H
 
@@ -29,73 +29,64 @@ using Sad16Fn = uint32_t (*)(const uint8_t *a, ptrdiff_t aStride, const uint8_t 
 using Sad16x8ManyFn = void (*)(const uint8_t *cur, ptrdiff_t curStride, const uint8_t *const *refs,
                                ptrdiff_t refStride, int32_t count, uint32_t *sads);
 
-// `rows` rows (1 .. 8) of one cell of 16 x 8 pixels compensated from one
-// vector, row r of each pointer `r` strides on, each row as follows. For each
-// plane c (y, cb, cr) the prediction p = the sample at ref[c][i] when fracX
-// and fracY are 0, (a + b + 1) >> 1 of it and its right neighbour (fracX 1)
-// or the one below, `refStride` samples on (fracY 1), and (a + b + c + d + 2)
-// >> 2 of the four (both 1). The window weight of the pixel at row r and
-// column i of the cell is (31 - 2i) x ((15 - 2r) x blockWeight[0] + (2r + 1)
-// x blockWeight[2]) + (2i + 1) x ((15 - 2r) x blockWeight[1] + (2r + 1) x
-// blockWeight[3]): the cell lies under a quarter of the windows of four
-// blocks (left top, right top, left bottom, right bottom), each window 32 x
-// 16 of weights 1, 3, .. 31, 31, .. 1 across times 1, 3, .. 15, 15, .. 1
-// down, scaled by its block's weight (0 where the block has another vector).
-// With d = |p_y - cur[0][i]| and e the larger of |p_cb - cur[1][i]| and
-// |p_cr - cur[2][i]|, the pixel's weight is the window weight where d <= gate
-// and e <= chromaGate, half of it (shifted right) where d <= 2 x gate and e
-// <= 2 x chromaGate, else 0; then acc[c][i] += weight x p and wsum[i] +=
-// weight, in 32 bits, or with `store` set acc[c][i] = weight x p and wsum[i]
-// = weight. ref and cur samples lie within kMotionSampleMin ..
-// kMotionSampleMax, block weights within 0 .. 8 (so the window weights
-// within 0 .. 4096), the gates within 0 .. 16383.
-struct CompensateRowsArgs {
-    const int16_t *ref[3];
-    ptrdiff_t refStride;
-    int32_t fracX, fracY;
-    const int16_t *cur[3]; // 16 samples each
-    ptrdiff_t curStride;
-    int16_t blockWeight[4];
-    int16_t gate, chromaGate;
-    int32_t *acc[3];       // 16 sums each
-    int32_t *wsum;         // 16 weights summed
-    ptrdiff_t accStride;   // of acc and wsum
-    int32_t rows;
-    int32_t store;
+// One compensation of a cell of 16 x 8 field pixels: the cell's samples
+// moved along one vector, weighted by the windows of the blocks over the cell
+// that carry that vector.
+struct CellPass {
+    const int16_t *ref[3];  // y, cb, cr: the cell's sample (0, 0), the vector's whole pixels applied
+    int32_t fracX, fracY;   // the vector's half pixels, 0 or 1 each
+    int16_t blockWeight[4]; // left top, right top, left bottom, right bottom: 0 .. 8
 };
-using CompensateRowsFn = void (*)(const CompensateRowsArgs *a);
+
+constexpr int32_t kCellPassesMax = 32;
+
+// The averaged samples of `rows` rows (1 .. 8) of one cell, 16 pixels wide,
+// from `count` (0 .. kCellPassesMax) compensations of it. Row r of a plane
+// lies r strides on from its pointer. For each pass and each pixel at row r
+// and column i, per plane c (y, cb, cr) the prediction p_c = the sample at
+// ref[c][i] when fracX and fracY are 0, (a + b + 1) >> 1 of it and its right
+// neighbour (fracX 1) or the one below, `refStride` samples on (fracY 1),
+// and (a + b + c + d + 2) >> 2 of the four (both 1). The window weight is
+// (31 - 2i) x ((15 - 2r) x blockWeight[0] + (2r + 1) x blockWeight[2]) +
+// (2i + 1) x ((15 - 2r) x blockWeight[1] + (2r + 1) x blockWeight[3]): the
+// cell lies under a quarter of the windows of four blocks, each window 32 x
+// 16 of weights 1, 3, .. 31, 31, .. 1 across times 1, 3, .. 15, 15, .. 1
+// down, scaled by its block's weight (0 where the block has another
+// vector). With d = |p_y - cur[0][i]| and e the larger of |p_cb - cur[1][i]|
+// and |p_cr - cur[2][i]|, the pass's weight w is the window weight where d
+// <= gate and e <= chromaGate, half of it (shifted right) where d <= 2 x gate
+// and e <= 2 x chromaGate, else 0. Over all passes, in 32 bits, acc_c = the
+// sum of w x p_c and wsum = the sum of w; then dst[c][i] = the nearest
+// integer (ties to even) of (float)(cur[c][i] x curWeight + acc_c) x (1.0f /
+// (float)(curWeight + wsum)), each step a float operation as written. ref and
+// cur samples lie within kMotionSampleMin .. kMotionSampleMax, the gates
+// within 0 .. 16383, curWeight within 1 .. 32767.
+struct CompensateCellArgs {
+    const CellPass *passes;
+    int32_t count;
+    ptrdiff_t refStride; // of every pass's planes
+    const int16_t *cur[3];
+    ptrdiff_t curStride;
+    int16_t gate, chromaGate;
+    int32_t curWeight;
+    int16_t *dst[3];
+    ptrdiff_t dstStride;
+    int32_t rows;
+};
+using CompensateCellFn = void (*)(const CompensateCellArgs *a);
 
 // The window weights of column i across a cell: (31 - 2i) x left + (2i + 1) x right.
 constexpr int16_t kWindowLeft[16] = {31, 29, 27, 25, 23, 21, 19, 17, 15, 13, 11, 9, 7, 5, 3, 1};
 constexpr int16_t kWindowRight[16] = {1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31};
 
-// Runs a one-row version of compensateRows over a->rows rows, each row's
-// pointers a stride on from the one before, with the row's left and right
-// factors of the window weight: every level shares the walk and differs only
-// in its row.
-template <class RowFn> inline void forEachCompensatedRow(const CompensateRowsArgs *a, RowFn compensateRow)
+// The left and right factors of a pass's window weight on row r of the cell.
+inline void windowFactors(const CellPass &p, int32_t r, int16_t *left, int16_t *right)
 {
-    CompensateRowsArgs row = *a;
-    const int16_t *bw = a->blockWeight;
-    for (int32_t r = 0; r < a->rows; r++) {
-        const int32_t top = 15 - 2 * r, bottom = 2 * r + 1;
-        compensateRow(&row, (int16_t)(top * bw[0] + bottom * bw[2]), (int16_t)(top * bw[1] + bottom * bw[3]));
-#pragma GCC unroll 3
-        for (int c = 0; c < 3; c++) {
-            row.ref[c] += a->refStride;
-            row.cur[c] += a->curStride;
-            row.acc[c] += a->accStride;
-        }
-        row.wsum += a->accStride;
-    }
+    const int32_t top = 15 - 2 * r, bottom = 2 * r + 1;
+    const int16_t *bw = p.blockWeight;
+    *left = (int16_t)(top * bw[0] + bottom * bw[2]);
+    *right = (int16_t)(top * bw[1] + bottom * bw[3]);
 }
-
-// The weighted mean of `count` samples: dst[i] = the nearest integer (ties to
-// even) of (float)(cur[i] x curWeight + acc[i]) x (1.0f / (float)(curWeight +
-// wsum[i])), each step a float operation as written. curWeight lies within
-// 1 .. 32767, wsum >= 0, the sums within 32 bits and the mean within 16 bits.
-using ResolveRowFn = void (*)(int16_t *dst, const int16_t *cur, const int32_t *acc, const int32_t *wsum,
-                              int32_t curWeight, int32_t count);
 
 // The half-pixel search planes of one row: for x < count, h[x] = (a[x] +
 // a[x + 1] + 1) >> 1, v[x] = (a[x] + b[x] + 1) >> 1 and d[x] = (a[x] + a[x +
@@ -123,8 +114,7 @@ using HalveRowFn = void (*)(uint8_t *dst, const uint8_t *a, const uint8_t *b, in
 struct MotionDsp {
     Sad16Fn sad16;
     Sad16x8ManyFn sad16x8Many;
-    CompensateRowsFn compensateRows;
-    ResolveRowFn resolveRow;
+    CompensateCellFn compensateCell;
     HalfPixelRowFn halfPixelRow;
     SplitPixelsRowFn splitPixelsRow;
     HalveRowFn halveRow;
@@ -134,9 +124,7 @@ struct MotionDsp {
 uint32_t sad16C(const uint8_t *a, ptrdiff_t aStride, const uint8_t *b, ptrdiff_t bStride, int32_t rows);
 void sad16x8ManyC(const uint8_t *cur, ptrdiff_t curStride, const uint8_t *const *refs, ptrdiff_t refStride,
                   int32_t count, uint32_t *sads);
-void compensateRowsC(const CompensateRowsArgs *a);
-void resolveRowC(int16_t *dst, const int16_t *cur, const int32_t *acc, const int32_t *wsum, int32_t curWeight,
-                 int32_t count);
+void compensateCellC(const CompensateCellArgs *a);
 
 void halfPixelRowC(uint8_t *h, uint8_t *v, uint8_t *d, const uint8_t *a, const uint8_t *b, int32_t count);
 

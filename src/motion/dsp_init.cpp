@@ -8,8 +8,7 @@ void motionDspInit(MotionDsp *table, unsigned cpuFlags)
 {
     table->sad16 = sad16C;
     table->sad16x8Many = sad16x8ManyC;
-    table->compensateRows = compensateRowsC;
-    table->resolveRow = resolveRowC;
+    table->compensateCell = compensateCellC;
     table->halfPixelRow = halfPixelRowC;
     table->splitPixelsRow = splitPixelsRowC;
     table->halveRow = halveRowC;

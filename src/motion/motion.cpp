@@ -17,6 +17,8 @@ constexpr int32_t kVectorMax = 32;    // full pixels either way at the finest
 constexpr int32_t kFullWeight = 8;    // a block's weight where it matches well
 constexpr int32_t kWindowSum = 512;   // the windows over one pixel: 32 across x 16 down
 constexpr int32_t kCurrentWeight = kWindowSum * kFullWeight;
+// A cell of a field takes at most four passes from each search of that field.
+static_assert(4 * 2 * kMotionRadiusMax <= kCellPassesMax, "a cell's passes");
 
 inline int32_t clampInt(int32_t v, int32_t lo, int32_t hi) { return v < lo ? lo : v > hi ? hi : v; }
 
@@ -269,6 +271,7 @@ void MotionStage::searchRow(const MotionFrame &cur, Search &s, int32_t j) const
     const PlaneView c0v(c0), r0(rf.search[0]);
     const PlaneView shifted[4] = {r0, PlaneView(rf.search[1]), PlaneView(rf.search[2]), PlaneView(rf.search[3])};
     const Block *level1 = s.level1.data();
+    Block *found = s.level0.data() + (size_t)j * nbx;
     for (int32_t i = 0; i < nbx; i++) {
         const int32_t ox = originX(16 * i - 8, width);
         const uint8_t *block = c0v.at(ox, oy);
@@ -350,7 +353,7 @@ void MotionStage::searchRow(const MotionFrame &cur, Search &s, int32_t j) const
             dsp_.sad16x8Many(block, c0v.pitch, diagonal.refs, r0.pitch, 1, diagonal.sad);
             offerHalf(diagonal, 0);
         }
-        s.level0[(size_t)j * nbx + i] = {(int16_t)half.dx, (int16_t)half.dy, half.sad};
+        found[i] = {(int16_t)half.dx, (int16_t)half.dy, half.sad};
     }
 }
 
@@ -454,92 +457,78 @@ void MotionStage::average(const MotionFrame &cur, const MotionFrame *const *befo
     stats_.meanVector = vectorCount ? (float)(vectorSum / (double)vectorCount) : 0.0f;
 
     // Compensation, by rows of cells of 16 x 8 field pixels. Each cell lies
-    // under the windows of four blocks; blocks with the same vector are
-    // compensated once, with their windows' weights summed.
-    const int32_t ncx = (width + 15) / 16, accPitch = ncx * 16;
+    // under the windows of four blocks of each search; blocks with the same
+    // vector are compensated once, with their windows' weights summed.
+    const int32_t ncx = (width + 15) / 16, rowPitch = ncx * 16;
     int32_t ncy[2];
     for (int f = 0; f < 2; f++)
         ncy[f] = (cur.field[f].height + 7) / 8;
     const int32_t workers = tasks.workers > 0 ? tasks.workers : 1;
     if ((int32_t)work_.size() < workers)
         work_.resize((size_t)workers);
-    // Each cell's sums are set by its first compensation and added to after.
     for (auto &w : work_)
-        w.resize((size_t)accPitch * 8 * 4);
+        w.resize((size_t)rowPitch * 8 * 3);
     auto cellRow = [&](int32_t index, int32_t worker) {
         const int f = index < ncy[0] ? 0 : 1;
         const int32_t cj = f ? index - ncy[0] : index;
         const int32_t height = cur.field[f].height;
         const int32_t rows = height - 8 * cj < 8 ? height - 8 * cj : 8;
-        std::vector<int32_t> &buffer = work_[(size_t)worker];
-        int32_t *acc[4];
-        for (int c = 0; c < 4; c++)
-            acc[c] = buffer.data() + (size_t)c * 8 * accPitch;
-        bool set[VELVANE_MAX_WIDTH / 16 + 1] = {};
-        for (size_t k = (size_t)f; k < count; k += 2) {
-            const Search &s = searches_[k];
-            const MotionFrame &ref = *s.ref;
-            // What every cell of the row shares; each cell sets its vector,
-            // block weights and places.
-            CompensateRowsArgs a;
-            a.refStride = ref.pitch;
-            a.curStride = cur.pitch;
-            a.accStride = accPitch;
-            a.rows = rows;
-            a.gate = (int16_t)gate;
-            a.chromaGate = (int16_t)chromaGate;
-            // The blocks over the row of cells, and those below them.
-            const Block *top = s.level0.data() + (size_t)cj * nbx, *bottom = top + nbx;
-            const uint8_t *topWeight = s.weight.data() + (size_t)cj * nbx, *bottomWeight = topWeight + nbx;
-            for (int32_t ci = 0; ci < ncx; ci++) {
+        // The averaged row of cells, plane by plane.
+        int16_t *plane[3];
+        for (int c = 0; c < 3; c++)
+            plane[c] = work_[(size_t)worker].data() + (size_t)c * 8 * rowPitch;
+        CompensateCellArgs a;
+        a.refStride = cur.pitch; // every frame's planes share it
+        a.curStride = cur.pitch;
+        a.dstStride = rowPitch;
+        a.rows = rows;
+        a.gate = (int16_t)gate;
+        a.chromaGate = (int16_t)chromaGate;
+        a.curWeight = kCurrentWeight;
+        CellPass passes[kCellPassesMax];
+        a.passes = passes;
+        for (int32_t ci = 0; ci < ncx; ci++) {
+            const int32_t x0 = 16 * ci, y0 = 8 * cj;
+            int32_t n = 0;
+            for (size_t k = (size_t)f; k < count; k += 2) {
+                const Search &s = searches_[k];
                 // The four blocks over the cell: left top, right top, left bottom, right bottom.
-                const Block *v4[4] = {top + ci, top + ci + 1, bottom + ci, bottom + ci + 1};
-                const int16_t w4[4] = {topWeight[ci], topWeight[ci + 1], bottomWeight[ci], bottomWeight[ci + 1]};
+                const Block *top = s.level0.data() + (size_t)cj * nbx + ci, *bottom = top + nbx;
+                const uint8_t *topWeight = s.weight.data() + (size_t)cj * nbx + ci, *bottomWeight = topWeight + nbx;
+                const Block *v4[4] = {top, top + 1, bottom, bottom + 1};
+                const int16_t w4[4] = {topWeight[0], topWeight[1], bottomWeight[0], bottomWeight[1]};
                 bool done[4] = {};
                 // Mostly the four blocks share one vector: one pass.
                 const bool one = w4[0] && w4[1] && w4[2] && w4[3] && sameVector(*v4[0], *v4[1]) &&
                                  sameVector(*v4[0], *v4[2]) && sameVector(*v4[0], *v4[3]);
                 if (one)
                     done[1] = done[2] = done[3] = true;
-                const int32_t x0 = 16 * ci, y0 = 8 * cj;
                 for (int q = 0; q < 4; q++) {
                     if (done[q] || !w4[q])
                         continue;
                     const Block &v = *v4[q];
+                    CellPass &pass = passes[n++];
                     for (int o = 0; o < 4; o++) {
                         const bool same = one || (o >= q && !done[o] && w4[o] && sameVector(*v4[o], v));
                         done[o] = done[o] || same;
-                        a.blockWeight[o] = same ? w4[o] : 0;
+                        pass.blockWeight[o] = same ? w4[o] : 0;
                     }
-                    a.fracX = v.dx & 1;
-                    a.fracY = v.dy & 1;
-                    a.store = !set[ci];
-                    set[ci] = true;
-                    for (int c = 0; c < 3; c++) {
-                        a.ref[c] = ref.sample(f, c, x0 + (v.dx >> 1), y0 + (v.dy >> 1));
-                        a.cur[c] = cur.sample(f, c, x0, y0);
-                        a.acc[c] = acc[c] + x0;
-                    }
-                    a.wsum = acc[3] + x0;
-                    dsp_.compensateRows(&a);
+                    pass.fracX = v.dx & 1;
+                    pass.fracY = v.dy & 1;
+                    for (int c = 0; c < 3; c++)
+                        pass.ref[c] = s.ref->sample(f, c, x0 + (v.dx >> 1), y0 + (v.dy >> 1));
                 }
             }
+            a.count = n;
+            for (int c = 0; c < 3; c++) {
+                a.cur[c] = cur.sample(f, c, x0, y0);
+                a.dst[c] = plane[c] + x0;
+            }
+            dsp_.compensateCell(&a);
         }
-        // Cells that no neighbour matched hold nothing.
-        for (int32_t ci = 0; ci < ncx; ci++)
-            if (!set[ci])
-                for (int c = 0; c < 4; c++)
-                    for (int32_t r = 0; r < rows; r++)
-                        memset(acc[c] + (ptrdiff_t)r * accPitch + 16 * ci, 0, 16 * sizeof(int32_t));
-        // The weighted means, written back into the frame's rows.
-        alignas(32) int16_t plane[3][VELVANE_MAX_WIDTH + 16];
-        for (int32_t r = 0; r < rows; r++) {
-            const int32_t y = 8 * cj + r;
-            for (int c = 0; c < 3; c++)
-                dsp_.resolveRow(plane[c], cur.sample(f, c, 0, y), acc[c] + (ptrdiff_t)r * accPitch,
-                                acc[3] + (ptrdiff_t)r * accPitch, kCurrentWeight, width);
-            dsp_.mergePixelsRow(out + (ptrdiff_t)(2 * y + f) * stride, plane[0], plane[1], plane[2], width);
-        }
+        for (int32_t r = 0; r < rows; r++)
+            dsp_.mergePixelsRow(out + (ptrdiff_t)(2 * (8 * cj + r) + f) * stride, plane[0] + (ptrdiff_t)r * rowPitch,
+                                plane[1] + (ptrdiff_t)r * rowPitch, plane[2] + (ptrdiff_t)r * rowPitch, width);
     };
     runTasks(tasks, ncy[0] + ncy[1], cellRow);
 }

@@ -149,7 +149,7 @@ private:
     MotionDsp dsp_;
     MotionStats stats_;
     std::vector<Search> searches_;
-    std::vector<std::vector<int32_t>> work_; // per worker: a row of cells' y, cb, cr sums and weight sums
+    std::vector<std::vector<int16_t>> work_; // per worker: a row of cells averaged, y, cb and cr
 };
 
 } // namespace velvane

@@ -24,51 +24,48 @@ void sad16x8ManyC(const uint8_t *cur, ptrdiff_t curStride, const uint8_t *const 
         sads[k] = sad16C(cur, curStride, refs[k], refStride, 8);
 }
 
-namespace {
-
-void compensateRowC(const CompensateRowsArgs *a, int16_t left, int16_t right)
+void compensateCellC(const CompensateCellArgs *a)
 {
-    const ptrdiff_t dx = a->fracX ? 1 : 0, dy = a->fracY ? a->refStride : 0;
-    const int shift = (a->fracX ? 1 : 0) + (a->fracY ? 1 : 0);
-    const int32_t round = shift ? 1 << (shift - 1) : 0;
-    for (int i = 0; i < 16; i++) {
-        int32_t p[3];
-        for (int c = 0; c < 3; c++) {
-            const int16_t *r = a->ref[c] + i;
-            int32_t s = r[0];
-            if (a->fracX)
-                s += r[dx];
-            if (a->fracY)
-                s += r[dy] + (a->fracX ? r[dy + dx] : 0);
-            p[c] = (s + round) >> shift;
-        }
-        const int32_t window = kWindowLeft[i] * left + kWindowRight[i] * right;
-        const int32_t d = abs(p[0] - a->cur[0][i]);
-        const int32_t e = std::max(abs(p[1] - a->cur[1][i]), abs(p[2] - a->cur[2][i]));
-        const int32_t w = d <= a->gate && e <= a->chromaGate                 ? window
-                          : d <= 2 * a->gate && e <= 2 * a->chromaGate ? window >> 1
-                                                                           : 0;
+    for (int32_t r = 0; r < a->rows; r++) {
+        int32_t acc[3][16] = {}, wsum[16] = {};
+        const int16_t *cur[3];
         for (int c = 0; c < 3; c++)
-            a->acc[c][i] = (a->store ? 0 : a->acc[c][i]) + w * p[c];
-        a->wsum[i] = (a->store ? 0 : a->wsum[i]) + w;
-    }
-}
-
-} // namespace
-
-void compensateRowsC(const CompensateRowsArgs *a)
-{
-    forEachCompensatedRow(a, compensateRowC);
-}
-
-void resolveRowC(int16_t *dst, const int16_t *cur, const int32_t *acc, const int32_t *wsum, int32_t curWeight,
-                 int32_t count)
-{
-    for (int32_t i = 0; i < count; i++) {
-        const float num = (float)(cur[i] * curWeight + acc[i]);
-        const float r = 1.0f / (float)(curWeight + wsum[i]);
-        const float q = num * r;
-        dst[i] = (int16_t)lrintf(q);
+            cur[c] = a->cur[c] + r * a->curStride;
+        for (int32_t k = 0; k < a->count; k++) {
+            const CellPass &pass = a->passes[k];
+            int16_t left, right;
+            windowFactors(pass, r, &left, &right);
+            const ptrdiff_t dx = pass.fracX ? 1 : 0, dy = pass.fracY ? a->refStride : 0;
+            const int shift = (pass.fracX ? 1 : 0) + (pass.fracY ? 1 : 0);
+            const int32_t round = shift ? 1 << (shift - 1) : 0;
+            for (int i = 0; i < 16; i++) {
+                int32_t p[3];
+                for (int c = 0; c < 3; c++) {
+                    const int16_t *s = pass.ref[c] + r * a->refStride + i;
+                    int32_t sum = s[0];
+                    if (pass.fracX)
+                        sum += s[dx];
+                    if (pass.fracY)
+                        sum += s[dy] + (pass.fracX ? s[dy + dx] : 0);
+                    p[c] = (sum + round) >> shift;
+                }
+                const int32_t window = kWindowLeft[i] * left + kWindowRight[i] * right;
+                const int32_t d = abs(p[0] - cur[0][i]);
+                const int32_t e = std::max(abs(p[1] - cur[1][i]), abs(p[2] - cur[2][i]));
+                const int32_t w = d <= a->gate && e <= a->chromaGate                 ? window
+                                  : d <= 2 * a->gate && e <= 2 * a->chromaGate ? window >> 1
+                                                                                   : 0;
+                for (int c = 0; c < 3; c++)
+                    acc[c][i] += w * p[c];
+                wsum[i] += w;
+            }
+        }
+        for (int c = 0; c < 3; c++)
+            for (int i = 0; i < 16; i++) {
+                const float num = (float)(cur[c][i] * a->curWeight + acc[c][i]);
+                const float reciprocal = 1.0f / (float)(a->curWeight + wsum[i]);
+                a->dst[c][r * a->dstStride + i] = (int16_t)lrintf(num * reciprocal);
+            }
     }
 }
 

@@ -1,7 +1,9 @@
-// Motion kernels against their references: block costs, compensated rows,
-// weighted means, half-pixel planes, halved planes and the split and merge of packed pixels, on random inputs and at the ends of their ranges.
+// Motion kernels against their references: block costs, compensated and
+// averaged cells, half-pixel planes, halved planes and the split and merge of
+// packed pixels, on random inputs and at the ends of their ranges.
 #include <string.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "checkasm.h"
@@ -74,122 +76,91 @@ void checkSadMany(checkasm::Context &ctx, Sad16x8ManyFn ref, Sad16x8ManyFn fn)
               [&] { fn(a.data(), stride, refs, stride, most, got); });
 }
 
-void checkCompensate(checkasm::Context &ctx, CompensateRowsFn ref, CompensateRowsFn fn)
+void checkCompensate(checkasm::Context &ctx, CompensateCellFn ref, CompensateCellFn fn)
 {
-    const int stride = 40, rowsMost = 8;
-    std::vector<int16_t> planes[3], cur[3];
+    const int stride = 40, rowsMost = 8, dstStride = 20;
+    std::vector<int16_t> planes[3], cur[3], want[3], got[3];
     for (auto &p : planes)
         p.resize(stride * (rowsMost + 1));
-    for (auto &c : cur)
-        c.resize(24 * rowsMost);
-    std::vector<int32_t> acc[2][4];
+    for (int c = 0; c < 3; c++) {
+        cur[c].resize(24 * rowsMost);
+        want[c].resize(dstStride * rowsMost);
+        got[c].resize(dstStride * rowsMost);
+    }
+    CellPass passes[kCellPassesMax];
+    CompensateCellArgs a = {};
     for (int iter = 0; iter < 3000; iter++) {
         for (auto &p : planes)
             for (auto &v : p)
                 v = motionSample(ctx);
         const bool nearly = ctx.randInt(0, 1);
-        const int off = ctx.randInt(0, stride - 17), rows = ctx.randInt(1, rowsMost);
+        const int rows = ctx.randInt(1, rowsMost);
+        // No pass, a few, or as many as a cell can take, each somewhere in the planes.
+        const int count = ctx.randInt(0, 5) == 0 ? ctx.randInt(0, 1) * kCellPassesMax : ctx.randInt(0, 6);
+        // Block weights 0 .. 8, all at the most (window weights up to 4096) now and then.
+        const bool most = ctx.randInt(0, 4) == 0;
+        for (int k = 0; k < count; k++) {
+            const int off = ctx.randInt(0, stride - 17);
+            for (int c = 0; c < 3; c++)
+                passes[k].ref[c] = planes[c].data() + off;
+            passes[k].fracX = ctx.randInt(0, 1);
+            passes[k].fracY = ctx.randInt(0, 1);
+            for (auto &w : passes[k].blockWeight)
+                w = (int16_t)(most ? 8 : ctx.randInt(0, 3) == 0 ? 0 : ctx.randInt(0, 8));
+        }
+        // Differences near the gates and twice the gates from the first pass's samples, or anything.
+        const int near = count ? (int)(passes[0].ref[0] - planes[0].data()) : 0;
         for (int r = 0; r < rows; r++)
-            for (int i = 0; i < 16; i++) {
-                // Differences near the gates and twice the gates, or anything.
+            for (int i = 0; i < 16; i++)
                 for (int c = 0; c < 3; c++) {
-                    const int32_t v = nearly ? planes[c][(size_t)(off + r * stride + i)] + ctx.randInt(-64, 64)
+                    const int32_t v = nearly ? planes[c][(size_t)(near + r * stride + i)] + ctx.randInt(-64, 64)
                                              : motionSample(ctx);
                     cur[c][(size_t)(24 * r + i)] =
                         (int16_t)(v < kMotionSampleMin ? kMotionSampleMin : v > kMotionSampleMax ? kMotionSampleMax : v);
                 }
-            }
-        const int32_t start = ctx.randInt(-(1 << 24), 1 << 24);
-        for (auto &side : acc)
-            for (int c = 0; c < 4; c++) {
-                side[c].resize(20 * rowsMost);
-                for (size_t i = 0; i < side[c].size(); i++)
-                    side[c][i] = start + 7 * (int32_t)i + c;
-            }
-        // Block weights 0 .. 8, all at the most (window weights up to 4096) now and then;
-        // the sums set instead of added to now and then.
-        int16_t blockWeight[4];
-        const bool most = ctx.randInt(0, 4) == 0;
-        for (auto &w : blockWeight)
-            w = (int16_t)(most ? 8 : ctx.randInt(0, 3) == 0 ? 0 : ctx.randInt(0, 8));
-        const int32_t store = ctx.randInt(0, 3) == 0;
-        CompensateRowsArgs a[2];
-        for (int k = 0; k < 2; k++) {
-            memcpy(a[k].blockWeight, blockWeight, sizeof blockWeight);
-            a[k].store = store;
-            for (int c = 0; c < 3; c++) {
-                a[k].ref[c] = planes[c].data() + off;
-                a[k].cur[c] = cur[c].data();
-                a[k].acc[c] = acc[k][c].data();
-            }
-            a[k].refStride = stride;
-            a[k].curStride = 24;
-            a[k].accStride = 20;
-            a[k].rows = rows;
-            a[k].fracX = iter & 1;
-            a[k].fracY = (iter >> 1) & 1;
-            a[k].wsum = acc[k][3].data();
+        a.passes = passes;
+        a.count = count;
+        a.refStride = stride;
+        a.curStride = 24;
+        a.dstStride = dstStride;
+        a.rows = rows;
+        a.gate = (int16_t)(ctx.randInt(0, 4) == 0 ? 16383 * ctx.randInt(0, 1) : ctx.randInt(0, 64));
+        a.chromaGate = (int16_t)(ctx.randInt(0, 4) == 0 ? 16383 * ctx.randInt(0, 1) : ctx.randInt(0, 64));
+        a.curWeight = ctx.randInt(0, 3) == 0 ? (ctx.randInt(0, 1) ? 32767 : 1) : ctx.randInt(1, 4096);
+        // What lies past the rows and the 16 columns stays untouched.
+        for (int c = 0; c < 3; c++) {
+            std::fill(want[c].begin(), want[c].end(), (int16_t)(-7 - c));
+            std::fill(got[c].begin(), got[c].end(), (int16_t)(-7 - c));
         }
-        a[0].gate = a[1].gate = (int16_t)(ctx.randInt(0, 4) == 0 ? 16383 * ctx.randInt(0, 1) : ctx.randInt(0, 64));
-        a[0].chromaGate = a[1].chromaGate =
-            (int16_t)(ctx.randInt(0, 4) == 0 ? 16383 * ctx.randInt(0, 1) : ctx.randInt(0, 64));
-        ref(&a[0]);
-        fn(&a[1]);
-        for (int c = 0; c < 4; c++)
-            if (acc[0][c] != acc[1][c]) {
-                ctx.fail("compensateRows", "plane %d, %d rows, fractions %d %d, gates %d %d, store %d", c, rows,
-                         a[0].fracX, a[0].fracY, a[0].gate, a[0].chromaGate, store);
+        for (int c = 0; c < 3; c++) {
+            a.cur[c] = cur[c].data();
+            a.dst[c] = want[c].data();
+        }
+        ref(&a);
+        for (int c = 0; c < 3; c++)
+            a.dst[c] = got[c].data();
+        fn(&a);
+        for (int c = 0; c < 3; c++)
+            if (want[c] != got[c]) {
+                ctx.fail("compensateCell", "plane %d, %d passes, %d rows, gates %d %d, weight %d", c, count, rows,
+                         a.gate, a.chromaGate, a.curWeight);
                 return;
             }
     }
-    CompensateRowsArgs b = {};
-    for (int c = 0; c < 3; c++) {
-        b.ref[c] = planes[c].data();
-        b.cur[c] = cur[c].data();
-        b.acc[c] = acc[0][c].data();
+    for (int k = 0; k < 4; k++) {
+        for (int c = 0; c < 3; c++)
+            passes[k].ref[c] = planes[c].data() + k;
+        passes[k].fracX = k & 1;
+        passes[k].fracY = k >> 1;
+        for (auto &w : passes[k].blockWeight)
+            w = 8;
     }
-    b.refStride = stride;
-    b.curStride = 24;
-    b.accStride = 20;
-    b.rows = 8;
-    b.fracX = b.fracY = 1;
-    for (auto &w : b.blockWeight)
-        w = 8;
-    b.gate = 40;
-    b.chromaGate = 80;
-    b.wsum = acc[0][3].data();
-    ctx.bench("compensateRows", [&] { ref(&b); }, [&] { fn(&b); });
-}
-
-void checkResolve(checkasm::Context &ctx, ResolveRowFn ref, ResolveRowFn fn)
-{
-    const int most = 100;
-    std::vector<int16_t> cur(most), want(most), got(most);
-    std::vector<int32_t> acc(most), wsum(most);
-    for (int iter = 0; iter < 3000; iter++) {
-        const int count = ctx.randInt(1, most);
-        const int32_t curWeight = ctx.randInt(0, 3) == 0 ? (ctx.randInt(0, 1) ? 32767 : 1) : ctx.randInt(1, 4096);
-        for (int i = 0; i < count; i++) {
-            cur[i] = motionSample(ctx);
-            // The sums of up to 16 weighted samples, as the compensation leaves them.
-            wsum[i] = 0;
-            acc[i] = 0;
-            const int terms = ctx.randInt(0, 16);
-            for (int t = 0; t < terms; t++) {
-                const int32_t w = ctx.randInt(0, 4096);
-                wsum[i] += w;
-                acc[i] += w * motionSample(ctx);
-            }
-        }
-        ref(want.data(), cur.data(), acc.data(), wsum.data(), curWeight, count);
-        fn(got.data(), cur.data(), acc.data(), wsum.data(), curWeight, count);
-        if (memcmp(want.data(), got.data(), (size_t)count * sizeof(int16_t))) {
-            ctx.fail("resolveRow", "count %d, weight %d", count, curWeight);
-            return;
-        }
-    }
-    ctx.bench("resolveRow", [&] { ref(want.data(), cur.data(), acc.data(), wsum.data(), 1024, most); },
-              [&] { fn(got.data(), cur.data(), acc.data(), wsum.data(), 1024, most); });
+    a.count = 4;
+    a.rows = 8;
+    a.gate = 40;
+    a.chromaGate = 80;
+    a.curWeight = 4096;
+    ctx.bench("compensateCell", [&] { ref(&a); }, [&] { fn(&a); });
 }
 
 void checkHalfPixel(checkasm::Context &ctx, HalfPixelRowFn ref, HalfPixelRowFn fn)
@@ -305,10 +276,8 @@ CHECKASM_GROUP(motion)
         checkSad(ctx, ref.sad16, opt.sad16);
     if (ctx.shouldCheck("sad16x8Many", (const void *)opt.sad16x8Many))
         checkSadMany(ctx, ref.sad16x8Many, opt.sad16x8Many);
-    if (ctx.shouldCheck("compensateRows", (const void *)opt.compensateRows))
-        checkCompensate(ctx, ref.compensateRows, opt.compensateRows);
-    if (ctx.shouldCheck("resolveRow", (const void *)opt.resolveRow))
-        checkResolve(ctx, ref.resolveRow, opt.resolveRow);
+    if (ctx.shouldCheck("compensateCell", (const void *)opt.compensateCell))
+        checkCompensate(ctx, ref.compensateCell, opt.compensateCell);
     if (ctx.shouldCheck("splitPixelsRow", (const void *)opt.splitPixelsRow))
         checkSplit(ctx, ref.splitPixelsRow, opt.splitPixelsRow);
     if (ctx.shouldCheck("mergePixelsRow", (const void *)opt.mergePixelsRow))

@@ -9,8 +9,7 @@ void motionDspInitX86(MotionDsp *table, unsigned cpuFlags)
         return;
     table->sad16 = sad16Sse2;
     table->sad16x8Many = sad16x8ManySse2;
-    table->compensateRows = compensateRowsSse2;
-    table->resolveRow = resolveRowSse2;
+    table->compensateCell = compensateCellSse2;
     table->halfPixelRow = halfPixelRowSse2;
     table->splitPixelsRow = splitPixelsRowSse2;
     table->halveRow = halveRowSse2;
@@ -20,8 +19,7 @@ void motionDspInitX86(MotionDsp *table, unsigned cpuFlags)
         return;
     table->sad16 = sad16Avx2;
     table->sad16x8Many = sad16x8ManyAvx2;
-    table->compensateRows = compensateRowsAvx2;
-    table->resolveRow = resolveRowAvx2;
+    table->compensateCell = compensateCellAvx2;
     table->halfPixelRow = halfPixelRowAvx2;
     table->splitPixelsRow = splitPixelsRowAvx2;
     table->halveRow = halveRowAvx2;
@@ -31,8 +29,7 @@ void motionDspInitX86(MotionDsp *table, unsigned cpuFlags)
     table->sad16 = sad16Avx512;
     // sad16x8Many stays AVX2: four rows of 16 in one register need three inserts
     // a candidate where two rows need one, and measured slower.
-    table->compensateRows = compensateRowsAvx512;
-    table->resolveRow = resolveRowAvx512;
+    table->compensateCell = compensateCellAvx512;
     table->splitPixelsRow = splitPixelsRowAvx512;
     table->halveRow = halveRowAvx512;
     table->mergePixelsRow = mergePixelsRowAvx512;

@@ -8,9 +8,7 @@ namespace velvane {
 uint32_t sad16Sse2(const uint8_t *a, ptrdiff_t aStride, const uint8_t *b, ptrdiff_t bStride, int32_t rows);
 void sad16x8ManySse2(const uint8_t *cur, ptrdiff_t curStride, const uint8_t *const *refs, ptrdiff_t refStride,
                      int32_t count, uint32_t *sads);
-void compensateRowsSse2(const CompensateRowsArgs *a);
-void resolveRowSse2(int16_t *dst, const int16_t *cur, const int32_t *acc, const int32_t *wsum, int32_t curWeight,
-                    int32_t count);
+void compensateCellSse2(const CompensateCellArgs *a);
 
 void halfPixelRowSse2(uint8_t *h, uint8_t *v, uint8_t *d, const uint8_t *a, const uint8_t *b, int32_t count);
 void halfPixelRowAvx2(uint8_t *h, uint8_t *v, uint8_t *d, const uint8_t *a, const uint8_t *b, int32_t count);
@@ -18,14 +16,10 @@ void halfPixelRowAvx2(uint8_t *h, uint8_t *v, uint8_t *d, const uint8_t *a, cons
 uint32_t sad16Avx2(const uint8_t *a, ptrdiff_t aStride, const uint8_t *b, ptrdiff_t bStride, int32_t rows);
 void sad16x8ManyAvx2(const uint8_t *cur, ptrdiff_t curStride, const uint8_t *const *refs, ptrdiff_t refStride,
                      int32_t count, uint32_t *sads);
-void compensateRowsAvx2(const CompensateRowsArgs *a);
-void resolveRowAvx2(int16_t *dst, const int16_t *cur, const int32_t *acc, const int32_t *wsum, int32_t curWeight,
-                    int32_t count);
+void compensateCellAvx2(const CompensateCellArgs *a);
 
 uint32_t sad16Avx512(const uint8_t *a, ptrdiff_t aStride, const uint8_t *b, ptrdiff_t bStride, int32_t rows);
-void compensateRowsAvx512(const CompensateRowsArgs *a);
-void resolveRowAvx512(int16_t *dst, const int16_t *cur, const int32_t *acc, const int32_t *wsum, int32_t curWeight,
-                      int32_t count);
+void compensateCellAvx512(const CompensateCellArgs *a);
 
 void splitPixelsRowSse2(int16_t *y, int16_t *cb, int16_t *cr, uint8_t *search, const YcPixel *src, int32_t count);
 void splitPixelsRowAvx2(int16_t *y, int16_t *cb, int16_t *cr, uint8_t *search, const YcPixel *src, int32_t count);

@@ -10,28 +10,22 @@ inline __m256i load(const void *p) { return _mm256_loadu_si256(static_cast<const
 inline void store(void *p, __m256i v) { _mm256_storeu_si256(static_cast<__m256i *>(p), v); }
 inline __m128i load128(const void *p) { return _mm_loadu_si128(static_cast<const __m128i *>(p)); }
 
-// The 16 predicted samples of one plane from `r` (see CompensateRowsArgs).
-inline __m256i predict(const int16_t *r, ptrdiff_t below, int fracX, int fracY, __m256i round, __m128i shift)
+// The 16 predicted samples of one plane from `r` (see CompensateCellArgs).
+template <int FX, int FY> inline __m256i predict(const int16_t *r, ptrdiff_t below)
 {
     __m256i s = load(r);
-    if (fracX)
+    if (FX)
         s = _mm256_add_epi16(s, load(r + 1));
-    if (fracY) {
+    if (FY) {
         s = _mm256_add_epi16(s, load(r + below));
-        if (fracX)
+        if (FX)
             s = _mm256_add_epi16(s, load(r + below + 1));
     }
-    return _mm256_sra_epi16(_mm256_add_epi16(s, round), shift);
-}
-
-// acc[0 .. 15] += w x p in 32 bits (= with `set`).
-inline void accumulate(int32_t *acc, __m256i w, __m256i p, bool set)
-{
-    const __m256i lo = _mm256_mullo_epi16(w, p), hi = _mm256_mulhi_epi16(w, p);
-    const __m256i a = _mm256_unpacklo_epi16(lo, hi), b = _mm256_unpackhi_epi16(lo, hi); // 0..3 8..11, 4..7 12..15
-    const __m256i first = _mm256_permute2x128_si256(a, b, 0x20), second = _mm256_permute2x128_si256(a, b, 0x31);
-    store(acc, set ? first : _mm256_add_epi32(load(acc), first));
-    store(acc + 8, set ? second : _mm256_add_epi32(load(acc + 8), second));
+    if (FX + FY == 2)
+        return _mm256_srai_epi16(_mm256_add_epi16(s, _mm256_set1_epi16(2)), 2);
+    if (FX + FY == 1)
+        return _mm256_srai_epi16(_mm256_add_epi16(s, _mm256_set1_epi16(1)), 1);
+    return s;
 }
 
 } // namespace
@@ -96,72 +90,98 @@ void sad16x8ManyAvx2(const uint8_t *cur, ptrdiff_t curStride, const uint8_t *con
 
 namespace {
 
-// One row, the fractions and the store mode fixed.
-template <int FX, int FY, bool SET>
-__attribute__((always_inline)) inline void compensateRow(const CompensateRowsArgs *a, int16_t left, int16_t right)
+// One row's sums over the passes, 32 bits each, in the order the 16-bit
+// unpacks leave them: [0] holds pixels 0 .. 3 and 8 .. 11, [1] 4 .. 7 and
+// 12 .. 15.
+struct RowSums {
+    __m256i acc[3][2];
+    __m256i wsum[2];
+};
+
+struct Gates {
+    __m256i gate, gate2, chroma, chroma2;
+};
+
+template <int FX, int FY>
+__attribute__((always_inline)) inline void addPass(RowSums &s, const CellPass &pass, ptrdiff_t row, ptrdiff_t below,
+                                                  const __m256i cur[3], __m256i window, const Gates &g)
 {
-    const bool set = SET;
-    const int shiftBits = (FX ? 1 : 0) + (FY ? 1 : 0);
-    const __m256i round = _mm256_set1_epi16((int16_t)(shiftBits ? 1 << (shiftBits - 1) : 0));
-    const __m128i shift = _mm_cvtsi32_si128(shiftBits);
     __m256i p[3];
-    #pragma GCC unroll 3
-    for (int c = 0; c < 3; c++)
-        p[c] = predict(a->ref[c], a->refStride, FX, FY, round, shift);
-    const __m256i d = _mm256_abs_epi16(_mm256_sub_epi16(p[0], load(a->cur[0])));
-    const __m256i e = _mm256_max_epi16(_mm256_abs_epi16(_mm256_sub_epi16(p[1], load(a->cur[1]))),
-                                       _mm256_abs_epi16(_mm256_sub_epi16(p[2], load(a->cur[2]))));
-    const __m256i weight = _mm256_add_epi16(_mm256_mullo_epi16(load(kWindowLeft), _mm256_set1_epi16(left)),
-                                            _mm256_mullo_epi16(load(kWindowRight), _mm256_set1_epi16(right)));
-    const __m256i over = _mm256_or_si256(_mm256_cmpgt_epi16(d, _mm256_set1_epi16(a->gate)),
-                                         _mm256_cmpgt_epi16(e, _mm256_set1_epi16(a->chromaGate)));
-    const __m256i far = _mm256_or_si256(_mm256_cmpgt_epi16(d, _mm256_set1_epi16((int16_t)(2 * a->gate))),
-                                        _mm256_cmpgt_epi16(e, _mm256_set1_epi16((int16_t)(2 * a->chromaGate))));
-    const __m256i w = _mm256_andnot_si256(far, _mm256_blendv_epi8(weight, _mm256_srai_epi16(weight, 1), over));
-    #pragma GCC unroll 3
-    for (int c = 0; c < 3; c++)
-        accumulate(a->acc[c], w, p[c], set);
-    const __m256i w0 = _mm256_cvtepu16_epi32(_mm256_castsi256_si128(w));
-    const __m256i w1 = _mm256_cvtepu16_epi32(_mm256_extracti128_si256(w, 1));
-    store(a->wsum, set ? w0 : _mm256_add_epi32(load(a->wsum), w0));
-    store(a->wsum + 8, set ? w1 : _mm256_add_epi32(load(a->wsum + 8), w1));
+#pragma GCC unroll 3
+    for (int c = 0; c < 3; c++) {
+        p[c] = predict<FX, FY>(pass.ref[c] + row, below);
+        // The cell two on along the row mostly takes the same vector.
+        _mm_prefetch(reinterpret_cast<const char *>(pass.ref[c] + row + 32), _MM_HINT_T0);
+    }
+    const __m256i d = _mm256_abs_epi16(_mm256_sub_epi16(p[0], cur[0]));
+    const __m256i e = _mm256_max_epi16(_mm256_abs_epi16(_mm256_sub_epi16(p[1], cur[1])),
+                                       _mm256_abs_epi16(_mm256_sub_epi16(p[2], cur[2])));
+    const __m256i over = _mm256_or_si256(_mm256_cmpgt_epi16(d, g.gate), _mm256_cmpgt_epi16(e, g.chroma));
+    const __m256i far = _mm256_or_si256(_mm256_cmpgt_epi16(d, g.gate2), _mm256_cmpgt_epi16(e, g.chroma2));
+    const __m256i w = _mm256_andnot_si256(far, _mm256_blendv_epi8(window, _mm256_srai_epi16(window, 1), over));
+#pragma GCC unroll 3
+    for (int c = 0; c < 3; c++) {
+        const __m256i lo = _mm256_mullo_epi16(w, p[c]), hi = _mm256_mulhi_epi16(w, p[c]);
+        s.acc[c][0] = _mm256_add_epi32(s.acc[c][0], _mm256_unpacklo_epi16(lo, hi));
+        s.acc[c][1] = _mm256_add_epi32(s.acc[c][1], _mm256_unpackhi_epi16(lo, hi));
+    }
+    s.wsum[0] = _mm256_add_epi32(s.wsum[0], _mm256_unpacklo_epi16(w, _mm256_setzero_si256()));
+    s.wsum[1] = _mm256_add_epi32(s.wsum[1], _mm256_unpackhi_epi16(w, _mm256_setzero_si256()));
 }
 
-template <int FX, int FY, bool SET> void compensateRowsFixed(const CompensateRowsArgs *a)
+template <int FX, int FY>
+__attribute__((always_inline)) inline void addPasses(RowSums &s, const CompensateCellArgs *a, int32_t r,
+                                                    const __m256i cur[3], __m256i left, __m256i right, const Gates &g)
 {
-    forEachCompensatedRow(a, compensateRow<FX, FY, SET>);
+    for (int32_t k = 0; k < a->count; k++) {
+        const CellPass &pass = a->passes[k];
+        if (pass.fracX != FX || pass.fracY != FY)
+            continue;
+        int16_t l, rt;
+        windowFactors(pass, r, &l, &rt);
+        const __m256i window = _mm256_add_epi16(_mm256_mullo_epi16(left, _mm256_set1_epi16(l)),
+                                                _mm256_mullo_epi16(right, _mm256_set1_epi16(rt)));
+        addPass<FX, FY>(s, pass, r * a->refStride, a->refStride, cur, window, g);
+    }
 }
 
 } // namespace
 
-void compensateRowsAvx2(const CompensateRowsArgs *a)
+void compensateCellAvx2(const CompensateCellArgs *a)
 {
-    static constexpr CompensateRowsFn kFixed[8] = {
-        compensateRowsFixed<0, 0, false>, compensateRowsFixed<1, 0, false>, compensateRowsFixed<0, 1, false>,
-        compensateRowsFixed<1, 1, false>, compensateRowsFixed<0, 0, true>,  compensateRowsFixed<1, 0, true>,
-        compensateRowsFixed<0, 1, true>,  compensateRowsFixed<1, 1, true>};
-    kFixed[(a->fracX ? 1 : 0) + (a->fracY ? 2 : 0) + (a->store ? 4 : 0)](a);
-}
-
-void resolveRowAvx2(int16_t *dst, const int16_t *cur, const int32_t *acc, const int32_t *wsum, int32_t curWeight,
-                    int32_t count)
-{
-    const __m256i weight = _mm256_set1_epi32(curWeight);
+    const Gates g = {_mm256_set1_epi16(a->gate), _mm256_set1_epi16((int16_t)(2 * a->gate)),
+                     _mm256_set1_epi16(a->chromaGate), _mm256_set1_epi16((int16_t)(2 * a->chromaGate))};
+    const __m256i left = load(kWindowLeft), right = load(kWindowRight);
+    const __m256i weight16 = _mm256_set1_epi16((int16_t)a->curWeight), weight32 = _mm256_set1_epi32(a->curWeight);
     const __m256 one = _mm256_set1_ps(1.0f);
-    int32_t i = 0;
-    for (; i + 16 <= count; i += 16) {
-        __m256i q[2];
-        for (int h = 0; h < 2; h++) {
-            const __m256i c = _mm256_cvtepi16_epi32(load128(cur + i + 8 * h));
-            const __m256i n = _mm256_add_epi32(_mm256_mullo_epi32(c, weight), load(acc + i + 8 * h));
-            const __m256 r = _mm256_div_ps(one, _mm256_cvtepi32_ps(_mm256_add_epi32(weight, load(wsum + i + 8 * h))));
-            q[h] = _mm256_cvtps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(n), r));
+    for (int32_t r = 0; r < a->rows; r++) {
+        __m256i cur[3];
+        for (int c = 0; c < 3; c++) {
+            cur[c] = load(a->cur[c] + r * a->curStride);
+            _mm_prefetch(reinterpret_cast<const char *>(a->cur[c] + r * a->curStride + 32), _MM_HINT_T0);
         }
-        // packs works within 128-bit halves: 0..3 8..11 4..7 12..15, put back in order.
-        store(dst + i, _mm256_permute4x64_epi64(_mm256_packs_epi32(q[0], q[1]), 0xD8));
+        RowSums s;
+        for (int c = 0; c < 3; c++)
+            s.acc[c][0] = s.acc[c][1] = _mm256_setzero_si256();
+        s.wsum[0] = s.wsum[1] = _mm256_setzero_si256();
+        // The passes of each pair of fractions in turn (the sums do not
+        // depend on their order), so that the sums stay in registers.
+        addPasses<0, 0>(s, a, r, cur, left, right, g);
+        addPasses<1, 0>(s, a, r, cur, left, right, g);
+        addPasses<0, 1>(s, a, r, cur, left, right, g);
+        addPasses<1, 1>(s, a, r, cur, left, right, g);
+        const __m256 r0 = _mm256_div_ps(one, _mm256_cvtepi32_ps(_mm256_add_epi32(weight32, s.wsum[0])));
+        const __m256 r1 = _mm256_div_ps(one, _mm256_cvtepi32_ps(_mm256_add_epi32(weight32, s.wsum[1])));
+        for (int c = 0; c < 3; c++) {
+            const __m256i lo = _mm256_mullo_epi16(cur[c], weight16), hi = _mm256_mulhi_epi16(cur[c], weight16);
+            const __m256i n0 = _mm256_add_epi32(_mm256_unpacklo_epi16(lo, hi), s.acc[c][0]);
+            const __m256i n1 = _mm256_add_epi32(_mm256_unpackhi_epi16(lo, hi), s.acc[c][1]);
+            const __m256i q0 = _mm256_cvtps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(n0), r0));
+            const __m256i q1 = _mm256_cvtps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(n1), r1));
+            // The pack works within 128-bit halves, as the unpacks did: the pixels come back in order.
+            store(a->dst[c] + r * a->dstStride, _mm256_packs_epi32(q0, q1));
+        }
     }
-    if (i < count)
-        resolveRowSse2(dst + i, cur + i, acc + i, wsum + i, curWeight, count - i);
 }
 
 void halfPixelRowAvx2(uint8_t *h, uint8_t *v, uint8_t *d, const uint8_t *a, const uint8_t *b, int32_t count)

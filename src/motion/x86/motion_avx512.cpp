@@ -20,17 +20,21 @@ inline __m512i fourRows(const uint8_t *p, ptrdiff_t stride)
     return _mm512_inserti32x4(v, load128(p + 3 * stride), 3);
 }
 
-inline __m256i predict(const int16_t *r, ptrdiff_t below, int fracX, int fracY, __m256i round, __m128i shift)
+template <int FX, int FY> inline __m256i predict(const int16_t *r, ptrdiff_t below)
 {
     __m256i s = load(r);
-    if (fracX)
+    if (FX)
         s = _mm256_add_epi16(s, load(r + 1));
-    if (fracY) {
+    if (FY) {
         s = _mm256_add_epi16(s, load(r + below));
-        if (fracX)
+        if (FX)
             s = _mm256_add_epi16(s, load(r + below + 1));
     }
-    return _mm256_sra_epi16(_mm256_add_epi16(s, round), shift);
+    if (FX + FY == 2)
+        return _mm256_srai_epi16(_mm256_add_epi16(s, _mm256_set1_epi16(2)), 2);
+    if (FX + FY == 1)
+        return _mm256_srai_epi16(_mm256_add_epi16(s, _mm256_set1_epi16(1)), 1);
+    return s;
 }
 
 } // namespace
@@ -49,68 +53,91 @@ uint32_t sad16Avx512(const uint8_t *a, ptrdiff_t aStride, const uint8_t *b, ptrd
 
 namespace {
 
-// One row, the fractions and the store mode fixed.
-template <int FX, int FY, bool SET>
-__attribute__((always_inline)) inline void compensateRow(const CompensateRowsArgs *a, int16_t left, int16_t right)
+// One row's sums over the passes, 32 bits each, in order.
+struct RowSums {
+    __m512i acc[3];
+    __m512i wsum;
+};
+
+struct Gates {
+    __m256i gate, gate2, chroma, chroma2;
+};
+
+template <int FX, int FY>
+__attribute__((always_inline)) inline void addPass(RowSums &s, const CellPass &pass, ptrdiff_t row, ptrdiff_t below,
+                                                  const __m256i cur[3], __m256i window, const Gates &g)
 {
-    const bool set = SET;
-    const int shiftBits = (FX ? 1 : 0) + (FY ? 1 : 0);
-    const __m256i round = _mm256_set1_epi16((int16_t)(shiftBits ? 1 << (shiftBits - 1) : 0));
-    const __m128i shift = _mm_cvtsi32_si128(shiftBits);
     __m256i p[3];
-    #pragma GCC unroll 3
-    for (int c = 0; c < 3; c++)
-        p[c] = predict(a->ref[c], a->refStride, FX, FY, round, shift);
-    const __m256i d = _mm256_abs_epi16(_mm256_sub_epi16(p[0], load(a->cur[0])));
-    const __m256i e = _mm256_max_epi16(_mm256_abs_epi16(_mm256_sub_epi16(p[1], load(a->cur[1]))),
-                                       _mm256_abs_epi16(_mm256_sub_epi16(p[2], load(a->cur[2]))));
-    const __m256i weight = _mm256_add_epi16(_mm256_mullo_epi16(load(kWindowLeft), _mm256_set1_epi16(left)),
-                                            _mm256_mullo_epi16(load(kWindowRight), _mm256_set1_epi16(right)));
-    const __mmask16 over = _mm256_cmpgt_epi16_mask(d, _mm256_set1_epi16(a->gate)) |
-                           _mm256_cmpgt_epi16_mask(e, _mm256_set1_epi16(a->chromaGate));
-    const __mmask16 near = _mm256_cmple_epi16_mask(d, _mm256_set1_epi16((int16_t)(2 * a->gate))) &
-                           _mm256_cmple_epi16_mask(e, _mm256_set1_epi16((int16_t)(2 * a->chromaGate)));
-    const __m256i w = _mm256_maskz_mov_epi16(near, _mm256_mask_srai_epi16(weight, over, weight, 1));
-    const __m512i w32 = _mm512_cvtepu16_epi32(w);
-    #pragma GCC unroll 3
+#pragma GCC unroll 3
     for (int c = 0; c < 3; c++) {
-        const __m512i product = _mm512_mullo_epi32(w32, _mm512_cvtepi16_epi32(p[c]));
-        store512(a->acc[c], set ? product : _mm512_add_epi32(load512(a->acc[c]), product));
+        p[c] = predict<FX, FY>(pass.ref[c] + row, below);
+        // The cell two on along the row mostly takes the same vector.
+        _mm_prefetch(reinterpret_cast<const char *>(pass.ref[c] + row + 32), _MM_HINT_T0);
     }
-    store512(a->wsum, set ? w32 : _mm512_add_epi32(load512(a->wsum), w32));
+    const __m256i d = _mm256_abs_epi16(_mm256_sub_epi16(p[0], cur[0]));
+    const __m256i e = _mm256_max_epi16(_mm256_abs_epi16(_mm256_sub_epi16(p[1], cur[1])),
+                                       _mm256_abs_epi16(_mm256_sub_epi16(p[2], cur[2])));
+    const __mmask16 over = _mm256_cmpgt_epi16_mask(d, g.gate) | _mm256_cmpgt_epi16_mask(e, g.chroma);
+    const __mmask16 near = _mm256_cmple_epi16_mask(d, g.gate2) & _mm256_cmple_epi16_mask(e, g.chroma2);
+    const __m256i w = _mm256_maskz_mov_epi16(near, _mm256_mask_srai_epi16(window, over, window, 1));
+    // The weight zero-extended and each sample sign-extended: the pair
+    // products' high halves multiply 0.
+    const __m512i w32 = _mm512_cvtepu16_epi32(w);
+#pragma GCC unroll 3
+    for (int c = 0; c < 3; c++)
+        s.acc[c] = _mm512_add_epi32(s.acc[c], _mm512_madd_epi16(w32, _mm512_cvtepi16_epi32(p[c])));
+    s.wsum = _mm512_add_epi32(s.wsum, w32);
 }
 
-template <int FX, int FY, bool SET> void compensateRowsFixed(const CompensateRowsArgs *a)
+template <int FX, int FY>
+__attribute__((always_inline)) inline void addPasses(RowSums &s, const CompensateCellArgs *a, int32_t r,
+                                                    const __m256i cur[3], __m256i left, __m256i right, const Gates &g)
 {
-    forEachCompensatedRow(a, compensateRow<FX, FY, SET>);
+    for (int32_t k = 0; k < a->count; k++) {
+        const CellPass &pass = a->passes[k];
+        if (pass.fracX != FX || pass.fracY != FY)
+            continue;
+        int16_t l, rt;
+        windowFactors(pass, r, &l, &rt);
+        const __m256i window = _mm256_add_epi16(_mm256_mullo_epi16(left, _mm256_set1_epi16(l)),
+                                                _mm256_mullo_epi16(right, _mm256_set1_epi16(rt)));
+        addPass<FX, FY>(s, pass, r * a->refStride, a->refStride, cur, window, g);
+    }
 }
 
 } // namespace
 
-void compensateRowsAvx512(const CompensateRowsArgs *a)
+void compensateCellAvx512(const CompensateCellArgs *a)
 {
-    static constexpr CompensateRowsFn kFixed[8] = {
-        compensateRowsFixed<0, 0, false>, compensateRowsFixed<1, 0, false>, compensateRowsFixed<0, 1, false>,
-        compensateRowsFixed<1, 1, false>, compensateRowsFixed<0, 0, true>,  compensateRowsFixed<1, 0, true>,
-        compensateRowsFixed<0, 1, true>,  compensateRowsFixed<1, 1, true>};
-    kFixed[(a->fracX ? 1 : 0) + (a->fracY ? 2 : 0) + (a->store ? 4 : 0)](a);
-}
-
-void resolveRowAvx512(int16_t *dst, const int16_t *cur, const int32_t *acc, const int32_t *wsum, int32_t curWeight,
-                      int32_t count)
-{
-    const __m512i weight = _mm512_set1_epi32(curWeight);
+    const Gates g = {_mm256_set1_epi16(a->gate), _mm256_set1_epi16((int16_t)(2 * a->gate)),
+                     _mm256_set1_epi16(a->chromaGate), _mm256_set1_epi16((int16_t)(2 * a->chromaGate))};
+    const __m256i left = load(kWindowLeft), right = load(kWindowRight);
+    // (curWeight, 0) pairs: the low half multiplies.
+    const __m512i weight = _mm512_set1_epi32(a->curWeight);
     const __m512 one = _mm512_set1_ps(1.0f);
-    int32_t i = 0;
-    for (; i + 16 <= count; i += 16) {
-        const __m512i c = _mm512_cvtepi16_epi32(load(cur + i));
-        const __m512i n = _mm512_add_epi32(_mm512_mullo_epi32(c, weight), load512(acc + i));
-        const __m512 r = _mm512_div_ps(one, _mm512_cvtepi32_ps(_mm512_add_epi32(weight, load512(wsum + i))));
-        const __m512i q = _mm512_cvtps_epi32(_mm512_mul_ps(_mm512_cvtepi32_ps(n), r));
-        _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst + i), _mm512_cvtsepi32_epi16(q));
+    for (int32_t r = 0; r < a->rows; r++) {
+        __m256i cur[3];
+        for (int c = 0; c < 3; c++) {
+            cur[c] = load(a->cur[c] + r * a->curStride);
+            _mm_prefetch(reinterpret_cast<const char *>(a->cur[c] + r * a->curStride + 32), _MM_HINT_T0);
+        }
+        RowSums s;
+        for (int c = 0; c < 3; c++)
+            s.acc[c] = _mm512_setzero_si512();
+        s.wsum = _mm512_setzero_si512();
+        // The passes of each pair of fractions in turn (the sums do not
+        // depend on their order), so that the sums stay in registers.
+        addPasses<0, 0>(s, a, r, cur, left, right, g);
+        addPasses<1, 0>(s, a, r, cur, left, right, g);
+        addPasses<0, 1>(s, a, r, cur, left, right, g);
+        addPasses<1, 1>(s, a, r, cur, left, right, g);
+        const __m512 reciprocal = _mm512_div_ps(one, _mm512_cvtepi32_ps(_mm512_add_epi32(weight, s.wsum)));
+        for (int c = 0; c < 3; c++) {
+            const __m512i n = _mm512_add_epi32(_mm512_madd_epi16(_mm512_cvtepi16_epi32(cur[c]), weight), s.acc[c]);
+            const __m512i q = _mm512_cvtps_epi32(_mm512_mul_ps(_mm512_cvtepi32_ps(n), reciprocal));
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(a->dst[c] + r * a->dstStride), _mm512_cvtsepi32_epi16(q));
+        }
     }
-    if (i < count)
-        resolveRowSse2(dst + i, cur + i, acc + i, wsum + i, curWeight, count - i);
 }
 
 namespace {

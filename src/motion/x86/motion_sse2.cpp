@@ -9,27 +9,22 @@ namespace {
 inline __m128i load(const void *p) { return _mm_loadu_si128(static_cast<const __m128i *>(p)); }
 inline void store(void *p, __m128i v) { _mm_storeu_si128(static_cast<__m128i *>(p), v); }
 
-// Eight predicted samples of one plane from `r` (see CompensateRowsArgs).
-inline __m128i predict(const int16_t *r, ptrdiff_t below, int fracX, int fracY, __m128i round, __m128i shift)
+// Eight predicted samples of one plane from `r` (see CompensateCellArgs).
+template <int FX, int FY> inline __m128i predict(const int16_t *r, ptrdiff_t below)
 {
     __m128i s = load(r);
-    if (fracX)
+    if (FX)
         s = _mm_add_epi16(s, load(r + 1));
-    if (fracY) {
+    if (FY) {
         s = _mm_add_epi16(s, load(r + below));
-        if (fracX)
+        if (FX)
             s = _mm_add_epi16(s, load(r + below + 1));
     }
-    return _mm_sra_epi16(_mm_add_epi16(s, round), shift);
-}
-
-// acc[0 .. 3] += w x p and acc[4 .. 7] likewise, in 32 bits (= with `set`).
-inline void accumulate(int32_t *acc, __m128i w, __m128i p, bool set)
-{
-    const __m128i lo = _mm_mullo_epi16(w, p), hi = _mm_mulhi_epi16(w, p);
-    const __m128i a = _mm_unpacklo_epi16(lo, hi), b = _mm_unpackhi_epi16(lo, hi);
-    store(acc, set ? a : _mm_add_epi32(load(acc), a));
-    store(acc + 4, set ? b : _mm_add_epi32(load(acc + 4), b));
+    if (FX + FY == 2)
+        return _mm_srai_epi16(_mm_add_epi16(s, _mm_set1_epi16(2)), 2);
+    if (FX + FY == 1)
+        return _mm_srai_epi16(_mm_add_epi16(s, _mm_set1_epi16(1)), 1);
+    return s;
 }
 
 } // namespace
@@ -61,80 +56,108 @@ void sad16x8ManySse2(const uint8_t *cur, ptrdiff_t curStride, const uint8_t *con
 
 namespace {
 
-// One row, the fractions and the store mode fixed.
-template <int FX, int FY, bool SET>
-__attribute__((always_inline)) inline void compensateRow(const CompensateRowsArgs *a, int16_t left, int16_t right)
+// Eight pixels' sums over the passes, 32 bits each: [0] pixels 0 .. 3, [1] 4 .. 7.
+struct HalfSums {
+    __m128i acc[3][2];
+    __m128i wsum[2];
+};
+
+struct Gates {
+    __m128i gate, gate2, chroma, chroma2;
+};
+
+inline __m128i absDiff(__m128i a, __m128i b)
 {
-    const bool set = SET;
-    const __m128i leftV = _mm_set1_epi16(left), rightV = _mm_set1_epi16(right);
-    const int shiftBits = (FX ? 1 : 0) + (FY ? 1 : 0);
-    const __m128i round = _mm_set1_epi16((int16_t)(shiftBits ? 1 << (shiftBits - 1) : 0));
-    const __m128i shift = _mm_cvtsi32_si128(shiftBits);
-    const __m128i gate = _mm_set1_epi16(a->gate), gate2 = _mm_set1_epi16((int16_t)(2 * a->gate));
-    const __m128i cgate = _mm_set1_epi16(a->chromaGate), cgate2 = _mm_set1_epi16((int16_t)(2 * a->chromaGate));
-    for (int half = 0; half < 16; half += 8) {
-        __m128i p[3];
-        #pragma GCC unroll 3
-        for (int c = 0; c < 3; c++)
-            p[c] = predict(a->ref[c] + half, a->refStride, FX, FY, round, shift);
-        __m128i d[3];
-        #pragma GCC unroll 3
-        for (int c = 0; c < 3; c++) {
-            const __m128i diff = _mm_sub_epi16(p[c], load(a->cur[c] + half));
-            d[c] = _mm_max_epi16(diff, _mm_sub_epi16(_mm_setzero_si128(), diff));
-        }
-        const __m128i e = _mm_max_epi16(d[1], d[2]);
-        const __m128i weight = _mm_add_epi16(_mm_mullo_epi16(load(kWindowLeft + half), leftV),
-                                             _mm_mullo_epi16(load(kWindowRight + half), rightV));
-        const __m128i over = _mm_or_si128(_mm_cmpgt_epi16(d[0], gate), _mm_cmpgt_epi16(e, cgate));
-        const __m128i far = _mm_or_si128(_mm_cmpgt_epi16(d[0], gate2), _mm_cmpgt_epi16(e, cgate2));
-        const __m128i w = _mm_andnot_si128(far, _mm_or_si128(_mm_andnot_si128(over, weight),
-                                                             _mm_and_si128(over, _mm_srai_epi16(weight, 1))));
-        #pragma GCC unroll 3
-        for (int c = 0; c < 3; c++)
-            accumulate(a->acc[c] + half, w, p[c], set);
-        int32_t *ws = a->wsum + half;
-        const __m128i w0 = _mm_unpacklo_epi16(w, _mm_setzero_si128()), w1 = _mm_unpackhi_epi16(w, _mm_setzero_si128());
-        store(ws, set ? w0 : _mm_add_epi32(load(ws), w0));
-        store(ws + 4, set ? w1 : _mm_add_epi32(load(ws + 4), w1));
-    }
+    const __m128i d = _mm_sub_epi16(a, b);
+    return _mm_max_epi16(d, _mm_sub_epi16(_mm_setzero_si128(), d));
 }
 
-template <int FX, int FY, bool SET> void compensateRowsFixed(const CompensateRowsArgs *a)
+template <int FX, int FY>
+__attribute__((always_inline)) inline void addPass(HalfSums &s, const int16_t *const ref[3], ptrdiff_t at,
+                                                  ptrdiff_t below, const __m128i cur[3], __m128i window,
+                                                  const Gates &g)
 {
-    forEachCompensatedRow(a, compensateRow<FX, FY, SET>);
+    __m128i p[3];
+#pragma GCC unroll 3
+    for (int c = 0; c < 3; c++) {
+        p[c] = predict<FX, FY>(ref[c] + at, below);
+        // The cell two on along the row mostly takes the same vector.
+        _mm_prefetch(reinterpret_cast<const char *>(ref[c] + at + 32), _MM_HINT_T0);
+    }
+    const __m128i d = absDiff(p[0], cur[0]);
+    const __m128i e = _mm_max_epi16(absDiff(p[1], cur[1]), absDiff(p[2], cur[2]));
+    const __m128i over = _mm_or_si128(_mm_cmpgt_epi16(d, g.gate), _mm_cmpgt_epi16(e, g.chroma));
+    const __m128i far = _mm_or_si128(_mm_cmpgt_epi16(d, g.gate2), _mm_cmpgt_epi16(e, g.chroma2));
+    const __m128i w = _mm_andnot_si128(far, _mm_or_si128(_mm_andnot_si128(over, window),
+                                                         _mm_and_si128(over, _mm_srai_epi16(window, 1))));
+#pragma GCC unroll 3
+    for (int c = 0; c < 3; c++) {
+        const __m128i lo = _mm_mullo_epi16(w, p[c]), hi = _mm_mulhi_epi16(w, p[c]);
+        s.acc[c][0] = _mm_add_epi32(s.acc[c][0], _mm_unpacklo_epi16(lo, hi));
+        s.acc[c][1] = _mm_add_epi32(s.acc[c][1], _mm_unpackhi_epi16(lo, hi));
+    }
+    s.wsum[0] = _mm_add_epi32(s.wsum[0], _mm_unpacklo_epi16(w, _mm_setzero_si128()));
+    s.wsum[1] = _mm_add_epi32(s.wsum[1], _mm_unpackhi_epi16(w, _mm_setzero_si128()));
+}
+
+template <int FX, int FY>
+__attribute__((always_inline)) inline void addPasses(HalfSums &s, const CompensateCellArgs *a, int32_t r, int half,
+                                                    const __m128i cur[3], __m128i left, __m128i right, const Gates &g)
+{
+    for (int32_t k = 0; k < a->count; k++) {
+        const CellPass &pass = a->passes[k];
+        if (pass.fracX != FX || pass.fracY != FY)
+            continue;
+        int16_t l, rt;
+        windowFactors(pass, r, &l, &rt);
+        const __m128i window = _mm_add_epi16(_mm_mullo_epi16(left, _mm_set1_epi16(l)),
+                                             _mm_mullo_epi16(right, _mm_set1_epi16(rt)));
+        addPass<FX, FY>(s, pass.ref, r * a->refStride + half, a->refStride, cur, window, g);
+    }
 }
 
 } // namespace
 
-void compensateRowsSse2(const CompensateRowsArgs *a)
+void compensateCellSse2(const CompensateCellArgs *a)
 {
-    static constexpr CompensateRowsFn kFixed[8] = {
-        compensateRowsFixed<0, 0, false>, compensateRowsFixed<1, 0, false>, compensateRowsFixed<0, 1, false>,
-        compensateRowsFixed<1, 1, false>, compensateRowsFixed<0, 0, true>,  compensateRowsFixed<1, 0, true>,
-        compensateRowsFixed<0, 1, true>,  compensateRowsFixed<1, 1, true>};
-    kFixed[(a->fracX ? 1 : 0) + (a->fracY ? 2 : 0) + (a->store ? 4 : 0)](a);
-}
-
-void resolveRowSse2(int16_t *dst, const int16_t *cur, const int32_t *acc, const int32_t *wsum, int32_t curWeight,
-                    int32_t count)
-{
-    const __m128i weight = _mm_set1_epi32(curWeight); // (curWeight, 0) pairs: the low half multiplies
+    const Gates g = {_mm_set1_epi16(a->gate), _mm_set1_epi16((int16_t)(2 * a->gate)), _mm_set1_epi16(a->chromaGate),
+                     _mm_set1_epi16((int16_t)(2 * a->chromaGate))};
+    // (curWeight, 0) pairs: the low half multiplies.
+    const __m128i weight = _mm_set1_epi32(a->curWeight);
     const __m128 one = _mm_set1_ps(1.0f);
-    int32_t i = 0;
-    for (; i + 8 <= count; i += 8) {
-        const __m128i c = load(cur + i);
-        const __m128i c0 = _mm_unpacklo_epi16(c, _mm_setzero_si128()), c1 = _mm_unpackhi_epi16(c, _mm_setzero_si128());
-        const __m128i n0 = _mm_add_epi32(_mm_madd_epi16(c0, weight), load(acc + i));
-        const __m128i n1 = _mm_add_epi32(_mm_madd_epi16(c1, weight), load(acc + i + 4));
-        const __m128 r0 = _mm_div_ps(one, _mm_cvtepi32_ps(_mm_add_epi32(weight, load(wsum + i))));
-        const __m128 r1 = _mm_div_ps(one, _mm_cvtepi32_ps(_mm_add_epi32(weight, load(wsum + i + 4))));
-        const __m128i q0 = _mm_cvtps_epi32(_mm_mul_ps(_mm_cvtepi32_ps(n0), r0));
-        const __m128i q1 = _mm_cvtps_epi32(_mm_mul_ps(_mm_cvtepi32_ps(n1), r1));
-        store(dst + i, _mm_packs_epi32(q0, q1));
+    // Eight pixels at a time, so that the sums stay in registers.
+    for (int half = 0; half < 16; half += 8) {
+        const __m128i left = load(kWindowLeft + half), right = load(kWindowRight + half);
+        for (int32_t r = 0; r < a->rows; r++) {
+            __m128i cur[3];
+            for (int c = 0; c < 3; c++) {
+                cur[c] = load(a->cur[c] + r * a->curStride + half);
+                _mm_prefetch(reinterpret_cast<const char *>(a->cur[c] + r * a->curStride + half + 32), _MM_HINT_T0);
+            }
+            HalfSums s;
+            for (int c = 0; c < 3; c++)
+                s.acc[c][0] = s.acc[c][1] = _mm_setzero_si128();
+            s.wsum[0] = s.wsum[1] = _mm_setzero_si128();
+            // The passes of each pair of fractions in turn (the sums do not
+            // depend on their order), so that the sums stay in registers.
+            addPasses<0, 0>(s, a, r, half, cur, left, right, g);
+            addPasses<1, 0>(s, a, r, half, cur, left, right, g);
+            addPasses<0, 1>(s, a, r, half, cur, left, right, g);
+            addPasses<1, 1>(s, a, r, half, cur, left, right, g);
+            __m128 reciprocal[2];
+            for (int q = 0; q < 2; q++)
+                reciprocal[q] = _mm_div_ps(one, _mm_cvtepi32_ps(_mm_add_epi32(weight, s.wsum[q])));
+            for (int c = 0; c < 3; c++) {
+                const __m128i n0 = _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(cur[c], _mm_setzero_si128()), weight),
+                                                 s.acc[c][0]);
+                const __m128i n1 = _mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(cur[c], _mm_setzero_si128()), weight),
+                                                 s.acc[c][1]);
+                const __m128i q0 = _mm_cvtps_epi32(_mm_mul_ps(_mm_cvtepi32_ps(n0), reciprocal[0]));
+                const __m128i q1 = _mm_cvtps_epi32(_mm_mul_ps(_mm_cvtepi32_ps(n1), reciprocal[1]));
+                store(a->dst[c] + r * a->dstStride + half, _mm_packs_epi32(q0, q1));
+            }
+        }
     }
-    if (i < count)
-        resolveRowC(dst + i, cur + i, acc + i, wsum + i, curWeight, count - i);
 }
 
 void halfPixelRowSse2(uint8_t *h, uint8_t *v, uint8_t *d, const uint8_t *a, const uint8_t *b, int32_t count)
