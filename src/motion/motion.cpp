@@ -275,6 +275,16 @@ void MotionStage::searchRow(const MotionFrame &cur, Search &s, int32_t j) const
     for (int32_t i = 0; i < nbx; i++) {
         const int32_t ox = originX(16 * i - 8, width);
         const uint8_t *block = c0v.at(ox, oy);
+        if (i > 0) {
+            // The block two on mostly moves as the last one did: its rows of
+            // every plane, asked for ahead.
+            const Block &last = found[i - 1];
+            const int32_t ax = clampInt(ox + 32 + (last.dx >> 1), -kVectorMax, width + kVectorMax);
+            const int32_t ay = clampInt(oy + (last.dy >> 1) - 1, -kVectorMax, height + kVectorMax - 10);
+            for (const PlaneView &plane : shifted)
+                for (int32_t r = 0; r < 10; r++)
+                    __builtin_prefetch(plane.at(ax, ay + r));
+        }
         const int32_t ca = clampInt((ox + 8) / 2 / 16, 0, n1x - 1), cb = clampInt((oy + 4) / 2 / 8, 0, n1y - 1);
         Candidate best = {0, 0, UINT32_MAX};
         Batch<6> start;
