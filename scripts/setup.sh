@@ -13,7 +13,8 @@
 #             ffmpeg (the round trips through it, and the media files they
 #             make), python3 with numpy (the clip maker of bench/motion-set
 #             is tested), qemu-x86_64 (the kernel levels below this
-#             processor's, emulated), Chromium (the report page, headless)
+#             processor's, emulated), SIMDe (the AVX-512 kernels checked
+#             with their intrinsics emulated), Chromium (the report page, headless)
 #             and man-db (the installed manual page; the Debian package is
 #             made with dpkg-dev, which build-essential brings)
 #   fuzz      demo's, plus clang with libFuzzer
@@ -37,7 +38,7 @@ set -euo pipefail
 
 demo=(build-essential cmake ninja-build libcli11-dev libpng-dev zlib1g-dev pkg-config
       libavformat-dev libavcodec-dev libavutil-dev libswscale-dev)
-test=(libgtest-dev libgmock-dev libbenchmark-dev ffmpeg python3 python3-numpy qemu-user chromium man-db)
+test=(libgtest-dev libgmock-dev libbenchmark-dev ffmpeg python3 python3-numpy qemu-user libsimde-dev chromium man-db)
 fuzz=(clang libclang-rt-dev)
 windows=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
          wine64 xvfb xauth imagemagick zip fonts-ipafont-gothic qemu-user gcc-multilib g++-multilib)
