@@ -88,6 +88,28 @@ inline void windowFactors(const CellPass &p, int32_t r, int16_t *left, int16_t *
     *right = (int16_t)(top * bw[1] + bottom * bw[3]);
 }
 
+// A cell's passes by their pair of fractions (fracX + 2 x fracY), for the
+// kernels that take each pair in turn: the passes of pair f are
+// passes[order[begin[f]]] .. passes[order[begin[f + 1] - 1]].
+struct PassesByFraction {
+    uint8_t order[kCellPassesMax];
+    int32_t begin[5];
+    explicit PassesByFraction(const CompensateCellArgs *a)
+    {
+        int32_t at[4] = {};
+        for (int32_t k = 0; k < a->count; k++)
+            at[fraction(a->passes[k])]++;
+        begin[0] = 0;
+        for (int f = 0; f < 4; f++) {
+            begin[f + 1] = begin[f] + at[f];
+            at[f] = begin[f];
+        }
+        for (int32_t k = 0; k < a->count; k++)
+            order[at[fraction(a->passes[k])]++] = (uint8_t)k;
+    }
+    static int fraction(const CellPass &p) { return (p.fracX ? 1 : 0) + (p.fracY ? 2 : 0); }
+};
+
 // The half-pixel search planes of one row: for x < count, h[x] = (a[x] +
 // a[x + 1] + 1) >> 1, v[x] = (a[x] + b[x] + 1) >> 1 and d[x] = (a[x] + a[x +
 // 1] + b[x] + b[x + 1] + 2) >> 2, b being the row below a. Reads a and b up

@@ -130,13 +130,13 @@ __attribute__((always_inline)) inline void addPass(RowSums &s, const CellPass &p
 }
 
 template <int FX, int FY>
-__attribute__((always_inline)) inline void addPasses(RowSums &s, const CompensateCellArgs *a, int32_t r,
-                                                    const __m256i cur[3], __m256i left, __m256i right, const Gates &g)
+__attribute__((always_inline)) inline void addPasses(RowSums &s, const CompensateCellArgs *a,
+                                                    const PassesByFraction &by, int32_t r, const __m256i cur[3],
+                                                    __m256i left, __m256i right, const Gates &g)
 {
-    for (int32_t k = 0; k < a->count; k++) {
-        const CellPass &pass = a->passes[k];
-        if (pass.fracX != FX || pass.fracY != FY)
-            continue;
+    const int f = FX + 2 * FY;
+    for (int32_t k = by.begin[f]; k < by.begin[f + 1]; k++) {
+        const CellPass &pass = a->passes[by.order[k]];
         int16_t l, rt;
         windowFactors(pass, r, &l, &rt);
         const __m256i window = _mm256_add_epi16(_mm256_mullo_epi16(left, _mm256_set1_epi16(l)),
@@ -149,6 +149,7 @@ __attribute__((always_inline)) inline void addPasses(RowSums &s, const Compensat
 
 void compensateCellAvx2(const CompensateCellArgs *a)
 {
+    const PassesByFraction by(a);
     const Gates g = {_mm256_set1_epi16(a->gate), _mm256_set1_epi16((int16_t)(2 * a->gate)),
                      _mm256_set1_epi16(a->chromaGate), _mm256_set1_epi16((int16_t)(2 * a->chromaGate))};
     const __m256i left = load(kWindowLeft), right = load(kWindowRight);
@@ -166,10 +167,10 @@ void compensateCellAvx2(const CompensateCellArgs *a)
         s.wsum[0] = s.wsum[1] = _mm256_setzero_si256();
         // The passes of each pair of fractions in turn (the sums do not
         // depend on their order), so that the sums stay in registers.
-        addPasses<0, 0>(s, a, r, cur, left, right, g);
-        addPasses<1, 0>(s, a, r, cur, left, right, g);
-        addPasses<0, 1>(s, a, r, cur, left, right, g);
-        addPasses<1, 1>(s, a, r, cur, left, right, g);
+        addPasses<0, 0>(s, a, by, r, cur, left, right, g);
+        addPasses<1, 0>(s, a, by, r, cur, left, right, g);
+        addPasses<0, 1>(s, a, by, r, cur, left, right, g);
+        addPasses<1, 1>(s, a, by, r, cur, left, right, g);
         const __m256 r0 = _mm256_div_ps(one, _mm256_cvtepi32_ps(_mm256_add_epi32(weight32, s.wsum[0])));
         const __m256 r1 = _mm256_div_ps(one, _mm256_cvtepi32_ps(_mm256_add_epi32(weight32, s.wsum[1])));
         for (int c = 0; c < 3; c++) {

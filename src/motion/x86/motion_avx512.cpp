@@ -90,13 +90,13 @@ __attribute__((always_inline)) inline void addPass(RowSums &s, const CellPass &p
 }
 
 template <int FX, int FY>
-__attribute__((always_inline)) inline void addPasses(RowSums &s, const CompensateCellArgs *a, int32_t r,
-                                                    const __m256i cur[3], __m256i left, __m256i right, const Gates &g)
+__attribute__((always_inline)) inline void addPasses(RowSums &s, const CompensateCellArgs *a,
+                                                    const PassesByFraction &by, int32_t r, const __m256i cur[3],
+                                                    __m256i left, __m256i right, const Gates &g)
 {
-    for (int32_t k = 0; k < a->count; k++) {
-        const CellPass &pass = a->passes[k];
-        if (pass.fracX != FX || pass.fracY != FY)
-            continue;
+    const int f = FX + 2 * FY;
+    for (int32_t k = by.begin[f]; k < by.begin[f + 1]; k++) {
+        const CellPass &pass = a->passes[by.order[k]];
         int16_t l, rt;
         windowFactors(pass, r, &l, &rt);
         const __m256i window = _mm256_add_epi16(_mm256_mullo_epi16(left, _mm256_set1_epi16(l)),
@@ -109,6 +109,7 @@ __attribute__((always_inline)) inline void addPasses(RowSums &s, const Compensat
 
 void compensateCellAvx512(const CompensateCellArgs *a)
 {
+    const PassesByFraction by(a);
     const Gates g = {_mm256_set1_epi16(a->gate), _mm256_set1_epi16((int16_t)(2 * a->gate)),
                      _mm256_set1_epi16(a->chromaGate), _mm256_set1_epi16((int16_t)(2 * a->chromaGate))};
     const __m256i left = load(kWindowLeft), right = load(kWindowRight);
@@ -127,10 +128,10 @@ void compensateCellAvx512(const CompensateCellArgs *a)
         s.wsum = _mm512_setzero_si512();
         // The passes of each pair of fractions in turn (the sums do not
         // depend on their order), so that the sums stay in registers.
-        addPasses<0, 0>(s, a, r, cur, left, right, g);
-        addPasses<1, 0>(s, a, r, cur, left, right, g);
-        addPasses<0, 1>(s, a, r, cur, left, right, g);
-        addPasses<1, 1>(s, a, r, cur, left, right, g);
+        addPasses<0, 0>(s, a, by, r, cur, left, right, g);
+        addPasses<1, 0>(s, a, by, r, cur, left, right, g);
+        addPasses<0, 1>(s, a, by, r, cur, left, right, g);
+        addPasses<1, 1>(s, a, by, r, cur, left, right, g);
         const __m512 reciprocal = _mm512_div_ps(one, _mm512_cvtepi32_ps(_mm512_add_epi32(weight, s.wsum)));
         for (int c = 0; c < 3; c++) {
             const __m512i n = _mm512_add_epi32(_mm512_madd_epi16(_mm512_cvtepi16_epi32(cur[c]), weight), s.acc[c]);

@@ -101,13 +101,13 @@ __attribute__((always_inline)) inline void addPass(HalfSums &s, const int16_t *c
 }
 
 template <int FX, int FY>
-__attribute__((always_inline)) inline void addPasses(HalfSums &s, const CompensateCellArgs *a, int32_t r, int half,
+__attribute__((always_inline)) inline void addPasses(HalfSums &s, const CompensateCellArgs *a,
+                                                    const PassesByFraction &by, int32_t r, int half,
                                                     const __m128i cur[3], __m128i left, __m128i right, const Gates &g)
 {
-    for (int32_t k = 0; k < a->count; k++) {
-        const CellPass &pass = a->passes[k];
-        if (pass.fracX != FX || pass.fracY != FY)
-            continue;
+    const int f = FX + 2 * FY;
+    for (int32_t k = by.begin[f]; k < by.begin[f + 1]; k++) {
+        const CellPass &pass = a->passes[by.order[k]];
         int16_t l, rt;
         windowFactors(pass, r, &l, &rt);
         const __m128i window = _mm_add_epi16(_mm_mullo_epi16(left, _mm_set1_epi16(l)),
@@ -120,6 +120,7 @@ __attribute__((always_inline)) inline void addPasses(HalfSums &s, const Compensa
 
 void compensateCellSse2(const CompensateCellArgs *a)
 {
+    const PassesByFraction by(a);
     const Gates g = {_mm_set1_epi16(a->gate), _mm_set1_epi16((int16_t)(2 * a->gate)), _mm_set1_epi16(a->chromaGate),
                      _mm_set1_epi16((int16_t)(2 * a->chromaGate))};
     // (curWeight, 0) pairs: the low half multiplies.
@@ -140,10 +141,10 @@ void compensateCellSse2(const CompensateCellArgs *a)
             s.wsum[0] = s.wsum[1] = _mm_setzero_si128();
             // The passes of each pair of fractions in turn (the sums do not
             // depend on their order), so that the sums stay in registers.
-            addPasses<0, 0>(s, a, r, half, cur, left, right, g);
-            addPasses<1, 0>(s, a, r, half, cur, left, right, g);
-            addPasses<0, 1>(s, a, r, half, cur, left, right, g);
-            addPasses<1, 1>(s, a, r, half, cur, left, right, g);
+            addPasses<0, 0>(s, a, by, r, half, cur, left, right, g);
+            addPasses<1, 0>(s, a, by, r, half, cur, left, right, g);
+            addPasses<0, 1>(s, a, by, r, half, cur, left, right, g);
+            addPasses<1, 1>(s, a, by, r, half, cur, left, right, g);
             __m128 reciprocal[2];
             for (int q = 0; q < 2; q++)
                 reciprocal[q] = _mm_div_ps(one, _mm_cvtepi32_ps(_mm_add_epi32(weight, s.wsum[q])));
