@@ -281,9 +281,13 @@ void MotionStage::searchRow(const MotionFrame &cur, Search &s, int32_t j) const
             const Block &last = found[i - 1];
             const int32_t ax = clampInt(ox + 32 + (last.dx >> 1), -kVectorMax, width + kVectorMax);
             const int32_t ay = clampInt(oy + (last.dy >> 1) - 1, -kVectorMax, height + kVectorMax - 10);
-            for (const PlaneView &plane : shifted)
-                for (int32_t r = 0; r < 10; r++)
-                    __builtin_prefetch(plane.at(ax, ay + r));
+            const ptrdiff_t at = (ptrdiff_t)ay * r0.pitch + ax;
+            for (const PlaneView &plane : shifted) {
+                const uint8_t *p = plane.origin + at;
+#pragma GCC unroll 10
+                for (int32_t r = 0; r < 10; r++, p += r0.pitch)
+                    __builtin_prefetch(p);
+            }
         }
         const int32_t ca = clampInt((ox + 8) / 2 / 16, 0, n1x - 1), cb = clampInt((oy + 4) / 2 / 8, 0, n1y - 1);
         Candidate best = {0, 0, UINT32_MAX};
