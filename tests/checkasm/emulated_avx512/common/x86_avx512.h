@@ -15,148 +15,90 @@
 
 namespace emulated {
 
-template <class T, int N> struct Lanes {
-    T v[N];
-};
-template <class T, int N, class V> inline Lanes<T, N> lanes(const V &x)
+// Out's N lanes of type To, lane i = f(lane i of `a`, read as N lanes of From).
+template <class Out, class To, class From, int N, class In, class F> inline Out eachLane(const In &a, F f)
 {
-    static_assert(sizeof(Lanes<T, N>) == sizeof(V), "lanes");
-    Lanes<T, N> l;
-    memcpy(l.v, &x, sizeof x);
-    return l;
+    From s[N];
+    To d[N];
+    static_assert(sizeof s <= sizeof(In) && sizeof d == sizeof(Out), "lanes");
+    memcpy(s, &a, sizeof s);
+    for (int i = 0; i < N; i++)
+        d[i] = (To)f(s[i], i);
+    Out out;
+    memcpy(&out, d, sizeof d);
+    return out;
 }
-template <class V, class T, int N> inline V vector(const Lanes<T, N> &l)
+// Bit i set where test(lane i of a, lane i of b), N lanes of T.
+template <class Mask, class T, int N, class V, class F> inline Mask laneMask(const V &a, const V &b, F test)
 {
-    static_assert(sizeof(Lanes<T, N>) == sizeof(V), "lanes");
-    V x;
-    memcpy(&x, l.v, sizeof x);
-    return x;
-}
-
-inline simde__m512i cvtepu16_epi32(simde__m256i a)
-{
-    const auto s = lanes<uint16_t, 16>(a);
-    Lanes<int32_t, 16> d;
-    for (int i = 0; i < 16; i++)
-        d.v[i] = s.v[i];
-    return vector<simde__m512i>(d);
-}
-inline simde__m512i cvtepi16_epi32(simde__m256i a)
-{
-    const auto s = lanes<int16_t, 16>(a);
-    Lanes<int32_t, 16> d;
-    for (int i = 0; i < 16; i++)
-        d.v[i] = s.v[i];
-    return vector<simde__m512i>(d);
-}
-inline simde__m512 cvtepi32_ps(simde__m512i a)
-{
-    const auto s = lanes<int32_t, 16>(a);
-    Lanes<float, 16> d;
-    for (int i = 0; i < 16; i++)
-        d.v[i] = (float)s.v[i];
-    return vector<simde__m512>(d);
+    T x[N], y[N];
+    memcpy(x, &a, sizeof x);
+    memcpy(y, &b, sizeof y);
+    Mask m = 0;
+    for (int i = 0; i < N; i++)
+        m |= (Mask)((Mask)test(x[i], y[i]) << i);
+    return m;
 }
 // Nearest, ties to even (the default rounding); out of range, the integer indefinite.
-inline int32_t roundToInt(double x)
-{
-    return x >= -2147483648.0 && x < 2147483648.0 ? (int32_t)nearbyint(x) : INT32_MIN;
-}
+inline int32_t roundToInt(double x) { return x >= -2147483648.0 && x < 2147483648.0 ? (int32_t)nearbyint(x) : INT32_MIN; }
+inline auto same = [](auto x, int) { return x; };
+
+inline simde__m512i cvtepu16_epi32(simde__m256i a) { return eachLane<simde__m512i, int32_t, uint16_t, 16>(a, same); }
+inline simde__m512i cvtepi16_epi32(simde__m256i a) { return eachLane<simde__m512i, int32_t, int16_t, 16>(a, same); }
+inline simde__m512 cvtepi32_ps(simde__m512i a) { return eachLane<simde__m512, float, int32_t, 16>(a, same); }
+inline simde__m256 cvtpd_ps(simde__m512d a) { return eachLane<simde__m256, float, double, 8>(a, same); }
+inline simde__m512d cvtps_pd(simde__m256 a) { return eachLane<simde__m512d, double, float, 8>(a, same); }
 inline simde__m512i cvtps_epi32(simde__m512 a)
 {
-    const auto s = lanes<float, 16>(a);
-    Lanes<int32_t, 16> d;
-    for (int i = 0; i < 16; i++)
-        d.v[i] = roundToInt(s.v[i]);
-    return vector<simde__m512i>(d);
-}
-inline simde__m256 cvtpd_ps(simde__m512d a)
-{
-    const auto s = lanes<double, 8>(a);
-    Lanes<float, 8> d;
-    for (int i = 0; i < 8; i++)
-        d.v[i] = (float)s.v[i];
-    return vector<simde__m256>(d);
-}
-inline simde__m512d cvtps_pd(simde__m256 a)
-{
-    const auto s = lanes<float, 8>(a);
-    Lanes<double, 8> d;
-    for (int i = 0; i < 8; i++)
-        d.v[i] = s.v[i];
-    return vector<simde__m512d>(d);
+    return eachLane<simde__m512i, int32_t, float, 16>(a, [](float x, int) { return roundToInt(x); });
 }
 inline simde__m256i cvtusepi16_epi8(simde__m512i a)
 {
-    const auto s = lanes<uint16_t, 32>(a);
-    Lanes<uint8_t, 32> d;
-    for (int i = 0; i < 32; i++)
-        d.v[i] = s.v[i] > 255 ? 255 : (uint8_t)s.v[i];
-    return vector<simde__m256i>(d);
+    return eachLane<simde__m256i, uint8_t, uint16_t, 32>(a, [](uint16_t x, int) { return x > 255 ? 255 : x; });
 }
 inline simde__m256 extractf32x8_ps(simde__m512 a, int imm)
 {
-    const auto s = lanes<float, 16>(a);
-    Lanes<float, 8> d;
-    for (int i = 0; i < 8; i++)
-        d.v[i] = s.v[8 * (imm & 1) + i];
-    return vector<simde__m256>(d);
-}
-inline uint16_t cmpgt_epi16_mask256(simde__m256i a, simde__m256i b)
-{
-    const auto x = lanes<int16_t, 16>(a), y = lanes<int16_t, 16>(b);
-    uint16_t m = 0;
-    for (int i = 0; i < 16; i++)
-        m |= (uint16_t)((x.v[i] > y.v[i]) << i);
-    return m;
-}
-inline uint16_t cmple_epi16_mask256(simde__m256i a, simde__m256i b)
-{
-    const auto x = lanes<int16_t, 16>(a), y = lanes<int16_t, 16>(b);
-    uint16_t m = 0;
-    for (int i = 0; i < 16; i++)
-        m |= (uint16_t)((x.v[i] <= y.v[i]) << i);
-    return m;
-}
-inline uint32_t mask_cmpgt_epi16_mask512(uint32_t k, simde__m512i a, simde__m512i b)
-{
-    const auto x = lanes<int16_t, 32>(a), y = lanes<int16_t, 32>(b);
-    uint32_t m = 0;
-    for (int i = 0; i < 32; i++)
-        m |= (uint32_t)(x.v[i] > y.v[i]) << i;
-    return m & k;
-}
-inline uint32_t cmpgt_epi16_mask512(simde__m512i a, simde__m512i b) { return mask_cmpgt_epi16_mask512(~0u, a, b); }
-inline simde__m256i mask_srai_epi16_256(simde__m256i src, uint16_t k, simde__m256i a, unsigned n)
-{
-    auto s = lanes<int16_t, 16>(src);
-    const auto x = lanes<int16_t, 16>(a);
-    for (int i = 0; i < 16; i++)
-        if (k >> i & 1)
-            s.v[i] = (int16_t)(x.v[i] >> (n > 15 ? 15 : n));
-    return vector<simde__m256i>(s);
+    float s[16];
+    memcpy(s, &a, sizeof s);
+    return eachLane<simde__m256, float, float, 8>(a, [&](float, int i) { return s[8 * (imm & 1) + i]; });
 }
 inline simde__m512i srai_epi32(simde__m512i a, unsigned n)
 {
-    auto s = lanes<int32_t, 16>(a);
-    for (int i = 0; i < 16; i++)
-        s.v[i] >>= n > 31 ? 31 : n;
-    return vector<simde__m512i>(s);
+    return eachLane<simde__m512i, int32_t, int32_t, 16>(a, [&](int32_t x, int) { return x >> (n > 31 ? 31 : n); });
 }
 inline simde__m512i mulhi_epu16(simde__m512i a, simde__m512i b)
 {
-    const auto x = lanes<uint16_t, 32>(a), y = lanes<uint16_t, 32>(b);
-    Lanes<uint16_t, 32> d;
-    for (int i = 0; i < 32; i++)
-        d.v[i] = (uint16_t)(((uint32_t)x.v[i] * y.v[i]) >> 16);
-    return vector<simde__m512i>(d);
+    uint16_t y[32];
+    memcpy(y, &b, sizeof y);
+    return eachLane<simde__m512i, uint16_t, uint16_t, 32>(a, [&](uint16_t x, int i) { return ((uint32_t)x * y[i]) >> 16; });
 }
+inline simde__m256i mask_srai_epi16_256(simde__m256i src, uint16_t k, simde__m256i a, unsigned n)
+{
+    int16_t s[16];
+    memcpy(s, &src, sizeof s);
+    return eachLane<simde__m256i, int16_t, int16_t, 16>(
+        a, [&](int16_t x, int i) { return k >> i & 1 ? x >> (n > 15 ? 15 : n) : s[i]; });
+}
+inline uint16_t cmpgt_epi16_mask256(simde__m256i a, simde__m256i b)
+{
+    return laneMask<uint16_t, int16_t, 16>(a, b, [](int16_t x, int16_t y) { return x > y; });
+}
+inline uint16_t cmple_epi16_mask256(simde__m256i a, simde__m256i b)
+{
+    return laneMask<uint16_t, int16_t, 16>(a, b, [](int16_t x, int16_t y) { return x <= y; });
+}
+inline uint32_t mask_cmpgt_epi16_mask512(uint32_t k, simde__m512i a, simde__m512i b)
+{
+    return k & laneMask<uint32_t, int16_t, 32>(a, b, [](int16_t x, int16_t y) { return x > y; });
+}
+inline uint32_t cmpgt_epi16_mask512(simde__m512i a, simde__m512i b) { return mask_cmpgt_epi16_mask512(~0u, a, b); }
 inline int64_t reduce_add_epi64(simde__m512i a)
 {
-    const auto s = lanes<int64_t, 8>(a);
+    int64_t x[8];
+    memcpy(x, &a, sizeof x);
     uint64_t sum = 0;
-    for (int i = 0; i < 8; i++)
-        sum += (uint64_t)s.v[i];
+    for (int64_t v : x)
+        sum += (uint64_t)v;
     return (int64_t)sum;
 }
 
